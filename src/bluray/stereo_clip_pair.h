@@ -1,0 +1,35 @@
+// One stereoscopic (3D) clip of a Blu-ray BDMV folder: its base-view and dependent-view
+// stream files and how their extents interleave into one run of sectors.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace vellumcast {
+
+// A plain value; copying it copies both extent lists.
+struct StereoClipPair {
+  uint16_t baseClip = 0;        // five-digit number of the base-view clip, modulo 65536
+  uint16_t dependentClip = 0;   // five-digit number of the dependent-view clip, modulo 65536
+  uint32_t baseSectors = 0;     // base-view clip size in 2048-byte sectors
+  uint32_t dependentSectors = 0;
+  std::vector<uint32_t> baseExtents;       // extent sizes in sectors, in file order
+  std::vector<uint32_t> dependentExtents;
+
+  // One piece of the interleaved run: `sectors` sectors of one view's stream file.
+  struct RunPiece {
+    bool dependentView;
+    uint32_t sectors;
+  };
+
+  // The interleaving rule: dependent extent i, then base extent i when there is one,
+  // for i over the dependent extents. The run is the content of the .ssif file.
+  std::vector<RunPiece> InterleavedRun() const;
+
+  // Sectors of the whole run: baseSectors + dependentSectors, summed in 32 bits.
+  uint32_t RunSectors() const { return baseSectors + dependentSectors; }
+};
+
+using StereoPlan = std::vector<StereoClipPair>;
+
+}  // namespace vellumcast

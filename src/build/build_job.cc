@@ -1,0 +1,121 @@
+// The build entry and the build driver.
+#include "build/build_job.h"
+
+#include <cstring>
+
+#include "bluray/bdmv_analysis.h"
+#include "platform/paths.h"
+#include "platform/text.h"
+
+namespace vellumcast {
+namespace {
+
+constexpr size_t kLabelUnits = 255;  // the label field holds 255 units and a terminator
+
+void CopyIdentifier(char (&field)[23], const char* id) {
+  std::memset(field, 0, sizeof field);
+  if (id) std::strncpy(field, id, 22);  // the 23rd byte stays zero
+}
+
+struct ChoiceConfiguration {
+  uint32_t formatFlags;
+  uint16_t udfRevision;  // 0: the builder's default stays
+  bool analyzeBluray;
+};
+
+bool ConfigurationFor(FileSystemChoice choice, ChoiceConfiguration& out) {
+  switch (choice) {
+    case 1: out = {FormatIso9660, 0, false}; return true;
+    case 2: out = {FormatIso9660 | FormatUdf, 0x0102, false}; return true;
+    case 3: out = {FormatUdf, 0x0250, true}; return true;
+    case 4: out = {FormatUdf, 0x0102, false}; return true;
+    case 5: out = {FormatUdf, 0x0250, false}; return true;
+    default: return false;
+  }
+}
+
+// Runs the phases up to and including the write; false at the first failure.
+bool RunPhases(BuildJob* job, ImageBuilder& builder, const ChoiceConfiguration& config) {
+  if (config.analyzeBluray) {
+    auto plan = std::make_unique<StereoPlan>();
+    if (AnalyzeBdmvFolder(job->sourcePath.c_str(), *plan)) builder.stereoPlan = std::move(plan);
+  }
+  if (job->firstIdentifier[0]) builder.SetImplementationId(job->firstIdentifier);
+  if (job->secondIdentifier[0]) builder.SetApplicationId(job->secondIdentifier);
+  builder.SetVolumeLabel(job->volumeLabel.c_str());
+  builder.targetPath = job->targetPath;
+
+  if (!builder.ScanSourceTree(job->sourcePath.c_str())) return false;
+  if (!builder.PlanLayout()) return false;
+  job->state = JobWriting;
+  return builder.WriteImage(job->targetPath.c_str(), ReportJobProgress, job);
+}
+
+}  // namespace
+
+std::unique_ptr<BuildJob> StartImageBuild(const char16_t* source, const char16_t* label,
+                                          FileSystemChoice choice, const char16_t* target,
+                                          const char* firstIdentifier, const char* secondIdentifier,
+                                          bool asynchronous, ProgressCallback progress,
+                                          WarningFn warning) {
+  auto job = std::make_unique<BuildJob>();
+  job->sourcePath = CanonicalizeDirectoryPath(source ? source : u"");
+  if (label) {
+    job->volumeLabel = label;
+    if (job->volumeLabel.size() > kLabelUnits) job->volumeLabel.resize(kLabelUnits);
+  }
+  if (target) job->targetPath = target;
+  job->choice = choice;
+  CopyIdentifier(job->firstIdentifier, firstIdentifier);
+  CopyIdentifier(job->secondIdentifier, secondIdentifier);
+  job->progressCallback = progress;
+  job->warningCallback = warning;
+  if (asynchronous) {
+    job->thread = std::thread(RunBuildJob, job.get());
+  } else {
+    RunBuildJob(job.get());
+  }
+  return job;
+}
+
+int RunBuildJob(BuildJob* job) {
+  ChoiceConfiguration config;
+  if (!ConfigurationFor(job->choice, config)) {
+    job->errorMessage = "unknown file system choice " + std::to_string(job->choice);
+    return 0;  // no builder is made; the state stays 0
+  }
+  if (job->sourcePath.empty()) {
+    job->errorMessage = "the source path cannot be made canonical";
+    return 0;
+  }
+  bool ok = false;
+  {
+    ImageBuilder builder;
+    builder.warning = job->warningCallback;
+    builder.Initialize();
+    builder.formatFlags = config.formatFlags;
+    builder.sectorSize = 2048;
+    if (config.udfRevision) builder.udfRevision = config.udfRevision;
+    ok = RunPhases(job, builder, config);
+    if (!ok) {
+      job->errorMessage = builder.errorMessage.empty() ? "the build was stopped" : builder.errorMessage;
+    }
+    // The builder's destructor releases the tree and the stereoscopic plan, also when
+    // a phase throws.
+  }
+  job->succeeded = ok;
+  job->state = JobFinished;
+  return 0;
+}
+
+bool ReportJobProgress(uint32_t done, uint32_t total, void* context) {
+  auto* job = static_cast<BuildJob*>(context);
+  if (job->cancelRequest) return false;
+  job->state = JobWriting;
+  job->done = done;
+  job->total = total;
+  if (job->progressCallback) job->progressCallback(done, total);
+  return true;
+}
+
+}  // namespace vellumcast

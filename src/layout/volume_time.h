@@ -1,0 +1,15 @@
+// The build's time in the three encodings the image uses: the UDF timestamp
+// (ECMA-167 1/7.3), the ISO 9660 directory-record date (ECMA-119 9.1.5) and the
+// ISO 9660 volume date (ECMA-119 8.4.26.1).
+#pragma once
+
+#include <cstdint>
+
+namespace vellumcast {
+
+void MakeUdfTimestamp(int64_t time, uint8_t out[12]);
+void MakeIsoRecordDate(int64_t time, uint8_t out[7]);
+// With `hasTime` false: sixteen '0' digits and a zero offset.
+void MakeIsoVolumeDate(int64_t time, bool hasTime, uint8_t out[17]);
+
+}  // namespace vellumcast

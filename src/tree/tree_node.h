@@ -1,0 +1,67 @@
+// The in-memory picture of one entry of the source folder: a fixed-size record carved
+// from the NodeArena, linked into its directory's two orders (primary and ISO 9660).
+#pragma once
+
+#include <cstdint>
+
+namespace vellumcast {
+
+struct StereoClipPair;
+
+// What kind of entry a node is; decides how its data is placed and recorded.
+enum TreeNodeKind : uint8_t {
+  Ordinary = 0,           // every directory and plain file
+  StereoBase = 1,         // base-view .m2ts clip of a stereoscopic pair
+  StereoDependent = 2,    // dependent-view .m2ts clip; the interleaved run is placed at its turn
+  StereoInterleaved = 3,  // a made-up .ssif entry: no data of its own, covers both clips
+  StreamClip = 4,         // .m2ts clip of BDMV/STREAM without a stereoscopic plan
+};
+
+// A node carved from the arena starts all zero. Directory and file nodes share the
+// record; the fields marked "dir" or "file" are meaningful only for that kind.
+// Names are NUL-terminated UTF-16. A byte of a host file name that is not valid UTF-8
+// is held as the lone surrogate U+DC80 + (byte - 0x80), so the name converts back to
+// the exact bytes for opening the file (see platform/text.h); the disc identifiers
+// show such a unit as U+FFFD.
+struct TreeNode {
+  TreeNode* nextSibling;     // next entry of the same directory, primary order
+  TreeNode* isoNextSibling;  // next entry in ISO 9660 order (layout)
+  TreeNode* firstChild;      // dir: first entry in primary order
+  TreeNode* isoFirstChild;   // dir: first entry in ISO 9660 order (layout)
+  TreeNode* parent;          // the root's parent is the root itself
+  const char16_t* name;      // as the file system reported it; the root holds the source path
+  int64_t modifiedTime;      // seconds since 1970-01-01 00:00:00 UTC
+  const uint8_t* udfName;    // UDF file identifier bytes (layout)
+  const uint8_t* isoName;    // ISO 9660 identifier, NUL-terminated (layout)
+  uint8_t udfNameLength;
+  uint8_t isoNameLength;     // the root is created with 2
+  uint8_t isDirectory;
+  TreeNodeKind kind;
+  StereoClipPair* stereoPair;  // StereoBase / StereoDependent: the pair record
+  uint32_t uniqueId;           // UDF unique identifier (layout)
+  uint32_t fileEntryLocation;  // UDF File Entry block (layout); the root is created with 2
+  uint32_t descriptorSectors;  // stereo clips: File Entry plus Allocation Extent Descriptors
+
+  // file: size in bytes; dir: udfDirLocation / udfDirLength (layout)
+  uint64_t size;
+  uint32_t udfDirLocation;
+  uint32_t udfDirLength;
+  // file: sectors of data; dir: files appended to this directory
+  uint32_t sectorCount;
+  uint32_t fileCount;
+  // file: first data sector relative to the file data area (layout); dir: subdirectories appended
+  uint32_t dataStart;
+  uint32_t subdirCount;
+  // file (stereo kinds): the pair's two clips
+  TreeNode* dependentNode;
+  TreeNode* baseNode;
+  // dir: ISO 9660 extent, relative sector and byte size (layout)
+  uint32_t isoDirLocation;
+  uint32_t isoDirSize;
+  uint16_t extentCount;      // file (stereo clips): UDF extents of the clip
+  uint16_t pathTableNumber;  // dir: ISO 9660 path table directory number (layout)
+
+  bool IsRoot() const { return parent == this; }
+};
+
+}  // namespace vellumcast
