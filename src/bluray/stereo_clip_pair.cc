@@ -7,9 +7,9 @@ namespace vellumcast {
 std::vector<StereoClipPair::RunPiece> StereoClipPair::InterleavedRun() const {
   std::vector<RunPiece> run;
   run.reserve(dependentExtents.size() + baseExtents.size());
-  for (size_t i = 0; i < dependentExtents.size(); ++i) {
-    run.push_back({true, dependentExtents[i]});
-    if (i < baseExtents.size()) run.push_back({false, baseExtents[i]});
+  for (std::size_t i = 0; i < dependentExtents.size(); ++i) {
+    run.push_back(RunPiece{true, dependentExtents[i]});
+    if (i < baseExtents.size()) run.push_back(RunPiece{false, baseExtents[i]});
   }
   return run;
 }

@@ -2,6 +2,7 @@
 // stream files and how their extents interleave into one run of sectors.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
