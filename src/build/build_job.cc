@@ -62,7 +62,12 @@ std::unique_ptr<BuildJob> StartImageBuild(const char16_t* source, const char16_t
   job->sourcePath = CanonicalizeDirectoryPath(source ? source : u"");
   if (label) {
     job->volumeLabel = label;
-    if (job->volumeLabel.size() > kLabelUnits) job->volumeLabel.resize(kLabelUnits);
+    if (job->volumeLabel.size() > kLabelUnits) {
+      size_t keep = kLabelUnits;
+      // Never keep the first half of a surrogate pair without its second.
+      if (job->volumeLabel[keep - 1] >= 0xD800 && job->volumeLabel[keep - 1] <= 0xDBFF) --keep;
+      job->volumeLabel.resize(keep);
+    }
   }
   if (target) job->targetPath = target;
   job->choice = choice;
