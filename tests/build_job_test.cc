@@ -69,9 +69,10 @@ TEST(RunBuildJob, ChoiceOutsideTheTableDoesNothing) {
 
 TEST(RunBuildJob, EveryChoiceFinishesAnEmptyFolder) {
   TempDir dir;
+  std::filesystem::create_directories(dir / "src");
+  std::filesystem::create_directories(dir / "out");
   for (FileSystemChoice choice : {1, 2, 3, 4, 5}) {
-    std::u16string src = Utf8ToUtf16(dir.path()), target = Utf8ToUtf16(dir / "out/t.iso");
-    std::filesystem::create_directories(dir / "out");
+    std::u16string src = Utf8ToUtf16(dir / "src"), target = Utf8ToUtf16(dir / "out/t.iso");
     auto job = StartImageBuild(src.c_str(), u"", choice, target.c_str(), "Vellumcast ",
                                "vellumcast_console 1.0", false, nullptr);
     EXPECT_EQ(job->state, JobFinished) << choice;

@@ -183,6 +183,8 @@ TEST(Console, MissingOrWrongPathsExitOne) {
       {{src, "-label", "-h"}, noTarget, true},  // -h is the label here, not a switch
       {{dir / "missing", target}, "The directory " + (dir / "missing") + " doesn't exist.", false},
       {{file, target}, "The directory " + file + " doesn't exist.", false},
+      // bytes that are not UTF-8 are printed back as they were typed
+      {{dir / "\xff\xfe", target}, "The directory " + (dir / "\xff\xfe") + " doesn't exist.", false},
       {{"-filesystem", "xyz", file, target},
        "Warning: unknown format: xyz\nThe directory " + file + " doesn't exist.", false},
   };
