@@ -42,4 +42,16 @@ constexpr uint32_t kFirstUniqueId = 16;
 constexpr uint32_t kMaxExtentSectors = 524286;
 constexpr uint32_t kMaxExtentBytes = kMaxExtentSectors * kSectorSize;
 
+// Allocation descriptors of a stereoscopic clip's Extended File Entry: long_ad of 16
+// bytes (ECMA-167 4/14.14.2) after the 216-byte entry (4/14.17) give (2048 - 216) / 16
+// = 114 per entry sector; after the 24-byte Allocation Extent Descriptor (4/14.5)
+// (2048 - 24) / 16 = 126 per continuation sector.
+constexpr uint32_t kLongAllocationDescriptorBytes = 16;
+constexpr uint32_t kExtendedFileEntryBytes = 216;
+constexpr uint32_t kAllocationExtentDescriptorBytes = 24;
+constexpr uint32_t kAllocationDescriptorsInFileEntry =
+    (kSectorSize - kExtendedFileEntryBytes) / kLongAllocationDescriptorBytes;  // 114
+constexpr uint32_t kAllocationDescriptorsInExtentSector =
+    (kSectorSize - kAllocationExtentDescriptorBytes) / kLongAllocationDescriptorBytes;  // 126
+
 }  // namespace vellumcast
