@@ -45,8 +45,9 @@ void SortIsoOrder(TreeNode& directory);
 uint8_t MapIsoCharacter(uint8_t c, bool dvdVideoMode);
 
 // The 8-bit (ISO-8859-1) form of a name: a unit above U+00FF, a surrogate pair and a
-// byte of a host name that was not UTF-8 each become one '?'. At most `maxBytes` bytes.
-std::string EightBitName(const char16_t* name, size_t maxBytes);
+// byte of a host name that was not UTF-8 each become one '?'. The whole name is
+// converted (a host name has at most 255 bytes), so its last '.' is found.
+std::string EightBitName(const char16_t* name);
 
 // Unit `i` of a 16-bit UDF identifier as stored in udfName.
 char16_t UdfNameUnit(const TreeNode& node, uint32_t i);

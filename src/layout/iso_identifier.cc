@@ -13,7 +13,6 @@
 namespace vellumcast {
 namespace {
 
-constexpr size_t kConversionBytes = 259;  // a 260-byte buffer with its terminator
 constexpr size_t kDirectoryChars = 8;
 constexpr size_t kBaseChars = 8;
 constexpr size_t kExtensionChars = 3;
@@ -36,7 +35,7 @@ std::string Mapped(const std::string& text, size_t maxChars, bool dvdVideoMode) 
 }
 
 IsoNameParts PartsFor(const TreeNode& node, bool dvdVideoMode) {
-  std::string name = EightBitName(node.name, kConversionBytes);
+  std::string name = EightBitName(node.name);
   IsoNameParts parts;
   if (node.isDirectory) {
     parts.base = Mapped(name, kDirectoryChars, dvdVideoMode);  // a '.' is an ordinary character
@@ -83,9 +82,9 @@ uint8_t MapIsoCharacter(uint8_t c, bool dvdVideoMode) {
   return '_';
 }
 
-std::string EightBitName(const char16_t* name, size_t maxBytes) {
+std::string EightBitName(const char16_t* name) {
   std::string out;
-  for (const char16_t* p = name; *p && out.size() < maxBytes; ++p) {
+  for (const char16_t* p = name; *p; ++p) {
     char16_t c = DiscUnit(*p);
     if (c >= 0xD800 && c <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF) {
       ++p;  // one character outside the BMP

@@ -15,7 +15,6 @@
 namespace vellumcast {
 namespace {
 
-constexpr size_t kConversionBytes = 259;  // a 260-byte buffer with its terminator
 // An extension (from the last '.') longer than this is not kept when a name is shortened.
 constexpr size_t kKeptExtensionUnits = 32;
 
@@ -26,7 +25,7 @@ using UdfUnits = std::u16string;
 UdfUnits NaturalUnits(const TreeNode& node, bool eightBit) {
   UdfUnits units;
   if (eightBit) {
-    for (char c : EightBitName(node.name, kConversionBytes)) units.push_back(char16_t(uint8_t(c)));
+    for (char c : EightBitName(node.name)) units.push_back(char16_t(uint8_t(c)));
   } else {
     for (const char16_t* p = node.name; *p; ++p) units.push_back(DiscUnit(*p));
   }
