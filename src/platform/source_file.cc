@@ -11,11 +11,15 @@ namespace vellumcast {
 
 bool SourceFile::Open(const std::string& hostPath) {
   Close();
-  fd = open(hostPath.c_str(), O_RDONLY | O_CLOEXEC);
+  // Not blocking in open: a file replaced by a named pipe since the scan must not hang
+  // the build. Reads block as usual.
+  fd = open(hostPath.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     error = strerror(errno);
     return false;
   }
+  int flags = fcntl(fd, F_GETFL);
+  if (flags >= 0) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
 #ifdef POSIX_FADV_SEQUENTIAL
   posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
 #endif

@@ -86,6 +86,7 @@ uint64_t CopySectors(OutputContext& out, SourceFile* source, const std::u16strin
 
 uint64_t CopyFileData(OutputContext& out, const TreeNode& file, const std::u16string& directoryPath) {
   if (file.kind == StereoBase || file.kind == StereoInterleaved) return 0;  // in the dependent's run
+  if (file.sectorCount == 0 && file.kind != StereoDependent) return 0;      // no data, no read
   std::u16string path = BuildSourcePath(file, directoryPath);
   SourceFile own;
   if (!OpenSource(out, own, path)) return 0;
