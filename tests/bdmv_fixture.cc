@@ -15,9 +15,18 @@ struct Bytes {
   std::string s;
   size_t size() const { return s.size(); }
   void U8(uint32_t v) { s += char(v & 0xFF); }
-  void U16(uint32_t v) { U8(v >> 8); U8(v); }
-  void U32(uint32_t v) { U16(v >> 16); U16(v); }
-  void U64(uint64_t v) { U32(uint32_t(v >> 32)); U32(uint32_t(v)); }
+  void U16(uint32_t v) {
+    U8(v >> 8);
+    U8(v);
+  }
+  void U32(uint32_t v) {
+    U16(v >> 16);
+    U16(v);
+  }
+  void U64(uint64_t v) {
+    U32(uint32_t(v >> 32));
+    U32(uint32_t(v));
+  }
   void Text(const std::string& t, size_t n) {
     std::string f = t.substr(0, n);
     f.resize(n, '0');
@@ -27,7 +36,10 @@ struct Bytes {
   void Put32(size_t pos, uint32_t v) {
     for (int i = 0; i < 4; ++i) s[pos + i] = char(v >> (8 * (3 - i)));
   }
-  void Put16(size_t pos, uint32_t v) { s[pos] = char(v >> 8); s[pos + 1] = char(v); }
+  void Put16(size_t pos, uint32_t v) {
+    s[pos] = char(v >> 8);
+    s[pos + 1] = char(v);
+  }
 };
 
 std::string ClipName(int32_t number) {
@@ -39,7 +51,7 @@ std::string ClipName(int32_t number) {
 // PlayItem with an STN_table of no streams.
 void AppendPlayItem(Bytes& b, const std::string& clip, uint32_t index) {
   size_t start = b.size();
-  b.U16(0);             // length, patched below
+  b.U16(0);  // length, patched below
   b.Text(clip, 5);
   b.Text("M2TS", 4);
   b.U8(0);              // reserved
@@ -58,8 +70,8 @@ void AppendSubPath(Bytes& b, const std::vector<std::string>& clips, uint8_t type
   size_t start = b.size();
   b.U32(0);  // length, patched below
   b.U8(0);
-  b.U8(type);           // SubPath_type (8: stereoscopic dependent view)
-  b.U16(0);             // is_repeat_SubPath 0
+  b.U8(type);  // SubPath_type (8: stereoscopic dependent view)
+  b.U16(0);    // is_repeat_SubPath 0
   b.U8(0);
   b.U8(uint32_t(clips.size()));
   for (size_t i = 0; i < clips.size(); ++i) {
@@ -68,11 +80,11 @@ void AppendSubPath(Bytes& b, const std::vector<std::string>& clips, uint8_t type
     b.Text(clips[i], 5);
     b.Text("M2TS", 4);
     b.U32(i ? 1u << 1 : 0);  // SP_connection_condition, is_multi_Clip_entries 0
-    b.U8(0);               // ref_to_STC_id
-    b.U32(0x0000EA60);     // IN_time
-    b.U32(0x0001D4C0);     // OUT_time
-    b.U16(uint32_t(i));    // sync_PlayItem_id
-    b.U32(0x0000EA60);     // sync_start_PTS_of_PlayItem
+    b.U8(0);                 // ref_to_STC_id
+    b.U32(0x0000EA60);       // IN_time
+    b.U32(0x0001D4C0);       // OUT_time
+    b.U16(uint32_t(i));      // sync_PlayItem_id
+    b.U32(0x0000EA60);       // sync_start_PTS_of_PlayItem
     b.Put16(item, uint32_t(b.size() - item - 2));
   }
   b.Put32(start, uint32_t(b.size() - start - 4));
@@ -89,8 +101,8 @@ std::vector<std::string> ExtentBytes(const FixtureClip& clip) {
   std::vector<std::string> extents;
   for (size_t i = 0; i < clip.startPoints.size(); ++i) {
     uint64_t from = std::min<uint64_t>(uint64_t(clip.startPoints[i]) * 192, stream.size());
-    uint64_t to = i + 1 < clip.startPoints.size() ? uint64_t(clip.startPoints[i + 1]) * 192
-                                                  : stream.size();
+    uint64_t to =
+        i + 1 < clip.startPoints.size() ? uint64_t(clip.startPoints[i + 1]) * 192 : stream.size();
     to = std::max(from, std::min<uint64_t>(to, stream.size()));  // start points of a bad case
     extents.push_back(stream.substr(from, to - from));
   }
@@ -120,10 +132,23 @@ std::string IndexBytes(bool stereoscopic) {
   // Indexes at 78: First Playback, Top Menu (HDMV objects 0 and 1) and one title.
   size_t indexes = b.size();
   b.U32(0);
-  b.U8(0x40); b.Zeros(3); b.U16(0); b.U16(0); b.Zeros(4);  // First Playback: HDMV, object 0
-  b.U8(0x40); b.Zeros(3); b.U16(0); b.U16(1); b.Zeros(4);  // Top Menu: HDMV, object 1
-  b.U16(1);                                                 // number_of_Titles
-  b.U8(0x40); b.Zeros(3); b.U8(0); b.U8(0); b.U16(0); b.Zeros(4);  // title 1: HDMV, object 0
+  b.U8(0x40);
+  b.Zeros(3);
+  b.U16(0);
+  b.U16(0);
+  b.Zeros(4);  // First Playback: HDMV, object 0
+  b.U8(0x40);
+  b.Zeros(3);
+  b.U16(0);
+  b.U16(1);
+  b.Zeros(4);  // Top Menu: HDMV, object 1
+  b.U16(1);    // number_of_Titles
+  b.U8(0x40);
+  b.Zeros(3);
+  b.U8(0);
+  b.U8(0);
+  b.U16(0);
+  b.Zeros(4);  // title 1: HDMV, object 0
   b.Put32(indexes, uint32_t(b.size() - indexes - 4));
   return b.s;
 }
@@ -238,9 +263,9 @@ std::string ClipInformationBytes(const FixtureClip& clip, const ExtensionLayout&
   // ClipInfo at 40.
   b.U32(176);
   b.U16(0);
-  b.U8(1);  // clip_stream_type
-  b.U8(1);  // application_type: main TS for a movie
-  b.U32(0);  // is_ATC_delta 0
+  b.U8(1);         // clip_stream_type
+  b.U8(1);         // application_type: main TS for a movie
+  b.U32(0);        // is_ATC_delta 0
   b.U32(6000000);  // TS_recording_rate
   b.U32(clip.packets);
   b.Zeros(190 - b.size());
@@ -253,11 +278,18 @@ std::string ClipInformationBytes(const FixtureClip& clip, const ExtensionLayout&
   b.U32(22);
   b.U8(0);
   b.U8(1);
-  b.U32(0); b.U8(1); b.U8(0);
-  b.U16(0x1001); b.U32(0); b.U32(0x0000EA60); b.U32(0x0001D4C0);
+  b.U32(0);
+  b.U8(1);
+  b.U8(0);
+  b.U16(0x1001);
+  b.U32(0);
+  b.U32(0x0000EA60);
+  b.U32(0x0001D4C0);
   // ProgramInfo: no programs. CPI: empty. ClipMark: empty.
   b.Put32(12, uint32_t(b.size()));
-  b.U32(2); b.U8(0); b.U8(0);
+  b.U32(2);
+  b.U8(0);
+  b.U8(0);
   b.Put32(16, uint32_t(b.size()));
   b.U32(0);
   b.Put32(20, uint32_t(b.size()));
@@ -332,7 +364,8 @@ void BdmvFixture::Write(const std::string& root) const {
   }
   if (writeSsif) {
     for (const auto& [base, dependent] : pairs) {
-      WriteBytes(bdmv / "STREAM" / "SSIF" / (ClipName(base) + ".ssif"), Interleave(base, dependent));
+      WriteBytes(bdmv / "STREAM" / "SSIF" / (ClipName(base) + ".ssif"),
+                 Interleave(base, dependent));
     }
   }
 }

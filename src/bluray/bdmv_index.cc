@@ -1,4 +1,5 @@
-// Decodes the head and AppInfoBDMV of a Blu-ray index.bdmv (BD-ROM Part 3, Index table).
+// Decodes the head and AppInfoBDMV of a Blu-ray index.bdmv (BD-ROM audio-visual format,
+// Index table).
 #include "bluray/bdmv_index.h"
 
 #include <cstring>

@@ -1,6 +1,6 @@
-// Decodes Blu-ray clip information files (BD-ROM Part 3, zzzzz.clpi): the head, ClipInfo,
-// SequenceInfo, the heads of ProgramInfo and CPI, ClipMark and the ExtensionData bytes,
-// with every length, count and start address checked against the file.
+// Decodes Blu-ray clip information files (BD-ROM audio-visual format, zzzzz.clpi): the
+// head, ClipInfo, SequenceInfo, the heads of ProgramInfo and CPI, ClipMark and the
+// ExtensionData bytes, with every length, count and start address checked against the file.
 #include "bluray/clip_information.h"
 
 #include "bluray/big_endian_reader.h"

@@ -1,5 +1,5 @@
 // Decodes the ExtensionData of Blu-ray movie playlists and clip information files
-// (BD-ROM Part 3, ExtensionData): the entry table and the data blocks it points at.
+// (BD-ROM audio-visual format): the entry table and the data blocks it points at.
 #include "bluray/extension_data.h"
 
 #include <utility>

@@ -1,6 +1,6 @@
-// Decodes Blu-ray movie playlists (BD-ROM Part 3, xxxxx.mpls): the head, AppInfoPlayList,
-// the PlayList with its PlayItems and SubPaths, the PlayListMark and the ExtensionData
-// bytes, with every length, count and start address checked against the file.
+// Decodes Blu-ray movie playlists (BD-ROM audio-visual format, xxxxx.mpls): the head,
+// AppInfoPlayList, the PlayList with its PlayItems and SubPaths, the PlayListMark and the
+// ExtensionData bytes, with every length, count and start address checked against the file.
 #include "bluray/movie_playlist.h"
 
 #include "bluray/big_endian_reader.h"

@@ -1,4 +1,4 @@
-// Decodes SubPath and SubPlayItem of a Blu-ray movie playlist (BD-ROM Part 3,
+// Decodes SubPath and SubPlayItem of a Blu-ray movie playlist (BD-ROM audio-visual format,
 // PlayList / SubPath), with every length and count checked against the bytes.
 #include "bluray/sub_path.h"
 
@@ -6,26 +6,26 @@ namespace vellumcast {
 namespace {
 
 namespace sub_path {
-constexpr uint64_t kLength = 0;            // 32 bits: length of the rest
-constexpr uint64_t kType = 5;              // SubPath_type
-constexpr uint64_t kFlags = 6;             // 16 bits, bit 0: is_repeat_SubPath
-constexpr uint64_t kItemCount = 9;         // number_of_SubPlayItems
+constexpr uint64_t kLength = 0;     // 32 bits: length of the rest
+constexpr uint64_t kType = 5;       // SubPath_type
+constexpr uint64_t kFlags = 6;      // 16 bits, bit 0: is_repeat_SubPath
+constexpr uint64_t kItemCount = 9;  // number_of_SubPlayItems
 constexpr uint64_t kFirstItem = 10;
 constexpr uint64_t kLengthFieldSize = 4;
 }  // namespace sub_path
 
 namespace sub_play_item {
-constexpr uint64_t kLength = 0;            // 16 bits: length of the rest
-constexpr uint64_t kClipName = 2;          // Clip_Information_file_name
-constexpr uint64_t kFlags = 11;            // 32 bits: SP_connection_condition, is_multi_Clip_entries
+constexpr uint64_t kLength = 0;    // 16 bits: length of the rest
+constexpr uint64_t kClipName = 2;  // Clip_Information_file_name
+constexpr uint64_t kFlags = 11;    // 32 bits: SP_connection_condition, is_multi_Clip_entries
 constexpr uint64_t kStcId = 15;
 constexpr uint64_t kInTime = 16;
 constexpr uint64_t kOutTime = 20;
 constexpr uint64_t kSyncPlayItemId = 24;
 constexpr uint64_t kSyncStartPts = 26;
-constexpr uint64_t kClipEntryCount = 30;   // number_of_multi_Clip_entries
+constexpr uint64_t kClipEntryCount = 30;  // number_of_multi_Clip_entries
 constexpr uint64_t kFirstClipEntry = 32;
-constexpr uint64_t kClipEntrySize = 10;    // clip name 5, codec identifier 4, STC id 1
+constexpr uint64_t kClipEntrySize = 10;  // clip name 5, codec identifier 4, STC id 1
 constexpr uint64_t kLengthFieldSize = 2;
 }  // namespace sub_play_item
 

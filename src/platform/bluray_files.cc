@@ -13,12 +13,20 @@
 
 namespace vellumcast {
 
+namespace {
+// Index, playlist and clip information files are a few megabytes at most; a larger file
+// under such a name is not one of them and is not loaded.
+constexpr off_t kMaxControlFileBytes = off_t(64) * 1024 * 1024;
+}  // namespace
+
 bool ReadControlFile(std::u16string_view path, std::vector<uint8_t>& bytes) {
   bytes.clear();
-  int fd = open(HostPath(path).c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking, so that a FIFO under a control file's name does not stop the build.
+  int fd = open(HostPath(path).c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
   struct stat st;
-  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0;
+  bool ok = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0 &&
+            st.st_size <= kMaxControlFileBytes;
   if (ok) {
     bytes.resize(size_t(st.st_size));
     size_t done = 0;

@@ -10,7 +10,8 @@
 namespace vellumcast {
 
 // The whole content of the file at `path`. False (and `bytes` empty) when the file is
-// missing, cannot be opened or read in full, is not a regular file, or is empty.
+// missing, cannot be opened or read in full, is not a regular file, is empty, or is
+// larger than 64 MiB.
 bool ReadControlFile(std::u16string_view path, std::vector<uint8_t>& bytes);
 
 // One entry of a folder listing.

@@ -22,8 +22,8 @@ namespace {
 
 std::string Mutate(std::string s, std::mt19937& rng) {
   auto pick = [&](size_t n) { return n ? size_t(rng() % n) : size_t(0); };
-  static const uint32_t kValues[] = {0, 1, 2, 0x7F, 0x80, 0xFF, 0xFFFF, 0x10000, 0x7FFFFFFF,
-                                     0x80000000u, 0xFFFFFFFFu};
+  static const uint32_t kValues[] = {0,      1,       2,          0x7F,        0x80,       0xFF,
+                                     0xFFFF, 0x10000, 0x7FFFFFFF, 0x80000000u, 0xFFFFFFFFu};
   int steps = 1 + int(rng() % 3);
   for (int i = 0; i < steps; ++i) {
     switch (rng() % 6) {
@@ -35,7 +35,8 @@ std::string Mutate(std::string s, std::mt19937& rng) {
         break;
       case 2: {  // a count, length or address field set to a telling value
         if (s.size() < 4) break;
-        uint32_t v = rng() % 4 ? kValues[rng() % std::size(kValues)] : uint32_t(s.size() + rng() % 9 - 4);
+        uint32_t v =
+            rng() % 4 ? kValues[rng() % std::size(kValues)] : uint32_t(s.size() + rng() % 9 - 4);
         size_t at = pick(s.size() - 3);
         int width = rng() % 2 ? 4 : 2;
         for (int k = 0; k < width; ++k) s[at + k] = char(v >> (8 * (width - 1 - k)));
@@ -61,7 +62,8 @@ std::string Mutate(std::string s, std::mt19937& rng) {
 struct ExactBytes {
   std::unique_ptr<uint8_t[]> data;
   size_t size;
-  explicit ExactBytes(const std::string& s) : data(new uint8_t[s.size() ? s.size() : 1]), size(s.size()) {
+  explicit ExactBytes(const std::string& s)
+      : data(new uint8_t[s.size() ? s.size() : 1]), size(s.size()) {
     std::copy(s.begin(), s.end(), data.get());
   }
 };
@@ -121,8 +123,8 @@ TEST(BlurayFuzz, MutatedFolders) {
   f.writeSsif = false;
   f.Write(dir.path());
   const std::string bdmv = dir.path() + "/BDMV/";
-  const std::string files[] = {"index.bdmv", "PLAYLIST/00000.mpls", "CLIPINF/00001.clpi",
-                               "CLIPINF/00002.clpi", "CLIPINF/00003.clpi", "CLIPINF/00004.clpi"};
+  const std::string files[] = {"index.bdmv",         "PLAYLIST/00000.mpls", "CLIPINF/00001.clpi",
+                               "CLIPINF/00002.clpi", "CLIPINF/00003.clpi",  "CLIPINF/00004.clpi"};
   std::string original[std::size(files)];
   for (size_t i = 0; i < std::size(files); ++i) original[i] = test::ReadFile(bdmv + files[i]);
   std::mt19937 rng(7);

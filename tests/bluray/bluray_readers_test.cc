@@ -13,9 +13,7 @@ namespace {
 
 const uint8_t* Data(const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); }
 
-std::string Be32(uint32_t v) {
-  return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
-}
+std::string Be32(uint32_t v) { return {char(v >> 24), char(v >> 16), char(v >> 8), char(v)}; }
 std::string Be16(uint32_t v) { return {char(v >> 8), char(v)}; }
 
 TEST(StereoPlan, SectorsFromPackets) {
@@ -40,9 +38,9 @@ TEST(StereoPlan, DeriveExtents) {
       {{288}, 288, true, {0}},
       {{0, 96, 96}, 288, false, {}},
       {{0, 96, 95}, 288, false, {}},
-      {{0, 288}, 288, false, {}},   // 27 is not below 27
-      {{0, 287}, 288, true, {26, 0}},  // 26 sectors at 287 are below 27
-      {{289}, 288, false, {}},      // a single start point beyond the clip
+      {{0, 288}, 288, false, {}},          // 27 is not below 27
+      {{0, 287}, 288, true, {26, 0}},      // 26 sectors at 287 are below 27
+      {{289}, 288, false, {}},             // a single start point beyond the clip
       {{0x80000000u, 1}, 288, false, {}},  // compared unsigned
   };
   for (const auto& c : cases) {
@@ -110,7 +108,8 @@ TEST(BlurayReaders, PlaylistFields) {
   EXPECT_EQ(playlist.playItems[1].codecId, "M2TS");
   EXPECT_EQ(playlist.marks.size(), 1u);
   ExtensionData ext;
-  ASSERT_TRUE(ReadExtensionData(playlist.extensionBytes.data(), playlist.extensionBytes.size(), ext));
+  ASSERT_TRUE(
+      ReadExtensionData(playlist.extensionBytes.data(), playlist.extensionBytes.size(), ext));
   EXPECT_EQ(ext.stnTableSsLengths, (std::vector<uint16_t>{2, 2}));
   ASSERT_EQ(ext.subPaths.size(), 1u);
   EXPECT_EQ(ext.subPaths[0].type, 8);
@@ -128,8 +127,8 @@ TEST(BlurayReaders, PlaylistFields) {
 // storage order give the same record as blocks stored back to back.
 TEST(ExtensionDataReader, BlocksAreFoundByTheirStartAddress) {
   test::FixtureClip clip{1, 288, {0, 96, 192}};
-  for (test::ExtensionLayout layout : {test::ExtensionLayout{0, false}, {0, true}, {7, false},
-                                       {64, true}}) {
+  for (test::ExtensionLayout layout :
+       {test::ExtensionLayout{0, false}, {0, true}, {7, false}, {64, true}}) {
     SCOPED_TRACE(layout.padding * 2 + layout.reverseStorage);
     std::string bytes = test::ClipInformationBytes(clip, layout);
     ClipInformation info;
@@ -168,28 +167,61 @@ TEST(ExtensionDataReader, Cases) {
   const Case cases[] = {
       {"length 0 with entries after it", Be32(0) + Entry(2, 4, 16, 16) + points, true, 0, {}},
       {"no bytes", "", true, 0, {}},
-      {"STN_table_SS of data length 0", Extension({Entry(2, 1, 24, 0)}, Be16(2) + "ab"), true, 0,
+      {"STN_table_SS of data length 0",
+       Extension({Entry(2, 1, 24, 0)}, Be16(2) + "ab"),
+       true,
+       0,
        {}},
-      {"two STN_table_SS in one block", Extension({Entry(2, 1, 24, 7)}, Be16(2) + "ab" + Be16(1) + "c"),
-       true, 2, {}},
+      {"two STN_table_SS in one block",
+       Extension({Entry(2, 1, 24, 7)}, Be16(2) + "ab" + Be16(1) + "c"),
+       true,
+       2,
+       {}},
       {"STN_table_SS running past its data length",
-       Extension({Entry(2, 1, 24, 5)}, Be16(2) + "ab" + Be16(1) + "c"), true, 0, {}},
-      {"ExtentStartPoints with count 0", Extension({Entry(2, 4, 24, 8)}, Be32(4) + Be32(0)), true,
-       0, {}},
+       Extension({Entry(2, 1, 24, 5)}, Be16(2) + "ab" + Be16(1) + "c"),
+       true,
+       0,
+       {}},
+      {"ExtentStartPoints with count 0",
+       Extension({Entry(2, 4, 24, 8)}, Be32(4) + Be32(0)),
+       true,
+       0,
+       {}},
       {"ExtentStartPoints", Extension({Entry(2, 4, 24, 16)}, points), true, 0, {0, 96}},
       {"block at its start address after padding",
-       Extension({Entry(2, 4, 29, 16)}, "xxxxx" + points), true, 0, {0, 96}},
+       Extension({Entry(2, 4, 29, 16)}, "xxxxx" + points),
+       true,
+       0,
+       {0, 96}},
       {"unknown block before the known one",
-       Extension({Entry(9, 9, 36, 3), Entry(2, 4, 39, 16)}, "zzz" + points), true, 0, {0, 96}},
+       Extension({Entry(9, 9, 36, 3), Entry(2, 4, 39, 16)}, "zzz" + points),
+       true,
+       0,
+       {0, 96}},
       {"start address outside the ExtensionData",
-       Extension({Entry(2, 4, 0xFFFFFFF0u, 16)}, points), true, 0, {}},
-      {"data length outside the ExtensionData", Extension({Entry(2, 4, 24, 17)}, points), true, 0,
+       Extension({Entry(2, 4, 0xFFFFFFF0u, 16)}, points),
+       true,
+       0,
+       {}},
+      {"data length outside the ExtensionData",
+       Extension({Entry(2, 4, 24, 17)}, points),
+       true,
+       0,
        {}},
       {"count of points outside the block",
-       Extension({Entry(2, 4, 24, 16)}, Be32(12) + Be32(3) + Be32(0) + Be32(96)), true, 0, {}},
-      {"huge count of points", Extension({Entry(2, 4, 24, 16)}, Be32(12) + Be32(0xFFFFFFFFu) + Be32(0) + Be32(96)),
-       true, 0, {}},
-      {"entry table past the end", Extension({Entry(2, 4, 24, 16)}, "", 0).substr(0, 20), false, 0,
+       Extension({Entry(2, 4, 24, 16)}, Be32(12) + Be32(3) + Be32(0) + Be32(96)),
+       true,
+       0,
+       {}},
+      {"huge count of points",
+       Extension({Entry(2, 4, 24, 16)}, Be32(12) + Be32(0xFFFFFFFFu) + Be32(0) + Be32(96)),
+       true,
+       0,
+       {}},
+      {"entry table past the end",
+       Extension({Entry(2, 4, 24, 16)}, "", 0).substr(0, 20),
+       false,
+       0,
        {}},
       {"length past the end", Extension({Entry(2, 4, 24, 16)}, points, 1), false, 0, {}},
   };
