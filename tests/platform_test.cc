@@ -169,45 +169,5 @@ TEST(FindIterator, ReportsWhyAListingFails) {
   EXPECT_FALSE(it.Next(e));
 }
 
-TEST(FindIterator, NamesThatAreNotUtf8RoundTripToTheirBytes) {
-  TempDir dir;
-  const std::string raw = "bad\xff\xfe-\xc3\xa9.bin";  // two stray bytes, then a valid é
-  WriteFile(dir / raw, "data");
-  auto all = ListAll(dir.path());
-  bool seen = false;
-  for (auto& [name, e] : all) {
-    if (name != raw) continue;
-    seen = true;
-    EXPECT_EQ(e.name[3], char16_t(0xDCFF));
-    EXPECT_EQ(e.name[4], char16_t(0xDCFE));
-    EXPECT_EQ(e.name[6], char16_t(0xE9));
-    uint32_t length = 0;
-    uint8_t* data = ReadWholeFile((U(dir.path() + "/") + e.name).c_str(), &length);
-    ASSERT_NE(data, nullptr);
-    EXPECT_EQ(length, 4u);
-    std::free(data);
-  }
-  EXPECT_TRUE(seen);
-}
-
-TEST(FindIterator, OpensSubdirectoriesRelativeToTheirParent) {
-  TempDir dir;
-  WriteFile(dir / "sub/inner", "x");
-  FindIterator parent, child;
-  FindEntry e, inner;
-  ASSERT_TRUE(parent.First(U(dir.path()).c_str(), e));
-  ASSERT_TRUE(child.FirstIn(parent, "sub", inner));
-  std::set<std::string> names;
-  do names.insert(Utf16ToUtf8(inner.name));
-  while (child.Next(inner));
-  EXPECT_EQ(names, (std::set<std::string>{".", "..", "inner"}));
-  FileIdentity id, byPath;
-  ASSERT_TRUE(child.Identity(id));
-  ASSERT_TRUE(PathIdentity(U(dir / "sub").c_str(), byPath));
-  EXPECT_EQ(id, byPath);
-  EXPECT_FALSE(child.FirstIn(parent, "missing", inner));
-  EXPECT_EQ(child.error, ENOENT);
-}
-
 }  // namespace
 }  // namespace vellumcast

@@ -109,16 +109,6 @@ TEST(Scan, RootAndEntryFields) {
   EXPECT_EQ(scan->builder.arena->blockSize, 8192u);
 }
 
-TEST(Scan, FileLimitStopsTheScan) {
-  TempDir dir;
-  for (int i = 0; i < 5; ++i) WriteFile(dir / ("f" + std::to_string(i)), "x");
-  ScanOptions options;
-  options.fileLimit = 2;
-  auto scan = Scan(dir.path(), std::move(options));
-  EXPECT_EQ(scan->builder.totalFileCount, 2u);
-  EXPECT_EQ(ChildNames(scan->root()).size(), 2u);
-}
-
 std::string SelfExecutable() {
   char buffer[PATH_MAX];
   ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
