@@ -6,8 +6,11 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <set>
 
+#include "build/build_job.h"
+#include "iso_reader.h"
 #include "test_support.h"
 #include "tree/source_entry.h"
 #include "tree_test_support.h"
@@ -129,6 +132,19 @@ TEST(DvdVideoFolders, FolderNamesIgnoreLetterCase) {
             (std::vector<std::string>{"video_ts.ifo", "VTS_01_0.IFO", "vts_01_1.vob"}));
   EXPECT_EQ(ChildNames(Find(scan->root(), "AUDIO_TS")), std::vector<std::string>{"audio_ts.ifo"});
   EXPECT_TRUE(scan->warnings.empty());
+}
+
+// The made-up folders carry the DVD-Video names while their files stay in the source
+// folders of another letter case: the image must still be written from them.
+TEST(DvdVideoFolders, FoldersInAnotherLetterCaseAreWrittenIntoTheImage) {
+  TempDir dir;
+  std::filesystem::create_directories(dir / "src/audio_ts");
+  WriteFile(dir / "src/video_ts/VIDEO_TS.IFO", test::PatternBytes(5000, 1));
+  WriteFile(dir / "src/video_ts/vts_01_1.vob", test::PatternBytes(9000, 2));
+  std::u16string src = Utf8ToUtf16(dir / "src"), target = Utf8ToUtf16(dir / "dvd.iso");
+  auto job = StartImageBuild(src.c_str(), u"", 2, target.c_str(), nullptr, nullptr, false, nullptr);
+  ASSERT_TRUE(job->succeeded) << job->errorMessage;
+  EXPECT_EQ(test::CompareIsoWithFolder(dir / "dvd.iso", dir / "src"), "");
 }
 
 TEST(DvdVideoFolders, AFolderOfTheExactNameWinsOverOtherLetterCases) {

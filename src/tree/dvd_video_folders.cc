@@ -71,8 +71,22 @@ bool SourceScanner::ApplyDvdVideoFolders() {
   }
   for (int zone = 0; zone < 2; ++zone) {
     if (!folders[zone] || dvdFolderNames[zone].empty()) continue;
+    if (!KeepSourceName(folders[zone], dvdFolderNames[zone])) return false;
     if (!ReadDvdVideoFolder(folders[zone], dvdFolderNames[zone], kZoneLetters[zone])) return false;
   }
+  return true;
+}
+
+// A folder read in another letter case (video_ts) is recorded under the DVD-Video
+// name; the writer opens its files through the folder's own name.
+bool SourceScanner::KeepSourceName(TreeNode* directory, const std::string& hostName) {
+  std::u16string name = Utf8ToUtf16(hostName);
+  if (SameUnits(name.c_str(), directory->name)) return true;
+  const uint32_t bytes = uint32_t(sizeof(char16_t) * (name.size() + 1));
+  auto* copy = static_cast<char16_t*>(ArenaAllocAligned(builder.arena, bytes, alignof(char16_t)));
+  if (!copy) return builder.Fail("out of memory while reading the source folder");
+  std::memcpy(copy, name.c_str(), bytes);
+  directory->sourceName = copy;
   return true;
 }
 

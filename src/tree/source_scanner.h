@@ -42,6 +42,7 @@ struct SourceScanner {
   // DVD-Video detection and the made-up AUDIO_TS and VIDEO_TS (ISO 9660 + UDF 1.02
   // only). False only when the build must stop.
   bool ApplyDvdVideoFolders();
+  bool KeepSourceName(TreeNode* directory, const std::string& hostName);
   bool ReadDvdVideoFolder(TreeNode* directory, const std::string& hostName, char zoneLetter);
 
   // Whether a listed non-directory entry may go into the image: special files, dangling

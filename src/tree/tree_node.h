@@ -60,6 +60,9 @@ struct TreeNode {
   uint32_t isoDirSize;
   uint16_t extentCount;      // file (stereo clips): UDF extents of the clip
   uint16_t pathTableNumber;  // dir: ISO 9660 path table directory number (layout)
+  // dir: the name of the source folder read into it when that differs from `name` (a
+  // DVD-Video folder listed as video_ts is recorded as VIDEO_TS); null: `name` itself.
+  const char16_t* sourceName;
 
   bool IsRoot() const { return parent == this; }
 };

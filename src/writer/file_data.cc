@@ -136,7 +136,7 @@ uint64_t CopyFileData(OutputContext& out, const TreeNode& file, const std::u16st
 uint64_t WriteFileData(OutputContext& out, const TreeNode& directory, const std::u16string& directoryPath) {
   if (out.Failed()) return 0;
   std::u16string path = directoryPath;
-  path += directory.name;
+  path += directory.sourceName ? directory.sourceName : directory.name;
   if (path.empty() || path.back() != u'/') path += u'/';
   uint64_t sectors = 0;
   for (const TreeNode* e = directory.firstChild; e; e = e->nextSibling) {
