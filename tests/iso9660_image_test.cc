@@ -13,6 +13,7 @@
 #include "iso_reader.h"
 #include "platform/text.h"
 #include "test_support.h"
+#include "writer/byte_order.h"
 
 namespace vellumcast::test {
 namespace {
@@ -114,14 +115,30 @@ TEST(Iso9660Image, FileOfFourGibibytesAndMore) {
   ASSERT_TRUE(job->succeeded) << job->errorMessage;
   IsoListing listing = ReadIsoImage(target);
   ASSERT_TRUE(listing.ok) << listing.error;
-  bool found = false;
-  for (const auto& e : listing.entries) {
-    if (e.path != "/HUGE.BIN") continue;
-    found = true;
-    EXPECT_EQ(e.extents, 2u);
-  }
-  EXPECT_TRUE(found);
   EXPECT_EQ(CompareIsoWithFolder(target, src.path()), "");
+
+  // The records in the root directory: consecutive extents, the first of the largest
+  // size and flagged as not final.
+  int image = open(target.c_str(), O_RDONLY);
+  ASSERT_GE(image, 0);
+  uint8_t pvd[2048], dir[2048];
+  ASSERT_EQ(pread(image, pvd, 2048, 16 * 2048), 2048);
+  ASSERT_EQ(pread(image, dir, 2048, off_t(get_le32(pvd + 156 + 2)) * 2048), 2048);
+  close(image);
+  std::vector<const uint8_t*> records;
+  for (uint32_t at = 0; at < 2048 && dir[at]; at += dir[at]) {
+    if (std::string(reinterpret_cast<const char*>(dir + at + 33), dir[at + 32]).rfind("HUGE.BIN", 0) == 0) {
+      records.push_back(dir + at);
+    }
+  }
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0][25], 0x80);
+  EXPECT_EQ(records[1][25], 0x00);
+  EXPECT_EQ(get_le32(records[0] + 10), 0xFFFFF800u);
+  EXPECT_EQ(get_be32(records[0] + 14), 0xFFFFF800u);
+  EXPECT_EQ(get_le32(records[1] + 10), uint32_t(size - 0xFFFFF800u));
+  EXPECT_EQ(get_le32(records[1] + 2), get_le32(records[0] + 2) + 0xFFFFF800u / 2048);
+  EXPECT_EQ(get_be32(records[1] + 6), get_le32(records[1] + 2));
 }
 
 }  // namespace
