@@ -324,6 +324,21 @@ TEST(Console, ProgressAndWarningsOfABuild) {
   }
 }
 
+// An image written inside its own source folder, named relative to the working
+// directory, is not taken into the next image of that folder.
+TEST(Console, ImageInsideTheSourceIsLeftOut) {
+  TempDir dir;
+  WriteFile(dir / "src/data.bin", test::PatternBytes(200000));
+  std::string build = "cd " + Quote(dir / "src") + " && " + Quote(Binary()) + " . t.iso -fs CD";
+  CommandResult first = RunCommand(build);
+  ASSERT_EQ(first.exitCode, 0) << first.err;
+  uintmax_t size = std::filesystem::file_size(dir / "src/t.iso");
+  CommandResult second = RunCommand(build, "y\n");
+  ASSERT_EQ(second.exitCode, 0) << second.err;
+  EXPECT_TRUE(second.out.starts_with("The file t.iso exists. Overwrite? (Yes/No) ")) << second.out;
+  EXPECT_EQ(std::filesystem::file_size(dir / "src/t.iso"), size);
+}
+
 // A build that fails is one line on standard error and exit code 1, without "Done".
 TEST(Console, FailedBuildIsAnError) {
   TempDir dir;
