@@ -97,7 +97,6 @@ bool UdfDirectoryStep(ImageBuilder& builder, LayoutCounters& c, TreeNode& direct
                           std::to_string(kMaxExtentBytes) + " bytes); use UDF 2.50");
     }
     uint32_t sectors = FileEntrySectors(builder, *e);
-    if (sectors == 0) return builder.Fail("stereoscopic clip " + Text(e->name) + " has no descriptor blocks");
     e->fileEntryLocation = uint32_t(block);
     block += sectors;
     if (e->isDirectory) ++c.udfDirectories; else ++c.udfFiles;
