@@ -204,6 +204,19 @@ TEST(LayoutPlan, StereoscopicClipsShareTheInterleavedRun) {
   EXPECT_EQ(t.builder.metadataBlocks, 32u);
 }
 
+TEST(LayoutPlan, UdfBlocksAgreeWithTheTreeCounters) {
+  LayoutTree t(FormatUdf, 0x0102);
+  t.AddFile(t.root(), u"a", 1);
+  ++t.builder.totalFileCount;  // a file counted but not in the tree
+  EXPECT_FALSE(t.builder.PlanLayout());
+  EXPECT_NE(t.builder.errorMessage.find("internal layout error"), std::string::npos);
+  // With a stereoscopic plan the scan may leave entries it cut off counted.
+  t.builder.errorMessage.clear();
+  t.builder.stereoPlan = std::make_unique<StereoPlan>();
+  EXPECT_TRUE(t.builder.PlanLayout());
+  EXPECT_EQ(t.builder.metadataBlocks, 5u);
+}
+
 // Properties of the plan of a generated tree: file data runs follow each other without
 // gap or overlap in depth-first primary order; UDF blocks are handed out once each and
 // fill the file-system area; ISO 9660 extents follow each other in directory-number order.
