@@ -102,6 +102,7 @@ struct Walker {
         if (raw >> 30 == 3) {
           const uint8_t* aed = Sector(Resolve(x.partition, x.block));
           if (Check(aed, 258, x.block, kBlock, what + " allocation extent") != 258) return;
+          ++report.allocationExtents;
           ads = aed + 24;
           length = Le32(aed + 20);
           continued = true;
