@@ -1,8 +1,8 @@
 // Test-only tool: writes a generated BDMV folder for the interoperability checks.
 //   vellumcast_bdmv_fixture stereo|flat|broken FOLDER
 // stereo: two 3D clip pairs with their SSIF files; flat: the same without 3D content;
-// broken: 3D declared, but the extent start points fail the checks, so the folder must be
-// imaged as a plain one.
+// broken: 3D declared and SSIF files present, but the extent start points of clip 4 fail
+// the checks, so the folder must be imaged as a plain one.
 #include <cstdio>
 #include <cstring>
 
@@ -22,8 +22,6 @@ int main(int argc, char** argv) {
   } else if (std::strcmp(argv[1], "broken") == 0) {
     fixture = StereoscopicFixture();
     fixture.clips[3].startPoints = {0, 32, 32};  // clip 4: not strictly increasing
-    fixture.writeSsif = false;
-    fixture.pairs.clear();
   } else {
     std::fprintf(stderr, "unknown kind %s\n", argv[1]);
     return 2;
