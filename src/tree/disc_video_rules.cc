@@ -2,6 +2,8 @@
 // descriptor counts of stereoscopic clips.
 #include "tree/disc_video_rules.h"
 
+#include "layout/entry_extents.h"
+
 #include <cstring>
 
 #include "layout/disc_constants.h"
@@ -116,15 +118,9 @@ uint32_t CountStereoExtents(const StereoClipPair& pair, StereoView view) {
 }
 
 uint32_t DescriptorSectorsFor(uint32_t extents) {
-  if (extents <= kAllocationDescriptorsInFileEntry) return 1;
-  // The entry keeps one slot for the pointer to its first continuation sector.
-  uint32_t remaining = extents - (kAllocationDescriptorsInFileEntry - 1);
-  uint32_t count = 1;
-  for (;;) {
-    ++count;
-    if (remaining <= kAllocationDescriptorsInExtentSector) return count;
-    remaining -= kAllocationDescriptorsInExtentSector - 1;
-  }
+  // The same block count the layout reserves for any Extended File Entry with this
+  // many extents.
+  return ExtendedFileEntrySectors(extents);
 }
 
 }  // namespace vellumcast
