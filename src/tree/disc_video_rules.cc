@@ -2,11 +2,10 @@
 // descriptor counts of stereoscopic clips.
 #include "tree/disc_video_rules.h"
 
-#include "layout/entry_extents.h"
-
 #include <cstring>
 
 #include "layout/disc_constants.h"
+#include "layout/entry_extents.h"
 #include "tree/source_entry.h"
 
 namespace vellumcast {
