@@ -5,6 +5,7 @@
 
 #include "build/image_builder.h"
 #include "layout/disc_constants.h"
+#include "layout/entry_extents.h"
 #include "tree/tree_node.h"
 #include "writer/file_entries.h"
 #include "writer/file_structures.h"
@@ -58,7 +59,7 @@ uint32_t WriteUdfFileSystemArea(ImageBuilder& builder) {
     for (const TreeNode* child = directory->firstChild; child; child = child->nextSibling) {
       if (child->fileEntryLocation != n) return Mismatch(builder);
       if (!WriteEntry(builder, *child, n)) return kAreaFailed;
-      n += EntryBlocks(builder, *child);
+      n += FileEntrySectors(builder, *child);
       if (child->isDirectory) queue.push_back(child);
     }
   }
