@@ -3,10 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "bdmv_fixture.h"
 #include "build/build_job.h"
+#include "build/image_builder.h"
 #include "platform/text.h"
 #include "test_support.h"
 #include "udf_descriptor_walker.h"
@@ -162,6 +165,101 @@ TEST(UdfImageLayout, StereoscopicClipsWithContinuedExtents) {
   EXPECT_TRUE(listed["BDMV/STREAM/SSIF/00003.ssif"].bytes == f.Interleave(3, 4));
   // The data is stored once: the image holds each stream's sectors a single time.
   EXPECT_LT(built.image.size(), 2 * 2048 * (240 * 3 * 2 + 115 * 3 * 2) + 2048 * 1024);
+}
+
+// A stereoscopic plan set by hand, as the Blu-ray analysis would leave it: extents of
+// any length, a dependent view with more extents than its base, an unpaired clip and a
+// source SSIF folder that the made-up one replaces. A plan that names a missing clip or
+// a clip of another size is given up: the clips are recorded as they are, no SSIF.
+TEST(UdfImageLayout, StereoscopicPlanSetByHand) {
+  struct Clip {
+    uint16_t number;
+    uint32_t sectors;
+  };
+  const Clip clips[] = {{1, 6}, {2, 5}, {3, 4}, {4, 2}, {5, 3}};
+  auto pair = [](uint16_t base, uint16_t dependent, std::vector<uint32_t> b, std::vector<uint32_t> d) {
+    StereoClipPair p;
+    p.baseClip = base;
+    p.dependentClip = dependent;
+    for (uint32_t e : b) p.baseSectors += e;
+    for (uint32_t e : d) p.dependentSectors += e;
+    p.baseExtents = b;
+    p.dependentExtents = d;
+    return p;
+  };
+  const StereoClipPair first = pair(1, 2, {2, 3, 1}, {1, 2, 2}), second = pair(3, 4, {4}, {1, 1});
+  struct Case {
+    const char* name;
+    StereoPlan plan;
+    bool applied;
+  };
+  const Case cases[] = {
+      {"applied", {first, second}, true},
+      {"clip missing", {first, pair(3, 6, {4}, {1, 1})}, false},
+      {"size differs", {pair(1, 2, {2, 3, 2}, {1, 2, 2}), second}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::TempDir source, out;
+    // Each sector of a clip starts with the clip number and the sector index.
+    std::map<uint16_t, std::string> stream;
+    uint32_t dataSectors = 1;  // index.bdmv
+    for (const Clip& clip : clips) {
+      stream[clip.number] = test::StreamBytes(clip.number, clip.sectors * 11).substr(0, clip.sectors * 2048);
+      char name[32];
+      std::snprintf(name, sizeof name, "BDMV/STREAM/%05u.m2ts", clip.number);
+      test::WriteFile(source / name, stream[clip.number]);
+      dataSectors += clip.sectors;
+    }
+    test::WriteFile(source / "BDMV/index.bdmv", "INDX0200");
+    test::WriteFile(source / "BDMV/STREAM/SSIF/00001.ssif", "not the interleave");
+
+    ImageBuilder b;
+    b.Initialize();
+    b.formatFlags = FormatUdf;
+    b.udfRevision = 0x0250;
+    b.stereoPlan = std::make_unique<StereoPlan>(c.plan);
+    const std::string target = out / "bd.iso";
+    ASSERT_TRUE(b.ScanSourceTree(Utf8ToUtf16(source.path() + "/").c_str())) << b.errorMessage;
+    ASSERT_TRUE(b.PlanLayout()) << b.errorMessage;
+    ASSERT_TRUE(b.WriteImage(Utf8ToUtf16(target).c_str(), nullptr, nullptr)) << b.errorMessage;
+
+    test::UdfWalkReport report = test::WalkUdfDescriptors(test::ReadFile(target));
+    for (const std::string& p : report.problems) ADD_FAILURE() << p;
+    test::TreeListing listed, expected = test::ListSourceFolder(source.path());
+    std::string error;
+    ASSERT_TRUE(test::ListUdfImage(target, listed, error)) << error;
+    expected.erase("BDMV/STREAM/SSIF/00001.ssif");  // the source's SSIF is never recorded
+    if (c.applied) {
+      // .ssif: dependent extent 1, base extent 1, dependent extent 2, ...
+      for (const StereoClipPair* p : {&first, &second}) {
+        std::string run;
+        uint32_t d = 0, bs = 0;
+        for (size_t i = 0; i < p->dependentExtents.size(); ++i) {
+          run += stream[p->dependentClip].substr(d * 2048, p->dependentExtents[i] * 2048);
+          d += p->dependentExtents[i];
+          if (i >= p->baseExtents.size()) continue;
+          run += stream[p->baseClip].substr(bs * 2048, p->baseExtents[i] * 2048);
+          bs += p->baseExtents[i];
+        }
+        char name[40];
+        std::snprintf(name, sizeof name, "BDMV/STREAM/SSIF/%05u.ssif", p->baseClip);
+        expected[name].bytes = run;
+      }
+    } else {
+      expected.erase("BDMV/STREAM/SSIF");
+    }
+    EXPECT_EQ(listed.size(), expected.size());
+    for (const auto& [path, entry] : expected) {
+      auto found = listed.find(path);
+      ASSERT_NE(found, listed.end()) << path;
+      EXPECT_EQ(found->second.directory, entry.directory) << path;
+      EXPECT_TRUE(found->second.bytes == entry.bytes) << path;
+    }
+    // Every stream sector is stored once: the .ssif files add no data.
+    EXPECT_EQ(uint32_t(b.fileDataSectors), dataSectors);
+    EXPECT_EQ(std::filesystem::file_size(target), uint64_t(b.volumeSectors) * 2048);
+  }
 }
 
 }  // namespace
