@@ -134,9 +134,10 @@ TEST(DvdVideoFolders, FolderNamesIgnoreLetterCase) {
   EXPECT_TRUE(scan->warnings.empty());
 }
 
-// The made-up folders carry the DVD-Video names while their files stay in the source
-// folders of another letter case: the image must still be written from them.
-TEST(DvdVideoFolders, FoldersInAnotherLetterCaseAreWrittenIntoTheImage) {
+// A whole DVD-Video build. The made-up folders carry the DVD-Video names while their
+// files stay in source folders of another letter case: the image is still written from
+// them, and the mode reaches the finished UDF structures.
+TEST(DvdVideoFolders, ImageOfFoldersInAnotherLetterCase) {
   TempDir dir;
   std::filesystem::create_directories(dir / "src/audio_ts");
   WriteFile(dir / "src/video_ts/VIDEO_TS.IFO", test::PatternBytes(5000, 1));
@@ -145,6 +146,24 @@ TEST(DvdVideoFolders, FoldersInAnotherLetterCaseAreWrittenIntoTheImage) {
   auto job = StartImageBuild(src.c_str(), u"", 2, target.c_str(), nullptr, nullptr, false, nullptr);
   ASSERT_TRUE(job->succeeded) << job->errorMessage;
   EXPECT_EQ(test::CompareIsoWithFolder(dir / "dvd.iso", dir / "src"), "");
+
+  const std::string image = test::ReadFile(dir / "dvd.iso");
+  // Partition Descriptor (tag 5) of the main volume descriptor sequence: Partition
+  // Contents flags 2.
+  int partitionDescriptors = 0;
+  for (size_t sector = 32; sector < 48; ++sector) {
+    const char* d = image.data() + sector * 2048;
+    if (d[0] != 5 || d[1] != 0) continue;
+    ++partitionDescriptors;
+    EXPECT_EQ(d[24], 2);
+    EXPECT_EQ(std::string(d + 25, 6), "+NSR02");
+  }
+  EXPECT_EQ(partitionDescriptors, 1);
+  // File identifiers in the 8-bit form (compression identifier 8) and in the source's
+  // letter case. (The ISO 9660 identifiers are VIDEO_TS.IFO;1 and VTS_01_1.VOB;1.)
+  for (const char* name : {"\x08" "VIDEO_TS.IFO", "\x08" "vts_01_1.vob"}) {
+    EXPECT_NE(image.find(name), std::string::npos) << name + 1;
+  }
 }
 
 TEST(DvdVideoFolders, AFolderOfTheExactNameWinsOverOtherLetterCases) {
