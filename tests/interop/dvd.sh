@@ -7,7 +7,7 @@ bin=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "dvd: $*"; exit 1; }
-for tool in ffmpeg dvdauthor lsdvd 7zz isoinfo; do
+for tool in ffmpeg dvdauthor lsdvd 7zz isoinfo udfinfo; do
   command -v $tool >/dev/null || fail "$tool is not installed"
 done
 
@@ -56,6 +56,8 @@ lsdvd_title() {
 img=$work/dvd.iso
 build "$src" "$img"
 lsdvd_title "$img"
+udfinfo "$img" >"$work/udfinfo.txt" 2>&1 || fail "udfinfo: $(tail -3 "$work/udfinfo.txt")"
+grep -q '^udfrev=1.02$' "$work/udfinfo.txt" || fail "not UDF 1.02: $(cat "$work/udfinfo.txt")"
 
 # UDF: the root holds AUDIO_TS, VIDEO_TS, then the other entries in the order the folder
 # lists them; VIDEO_TS holds its files in player order.
