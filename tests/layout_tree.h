@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <string>
+#include <unordered_map>
 
 #include "build/image_builder.h"
 #include "tree/node_arena.h"
@@ -43,11 +44,13 @@ struct LayoutTree {
 
   TreeNode* Append(TreeNode& parent, TreeNode* node) {
     node->parent = &parent;
-    TreeNode** link = &parent.firstChild;
-    while (*link) link = &(*link)->nextSibling;
-    *link = node;
+    TreeNode*& last = lastChild[&parent];
+    (last ? last->nextSibling : parent.firstChild) = node;
+    last = node;
     return node;
   }
+
+  std::unordered_map<TreeNode*, TreeNode*> lastChild;  // current end of each primary order
 
   TreeNode* AddDir(TreeNode& parent, const std::u16string& name) {
     ++builder.totalDirectoryCount;
