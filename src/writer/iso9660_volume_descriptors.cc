@@ -4,6 +4,7 @@
 
 #include "build/image_builder.h"
 #include "layout/disc_constants.h"
+#include "layout/layout_rules.h"
 #include "layout/volume_label.h"
 #include "layout/volume_time.h"
 #include "writer/byte_order.h"
@@ -90,7 +91,7 @@ bool WriteIsoPrimaryVolumeDescriptor(ImageBuilder& b) {
   // The root's record here is 34 bytes even in DVD-Video mode.
   static const uint8_t kRootIdentifier = dirrec::kSelfIdentifier;
   DirectoryRecord root;
-  root.location = uint32_t(b.pathTableStart + 2 * b.pathTableSectors);
+  root.location = IsoFirstDirectorySector(b);
   root.dataLength = b.root ? b.root->isoDirSize : 0;
   root.time = b.buildTime;
   root.flags = dirrec::kFlagDirectory;
