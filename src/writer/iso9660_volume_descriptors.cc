@@ -97,6 +97,7 @@ bool WriteIsoPrimaryVolumeDescriptor(ImageBuilder& b) {
   root.location = uint32_t(b.pathTableStart + 2 * b.pathTableSectors);
   root.dataLength = b.root ? b.root->isoDirSize : 0;
   root.time = b.buildTime;
+  root.utc = b.datesInUtc;
   root.flags = dirrec::kFlagDirectory;
   root.identifier = &kRootIdentifier;
   root.identifierLength = 1;
@@ -112,7 +113,7 @@ bool WriteIsoPrimaryVolumeDescriptor(ImageBuilder& b) {
   BlankFill(s + kAbstractFileIdentifier, 37, nullptr, 0);
   BlankFill(s + kBibliographicFileIdentifier, 37, nullptr, 0);
 
-  MakeIsoVolumeDate(b.buildTime, true, s + kVolumeCreationDate);
+  MakeIsoVolumeDate(b.buildTime, true, s + kVolumeCreationDate, b.datesInUtc);
   std::memcpy(s + kVolumeModificationDate, s + kVolumeCreationDate, 17);
   MakeIsoVolumeDate(0, false, s + kVolumeExpirationDate);
   MakeIsoVolumeDate(0, false, s + kVolumeEffectiveDate);
