@@ -428,6 +428,8 @@ TEST(FileIdentifiers, ParentChildrenNamesAndBlockCrossing) {
 
     dir->udfDirLength = length - 4;  // a plan that disagrees is refused
     EXPECT_FALSE(BuildDirectoryIdentifiers(b, *dir, 50, s.data(), &why));
+    sub->udfDirLength = 0;  // not even room for the parent entry: nothing is written
+    EXPECT_FALSE(BuildDirectoryIdentifiers(b, *sub, 60, nullptr, &why));
   }
 }
 

@@ -12,6 +12,7 @@
 #include "layout/entry_extents.h"
 #include "layout/identifiers.h"
 #include "layout/layout_rules.h"
+#include "platform/text.h"
 
 namespace vellumcast {
 namespace {
@@ -34,11 +35,7 @@ constexpr uint64_t kMaxSectorField = 0x7FFFFFFF;
 uint64_t RoundUp(uint64_t v, uint64_t m) { return (v + m - 1) / m * m; }
 uint64_t RoundDown(uint64_t v, uint64_t m) { return v / m * m; }
 
-std::string Text(const char16_t* s) {
-  std::string out;
-  for (; s && *s; ++s) out.push_back(*s < 0x80 ? char(*s) : '?');
-  return out;
-}
+std::string Text(const char16_t* name) { return Utf16ToUtf8(name ? name : u""); }
 
 // Visits the root and then every directory in first-in first-out order; a visited
 // directory's subdirectories are queued in the primary or the ISO 9660 order.

@@ -78,6 +78,11 @@ bool OutputFile::Open(std::u16string_view target) {
     return true;
   }
   if (exists) {
+    // The image replaces the file only where the file itself could have been written.
+    if (access(targetPath.c_str(), W_OK) != 0) {
+      error = strerror(errno);
+      return false;
+    }
     char* resolved = realpath(targetPath.c_str(), nullptr);
     if (resolved) {
       destination = resolved;

@@ -29,7 +29,6 @@ constexpr uint8_t kCharacteristicParent = 0x08;
 // OSTA Compressed Unicode compression identifiers (UDF 2.1.1).
 constexpr uint8_t kCompression8Bit = 8;
 constexpr uint8_t kCompression16Bit = 16;
-constexpr uint32_t kMaxLengthOfFi = 255;
 
 // One descriptor at `p` (tag location `location`); returns its padded length.
 uint32_t PutIdentifier(const ImageBuilder& builder, uint8_t* p, uint32_t location,
@@ -75,13 +74,17 @@ bool BuildDirectoryIdentifiers(const ImageBuilder& builder, const TreeNode& dire
                                uint32_t block, uint8_t* sectors, const char** why) {
   const uint32_t capacity =
       (directory.udfDirLength + kSectorSize - 1) / kSectorSize * kSectorSize;
+  if (capacity < FileIdentifierDescriptorLength(0)) {
+    *why = "A UDF directory does not match its planned length";
+    return false;
+  }
   // The parent entry; in UDF 1.02 it carries no unique identifier.
   uint32_t offset = PutIdentifier(builder, sectors, block,
                                   fid::kCharacteristicDirectory | fid::kCharacteristicParent,
                                   *directory.parent, builder.IsUdf250(), nullptr);
   for (const TreeNode* child = directory.firstChild; child; child = child->nextSibling) {
     const uint32_t lengthOfFi = child->udfNameLength + 1u;
-    if (lengthOfFi > kMaxLengthOfFi) {
+    if (child->udfNameLength > kUdfMaxNameBytes) {
       *why = "A UDF file identifier is longer than 254 bytes";
       return false;
     }

@@ -17,6 +17,23 @@
 namespace vellumcast {
 namespace {
 
+// Volume Structure Descriptor of the recognition sequence (ECMA-167 2/9.1).
+namespace vsd {
+constexpr size_t kStructureType = 0;
+constexpr size_t kStandardIdentifier = 1;
+constexpr size_t kStandardIdentifierSize = 5;
+constexpr size_t kStructureVersion = 6;
+}  // namespace vsd
+
+// A 128-byte dstring (ECMA-167 1/7.2.12): compression identifier, characters, and the
+// number of bytes used in the last byte.
+namespace dstring128 {
+constexpr size_t kCompressionId = 0;
+constexpr size_t kCharacters = 1;
+constexpr size_t kLengthByte = 127;
+}  // namespace dstring128
+constexpr uint8_t kCompression8Bit = 8;
+
 // Primary Volume Descriptor (ECMA-167 3/10.1).
 namespace pvd {
 constexpr size_t kVolumeDescriptorSequenceNumber = 16;
@@ -134,18 +151,17 @@ void WriteVolumeSetIdentifier(uint8_t* p, const ImageBuilder& builder) {
   char text[17];
   std::snprintf(text, sizeof text, "%08X%08X", uint32_t(uint64_t(builder.buildTime)),
                 uint32_t(builder.volumeSectors));
-  p[0] = 8;
-  std::memcpy(p + 1, text, 16);
-  p[127] = 17;
+  p[dstring128::kCompressionId] = kCompression8Bit;
+  std::memcpy(p + dstring128::kCharacters, text, 16);
+  p[dstring128::kLengthByte] = 16 + 1;
 }
 
 }  // namespace
 
 void BuildVolumeStructureDescriptor(uint8_t* sector, const char* standardIdentifier) {
-  // ECMA-167 2/9.1: structure type 0, five-character identifier, structure version 1.
-  sector[0] = 0;
-  std::memcpy(sector + 1, standardIdentifier, 5);
-  sector[6] = 1;
+  sector[vsd::kStructureType] = 0;
+  std::memcpy(sector + vsd::kStandardIdentifier, standardIdentifier, vsd::kStandardIdentifierSize);
+  sector[vsd::kStructureVersion] = 1;
 }
 
 void BuildPrimaryVolumeDescriptor(const ImageBuilder& builder, uint8_t* s, uint32_t location) {
@@ -162,7 +178,7 @@ void BuildPrimaryVolumeDescriptor(const ImageBuilder& builder, uint8_t* s, uint3
   WriteOstaCharspec(s + pvd::kDescriptorCharacterSet);
   WriteOstaCharspec(s + pvd::kExplanatoryCharacterSet);
   WriteApplicationRegid(s + pvd::kApplicationIdentifier, builder);
-  std::memcpy(s + pvd::kRecordingDateAndTime, builder.buildTimeStamp, 12);
+  std::memcpy(s + pvd::kRecordingDateAndTime, builder.buildTimeStamp, sizeof builder.buildTimeStamp);
   WriteImplementationRegid(s + pvd::kImplementationIdentifier, builder);
   FillTag(s, kTagPrimaryVolumeDescriptor, pvd::kCrcLength, location, builder.udfRevision);
 }
@@ -172,7 +188,7 @@ void BuildImplementationUseVolumeDescriptor(const ImageBuilder& builder, uint8_t
   le32(s + iuvd::kVolumeDescriptorSequenceNumber, kSeqImplementationUse);
   WriteUdfRegid(s + iuvd::kImplementationIdentifier, "*UDF LV Info", builder.udfRevision);
   WriteOstaCharspec(s + iuvd::kLviCharset);
-  std::memcpy(s + iuvd::kLogicalVolumeIdentifier, builder.volumeLabel, 128);
+  std::memcpy(s + iuvd::kLogicalVolumeIdentifier, builder.volumeLabel, sizeof builder.volumeLabel);
   WriteImplementationRegid(s + iuvd::kImplementationId, builder);
   FillTag(s, kTagImplementationUseVolumeDescriptor, iuvd::kCrcLength, location,
           builder.udfRevision);
@@ -195,7 +211,7 @@ void BuildLogicalVolumeDescriptor(const ImageBuilder& builder, uint8_t* s, uint3
   const bool udf250 = builder.IsUdf250();
   le32(s + lvd::kVolumeDescriptorSequenceNumber, kSeqLogicalVolume);
   WriteOstaCharspec(s + lvd::kDescriptorCharacterSet);
-  std::memcpy(s + lvd::kLogicalVolumeIdentifier, builder.volumeLabel, 128);
+  std::memcpy(s + lvd::kLogicalVolumeIdentifier, builder.volumeLabel, sizeof builder.volumeLabel);
   le32(s + lvd::kLogicalBlockSize, kSectorSize);
   WriteUdfRegid(s + lvd::kDomainIdentifier, "*OSTA UDF Compliant", builder.udfRevision,
                 kDomainFlagsWriteProtected);
