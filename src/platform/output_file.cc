@@ -1,4 +1,5 @@
-// POSIX implementation of the image file: mkstemp beside the target, write, rename.
+// POSIX implementation of the image file: mkstemp beside the target, writes and close
+// through the FileHandle, rename.
 #include "platform/output_file.h"
 
 #include <errno.h>
@@ -70,8 +71,8 @@ bool OutputFile::Open(std::u16string_view target) {
   }
   if (exists && !S_ISREG(st.st_mode)) {
     // A device or a pipe is written in place; there is nothing to rename.
-    fd = open(targetPath.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0) {
+    file.handle = open(targetPath.c_str(), O_WRONLY | O_CLOEXEC);
+    if (!file.IsOpen()) {
       error = strerror(errno);
       return false;
     }
@@ -91,20 +92,20 @@ bool OutputFile::Open(std::u16string_view target) {
   }
 
   std::string pattern = destination + kTempSuffix;
-  fd = mkstemp(pattern.data());
-  if (fd < 0) {
+  file.handle = mkstemp(pattern.data());
+  if (!file.IsOpen()) {
     error = strerror(errno);
     return false;
   }
   tempPath = pattern;
   targetPath = destination;
-  fchmod(fd, exists ? (st.st_mode & 07777) : DefaultFileMode());
+  fchmod(file.handle, exists ? (st.st_mode & 07777) : DefaultFileMode());
   holesAllowed = true;
   return true;
 }
 
 bool OutputFile::Write(const uint8_t* bytes, size_t n) {
-  if (fd < 0) {
+  if (!file.IsOpen()) {
     error = strerror(EBADF);
     return false;
   }
@@ -113,7 +114,7 @@ bool OutputFile::Write(const uint8_t* bytes, size_t n) {
     if (holesAllowed && n >= kHoleGranule && AllZero(bytes, kHoleGranule)) {
       size_t run = kHoleGranule;
       while (run + kHoleGranule <= n && AllZero(bytes + run, kHoleGranule)) run += kHoleGranule;
-      if (lseek(fd, off_t(run), SEEK_CUR) < 0) {
+      if (lseek(file.handle, off_t(run), SEEK_CUR) < 0) {
         error = strerror(errno);
         return false;
       }
@@ -129,37 +130,30 @@ bool OutputFile::Write(const uint8_t* bytes, size_t n) {
       while (at + kHoleGranule <= n && !AllZero(bytes + at, kHoleGranule)) at += kHoleGranule;
       chunk = std::min(n, at);
     }
-    ssize_t done = write(fd, bytes, chunk);
-    if (done < 0) {
-      if (errno == EINTR) continue;
-      error = strerror(errno);
-      return false;
-    }
-    if (done == 0) {
-      error = strerror(ENOSPC);
+    size_t done = file.Write(bytes, chunk);
+    length += done;
+    if (done < chunk) {
+      error = strerror(file.error);
       return false;
     }
     bytes += done;
-    n -= size_t(done);
-    length += uint64_t(done);
+    n -= done;
   }
   return true;
 }
 
 bool OutputFile::Finish() {
-  if (fd < 0) {
+  if (!file.IsOpen()) {
     error = strerror(EBADF);
     return false;
   }
-  if (!tempPath.empty() && ftruncate(fd, off_t(length)) != 0) {
+  if (!tempPath.empty() && ftruncate(file.handle, off_t(length)) != 0) {
     error = strerror(errno);
     Abandon();
     return false;
   }
-  int closed = close(fd);
-  fd = -1;
-  if (closed != 0) {
-    error = strerror(errno);
+  if (!file.Close()) {
+    error = strerror(file.error);
     Abandon();
     return false;
   }
@@ -175,10 +169,7 @@ bool OutputFile::Finish() {
 }
 
 void OutputFile::Abandon() {
-  if (fd >= 0) {
-    close(fd);
-    fd = -1;
-  }
+  file.Close();
   if (!tempPath.empty()) {
     unlink(tempPath.c_str());
     tempPath.clear();

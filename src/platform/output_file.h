@@ -9,13 +9,15 @@
 #include <string>
 #include <string_view>
 
+#include "platform/file_handle.h"
+
 namespace vellumcast {
 
 // The target name that stands for standard output.
 inline bool IsStandardOutputTarget(std::u16string_view target) { return target == u"-"; }
 
 struct OutputFile {
-  int fd = -1;
+  FileHandle file;         // the temporary file, or the target written directly
   std::string targetPath;  // host path the finished image ends up at
   std::string tempPath;    // the temporary file beside it; empty when writing directly
   uint64_t length = 0;     // bytes written (or skipped as a hole) so far
@@ -36,6 +38,7 @@ struct OutputFile {
   bool Finish();
   // Closes the file and removes the temporary file, if any; the target is untouched.
   void Abandon();
+  int Descriptor() const { return file.handle; }
 };
 
 }  // namespace vellumcast

@@ -9,6 +9,7 @@
 #include "build/image_builder.h"
 #include "layout/disc_constants.h"
 #include "layout/entry_extents.h"
+#include "layout/layout_rules.h"
 #include "tree/tree_node.h"
 #include "writer/byte_order.h"
 #include "writer/descriptor_tag.h"
@@ -51,7 +52,7 @@ std::vector<StereoExtent> StereoExtents(const StereoClipPair& pair, bool depende
 
 std::vector<DataExtent> FileDataExtents(const ImageBuilder& builder, const TreeNode& file) {
   std::vector<DataExtent> extents;
-  const uint32_t start = uint32_t(builder.fileDataOffset) + file.dataStart;
+  const uint32_t start = FileDataBlock(builder, file);
   if (file.stereoPair && (file.kind == StereoBase || file.kind == StereoDependent)) {
     for (const StereoExtent& e : StereoExtents(*file.stereoPair, file.kind == StereoDependent))
       extents.push_back(DataExtent{start + e.offset, e.length});
@@ -62,7 +63,7 @@ std::vector<DataExtent> FileDataExtents(const ImageBuilder& builder, const TreeN
     while (remaining > 0) {
       const uint32_t length = uint32_t(std::min<uint64_t>(remaining, kMaxExtentBytes));
       extents.push_back(DataExtent{block, length});
-      block += (length + kSectorSize - 1) / kSectorSize;
+      block += uint32_t(SectorsFor(length));
       remaining -= length;
     }
   }

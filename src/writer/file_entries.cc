@@ -8,6 +8,7 @@
 #include "build/image_builder.h"
 #include "layout/disc_constants.h"
 #include "layout/entry_extents.h"
+#include "layout/layout_rules.h"
 #include "layout/volume_time.h"
 #include "tree/tree_node.h"
 #include "writer/allocation_descriptors.h"
@@ -135,7 +136,7 @@ bool BuildFileEntry(const ImageBuilder& builder, const TreeNode& node, uint32_t 
   le32(s + fe::kPermissions, kPermissionsReadExecute);
   le16(s + fe::kFileLinkCount, LinkCount(node));
   le64(s + fe::kInformationLength, length);
-  le64(s + fe::kLogicalBlocksRecorded, (length + kSectorSize - 1) / kSectorSize);
+  le64(s + fe::kLogicalBlocksRecorded, SectorsFor(length));
   for (size_t field : {fe::kAccessTime, fe::kModificationTime, fe::kAttributeTime})
     std::memcpy(s + field, builder.buildTimeStamp, kUdfTimestampSize);
   le32(s + fe::kCheckpoint, 1);
@@ -172,7 +173,7 @@ bool BuildExtendedFileEntry(const ImageBuilder& builder, const TreeNode& node, u
   le16(s + efe::kFileLinkCount, LinkCount(node));
   le64(s + efe::kInformationLength, length);
   le64(s + efe::kObjectSize, length);
-  le64(s + efe::kLogicalBlocksRecorded, (length + kSectorSize - 1) / kSectorSize);
+  le64(s + efe::kLogicalBlocksRecorded, SectorsFor(length));
   uint8_t time[kUdfTimestampSize];
   MakeUdfTimestamp(node.modifiedTime, time, builder.datesInUtc);
   for (size_t field : {efe::kAccessTime, efe::kModificationTime, efe::kCreationTime,

@@ -5,6 +5,7 @@
 
 #include "build/image_builder.h"
 #include "layout/disc_constants.h"
+#include "layout/layout_rules.h"
 #include "platform/text.h"
 #include "tree/tree_node.h"
 #include "writer/byte_order.h"
@@ -58,7 +59,8 @@ uint32_t PutIdentifier(const ImageBuilder& builder, uint8_t* p, uint32_t locatio
       }
     }
   }
-  const uint32_t length = FileIdentifierDescriptorLength(lengthOfFi);
+  const uint32_t length =
+      named ? UdfIdentifierDescriptorLength(named->udfNameLength) : kUdfParentIdentifierLength;
   FillTag(p, kTagFileIdentifierDescriptor, uint16_t(length - tag::kSize), location,
           builder.udfRevision);
   return length;
@@ -66,15 +68,10 @@ uint32_t PutIdentifier(const ImageBuilder& builder, uint8_t* p, uint32_t locatio
 
 }  // namespace
 
-uint32_t FileIdentifierDescriptorLength(uint32_t lengthOfFi) {
-  return (fid::kFixedSize + lengthOfFi + 3) / 4 * 4;
-}
-
 bool BuildDirectoryIdentifiers(const ImageBuilder& builder, const TreeNode& directory,
                                uint32_t block, uint8_t* sectors, const char** why) {
-  const uint32_t capacity =
-      (directory.udfDirLength + kSectorSize - 1) / kSectorSize * kSectorSize;
-  if (capacity < FileIdentifierDescriptorLength(0)) {
+  const uint32_t capacity = UdfDirectorySectors(directory) * kSectorSize;
+  if (capacity < kUdfParentIdentifierLength) {
     *why = "A UDF directory does not match its planned length";
     return false;
   }
@@ -83,12 +80,11 @@ bool BuildDirectoryIdentifiers(const ImageBuilder& builder, const TreeNode& dire
                                   fid::kCharacteristicDirectory | fid::kCharacteristicParent,
                                   *directory.parent, builder.IsUdf250(), nullptr);
   for (const TreeNode* child = directory.firstChild; child; child = child->nextSibling) {
-    const uint32_t lengthOfFi = child->udfNameLength + 1u;
     if (child->udfNameLength > kUdfMaxNameBytes) {
       *why = "A UDF file identifier is longer than 254 bytes";
       return false;
     }
-    if (offset + FileIdentifierDescriptorLength(lengthOfFi) > capacity) {
+    if (offset + UdfIdentifierDescriptorLength(child->udfNameLength) > capacity) {
       offset = capacity + 1;  // more than planned
       break;
     }

@@ -3,11 +3,11 @@
 // Descriptor Pointer, following ECMA-167 3/10 as profiled by OSTA UDF 1.02 and 2.50.
 #include "writer/volume_descriptors.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "build/image_builder.h"
 #include "layout/disc_constants.h"
+#include "layout/volume_label.h"
 #include "writer/byte_order.h"
 #include "writer/descriptor_tag.h"
 #include "writer/sector_emit.h"
@@ -25,14 +25,6 @@ constexpr size_t kStandardIdentifierSize = 5;
 constexpr size_t kStructureVersion = 6;
 }  // namespace vsd
 
-// A 128-byte dstring (ECMA-167 1/7.2.12): compression identifier, characters, and the
-// number of bytes used in the last byte.
-namespace dstring128 {
-constexpr size_t kCompressionId = 0;
-constexpr size_t kCharacters = 1;
-constexpr size_t kLengthByte = 127;
-}  // namespace dstring128
-constexpr uint8_t kCompression8Bit = 8;
 
 // Primary Volume Descriptor (ECMA-167 3/10.1).
 namespace pvd {
@@ -145,17 +137,6 @@ constexpr uint16_t kTerminatingDescriptorCrcLength = 496;
 enum : uint32_t { kSeqPrimary = 0, kSeqImplementationUse, kSeqPartition, kSeqLogicalVolume,
                   kSeqUnallocatedSpace };
 
-// 128-byte 8-bit dstring of "%08X%08X" of the low 32 bits of the build time and the
-// volume size (OSTA UDF 2.2.2.5: the first 16 characters are unique hex digits).
-void WriteVolumeSetIdentifier(uint8_t* p, const ImageBuilder& builder) {
-  char text[17];
-  std::snprintf(text, sizeof text, "%08X%08X", uint32_t(uint64_t(builder.buildTime)),
-                uint32_t(builder.volumeSectors));
-  p[dstring128::kCompressionId] = kCompression8Bit;
-  std::memcpy(p + dstring128::kCharacters, text, 16);
-  p[dstring128::kLengthByte] = 16 + 1;
-}
-
 }  // namespace
 
 void BuildVolumeStructureDescriptor(uint8_t* sector, const char* standardIdentifier) {
@@ -174,7 +155,7 @@ void BuildPrimaryVolumeDescriptor(const ImageBuilder& builder, uint8_t* s, uint3
   le16(s + pvd::kMaximumInterchangeLevel, 2);
   le32(s + pvd::kCharacterSetList, 1);
   le32(s + pvd::kMaximumCharacterSetList, 1);
-  WriteVolumeSetIdentifier(s + pvd::kVolumeSetIdentifier, builder);
+  UdfVolumeSetIdentifier(builder, s + pvd::kVolumeSetIdentifier);
   WriteOstaCharspec(s + pvd::kDescriptorCharacterSet);
   WriteOstaCharspec(s + pvd::kExplanatoryCharacterSet);
   WriteApplicationRegid(s + pvd::kApplicationIdentifier, builder);
