@@ -46,8 +46,8 @@ bool OutputFile::Open(std::u16string_view target) {
       return false;
     }
     signal(SIGPIPE, SIG_IGN);
-    fd = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
-    if (fd < 0) {
+    file.handle = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+    if (!file.IsOpen()) {
       error = strerror(errno);
       return false;
     }
