@@ -46,6 +46,7 @@ install: release
 	cmake --install $(RELEASE_DIR) --prefix $(PREFIX)
 
 package: release
+	@scripts/ensure-packages dpkg-dev
 	cd $(RELEASE_DIR) && cpack -G DEB
 
 clean:

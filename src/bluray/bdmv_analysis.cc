@@ -4,9 +4,11 @@
 // each pair's sizes and extents.
 #include "bluray/bdmv_analysis.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "bluray/bdmv_index.h"
 #include "bluray/bdmv_paths.h"
@@ -78,7 +80,9 @@ bool AnalyzeBdmvFolder(const char16_t* sourcePath, StereoPlan& plan) {
   const std::u16string source(sourcePath ? sourcePath : u"");
   if (!HasStereoscopicIndex(source)) return false;
 
-  ClipPairMap pairs;
+  // The playlists in name order: when two of them pair one base-view clip differently,
+  // the later name wins, whatever order the system lists the folder in.
+  std::vector<std::u16string> playlists;
   {
     FindIterator listing;
     FindEntry entry;
@@ -86,10 +90,12 @@ bool AnalyzeBdmvFolder(const char16_t* sourcePath, StereoPlan& plan) {
     if (!more && listing.error) return false;  // the folder cannot be listed
     for (; more; more = listing.Next(entry)) {
       std::u16string name(entry.name);
-      if (entry.isDirectory || !IsPlaylistName(name)) continue;
-      CollectPlaylistPairs(BdmvPath(source, u"PLAYLIST/" + name), pairs);
+      if (!entry.isDirectory && IsPlaylistName(name)) playlists.push_back(std::move(name));
     }
-  }  // the listing is closed before the pairs are built
+  }  // the listing is closed before the playlists are read
+  std::sort(playlists.begin(), playlists.end());
+  ClipPairMap pairs;
+  for (const std::u16string& name : playlists) CollectPlaylistPairs(BdmvPath(source, u"PLAYLIST/" + name), pairs);
   if (pairs.empty()) return false;
 
   for (const auto& [base, dependent] : pairs) {

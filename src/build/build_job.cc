@@ -4,6 +4,8 @@
 #include <cstring>
 
 #include "bluray/bdmv_analysis.h"
+#include "layout/media_capacities.h"
+#include "platform/output_file.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 
@@ -43,10 +45,18 @@ bool RunPhases(BuildJob* job, ImageBuilder& builder, const ChoiceConfiguration& 
   if (job->firstIdentifier[0]) builder.SetImplementationId(job->firstIdentifier);
   if (job->secondIdentifier[0]) builder.SetApplicationId(job->secondIdentifier);
   builder.SetVolumeLabel(job->volumeLabel.c_str());
-  builder.targetPath = job->targetPath;  // as typed: the scan finds it by identity
+  // As typed: the scan finds it by identity and leaves it out of the tree.
+  if (!IsStandardOutputTarget(job->targetPath)) builder.targetPath = job->targetPath;
 
   if (!builder.ScanSourceTree(job->sourcePath.c_str())) return false;
   if (!builder.PlanLayout()) return false;
+  job->volumeSectors = builder.volumeSectors;
+  if (job->options.planOnly) return true;
+  const Medium& largest = LargestMediumFor(builder.formatFlags);
+  if (uint32_t(builder.volumeSectors) > largest.sectors) {
+    builder.Warn("the image (" + std::to_string(builder.volumeSectors) + " sectors) is larger than a " +
+                 largest.name + " (" + std::to_string(largest.sectors) + " sectors)");
+  }
   job->state = JobWriting;
   return builder.WriteImage(job->targetPath.c_str(), ReportJobProgress, job);
 }
@@ -57,7 +67,7 @@ std::unique_ptr<BuildJob> StartImageBuild(const char16_t* source, const char16_t
                                           FileSystemChoice choice, const char16_t* target,
                                           const char* firstIdentifier, const char* secondIdentifier,
                                           bool asynchronous, ProgressCallback progress,
-                                          WarningFn warning) {
+                                          WarningFn warning, const BuildOptions& options) {
   auto job = std::make_unique<BuildJob>();
   job->sourcePath = CanonicalizeDirectoryPath(source ? source : u"");
   if (label) {
@@ -75,6 +85,7 @@ std::unique_ptr<BuildJob> StartImageBuild(const char16_t* source, const char16_t
   CopyIdentifier(job->secondIdentifier, secondIdentifier);
   job->progressCallback = progress;
   job->warningCallback = warning;
+  job->options = options;
   if (asynchronous) {
     job->thread = std::thread(RunBuildJob, job.get());
   } else {
@@ -98,6 +109,7 @@ int RunBuildJob(BuildJob* job) {
     ImageBuilder builder;
     builder.warning = job->warningCallback;
     builder.Initialize();
+    if (job->options.buildTime) builder.FixBuildTime(*job->options.buildTime);
     builder.formatFlags = config.formatFlags;
     builder.sectorSize = 2048;
     if (config.udfRevision) builder.udfRevision = config.udfRevision;

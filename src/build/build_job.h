@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -24,6 +25,12 @@ enum JobState : int32_t {
   JobFinished = 5,  // the writer has returned (or an earlier phase failed)
 };
 
+// Requests beyond the image itself.
+struct BuildOptions {
+  bool planOnly = false;               // stop after the layout: no target is opened
+  std::optional<int64_t> buildTime;    // a fixed build time (seconds since 1970, UTC)
+};
+
 struct BuildJob {
   // Shared with an outside caller of an asynchronous build; each field is read and
   // written on its own, without locks.
@@ -41,11 +48,13 @@ struct BuildJob {
   std::u16string sourcePath;  // canonical, absolute, always ending in '/'
   std::u16string volumeLabel;  // at most 255 units; empty keeps the default label
   std::u16string targetPath;
+  BuildOptions options;
 
   // Outcome: set when the build has ended. A failed build records why. An outside
   // caller of an asynchronous build reads errorMessage only after joining the thread.
   std::atomic<bool> succeeded{false};
   std::string errorMessage;
+  int32_t volumeSectors = 0;  // the planned image size, once the layout is done
 
   BuildJob() = default;
   BuildJob(const BuildJob&) = delete;
@@ -56,12 +65,14 @@ struct BuildJob {
 };
 
 // Records the request and runs the build on the calling thread, or, when
-// `asynchronous`, on one new worker thread (the job then returns at once).
+// `asynchronous`, on one new worker thread (the job then returns at once). The target
+// "-" is standard output.
 std::unique_ptr<BuildJob> StartImageBuild(const char16_t* source, const char16_t* label,
                                           FileSystemChoice choice, const char16_t* target,
                                           const char* firstIdentifier, const char* secondIdentifier,
                                           bool asynchronous, ProgressCallback progress,
-                                          WarningFn warning = nullptr);
+                                          WarningFn warning = nullptr,
+                                          const BuildOptions& options = {});
 
 // Runs the whole build; always returns 0. The outcome is in the job's fields.
 int RunBuildJob(BuildJob* job);

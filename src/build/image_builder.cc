@@ -29,6 +29,12 @@ void ImageBuilder::Initialize() {
   sectorSize = 2048;
 }
 
+void ImageBuilder::FixBuildTime(int64_t time) {
+  buildTime = time;
+  datesInUtc = true;
+  MakeUdfTimestamp(buildTime, buildTimeStamp, true);
+}
+
 void ImageBuilder::CleanUp() {
   if (arena) {
     DestroyArena(arena);

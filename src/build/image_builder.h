@@ -46,6 +46,7 @@ struct ImageBuilder {
   uint8_t applicationId[23] = {};
   uint8_t implementationId[23] = {};
   uint8_t volumeLabel[128] = {};    // UDF dstring
+  bool datesInUtc = false;          // every date in UTC with offset 0 (a fixed build time)
 
   uint32_t formatFlags = 0;
   uint32_t sectorSize = 2048;
@@ -87,6 +88,9 @@ struct ImageBuilder {
 
   // Initial values: build time from the system clock, label "UNTITLED".
   void Initialize();
+  // A build time given by the user instead of the clock: dates are then recorded in UTC,
+  // so that the image does not depend on the machine's time zone either.
+  void FixBuildTime(int64_t time);
   // Releases the arena (the whole tree) and the stereoscopic plan.
   void CleanUp();
 

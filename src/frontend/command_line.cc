@@ -2,6 +2,7 @@
 #include "frontend/command_line.h"
 
 #include <cstdio>
+#include <ctime>
 
 #include "frontend/console_texts.h"
 #include "platform/text.h"
@@ -30,6 +31,48 @@ std::string Format(const char* format, std::u16string_view argument) {
   return out;
 }
 
+// 9999-12-31T23:59:59Z: the last second every date encoding of the image can hold.
+constexpr int64_t kLatestBuildTime = 253402300799;
+
+// The number made of text[at .. at + n), all of which must be digits.
+bool Digits(std::u16string_view text, size_t at, size_t n, int& value) {
+  value = 0;
+  for (size_t i = at; i < at + n; ++i) {
+    if (text[i] < u'0' || text[i] > u'9') return false;
+    value = value * 10 + (text[i] - u'0');
+  }
+  return true;
+}
+
+// "YYYY-MM-DDTHH:MM:SSZ", checked field by field through a round trip in UTC.
+bool ParseIsoUtcTime(std::u16string_view text, int64_t& seconds) {
+  if (text.size() != 20 || text[4] != u'-' || text[7] != u'-' || text[10] != u'T' || text[13] != u':' ||
+      text[16] != u':' || text[19] != u'Z') {
+    return false;
+  }
+  int year, month, day, hour, minute, second;
+  if (!Digits(text, 0, 4, year) || !Digits(text, 5, 2, month) || !Digits(text, 8, 2, day) ||
+      !Digits(text, 11, 2, hour) || !Digits(text, 14, 2, minute) || !Digits(text, 17, 2, second)) {
+    return false;
+  }
+  std::tm fields{};
+  fields.tm_year = year - 1900;
+  fields.tm_mon = month - 1;
+  fields.tm_mday = day;
+  fields.tm_hour = hour;
+  fields.tm_min = minute;
+  fields.tm_sec = second;
+  time_t t = timegm(&fields);  // normalises out-of-range fields: compare them afterwards
+  std::tm back{};
+  if (!gmtime_r(&t, &back)) return false;
+  if (back.tm_year != year - 1900 || back.tm_mon != month - 1 || back.tm_mday != day ||
+      back.tm_hour != hour || back.tm_min != minute || back.tm_sec != second) {
+    return false;
+  }
+  seconds = int64_t(t);
+  return true;
+}
+
 char16_t FoldAscii(char16_t c) { return (c >= u'A' && c <= u'Z') ? char16_t(c - u'A' + u'a') : c; }
 
 }  // namespace
@@ -42,6 +85,22 @@ bool ParseFileSystemChoice(std::u16string_view text, FileSystemChoice& choice) {
     }
   }
   return false;
+}
+
+bool ParseBuildTime(std::u16string_view text, bool isoForm, int64_t& seconds) {
+  int64_t value = 0;
+  if (isoForm && text.size() == 20 && text[4] == u'-') {
+    if (!ParseIsoUtcTime(text, value)) return false;
+  } else {
+    if (text.empty() || text.size() > 12) return false;
+    for (char16_t c : text) {
+      if (c < u'0' || c > u'9') return false;
+      value = value * 10 + (c - u'0');
+    }
+  }
+  if (value < 0 || value > kLatestBuildTime) return false;
+  seconds = value;
+  return true;
 }
 
 CommandLine ParseCommandLine(const std::vector<std::u16string>& args) {
@@ -88,6 +147,12 @@ CommandLine ParseCommandLine(const std::vector<std::u16string>& args) {
           break;
         case u'o':
           line.target = value();  // none at the end of the line: the target is cleared
+          break;
+        case u's':
+          line.sizeOnly = true;  // takes no value
+          break;
+        case u't':
+          line.buildTime = value().value_or(u"");  // an empty value is refused later
           break;
         default:
           break;  // any other switch is ignored

@@ -24,6 +24,8 @@ struct CommandLine {
   std::optional<std::u16string> target;
   std::u16string label;  // empty: the builder's default label applies
   FileSystemChoice choice = 3;
+  bool sizeOnly = false;  // -size: plan the image and print its size instead of writing it
+  std::optional<std::u16string> buildTime;  // the text of -time, checked by ParseBuildTime
   // Console lines (UTF-8, each with its line end) to print before anything else, in
   // the order the scan met them.
   std::vector<std::string> warnings;
@@ -32,6 +34,11 @@ struct CommandLine {
 // Compares `text` without regard to ASCII case with the names of the file systems and
 // stores the selected choice; false (choice unchanged) when nothing matches.
 bool ParseFileSystemChoice(std::u16string_view text, FileSystemChoice& choice);
+
+// A build time as seconds since 1970 (decimal digits only) or, with `isoForm`, also as
+// an ISO 8601 UTC time "YYYY-MM-DDTHH:MM:SSZ"; times from 1970-01-01T00:00:00Z to
+// 9999-12-31T23:59:59Z. False for anything else.
+bool ParseBuildTime(std::u16string_view text, bool isoForm, int64_t& seconds);
 
 // Scans the arguments after the program name from left to right. Only '-' starts a
 // switch (every absolute path begins with '/'); its second character decides which one.

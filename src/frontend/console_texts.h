@@ -30,6 +30,19 @@ constexpr const char* kOverwrite = "The file %s exists. Overwrite? (Yes/No) ";
 constexpr const char* kProgress = "%u%%...\r";
 constexpr const char* kDone = "Done\n";
 
+// -size: the planned image, then the common media it fits on (names joined by ", "),
+// or kFitsNone followed by every medium's name.
+constexpr const char* kImageSize = "Image size: %d sectors (%llu bytes)\n";
+constexpr const char* kFitsOn = "Fits on: %s\n";
+constexpr const char* kFitsNone = "none of ";
+
+// -time and SOURCE_DATE_EPOCH (on standard error, exit code 1).
+constexpr const char* kInvalidBuildTime =
+    "Error: invalid build time \"%s\": give seconds since 1970 or a UTC time such as "
+    "2026-01-31T12:00:00Z\n";
+constexpr const char* kInvalidSourceDateEpoch =
+    "Error: invalid SOURCE_DATE_EPOCH \"%s\": give seconds since 1970\n";
+
 // On standard error, after a failed build and for each warning of the build.
 constexpr const char* kErrorPrefix = "Error: ";
 constexpr const char* kWarningPrefix = "Warning: ";

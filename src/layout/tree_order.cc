@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include <deque>
+#include <string_view>
 #include <vector>
 
 #include "build/image_builder.h"
@@ -51,6 +52,25 @@ bool IsoNameLess(const TreeNode* a, const TreeNode* b) {
   return std::strcmp(reinterpret_cast<const char*>(a->isoName), reinterpret_cast<const char*>(b->isoName)) < 0;
 }
 
+// Relinks the primary order of `directory` in `entries` order.
+void Relink(TreeNode& directory, const std::vector<TreeNode*>& entries) {
+  directory.firstChild = entries.empty() ? nullptr : entries.front();
+  for (size_t i = 0; i < entries.size(); ++i) {
+    entries[i]->nextSibling = i + 1 < entries.size() ? entries[i + 1] : nullptr;
+  }
+}
+
+// Source names in UTF-16 unit order. Two entries whose identifiers come out equal are
+// told apart by numbered variants given in primary order; sorting by source name first
+// makes that choice independent of the order in which the system lists the folder.
+void SortBySourceName(TreeNode& directory) {
+  std::vector<TreeNode*> entries = Entries(directory);
+  std::stable_sort(entries.begin(), entries.end(), [](const TreeNode* a, const TreeNode* b) {
+    return std::u16string_view(a->name) < std::u16string_view(b->name);
+  });
+  Relink(directory, entries);
+}
+
 }  // namespace
 
 void SortUdfOrder(const ImageBuilder& builder, TreeNode& directory) {
@@ -59,10 +79,7 @@ void SortUdfOrder(const ImageBuilder& builder, TreeNode& directory) {
   bool eightBit = builder.dvdVideoMode;
   std::stable_sort(entries.begin(), entries.end(),
                    [eightBit](const TreeNode* a, const TreeNode* b) { return UdfNameLess(a, b, eightBit); });
-  directory.firstChild = entries.empty() ? nullptr : entries.front();
-  for (size_t i = 0; i < entries.size(); ++i) {
-    entries[i]->nextSibling = i + 1 < entries.size() ? entries[i + 1] : nullptr;
-  }
+  Relink(directory, entries);
 }
 
 void SortIsoOrder(TreeNode& directory) {
@@ -83,6 +100,9 @@ bool NameAndSortTree(ImageBuilder& builder, TreeNode& root) {
   while (!pending.empty()) {
     TreeNode& directory = *pending.front();
     pending.pop_front();
+    // A UDF image sorts its primary order; only an ISO 9660 image and the DVD-Video
+    // folders keep the order of the scan.
+    if (builder.WritesUdf() && !KeepsScanOrder(builder, directory)) SortBySourceName(directory);
     if (builder.WritesIso9660() && !NameIsoEntries(builder, directory)) return false;
     if (builder.WritesUdf() && !NameUdfEntries(builder, directory)) return false;
     if (builder.WritesUdf()) SortUdfOrder(builder, directory);

@@ -1,6 +1,6 @@
 // The build's time in the UDF timestamp (ECMA-167 1/7.3), the ISO 9660 directory-record
-// date (ECMA-119 9.1.5) and the ISO 9660 volume date (ECMA-119 8.4.26.1), all in the
-// system's local time with its offset from UTC.
+// date (ECMA-119 9.1.5) and the ISO 9660 volume date (ECMA-119 8.4.26.1), in the
+// system's local time with its offset from UTC, or in UTC for a build with a fixed time.
 #include "layout/volume_time.h"
 
 #include <cmath>
@@ -36,11 +36,18 @@ int64_t DaysFromCivil(int64_t y, int m, int d) {
 // zone with daylight saving time the fields carry the summer time and the offset the
 // summer offset (reading the UTC fields as a standard-time local time would give the
 // winter offset and misplace the time by the DST shift).
-bool ToLocalTime(int64_t time, LocalTime& out) {
+//
+// With `inUtc` the fields are those of UTC and the offset is 0.
+bool ToLocalTime(int64_t time, LocalTime& out, bool inUtc) {
   time_t t = static_cast<time_t>(time);
   if (static_cast<int64_t>(t) != time) return false;
   std::tm utc{}, local{};
-  if (!gmtime_r(&t, &utc) || !localtime_r(&t, &local)) return false;
+  if (!gmtime_r(&t, &utc)) return false;
+  if (inUtc) {
+    local = utc;
+  } else if (!localtime_r(&t, &local)) {
+    return false;
+  }
   int64_t localAsUtc = DaysFromCivil(int64_t(local.tm_year) + 1900, local.tm_mon + 1, local.tm_mday) * 86400 +
                        local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
   out.year = local.tm_year + 1900;
@@ -69,10 +76,10 @@ constexpr int kMaxOffsetMinutes = 13 * 60;
 
 }  // namespace
 
-void MakeUdfTimestamp(int64_t time, uint8_t out[12]) {
+void MakeUdfTimestamp(int64_t time, uint8_t out[12], bool utc) {
   std::memset(out, 0, 12);
   LocalTime lt;
-  bool converted = ToLocalTime(time, lt);
+  bool converted = ToLocalTime(time, lt, utc);
   int minutes = converted ? OffsetUnits(lt.offsetSeconds, 60) : 0;
   // ECMA-167 1/7.3: Year 1 to 9999.
   if (!converted || lt.year < 1 || lt.year > 9999 || minutes < kMinOffsetMinutes ||
@@ -94,10 +101,10 @@ void MakeUdfTimestamp(int64_t time, uint8_t out[12]) {
   // Centiseconds, hundreds of microseconds and microseconds stay 0.
 }
 
-void MakeIsoRecordDate(int64_t time, uint8_t out[7]) {
+void MakeIsoRecordDate(int64_t time, uint8_t out[7], bool utc) {
   std::memset(out, 0, 7);
   LocalTime lt;
-  if (!ToLocalTime(time, lt)) return;
+  if (!ToLocalTime(time, lt, utc)) return;
   int quarters = OffsetUnits(lt.offsetSeconds, 900);
   // The year is one byte counted from 1900; a time outside 1900-2155 is left unrecorded.
   if (lt.year < 1900 || lt.year > 1900 + 255 || quarters * 15 < kMinOffsetMinutes ||
@@ -113,11 +120,11 @@ void MakeIsoRecordDate(int64_t time, uint8_t out[7]) {
   out[6] = static_cast<uint8_t>(static_cast<int8_t>(quarters));
 }
 
-void MakeIsoVolumeDate(int64_t time, bool hasTime, uint8_t out[17]) {
+void MakeIsoVolumeDate(int64_t time, bool hasTime, uint8_t out[17], bool utc) {
   std::memset(out, '0', 16);
   out[16] = 0;
   LocalTime lt;
-  if (!hasTime || !ToLocalTime(time, lt)) return;
+  if (!hasTime || !ToLocalTime(time, lt, utc)) return;
   int quarters = OffsetUnits(lt.offsetSeconds, 900);
   // Four digits of year: 0001-9999; anything else stays "not specified".
   if (lt.year < 1 || lt.year > 9999 || quarters * 15 < kMinOffsetMinutes ||

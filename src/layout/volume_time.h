@@ -7,9 +7,12 @@
 
 namespace vellumcast {
 
-void MakeUdfTimestamp(int64_t time, uint8_t out[12]);
-void MakeIsoRecordDate(int64_t time, uint8_t out[7]);
+// Each encoding records the calendar fields of `time` in the system's local time with its
+// offset from UTC, or, with `utc`, in UTC with offset 0 (a build with a fixed time then
+// does not depend on the machine's time zone).
+void MakeUdfTimestamp(int64_t time, uint8_t out[12], bool utc = false);
+void MakeIsoRecordDate(int64_t time, uint8_t out[7], bool utc = false);
 // With `hasTime` false: sixteen '0' digits and a zero offset.
-void MakeIsoVolumeDate(int64_t time, bool hasTime, uint8_t out[17]);
+void MakeIsoVolumeDate(int64_t time, bool hasTime, uint8_t out[17], bool utc = false);
 
 }  // namespace vellumcast

@@ -4,6 +4,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/stat.h>
@@ -37,6 +38,22 @@ bool OutputFile::Open(std::u16string_view target) {
   Abandon();
   error.clear();
   length = 0;
+  if (IsStandardOutputTarget(target)) {
+    // The image streams to whatever reads standard output. A reader that goes away must
+    // make the write fail (EPIPE) rather than end the process, so that the build reports it.
+    if (isatty(STDOUT_FILENO)) {
+      error = "standard output is a terminal";
+      return false;
+    }
+    signal(SIGPIPE, SIG_IGN);
+    file.handle = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+    if (!file.IsOpen()) {
+      error = strerror(errno);
+      return false;
+    }
+    targetPath = "-";
+    return true;
+  }
   targetPath = HostPath(target);
   if (targetPath.empty()) {
     error = strerror(ENOENT);

@@ -1,7 +1,7 @@
 // The image file being written: a temporary file beside a regular-file target, renamed
 // over it only when the image is complete, or the target itself when it is a device or
-// a pipe. Writes are sequential; runs of zero bytes in a fresh temporary file may be
-// left as holes, which read back as zeros.
+// a pipe, or standard output for the target "-". Writes are sequential; runs of zero
+// bytes in a fresh temporary file may be left as holes, which read back as zeros.
 #pragma once
 
 #include <cstddef>
@@ -12,6 +12,9 @@
 #include "platform/file_handle.h"
 
 namespace vellumcast {
+
+// The target name that stands for standard output.
+inline bool IsStandardOutputTarget(std::u16string_view target) { return target == u"-"; }
 
 struct OutputFile {
   FileHandle file;         // the temporary file, or the target written directly

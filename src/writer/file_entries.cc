@@ -175,7 +175,7 @@ bool BuildExtendedFileEntry(const ImageBuilder& builder, const TreeNode& node, u
   le64(s + efe::kObjectSize, length);
   le64(s + efe::kLogicalBlocksRecorded, SectorsFor(length));
   uint8_t time[kUdfTimestampSize];
-  MakeUdfTimestamp(node.modifiedTime, time);
+  MakeUdfTimestamp(node.modifiedTime, time, builder.datesInUtc);
   for (size_t field : {efe::kAccessTime, efe::kModificationTime, efe::kCreationTime,
                        efe::kAttributeTime})
     std::memcpy(s + field, time, kUdfTimestampSize);

@@ -134,7 +134,7 @@ bool EmitImage(ImageBuilder& b, OutputContext& out) {
 bool ImageBuilder::WriteImage(const char16_t* targetPathText, WriterProgressFn progress,
                               void* progressContext) {
   const std::u16string target = targetPathText ? targetPathText : u"";
-  const std::string shown = Utf16ToUtf8(target);
+  const std::string shown = IsStandardOutputTarget(target) ? "standard output" : Utf16ToUtf8(target);
   OutputFile file;
   if (!file.Open(target)) return Fail("cannot write " + shown + ": " + file.error);
   OutputContext out;

@@ -88,6 +88,7 @@ bool WriteDirectoryExtent(ImageBuilder& b, TreeNode& dir) {
     r.location = IsoDirectorySector(b, d);
     r.dataLength = d.isoDirSize;
     r.time = d.modifiedTime;
+    r.utc = b.datesInUtc;
     r.flags = dirrec::kFlagDirectory;
     r.identifier = id;
     r.identifierLength = idLength;
@@ -111,6 +112,7 @@ bool WriteDirectoryExtent(ImageBuilder& b, TreeNode& dir) {
       r.location = location;
       r.dataLength = records == 1 ? uint32_t(e->size) : uint32_t(std::min(remaining, kIsoMaxExtentBytes));
       r.time = e->modifiedTime;
+      r.utc = b.datesInUtc;
       r.flags = i + 1 < records ? dirrec::kFlagMultiExtent : 0;
       r.identifier = e->isoName;
       r.identifierLength = e->isoNameLength;

@@ -16,7 +16,7 @@ uint32_t PutDirectoryRecord(uint8_t* p, const DirectoryRecord& r) {
   p[kExtendedAttributeLength] = 0;
   both32(p + kLocationOfExtent, r.location);
   both32(p + kDataLength, r.dataLength);
-  MakeIsoRecordDate(r.time, p + kRecordingDateAndTime);
+  MakeIsoRecordDate(r.time, p + kRecordingDateAndTime, r.utc);
   p[kFileFlags] = r.flags;
   p[kFileUnitSize] = 0;
   p[kInterleaveGapSize] = 0;

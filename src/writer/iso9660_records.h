@@ -37,6 +37,7 @@ struct DirectoryRecord {
   uint32_t location = 0;
   uint32_t dataLength = 0;
   int64_t time = 0;
+  bool utc = false;  // the date in UTC (a build with a fixed time) rather than local time
   uint8_t flags = 0;
   const uint8_t* identifier = nullptr;
   uint8_t identifierLength = 0;

@@ -94,6 +94,7 @@ bool WriteIsoPrimaryVolumeDescriptor(ImageBuilder& b) {
   root.location = IsoFirstDirectorySector(b);
   root.dataLength = b.root ? b.root->isoDirSize : 0;
   root.time = b.buildTime;
+  root.utc = b.datesInUtc;
   root.flags = dirrec::kFlagDirectory;
   root.identifier = &kRootIdentifier;
   root.identifierLength = 1;
@@ -108,7 +109,7 @@ bool WriteIsoPrimaryVolumeDescriptor(ImageBuilder& b) {
   BlankFill(s + kAbstractFileIdentifier, 37, nullptr, 0);
   BlankFill(s + kBibliographicFileIdentifier, 37, nullptr, 0);
 
-  MakeIsoVolumeDate(b.buildTime, true, s + kVolumeCreationDate);
+  MakeIsoVolumeDate(b.buildTime, true, s + kVolumeCreationDate, b.datesInUtc);
   std::memcpy(s + kVolumeModificationDate, s + kVolumeCreationDate, 17);
   MakeIsoVolumeDate(0, false, s + kVolumeExpirationDate);
   MakeIsoVolumeDate(0, false, s + kVolumeEffectiveDate);

@@ -1,0 +1,275 @@
+// What the command line offers beyond the image itself, through the real executable:
+// -size, fixed build times (-time, SOURCE_DATE_EPOCH), the image on standard output
+// ("-o -"), and the man page.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <regex>
+
+#include "frontend/command_line.h"
+#include "layout/identifiers.h"
+#include "layout_tree.h"
+#include "platform/text.h"
+#include "test_support.h"
+
+namespace vellumcast {
+namespace {
+
+using test::Binary;
+using test::CommandResult;
+using test::Quote;
+using test::ReadFile;
+using test::RunCommand;
+using test::TempDir;
+using test::WriteFile;
+
+// `env` settings (e.g. "TZ=UTC"), then the executable with `args`; SOURCE_DATE_EPOCH
+// is cleared unless `env` sets it.
+CommandResult RunTool(const std::vector<std::string>& args, const std::string& env = "",
+                      const std::string& after = "") {
+  std::string command = "env -u SOURCE_DATE_EPOCH " + env + " " + Quote(Binary());
+  for (const std::string& a : args) command += " " + Quote(a);
+  return RunCommand(command + after);
+}
+
+// A folder with files in two levels, names whose ISO 9660 identifiers collide, and
+// fixed modification times.
+void MakeSource(const std::string& src) {
+  WriteFile(src + "/data.bin", test::PatternBytes(300000, 1));
+  WriteFile(src + "/report-2023-01.txt", "one");
+  WriteFile(src + "/report-2023-02.txt", "two");
+  WriteFile(src + "/sub/inner.dat", test::PatternBytes(5000, 2));
+  WriteFile(src + "/sub/empty", "");
+  for (const char* path : {"data.bin", "report-2023-01.txt", "report-2023-02.txt", "sub/inner.dat",
+                           "sub/empty", "sub"}) {
+    std::filesystem::last_write_time(src + "/" + path,
+                                     std::filesystem::file_time_type(std::chrono::hours(24 * 365 * 30)));
+  }
+}
+
+const std::vector<std::string> kFileSystems = {"CD", "DVD", "UDF 1.02", "BD", ""};
+
+std::vector<std::string> FileSystemArgs(const std::string& fs) {
+  return fs.empty() ? std::vector<std::string>{} : std::vector<std::string>{"-filesystem", fs};
+}
+
+std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<std::string>& b) {
+  a.insert(a.end(), b.begin(), b.end());
+  return a;
+}
+
+// ---- -size ----
+
+TEST(SizeSwitch, PrintsTheSizeARealBuildHas) {
+  TempDir dir;
+  MakeSource(dir / "src");
+  const std::regex shape("Image size: (\\d+) sectors \\((\\d+) bytes\\)\n"
+                         "Fits on: CD 700 MB, DVD-5, DVD-9, BD-25, BD-50, BD-100\n");
+  for (const std::string& fs : kFileSystems) {
+    SCOPED_TRACE(fs);
+    // No target needed; a target named is not created.
+    for (const auto& args : {std::vector<std::string>{dir / "src", "-size"},
+                             std::vector<std::string>{"-s", dir / "src", dir / "t.iso"}}) {
+      CommandResult r = RunTool(Concat(args, FileSystemArgs(fs)));
+      ASSERT_EQ(r.exitCode, 0) << r.err;
+      EXPECT_EQ(r.err, "");
+      std::smatch m;
+      ASSERT_TRUE(std::regex_match(r.out, m, shape)) << r.out;
+      EXPECT_FALSE(std::filesystem::exists(dir / "t.iso"));
+      ASSERT_EQ(std::stoull(m[2]), std::stoull(m[1]) * 2048);
+
+      CommandResult built = RunTool(Concat({dir / "src", dir / "built.iso"}, FileSystemArgs(fs)), "", " </dev/null");
+      ASSERT_EQ(built.exitCode, 0) << built.err;
+      EXPECT_EQ(std::filesystem::file_size(dir / "built.iso"), std::stoull(m[2]));
+      std::filesystem::remove(dir / "built.iso");
+    }
+  }
+}
+
+// A sparse file makes an image larger than a CD without disk space: -size names the
+// media it still fits, and writing it as ISO 9660 only draws one warning first.
+TEST(SizeSwitch, ImageLargerThanItsMedium) {
+  TempDir dir;
+  const uintmax_t big = uintmax_t(720) << 20;
+  std::filesystem::create_directory(dir / "src");
+  WriteFile(dir / "src/small", "x");
+  { std::ofstream(dir / "src/big", std::ios::binary); }
+  std::filesystem::resize_file(dir / "src/big", big);
+
+  WriteFile(dir / "small/small", "x");
+
+  CommandResult size = RunTool({dir / "src", "-size", "-fs", "CD"});
+  ASSERT_EQ(size.exitCode, 0) << size.err;
+  EXPECT_NE(size.out.find("\nFits on: DVD-5, DVD-9, BD-25, BD-50, BD-100\n"), std::string::npos) << size.out;
+
+  struct Case { std::string src; bool warned; };
+  for (const Case& c : {Case{dir / "src", true}, Case{dir / "small", false}}) {
+    SCOPED_TRACE(c.src);
+    CommandResult r = RunTool({c.src, "-o", "-", "-fs", "CD"}, "", " | wc -c");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_GT(std::stoull(r.out), c.warned ? big : 0);
+    std::string warning = "Warning: the image (";
+    EXPECT_EQ(r.err.rfind(warning, 0) == 0, c.warned) << r.err;
+    EXPECT_EQ(r.err.find("sectors) is larger than a CD 700 MB (359846 sectors)\n") != std::string::npos, c.warned);
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), c.warned ? 2 : 1) << r.err;  // and "Done"
+    EXPECT_TRUE(r.err.ends_with("Done\n"));
+  }
+}
+
+// ---- fixed build time ----
+
+TEST(BuildTime, SecondsOrIsoUtcTime) {
+  struct Case { const char16_t* text; bool isoForm; int64_t expected; };  // -1: refused
+  for (Case c : {Case{u"0", true, 0}, {u"1767225600", false, 1767225600},
+                 {u"2026-01-31T12:00:00Z", true, 1769860800}, {u"1970-01-01T00:00:00Z", true, 0},
+                 {u"2024-02-29T23:59:59Z", true, 1709251199}, {u"9999-12-31T23:59:59Z", true, 253402300799},
+                 {u"253402300799", true, 253402300799},
+                 // refused
+                 {u"2026-01-31T12:00:00Z", false, -1}, {u"253402300800", true, -1}, {u"", true, -1},
+                 {u"-1", true, -1}, {u"+5", true, -1}, {u"1e9", true, -1}, {u" 5", true, -1},
+                 {u"2023-02-29T00:00:00Z", true, -1}, {u"2026-01-31T24:00:00Z", true, -1},
+                 {u"2026-13-01T00:00:00Z", true, -1}, {u"2026-01-31T12:00:60Z", true, -1},
+                 {u"1969-12-31T23:59:59Z", true, -1}, {u"2026-01-31 12:00:00Z", true, -1},
+                 {u"2026-01-31T12:00:00+00", true, -1}, {u"2026-1-31T12:00:00Z", true, -1}}) {
+    int64_t seconds = -1;
+    EXPECT_EQ(ParseBuildTime(c.text, c.isoForm, seconds), c.expected >= 0) << Utf16ToUtf8(c.text);
+    EXPECT_EQ(seconds, c.expected) << Utf16ToUtf8(c.text);
+  }
+}
+
+TEST(BuildTime, InvalidValuesAreErrors) {
+  TempDir dir;
+  std::filesystem::create_directory(dir / "src");
+  struct Case { std::string env; std::vector<std::string> args; bool ok; };
+  const Case cases[] = {
+      {"", {"-time", "yesterday"}, false},
+      {"", {"-time", "2026-02-30T00:00:00Z"}, false},
+      {"", {"-time"}, false},  // no value
+      {"SOURCE_DATE_EPOCH=abc", {}, false},
+      {"SOURCE_DATE_EPOCH=2026-01-31T12:00:00Z", {}, false},
+      {"SOURCE_DATE_EPOCH=-1", {}, false},
+      {"SOURCE_DATE_EPOCH=", {}, true},                     // empty counts as unset
+      {"SOURCE_DATE_EPOCH=abc", {"-time", "100"}, true},    // -time wins
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.env + (c.args.empty() ? "" : " " + c.args.back()));
+    CommandResult r = RunTool(Concat({dir / "src", dir / "t.iso", "-size"}, c.args), c.env);
+    EXPECT_EQ(r.exitCode, c.ok ? 0 : 1);
+    if (c.ok) continue;
+    EXPECT_EQ(r.out, "");
+    ASSERT_EQ(r.err.rfind("Error: invalid ", 0), 0u) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+  }
+}
+
+// The same folder built with the same fixed time gives the same bytes, from -time in
+// either form or from SOURCE_DATE_EPOCH, in different time zones; another time differs.
+TEST(BuildTime, FixedTimeGivesIdenticalImages) {
+  TempDir dir;
+  MakeSource(dir / "src");
+  for (const std::string& fs : kFileSystems) {
+    SCOPED_TRACE(fs);
+    struct Build { std::string env; std::vector<std::string> args; };
+    const Build builds[] = {
+        {"TZ=UTC", {"-time", "1767225600"}},
+        {"TZ=America/New_York", {"-time", "2026-01-01T00:00:00Z"}},
+        {"TZ=Asia/Kolkata SOURCE_DATE_EPOCH=1767225600", {}},
+        {"TZ=UTC", {"-time", "1767225601"}},
+    };
+    std::vector<std::string> images;
+    for (const Build& b : builds) {
+      std::filesystem::remove(dir / "t.iso");
+      CommandResult r = RunTool(Concat(Concat({dir / "src", dir / "t.iso"}, FileSystemArgs(fs)), b.args), b.env);
+      ASSERT_EQ(r.exitCode, 0) << r.err;
+      images.push_back(ReadFile(dir / "t.iso"));
+    }
+    ASSERT_GT(images[0].size(), 300000u);
+    EXPECT_TRUE(images[1] == images[0]);
+    EXPECT_TRUE(images[2] == images[0]);
+    EXPECT_TRUE(images[3] != images[0]);
+    EXPECT_EQ(images[3].size(), images[0].size());
+  }
+}
+
+// Which entry of a directory takes a numbered variant of a shared identifier does not
+// depend on the order the folder was listed in, wherever the image sorts it (UDF).
+TEST(BuildTime, IdentifiersDoNotDependOnListingOrder) {
+  const std::vector<std::u16string> names = {u"report-2023-01.txt", u"report-2023-02.txt",
+                                             u"REPORT-2023-03.TXT", u"a\xDC80.txt", u"a\xDC81.txt"};
+  struct Case { uint32_t formats; uint16_t revision; };
+  for (Case c : {Case{FormatIso9660 | FormatUdf, 0x0102}, {FormatUdf, 0x0102}, {FormatUdf, 0x0250}}) {
+    std::map<std::u16string, std::pair<std::string, std::u16string>> seen[2];
+    for (int reversed = 0; reversed < 2; ++reversed) {
+      test::LayoutTree t(c.formats, c.revision);
+      std::vector<std::u16string> order = names;
+      if (reversed) std::reverse(order.begin(), order.end());
+      std::vector<TreeNode*> nodes;
+      for (const std::u16string& name : order) nodes.push_back(t.AddFile(t.root(), name, 10));
+      ASSERT_TRUE(t.builder.PlanLayout());
+      for (TreeNode* n : nodes) {
+        seen[reversed][n->name] = {c.formats & FormatIso9660 ? test::IsoName(n) : "", test::UdfName(n)};
+      }
+    }
+    EXPECT_EQ(seen[0], seen[1]) << c.formats << " " << c.revision;
+  }
+}
+
+// ---- -o - ----
+
+TEST(Streaming, StandardOutputGetsTheImageAndTheTextsGoToStandardError) {
+  TempDir dir;
+  MakeSource(dir / "src");
+  WriteFile(dir / "-", "not the target");  // "-" is never a file name here
+  for (const std::string& fs : {std::string("DVD"), std::string("")}) {
+    SCOPED_TRACE(fs);
+    std::vector<std::string> common = Concat(FileSystemArgs(fs), {"-time", "1767225600", "-label", "S"});
+    CommandResult file = RunTool(Concat({dir / "src", dir / "file.iso"}, common), "", " </dev/null");
+    ASSERT_EQ(file.exitCode, 0) << file.err;
+    std::string command = "cd " + Quote(dir.path()) + " && env -u SOURCE_DATE_EPOCH " + Quote(Binary()) + " src -o -";
+    for (const std::string& a : common) command += " " + Quote(a);
+    CommandResult piped = RunCommand(command + " | cat >piped.iso");
+    ASSERT_EQ(piped.exitCode, 0) << piped.err;
+    EXPECT_EQ(piped.out, "");
+    EXPECT_TRUE(piped.err.ends_with("100%...\rDone\n")) << piped.err;
+    EXPECT_EQ(piped.err.find("Overwrite"), std::string::npos);
+    EXPECT_TRUE(ReadFile(dir / "piped.iso") == ReadFile(dir / "file.iso"));
+    EXPECT_EQ(ReadFile(dir / "-"), "not the target");
+    std::filesystem::remove(dir / "file.iso");
+  }
+}
+
+// A reader that goes away ends the build with an error and exit code 1.
+TEST(Streaming, ClosedPipeIsAnError) {
+  TempDir dir;
+  WriteFile(dir / "src/data.bin", test::PatternBytes(8 << 20));
+  CommandResult r = RunCommand("bash -c " +
+                               Quote(Quote(Binary()) + " " + Quote(dir / "src") +
+                                     " -o - -fs CD | head -c 1000 >/dev/null; echo ${PIPESTATUS[0]}"));
+  EXPECT_EQ(r.out, "1\n");
+  EXPECT_NE(r.err.find("Error: cannot write standard output: " + std::string(strerror(EPIPE)) + "\n"),
+            std::string::npos)
+      << r.err;
+}
+
+// ---- man page ----
+
+TEST(ManPage, LintsCleanAndNamesEverySwitch) {
+  const std::string page = std::string(VELLUMCAST_SOURCE_DIR) + "/doc/vellumcast.1";
+  std::string text = ReadFile(page);
+  for (const char* name : {"\\-filesystem", "\\-label", ".BI \\-o ", ".B \\-o \\-", "\\-size", "\\-time",
+                           "\\-?", "\\-\\-help", "\\-\\-version", "SOURCE_DATE_EPOCH", "EXIT STATUS",
+                           "EXAMPLES", "DVD-VIDEO", "BLU-RAY"}) {
+    EXPECT_NE(text.find(name), std::string::npos) << name;
+  }
+  if (RunCommand("command -v groff").exitCode != 0) GTEST_SKIP() << "groff is not installed";
+  CommandResult r = RunCommand("groff -man -ww -z " + Quote(page));
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(r.out + r.err, "");
+}
+
+}  // namespace
+}  // namespace vellumcast
