@@ -49,3 +49,22 @@ TEST(NodeArena, RefusesRequestsThatCannotFitABlock) {
 
 }  // namespace
 }  // namespace vellumcast
+
+namespace vellumcast {
+namespace {
+
+TEST(NodeArena, AlignedRequestsSkipToTheNextMultiple) {
+  NodeArena* arena = CreateArena(1024);
+  auto* odd = static_cast<uint8_t*>(ArenaAlloc(arena, 3));
+  auto* node = static_cast<uint8_t*>(ArenaAllocAligned(arena, 16, 8));
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(node) % 8, 0u);
+  EXPECT_LT(node - odd, 3 + 8);
+  ArenaAlloc(arena, arena->bytesLeft - 1);  // one byte left: the padding opens a new block
+  auto* fresh = static_cast<uint8_t*>(ArenaAllocAligned(arena, 8, 8));
+  ASSERT_NE(fresh, nullptr);
+  EXPECT_EQ(reinterpret_cast<uintptr_t>(fresh) % 8, 0u);
+  DestroyArena(arena);
+}
+
+}  // namespace
+}  // namespace vellumcast

@@ -34,6 +34,16 @@ bool ConfigurationFor(FileSystemChoice choice, ChoiceConfiguration& out) {
   }
 }
 
+// The target in the same absolute, lexically resolved form as the canonical source, so
+// that the scan can recognise the image file inside the source folder; the job keeps the
+// path as typed.
+std::u16string AbsoluteTargetPath(const std::u16string& target) {
+  std::u16string path = CanonicalizeDirectoryPath(target);
+  if (path.empty()) return target;
+  if (path.size() > 1) path.pop_back();  // the closing '/'
+  return path;
+}
+
 // Runs the phases up to and including the write; false at the first failure.
 bool RunPhases(BuildJob* job, ImageBuilder& builder, const ChoiceConfiguration& config) {
   if (config.analyzeBluray) {
@@ -43,7 +53,7 @@ bool RunPhases(BuildJob* job, ImageBuilder& builder, const ChoiceConfiguration& 
   if (job->firstIdentifier[0]) builder.SetImplementationId(job->firstIdentifier);
   if (job->secondIdentifier[0]) builder.SetApplicationId(job->secondIdentifier);
   builder.SetVolumeLabel(job->volumeLabel.c_str());
-  builder.targetPath = job->targetPath;
+  builder.targetPath = AbsoluteTargetPath(job->targetPath);
 
   if (!builder.ScanSourceTree(job->sourcePath.c_str())) return false;
   if (!builder.PlanLayout()) return false;
@@ -62,7 +72,12 @@ std::unique_ptr<BuildJob> StartImageBuild(const char16_t* source, const char16_t
   job->sourcePath = CanonicalizeDirectoryPath(source ? source : u"");
   if (label) {
     job->volumeLabel = label;
-    if (job->volumeLabel.size() > kLabelUnits) job->volumeLabel.resize(kLabelUnits);
+    if (job->volumeLabel.size() > kLabelUnits) {
+      size_t keep = kLabelUnits;
+      // Never keep the first half of a surrogate pair without its second.
+      if (job->volumeLabel[keep - 1] >= 0xD800 && job->volumeLabel[keep - 1] <= 0xDBFF) --keep;
+      job->volumeLabel.resize(keep);
+    }
   }
   if (target) job->targetPath = target;
   job->choice = choice;

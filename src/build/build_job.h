@@ -42,7 +42,8 @@ struct BuildJob {
   std::u16string volumeLabel;  // at most 255 units; empty keeps the default label
   std::u16string targetPath;
 
-  // Outcome: set when the build has ended. A failed build records why.
+  // Outcome: set when the build has ended. A failed build records why. An outside
+  // caller of an asynchronous build reads errorMessage only after joining the thread.
   std::atomic<bool> succeeded{false};
   std::string errorMessage;
 

@@ -23,6 +23,11 @@ constexpr uint32_t kMainVdsSector = 32;
 constexpr uint32_t kReserveVdsSector = 48;          // UDF 1.02
 constexpr uint32_t kIntegritySequenceSector = 64;
 constexpr uint32_t kVdsSectors = 6;                 // PVD, IUVD, PD, LVD, USD, TD
+// Extents recorded in the anchors and the Logical Volume Descriptor: each Volume
+// Descriptor Sequence extent is 16 sectors (ECMA-167 3/8.4.2.2 asks for at least 16),
+// the integrity sequence 2 sectors (descriptor and terminator).
+constexpr uint32_t kVdsExtentBytes = 16 * kSectorSize;
+constexpr uint32_t kIntegrityExtentBytes = 2 * kSectorSize;
 
 // UDF 2.50: the physical partition starts at 288 = 9 x 32, the metadata file's entry
 // is its block 0 and the metadata content begins 32 blocks in (sector 320).
@@ -36,10 +41,42 @@ constexpr uint32_t kFixedFileSystemBlocks = 3;
 constexpr uint32_t kRootFileEntryBlock = 2;
 // UDF unique identifiers 0-15 are reserved (OSTA UDF 3.2.1.1); the root keeps 0.
 constexpr uint32_t kFirstUniqueId = 16;
+// The File Set Descriptor extent: the descriptor and its Terminating Descriptor.
+constexpr uint32_t kFileSetExtentBytes = 2 * kSectorSize;
 
 // Longest extent recorded in one allocation descriptor: 0x7FFFE sectors = 1073737728
 // bytes (below the 30-bit extent length limit of 2^30 - 1, and a multiple of 3 sectors).
 constexpr uint32_t kMaxExtentSectors = 524286;
 constexpr uint32_t kMaxExtentBytes = kMaxExtentSectors * kSectorSize;
 
+// ECMA-119 9.1.4: a directory record's data length is 32 bits, so a file of 4 GiB or
+// more is recorded as several extents (multi-extent file, ECMA-119 level 3), each of at
+// most 0xFFFFF800 bytes (the largest whole number of sectors below 4 GiB).
+constexpr uint64_t kIsoMaxExtentBytes = 0xFFFFF800u;  // 4294965248 = 2097151 x 2048
+constexpr uint64_t kIsoMultiExtentThreshold = uint64_t(1) << 32;
+// ECMA-119 9.4.4 / 6.8.2.1: path table directory numbers are 16-bit.
+constexpr uint32_t kIsoMaxDirectories = 65535;
+
+// UDF 2.50 Extended File Entry: 216 bytes of fixed fields, then (2048 - 216) / 16 = 114
+// long_ads. With more extents the entry holds 113 and a continuation long_ad; each
+// Allocation Extent Descriptor (24 bytes of header) holds (2048 - 24) / 16 = 126 long_ads,
+// or 125 and a continuation.
+constexpr uint32_t kLongAdsInExtendedFileEntry = (kSectorSize - 216) / 16;           // 114
+constexpr uint32_t kLongAdsInAllocationExtent = (kSectorSize - 24) / 16;             // 126
+// UDF 1.02 File Entry: 176 bytes of fixed fields and 132 bytes of extended attributes,
+// then (2048 - 176 - 132) / 8 = 217 short_ads; the layout plans a single block.
+constexpr uint32_t kShortAdsInFileEntry102 = (kSectorSize - 176 - 132) / 8;          // 217
+
+// A UDF File Identifier is recorded with a one-byte length that counts the compression
+// identifier too (ECMA-167 4/14.4.4): 254 bytes of name at most, i.e. 127 UTF-16 units
+// or 254 8-bit characters.
+constexpr uint32_t kUdfMaxNameBytes = 255 - 1;
+// The same counts under the names the disc-video rules use for stereoscopic clips.
+constexpr uint32_t kAllocationDescriptorsInFileEntry = kLongAdsInExtendedFileEntry;
+constexpr uint32_t kAllocationDescriptorsInExtentSector = kLongAdsInAllocationExtent;
+
 }  // namespace vellumcast
+
+// ECMA-119 level 3: a file of 4 GiB or more is recorded as a multi-extent file whose
+// extents hold at most 0xFFFFF800 bytes each (the largest multiple of 2048 below 2^32).
+constexpr uint64_t kIsoMaxExtentBytes = 0xFFFFF800u;

@@ -19,4 +19,13 @@ uint32_t IsoExtentCount(uint64_t size);
 // extents (1 for every directory and for every file that fits one entry).
 uint32_t FileEntrySectors(const ImageBuilder& builder, const TreeNode& node);
 
+// Allocation descriptors a plain file's data needs in UDF: ceil(size / 1073737728),
+// each extent at most kMaxExtentBytes; 0 for an empty file.
+uint64_t UdfExtentCount(uint64_t size);
+
+// Blocks taken by an Extended File Entry recording `extents` long_ads: the entry holds
+// 114 (or 113 and a continuation), each following Allocation Extent Descriptor 126 (or
+// 125 and a continuation): 0..114 -> 1, 115..239 -> 2, 240..364 -> 3.
+uint32_t ExtendedFileEntrySectors(uint64_t extents);
+
 }  // namespace vellumcast

@@ -1,11 +1,112 @@
-// Placeholder until the label encodings are built.
+// The volume label as an OSTA Compressed Unicode dstring (OSTA UDF 2.1.1, 2.1.3), its
+// fitting into shorter dstring fields, and the volume and volume set identifiers of
+// ECMA-119 8.4 and ECMA-167 3/10.1.
+#include "layout/volume_label.h"
+
+#include <cstdio>
 #include <cstring>
 
 #include "build/image_builder.h"
+#include "platform/text.h"
 
 namespace vellumcast {
+namespace {
 
-void ImageBuilder::SetVolumeLabel(const char16_t*) {}
-void ImageBuilder::FitDString(uint8_t* field, uint32_t size) const { std::memset(field, 0, size); }
+// A dstring: compression identifier in byte 0, characters from byte 1, the number of
+// bytes used (compression identifier included) in the last byte.
+constexpr uint8_t kCompression8Bit = 8;
+constexpr uint8_t kCompression16Bit = 16;
+constexpr uint32_t kLabelBytes = sizeof(ImageBuilder::volumeLabel);  // 128
+constexpr uint32_t kLabelContentBytes = kLabelBytes - 2;             // 126
+constexpr uint32_t kIsoVolumeIdentifierChars = 31;
+
+bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+
+// Number of 16-bit content bytes to keep out of `bytes`, so that a surrogate pair is not
+// split at the cut; `units` points to the big-endian units.
+uint32_t WholeCharacters16(const uint8_t* units, uint32_t bytes) {
+  bytes &= ~1u;
+  if (bytes >= 2) {
+    char16_t last = char16_t((units[bytes - 2] << 8) | units[bytes - 1]);
+    if (IsHighSurrogate(last)) bytes -= 2;
+  }
+  return bytes;
+}
+
+}  // namespace
+
+void ImageBuilder::SetVolumeLabel(const char16_t* label) {
+  if (!label || !*label) return;
+  size_t len = Utf16Length(label);
+  bool wide = false;
+  for (size_t i = 0; i < len; ++i) {
+    if (DiscUnit(label[i]) > 0xFF) wide = true;
+  }
+  std::memset(volumeLabel, 0, sizeof volumeLabel);
+  uint32_t n;
+  if (wide) {
+    volumeLabel[0] = kCompression16Bit;
+    n = static_cast<uint32_t>(len * 2 < kLabelContentBytes ? len * 2 : kLabelContentBytes);
+    for (uint32_t i = 0; i < n / 2; ++i) {
+      char16_t c = DiscUnit(label[i]);
+      volumeLabel[1 + 2 * i] = uint8_t(c >> 8);  // OSTA CS0 16-bit: high byte first
+      volumeLabel[2 + 2 * i] = uint8_t(c);
+    }
+    uint32_t kept = WholeCharacters16(volumeLabel + 1, n);
+    std::memset(volumeLabel + 1 + kept, 0, n - kept);
+    n = kept;
+  } else {
+    volumeLabel[0] = kCompression8Bit;
+    n = static_cast<uint32_t>(len < kLabelContentBytes ? len : kLabelContentBytes);
+    for (uint32_t i = 0; i < n; ++i) volumeLabel[1 + i] = uint8_t(label[i]);  // Latin-1
+  }
+  volumeLabel[kLabelBytes - 1] = uint8_t(n + 1);
+}
+
+void ImageBuilder::FitDString(uint8_t* field, uint32_t size) const {
+  std::memset(field, 0, size);
+  if (size < 2) return;
+  field[0] = volumeLabel[0];
+  uint32_t used = volumeLabel[kLabelBytes - 1];
+  uint32_t content = used > 0 ? used - 1 : 0;
+  if (content > kLabelContentBytes) content = kLabelContentBytes;
+  uint32_t n = content < size - 2 ? content : size - 2;
+  if (volumeLabel[0] == kCompression16Bit) n = WholeCharacters16(volumeLabel + 1, n);
+  std::memcpy(field + 1, volumeLabel + 1, n);
+  field[size - 1] = uint8_t(n + 1);
+}
+
+void IsoVolumeIdentifier(const ImageBuilder& builder, uint8_t out[32]) {
+  char text[kIsoVolumeIdentifierChars + 1] = {};
+  if (builder.volumeLabel[0] == kCompression8Bit) {
+    for (uint32_t i = 0; i < kIsoVolumeIdentifierChars; ++i) {
+      uint8_t c = builder.volumeLabel[1 + i];
+      if (c == 0) break;
+      text[i] = char(c);
+    }
+  } else {
+    std::memcpy(text, "none", 4);
+  }
+  for (char& c : text) {
+    if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+  }
+  std::memset(out, ' ', kIsoVolumeIdentifierBytes);
+  std::memcpy(out, text, std::strlen(text));
+}
+
+void IsoVolumeSetIdentifier(uint8_t out[128]) {
+  std::memset(out, ' ', kIsoVolumeSetIdentifierBytes);
+  std::memcpy(out, "UNDEFINED", 9);
+}
+
+void UdfVolumeSetIdentifier(const ImageBuilder& builder, uint8_t out[128]) {
+  char digits[17];
+  std::snprintf(digits, sizeof digits, "%08X%08X", static_cast<uint32_t>(builder.buildTime),
+                static_cast<uint32_t>(builder.volumeSectors));
+  std::memset(out, 0, kUdfVolumeSetIdentifierBytes);
+  out[0] = kCompression8Bit;
+  std::memcpy(out + 1, digits, 16);
+  out[kUdfVolumeSetIdentifierBytes - 1] = 16 + 1;
+}
 
 }  // namespace vellumcast

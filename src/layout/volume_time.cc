@@ -1,12 +1,134 @@
-// Placeholder until the time encodings are built.
+// The build's time in the UDF timestamp (ECMA-167 1/7.3), the ISO 9660 directory-record
+// date (ECMA-119 9.1.5) and the ISO 9660 volume date (ECMA-119 8.4.26.1), all in the
+// system's local time with its offset from UTC.
 #include "layout/volume_time.h"
 
+#include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 
 namespace vellumcast {
+namespace {
 
-void MakeUdfTimestamp(int64_t, uint8_t out[12]) { std::memset(out, 0, 12); }
-void MakeIsoRecordDate(int64_t, uint8_t out[7]) { std::memset(out, 0, 7); }
-void MakeIsoVolumeDate(int64_t, bool, uint8_t out[17]) { std::memset(out, '0', 16); out[16] = 0; }
+// The local calendar fields of one time and their offset from UTC in seconds.
+struct LocalTime {
+  int year;  // full year, e.g. 2024
+  int month;  // 1-12
+  int day, hour, minute, second;
+  int64_t offsetSeconds;
+};
+
+// Days from 1970-01-01 to the given proleptic Gregorian date.
+int64_t DaysFromCivil(int64_t y, int m, int d) {
+  y -= m <= 2;
+  int64_t era = (y >= 0 ? y : y - 399) / 400;
+  int64_t yoe = y - era * 400;
+  int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+// False when the time has no UTC or local calendar fields on this system.
+//
+// The offset is the local calendar time read as if it were UTC, minus the time itself,
+// so it always matches the calendar fields that are written next to it: in summer in a
+// zone with daylight saving time the fields carry the summer time and the offset the
+// summer offset (reading the UTC fields as a standard-time local time would give the
+// winter offset and misplace the time by the DST shift).
+bool ToLocalTime(int64_t time, LocalTime& out) {
+  time_t t = static_cast<time_t>(time);
+  if (static_cast<int64_t>(t) != time) return false;
+  std::tm utc{}, local{};
+  if (!gmtime_r(&t, &utc) || !localtime_r(&t, &local)) return false;
+  int64_t localAsUtc = DaysFromCivil(int64_t(local.tm_year) + 1900, local.tm_mon + 1, local.tm_mday) * 86400 +
+                       local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
+  out.year = local.tm_year + 1900;
+  out.month = local.tm_mon + 1;
+  out.day = local.tm_mday;
+  out.hour = local.tm_hour;
+  out.minute = local.tm_min;
+  out.second = local.tm_sec;
+  out.offsetSeconds = localAsUtc - time;
+  return true;
+}
+
+// Offset in whole units of `unitSeconds`, truncated toward zero.
+int OffsetUnits(int64_t offsetSeconds, int unitSeconds) {
+  return static_cast<int>(std::trunc(static_cast<double>(offsetSeconds) / unitSeconds));
+}
+
+// UDF: Type and Time Zone, type 1 (local time) and time zone 0xFFF (not specified).
+constexpr uint16_t kUdfTimeUnknown = 0x1FFF;
+constexpr uint16_t kUdfTypeLocal = 0x1000;
+
+// Every encoding holds offsets between -12:00 and +13:00 (ECMA-119 8.4.26.1: -48..+52
+// quarter hours); the real zones of the world stay within that.
+constexpr int kMinOffsetMinutes = -12 * 60;
+constexpr int kMaxOffsetMinutes = 13 * 60;
+
+}  // namespace
+
+void MakeUdfTimestamp(int64_t time, uint8_t out[12]) {
+  std::memset(out, 0, 12);
+  LocalTime lt;
+  bool converted = ToLocalTime(time, lt);
+  int minutes = converted ? OffsetUnits(lt.offsetSeconds, 60) : 0;
+  // ECMA-167 1/7.3: Year 1 to 9999.
+  if (!converted || lt.year < 1 || lt.year > 9999 || minutes < kMinOffsetMinutes ||
+      minutes > kMaxOffsetMinutes) {
+    out[0] = uint8_t(kUdfTimeUnknown);
+    out[1] = uint8_t(kUdfTimeUnknown >> 8);
+    return;
+  }
+  uint16_t typeAndZone = kUdfTypeLocal | (static_cast<uint16_t>(minutes) & 0x0FFF);
+  out[0] = uint8_t(typeAndZone);
+  out[1] = uint8_t(typeAndZone >> 8);
+  out[2] = uint8_t(lt.year);
+  out[3] = uint8_t(lt.year >> 8);
+  out[4] = uint8_t(lt.month);
+  out[5] = uint8_t(lt.day);
+  out[6] = uint8_t(lt.hour);
+  out[7] = uint8_t(lt.minute);
+  out[8] = uint8_t(lt.second);
+  // Centiseconds, hundreds of microseconds and microseconds stay 0.
+}
+
+void MakeIsoRecordDate(int64_t time, uint8_t out[7]) {
+  std::memset(out, 0, 7);
+  LocalTime lt;
+  if (!ToLocalTime(time, lt)) return;
+  int quarters = OffsetUnits(lt.offsetSeconds, 900);
+  // The year is one byte counted from 1900; a time outside 1900-2155 is left unrecorded.
+  if (lt.year < 1900 || lt.year > 1900 + 255 || quarters * 15 < kMinOffsetMinutes ||
+      quarters * 15 > kMaxOffsetMinutes) {
+    return;
+  }
+  out[0] = uint8_t(lt.year - 1900);
+  out[1] = uint8_t(lt.month);
+  out[2] = uint8_t(lt.day);
+  out[3] = uint8_t(lt.hour);
+  out[4] = uint8_t(lt.minute);
+  out[5] = uint8_t(lt.second);
+  out[6] = static_cast<uint8_t>(static_cast<int8_t>(quarters));
+}
+
+void MakeIsoVolumeDate(int64_t time, bool hasTime, uint8_t out[17]) {
+  std::memset(out, '0', 16);
+  out[16] = 0;
+  LocalTime lt;
+  if (!hasTime || !ToLocalTime(time, lt)) return;
+  int quarters = OffsetUnits(lt.offsetSeconds, 900);
+  // Four digits of year: 0001-9999; anything else stays "not specified".
+  if (lt.year < 1 || lt.year > 9999 || quarters * 15 < kMinOffsetMinutes ||
+      quarters * 15 > kMaxOffsetMinutes) {
+    return;
+  }
+  char text[32];
+  std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d%02d", lt.year, lt.month, lt.day, lt.hour,
+                lt.minute, lt.second, 0);
+  std::memcpy(out, text, 16);
+  out[16] = static_cast<uint8_t>(static_cast<int8_t>(quarters));
+}
 
 }  // namespace vellumcast

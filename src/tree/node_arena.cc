@@ -70,6 +70,20 @@ void* ArenaCopy(NodeArena* arena, const void* source, uint32_t n) {
   return p;
 }
 
+void* ArenaAllocAligned(NodeArena* arena, uint32_t n, uint32_t alignment) {
+  if (!arena) return nullptr;
+  uint32_t misalignment = uint32_t(reinterpret_cast<uintptr_t>(arena->nextFree) & (alignment - 1));
+  if (misalignment) {
+    uint32_t padding = alignment - misalignment;
+    // Without room for the padding the request opens a new block, which starts aligned.
+    if (padding <= arena->bytesLeft) {
+      arena->nextFree += padding;
+      arena->bytesLeft -= padding;
+    }
+  }
+  return ArenaAlloc(arena, n);
+}
+
 int DestroyArena(NodeArena* arena) {
   if (!arena) return 0;
   void* block = *arena->chainHead;

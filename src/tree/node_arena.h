@@ -24,6 +24,10 @@ NodeArena* CreateArena(uint32_t blockSize);
 // n zeroed bytes, or null for a null arena, n >= blockSize, or a refused allocation.
 void* ArenaAlloc(NodeArena* arena, uint32_t n);
 void* ArenaCopy(NodeArena* arena, const void* source, uint32_t n);
+// ArenaAlloc at an address that is a multiple of `alignment` (a power of two up to 8):
+// the bytes up to it are skipped. Tree nodes and UTF-16 names are carved this way, since
+// the host requires its pointers and 16-bit units aligned.
+void* ArenaAllocAligned(NodeArena* arena, uint32_t n, uint32_t alignment);
 // Frees every block and the header; 0 for a null arena, else 1.
 int DestroyArena(NodeArena* arena);
 

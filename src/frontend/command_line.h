@@ -1,0 +1,45 @@
+// The command line reduced to the values of one build: source, target, label and
+// file-system choice, plus the warnings the scan produced on the way.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "build/build_job.h"
+
+namespace vellumcast {
+
+enum class CommandAction {
+  Build,    // run the checks and the build
+  Usage,    // no arguments, -?, -h or --help: print the usage text, exit 0
+  Version,  // --version: print the banner line, exit 0
+};
+
+struct CommandLine {
+  CommandAction action = CommandAction::Build;
+  std::optional<std::u16string> source;
+  std::optional<std::u16string> target;
+  std::u16string label;  // empty: the builder's default label applies
+  FileSystemChoice choice = 3;
+  // Console lines (UTF-8, each with its line end) to print before anything else, in
+  // the order the scan met them.
+  std::vector<std::string> warnings;
+};
+
+// Compares `text` without regard to ASCII case with the names of the file systems and
+// stores the selected choice; false (choice unchanged) when nothing matches.
+bool ParseFileSystemChoice(std::u16string_view text, FileSystemChoice& choice);
+
+// Scans the arguments after the program name from left to right. Only '-' starts a
+// switch (every absolute path begins with '/'); its second character decides which one.
+CommandLine ParseCommandLine(const std::vector<std::u16string>& args);
+
+// The percentage shown for (done, total): done * 100 / total formed in 64 bits.
+inline uint64_t ProgressPercent(uint32_t done, uint32_t total) {
+  return total == 0 ? 0 : uint64_t(done) * 100 / total;
+}
+
+}  // namespace vellumcast

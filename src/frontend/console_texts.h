@@ -1,0 +1,41 @@
+// Every text the console front end prints (UTF-8; "%s" stands for a path or argument).
+#pragma once
+
+namespace vellumcast::console {
+
+constexpr const char* kBanner = "vellumcast 1.0 - makes an ISO 9660 / UDF disc image from a folder";
+
+// Printed after the banner line; one line end is added after the last line.
+constexpr const char* kUsageBody =
+    "Usage:\tvellumcast [source folder] [target ISO file] <switches>\n"
+    "\n"
+    "Switches:\n"
+    "    -filesystem   specify the ISO file system format, available value:\n"
+    "                    \"ISO9660\", or 0, or CD\n"
+    "                    \"ISO9660 + UDF 1.02\", or 1 or DVD\n"
+    "                    \"UDF 1.02\", or 2 \n"
+    "                    \"UDF 2.50\" or 3 or BD, default value.\n"
+    "    -label        volume label\n"
+    "    -?            usage\n"
+    "\n"
+    "Examples:\n"
+    "    vellumcast \"d:\\foo\" \"d:\\foo.iso\" -label \"foo\" -filesystem \"UDF 2.50\"";
+
+constexpr const char* kIgnoredArgument = "Warning: argument \"%s\" is ignored!\n";
+constexpr const char* kUnknownFormat = "Warning: unknown format: %s\n";
+constexpr const char* kNoSource = "Error: Please specify source path!\n";
+constexpr const char* kNoTarget = "Error: Please specify target path!\n";
+constexpr const char* kNoDirectory = "The directory %s doesn't exist.";
+constexpr const char* kOverwrite = "The file %s exists. Overwrite? (Yes/No) ";
+constexpr const char* kProgress = "%u%%...\r";
+constexpr const char* kDone = "Done\n";
+
+// On standard error, after a failed build and for each warning of the build.
+constexpr const char* kErrorPrefix = "Error: ";
+constexpr const char* kWarningPrefix = "Warning: ";
+
+// The identifiers the console build records in the image.
+constexpr const char* kImplementationIdentifier = "Vellumcast ";
+constexpr const char* kApplicationIdentifier = "vellumcast_console 1.0";
+
+}  // namespace vellumcast::console

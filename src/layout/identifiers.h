@@ -1,0 +1,55 @@
+// The names every entry is recorded under and the two orders of every directory:
+// ISO 9660 identifiers (ECMA-119 7.5, 7.6, 9.1.11; DVD-Video restricts them to A-Z, 0-9
+// and '_') and UDF file identifiers (ECMA-167 4/14.4, OSTA UDF 2.1.1 and 2.3.4).
+//
+// Storage of the results on each TreeNode (all carved from the builder's arena, which
+// does not align; read 16-bit units with memcpy):
+// - isoName: isoNameLength bytes and a terminating zero.
+// - udfName: udfNameLength bytes, no terminator. In DVD-Video mode 8-bit characters
+//   (ISO-8859-1); otherwise UTF-16 units in host byte order, two bytes each, which the
+//   UDF writer records high byte first after the compression identifier 16.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vellumcast {
+
+struct ImageBuilder;
+struct TreeNode;
+
+// Names every entry below `root` and puts every directory into its two orders: the
+// primary order (firstChild / nextSibling, sorted for UDF) and the ISO 9660 order
+// (isoFirstChild / isoNextSibling). False (with builder.Fail) when the arena is full.
+bool NameAndSortTree(ImageBuilder& builder, TreeNode& root);
+
+// The identifiers of one entry as the name gives them, before a directory's identifiers
+// are made unique. False when the arena is full.
+bool MakeIsoName(ImageBuilder& builder, TreeNode& node);
+bool MakeUdfName(ImageBuilder& builder, TreeNode& node);
+
+// Gives every entry of `directory` both identifiers (as the builder's formats need),
+// unique within the directory. False when the arena is full.
+bool NameIsoEntries(ImageBuilder& builder, TreeNode& directory);
+bool NameUdfEntries(ImageBuilder& builder, TreeNode& directory);
+
+// Sorts the primary order by UDF identifier (stable; in DVD-Video mode the root and its
+// VIDEO_TS and AUDIO_TS keep the order the scan gave them).
+void SortUdfOrder(const ImageBuilder& builder, TreeNode& directory);
+// Builds the ISO 9660 order: ascending by identifier; among equal identifiers an entry
+// later in the primary order comes first.
+void SortIsoOrder(TreeNode& directory);
+
+// One 8-bit character of an ISO 9660 identifier: unchanged outside DVD-Video mode; in
+// it 'a'-'z' are raised and everything but 'A'-'Z' and '0'-'9' becomes '_'.
+uint8_t MapIsoCharacter(uint8_t c, bool dvdVideoMode);
+
+// The 8-bit (ISO-8859-1) form of a name: a unit above U+00FF, a surrogate pair and a
+// byte of a host name that was not UTF-8 each become one '?'. The whole name is
+// converted (a host name has at most 255 bytes), so its last '.' is found.
+std::string EightBitName(const char16_t* name);
+
+// Unit `i` of a 16-bit UDF identifier as stored in udfName.
+char16_t UdfNameUnit(const TreeNode& node, uint32_t i);
+
+}  // namespace vellumcast

@@ -1,0 +1,74 @@
+// The sizes and positions that the layout plan decides and every writer follows: the
+// ISO 9660 record and path table lengths (ECMA-119 9.1, 9.4) with their packing into
+// sectors, the UDF File Identifier Descriptor lengths (ECMA-167 4/14.4) and the sector
+// addresses derived from the plan. The writers call these instead of recomputing, so
+// that what they emit is exactly what PlanLayout reserved.
+#pragma once
+
+#include <cstdint>
+
+#include "build/image_builder.h"
+#include "layout/disc_constants.h"
+#include "tree/tree_node.h"
+
+namespace vellumcast {
+
+// Whole sectors holding `bytes`.
+constexpr uint64_t SectorsFor(uint64_t bytes) { return (bytes + kSectorSize - 1) / kSectorSize; }
+
+// ECMA-119 9.1: a directory record is 33 bytes and its identifier, padded to an even
+// length; in DVD-Video mode every record carries 6 bytes of system use.
+constexpr uint32_t kIsoRecordFixedBytes = 33;
+constexpr uint32_t kDvdVideoSystemUseBytes = 6;
+inline uint32_t IsoSystemUseBytes(const ImageBuilder& builder) {
+  return builder.dvdVideoMode ? kDvdVideoSystemUseBytes : 0;
+}
+// The records for the directory itself (identifier 0x00) and its parent (0x01).
+inline uint32_t IsoSelfRecordLength(const ImageBuilder& builder) {
+  return kIsoRecordFixedBytes + 1 + IsoSystemUseBytes(builder);
+}
+// The record of an entry with an identifier of `nameLength` bytes.
+inline uint32_t IsoEntryRecordLength(const ImageBuilder& builder, uint32_t nameLength) {
+  return kIsoRecordFixedBytes + nameLength + (nameLength % 2 == 0 ? 1 : 0) + IsoSystemUseBytes(builder);
+}
+// ECMA-119 6.8.1.1: a record never crosses a sector boundary. The offset at which a
+// record of `length` bytes starts when the previous one ended at `offset`.
+inline uint64_t IsoRecordStart(uint64_t offset, uint32_t length) {
+  uint64_t inSector = offset % kSectorSize;
+  return inSector + length > kSectorSize ? offset - inSector + kSectorSize : offset;
+}
+// ECMA-119 9.4: a path table record is 8 bytes and the identifier, padded to even length.
+inline uint32_t IsoPathTableRecordLength(uint32_t nameLength) { return 8 + nameLength + nameLength % 2; }
+
+// First sector of the ISO 9660 directory extents (after the type L and type M tables).
+inline uint32_t IsoFirstDirectorySector(const ImageBuilder& builder) {
+  return uint32_t(builder.pathTableStart) + 2 * uint32_t(builder.pathTableSectors);
+}
+inline uint32_t IsoDirectorySector(const ImageBuilder& builder, const TreeNode& directory) {
+  return IsoFirstDirectorySector(builder) + directory.isoDirLocation;
+}
+inline uint32_t IsoDirectoryExtentSectors(const TreeNode& directory) {
+  return uint32_t(SectorsFor(directory.isoDirSize));
+}
+
+// A file's first data sector in the image; in UDF its block within the (physical)
+// partition is FileDataBlock.
+inline uint32_t FileDataSector(const ImageBuilder& builder, const TreeNode& file) {
+  return uint32_t(builder.dataBase) + uint32_t(builder.fileDataOffset) + file.dataStart;
+}
+inline uint32_t FileDataBlock(const ImageBuilder& builder, const TreeNode& file) {
+  return uint32_t(builder.fileDataOffset) + file.dataStart;
+}
+
+// ECMA-167 4/14.4: a File Identifier Descriptor is 38 bytes, the identifier (compression
+// identifier and name bytes), padded to a multiple of 4. The parent entry has no
+// identifier: 40 bytes.
+constexpr uint32_t kUdfParentIdentifierLength = 40;
+inline uint32_t UdfIdentifierDescriptorLength(uint32_t udfNameLength) {
+  return 4 * ((udfNameLength + 42) / 4);
+}
+inline uint32_t UdfDirectorySectors(const TreeNode& directory) {
+  return uint32_t(SectorsFor(directory.udfDirLength));
+}
+
+}  // namespace vellumcast

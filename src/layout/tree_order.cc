@@ -1,0 +1,97 @@
+// The two orders of every directory: the primary order, sorted by UDF file identifier
+// for UDF images (OSTA UDF leaves the order free; sorting makes it stable and readable),
+// and the ISO 9660 order of ECMA-119 9.3 (ascending identifiers).
+#include <algorithm>
+#include <cstring>
+#include <deque>
+#include <vector>
+
+#include "build/image_builder.h"
+#include "layout/identifiers.h"
+
+namespace vellumcast {
+namespace {
+
+std::vector<TreeNode*> Entries(const TreeNode& directory) {
+  std::vector<TreeNode*> entries;
+  for (TreeNode* e = directory.firstChild; e; e = e->nextSibling) entries.push_back(e);
+  return entries;
+}
+
+bool NameIs(const TreeNode& node, const char16_t* name) {
+  const char16_t* a = node.name;
+  while (*a && *a == *name) ++a, ++name;
+  return *a == *name;
+}
+
+// In DVD-Video mode players expect the root, VIDEO_TS and AUDIO_TS in the order the
+// scan gave them.
+bool KeepsScanOrder(const ImageBuilder& builder, const TreeNode& directory) {
+  if (!builder.dvdVideoMode) return false;
+  if (directory.IsRoot()) return true;
+  return directory.parent->IsRoot() && (NameIs(directory, u"VIDEO_TS") || NameIs(directory, u"AUDIO_TS"));
+}
+
+// The stored identifier bytes compared as units: 16-bit units in the 16-bit form, bytes
+// in the 8-bit form; a prefix sorts first.
+bool UdfNameLess(const TreeNode* a, const TreeNode* b, bool eightBit) {
+  if (eightBit) {
+    return std::lexicographical_compare(a->udfName, a->udfName + a->udfNameLength, b->udfName,
+                                        b->udfName + b->udfNameLength);
+  }
+  uint32_t na = a->udfNameLength / 2, nb = b->udfNameLength / 2;
+  for (uint32_t i = 0; i < na && i < nb; ++i) {
+    char16_t ua = UdfNameUnit(*a, i), ub = UdfNameUnit(*b, i);
+    if (ua != ub) return ua < ub;
+  }
+  return na < nb;
+}
+
+bool IsoNameLess(const TreeNode* a, const TreeNode* b) {
+  return std::strcmp(reinterpret_cast<const char*>(a->isoName), reinterpret_cast<const char*>(b->isoName)) < 0;
+}
+
+}  // namespace
+
+void SortUdfOrder(const ImageBuilder& builder, TreeNode& directory) {
+  if (KeepsScanOrder(builder, directory)) return;
+  std::vector<TreeNode*> entries = Entries(directory);
+  bool eightBit = builder.dvdVideoMode;
+  std::stable_sort(entries.begin(), entries.end(),
+                   [eightBit](const TreeNode* a, const TreeNode* b) { return UdfNameLess(a, b, eightBit); });
+  directory.firstChild = entries.empty() ? nullptr : entries.front();
+  for (size_t i = 0; i < entries.size(); ++i) {
+    entries[i]->nextSibling = i + 1 < entries.size() ? entries[i + 1] : nullptr;
+  }
+}
+
+void SortIsoOrder(TreeNode& directory) {
+  // Inserting each entry of the primary order before the first one whose identifier is
+  // greater or equal gives ascending identifiers with equal ones in reverse primary
+  // order: the same as a stable sort of the reversed primary order.
+  std::vector<TreeNode*> entries = Entries(directory);
+  std::reverse(entries.begin(), entries.end());
+  std::stable_sort(entries.begin(), entries.end(), IsoNameLess);  // strcmp compares unsigned bytes
+  directory.isoFirstChild = entries.empty() ? nullptr : entries.front();
+  for (size_t i = 0; i < entries.size(); ++i) {
+    entries[i]->isoNextSibling = i + 1 < entries.size() ? entries[i + 1] : nullptr;
+  }
+}
+
+bool NameAndSortTree(ImageBuilder& builder, TreeNode& root) {
+  std::deque<TreeNode*> pending{&root};
+  while (!pending.empty()) {
+    TreeNode& directory = *pending.front();
+    pending.pop_front();
+    if (builder.WritesIso9660() && !NameIsoEntries(builder, directory)) return false;
+    if (builder.WritesUdf() && !NameUdfEntries(builder, directory)) return false;
+    if (builder.WritesUdf()) SortUdfOrder(builder, directory);
+    if (builder.WritesIso9660()) SortIsoOrder(directory);
+    for (TreeNode* e = directory.firstChild; e; e = e->nextSibling) {
+      if (e->isDirectory) pending.push_back(e);
+    }
+  }
+  return true;
+}
+
+}  // namespace vellumcast

@@ -1,0 +1,136 @@
+// UDF file identifiers (ECMA-167 4/14.4.4, OSTA UDF 2.1.1 and 2.3.4): the name's UTF-16
+// units (compression identifier 16) or, in DVD-Video mode, its 8-bit ISO-8859-1 form
+// (compression identifier 8).
+#include <cstring>
+#include <string>
+#include <unordered_map>
+#include <unordered_set>
+#include <vector>
+
+#include "build/image_builder.h"
+#include "layout/disc_constants.h"
+#include "layout/identifiers.h"
+#include "platform/text.h"
+
+namespace vellumcast {
+namespace {
+
+// An extension (from the last '.') longer than this is not kept when a name is shortened.
+constexpr size_t kKeptExtensionUnits = 32;
+
+// A UDF identifier as a string of units: UTF-16 units in the 16-bit form, one byte value
+// per unit in the 8-bit form. Both compare as the stored bytes do.
+using UdfUnits = std::u16string;
+
+UdfUnits NaturalUnits(const TreeNode& node, bool eightBit) {
+  UdfUnits units;
+  if (eightBit) {
+    for (char c : EightBitName(node.name)) units.push_back(char16_t(uint8_t(c)));
+  } else {
+    for (const char16_t* p = node.name; *p; ++p) units.push_back(DiscUnit(*p));
+  }
+  return units;
+}
+
+bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+
+// The first `count` units of `text`, one fewer when the cut would split a surrogate pair.
+UdfUnits Head(const UdfUnits& text, size_t count) {
+  if (count >= text.size()) return text;
+  if (count > 0 && IsHighSurrogate(text[count - 1])) --count;
+  return text.substr(0, count);
+}
+
+// A name that does not fit in `limit` units, or whose identifier an earlier entry already
+// holds, becomes stem + marker + extension within `limit` units:
+// - the extension is the text from the last '.' (not a leading one) when it is at most 32
+//   units long; otherwise nothing is kept apart from the stem;
+// - variant 0 (only for a name that is too long) has no marker: the stem is cut so that
+//   stem and extension fill the limit;
+// - variant N >= 1 puts "~N" between the cut stem and the extension.
+// A surrogate pair is never split.
+UdfUnits Shortened(const UdfUnits& name, size_t limit, uint32_t variant) {
+  UdfUnits extension;
+  size_t dot = name.rfind(u'.');
+  if (dot != UdfUnits::npos && dot > 0 && name.size() - dot <= kKeptExtensionUnits) {
+    extension = name.substr(dot);
+  }
+  UdfUnits stem = name.substr(0, name.size() - extension.size());
+  UdfUnits marker;
+  if (variant > 0) {
+    std::string digits = "~" + std::to_string(variant);
+    marker.assign(digits.begin(), digits.end());
+  }
+  size_t room = limit - extension.size() - marker.size();
+  return Head(stem, room) + marker + extension;
+}
+
+bool StoreUdfName(ImageBuilder& builder, TreeNode& node, const UdfUnits& units, bool eightBit) {
+  size_t bytes = eightBit ? units.size() : 2 * units.size();
+  auto* storage = static_cast<uint8_t*>(ArenaAlloc(builder.arena, static_cast<uint32_t>(bytes + 1)));
+  if (!storage) return builder.Fail("out of memory while naming the UDF entries");
+  if (eightBit) {
+    for (size_t i = 0; i < units.size(); ++i) storage[i] = uint8_t(units[i]);
+  } else {
+    std::memcpy(storage, units.data(), bytes);
+  }
+  node.udfName = storage;
+  node.udfNameLength = static_cast<uint8_t>(bytes);
+  return true;
+}
+
+}  // namespace
+
+char16_t UdfNameUnit(const TreeNode& node, uint32_t i) {
+  char16_t unit;
+  std::memcpy(&unit, node.udfName + 2 * i, sizeof unit);
+  return unit;
+}
+
+bool MakeUdfName(ImageBuilder& builder, TreeNode& node) {
+  bool eightBit = builder.dvdVideoMode;
+  UdfUnits units = NaturalUnits(node, eightBit);
+  size_t limit = eightBit ? kUdfMaxNameBytes : kUdfMaxNameBytes / 2;
+  if (units.size() > limit) units = Shortened(units, limit, 0);
+  return StoreUdfName(builder, node, units, eightBit);
+}
+
+// A File Identifier is recorded with a one-byte length that counts its compression
+// identifier, so a name holds at most 254 bytes: 127 UTF-16 units or 254 8-bit
+// characters. A name that fits is recorded as it is. A longer one is shortened (see
+// Shortened above), keeping its extension. Identifiers stay unique within a directory
+// (ECMA-167 part 4): when a shortened name, or a name whose 8-bit or U+FFFD form makes it
+// equal to an earlier entry's, is already held, the entry takes the first "~N" variant
+// that no entry of the directory holds or will hold.
+bool NameUdfEntries(ImageBuilder& builder, TreeNode& directory) {
+  bool eightBit = builder.dvdVideoMode;
+  size_t limit = eightBit ? kUdfMaxNameBytes : kUdfMaxNameBytes / 2;
+  std::vector<UdfUnits> names;
+  std::unordered_set<UdfUnits> fitting;  // names that are recorded as they are
+  for (TreeNode* e = directory.firstChild; e; e = e->nextSibling) {
+    names.push_back(NaturalUnits(*e, eightBit));
+    if (names.back().size() <= limit) fitting.insert(names.back());
+  }
+  std::unordered_set<UdfUnits> given;
+  std::unordered_map<UdfUnits, uint32_t> nextVariant;
+  size_t i = 0;
+  for (TreeNode* e = directory.firstChild; e; e = e->nextSibling, ++i) {
+    const UdfUnits& name = names[i];
+    UdfUnits identifier = name;
+    if (name.size() > limit) {
+      identifier = Shortened(name, limit, 0);
+      if (fitting.count(identifier)) identifier = name;  // taken: number it below
+    }
+    if (identifier.size() > limit || given.count(identifier)) {
+      uint32_t& n = nextVariant[name];
+      do {
+        identifier = Shortened(name, limit, ++n);
+      } while (fitting.count(identifier) || given.count(identifier));
+    }
+    given.insert(identifier);
+    if (!StoreUdfName(builder, *e, identifier, eightBit)) return false;
+  }
+  return true;
+}
+
+}  // namespace vellumcast

@@ -1,0 +1,166 @@
+// POSIX implementation of the image file: mkstemp beside the target, write, rename.
+#include "platform/output_file.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/paths.h"
+
+namespace vellumcast {
+namespace {
+
+constexpr const char* kTempSuffix = ".vellumcast-tmp-XXXXXX";
+constexpr size_t kHoleGranule = 64 * 1024;
+
+bool AllZero(const uint8_t* p, size_t n) {
+  if (n == 0) return true;
+  return p[0] == 0 && std::memcmp(p, p + 1, n - 1) == 0;
+}
+
+mode_t DefaultFileMode() {
+  mode_t mask = umask(0);
+  umask(mask);
+  return 0666 & ~mask;
+}
+
+}  // namespace
+
+bool OutputFile::Open(std::u16string_view target) {
+  Abandon();
+  error.clear();
+  length = 0;
+  targetPath = HostPath(target);
+  if (targetPath.empty()) {
+    error = strerror(ENOENT);
+    return false;
+  }
+
+  // A symbolic link to a regular file keeps pointing at the new image: the file it
+  // names is the one replaced.
+  std::string destination = targetPath;
+  struct stat st;
+  bool exists = stat(targetPath.c_str(), &st) == 0;
+  if (exists && S_ISDIR(st.st_mode)) {
+    error = strerror(EISDIR);
+    return false;
+  }
+  if (exists && !S_ISREG(st.st_mode)) {
+    // A device or a pipe is written in place; there is nothing to rename.
+    fd = open(targetPath.c_str(), O_WRONLY | O_CLOEXEC);
+    if (fd < 0) {
+      error = strerror(errno);
+      return false;
+    }
+    return true;
+  }
+  if (exists) {
+    char* resolved = realpath(targetPath.c_str(), nullptr);
+    if (resolved) {
+      destination = resolved;
+      free(resolved);
+    }
+  }
+
+  std::string pattern = destination + kTempSuffix;
+  fd = mkstemp(pattern.data());
+  if (fd < 0) {
+    error = strerror(errno);
+    return false;
+  }
+  tempPath = pattern;
+  targetPath = destination;
+  fchmod(fd, exists ? (st.st_mode & 07777) : DefaultFileMode());
+  holesAllowed = true;
+  return true;
+}
+
+bool OutputFile::Write(const uint8_t* bytes, size_t n) {
+  if (fd < 0) {
+    error = strerror(EBADF);
+    return false;
+  }
+  while (n > 0) {
+    // Whole granules of zeros in a fresh regular file become holes.
+    if (holesAllowed && n >= kHoleGranule && AllZero(bytes, kHoleGranule)) {
+      size_t run = kHoleGranule;
+      while (run + kHoleGranule <= n && AllZero(bytes + run, kHoleGranule)) run += kHoleGranule;
+      if (lseek(fd, off_t(run), SEEK_CUR) < 0) {
+        error = strerror(errno);
+        return false;
+      }
+      bytes += run;
+      n -= run;
+      length += run;
+      continue;
+    }
+    size_t chunk = n;
+    if (holesAllowed) {
+      // Write up to the next zero granule so that it can become a hole.
+      size_t at = kHoleGranule;
+      while (at + kHoleGranule <= n && !AllZero(bytes + at, kHoleGranule)) at += kHoleGranule;
+      chunk = std::min(n, at);
+    }
+    ssize_t done = write(fd, bytes, chunk);
+    if (done < 0) {
+      if (errno == EINTR) continue;
+      error = strerror(errno);
+      return false;
+    }
+    if (done == 0) {
+      error = strerror(ENOSPC);
+      return false;
+    }
+    bytes += done;
+    n -= size_t(done);
+    length += uint64_t(done);
+  }
+  return true;
+}
+
+bool OutputFile::Finish() {
+  if (fd < 0) {
+    error = strerror(EBADF);
+    return false;
+  }
+  if (!tempPath.empty() && ftruncate(fd, off_t(length)) != 0) {
+    error = strerror(errno);
+    Abandon();
+    return false;
+  }
+  int closed = close(fd);
+  fd = -1;
+  if (closed != 0) {
+    error = strerror(errno);
+    Abandon();
+    return false;
+  }
+  if (!tempPath.empty()) {
+    if (rename(tempPath.c_str(), targetPath.c_str()) != 0) {
+      error = strerror(errno);
+      Abandon();
+      return false;
+    }
+    tempPath.clear();
+  }
+  return true;
+}
+
+void OutputFile::Abandon() {
+  if (fd >= 0) {
+    close(fd);
+    fd = -1;
+  }
+  if (!tempPath.empty()) {
+    unlink(tempPath.c_str());
+    tempPath.clear();
+  }
+}
+
+}  // namespace vellumcast

@@ -1,0 +1,38 @@
+// The image file being written: a temporary file beside a regular-file target, renamed
+// over it only when the image is complete, or the target itself when it is a device or
+// a pipe. Writes are sequential; runs of zero bytes in a fresh temporary file may be
+// left as holes, which read back as zeros.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace vellumcast {
+
+struct OutputFile {
+  int fd = -1;
+  std::string targetPath;  // host path the finished image ends up at
+  std::string tempPath;    // the temporary file beside it; empty when writing directly
+  uint64_t length = 0;     // bytes written (or skipped as a hole) so far
+  bool holesAllowed = false;
+  std::string error;       // the system's reason for the last failure
+
+  OutputFile() = default;
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+  ~OutputFile() { Abandon(); }
+
+  // Opens the place the image is written to. False with `error` set when it cannot be.
+  bool Open(std::u16string_view target);
+  // Appends n bytes; false with `error` set on a failed or short write.
+  bool Write(const uint8_t* bytes, size_t n);
+  // Completes the image: gives the temporary file its length, closes it and renames it
+  // over the target (or closes the target written directly). False with `error` set.
+  bool Finish();
+  // Closes the file and removes the temporary file, if any; the target is untouched.
+  void Abandon();
+};
+
+}  // namespace vellumcast

@@ -1,0 +1,82 @@
+// Appending entries to the source tree: node and name from the arena, the primary
+// chain, the per-directory and whole-tree counters and the file's sector count.
+#include "tree/source_entry.h"
+
+#include <cstring>
+
+#include "platform/find_iterator.h"
+#include "platform/text.h"
+
+namespace vellumcast {
+namespace {
+
+bool IsThumbsDb(const char16_t* name) {
+  const char16_t* thumbs = u"Thumbs.db";
+  while (*name && *name == *thumbs) {
+    ++name;
+    ++thumbs;
+  }
+  return *name == 0 && *thumbs == 0;
+}
+
+}  // namespace
+
+SourceEntry SourceEntryFrom(const FindEntry& found) {
+  SourceEntry e;
+  e.namePointer = found.name;
+  e.nameBytes = int32_t(2 * Utf16Length(found.name) + 2);
+  e.size = found.isDirectory ? 0 : found.size;
+  e.isDirectory = found.isDirectory;
+  e.modifiedTime = found.lastWriteTime;
+  return e;
+}
+
+SourceEntry MadeUpEntry(const char16_t* name, bool isDirectory) {
+  SourceEntry e;
+  e.namePointer = name;
+  e.nameBytes = int32_t(2 * Utf16Length(name) + 2);
+  e.isDirectory = isDirectory ? 1 : 0;
+  return e;
+}
+
+AddResult AddChild(ImageBuilder& builder, TreeNode* directory, TreeNode*& last,
+                   const SourceEntry& entry, TreeNode** added) {
+  if (added) *added = nullptr;
+  if (builder.totalFileCount >= builder.fileLimit) return AddResult::Refused;
+  if (!entry.isDirectory && IsThumbsDb(entry.Name())) return AddResult::Refused;
+
+  auto* node = static_cast<TreeNode*>(ArenaAllocAligned(builder.arena, sizeof(TreeNode), alignof(TreeNode)));
+  auto* name = node ? static_cast<char16_t*>(
+                          ArenaAllocAligned(builder.arena, uint32_t(entry.nameBytes), alignof(char16_t)))
+                    : nullptr;
+  if (!name) {
+    builder.Fail("out of memory while reading the source folder");
+    return AddResult::OutOfMemory;
+  }
+  std::memcpy(name, entry.Name(), size_t(entry.nameBytes));
+  node->kind = Ordinary;
+  node->isDirectory = entry.isDirectory;
+  node->name = name;
+  node->modifiedTime = entry.modifiedTime;
+  node->parent = directory;
+
+  if (!directory->firstChild) directory->firstChild = node;
+  if (last) last->nextSibling = node;
+  last = node;
+  if (entry.ssifMark == 1) node->kind = StereoInterleaved;
+
+  if (entry.isDirectory) {
+    ++directory->subdirCount;
+    ++builder.totalDirectoryCount;
+  } else {
+    ++directory->fileCount;
+    ++builder.totalFileCount;
+    node->size = entry.size;
+    uint64_t sectorSize = builder.sectorSize ? builder.sectorSize : 2048;
+    node->sectorCount = uint32_t((entry.size + sectorSize - 1) / sectorSize);
+  }
+  if (added) *added = node;
+  return AddResult::Added;
+}
+
+}  // namespace vellumcast

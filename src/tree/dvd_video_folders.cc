@@ -1,0 +1,118 @@
+// DVD-Video folders in an ISO 9660 + UDF 1.02 image: AUDIO_TS and VIDEO_TS made up at
+// the top of the root, holding only the recognised DVD-Video files in player order.
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "build/image_builder.h"
+#include "platform/text.h"
+#include "tree/disc_video_rules.h"
+#include "tree/source_entry.h"
+#include "tree/source_scanner.h"
+
+namespace vellumcast {
+namespace {
+
+constexpr const char16_t* kZoneFolders[2] = {u"AUDIO_TS", u"VIDEO_TS"};
+constexpr char kZoneLetters[2] = {'A', 'V'};
+constexpr uint16_t kDvdVideoUdfRevision = 0x0102;
+
+bool IsDvdVideoBuild(const ImageBuilder& builder) {
+  return builder.formatFlags == (FormatIso9660 | FormatUdf) && builder.udfRevision == kDvdVideoUdfRevision;
+}
+
+bool SameUnits(const char16_t* a, const char16_t* b) {
+  while (*a && *a == *b) {
+    ++a;
+    ++b;
+  }
+  return *a == *b;
+}
+
+}  // namespace
+
+bool SourceScanner::ApplyDvdVideoFolders() {
+  if (!IsDvdVideoBuild(builder)) return true;
+
+  // Any entry named AUDIO_TS or VIDEO_TS, in any letter case and of any kind, turns the
+  // rules on; the folder read for each is the one of exactly that name, else the first
+  // directory of that name in another letter case.
+  bool found = false;
+  bool exact[2] = {false, false};
+  FindIterator listing;
+  FindEntry entry;
+  for (bool more = listing.FirstHost(path.c_str(), entry); more; more = listing.Next(entry)) {
+    for (int zone = 0; zone < 2; ++zone) {
+      if (!EqualsIgnoringAsciiCase(entry.name, kZoneFolders[zone])) continue;
+      found = true;
+      if (entry.type != FindEntryType::Directory || exact[zone]) continue;
+      if (SameUnits(entry.name, kZoneFolders[zone])) {
+        exact[zone] = true;
+        dvdFolderNames[zone] = entry.hostName;
+      } else if (dvdFolderNames[zone].empty()) {
+        dvdFolderNames[zone] = entry.hostName;
+      }
+    }
+  }
+  listing.Close();  // an unreadable source folder is reported by the walk
+  if (!found) return true;
+  builder.dvdVideoMode = 1;
+
+  TreeNode* last = nullptr;
+  TreeNode* folders[2] = {nullptr, nullptr};
+  for (int zone = 0; zone < 2; ++zone) {
+    if (AddChild(builder, builder.root, last, MadeUpEntry(kZoneFolders[zone], true), &folders[zone]) ==
+        AddResult::OutOfMemory) {
+      return false;
+    }
+  }
+  for (int zone = 0; zone < 2; ++zone) {
+    if (folders[zone]) folders[zone]->modifiedTime = builder.buildTime;
+  }
+  for (int zone = 0; zone < 2; ++zone) {
+    if (!folders[zone] || dvdFolderNames[zone].empty()) continue;
+    if (!ReadDvdVideoFolder(folders[zone], dvdFolderNames[zone], kZoneLetters[zone])) return false;
+  }
+  return true;
+}
+
+bool SourceScanner::ReadDvdVideoFolder(TreeNode* directory, const std::string& hostName, char zoneLetter) {
+  const std::string sourcePath = path;
+  path = sourcePath + hostName + "/";
+  std::vector<SourceEntry> files;
+  FindIterator listing;
+  FindEntry entry;
+  bool more = listing.FirstHost(path.c_str(), entry);
+  FileIdentity self;
+  bool inTargetDirectory = more && targetDirectoryExists && listing.Identity(self) && self == targetDirectory;
+  for (; more; more = listing.Next(entry)) {
+    if (entry.type == FindEntryType::Directory) continue;
+    char16_t first = entry.name[0];
+    if (first != char16_t(zoneLetter) && first != char16_t(zoneLetter - 'A' + 'a')) continue;
+    SourceEntry file = SourceEntryFrom(entry);
+    if (DvdFileKey(file) == 0) continue;
+    if (!AcceptFile(entry, inTargetDirectory)) continue;
+    if (file.size > kDvdVideoFileLimitBytes) {
+      builder.Warn(EntryPath(entry) + " is larger than 1 GiB; DVD-Video players may not read it");
+    }
+    // The listing's name buffer is reused by the next entry: keep a copy of the name
+    // (a recognised name is exactly 12 units).
+    std::memcpy(file.inlineName, entry.name, sizeof(char16_t) * (kInlineNameUnits - 1));
+    file.inlineName[kInlineNameUnits - 1] = 0;
+    file.namePointer = nullptr;
+    files.push_back(file);
+  }
+  if (listing.error) WarnUnreadableDirectory(path, listing.error);
+  listing.Close();
+  path = sourcePath;
+
+  std::stable_sort(files.begin(), files.end(),
+                   [](const SourceEntry& a, const SourceEntry& b) { return a.dvdKey < b.dvdKey; });
+  TreeNode* last = nullptr;
+  for (const SourceEntry& file : files) {
+    if (AddChild(builder, directory, last, file) == AddResult::OutOfMemory) return false;
+  }
+  return true;
+}
+
+}  // namespace vellumcast

@@ -1,0 +1,61 @@
+// The walk over the source folder that builds the source tree: the scan state shared by
+// the ordinary walk and the DVD-Video folders, and the Blu-ray stream pass after it.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "build/image_builder.h"
+#include "platform/find_iterator.h"
+#include "tree/tree_node.h"
+
+namespace vellumcast {
+
+// A file of more than this inside a DVD-Video folder is written, with a warning: the
+// DVD-Video specification keeps every VOB and AOB file at or below 1 GiB.
+constexpr uint64_t kDvdVideoFileLimitBytes = 1ull << 30;
+
+struct SourceScanner {
+  explicit SourceScanner(ImageBuilder& b) : builder(b) {}
+
+  ImageBuilder& builder;
+  std::string path;                   // host bytes of the directory being listed, ending in '/'
+  std::vector<FileIdentity> ancestors;  // the directories being listed, root first
+  FileIdentity target;                // the image file, when it exists already
+  bool targetExists = false;
+  FileIdentity targetDirectory;       // the folder the image is written into
+  bool targetDirectoryExists = false;
+  std::string targetName;             // host bytes of the image's file name
+  std::string dvdFolderNames[2];      // source folders read into AUDIO_TS and VIDEO_TS
+  bool sourceSsifSkipped = false;     // a BDMV/STREAM/SSIF of the source was left out
+
+  // The whole scan; false when the build must stop (builder.Fail was called).
+  bool Run(const char16_t* sourcePath);
+
+  // Appends the entries of the directory `path` names under `directory`, depth first.
+  // `parent` and `hostName` open it relative to its parent's listing; without a parent
+  // `path` is opened. False only when the build must stop.
+  bool ScanDirectory(TreeNode* directory, uint32_t depth, TreeNode* last, const FindIterator* parent,
+                     const char* hostName);
+
+  // DVD-Video detection and the made-up AUDIO_TS and VIDEO_TS (ISO 9660 + UDF 1.02
+  // only). False only when the build must stop.
+  bool ApplyDvdVideoFolders();
+  bool ReadDvdVideoFolder(TreeNode* directory, const std::string& hostName, char zoneLetter);
+
+  // Whether a listed non-directory entry may go into the image: special files, dangling
+  // links, unreadable entries and the image file itself are left out (with a warning for
+  // all but the image file). `inTargetDirectory`: the listing is the image's folder.
+  bool AcceptFile(const FindEntry& entry, bool inTargetDirectory);
+  void WarnUnreadableDirectory(const std::string& hostPath, int error);
+  // The path of an entry of the directory being listed, for messages.
+  std::string EntryPath(const FindEntry& entry) const { return path + entry.hostName; }
+};
+
+// Blu-ray stream pass on the finished tree: stream clips marked for real-time
+// recording, and with a stereoscopic plan the clips paired and the SSIF directory made
+// up. False only when the build must stop.
+bool ApplyStreamPass(ImageBuilder& builder, bool sourceSsifSkipped);
+
+}  // namespace vellumcast

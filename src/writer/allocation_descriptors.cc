@@ -1,0 +1,126 @@
+// Writes the allocation descriptors of UDF file entries (ECMA-167 4/14.14.1 short_ad,
+// 4/14.14.2 long_ad) and their continuation in Allocation Extent Descriptors
+// (ECMA-167 4/14.5, OSTA UDF 2.3.11).
+#include "writer/allocation_descriptors.h"
+
+#include <algorithm>
+
+#include "bluray/stereo_clip_pair.h"
+#include "build/image_builder.h"
+#include "layout/disc_constants.h"
+#include "tree/tree_node.h"
+#include "writer/byte_order.h"
+#include "writer/descriptor_tag.h"
+#include "writer/file_entry_fields.h"
+#include "writer/udf_fields.h"
+
+namespace vellumcast {
+namespace {
+
+void AppendPieces(std::vector<StereoExtent>& out, uint32_t offset, uint32_t sectors) {
+  while (sectors > 0) {
+    const uint32_t piece = std::min(sectors, kMaxExtentSectors);
+    out.push_back(StereoExtent{offset, piece * kSectorSize});
+    offset += piece;
+    sectors -= piece;
+  }
+}
+
+void PutLongAd(uint8_t* p, const DataExtent& e) {
+  WriteLongAd(p, e.length, e.block, kPhysicalPartition);
+}
+
+}  // namespace
+
+std::vector<StereoExtent> StereoExtents(const StereoClipPair& pair, bool dependentView) {
+  std::vector<StereoExtent> out;
+  uint32_t s = 0;
+  for (size_t i = 0; i < pair.dependentExtents.size(); ++i) {
+    const uint32_t dependent = pair.dependentExtents[i];
+    if (dependentView) AppendPieces(out, s, dependent);
+    s += dependent;
+    if (i < pair.baseExtents.size()) {
+      const uint32_t base = pair.baseExtents[i];
+      if (!dependentView) AppendPieces(out, s, base);
+      s += base;
+    }
+  }
+  return out;
+}
+
+uint32_t ContiguousExtentCount(uint64_t size) {
+  if (size == 0) return 1;
+  return uint32_t((size + kMaxExtentBytes - 1) / kMaxExtentBytes);
+}
+
+std::vector<DataExtent> FileDataExtents(const ImageBuilder& builder, const TreeNode& file) {
+  std::vector<DataExtent> extents;
+  const uint32_t start = uint32_t(builder.fileDataOffset) + file.dataStart;
+  if (file.stereoPair && (file.kind == StereoBase || file.kind == StereoDependent)) {
+    for (const StereoExtent& e : StereoExtents(*file.stereoPair, file.kind == StereoDependent))
+      extents.push_back(DataExtent{start + e.offset, e.length});
+  } else {
+    extents.reserve(ContiguousExtentCount(file.size));
+    uint64_t remaining = file.size;
+    uint32_t block = start;
+    while (remaining > 0) {
+      const uint32_t length = uint32_t(std::min<uint64_t>(remaining, kMaxExtentBytes));
+      extents.push_back(DataExtent{block, length});
+      block += (length + kSectorSize - 1) / kSectorSize;
+      remaining -= length;
+    }
+  }
+  if (extents.empty()) extents.push_back(DataExtent{0, 0});
+  return extents;
+}
+
+uint32_t ExtendedEntryBlocks(uint32_t extentCount) {
+  if (extentCount <= kLongAdsInExtendedFileEntry) return 1;
+  uint32_t remaining = extentCount - (kLongAdsInExtendedFileEntry - 1);
+  uint32_t blocks = 1;
+  for (;;) {
+    ++blocks;
+    if (remaining <= kLongAdsInAllocationExtent) return blocks;
+    remaining -= kLongAdsInAllocationExtent - 1;
+  }
+}
+
+uint32_t WriteLongAdChain(const ImageBuilder& builder, uint8_t* entry, uint8_t* ads,
+                          uint32_t entryBlock, const std::vector<DataExtent>& extents) {
+  const size_t count = extents.size();
+  if (count <= kLongAdsInExtendedFileEntry) {
+    for (size_t i = 0; i < count; ++i) PutLongAd(ads + i * long_ad::kSize, extents[i]);
+    return uint32_t(count * long_ad::kSize);
+  }
+  // The entry: 113 extents and a continuation to the next block.
+  const uint32_t continuationLength = kExtentTypeNextAllocationExtent | kSectorSize;
+  size_t next = kLongAdsInExtendedFileEntry - 1;
+  for (size_t i = 0; i < next; ++i) PutLongAd(ads + i * long_ad::kSize, extents[i]);
+  WriteLongAd(ads + next * long_ad::kSize, continuationLength, entryBlock + 1,
+              kMetadataPartitionReference);
+  const uint32_t entryAdLength = kLongAdsInExtendedFileEntry * long_ad::kSize;
+
+  // Then one Allocation Extent Descriptor per block, in the blocks after the entry.
+  for (uint32_t k = 1; next < count; ++k) {
+    uint8_t* block = entry + size_t(k) * kSectorSize;
+    uint8_t* blockAds = block + aed::kAllocationDescriptors;
+    const size_t remaining = count - next;
+    const bool last = remaining <= kLongAdsInAllocationExtent;
+    const size_t here = last ? remaining : kLongAdsInAllocationExtent - 1;
+    for (size_t i = 0; i < here; ++i) PutLongAd(blockAds + i * long_ad::kSize, extents[next + i]);
+    next += here;
+    uint32_t adLength = uint32_t(here * long_ad::kSize);
+    if (!last) {
+      WriteLongAd(blockAds + here * long_ad::kSize, continuationLength, entryBlock + k + 1,
+                  kMetadataPartitionReference);
+      adLength += long_ad::kSize;
+    }
+    le32(block + aed::kPreviousAllocationExtentLocation, 0);
+    le32(block + aed::kLengthOfAllocationDescriptors, adLength);
+    FillTag(block, kTagAllocationExtentDescriptor, uint16_t(aed::kFixedCrcLength + adLength),
+            entryBlock + k, builder.udfRevision);
+  }
+  return entryAdLength;
+}
+
+}  // namespace vellumcast

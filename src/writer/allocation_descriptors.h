@@ -1,0 +1,59 @@
+// Where a UDF file's data lies, as allocation descriptors (ECMA-167 4/14.14) and, for
+// files with many extents, chains of Allocation Extent Descriptors (4/14.5).
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace vellumcast {
+
+struct ImageBuilder;
+struct StereoClipPair;
+struct TreeNode;
+
+// Room for allocation descriptors in one 2048-byte block:
+// a UDF 1.02 File Entry: 2048 - 176 fixed bytes - 132 bytes of extended attributes;
+constexpr uint32_t kShortAdsInFileEntry = (2048 - 176 - 132) / 8;  // 217
+// a UDF 2.50 Extended File Entry without extended attributes: 2048 - 216;
+constexpr uint32_t kLongAdsInExtendedFileEntry = (2048 - 216) / 16;  // 114
+// an Allocation Extent Descriptor: 2048 - 24.
+constexpr uint32_t kLongAdsInAllocationExtent = (2048 - 24) / 16;  // 126
+
+// One piece of a stereoscopic clip inside its pair's interleaved run.
+struct StereoExtent {
+  uint32_t offset;  // sectors from the start of the run
+  uint32_t length;  // bytes
+};
+
+// The extents of one view of `pair` at their places in the interleaved run (dependent
+// extent 1, base extent 1, dependent extent 2, ...), each cut into pieces of at most
+// 524286 sectors; zero-length extents give nothing.
+std::vector<StereoExtent> StereoExtents(const StereoClipPair& pair, bool dependentView);
+
+// One extent of file data: partition-relative block and byte length.
+struct DataExtent {
+  uint32_t block;
+  uint32_t length;
+};
+
+// A file's data extents in order: a stereoscopic clip's pieces of the interleaved run,
+// or its contiguous data cut into extents of at most 1073737728 bytes. An empty file
+// (or a clip without extents) has one extent of length 0 at block 0.
+std::vector<DataExtent> FileDataExtents(const ImageBuilder& builder, const TreeNode& file);
+
+// Number of extents of a contiguous file of `size` bytes (at least 1).
+uint32_t ContiguousExtentCount(uint64_t size);
+
+// Blocks taken by an Extended File Entry with `extentCount` long_ads: 1 up to 114;
+// beyond, the entry holds 113 and a continuation, each Allocation Extent Descriptor
+// 125 and a continuation, the last one up to 126.
+uint32_t ExtendedEntryBlocks(uint32_t extentCount);
+
+// Writes `extents` as long_ads (physical partition) into the allocation descriptor
+// area `ads` of an Extended File Entry at `entryBlock` and, when they do not fit, into
+// Allocation Extent Descriptors in the blocks that follow the entry (`entry` is the
+// start of the entry's run of blocks). Returns the entry's L_AD.
+uint32_t WriteLongAdChain(const ImageBuilder& builder, uint8_t* entry, uint8_t* ads,
+                          uint32_t entryBlock, const std::vector<DataExtent>& extents);
+
+}  // namespace vellumcast

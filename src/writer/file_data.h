@@ -1,0 +1,33 @@
+// Copying the file data of the source folder into the image, in the order in which
+// the layout gave the files their sectors.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vellumcast {
+
+struct OutputContext;
+struct SourceFile;
+struct TreeNode;
+
+// Copies the data of every file below `directory` (whose own path, ending in '/', is
+// `directoryPath`, or empty for the root): a directory's files in primary order, then
+// its subdirectories in primary order, depth first. Returns the sectors copied; stops
+// early when the build fails.
+uint64_t WriteFileData(OutputContext& out, const TreeNode& directory, const std::u16string& directoryPath);
+
+// Copies one file's planned sectors; a stereoscopic dependent-view clip copies the
+// whole interleaved run of its pair. Returns the sectors copied.
+uint64_t CopyFileData(OutputContext& out, const TreeNode& file, const std::u16string& directoryPath);
+
+// Copies `n` sectors from `source` (null: zero sectors): a file that ends early is
+// completed with zeros, one that is longer is cut. Returns the sectors copied (n unless the build fails);
+// `bytesRead` grows by the bytes that came from the file.
+uint64_t CopySectors(OutputContext& out, SourceFile* source, const std::u16string& path, uint64_t n,
+                     uint64_t& bytesRead);
+
+// The source path of `file`: its directory's path followed by its name.
+std::u16string BuildSourcePath(const TreeNode& file, const std::u16string& directoryPath);
+
+}  // namespace vellumcast

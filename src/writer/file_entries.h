@@ -1,0 +1,28 @@
+// The entry of one file or directory: a File Entry with its implementation use
+// extended attributes (UDF 1.02) or an Extended File Entry (UDF 2.50).
+#pragma once
+
+#include <cstdint>
+
+namespace vellumcast {
+
+struct ImageBuilder;
+struct TreeNode;
+
+// Blocks taken by the entry of `node`: the planned descriptorSectors of a stereoscopic
+// clip, the entry with its Allocation Extent Descriptors for a UDF 2.50 file with more
+// than 114 extents, otherwise 1.
+uint32_t EntryBlocks(const ImageBuilder& builder, const TreeNode& node);
+
+// Builds the entry of `node` at partition block `block` into EntryBlocks zeroed
+// sectors. False, with nothing else to rely on in `sectors`, when the node's extents
+// do not fit those blocks (the text of the failure in `why`).
+bool BuildFileEntry(const ImageBuilder& builder, const TreeNode& node, uint32_t block,
+                    uint8_t* sectors, const char** why);
+bool BuildExtendedFileEntry(const ImageBuilder& builder, const TreeNode& node, uint32_t block,
+                            uint8_t* sectors, const char** why);
+
+// Emits the entry (File Entry or Extended File Entry by revision) as one run.
+bool WriteEntry(ImageBuilder& builder, const TreeNode& node, uint32_t block);
+
+}  // namespace vellumcast

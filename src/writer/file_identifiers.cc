@@ -1,0 +1,103 @@
+// Writes the File Identifier Descriptors of a directory (ECMA-167 4/14.4, OSTA UDF
+// 2.3.4): one run of blocks in which descriptors follow each other without gaps and
+// may run across block boundaries.
+#include <cstring>
+
+#include "build/image_builder.h"
+#include "layout/disc_constants.h"
+#include "platform/text.h"
+#include "tree/tree_node.h"
+#include "writer/byte_order.h"
+#include "writer/descriptor_tag.h"
+#include "writer/file_structures.h"
+#include "writer/udf_fields.h"
+
+namespace vellumcast {
+namespace {
+
+namespace fid {
+constexpr size_t kFileVersionNumber = 16;
+constexpr size_t kFileCharacteristics = 18;
+constexpr size_t kLengthOfFileIdentifier = 19;
+constexpr size_t kIcb = 20;
+constexpr size_t kLengthOfImplementationUse = 36;
+constexpr size_t kFixedSize = 38;  // the File Identifier follows
+constexpr uint8_t kCharacteristicDirectory = 0x02;
+constexpr uint8_t kCharacteristicParent = 0x08;
+}  // namespace fid
+
+// OSTA Compressed Unicode compression identifiers (UDF 2.1.1).
+constexpr uint8_t kCompression8Bit = 8;
+constexpr uint8_t kCompression16Bit = 16;
+constexpr uint32_t kMaxLengthOfFi = 255;
+
+// One descriptor at `p` (tag location `location`); returns its padded length.
+uint32_t PutIdentifier(const ImageBuilder& builder, uint8_t* p, uint32_t location,
+                       uint8_t characteristics, const TreeNode& target, bool recordUniqueId,
+                       const TreeNode* named) {
+  const uint32_t lengthOfFi = named ? named->udfNameLength + 1u : 0;
+  le16(p + fid::kFileVersionNumber, 1);
+  p[fid::kFileCharacteristics] = characteristics;
+  p[fid::kLengthOfFileIdentifier] = uint8_t(lengthOfFi);
+  uint8_t* icb = p + fid::kIcb;
+  WriteLongAd(icb, kSectorSize, target.fileEntryLocation, FileSystemPartition(builder));
+  le32(icb + long_ad::kImplementationUseUniqueId,
+       recordUniqueId && !target.IsRoot() ? target.uniqueId : 0);
+  le16(p + fid::kLengthOfImplementationUse, 0);
+  if (named) {
+    uint8_t* id = p + fid::kFixedSize;
+    if (builder.dvdVideoMode) {
+      id[0] = kCompression8Bit;
+      std::memcpy(id + 1, named->udfName, named->udfNameLength);
+    } else {
+      // 16-bit units as the layout stored them, recorded high byte first.
+      id[0] = kCompression16Bit;
+      for (uint32_t i = 0; i < named->udfNameLength / 2u; ++i) {
+        char16_t unit;
+        std::memcpy(&unit, named->udfName + 2 * i, sizeof unit);
+        be16(id + 1 + 2 * i, DiscUnit(unit));
+      }
+    }
+  }
+  const uint32_t length = FileIdentifierDescriptorLength(lengthOfFi);
+  FillTag(p, kTagFileIdentifierDescriptor, uint16_t(length - tag::kSize), location,
+          builder.udfRevision);
+  return length;
+}
+
+}  // namespace
+
+uint32_t FileIdentifierDescriptorLength(uint32_t lengthOfFi) {
+  return (fid::kFixedSize + lengthOfFi + 3) / 4 * 4;
+}
+
+bool BuildDirectoryIdentifiers(const ImageBuilder& builder, const TreeNode& directory,
+                               uint32_t block, uint8_t* sectors, const char** why) {
+  const uint32_t capacity =
+      (directory.udfDirLength + kSectorSize - 1) / kSectorSize * kSectorSize;
+  // The parent entry; in UDF 1.02 it carries no unique identifier.
+  uint32_t offset = PutIdentifier(builder, sectors, block,
+                                  fid::kCharacteristicDirectory | fid::kCharacteristicParent,
+                                  *directory.parent, builder.IsUdf250(), nullptr);
+  for (const TreeNode* child = directory.firstChild; child; child = child->nextSibling) {
+    const uint32_t lengthOfFi = child->udfNameLength + 1u;
+    if (lengthOfFi > kMaxLengthOfFi) {
+      *why = "A UDF file identifier is longer than 254 bytes";
+      return false;
+    }
+    if (offset + FileIdentifierDescriptorLength(lengthOfFi) > capacity) {
+      offset = capacity + 1;  // more than planned
+      break;
+    }
+    offset += PutIdentifier(builder, sectors + offset, block + offset / kSectorSize,
+                            child->isDirectory ? fid::kCharacteristicDirectory : 0, *child, true,
+                            child);
+  }
+  if (offset != directory.udfDirLength) {
+    *why = "A UDF directory does not match its planned length";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace vellumcast

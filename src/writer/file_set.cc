@@ -1,0 +1,55 @@
+// Writes the File Set Descriptor (ECMA-167 4/14.1, OSTA UDF 2.3.2).
+#include <cstring>
+
+#include "build/image_builder.h"
+#include "layout/disc_constants.h"
+#include "writer/byte_order.h"
+#include "writer/descriptor_tag.h"
+#include "writer/file_structures.h"
+#include "writer/udf_fields.h"
+
+namespace vellumcast {
+namespace {
+
+namespace fsd {
+constexpr size_t kRecordingDateAndTime = 16;
+constexpr size_t kInterchangeLevel = 28;
+constexpr size_t kMaximumInterchangeLevel = 30;
+constexpr size_t kCharacterSetList = 32;
+constexpr size_t kMaximumCharacterSetList = 36;
+constexpr size_t kFileSetNumber = 40;
+constexpr size_t kFileSetDescriptorNumber = 44;
+constexpr size_t kLogicalVolumeIdentifierCharacterSet = 48;
+constexpr size_t kLogicalVolumeIdentifier = 112;
+constexpr size_t kFileSetCharacterSet = 240;
+constexpr size_t kFileSetIdentifier = 304;
+constexpr size_t kFileSetIdentifierSize = 32;
+constexpr size_t kRootDirectoryIcb = 400;
+constexpr size_t kDomainIdentifier = 416;
+constexpr uint16_t kCrcLength = 496;
+}  // namespace fsd
+
+constexpr uint32_t kFileSetDescriptorBlock = 0;
+
+}  // namespace
+
+void BuildFileSetDescriptor(const ImageBuilder& builder, uint8_t* s) {
+  std::memcpy(s + fsd::kRecordingDateAndTime, builder.buildTimeStamp, 12);
+  le16(s + fsd::kInterchangeLevel, 3);
+  le16(s + fsd::kMaximumInterchangeLevel, 3);
+  le32(s + fsd::kCharacterSetList, 1);
+  le32(s + fsd::kMaximumCharacterSetList, 1);
+  le32(s + fsd::kFileSetNumber, 0);
+  le32(s + fsd::kFileSetDescriptorNumber, 0);
+  WriteOstaCharspec(s + fsd::kLogicalVolumeIdentifierCharacterSet);
+  std::memcpy(s + fsd::kLogicalVolumeIdentifier, builder.volumeLabel, 128);
+  WriteOstaCharspec(s + fsd::kFileSetCharacterSet);
+  builder.FitDString(s + fsd::kFileSetIdentifier, fsd::kFileSetIdentifierSize);
+  WriteLongAd(s + fsd::kRootDirectoryIcb, kSectorSize, kRootFileEntryBlock,
+              FileSystemPartition(builder));
+  WriteUdfRegid(s + fsd::kDomainIdentifier, "*OSTA UDF Compliant", builder.udfRevision,
+                kDomainFlagsWriteProtected);
+  FillTag(s, kTagFileSetDescriptor, fsd::kCrcLength, kFileSetDescriptorBlock, builder.udfRevision);
+}
+
+}  // namespace vellumcast

@@ -1,0 +1,26 @@
+// Builders of the UDF file-system area's descriptors other than the entries: the File
+// Set Descriptor and the File Identifier Descriptors of a directory.
+#pragma once
+
+#include <cstdint>
+
+namespace vellumcast {
+
+struct ImageBuilder;
+struct TreeNode;
+
+// File Set Descriptor at block 0 (tag location 0) into one zeroed sector.
+void BuildFileSetDescriptor(const ImageBuilder& builder, uint8_t* sector);
+
+// Padded length of a File Identifier Descriptor whose identifier field has `lengthOfFi`
+// bytes: 38 fixed bytes and the identifier, rounded up to a multiple of 4.
+uint32_t FileIdentifierDescriptorLength(uint32_t lengthOfFi);
+
+// The File Identifier Descriptors of `directory` (parent entry first, then its entries
+// in primary order) into ceil(udfDirLength / 2048) zeroed sectors that begin at
+// partition block `block`. False when the descriptors do not add up to the planned
+// udfDirLength or a name is too long to record (the text in `why`).
+bool BuildDirectoryIdentifiers(const ImageBuilder& builder, const TreeNode& directory,
+                               uint32_t block, uint8_t* sectors, const char** why);
+
+}  // namespace vellumcast

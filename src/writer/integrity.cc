@@ -1,0 +1,75 @@
+// Writes the Logical Volume Integrity Descriptor (ECMA-167 3/10.10, OSTA UDF 2.2.6),
+// recorded closed.
+#include <cstring>
+
+#include "build/image_builder.h"
+#include "layout/disc_constants.h"
+#include "writer/byte_order.h"
+#include "writer/descriptor_tag.h"
+#include "writer/sector_emit.h"
+#include "writer/udf_fields.h"
+#include "writer/udf_structures.h"
+#include "writer/volume_descriptors.h"
+
+namespace vellumcast {
+namespace {
+
+namespace lvid {
+constexpr size_t kRecordingDateAndTime = 16;
+constexpr size_t kIntegrityType = 28;
+constexpr size_t kNextIntegrityExtent = 32;
+constexpr size_t kLogicalVolumeContentsUse = 40;  // Logical Volume Header Descriptor
+constexpr size_t kUniqueId = kLogicalVolumeContentsUse + 0;
+constexpr size_t kNumberOfPartitions = 72;
+constexpr size_t kLengthOfImplementationUse = 76;
+constexpr size_t kFreeSpaceTable = 80;
+constexpr uint32_t kIntegrityClose = 1;
+constexpr uint16_t kFixedCrcLength = 64;  // 80 fixed bytes less the tag
+}  // namespace lvid
+
+// Implementation Use of the integrity descriptor (OSTA UDF 2.2.6.4), from its start.
+namespace lvid_iu {
+constexpr size_t kImplementationId = 0;
+constexpr size_t kNumberOfFiles = 32;
+constexpr size_t kNumberOfDirectories = 36;
+constexpr size_t kMinimumUdfReadRevision = 40;
+constexpr size_t kMinimumUdfWriteRevision = 42;
+constexpr size_t kMaximumUdfWriteRevision = 44;
+constexpr uint32_t kSize = 46;
+}  // namespace lvid_iu
+
+}  // namespace
+
+void BuildLogicalVolumeIntegrityDescriptor(const ImageBuilder& builder, uint8_t* s,
+                                           uint32_t location) {
+  const uint32_t partitions = builder.IsUdf250() ? 2 : 1;
+  std::memcpy(s + lvid::kRecordingDateAndTime, builder.buildTimeStamp, 12);
+  le32(s + lvid::kIntegrityType, lvid::kIntegrityClose);
+  // The next unused unique identifier: the layout numbers every entry but the root
+  // from 16 upward.
+  le64(s + lvid::kUniqueId,
+       uint64_t(builder.totalFileCount) + builder.totalDirectoryCount + kFirstUniqueId);
+  le32(s + lvid::kNumberOfPartitions, partitions);
+  le32(s + lvid::kLengthOfImplementationUse, lvid_iu::kSize);
+  // Free Space Table: all zero (nothing is free on a read-only volume).
+  uint8_t* sizeTable = s + lvid::kFreeSpaceTable + 4 * partitions;
+  le32(sizeTable, uint32_t(builder.partitionLength));
+  if (partitions == 2) le32(sizeTable + 4, builder.metadataBlocks);
+  uint8_t* iu = sizeTable + 4 * partitions;
+  WriteImplementationRegid(iu + lvid_iu::kImplementationId, builder);
+  le32(iu + lvid_iu::kNumberOfFiles, builder.totalFileCount);
+  le32(iu + lvid_iu::kNumberOfDirectories, builder.totalDirectoryCount + 1);  // with the root
+  le16(iu + lvid_iu::kMinimumUdfReadRevision, builder.udfRevision);
+  le16(iu + lvid_iu::kMinimumUdfWriteRevision, builder.udfRevision);
+  le16(iu + lvid_iu::kMaximumUdfWriteRevision, builder.udfRevision);
+  FillTag(s, kTagLogicalVolumeIntegrityDescriptor,
+          uint16_t(lvid::kFixedCrcLength + 8 * partitions + lvid_iu::kSize), location,
+          builder.udfRevision);
+}
+
+bool WriteLogicalVolumeIntegrityDescriptor(ImageBuilder& builder, uint32_t location) {
+  return EmitFilledSectors(
+      builder, 1, [&](uint8_t* s) { BuildLogicalVolumeIntegrityDescriptor(builder, s, location); });
+}
+
+}  // namespace vellumcast

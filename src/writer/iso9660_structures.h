@@ -1,0 +1,18 @@
+// The ISO 9660 (ECMA-119) structures of an image: volume descriptors, path tables and
+// directory extents. Each writes exactly the sectors the layout planned for it.
+#pragma once
+
+namespace vellumcast {
+
+struct ImageBuilder;
+
+// Primary Volume Descriptor (ECMA-119 8.4): 1 sector.
+bool WriteIsoPrimaryVolumeDescriptor(ImageBuilder& builder);
+// Volume Descriptor Set Terminator (ECMA-119 8.3): 1 sector.
+bool WriteIsoSetTerminator(ImageBuilder& builder);
+// Type L path table, type M path table (pathTableSectors each), then every directory
+// extent in directory-number order (isoDirectorySectors in all). False when the tree
+// does not match the planned sizes (the builder says why).
+bool WriteIsoPathTablesAndDirectories(ImageBuilder& builder);
+
+}  // namespace vellumcast

@@ -1,0 +1,115 @@
+// The output pipeline: sector buffer, staging area, sink and progress accounting.
+#include "writer/output_pipeline.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <string>
+
+#include "layout/disc_constants.h"
+
+namespace vellumcast {
+namespace {
+
+bool ReportProgress(OutputContext& out) {
+  const ImageBuilder& b = *out.builder;
+  if (out.progress &&
+      !out.progress(uint32_t(b.sectorsWritten), uint32_t(b.volumeSectors), out.progressContext)) {
+    out.stopped = true;
+  }
+  return !out.Failed();
+}
+
+}  // namespace
+
+bool OutputContext::Allocate(uint32_t bufferSectors, uint32_t stagingSectors) {
+  buffer.reset(new (std::nothrow) uint8_t[size_t(bufferSectors) * kSectorSize]);
+  staging.reset(new (std::nothrow) uint8_t[size_t(stagingSectors) * kSectorSize]);
+  if (!buffer || !staging) return false;
+  capacity = bufferSectors;
+  stagingCapacity = stagingSectors;
+  stagedSectors = 0;
+  return true;
+}
+
+bool OutputContext::Flush() {
+  if (Failed()) return false;
+  if (stagedSectors == 0) return true;
+  bool ok = target->Write(staging.get(), size_t(stagedSectors) * kSectorSize);
+  stagedSectors = 0;
+  if (!ok) writeError = true;
+  return ok;
+}
+
+uint8_t* OutputContext::StagingSpace(uint32_t wanted, uint32_t& granted) {
+  granted = 0;
+  if (Failed()) return nullptr;
+  if (stagedSectors == stagingCapacity && !Flush()) return nullptr;
+  granted = std::min(wanted, stagingCapacity - stagedSectors);
+  return staging.get() + size_t(stagedSectors) * kSectorSize;
+}
+
+bool OutputContext::CommitStagedSector() {
+  ++stagedSectors;
+  builder->sectorsWritten += 1;
+  return ReportProgress(*this);
+}
+
+uint8_t* AcquireSectorBuffer(uint32_t n, void* context) {
+  auto& out = *static_cast<OutputContext*>(context);
+  if (n > out.capacity) {
+    out.buffer.reset();
+    out.capacity = 0;
+    out.buffer.reset(new (std::nothrow) uint8_t[size_t(n) * kSectorSize]);
+    if (!out.buffer) {
+      out.aborted = true;
+      out.builder->Fail("out of memory for a buffer of " + std::to_string(n) + " sectors");
+      return nullptr;
+    }
+    out.capacity = n;
+  }
+  return out.buffer.get();
+}
+
+bool WriteToTarget(const uint8_t* bytes, uint32_t n, void* context) {
+  auto& out = *static_cast<OutputContext*>(context);
+  if (out.Failed() || !bytes) return false;
+  size_t size = size_t(n) * kSectorSize;
+  if (n <= out.stagingCapacity - out.stagedSectors) {
+    std::memcpy(out.staging.get() + size_t(out.stagedSectors) * kSectorSize, bytes, size);
+    out.stagedSectors += n;
+  } else {
+    if (!out.Flush()) return false;
+    if (n < out.stagingCapacity) {
+      std::memcpy(out.staging.get(), bytes, size);
+      out.stagedSectors = n;
+    } else if (!out.target->Write(bytes, size)) {
+      out.writeError = true;
+      return false;
+    }
+  }
+  return ReportProgress(out);
+}
+
+bool ImageBuilder::WriteSectors(const uint8_t* bytes, uint32_t n) {
+  sectorsWritten += int32_t(n);
+  bool ok = emitSectors && emitSectors(bytes, n, writerContext);
+  writeFailed = !ok;
+  return ok;
+}
+
+bool ImageBuilder::WriteZeroSectors(uint32_t n) {
+  bool ok = true;
+  for (uint32_t i = 0; i < n && ok; ++i) {
+    uint8_t* sector = RequestSectors(1);
+    if (!sector) {
+      writeFailed = 1;
+      return false;
+    }
+    std::memset(sector, 0, kSectorSize);
+    ok = WriteSectors(sector, 1);
+  }
+  return ok;
+}
+
+}  // namespace vellumcast

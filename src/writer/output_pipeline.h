@@ -1,0 +1,56 @@
+// The sequential output pipeline: the reusable sector buffer handed to the structure
+// writers, a large staging area that collects emitted sectors before they go to the
+// image file, and progress reporting after every emitted run.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "build/image_builder.h"
+#include "platform/output_file.h"
+
+namespace vellumcast {
+
+struct OutputContext {
+  ImageBuilder* builder = nullptr;
+  OutputFile* target = nullptr;
+  WriterProgressFn progress = nullptr;
+  void* progressContext = nullptr;
+
+  // The sector buffer of AcquireSectorBuffer: grown on demand, never shrunk.
+  std::unique_ptr<uint8_t[]> buffer;
+  uint32_t capacity = 0;  // sectors
+
+  // Emitted sectors waiting to be written to the target in one large write.
+  std::unique_ptr<uint8_t[]> staging;
+  uint32_t stagingCapacity = 0;  // sectors
+  uint32_t stagedSectors = 0;
+
+  bool writeError = false;  // the target refused a write; `target->error` says why
+  bool stopped = false;     // the progress function asked to stop
+  bool aborted = false;     // a phase failed for another reason (already reported)
+
+  // Allocates the sector buffer and the staging area; false when memory is refused.
+  bool Allocate(uint32_t bufferSectors, uint32_t stagingSectors);
+  bool Failed() const { return writeError || stopped || aborted; }
+
+  // Free space at the end of the staging area, for up to `wanted` sectors; writes the
+  // staged sectors out first when the area is full. Null after a failure.
+  uint8_t* StagingSpace(uint32_t wanted, uint32_t& granted);
+  // Counts one sector placed at the start of StagingSpace's result as emitted and
+  // reports progress; false once the build is to stop.
+  bool CommitStagedSector();
+  // Writes everything staged to the target.
+  bool Flush();
+};
+
+// Writes the whole image through `out` in the sector map of the builder's formats;
+// false when the build is to fail (the builder records why, unless the sink failed).
+bool EmitImage(ImageBuilder& builder, OutputContext& out);
+
+// The builder's requestSectors and emitSectors hooks over an OutputContext.
+uint8_t* AcquireSectorBuffer(uint32_t n, void* context);
+bool WriteToTarget(const uint8_t* bytes, uint32_t n, void* context);
+
+}  // namespace vellumcast

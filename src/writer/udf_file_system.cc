@@ -1,0 +1,68 @@
+// Writes the UDF file-system area (ECMA-167 part 4): File Set Descriptor, its
+// Terminating Descriptor, the root's entry, then for each directory breadth-first its
+// File Identifier Descriptors followed by the entries of its children.
+#include <deque>
+
+#include "build/image_builder.h"
+#include "layout/disc_constants.h"
+#include "tree/tree_node.h"
+#include "writer/file_entries.h"
+#include "writer/file_structures.h"
+#include "writer/sector_emit.h"
+#include "writer/udf_structures.h"
+#include "writer/volume_descriptors.h"
+
+namespace vellumcast {
+namespace {
+
+constexpr uint32_t kFileSetTerminatorBlock = 1;
+// Returned when the area cannot be written as planned: larger than any plan, so the
+// image writer's comparison with metadataBlocks abandons the image.
+constexpr uint32_t kAreaFailed = 0xFFFFFFFF;
+
+uint32_t Mismatch(ImageBuilder& builder) {
+  builder.Fail("The UDF file-system area does not match the layout plan");
+  return kAreaFailed;
+}
+
+bool WriteDirectory(ImageBuilder& builder, const TreeNode& directory, uint32_t block,
+                    uint32_t blocks) {
+  const char* why = nullptr;
+  const bool written = EmitFilledSectors(builder, blocks, [&](uint8_t* s) {
+    return BuildDirectoryIdentifiers(builder, directory, block, s, &why);
+  });
+  return why ? builder.Fail(why) : written;
+}
+
+}  // namespace
+
+uint32_t WriteUdfFileSystemArea(ImageBuilder& builder) {
+  TreeNode* root = builder.root;
+  if (!root || root->fileEntryLocation != kRootFileEntryBlock) return Mismatch(builder);
+  if (!EmitFilledSectors(builder, 1, [&](uint8_t* s) { BuildFileSetDescriptor(builder, s); }) ||
+      !EmitFilledSectors(builder, 1, [&](uint8_t* s) {
+        BuildTerminatingDescriptor(builder, s, kFileSetTerminatorBlock);
+      }) ||
+      !WriteEntry(builder, *root, kRootFileEntryBlock))
+    return kAreaFailed;
+  uint32_t n = kFixedFileSystemBlocks;
+
+  std::deque<const TreeNode*> queue{root};
+  while (!queue.empty()) {
+    const TreeNode* directory = queue.front();
+    queue.pop_front();
+    if (directory->udfDirLocation != n) return Mismatch(builder);
+    const uint32_t blocks = (directory->udfDirLength + kSectorSize - 1) / kSectorSize;
+    if (!WriteDirectory(builder, *directory, n, blocks)) return kAreaFailed;
+    n += blocks;
+    for (const TreeNode* child = directory->firstChild; child; child = child->nextSibling) {
+      if (child->fileEntryLocation != n) return Mismatch(builder);
+      if (!WriteEntry(builder, *child, n)) return kAreaFailed;
+      n += EntryBlocks(builder, *child);
+      if (child->isDirectory) queue.push_back(child);
+    }
+  }
+  return n;
+}
+
+}  // namespace vellumcast

@@ -1,0 +1,287 @@
+// Writes the UDF Volume Descriptor Sequence (Primary, Implementation Use, Partition,
+// Logical Volume, Unallocated Space, Terminating Descriptor) and the Anchor Volume
+// Descriptor Pointer, following ECMA-167 3/10 as profiled by OSTA UDF 1.02 and 2.50.
+#include "writer/volume_descriptors.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "build/image_builder.h"
+#include "layout/disc_constants.h"
+#include "writer/byte_order.h"
+#include "writer/descriptor_tag.h"
+#include "writer/sector_emit.h"
+#include "writer/udf_fields.h"
+#include "writer/udf_structures.h"
+
+namespace vellumcast {
+namespace {
+
+// Primary Volume Descriptor (ECMA-167 3/10.1).
+namespace pvd {
+constexpr size_t kVolumeDescriptorSequenceNumber = 16;
+constexpr size_t kPrimaryVolumeDescriptorNumber = 20;
+constexpr size_t kVolumeIdentifier = 24;
+constexpr size_t kVolumeIdentifierSize = 32;
+constexpr size_t kVolumeSequenceNumber = 56;
+constexpr size_t kMaximumVolumeSequenceNumber = 58;
+constexpr size_t kInterchangeLevel = 60;
+constexpr size_t kMaximumInterchangeLevel = 62;
+constexpr size_t kCharacterSetList = 64;
+constexpr size_t kMaximumCharacterSetList = 68;
+constexpr size_t kVolumeSetIdentifier = 72;
+constexpr size_t kDescriptorCharacterSet = 200;
+constexpr size_t kExplanatoryCharacterSet = 264;
+constexpr size_t kApplicationIdentifier = 344;
+constexpr size_t kRecordingDateAndTime = 376;
+constexpr size_t kImplementationIdentifier = 388;
+constexpr uint16_t kCrcLength = 496;
+}  // namespace pvd
+
+// Implementation Use Volume Descriptor (ECMA-167 3/10.4, OSTA UDF 2.2.7).
+namespace iuvd {
+constexpr size_t kVolumeDescriptorSequenceNumber = 16;
+constexpr size_t kImplementationIdentifier = 20;
+constexpr size_t kLviCharset = 52;
+constexpr size_t kLogicalVolumeIdentifier = 116;
+constexpr size_t kImplementationId = 352;
+constexpr uint16_t kCrcLength = 496;
+}  // namespace iuvd
+
+// Partition Descriptor (ECMA-167 3/10.5).
+namespace pd {
+constexpr size_t kVolumeDescriptorSequenceNumber = 16;
+constexpr size_t kPartitionFlags = 20;
+constexpr size_t kPartitionNumber = 22;
+constexpr size_t kPartitionContents = 24;
+constexpr size_t kAccessType = 184;
+constexpr size_t kPartitionStartingLocation = 188;
+constexpr size_t kPartitionLength = 192;
+constexpr size_t kImplementationIdentifier = 196;
+constexpr uint16_t kCrcLength = 496;
+constexpr uint16_t kFlagAllocated = 1;
+constexpr uint32_t kAccessReadOnly = 1;
+constexpr uint8_t kContentsFlagsDvdVideo = 2;
+}  // namespace pd
+
+// Logical Volume Descriptor (ECMA-167 3/10.6) and its partition maps (3/10.7,
+// OSTA UDF 2.2.10).
+namespace lvd {
+constexpr size_t kVolumeDescriptorSequenceNumber = 16;
+constexpr size_t kDescriptorCharacterSet = 20;
+constexpr size_t kLogicalVolumeIdentifier = 84;
+constexpr size_t kLogicalBlockSize = 212;
+constexpr size_t kDomainIdentifier = 216;
+constexpr size_t kLogicalVolumeContentsUse = 248;
+constexpr size_t kMapTableLength = 264;
+constexpr size_t kNumberOfPartitionMaps = 268;
+constexpr size_t kImplementationIdentifier = 272;
+constexpr size_t kIntegritySequenceExtent = 432;
+constexpr size_t kPartitionMaps = 440;
+constexpr uint16_t kFixedCrcLength = 424;  // 440 bytes before the maps, less the tag
+}  // namespace lvd
+
+// Type 1 partition map (ECMA-167 3/10.7.2).
+namespace type1_map {
+constexpr size_t kPartitionMapType = 0;
+constexpr size_t kPartitionMapLength = 1;
+constexpr size_t kVolumeSequenceNumber = 2;
+constexpr size_t kPartitionNumber = 4;
+constexpr uint8_t kSize = 6;
+}  // namespace type1_map
+
+// Metadata Partition Map (OSTA UDF 2.50 2.2.10).
+namespace metadata_map {
+constexpr size_t kPartitionMapType = 0;
+constexpr size_t kPartitionMapLength = 1;
+constexpr size_t kPartitionTypeIdentifier = 4;
+constexpr size_t kVolumeSequenceNumber = 36;
+constexpr size_t kPartitionNumber = 38;
+constexpr size_t kMetadataFileLocation = 40;
+constexpr size_t kMetadataMirrorFileLocation = 44;
+constexpr size_t kMetadataBitmapFileLocation = 48;
+constexpr size_t kAllocationUnitSize = 52;
+constexpr size_t kAlignmentUnitSize = 56;
+constexpr size_t kFlags = 58;
+constexpr uint8_t kSize = 64;
+constexpr uint32_t kNoBitmapFile = 0xFFFFFFFF;
+constexpr uint8_t kFlagDuplicateMetadata = 1;
+}  // namespace metadata_map
+
+// Unallocated Space Descriptor (ECMA-167 3/10.8).
+namespace usd {
+constexpr size_t kVolumeDescriptorSequenceNumber = 16;
+constexpr size_t kNumberOfAllocationDescriptors = 20;
+constexpr uint16_t kCrcLength = 8;
+}  // namespace usd
+
+// Anchor Volume Descriptor Pointer (ECMA-167 3/10.2).
+namespace avdp {
+constexpr size_t kMainVolumeDescriptorSequenceExtent = 16;
+constexpr size_t kReserveVolumeDescriptorSequenceExtent = 24;
+constexpr uint16_t kCrcLength = 496;
+}  // namespace avdp
+
+constexpr uint16_t kTerminatingDescriptorCrcLength = 496;
+
+// Volume Descriptor Sequence Numbers of the six descriptors, in sequence order.
+enum : uint32_t { kSeqPrimary = 0, kSeqImplementationUse, kSeqPartition, kSeqLogicalVolume,
+                  kSeqUnallocatedSpace };
+
+// 128-byte 8-bit dstring of "%08X%08X" of the low 32 bits of the build time and the
+// volume size (OSTA UDF 2.2.2.5: the first 16 characters are unique hex digits).
+void WriteVolumeSetIdentifier(uint8_t* p, const ImageBuilder& builder) {
+  char text[17];
+  std::snprintf(text, sizeof text, "%08X%08X", uint32_t(uint64_t(builder.buildTime)),
+                uint32_t(builder.volumeSectors));
+  p[0] = 8;
+  std::memcpy(p + 1, text, 16);
+  p[127] = 17;
+}
+
+}  // namespace
+
+void BuildVolumeStructureDescriptor(uint8_t* sector, const char* standardIdentifier) {
+  // ECMA-167 2/9.1: structure type 0, five-character identifier, structure version 1.
+  sector[0] = 0;
+  std::memcpy(sector + 1, standardIdentifier, 5);
+  sector[6] = 1;
+}
+
+void BuildPrimaryVolumeDescriptor(const ImageBuilder& builder, uint8_t* s, uint32_t location) {
+  le32(s + pvd::kVolumeDescriptorSequenceNumber, kSeqPrimary);
+  le32(s + pvd::kPrimaryVolumeDescriptorNumber, 0);
+  builder.FitDString(s + pvd::kVolumeIdentifier, pvd::kVolumeIdentifierSize);
+  le16(s + pvd::kVolumeSequenceNumber, 1);
+  le16(s + pvd::kMaximumVolumeSequenceNumber, 1);
+  le16(s + pvd::kInterchangeLevel, 2);
+  le16(s + pvd::kMaximumInterchangeLevel, 2);
+  le32(s + pvd::kCharacterSetList, 1);
+  le32(s + pvd::kMaximumCharacterSetList, 1);
+  WriteVolumeSetIdentifier(s + pvd::kVolumeSetIdentifier, builder);
+  WriteOstaCharspec(s + pvd::kDescriptorCharacterSet);
+  WriteOstaCharspec(s + pvd::kExplanatoryCharacterSet);
+  WriteApplicationRegid(s + pvd::kApplicationIdentifier, builder);
+  std::memcpy(s + pvd::kRecordingDateAndTime, builder.buildTimeStamp, 12);
+  WriteImplementationRegid(s + pvd::kImplementationIdentifier, builder);
+  FillTag(s, kTagPrimaryVolumeDescriptor, pvd::kCrcLength, location, builder.udfRevision);
+}
+
+void BuildImplementationUseVolumeDescriptor(const ImageBuilder& builder, uint8_t* s,
+                                            uint32_t location) {
+  le32(s + iuvd::kVolumeDescriptorSequenceNumber, kSeqImplementationUse);
+  WriteUdfRegid(s + iuvd::kImplementationIdentifier, "*UDF LV Info", builder.udfRevision);
+  WriteOstaCharspec(s + iuvd::kLviCharset);
+  std::memcpy(s + iuvd::kLogicalVolumeIdentifier, builder.volumeLabel, 128);
+  WriteImplementationRegid(s + iuvd::kImplementationId, builder);
+  FillTag(s, kTagImplementationUseVolumeDescriptor, iuvd::kCrcLength, location,
+          builder.udfRevision);
+}
+
+void BuildPartitionDescriptor(const ImageBuilder& builder, uint8_t* s, uint32_t location) {
+  le32(s + pd::kVolumeDescriptorSequenceNumber, kSeqPartition);
+  le16(s + pd::kPartitionFlags, pd::kFlagAllocated);
+  le16(s + pd::kPartitionNumber, 0);
+  WriteRegid(s + pd::kPartitionContents, builder.IsUdf250() ? "+NSR03" : "+NSR02");
+  s[pd::kPartitionContents + regid::kFlags] = builder.dvdVideoMode ? pd::kContentsFlagsDvdVideo : 0;
+  le32(s + pd::kAccessType, pd::kAccessReadOnly);
+  le32(s + pd::kPartitionStartingLocation, uint32_t(builder.dataBase));
+  le32(s + pd::kPartitionLength, uint32_t(builder.partitionLength));
+  WriteImplementationRegid(s + pd::kImplementationIdentifier, builder);
+  FillTag(s, kTagPartitionDescriptor, pd::kCrcLength, location, builder.udfRevision);
+}
+
+void BuildLogicalVolumeDescriptor(const ImageBuilder& builder, uint8_t* s, uint32_t location) {
+  const bool udf250 = builder.IsUdf250();
+  le32(s + lvd::kVolumeDescriptorSequenceNumber, kSeqLogicalVolume);
+  WriteOstaCharspec(s + lvd::kDescriptorCharacterSet);
+  std::memcpy(s + lvd::kLogicalVolumeIdentifier, builder.volumeLabel, 128);
+  le32(s + lvd::kLogicalBlockSize, kSectorSize);
+  WriteUdfRegid(s + lvd::kDomainIdentifier, "*OSTA UDF Compliant", builder.udfRevision,
+                kDomainFlagsWriteProtected);
+  WriteLongAd(s + lvd::kLogicalVolumeContentsUse, kFileSetExtentBytes, 0,
+              FileSystemPartition(builder));
+  const uint32_t mapTableLength = type1_map::kSize + (udf250 ? metadata_map::kSize : 0);
+  le32(s + lvd::kMapTableLength, mapTableLength);
+  le32(s + lvd::kNumberOfPartitionMaps, udf250 ? 2 : 1);
+  WriteImplementationRegid(s + lvd::kImplementationIdentifier, builder);
+  WriteExtentAd(s + lvd::kIntegritySequenceExtent, kIntegrityExtentBytes, kIntegritySequenceSector);
+
+  uint8_t* map1 = s + lvd::kPartitionMaps;
+  map1[type1_map::kPartitionMapType] = 1;
+  map1[type1_map::kPartitionMapLength] = type1_map::kSize;
+  le16(map1 + type1_map::kVolumeSequenceNumber, 1);
+  le16(map1 + type1_map::kPartitionNumber, 0);
+  if (udf250) {
+    uint8_t* map2 = map1 + type1_map::kSize;
+    map2[metadata_map::kPartitionMapType] = 2;
+    map2[metadata_map::kPartitionMapLength] = metadata_map::kSize;
+    WriteUdfRegid(map2 + metadata_map::kPartitionTypeIdentifier, "*UDF Metadata Partition",
+                  builder.udfRevision);
+    le16(map2 + metadata_map::kVolumeSequenceNumber, 1);
+    le16(map2 + metadata_map::kPartitionNumber, 0);
+    le32(map2 + metadata_map::kMetadataFileLocation, 0);
+    le32(map2 + metadata_map::kMetadataMirrorFileLocation,
+         uint32_t(builder.mirrorEntrySector - builder.dataBase));
+    le32(map2 + metadata_map::kMetadataBitmapFileLocation, metadata_map::kNoBitmapFile);
+    le32(map2 + metadata_map::kAllocationUnitSize, kMetadataAlignment);
+    le16(map2 + metadata_map::kAlignmentUnitSize, kMetadataAlignment);
+    map2[metadata_map::kFlags] = metadata_map::kFlagDuplicateMetadata;
+  }
+  FillTag(s, kTagLogicalVolumeDescriptor, uint16_t(lvd::kFixedCrcLength + mapTableLength),
+          location, builder.udfRevision);
+}
+
+void BuildUnallocatedSpaceDescriptor(const ImageBuilder& builder, uint8_t* s, uint32_t location) {
+  le32(s + usd::kVolumeDescriptorSequenceNumber, kSeqUnallocatedSpace);
+  le32(s + usd::kNumberOfAllocationDescriptors, 0);
+  FillTag(s, kTagUnallocatedSpaceDescriptor, usd::kCrcLength, location, builder.udfRevision);
+}
+
+void BuildTerminatingDescriptor(const ImageBuilder& builder, uint8_t* s, uint32_t location) {
+  FillTag(s, kTagTerminatingDescriptor, kTerminatingDescriptorCrcLength, location,
+          builder.udfRevision);
+}
+
+void BuildAnchorVolumeDescriptorPointer(const ImageBuilder& builder, uint8_t* s,
+                                        uint32_t location) {
+  const uint32_t reserve = builder.IsUdf250()
+                               ? uint32_t(builder.mirrorStart) + builder.metadataBlocks
+                               : kReserveVdsSector;
+  WriteExtentAd(s + avdp::kMainVolumeDescriptorSequenceExtent, kVdsExtentBytes, kMainVdsSector);
+  WriteExtentAd(s + avdp::kReserveVolumeDescriptorSequenceExtent, kVdsExtentBytes, reserve);
+  FillTag(s, kTagAnchorVolumeDescriptorPointer, avdp::kCrcLength, location, builder.udfRevision);
+}
+
+bool WriteVolumeRecognitionSequence(ImageBuilder& builder) {
+  if (!builder.WritesUdf()) return true;
+  const char* identifiers[] = {"BEA01", builder.IsUdf250() ? "NSR03" : "NSR02", "TEA01"};
+  for (const char* id : identifiers)
+    if (!EmitFilledSectors(builder, 1, [&](uint8_t* s) { BuildVolumeStructureDescriptor(s, id); }))
+      return false;
+  return true;
+}
+
+bool WriteVolumeDescriptorSequence(ImageBuilder& builder, uint32_t first) {
+  using Build = void (*)(const ImageBuilder&, uint8_t*, uint32_t);
+  const Build sequence[] = {BuildPrimaryVolumeDescriptor, BuildImplementationUseVolumeDescriptor,
+                            BuildPartitionDescriptor,     BuildLogicalVolumeDescriptor,
+                            BuildUnallocatedSpaceDescriptor, BuildTerminatingDescriptor};
+  static_assert(sizeof sequence / sizeof sequence[0] == kVdsSectors);
+  for (uint32_t i = 0; i < kVdsSectors; ++i)
+    if (!EmitFilledSectors(builder, 1, [&](uint8_t* s) { sequence[i](builder, s, first + i); }))
+      return false;
+  return true;
+}
+
+bool WriteTerminatingDescriptor(ImageBuilder& builder, uint32_t location) {
+  return EmitFilledSectors(builder, 1,
+                           [&](uint8_t* s) { BuildTerminatingDescriptor(builder, s, location); });
+}
+
+bool WriteAnchorVolumeDescriptorPointer(ImageBuilder& builder, uint32_t location) {
+  return EmitFilledSectors(
+      builder, 1, [&](uint8_t* s) { BuildAnchorVolumeDescriptorPointer(builder, s, location); });
+}
+
+}  // namespace vellumcast

@@ -1,0 +1,377 @@
+// DVD-Video and Blu-ray folder rules inside the scan: DVD-Video file keys and order,
+// the made-up AUDIO_TS and VIDEO_TS, stream clips and stereoscopic pairs.
+#include "tree/disc_video_rules.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <set>
+
+#include "test_support.h"
+#include "tree/source_entry.h"
+#include "tree_test_support.h"
+
+namespace vellumcast {
+namespace {
+
+using test::ChildNames;
+using test::Find;
+using test::Scan;
+using test::ScanOptions;
+using test::TempDir;
+using test::WriteFile;
+
+uint32_t KeyOf(const std::u16string& name) {
+  SourceEntry e = MadeUpEntry(name.c_str(), false);
+  uint32_t key = DvdFileKey(e);
+  EXPECT_EQ(e.dvdKey, key);
+  return key;
+}
+
+TEST(DvdFileKey, RecognisedNamesAndTheirKeys) {
+  struct Case {
+    const char16_t* name;
+    uint32_t key;
+  };
+  const Case cases[] = {
+      {u"AUDIO_TS.IFO", 0x10000}, {u"AUDIO_PP.IFO", 0x10001}, {u"AUDIO_TS.VOB", 0x10002},
+      {u"AUDIO_SV.IFO", 0x10003}, {u"AUDIO_SV.VOB", 0x10004}, {u"AUDIO_TS.BUP", 0x10005},
+      {u"ATS_01_0.IFO", 0x10110}, {u"ATS_01_1.AOB", 0x10121}, {u"ATS_01_1.VOB", 0x10121},
+      {u"ATS_12_0.BUP", 0x11230}, {u"VIDEO_TS.IFO", 0x20000}, {u"VIDEO_TS.VOB", 0x20001},
+      {u"VIDEO_TS.BUP", 0x20002}, {u"VTS_01_0.IFO", 0x20110}, {u"VTS_01_9.VOB", 0x20129},
+      {u"VTS_99_0.BUP", 0x29930}, {u"vts_01_1.vob", 0x20121}, {u"Video_Ts.Ifo", 0x20000},
+      // not DVD-Video files
+      {u"VIDEO_TS.IFX", 0}, {u"VIDEO_TS.IFO.bak", 0}, {u"VTS_01_0.IF", 0}, {u"VTS_1A_0.VOB", 0},
+      {u"VTS-01_0.VOB", 0}, {u"VTS_01_0.MPG", 0}, {u"AUDIO_XX.IFO", 0}, {u"AUDIX_TS.IFO", 0},
+      {u"BTS_01_0.IFO", 0}, {u"desktop.ini", 0}, {u"", 0}, {u"\u0156IDEO_TS.IFO", 0},
+  };
+  for (const Case& c : cases) EXPECT_EQ(KeyOf(c.name), c.key) << Utf16ToUtf8(c.name);
+}
+
+TEST(DvdFileKey, KeysGiveThePlayerOrder) {
+  const std::vector<std::u16string> expected = {
+      u"AUDIO_TS.IFO", u"AUDIO_TS.BUP", u"ATS_01_0.IFO", u"ATS_01_1.AOB", u"ATS_01_0.BUP",
+      u"VIDEO_TS.IFO", u"VIDEO_TS.VOB", u"VIDEO_TS.BUP", u"VTS_01_0.IFO", u"VTS_01_0.VOB",
+      u"VTS_01_1.VOB", u"VTS_01_2.VOB", u"VTS_01_0.BUP", u"VTS_02_0.IFO", u"VTS_02_1.VOB",
+      u"VTS_02_0.BUP", u"VTS_10_0.IFO"};
+  std::vector<std::u16string> names(expected.rbegin(), expected.rend());
+  std::stable_sort(names.begin(), names.end(),
+                   [](const std::u16string& a, const std::u16string& b) { return KeyOf(a) < KeyOf(b); });
+  EXPECT_EQ(names, expected);
+}
+
+ScanOptions Choice(uint32_t formatFlags, uint16_t udfRevision) {
+  ScanOptions options;
+  options.formatFlags = formatFlags;
+  options.udfRevision = udfRevision;
+  return options;
+}
+
+ScanOptions DvdVideoBuild() { return Choice(FormatIso9660 | FormatUdf, 0x0102); }
+
+void WriteDvdFolder(const std::string& folder) {
+  for (const char* name : {"VIDEO_TS.IFO", "VTS_01_1.VOB", "VTS_01_0.IFO", "VIDEO_TS.BUP", "VTS_01_0.BUP",
+                           "VIDEO_TS.VOB", "desktop.ini", "extra/VTS_02_0.IFO"}) {
+    WriteFile(folder + "/" + name, name);
+  }
+}
+
+TEST(DvdVideoFolders, CombinedBuildPlacesRecognisedFilesInPlayerOrder) {
+  TempDir dir;
+  WriteDvdFolder(dir / "VIDEO_TS");
+  WriteFile(dir / "readme.txt", "r");
+  auto scan = Scan(dir.path(), DvdVideoBuild());
+  ASSERT_TRUE(scan->ok);
+  EXPECT_EQ(scan->builder.dvdVideoMode, 1);
+  EXPECT_EQ(ChildNames(scan->root()), (std::vector<std::string>{"AUDIO_TS", "VIDEO_TS", "readme.txt"}));
+  TreeNode* audio = Find(scan->root(), "AUDIO_TS");
+  TreeNode* video = Find(scan->root(), "VIDEO_TS");
+  EXPECT_EQ(audio->firstChild, nullptr);
+  EXPECT_EQ(ChildNames(video), (std::vector<std::string>{"VIDEO_TS.IFO", "VIDEO_TS.VOB", "VIDEO_TS.BUP",
+                                                         "VTS_01_0.IFO", "VTS_01_1.VOB", "VTS_01_0.BUP"}));
+  EXPECT_EQ(audio->modifiedTime, scan->builder.buildTime);
+  EXPECT_EQ(video->modifiedTime, scan->builder.buildTime);
+  EXPECT_EQ(Find(video, "VTS_01_1.VOB")->size, 12u);
+  EXPECT_EQ(scan->builder.totalDirectoryCount, 2u);
+  EXPECT_EQ(scan->builder.totalFileCount, 7u);
+  EXPECT_TRUE(scan->warnings.empty());
+}
+
+TEST(DvdVideoFolders, OtherFileSystemChoicesScanTheFolderAsItIs) {
+  TempDir dir;
+  WriteDvdFolder(dir / "VIDEO_TS");
+  struct Build {
+    uint32_t flags;
+    uint16_t revision;
+  };
+  for (Build build : {Build{FormatUdf, 0x0102}, {FormatIso9660, 0x0102}, {FormatUdf, 0x0250},
+                      {FormatIso9660 | FormatUdf, 0x0250}}) {
+    uint32_t flags = build.flags;
+    auto scan = Scan(dir.path(), Choice(build.flags, build.revision));
+    EXPECT_EQ(scan->builder.dvdVideoMode, 0) << flags;
+    EXPECT_EQ(ChildNames(scan->root()), std::vector<std::string>{"VIDEO_TS"}) << flags;
+    EXPECT_EQ(ChildNames(Find(scan->root(), "VIDEO_TS")).size(), 8u) << flags;
+    EXPECT_NE(Find(scan->root(), "VIDEO_TS/desktop.ini"), nullptr);
+  }
+}
+
+TEST(DvdVideoFolders, FolderNamesIgnoreLetterCase) {
+  TempDir dir;
+  for (const char* name : {"vts_01_1.vob", "video_ts.ifo", "VTS_01_0.IFO", "ats_01_0.ifo"}) {
+    WriteFile(dir / ("video_ts/" + std::string(name)), "v");
+  }
+  WriteFile(dir / "Audio_Ts/audio_ts.ifo", "a");
+  auto scan = Scan(dir.path(), DvdVideoBuild());
+  EXPECT_EQ(scan->builder.dvdVideoMode, 1);
+  EXPECT_EQ(ChildNames(scan->root()), (std::vector<std::string>{"AUDIO_TS", "VIDEO_TS"}));  // not walked again
+  EXPECT_EQ(ChildNames(Find(scan->root(), "VIDEO_TS")),
+            (std::vector<std::string>{"video_ts.ifo", "VTS_01_0.IFO", "vts_01_1.vob"}));
+  EXPECT_EQ(ChildNames(Find(scan->root(), "AUDIO_TS")), std::vector<std::string>{"audio_ts.ifo"});
+  EXPECT_TRUE(scan->warnings.empty());
+}
+
+TEST(DvdVideoFolders, AFolderOfTheExactNameWinsOverOtherLetterCases) {
+  TempDir dir;
+  WriteFile(dir / "VIDEO_TS/VIDEO_TS.IFO", "upper");
+  WriteFile(dir / "video_ts/VTS_01_0.IFO", "lower");
+  auto scan = Scan(dir.path(), DvdVideoBuild());
+  EXPECT_EQ(ChildNames(scan->root()), (std::vector<std::string>{"AUDIO_TS", "VIDEO_TS"}));
+  EXPECT_EQ(ChildNames(Find(scan->root(), "VIDEO_TS")), std::vector<std::string>{"VIDEO_TS.IFO"});
+  EXPECT_EQ(scan->warnings.size(), 1u);
+  EXPECT_TRUE(scan->Warned("leaving out " + (dir / "video_ts")));
+}
+
+TEST(DvdVideoFolders, AFileNamedAudioTsTurnsTheRulesOnAndStays) {
+  TempDir dir;
+  WriteFile(dir / "AUDIO_TS", "not a folder");
+  auto scan = Scan(dir.path(), DvdVideoBuild());
+  EXPECT_EQ(scan->builder.dvdVideoMode, 1);
+  EXPECT_EQ(ChildNames(scan->root()), (std::vector<std::string>{"AUDIO_TS", "VIDEO_TS", "AUDIO_TS"}));
+  TreeNode* first = scan->root()->firstChild;
+  EXPECT_EQ(first->isDirectory, 1);
+  EXPECT_EQ(first->firstChild, nullptr);
+  EXPECT_EQ(first->nextSibling->nextSibling->isDirectory, 0);
+  EXPECT_TRUE(scan->warnings.empty());
+}
+
+TEST(DvdVideoFolders, FilesAboveOneGibibyteAreKeptWithAWarning) {
+  TempDir dir;
+  WriteFile(dir / "VIDEO_TS/VTS_01_1.VOB", "");
+  WriteFile(dir / "VIDEO_TS/VTS_01_2.VOB", "");
+  ASSERT_EQ(truncate((dir / "VIDEO_TS/VTS_01_1.VOB").c_str(), (1 << 30) + 1), 0);
+  ASSERT_EQ(truncate((dir / "VIDEO_TS/VTS_01_2.VOB").c_str(), 1 << 30), 0);
+  auto scan = Scan(dir.path(), DvdVideoBuild());
+  EXPECT_EQ(ChildNames(Find(scan->root(), "VIDEO_TS")), (std::vector<std::string>{"VTS_01_1.VOB", "VTS_01_2.VOB"}));
+  EXPECT_EQ(scan->warnings, std::vector<std::string>{(dir / "VIDEO_TS/VTS_01_1.VOB") +
+                                                      " is larger than 1 GiB; DVD-Video players may not read it"});
+}
+
+// Blu-ray stream pass.
+
+void WriteClip(const std::string& path, uint32_t sectors) {
+  WriteFile(path, "");
+  ASSERT_EQ(truncate(path.c_str(), off_t(sectors) * 2048), 0);
+}
+
+StereoClipPair Pair(uint16_t base, uint16_t dependent, std::vector<uint32_t> baseExtents,
+                    std::vector<uint32_t> dependentExtents) {
+  StereoClipPair p;
+  p.baseClip = base;
+  p.dependentClip = dependent;
+  for (uint32_t e : baseExtents) p.baseSectors += e;
+  for (uint32_t e : dependentExtents) p.dependentSectors += e;
+  p.baseExtents = std::move(baseExtents);
+  p.dependentExtents = std::move(dependentExtents);
+  return p;
+}
+
+// Clips 1 to 5; pair (1, 2) has 115 base extents (two descriptor sectors).
+struct StereoSource {
+  TempDir dir;
+  StereoSource() {
+    WriteClip(dir / "BDMV/STREAM/00001.m2ts", 115);
+    WriteClip(dir / "BDMV/STREAM/00002.m2ts", 6);
+    WriteClip(dir / "BDMV/STREAM/00003.m2ts", 4);
+    WriteClip(dir / "BDMV/STREAM/00004.m2ts", 4);
+    WriteClip(dir / "BDMV/STREAM/00005.m2ts", 1);
+    WriteFile(dir / "BDMV/STREAM/notes.txt", "n");
+    WriteFile(dir / "BDMV/STREAM/SSIF/00001.ssif", "from the source");
+    WriteFile(dir / "BDMV/index.bdmv", "INDX");
+  }
+  static ScanOptions WithPlan(std::vector<StereoClipPair> pairs) {
+    ScanOptions options;
+    options.stereoPlan = std::make_unique<StereoPlan>(std::move(pairs));
+    return options;
+  }
+  static std::vector<StereoClipPair> TwoPairs() {
+    return {Pair(1, 2, std::vector<uint32_t>(115, 1), {3, 3}), Pair(3, 4, {2, 2}, {2, 2})};
+  }
+};
+
+TEST(StreamPass, StereoPairsAreTiedAndGetInterleavedEntries) {
+  StereoSource source;
+  auto scan = Scan(source.dir.path(), StereoSource::WithPlan(StereoSource::TwoPairs()));
+  ASSERT_TRUE(scan->ok);
+  ImageBuilder& b = scan->builder;
+  TreeNode* stream = Find(scan->root(), "BDMV/STREAM");
+  TreeNode* ssif = b.ssifDirectory;
+  ASSERT_NE(ssif, nullptr);
+  TreeNode* last = stream->firstChild;
+  while (last->nextSibling) last = last->nextSibling;
+  EXPECT_EQ(last, ssif);  // the made-up SSIF ends STREAM's chain; the source's is left out
+  auto streamNames = ChildNames(stream);
+  EXPECT_EQ(std::count(streamNames.begin(), streamNames.end(), "SSIF"), 1);
+  EXPECT_EQ(ssif->modifiedTime, 0);
+  EXPECT_EQ(ChildNames(ssif), (std::vector<std::string>{"00001.ssif", "00003.ssif"}));
+
+  TreeNode* clip[6] = {};
+  for (int i = 1; i <= 5; ++i) clip[i] = Find(stream, "0000" + std::to_string(i) + ".m2ts");
+  const StereoPlan& plan = *b.stereoPlan;
+  struct Expected {
+    int clip;
+    TreeNodeKind kind;
+    const StereoClipPair* pair;
+    int base, dependent;
+    uint16_t extents;
+    uint32_t descriptorSectors;
+  };
+  for (Expected x : {Expected{1, StereoBase, &plan[0], 1, 2, 115, 2}, {2, StereoDependent, &plan[0], 1, 2, 2, 1},
+                     {3, StereoBase, &plan[1], 3, 4, 2, 1}, {4, StereoDependent, &plan[1], 3, 4, 2, 1}}) {
+    TreeNode* n = clip[x.clip];
+    EXPECT_EQ(n->kind, x.kind) << x.clip;
+    EXPECT_EQ(n->stereoPair, x.pair) << x.clip;
+    EXPECT_EQ(n->baseNode, clip[x.base]) << x.clip;
+    EXPECT_EQ(n->dependentNode, clip[x.dependent]) << x.clip;
+    EXPECT_EQ(n->extentCount, x.extents) << x.clip;
+    EXPECT_EQ(n->descriptorSectors, x.descriptorSectors) << x.clip;
+  }
+  EXPECT_EQ(clip[5]->kind, Ordinary);
+  EXPECT_EQ(Find(stream, "notes.txt")->kind, Ordinary);
+  EXPECT_EQ(b.extraDescriptorSectors, 1u);
+
+  TreeNode* s1 = ssif->firstChild;
+  TreeNode* s3 = s1->nextSibling;
+  EXPECT_EQ(s1->kind, StereoInterleaved);
+  EXPECT_EQ(s1->size, (115u + 6u) * 2048u);
+  EXPECT_EQ(s1->sectorCount, 121u);
+  EXPECT_EQ(s1->baseNode, clip[1]);
+  EXPECT_EQ(s1->dependentNode, clip[2]);
+  EXPECT_EQ(s1->modifiedTime, clip[1]->modifiedTime);
+  EXPECT_EQ(s3->size, 8u * 2048u);
+  EXPECT_EQ(s3->baseNode, clip[3]);
+  EXPECT_EQ(b.totalFileCount, 7u + 2u);  // five clips, notes.txt, index.bdmv and the two .ssif
+  EXPECT_EQ(b.totalDirectoryCount, 3u);
+  EXPECT_TRUE(scan->warnings.empty());
+}
+
+TEST(StreamPass, WithoutAPlanClipsAreStreamClipsAndSsifIsKept) {
+  StereoSource source;
+  auto scan = Scan(source.dir.path());
+  TreeNode* stream = Find(scan->root(), "BDMV/STREAM");
+  for (TreeNode* n = stream->firstChild; n; n = n->nextSibling) {
+    bool clip = test::NameOf(n).ends_with(".m2ts");
+    EXPECT_EQ(n->kind, clip ? StreamClip : Ordinary) << test::NameOf(n);
+  }
+  EXPECT_NE(Find(stream, "SSIF/00001.ssif"), nullptr);
+  EXPECT_EQ(scan->builder.ssifDirectory, nullptr);
+}
+
+TEST(StreamPass, GivingUpKeepsCountersAndCutsTheSsifDirectory) {
+  struct Case {
+    const char* name;
+    std::vector<StereoClipPair> pairs;
+    const char* reason;
+    uint32_t extraFiles;  // .ssif entries made before giving up
+    uint32_t firstBaseDescriptorSectors;
+  };
+  std::vector<Case> cases;
+  {
+    auto pairs = StereoSource::TwoPairs();
+    pairs[1].baseClip = 7;  // 00007.m2ts does not exist
+    cases.push_back({"missing clip", pairs, "clip 00007.m2ts is missing", 1, 2});
+  }
+  {
+    auto pairs = StereoSource::TwoPairs();
+    pairs[0].baseSectors = 114;  // the clip file holds 115 sectors
+    cases.push_back({"size differs", pairs, "the size of clip 00001.m2ts differs", 0, 2});
+  }
+  for (Case& c : cases) {
+    StereoSource source;
+    auto scan = Scan(source.dir.path(), StereoSource::WithPlan(c.pairs));
+    ASSERT_TRUE(scan->ok);
+    ImageBuilder& b = scan->builder;
+    TreeNode* stream = Find(scan->root(), "BDMV/STREAM");
+    EXPECT_EQ(b.ssifDirectory, nullptr) << c.name;
+    EXPECT_EQ(Find(stream, "SSIF"), nullptr) << c.name;
+    for (TreeNode* n = stream->firstChild; n; n = n->nextSibling) {
+      bool clip = test::NameOf(n).ends_with(".m2ts");
+      EXPECT_EQ(n->kind, clip ? StreamClip : Ordinary) << c.name << " " << test::NameOf(n);
+      EXPECT_EQ(n->stereoPair, nullptr);
+      EXPECT_EQ(n->baseNode, nullptr);
+    }
+    EXPECT_EQ(b.totalFileCount, 7u + c.extraFiles) << c.name;
+    EXPECT_EQ(b.totalDirectoryCount, 2u + (c.extraFiles ? 1u : 0u)) << c.name;
+    EXPECT_EQ(b.extraDescriptorSectors, 1u) << c.name;
+    EXPECT_EQ(Find(stream, "00001.m2ts")->descriptorSectors, c.firstBaseDescriptorSectors) << c.name;
+    ASSERT_EQ(scan->warnings.size(), 1u) << c.name;
+    EXPECT_TRUE(scan->Warned(c.reason)) << scan->warnings[0];
+  }
+}
+
+TEST(StreamPass, StreamDirectoryNamesAreExact) {
+  TempDir dir;
+  WriteClip(dir / "bdmv/STREAM/00001.m2ts", 1);
+  WriteClip(dir / "BDMV/Stream/00002.m2ts", 1);
+  WriteFile(dir / "X/Y/SSIF/a", "a");  // depth 3: left out whenever a plan is present
+  auto scan = Scan(dir.path(), StereoSource::WithPlan({Pair(1, 2, {1}, {1})}));
+  EXPECT_EQ(Find(scan->root(), "bdmv/STREAM/00001.m2ts")->kind, Ordinary);
+  EXPECT_EQ(Find(scan->root(), "BDMV/Stream/00002.m2ts")->kind, Ordinary);
+  EXPECT_EQ(Find(scan->root(), "X/Y/SSIF"), nullptr);
+  EXPECT_TRUE(scan->warnings.empty());
+  auto plain = Scan(dir.path());
+  EXPECT_NE(Find(plain->root(), "X/Y/SSIF/a"), nullptr);
+}
+
+TEST(StreamPass, ClipNumbers) {
+  struct Case {
+    const char16_t* name;
+    bool clip;
+    uint16_t number;
+  };
+  for (Case c : {Case{u"00001.m2ts", true, 1}, {u"99999.m2ts", true, uint16_t(99999 % 65536)},
+                 {u"00001.M2TS", false, 0}, {u"0001.m2ts", false, 0}, {u"000001.m2ts", false, 0},
+                 {u"0000a.m2ts", false, 0}, {u"00001.m2ts.bak", false, 0}}) {
+    uint16_t number = 0;
+    EXPECT_EQ(ClipNumberOf(c.name, number), c.clip) << Utf16ToUtf8(c.name);
+    if (c.clip) {
+      EXPECT_EQ(number, c.number);
+    }
+  }
+}
+
+TEST(StereoExtents, ExtentsAreCutAtTheLongestRecordedExtent) {
+  struct Case {
+    std::vector<uint32_t> extents;
+    uint32_t count;
+  };
+  for (const Case& c : {Case{{}, 0}, {{9, 9, 9}, 3}, {{524286}, 1}, {{524287}, 2}, {{1048572, 1}, 3},
+                        {{0xFFFFFFFFu}, 8193}}) {
+    StereoClipPair p;
+    p.dependentExtents = c.extents;
+    EXPECT_EQ(CountStereoExtents(p, StereoView::Dependent), c.count);
+    EXPECT_EQ(CountStereoExtents(p, StereoView::Base), 0u);
+  }
+}
+
+TEST(StereoExtents, DescriptorSectors) {
+  struct Case {
+    uint32_t extents, sectors;
+  };
+  for (Case c : {Case{0, 1}, {114, 1}, {115, 2}, {239, 2}, {240, 3}, {364, 3}, {365, 4}}) {
+    EXPECT_EQ(DescriptorSectorsFor(c.extents), c.sectors) << c.extents;
+  }
+}
+
+}  // namespace
+}  // namespace vellumcast

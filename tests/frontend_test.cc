@@ -1,0 +1,313 @@
+// The console front end: the argument scan in-process, and the real executable's texts,
+// exit codes and overwrite question.
+#include "frontend/command_line.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <optional>
+
+#include "platform/text.h"
+#include "test_support.h"
+
+namespace vellumcast {
+namespace {
+
+using test::Binary;
+using test::CommandResult;
+using test::Quote;
+using test::RunCommand;
+using test::TempDir;
+using test::WriteFile;
+
+const std::string kUsageBody =
+    "Usage:\tvellumcast [source folder] [target ISO file] <switches>\n"
+    "\n"
+    "Switches:\n"
+    "    -filesystem   specify the ISO file system format, available value:\n"
+    "                    \"ISO9660\", or 0, or CD\n"
+    "                    \"ISO9660 + UDF 1.02\", or 1 or DVD\n"
+    "                    \"UDF 1.02\", or 2 \n"
+    "                    \"UDF 2.50\" or 3 or BD, default value.\n"
+    "    -label        volume label\n"
+    "    -?            usage\n"
+    "\n"
+    "Examples:\n"
+    "    vellumcast \"d:\\foo\" \"d:\\foo.iso\" -label \"foo\" -filesystem \"UDF 2.50\"\n";
+
+CommandResult RunTool(const std::vector<std::string>& args, const std::string& input = "") {
+  std::string command = Quote(Binary());
+  for (const std::string& a : args) command += " " + Quote(a);
+  return RunCommand(command, input);
+}
+
+// The usage text: a banner naming the program and its version, then the fixed body.
+void ExpectUsage(const std::string& text) {
+  size_t eol = text.find('\n');
+  ASSERT_NE(eol, std::string::npos);
+  std::string banner = text.substr(0, eol);
+  EXPECT_NE(banner.find("vellumcast"), std::string::npos) << banner;
+  EXPECT_NE(banner.find("1.0"), std::string::npos) << banner;
+  EXPECT_EQ(text.substr(eol + 1), kUsageBody);
+}
+
+// ---- in-process: the scan ----
+
+TEST(FileSystemChoice, NamesAndNumbersIgnoringCase) {
+  struct Case { const char16_t* text; FileSystemChoice expected; };
+  for (Case c : {Case{u"ISO9660", 1}, {u"iso9660", 1}, {u"0", 1}, {u"cd", 1},
+                 {u"ISO9660 + UDF 1.02", 2}, {u"iso9660 + udf 1.02", 2}, {u"1", 2}, {u"dvd", 2},
+                 {u"UDF 1.02", 4}, {u"2", 4}, {u"udf 2.50", 5}, {u"3", 5}, {u"bd", 5}, {u"Uhd", 5},
+                 // whole string against whole string: no partial or padded matches
+                 {u"xyz", 7}, {u"", 7}, {u"ISO9660+UDF 1.02", 7}, {u" CD", 7}, {u"UDF", 7},
+                 {u"4", 7}, {u"\u0130SO9660", 7}}) {
+    FileSystemChoice choice = 7;
+    EXPECT_EQ(ParseFileSystemChoice(c.text, choice), c.expected != 7);
+    EXPECT_EQ(choice, c.expected) << test::Quote(Utf16ToUtf8(c.text));
+  }
+}
+
+TEST(CommandLineScan, ValuesFromTheArguments) {
+  using S = std::optional<std::u16string>;
+  struct Case {
+    std::vector<std::u16string> args;
+    CommandAction action;
+    S source, target;
+    std::u16string label;
+    FileSystemChoice choice;
+    std::vector<std::string> warnings;
+  };
+  const Case cases[] = {
+      {{}, CommandAction::Usage, {}, {}, u"", 3, {}},
+      {{u"a", u"b"}, CommandAction::Build, u"a", u"b", u"", 3, {}},
+      {{u"/abs/src", u"/abs/t.iso"}, CommandAction::Build, u"/abs/src", u"/abs/t.iso", u"", 3, {}},
+      {{u"a", u"b", u"-?"}, CommandAction::Usage, u"a", u"b", u"", 3, {}},
+      {{u"-H", u"a"}, CommandAction::Usage, {}, {}, u"", 3, {}},
+      {{u"a", u"--help", u"b"}, CommandAction::Usage, u"a", {}, u"", 3, {}},
+      {{u"--version", u"a"}, CommandAction::Version, {}, {}, u"", 3, {}},
+      // second character decides, folded to lower case
+      {{u"a", u"b", u"-FILESYSTEM", u"dvd"}, CommandAction::Build, u"a", u"b", u"", 2, {}},
+      {{u"a", u"b", u"-fs", u"bd"}, CommandAction::Build, u"a", u"b", u"", 5, {}},
+      {{u"a", u"b", u"-Lbl", u"Film"}, CommandAction::Build, u"a", u"b", u"Film", 3, {}},
+      // unknown value: warning, choice kept; a later valid value wins
+      {{u"-filesystem", u"xyz", u"a", u"b"}, CommandAction::Build, u"a", u"b", u"", 3,
+       {"Warning: unknown format: xyz\n"}},
+      {{u"-f", u"cd", u"-f", u"xyz", u"a", u"b"}, CommandAction::Build, u"a", u"b", u"", 1,
+       {"Warning: unknown format: xyz\n"}},
+      {{u"-f", u"xyz", u"-f", u"UDF 1.02", u"a", u"b"}, CommandAction::Build, u"a", u"b", u"", 4,
+       {"Warning: unknown format: xyz\n"}},
+      // a switch at the end of the line has no value
+      {{u"a", u"b", u"-filesystem"}, CommandAction::Build, u"a", u"b", u"", 3,
+       {"Warning: unknown format: \n"}},
+      {{u"a", u"b", u"-label"}, CommandAction::Build, u"a", u"b", u"", 3, {}},
+      {{u"a", u"b", u"-o"}, CommandAction::Build, u"a", {}, u"", 3, {}},
+      // a value is taken as it stands, even when it looks like a switch
+      {{u"-label", u"-x", u"a", u"b"}, CommandAction::Build, u"a", u"b", u"-x", 3, {}},
+      {{u"a", u"-label", u"-h"}, CommandAction::Build, u"a", {}, u"-h", 3, {}},
+      {{u"a", u"-o", u"-t.iso"}, CommandAction::Build, u"a", u"-t.iso", u"", 3, {}},
+      // -o replaces any target; a positional after it draws the warning
+      {{u"a", u"-o", u"t", u"p"}, CommandAction::Build, u"a", u"t", u"", 3,
+       {"Warning: argument \"p\" is ignored!\n"}},
+      {{u"a", u"b", u"-o", u"t"}, CommandAction::Build, u"a", u"t", u"", 3, {}},
+      {{u"a", u"b", u"c", u"d"}, CommandAction::Build, u"a", u"b", u"", 3,
+       {"Warning: argument \"c\" is ignored!\n", "Warning: argument \"d\" is ignored!\n"}},
+      // other switches, a lone '-' and other "--" words are ignored
+      {{u"-x", u"-", u"--quiet", u"a", u"-zz", u"b"}, CommandAction::Build, u"a", u"b", u"", 3, {}},
+      // '/' alone or first is a path
+      {{u"/", u"/t"}, CommandAction::Build, u"/", u"/t", u"", 3, {}},
+      // non-ASCII arguments keep their text
+      {{u"a", u"b", u"-l", u"Fil\u00e9 \U0001F4BF", u"\u00fcber"}, CommandAction::Build, u"a", u"b",
+       u"Fil\u00e9 \U0001F4BF", 3, {"Warning: argument \"\xc3\xbc" "ber\" is ignored!\n"}},
+  };
+  for (const Case& c : cases) {
+    CommandLine line = ParseCommandLine(c.args);
+    std::string shown;
+    for (const auto& a : c.args) shown += "[" + Utf16ToUtf8(a) + "]";
+    SCOPED_TRACE(shown);
+    EXPECT_EQ(line.action, c.action);
+    if (c.action != CommandAction::Build) continue;  // the scan stopped there
+    EXPECT_EQ(line.source, c.source);
+    EXPECT_EQ(line.target, c.target);
+    EXPECT_EQ(line.label, c.label);
+    EXPECT_EQ(line.choice, c.choice);
+    EXPECT_EQ(line.warnings, c.warnings);
+  }
+}
+
+TEST(ProgressPercent, ExactInSixtyFourBits) {
+  struct Case { uint32_t done, total; uint64_t expected; };
+  for (Case c : {Case{0, 0, 0}, {0, 10, 0}, {1, 3, 33}, {2, 3, 66}, {10, 10, 100},
+                 {4294967294u, 4294967295u, 99}, {4294967295u, 4294967295u, 100},
+                 {42949673u, 4294967295u, 1}, {42949672u, 4294967295u, 0}}) {
+    EXPECT_EQ(ProgressPercent(c.done, c.total), c.expected) << c.done << "/" << c.total;
+  }
+}
+
+// ---- the executable ----
+
+TEST(Console, UsageAndVersionExitZero) {
+  TempDir dir;
+  std::string src = dir / "src";
+  std::filesystem::create_directory(src);
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {}, {"-?"}, {"-h"}, {"--help"}, {"-H"},
+           {src, dir / "t.iso", "-?"}, {"-h", src, dir / "t.iso"}, {src, "--help", dir / "t.iso"}}) {
+    CommandResult r = RunTool(args);
+    EXPECT_EQ(r.exitCode, 0);
+    ExpectUsage(r.out);
+    EXPECT_EQ(r.err, "");
+    EXPECT_FALSE(std::filesystem::exists(dir / "t.iso"));
+  }
+  CommandResult r = RunTool({"--version"});
+  EXPECT_EQ(r.exitCode, 0);
+  ASSERT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 1) << r.out;
+  EXPECT_EQ(r.out, RunTool({}).out.substr(0, r.out.size()));  // the usage's banner line
+}
+
+TEST(Console, MissingOrWrongPathsExitOne) {
+  TempDir dir;
+  std::string src = dir / "src", file = dir / "file.txt", target = dir / "t.iso";
+  std::filesystem::create_directory(src);
+  WriteFile(file, "x");
+  const std::string noSource = "Error: Please specify source path!\n";
+  const std::string noTarget = "Error: Please specify target path!\n";
+  struct Case { std::vector<std::string> args; std::string before; bool usage; };
+  const Case cases[] = {
+      {{"-label", "x"}, noSource, true},
+      {{"-o", target}, noSource, true},
+      {{src}, noTarget, true},
+      {{"/h"}, noTarget, true},  // a path, not a switch
+      {{src, target, "-o"}, noTarget, true},  // -o at the end clears the target
+      {{src, "-label", "-h"}, noTarget, true},  // -h is the label here, not a switch
+      {{dir / "missing", target}, "The directory " + (dir / "missing") + " doesn't exist.", false},
+      {{file, target}, "The directory " + file + " doesn't exist.", false},
+      // bytes that are not UTF-8 are printed back as they were typed
+      {{dir / "\xff\xfe", target}, "The directory " + (dir / "\xff\xfe") + " doesn't exist.", false},
+      {{"-filesystem", "xyz", file, target},
+       "Warning: unknown format: xyz\nThe directory " + file + " doesn't exist.", false},
+  };
+  for (const Case& c : cases) {
+    CommandResult r = RunTool(c.args);
+    SCOPED_TRACE(c.before);
+    EXPECT_EQ(r.exitCode, 1);
+    if (c.usage) {
+      ASSERT_EQ(r.out.rfind(c.before, 0), 0u) << r.out;
+      ExpectUsage(r.out.substr(c.before.size()));
+    } else {
+      EXPECT_EQ(r.out, c.before);
+    }
+    EXPECT_FALSE(std::filesystem::exists(target));
+  }
+}
+
+TEST(Console, OverwriteQuestion) {
+  TempDir dir;
+  std::string src = dir / "src", target = dir / "t.iso", folder = dir / "folder";
+  std::filesystem::create_directory(src);
+  std::filesystem::create_directory(folder);
+  std::filesystem::create_symlink(dir / "nowhere", dir / "dangling");
+  struct Case { std::string target; std::string input; bool confirmed; };
+  const Case cases[] = {
+      {target, "y\n", true}, {target, "Y\n", true}, {target, "yes please\n", true},
+      {target, "n\n", false}, {target, "No\n", false}, {target, "\n", false},
+      {target, "\ny\n", false},  // an empty answer stops; the next line is not read as the answer
+      {target, "", false},       // end of input
+      {target, " y\n", false},   // only the first character counts
+      {folder, "n\n", false},    // an existing directory is asked about too
+      {dir / "dangling", "n\n", false},
+  };
+  for (const Case& c : cases) {
+    WriteFile(target, "old");
+    CommandResult r = RunTool({src, c.target}, c.input);
+    SCOPED_TRACE(c.target + " answer [" + c.input + "]");
+    std::string question = "The file " + c.target + " exists. Overwrite? (Yes/No) ";
+    ASSERT_EQ(r.out.rfind(question, 0), 0u) << r.out;
+    if (c.confirmed) {
+      EXPECT_EQ(r.exitCode, 0) << r.err;
+      EXPECT_TRUE(r.out.ends_with("Done\n")) << r.out;
+    } else {
+      EXPECT_EQ(r.exitCode, 1);
+      EXPECT_EQ(r.out, question);
+      EXPECT_EQ(test::ReadFile(target), "old");
+    }
+  }
+}
+
+// Which target the scan picked shows in the overwrite question.
+TEST(Console, TargetChoiceNamedInTheQuestion) {
+  TempDir dir;
+  std::string src = dir / "src", t1 = dir / "one.iso", t2 = dir / "two.iso";
+  std::filesystem::create_directory(src);
+  WriteFile(t1, "1");
+  WriteFile(t2, "2");
+  struct Case { std::vector<std::string> args; std::string warnings, asked; };
+  const Case cases[] = {
+      {{src, "-o", t1, t2}, "Warning: argument \"" + t2 + "\" is ignored!\n", t1},
+      {{src, t2, "-o", t1}, "", t1},
+      {{"-o", t2, src, t1}, "Warning: argument \"" + t1 + "\" is ignored!\n", t2},
+      {{src, t1, t2}, "Warning: argument \"" + t2 + "\" is ignored!\n", t1},
+  };
+  for (const Case& c : cases) {
+    CommandResult r = RunTool(c.args, "n\n");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, c.warnings + "The file " + c.asked + " exists. Overwrite? (Yes/No) ");
+  }
+}
+
+// A build that runs prints its percentages each once, in rising order, then "Done".
+TEST(Console, BuildOfAnEmptyFolderEndsWithDone) {
+  TempDir dir;
+  std::string src = dir / "src";
+  std::filesystem::create_directory(src);
+  struct Case { std::vector<std::string> args; std::string warnings; };
+  const Case cases[] = {
+      {{src, dir / "a.iso"}, ""},
+      {{src + "/", "-o", dir / "b.iso", "-label", "-Film-"}, ""},
+      {{"-fs", "DVD", src, dir / "c.iso", dir / "extra"},
+       "Warning: argument \"" + (dir / "extra") + "\" is ignored!\n"},
+      {{src, dir / "d.iso", "-filesystem"}, "Warning: unknown format: \n"},
+      {{"-filesystem", "nope", "-filesystem", "cd", src, dir / "e.iso"},
+       "Warning: unknown format: nope\n"},
+  };
+  for (const Case& c : cases) {
+    CommandResult r = RunTool(c.args);
+    SCOPED_TRACE(c.args[1]);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    ASSERT_EQ(r.out.rfind(c.warnings, 0), 0u) << r.out;
+    ASSERT_TRUE(r.out.ends_with("Done\n")) << r.out;
+    std::string progress = r.out.substr(c.warnings.size(), r.out.size() - c.warnings.size() - 5);
+    int last = -1;
+    for (size_t at = 0; at < progress.size();) {
+      size_t end = progress.find("%...\r", at);
+      ASSERT_NE(end, std::string::npos) << progress;
+      int percent = std::stoi(progress.substr(at, end - at));
+      EXPECT_GT(percent, last);
+      EXPECT_LE(percent, 100);
+      last = percent;
+      at = end + 5;
+    }
+  }
+}
+
+// A build that fails is reported on standard error, without "Done".
+TEST(Console, FailedBuildIsAnError) {
+  TempDir dir;
+  std::string gone = dir / "gone";
+  std::filesystem::create_directory(gone);
+  // "." still names a directory, but the working directory has been removed, so the
+  // source cannot be made absolute.
+  CommandResult r = RunCommand("cd " + Quote(gone) + " && rmdir " + Quote(gone) + " && " +
+                               Quote(Binary()) + " . " + Quote(dir / "t.iso"));
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.out.find("Done"), std::string::npos) << r.out;
+  ASSERT_EQ(r.err.rfind("Error: ", 0), 0u) << r.err;
+  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+  EXPECT_TRUE(r.err.ends_with("\n"));
+  EXPECT_GT(r.err.size(), 8u);
+}
+
+}  // namespace
+}  // namespace vellumcast
