@@ -109,6 +109,12 @@ TEST(Scan, RootAndEntryFields) {
   EXPECT_EQ(scan->builder.arena->blockSize, 8192u);
 }
 
+std::string SelfExecutable() {
+  char buffer[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+  return n > 0 ? std::string(buffer, size_t(n)) : std::string();
+}
+
 TEST(Scan, UnreadableDirectoryStaysEmptyWithAWarning) {
   if (geteuid() == 0) {
     // Permission bits do not stop root: run this test again as an unprivileged user.

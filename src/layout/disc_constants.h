@@ -76,7 +76,3 @@ constexpr uint32_t kAllocationDescriptorsInFileEntry = kLongAdsInExtendedFileEnt
 constexpr uint32_t kAllocationDescriptorsInExtentSector = kLongAdsInAllocationExtent;
 
 }  // namespace vellumcast
-
-// ECMA-119 level 3: a file of 4 GiB or more is recorded as a multi-extent file whose
-// extents hold at most 0xFFFFF800 bytes each (the largest multiple of 2048 below 2^32).
-constexpr uint64_t kIsoMaxExtentBytes = 0xFFFFF800u;

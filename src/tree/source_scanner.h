@@ -13,7 +13,7 @@
 namespace vellumcast {
 
 // A file of more than this inside a DVD-Video folder is written, with a warning: the
-// DVD-Video specification keeps every VOB and AOB file at or below 1 GiB.
+// DVD-Video format keeps every VOB and AOB file at or below 1 GiB.
 constexpr uint64_t kDvdVideoFileLimitBytes = 1ull << 30;
 
 struct SourceScanner {

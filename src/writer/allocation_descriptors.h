@@ -5,19 +5,18 @@
 #include <cstdint>
 #include <vector>
 
+#include "layout/disc_constants.h"
+
 namespace vellumcast {
 
 struct ImageBuilder;
 struct StereoClipPair;
 struct TreeNode;
 
-// Room for allocation descriptors in one 2048-byte block:
-// a UDF 1.02 File Entry: 2048 - 176 fixed bytes - 132 bytes of extended attributes;
-constexpr uint32_t kShortAdsInFileEntry = (2048 - 176 - 132) / 8;  // 217
-// a UDF 2.50 Extended File Entry without extended attributes: 2048 - 216;
-constexpr uint32_t kLongAdsInExtendedFileEntry = (2048 - 216) / 16;  // 114
-// an Allocation Extent Descriptor: 2048 - 24.
-constexpr uint32_t kLongAdsInAllocationExtent = (2048 - 24) / 16;  // 126
+// Room for allocation descriptors in one block: kShortAdsInFileEntry102 (217),
+// kLongAdsInExtendedFileEntry (114) and kLongAdsInAllocationExtent (126) of
+// layout/disc_constants.h.
+constexpr uint32_t kShortAdsInFileEntry = kShortAdsInFileEntry102;
 
 // One piece of a stereoscopic clip inside its pair's interleaved run.
 struct StereoExtent {
