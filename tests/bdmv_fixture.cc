@@ -127,7 +127,7 @@ std::string IndexBytes(bool stereoscopic) {
   // AppInfoBDMV at 40.
   b.U32(34);
   b.U8(stereoscopic ? 0x20 : 0x00);  // SS_content_exist_flag
-  b.U8(0x61);                        // video format 1080i, frame rate 29.97
+  b.U8(0x61);                        // video format 1080p, frame rate 23.976
   b.Zeros(32);                       // content provider user data
   // Indexes at 78: First Playback, Top Menu (HDMV objects 0 and 1) and one title.
   size_t indexes = b.size();

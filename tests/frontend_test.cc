@@ -256,8 +256,23 @@ TEST(Console, TargetChoiceNamedInTheQuestion) {
   }
 }
 
-// A build that runs prints its percentages each once, in rising order, then "Done".
-TEST(Console, BuildOfAnEmptyFolderEndsWithDone) {
+// The percentages a build printed before "Done", after the `skip` bytes of warnings.
+std::vector<int> Percentages(const std::string& out, size_t skip) {
+  std::vector<int> seen;
+  std::string progress = out.substr(skip, out.size() - skip - std::string("Done\n").size());
+  for (size_t at = 0; at < progress.size();) {
+    size_t end = progress.find("%...\r", at);
+    if (end == std::string::npos) {
+      ADD_FAILURE() << "not a progress line: " << progress.substr(at);
+      break;
+    }
+    seen.push_back(std::stoi(progress.substr(at, end - at)));
+    at = end + 5;
+  }
+  return seen;
+}
+
+TEST(Console, BuildEndsWithDone) {
   TempDir dir;
   std::string src = dir / "src";
   std::filesystem::create_directory(src);
@@ -278,35 +293,76 @@ TEST(Console, BuildOfAnEmptyFolderEndsWithDone) {
     EXPECT_EQ(r.err, "");
     ASSERT_EQ(r.out.rfind(c.warnings, 0), 0u) << r.out;
     ASSERT_TRUE(r.out.ends_with("Done\n")) << r.out;
-    std::string progress = r.out.substr(c.warnings.size(), r.out.size() - c.warnings.size() - 5);
-    int last = -1;
-    for (size_t at = 0; at < progress.size();) {
-      size_t end = progress.find("%...\r", at);
-      ASSERT_NE(end, std::string::npos) << progress;
-      int percent = std::stoi(progress.substr(at, end - at));
-      EXPECT_GT(percent, last);
-      EXPECT_LE(percent, 100);
-      last = percent;
-      at = end + 5;
-    }
+    std::vector<int> seen = Percentages(r.out, c.warnings.size());
+    EXPECT_EQ(std::adjacent_find(seen.begin(), seen.end(), std::greater_equal<int>()), seen.end());
   }
 }
 
-// A build that fails is reported on standard error, without "Done".
+// Each percentage is shown once, rising to 100; the build's warnings are lines on
+// standard error.
+TEST(Console, ProgressAndWarningsOfABuild) {
+  TempDir dir;
+  WriteFile(dir / "src/data.bin", test::PatternBytes(3 << 20));
+  std::filesystem::create_symlink(dir / "nowhere", dir / "src/dangling");
+  for (const char* fs : {"ISO9660", "DVD", "UDF 1.02", "BD"}) {
+    SCOPED_TRACE(fs);
+    CommandResult r = RunTool({dir / "src", dir / "t.iso", "-filesystem", fs}, "y\n");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    std::string question = "The file " + (dir / "t.iso") + " exists. Overwrite? (Yes/No) ";
+    size_t skip = r.out.rfind(question, 0) == 0 ? question.size() : 0;
+    ASSERT_TRUE(r.out.ends_with("Done\n")) << r.out;
+    std::vector<int> seen = Percentages(r.out, skip);
+    ASSERT_GE(seen.size(), 2u);
+    // each once, rising
+    EXPECT_EQ(std::adjacent_find(seen.begin(), seen.end(), std::greater_equal<int>()), seen.end());
+    EXPECT_EQ(seen.back(), 100);
+    EXPECT_GT(std::filesystem::file_size(dir / "t.iso"), uintmax_t(3 << 20));
+    // one warning line, naming the link the scan left out
+    EXPECT_EQ(r.err.rfind("Warning: ", 0), 0u) << r.err;
+    EXPECT_NE(r.err.find(dir / "src/dangling"), std::string::npos) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+  }
+}
+
+// An image written inside its own source folder, named relative to the working
+// directory, is not taken into the next image of that folder.
+TEST(Console, ImageInsideTheSourceIsLeftOut) {
+  TempDir dir;
+  WriteFile(dir / "src/data.bin", test::PatternBytes(200000));
+  std::string build = "cd " + Quote(dir / "src") + " && " + Quote(Binary()) + " . t.iso -fs CD";
+  CommandResult first = RunCommand(build);
+  ASSERT_EQ(first.exitCode, 0) << first.err;
+  uintmax_t size = std::filesystem::file_size(dir / "src/t.iso");
+  CommandResult second = RunCommand(build, "y\n");
+  ASSERT_EQ(second.exitCode, 0) << second.err;
+  EXPECT_TRUE(second.out.starts_with("The file t.iso exists. Overwrite? (Yes/No) ")) << second.out;
+  EXPECT_EQ(std::filesystem::file_size(dir / "src/t.iso"), size);
+}
+
+// A build that fails is one line on standard error and exit code 1, without "Done".
 TEST(Console, FailedBuildIsAnError) {
   TempDir dir;
   std::string gone = dir / "gone";
   std::filesystem::create_directory(gone);
-  // "." still names a directory, but the working directory has been removed, so the
-  // source cannot be made absolute.
-  CommandResult r = RunCommand("cd " + Quote(gone) + " && rmdir " + Quote(gone) + " && " +
-                               Quote(Binary()) + " . " + Quote(dir / "t.iso"));
-  EXPECT_EQ(r.exitCode, 1);
-  EXPECT_EQ(r.out.find("Done"), std::string::npos) << r.out;
-  ASSERT_EQ(r.err.rfind("Error: ", 0), 0u) << r.err;
-  EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
-  EXPECT_TRUE(r.err.ends_with("\n"));
-  EXPECT_GT(r.err.size(), 8u);
+  std::filesystem::create_directory(dir / "src");
+  const std::string commands[] = {
+      // "." still names a directory, but the working directory has been removed, so the
+      // source cannot be made absolute
+      "cd " + Quote(gone) + " && rmdir " + Quote(gone) + " && " + Quote(Binary()) + " . " +
+          Quote(dir / "t.iso"),
+      // the target's folder does not exist
+      Quote(Binary()) + " " + Quote(dir / "src") + " " + Quote(dir / "missing/t.iso"),
+  };
+  for (const std::string& command : commands) {
+    CommandResult r = RunCommand(command);
+    SCOPED_TRACE(command);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out.find("Done"), std::string::npos) << r.out;
+    ASSERT_EQ(r.err.rfind("Error: ", 0), 0u) << r.err;
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
+    EXPECT_TRUE(r.err.ends_with("\n"));
+    EXPECT_GT(r.err.size(), 8u);
+  }
 }
 
 }  // namespace

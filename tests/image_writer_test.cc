@@ -1,6 +1,5 @@
 // The output pipeline through WriteImage: progress, stops, changed and missing source
 // files, write failures, the temporary target, multi-extent files, interleaved runs.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -172,64 +171,6 @@ TEST(ImageWriter, ReplacesAnExistingImageOnlyWhenComplete) {
   EXPECT_EQ(std::filesystem::status(target).permissions() & std::filesystem::perms::all,
             std::filesystem::perms(0640));
   EXPECT_TRUE(Leftovers(s.out.path()).empty());
-}
-
-// A file of 4 GiB and more is recorded in several consecutive extents, all but the
-// last flagged as not final. The source is sparse and so is the image.
-TEST(ImageWriter, MultiExtentFile) {
-  TempDir src, out;
-  const uint64_t size = (uint64_t(4) << 30) + 3000;
-  {
-    int fd = open((src / "BIG.BIN").c_str(), O_CREAT | O_WRONLY, 0644);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(ftruncate(fd, off_t(size)), 0);
-    std::string tail = PatternBytes(3000, 5);
-    ASSERT_EQ(pwrite(fd, tail.data(), tail.size(), off_t(size - 3000)), ssize_t(tail.size()));
-    close(fd);
-  }
-  WriteFile(src / "AFTER.TXT", "after");
-  HandTree t(src.path() + "/");
-  TreeNode* big = t.AddFile(t.b.root, "BIG.BIN", "BIG.BIN;1", size);
-  TreeNode* after = t.AddFile(t.b.root, "AFTER.TXT", "AFTER.TXT;1", 5);
-  t.PlanIsoOnly();
-  std::string target = out / "big.iso";
-  ProgressLog log;
-  ASSERT_TRUE(Build(t, target, &log)) << t.b.errorMessage;
-  EXPECT_EQ(log.calls.back(), std::make_pair(uint32_t(t.b.volumeSectors), uint32_t(t.b.volumeSectors)));
-
-  int fd = open(target.c_str(), O_RDONLY);
-  ASSERT_GE(fd, 0);
-  const uint32_t dirSector = 18 + 2 * t.b.pathTableSectors;
-  uint8_t dir[2048];
-  ASSERT_EQ(pread(fd, dir, 2048, off_t(dirSector) * 2048), 2048);
-  const uint32_t first = uint32_t(t.b.dataBase + t.b.fileDataOffset) + big->dataStart;
-  const uint8_t* r = dir + 68;
-  struct Expected {
-    uint32_t location, length;
-    uint8_t flags;
-  } records[] = {{first, 0xFFFFF800u, 0x80},
-                 {first + 0xFFFFF800u / 2048, uint32_t(size - 0xFFFFF800u), 0}};
-  for (const auto& e : records) {
-    EXPECT_EQ(r[0], 33 + 9 + 0);
-    EXPECT_EQ(get_le32(r + 2), e.location);
-    EXPECT_EQ(get_be32(r + 6), e.location);
-    EXPECT_EQ(get_le32(r + 10), e.length);
-    EXPECT_EQ(get_be32(r + 14), e.length);
-    EXPECT_EQ(r[25], e.flags);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(r + 33), 9), "BIG.BIN;1");
-    r += r[0];
-  }
-  EXPECT_EQ(std::string(reinterpret_cast<const char*>(r + 33), 11), "AFTER.TXT;1");
-  std::string tail(3000, '\0');
-  ASSERT_EQ(pread(fd, tail.data(), 3000, off_t(first) * 2048 + off_t(size - 3000)), 3000);
-  EXPECT_EQ(tail, PatternBytes(3000, 5));
-  std::string afterBytes(5, '\0');
-  ASSERT_EQ(pread(fd, afterBytes.data(), 5, off_t(uint32_t(t.b.dataBase + t.b.fileDataOffset) + after->dataStart) * 2048), 5);
-  EXPECT_EQ(afterBytes, "after");
-  close(fd);
-  IsoListing listing = ReadIsoImage(target);
-  ASSERT_TRUE(listing.ok) << listing.error;
-  EXPECT_EQ(CompareIsoWithFolder(target, src.path()), "");
 }
 
 // The interleaved run of a stereoscopic pair: dependent extent i, then base extent i.

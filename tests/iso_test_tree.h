@@ -11,6 +11,7 @@
 #include "layout/disc_constants.h"
 #include "layout/entry_extents.h"
 #include "platform/text.h"
+#include "test_tree.h"
 
 namespace vellumcast::test {
 
@@ -21,38 +22,21 @@ struct HandTree {
     b.Initialize();
     b.buildTime = time;
     b.formatFlags = FormatIso9660;
-    b.arena = CreateArena(8192);
-    b.root = NewNode(Utf8ToUtf16(sourcePath), nullptr, 0);
-    b.root->parent = b.root;
-    b.root->isDirectory = 1;
-    b.root->isoNameLength = 2;
-    b.root->modifiedTime = time;
+    MakeRoot(b, Utf8ToUtf16(sourcePath))->modifiedTime = time;
   }
 
-  // Arena memory is not aligned: carve with room to spare and align by hand.
-  void* Carve(size_t n) {
-    auto p = reinterpret_cast<uintptr_t>(ArenaAlloc(b.arena, uint32_t(n + 8)));
-    return reinterpret_cast<void*>((p + 7) & ~uintptr_t(7));
-  }
-
-  TreeNode* NewNode(const std::u16string& name, const char* isoName, uint64_t size) {
-    auto* n = static_cast<TreeNode*>(Carve(sizeof(TreeNode)));
-    size_t nameBytes = (name.size() + 1) * sizeof(char16_t);
-    n->name = static_cast<const char16_t*>(std::memcpy(Carve(nameBytes), name.c_str(), nameBytes));
+  // Appends through AddChild, then gives the entry its ISO 9660 identifier and the same
+  // place at the end of the ISO 9660 order.
+  TreeNode* Append(TreeNode* parent, const std::string& name, const char* isoName, bool directory,
+                   uint64_t size, int64_t time) {
+    TreeNode* last = parent->firstChild;
+    while (last && last->nextSibling) last = last->nextSibling;
+    TreeNode* n = AddEntry(b, *parent, last, Utf8ToUtf16(name), directory, size);
     if (isoName) {
       n->isoNameLength = uint8_t(std::strlen(isoName));
       n->isoName = static_cast<const uint8_t*>(ArenaCopy(b.arena, isoName, n->isoNameLength + 1));
     }
-    n->size = size;
-    n->sectorCount = uint32_t((size + kSectorSize - 1) / kSectorSize);
-    return n;
-  }
-
-  TreeNode* Append(TreeNode* parent, TreeNode* n) {
-    n->parent = parent;
-    TreeNode** link = &parent->firstChild;
-    while (*link) link = &(*link)->nextSibling;
-    *link = n;
+    n->modifiedTime = time;
     TreeNode** isoLink = &parent->isoFirstChild;
     while (*isoLink) isoLink = &(*isoLink)->isoNextSibling;
     *isoLink = n;
@@ -60,21 +44,12 @@ struct HandTree {
   }
 
   TreeNode* AddDir(TreeNode* parent, const std::string& name, const char* isoName, int64_t time = 1600000000) {
-    TreeNode* n = Append(parent, NewNode(Utf8ToUtf16(name), isoName, 0));
-    n->isDirectory = 1;
-    n->modifiedTime = time;
-    parent->subdirCount++;
-    b.totalDirectoryCount++;
-    return n;
+    return Append(parent, name, isoName, true, 0, time);
   }
 
   TreeNode* AddFile(TreeNode* parent, const std::string& name, const char* isoName, uint64_t size,
                     int64_t time = 1500000000) {
-    TreeNode* n = Append(parent, NewNode(Utf8ToUtf16(name), isoName, size));
-    n->modifiedTime = time;
-    parent->fileCount++;
-    b.totalFileCount++;
-    return n;
+    return Append(parent, name, isoName, false, size, time);
   }
 
   // The ISO 9660-only layout: path tables from 18, directory extents breadth-first

@@ -4,9 +4,10 @@
 
 #include <cstring>
 #include <string>
+#include <unordered_map>
 
 #include "build/image_builder.h"
-#include "tree/node_arena.h"
+#include "test_tree.h"
 #include "tree/tree_node.h"
 
 namespace vellumcast::test {
@@ -19,49 +20,19 @@ struct LayoutTree {
     builder.formatFlags = formatFlags;
     builder.udfRevision = udfRevision;
     builder.dvdVideoMode = dvdVideo;
-    builder.arena = CreateArena(8192);
-    TreeNode* root = NewNode(u"/source/", true);
-    root->parent = root;
-    root->isoNameLength = 2;
-    root->fileEntryLocation = 2;
-    builder.root = root;
+    MakeRoot(builder, u"/source/")->fileEntryLocation = 2;
   }
 
   TreeNode& root() { return *builder.root; }
 
-  TreeNode* NewNode(const std::u16string& name, bool directory) {
-    // The arena does not align: nodes and names are carved in multiples of 8 bytes so
-    // that every node stays aligned.
-    auto* node = static_cast<TreeNode*>(ArenaAlloc(builder.arena, sizeof(TreeNode)));
-    uint32_t bytes = uint32_t(2 * name.size() + 2);
-    auto* copy = static_cast<char16_t*>(ArenaAlloc(builder.arena, (bytes + 7) / 8 * 8));
-    std::memcpy(copy, name.c_str(), bytes);
-    node->name = copy;
-    node->isDirectory = directory;
-    return node;
-  }
-
-  TreeNode* Append(TreeNode& parent, TreeNode* node) {
-    node->parent = &parent;
-    TreeNode** link = &parent.firstChild;
-    while (*link) link = &(*link)->nextSibling;
-    *link = node;
-    return node;
-  }
+  std::unordered_map<TreeNode*, TreeNode*> lastChild;  // current end of each primary order
 
   TreeNode* AddDir(TreeNode& parent, const std::u16string& name) {
-    ++builder.totalDirectoryCount;
-    ++parent.subdirCount;
-    return Append(parent, NewNode(name, true));
+    return AddEntry(builder, parent, lastChild[&parent], name, true);
   }
 
   TreeNode* AddFile(TreeNode& parent, const std::u16string& name, uint64_t size = 0) {
-    ++builder.totalFileCount;
-    ++parent.fileCount;
-    TreeNode* node = Append(parent, NewNode(name, false));
-    node->size = size;
-    node->sectorCount = uint32_t((size + 2047) / 2048);
-    return node;
+    return AddEntry(builder, parent, lastChild[&parent], name, false, size);
   }
 };
 

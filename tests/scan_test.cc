@@ -2,6 +2,8 @@
 // real folder (unreadable, looping, special, dangling, badly named, too deep) are met.
 #include <dirent.h>
 #include <fcntl.h>
+#include <filesystem>
+
 #include <gtest/gtest.h>
 #include <limits.h>
 #include <sys/stat.h>
@@ -117,8 +119,14 @@ std::string SelfExecutable() {
 
 TEST(Scan, UnreadableDirectoryStaysEmptyWithAWarning) {
   if (geteuid() == 0) {
-    // Permission bits do not stop root: run this test again as an unprivileged user.
-    auto run = RunCommand("setpriv --reuid=nobody --regid=nogroup --clear-groups " + Quote(SelfExecutable()) +
+    // Permission bits do not stop root: run this test again as an unprivileged user,
+    // from a copy of the test program that the user can reach wherever the build lives.
+    TempDir copy;
+    std::string program = copy / "scan_test_program";
+    std::filesystem::copy_file(SelfExecutable(), program);
+    ASSERT_EQ(chmod(copy.path().c_str(), 0755), 0);
+    ASSERT_EQ(chmod(program.c_str(), 0755), 0);
+    auto run = RunCommand("cd / && setpriv --reuid=nobody --regid=nogroup --clear-groups " + Quote(program) +
                           " --gtest_filter=Scan.UnreadableDirectoryStaysEmptyWithAWarning");
     EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
     EXPECT_NE(run.out.find("[  PASSED  ] 1 test"), std::string::npos) << run.out << run.err;

@@ -9,6 +9,7 @@
 #include "bluray/stereo_clip_pair.h"
 #include "build/image_builder.h"
 #include "layout/disc_constants.h"
+#include "layout/entry_extents.h"
 #include "udf_tag_check.h"
 #include "udf_test_tree.h"
 #include "writer/allocation_descriptors.h"
@@ -41,7 +42,7 @@ uint16_t Version(const ImageBuilder& b) { return b.IsUdf250() ? 3 : 2; }
 
 // The entry of `node` at `block`, built into the blocks it takes.
 std::vector<uint8_t> Entry(const ImageBuilder& b, const TreeNode& node, uint32_t block) {
-  std::vector<uint8_t> s(size_t(EntryBlocks(b, node)) * 2048, 0);
+  std::vector<uint8_t> s(size_t(FileEntrySectors(b, node)) * 2048, 0);
   const char* why = nullptr;
   const bool ok = b.IsUdf250() ? BuildExtendedFileEntry(b, node, block, s.data(), &why)
                                : BuildFileEntry(b, node, block, s.data(), &why);
@@ -247,7 +248,7 @@ TEST(AllocationExtents, ContinuationChains) {
     clip->extentCount = uint16_t(c.extents);
     clip->descriptorSectors = c.blocks;
     clip->dataStart = 100;
-    EXPECT_EQ(ExtendedEntryBlocks(c.extents), c.blocks);
+    EXPECT_EQ(ExtendedFileEntrySectors(c.extents), c.blocks);
     const uint32_t block = 40;
     std::vector<uint8_t> run = Entry(b, *clip, block);
     ASSERT_EQ(run.size(), c.blocks * 2048u);
@@ -293,7 +294,7 @@ TEST(AllocationExtents, LargePlainFiles) {
   Configure(b, 0x0250);
   TestTree t;
   TreeNode* big = t.Add(t.Root(), u"big", false, 114 * uint64_t(kMaxExtentBytes) + 1);
-  EXPECT_EQ(EntryBlocks(b, *big), 2u);
+  EXPECT_EQ(FileEntrySectors(b, *big), 2u);
   std::vector<uint8_t> run = Entry(b, *big, 10);
   EXPECT_EQ(Le32(&run[212]), 114u * 16);
   EXPECT_EQ(Le32(&run[216 + 113 * 16]), 0xC0000800u);
@@ -427,6 +428,8 @@ TEST(FileIdentifiers, ParentChildrenNamesAndBlockCrossing) {
 
     dir->udfDirLength = length - 4;  // a plan that disagrees is refused
     EXPECT_FALSE(BuildDirectoryIdentifiers(b, *dir, 50, s.data(), &why));
+    sub->udfDirLength = 0;  // not even room for the parent entry: nothing is written
+    EXPECT_FALSE(BuildDirectoryIdentifiers(b, *sub, 60, nullptr, &why));
   }
 }
 

@@ -10,10 +10,11 @@
 
 #include "bluray/bdmv_index.h"
 #include "bluray/bdmv_paths.h"
+#include "bluray/control_file.h"
 #include "bluray/extension_data.h"
 #include "bluray/movie_playlist.h"
 #include "bluray/stereo_plan.h"
-#include "platform/bluray_files.h"
+#include "platform/find_iterator.h"
 
 namespace vellumcast {
 namespace {
@@ -40,21 +41,22 @@ bool IsPlaylistName(const std::u16string& name) {
 }
 
 bool HasStereoscopicIndex(const std::u16string& sourcePath) {
-  std::vector<uint8_t> bytes;
-  if (!ReadControlFile(BdmvPath(sourcePath, u"index.bdmv"), bytes)) return false;
+  ControlFile file;
+  if (!file.Read(BdmvPath(sourcePath, u"index.bdmv"))) return false;
   BdmvIndex index;
-  return ReadBdmvIndex(bytes.data(), bytes.size(), index) && index.stereoscopicContent;
+  return ReadBdmvIndex(file.bytes, file.length, index) && index.stereoscopicContent;
 }
 
 // Adds the pairs of one playlist file when it qualifies: PlayItems, a non-empty
 // ExtensionData with an STN_table_SS, and a SubPath entries block whose first SubPath
 // has one SubPlayItem per PlayItem.
 void CollectPlaylistPairs(const std::u16string& path, ClipPairMap& pairs) {
-  std::vector<uint8_t> bytes;
-  if (!ReadControlFile(path, bytes)) return;
   MoviePlaylist playlist;
-  if (!ReadMoviePlaylist(bytes.data(), bytes.size(), playlist)) return;
-  bytes.clear();
+  {
+    ControlFile file;
+    if (!file.Read(path)) return;
+    if (!ReadMoviePlaylist(file.bytes, file.length, playlist)) return;
+  }
   ExtensionData extension;
   if (!ReadExtensionData(playlist.extensionBytes.data(), playlist.extensionBytes.size(),
                          extension)) {
@@ -76,13 +78,18 @@ bool AnalyzeBdmvFolder(const char16_t* sourcePath, StereoPlan& plan) {
   const std::u16string source(sourcePath ? sourcePath : u"");
   if (!HasStereoscopicIndex(source)) return false;
 
-  std::vector<ListedEntry> entries;
-  if (!ListFolder(BdmvPath(source, u"PLAYLIST/"), entries)) return false;
   ClipPairMap pairs;
-  for (const ListedEntry& entry : entries) {
-    if (entry.isDirectory || !IsPlaylistName(entry.name)) continue;
-    CollectPlaylistPairs(BdmvPath(source, u"PLAYLIST/" + entry.name), pairs);
-  }
+  {
+    FindIterator listing;
+    FindEntry entry;
+    bool more = listing.First(BdmvPath(source, u"PLAYLIST/").c_str(), entry);
+    if (!more && listing.error) return false;  // the folder cannot be listed
+    for (; more; more = listing.Next(entry)) {
+      std::u16string name(entry.name);
+      if (entry.isDirectory || !IsPlaylistName(name)) continue;
+      CollectPlaylistPairs(BdmvPath(source, u"PLAYLIST/" + name), pairs);
+    }
+  }  // the listing is closed before the pairs are built
   if (pairs.empty()) return false;
 
   for (const auto& [base, dependent] : pairs) {

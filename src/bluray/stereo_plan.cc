@@ -4,8 +4,8 @@
 
 #include "bluray/bdmv_paths.h"
 #include "bluray/clip_information.h"
+#include "bluray/control_file.h"
 #include "bluray/extension_data.h"
-#include "platform/bluray_files.h"
 
 namespace vellumcast {
 namespace {
@@ -13,11 +13,13 @@ namespace {
 // Fills one view of the record; false when its start points fail their checks.
 bool ReadClipView(std::u16string_view sourcePath, int32_t clip, uint32_t& sectors,
                   std::vector<uint32_t>& extents) {
-  std::vector<uint8_t> bytes;
-  if (!ReadControlFile(ClipInformationPath(sourcePath, clip), bytes)) return true;
   ClipInformation info;
+  {
+    ControlFile file;
+    if (!file.Read(ClipInformationPath(sourcePath, clip))) return true;
+    if (!ReadClipInformation(file.bytes, file.length, info)) return true;
+  }
   ExtensionData extension;
-  if (!ReadClipInformation(bytes.data(), bytes.size(), info)) return true;
   if (!ReadExtensionData(info.extensionBytes.data(), info.extensionBytes.size(), extension)) {
     return true;  // an ExtensionData that runs past its own end makes the file not usable
   }

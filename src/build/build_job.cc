@@ -34,16 +34,6 @@ bool ConfigurationFor(FileSystemChoice choice, ChoiceConfiguration& out) {
   }
 }
 
-// The target in the same absolute, lexically resolved form as the canonical source, so
-// that the scan can recognise the image file inside the source folder; the job keeps the
-// path as typed.
-std::u16string AbsoluteTargetPath(const std::u16string& target) {
-  std::u16string path = CanonicalizeDirectoryPath(target);
-  if (path.empty()) return target;
-  if (path.size() > 1) path.pop_back();  // the closing '/'
-  return path;
-}
-
 // Runs the phases up to and including the write; false at the first failure.
 bool RunPhases(BuildJob* job, ImageBuilder& builder, const ChoiceConfiguration& config) {
   if (config.analyzeBluray) {
@@ -53,7 +43,7 @@ bool RunPhases(BuildJob* job, ImageBuilder& builder, const ChoiceConfiguration& 
   if (job->firstIdentifier[0]) builder.SetImplementationId(job->firstIdentifier);
   if (job->secondIdentifier[0]) builder.SetApplicationId(job->secondIdentifier);
   builder.SetVolumeLabel(job->volumeLabel.c_str());
-  builder.targetPath = AbsoluteTargetPath(job->targetPath);
+  builder.targetPath = job->targetPath;  // as typed: the scan finds it by identity
 
   if (!builder.ScanSourceTree(job->sourcePath.c_str())) return false;
   if (!builder.PlanLayout()) return false;

@@ -30,7 +30,7 @@ uint32_t ExtendedFileEntrySectors(uint64_t extents) {
 }
 
 uint32_t FileEntrySectors(const ImageBuilder& builder, const TreeNode& node) {
-  if (node.stereoPair) return node.descriptorSectors;
+  if (node.stereoPair) return node.descriptorSectors ? node.descriptorSectors : 1;
   if (node.isDirectory) return 1;
   if (builder.IsUdf250()) return ExtendedFileEntrySectors(UdfExtentCount(node.size));
   // UDF 1.02: one block; PlanLayout refuses a file with more than 217 extents.

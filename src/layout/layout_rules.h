@@ -27,9 +27,13 @@ inline uint32_t IsoSystemUseBytes(const ImageBuilder& builder) {
 inline uint32_t IsoSelfRecordLength(const ImageBuilder& builder) {
   return kIsoRecordFixedBytes + 1 + IsoSystemUseBytes(builder);
 }
+// A record with an identifier of `nameLength` bytes and `systemUseBytes` of system use.
+constexpr uint32_t IsoRecordLength(uint32_t nameLength, uint32_t systemUseBytes) {
+  return kIsoRecordFixedBytes + nameLength + (nameLength % 2 == 0 ? 1 : 0) + systemUseBytes;
+}
 // The record of an entry with an identifier of `nameLength` bytes.
 inline uint32_t IsoEntryRecordLength(const ImageBuilder& builder, uint32_t nameLength) {
-  return kIsoRecordFixedBytes + nameLength + (nameLength % 2 == 0 ? 1 : 0) + IsoSystemUseBytes(builder);
+  return IsoRecordLength(nameLength, IsoSystemUseBytes(builder));
 }
 // ECMA-119 6.8.1.1: a record never crosses a sector boundary. The offset at which a
 // record of `length` bytes starts when the previous one ended at `offset`.

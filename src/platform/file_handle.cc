@@ -60,13 +60,12 @@ uint64_t FileHandle::Size() {
   return st.st_size < 0 ? 0 : uint64_t(st.st_size);
 }
 
-size_t FileHandle::Read(void* buffer, size_t n) {
+size_t FileHandle::Read(void* buffer, size_t n, size_t step) {
   if (handle < 0 || n == 0) return 0;
   auto* out = static_cast<uint8_t*>(buffer);
   size_t done = 0;
   while (done < n) {
-    size_t step = n - done < kReadStepBytes ? n - done : kReadStepBytes;
-    ssize_t got = ::read(handle, out + done, step);
+    ssize_t got = ::read(handle, out + done, n - done < step ? n - done : step);
     if (got < 0) {
       if (errno == EINTR) continue;
       error = errno;
@@ -98,9 +97,11 @@ size_t FileHandle::Write(const void* buffer, size_t n) {
   return done;
 }
 
-void FileHandle::Close() {
-  if (owned && handle >= 0) ::close(handle);
+bool FileHandle::Close() {
+  bool ok = !owned || handle < 0 || ::close(handle) == 0;
+  if (!ok) error = errno;
   handle = -1;
+  return ok;
 }
 
 uint8_t* ReadWholeFile(const char16_t* path, uint32_t* length) {

@@ -35,13 +35,15 @@ struct FileHandle {
   bool IsOpen() const { return handle >= 0; }
   // Size in bytes, 0 when it cannot be found.
   uint64_t Size();
-  // Reads up to n bytes in steps of at most kReadStepBytes; stops at the end of the
-  // file or on a failure. Returns the bytes read.
-  size_t Read(void* buffer, size_t n);
+  // Reads up to n bytes in steps of at most `step` bytes; stops at the end of the file
+  // or on a failure (then `error` says why). Returns the bytes read.
+  size_t Read(void* buffer, size_t n, size_t step = kReadStepBytes);
   // Writes n bytes; a write the system cuts short is continued. Returns the bytes
   // written, fewer than n only on a failure (then `error` says why).
   size_t Write(const void* buffer, size_t n);
-  void Close();
+  // Closes the descriptor; false (with `error` set) when the system reports a failure,
+  // which for a file just written can mean its data did not reach the disk.
+  bool Close();
 };
 
 // The whole file in a heap buffer of length + 2 bytes whose last two bytes are zero, so

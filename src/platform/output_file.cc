@@ -1,4 +1,5 @@
-// POSIX implementation of the image file: mkstemp beside the target, write, rename.
+// POSIX implementation of the image file: mkstemp beside the target, writes and close
+// through the FileHandle, rename.
 #include "platform/output_file.h"
 
 #include <errno.h>
@@ -54,14 +55,19 @@ bool OutputFile::Open(std::u16string_view target) {
   }
   if (exists && !S_ISREG(st.st_mode)) {
     // A device or a pipe is written in place; there is nothing to rename.
-    fd = open(targetPath.c_str(), O_WRONLY | O_CLOEXEC);
-    if (fd < 0) {
+    file.handle = open(targetPath.c_str(), O_WRONLY | O_CLOEXEC);
+    if (!file.IsOpen()) {
       error = strerror(errno);
       return false;
     }
     return true;
   }
   if (exists) {
+    // The image replaces the file only where the file itself could have been written.
+    if (access(targetPath.c_str(), W_OK) != 0) {
+      error = strerror(errno);
+      return false;
+    }
     char* resolved = realpath(targetPath.c_str(), nullptr);
     if (resolved) {
       destination = resolved;
@@ -70,21 +76,21 @@ bool OutputFile::Open(std::u16string_view target) {
   }
 
   std::string pattern = destination + kTempSuffix;
-  fd = mkstemp(pattern.data());
-  if (fd < 0) {
+  file.handle = mkstemp(pattern.data());
+  if (!file.IsOpen()) {
     error = strerror(errno);
     return false;
   }
   tempPath = pattern;
   targetPath = destination;
-  fchmod(fd, exists ? (st.st_mode & 07777) : DefaultFileMode());
+  fchmod(file.handle, exists ? (st.st_mode & 07777) : DefaultFileMode());
   holesAllowed = true;
   kernelCopy = true;
   return true;
 }
 
 bool OutputFile::Write(const uint8_t* bytes, size_t n) {
-  if (fd < 0) {
+  if (!file.IsOpen()) {
     error = strerror(EBADF);
     return false;
   }
@@ -93,7 +99,7 @@ bool OutputFile::Write(const uint8_t* bytes, size_t n) {
     if (holesAllowed && n >= kHoleGranule && AllZero(bytes, kHoleGranule)) {
       size_t run = kHoleGranule;
       while (run + kHoleGranule <= n && AllZero(bytes + run, kHoleGranule)) run += kHoleGranule;
-      if (lseek(fd, off_t(run), SEEK_CUR) < 0) {
+      if (lseek(file.handle, off_t(run), SEEK_CUR) < 0) {
         error = strerror(errno);
         return false;
       }
@@ -109,19 +115,14 @@ bool OutputFile::Write(const uint8_t* bytes, size_t n) {
       while (at + kHoleGranule <= n && !AllZero(bytes + at, kHoleGranule)) at += kHoleGranule;
       chunk = std::min(n, at);
     }
-    ssize_t done = write(fd, bytes, chunk);
-    if (done < 0) {
-      if (errno == EINTR) continue;
-      error = strerror(errno);
-      return false;
-    }
-    if (done == 0) {
-      error = strerror(ENOSPC);
+    size_t done = file.Write(bytes, chunk);
+    length += done;
+    if (done < chunk) {
+      error = strerror(file.error);
       return false;
     }
     bytes += done;
-    n -= size_t(done);
-    length += uint64_t(done);
+    n -= done;
   }
   return true;
 }
@@ -152,19 +153,17 @@ int64_t OutputFile::CopyFrom(int sourceFd, uint64_t n) {
 }
 
 bool OutputFile::Finish() {
-  if (fd < 0) {
+  if (!file.IsOpen()) {
     error = strerror(EBADF);
     return false;
   }
-  if (!tempPath.empty() && ftruncate(fd, off_t(length)) != 0) {
+  if (!tempPath.empty() && ftruncate(file.handle, off_t(length)) != 0) {
     error = strerror(errno);
     Abandon();
     return false;
   }
-  int closed = close(fd);
-  fd = -1;
-  if (closed != 0) {
-    error = strerror(errno);
+  if (!file.Close()) {
+    error = strerror(file.error);
     Abandon();
     return false;
   }
@@ -180,10 +179,7 @@ bool OutputFile::Finish() {
 }
 
 void OutputFile::Abandon() {
-  if (fd >= 0) {
-    close(fd);
-    fd = -1;
-  }
+  file.Close();
   if (!tempPath.empty()) {
     unlink(tempPath.c_str());
     tempPath.clear();

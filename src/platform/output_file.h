@@ -9,10 +9,12 @@
 #include <string>
 #include <string_view>
 
+#include "platform/file_handle.h"
+
 namespace vellumcast {
 
 struct OutputFile {
-  int fd = -1;
+  FileHandle file;         // the temporary file, or the target written directly
   std::string targetPath;  // host path the finished image ends up at
   std::string tempPath;    // the temporary file beside it; empty when writing directly
   uint64_t length = 0;     // bytes written (or skipped as a hole) so far
@@ -40,6 +42,7 @@ struct OutputFile {
   bool Finish();
   // Closes the file and removes the temporary file, if any; the target is untouched.
   void Abandon();
+  int Descriptor() const { return file.handle; }
 };
 
 }  // namespace vellumcast

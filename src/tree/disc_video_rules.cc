@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "layout/disc_constants.h"
+#include "layout/entry_extents.h"
 #include "tree/source_entry.h"
 
 namespace vellumcast {
@@ -116,15 +117,9 @@ uint32_t CountStereoExtents(const StereoClipPair& pair, StereoView view) {
 }
 
 uint32_t DescriptorSectorsFor(uint32_t extents) {
-  if (extents <= kAllocationDescriptorsInFileEntry) return 1;
-  // The entry keeps one slot for the pointer to its first continuation sector.
-  uint32_t remaining = extents - (kAllocationDescriptorsInFileEntry - 1);
-  uint32_t count = 1;
-  for (;;) {
-    ++count;
-    if (remaining <= kAllocationDescriptorsInExtentSector) return count;
-    remaining -= kAllocationDescriptorsInExtentSector - 1;
-  }
+  // The same block count the layout reserves for any Extended File Entry with this
+  // many extents.
+  return ExtendedFileEntrySectors(extents);
 }
 
 }  // namespace vellumcast

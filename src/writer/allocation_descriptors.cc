@@ -8,6 +8,8 @@
 #include "bluray/stereo_clip_pair.h"
 #include "build/image_builder.h"
 #include "layout/disc_constants.h"
+#include "layout/entry_extents.h"
+#include "layout/layout_rules.h"
 #include "tree/tree_node.h"
 #include "writer/byte_order.h"
 #include "writer/descriptor_tag.h"
@@ -48,41 +50,25 @@ std::vector<StereoExtent> StereoExtents(const StereoClipPair& pair, bool depende
   return out;
 }
 
-uint32_t ContiguousExtentCount(uint64_t size) {
-  if (size == 0) return 1;
-  return uint32_t((size + kMaxExtentBytes - 1) / kMaxExtentBytes);
-}
-
 std::vector<DataExtent> FileDataExtents(const ImageBuilder& builder, const TreeNode& file) {
   std::vector<DataExtent> extents;
-  const uint32_t start = uint32_t(builder.fileDataOffset) + file.dataStart;
+  const uint32_t start = FileDataBlock(builder, file);
   if (file.stereoPair && (file.kind == StereoBase || file.kind == StereoDependent)) {
     for (const StereoExtent& e : StereoExtents(*file.stereoPair, file.kind == StereoDependent))
       extents.push_back(DataExtent{start + e.offset, e.length});
   } else {
-    extents.reserve(ContiguousExtentCount(file.size));
+    extents.reserve(size_t(UdfExtentCount(file.size)));
     uint64_t remaining = file.size;
     uint32_t block = start;
     while (remaining > 0) {
       const uint32_t length = uint32_t(std::min<uint64_t>(remaining, kMaxExtentBytes));
       extents.push_back(DataExtent{block, length});
-      block += (length + kSectorSize - 1) / kSectorSize;
+      block += uint32_t(SectorsFor(length));
       remaining -= length;
     }
   }
   if (extents.empty()) extents.push_back(DataExtent{0, 0});
   return extents;
-}
-
-uint32_t ExtendedEntryBlocks(uint32_t extentCount) {
-  if (extentCount <= kLongAdsInExtendedFileEntry) return 1;
-  uint32_t remaining = extentCount - (kLongAdsInExtendedFileEntry - 1);
-  uint32_t blocks = 1;
-  for (;;) {
-    ++blocks;
-    if (remaining <= kLongAdsInAllocationExtent) return blocks;
-    remaining -= kLongAdsInAllocationExtent - 1;
-  }
 }
 
 uint32_t WriteLongAdChain(const ImageBuilder& builder, uint8_t* entry, uint8_t* ads,

@@ -13,11 +13,6 @@ struct ImageBuilder;
 struct StereoClipPair;
 struct TreeNode;
 
-// Room for allocation descriptors in one block: kShortAdsInFileEntry102 (217),
-// kLongAdsInExtendedFileEntry (114) and kLongAdsInAllocationExtent (126) of
-// layout/disc_constants.h.
-constexpr uint32_t kShortAdsInFileEntry = kShortAdsInFileEntry102;
-
 // One piece of a stereoscopic clip inside its pair's interleaved run.
 struct StereoExtent {
   uint32_t offset;  // sectors from the start of the run
@@ -40,18 +35,11 @@ struct DataExtent {
 // (or a clip without extents) has one extent of length 0 at block 0.
 std::vector<DataExtent> FileDataExtents(const ImageBuilder& builder, const TreeNode& file);
 
-// Number of extents of a contiguous file of `size` bytes (at least 1).
-uint32_t ContiguousExtentCount(uint64_t size);
-
-// Blocks taken by an Extended File Entry with `extentCount` long_ads: 1 up to 114;
-// beyond, the entry holds 113 and a continuation, each Allocation Extent Descriptor
-// 125 and a continuation, the last one up to 126.
-uint32_t ExtendedEntryBlocks(uint32_t extentCount);
-
 // Writes `extents` as long_ads (physical partition) into the allocation descriptor
 // area `ads` of an Extended File Entry at `entryBlock` and, when they do not fit, into
 // Allocation Extent Descriptors in the blocks that follow the entry (`entry` is the
-// start of the entry's run of blocks). Returns the entry's L_AD.
+// start of the entry's run of blocks, ExtendedFileEntrySectors(extents.size()) long,
+// the layout's count). Returns the entry's L_AD.
 uint32_t WriteLongAdChain(const ImageBuilder& builder, uint8_t* entry, uint8_t* ads,
                           uint32_t entryBlock, const std::vector<DataExtent>& extents);
 

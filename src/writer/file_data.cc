@@ -124,6 +124,9 @@ uint64_t CopySectors(OutputContext& out, SourceFile* source, const std::u16strin
       b.writeFailed = 1;
       return 0;
     }
+    // The sectors are read straight into the staging area in one large read. A
+    // kernel-side copy (copy_file_range) could take this place once the staged sectors
+    // are flushed; the per-sector accounting below would stay as it is.
     size_t bytes = size_t(granted) * kSectorSize;
     int64_t got = ended ? 0 : source->Read(space, bytes);
     if (got < 0) {
@@ -176,8 +179,9 @@ uint64_t CopyFileData(OutputContext& out, const TreeNode& file, const std::u16st
   const uint64_t planned = uint64_t(file.sectorCount) + baseNode.sectorCount;
   uint64_t copied = 0, ownRead = 0, baseRead = 0;
   for (const StereoClipPair::RunPiece& piece : file.stereoPair->InterleavedRun()) {
+    if (copied == planned) break;
     uint64_t n = std::min<uint64_t>(piece.sectors, planned - copied);
-    if (n == 0) break;
+    if (n == 0) continue;
     uint64_t done = piece.dependentView ? CopySectors(out, &own, path, n, ownRead)
                                         : CopySectors(out, &base, basePath, n, baseRead);
     if (out.Failed()) return 0;

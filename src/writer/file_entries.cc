@@ -7,6 +7,8 @@
 
 #include "build/image_builder.h"
 #include "layout/disc_constants.h"
+#include "layout/entry_extents.h"
+#include "layout/layout_rules.h"
 #include "layout/volume_time.h"
 #include "tree/tree_node.h"
 #include "writer/allocation_descriptors.h"
@@ -109,18 +111,7 @@ uint16_t LinkCount(const TreeNode& node) {
 
 uint64_t UniqueId(const TreeNode& node) { return node.IsRoot() ? 0 : node.uniqueId; }
 
-bool HasStereoExtents(const TreeNode& node) {
-  return !node.isDirectory && node.stereoPair &&
-         (node.kind == StereoBase || node.kind == StereoDependent);
-}
-
 }  // namespace
-
-uint32_t EntryBlocks(const ImageBuilder& builder, const TreeNode& node) {
-  if (node.isDirectory || !builder.IsUdf250()) return 1;
-  if (HasStereoExtents(node)) return node.descriptorSectors ? node.descriptorSectors : 1;
-  return ExtendedEntryBlocks(ContiguousExtentCount(node.size));
-}
 
 bool BuildFileEntry(const ImageBuilder& builder, const TreeNode& node, uint32_t block,
                     uint8_t* s, const char** why) {
@@ -131,7 +122,7 @@ bool BuildFileEntry(const ImageBuilder& builder, const TreeNode& node, uint32_t 
     WriteShortAd(ads, node.udfDirLength, node.udfDirLocation);
   } else {
     const std::vector<DataExtent> extents = FileDataExtents(builder, node);
-    if (extents.size() > kShortAdsInFileEntry) {
+    if (extents.size() > kShortAdsInFileEntry102) {
       *why = "A file has more extents than one UDF 1.02 File Entry can record";
       return false;
     }
@@ -145,7 +136,7 @@ bool BuildFileEntry(const ImageBuilder& builder, const TreeNode& node, uint32_t 
   le32(s + fe::kPermissions, kPermissionsReadExecute);
   le16(s + fe::kFileLinkCount, LinkCount(node));
   le64(s + fe::kInformationLength, length);
-  le64(s + fe::kLogicalBlocksRecorded, (length + kSectorSize - 1) / kSectorSize);
+  le64(s + fe::kLogicalBlocksRecorded, SectorsFor(length));
   for (size_t field : {fe::kAccessTime, fe::kModificationTime, fe::kAttributeTime})
     std::memcpy(s + field, builder.buildTimeStamp, kUdfTimestampSize);
   le32(s + fe::kCheckpoint, 1);
@@ -168,7 +159,7 @@ bool BuildExtendedFileEntry(const ImageBuilder& builder, const TreeNode& node, u
     WriteShortAd(ads, node.udfDirLength, node.udfDirLocation);
   } else {
     const std::vector<DataExtent> extents = FileDataExtents(builder, node);
-    if (ExtendedEntryBlocks(uint32_t(extents.size())) > EntryBlocks(builder, node)) {
+    if (ExtendedFileEntrySectors(extents.size()) > FileEntrySectors(builder, node)) {
       *why = "A file's extents do not fit the blocks planned for its UDF entry";
       return false;
     }
@@ -182,7 +173,7 @@ bool BuildExtendedFileEntry(const ImageBuilder& builder, const TreeNode& node, u
   le16(s + efe::kFileLinkCount, LinkCount(node));
   le64(s + efe::kInformationLength, length);
   le64(s + efe::kObjectSize, length);
-  le64(s + efe::kLogicalBlocksRecorded, (length + kSectorSize - 1) / kSectorSize);
+  le64(s + efe::kLogicalBlocksRecorded, SectorsFor(length));
   uint8_t time[kUdfTimestampSize];
   MakeUdfTimestamp(node.modifiedTime, time);
   for (size_t field : {efe::kAccessTime, efe::kModificationTime, efe::kCreationTime,
@@ -199,8 +190,10 @@ bool BuildExtendedFileEntry(const ImageBuilder& builder, const TreeNode& node, u
 }
 
 bool WriteEntry(ImageBuilder& builder, const TreeNode& node, uint32_t block) {
+  const uint32_t blocks = FileEntrySectors(builder, node);
+  if (blocks == 0) return builder.Fail("A UDF entry was planned without blocks");
   const char* why = nullptr;
-  const bool written = EmitFilledSectors(builder, EntryBlocks(builder, node), [&](uint8_t* s) {
+  const bool written = EmitFilledSectors(builder, blocks, [&](uint8_t* s) {
     return builder.IsUdf250() ? BuildExtendedFileEntry(builder, node, block, s, &why)
                               : BuildFileEntry(builder, node, block, s, &why);
   });

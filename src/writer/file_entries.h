@@ -9,13 +9,8 @@ namespace vellumcast {
 struct ImageBuilder;
 struct TreeNode;
 
-// Blocks taken by the entry of `node`: the planned descriptorSectors of a stereoscopic
-// clip, the entry with its Allocation Extent Descriptors for a UDF 2.50 file with more
-// than 114 extents, otherwise 1.
-uint32_t EntryBlocks(const ImageBuilder& builder, const TreeNode& node);
-
-// Builds the entry of `node` at partition block `block` into EntryBlocks zeroed
-// sectors. False, with nothing else to rely on in `sectors`, when the node's extents
+// Builds the entry of `node` at partition block `block` into FileEntrySectors (the
+// layout's count, layout/entry_extents.h) zeroed sectors. False, with nothing else to rely on in `sectors`, when the node's extents
 // do not fit those blocks (the text of the failure in `why`).
 bool BuildFileEntry(const ImageBuilder& builder, const TreeNode& node, uint32_t block,
                     uint8_t* sectors, const char** why);

@@ -5,6 +5,7 @@
 
 #include "build/image_builder.h"
 #include "layout/disc_constants.h"
+#include "layout/layout_rules.h"
 #include "platform/text.h"
 #include "tree/tree_node.h"
 #include "writer/byte_order.h"
@@ -29,7 +30,6 @@ constexpr uint8_t kCharacteristicParent = 0x08;
 // OSTA Compressed Unicode compression identifiers (UDF 2.1.1).
 constexpr uint8_t kCompression8Bit = 8;
 constexpr uint8_t kCompression16Bit = 16;
-constexpr uint32_t kMaxLengthOfFi = 255;
 
 // One descriptor at `p` (tag location `location`); returns its padded length.
 uint32_t PutIdentifier(const ImageBuilder& builder, uint8_t* p, uint32_t location,
@@ -59,7 +59,8 @@ uint32_t PutIdentifier(const ImageBuilder& builder, uint8_t* p, uint32_t locatio
       }
     }
   }
-  const uint32_t length = FileIdentifierDescriptorLength(lengthOfFi);
+  const uint32_t length =
+      named ? UdfIdentifierDescriptorLength(named->udfNameLength) : kUdfParentIdentifierLength;
   FillTag(p, kTagFileIdentifierDescriptor, uint16_t(length - tag::kSize), location,
           builder.udfRevision);
   return length;
@@ -67,25 +68,23 @@ uint32_t PutIdentifier(const ImageBuilder& builder, uint8_t* p, uint32_t locatio
 
 }  // namespace
 
-uint32_t FileIdentifierDescriptorLength(uint32_t lengthOfFi) {
-  return (fid::kFixedSize + lengthOfFi + 3) / 4 * 4;
-}
-
 bool BuildDirectoryIdentifiers(const ImageBuilder& builder, const TreeNode& directory,
                                uint32_t block, uint8_t* sectors, const char** why) {
-  const uint32_t capacity =
-      (directory.udfDirLength + kSectorSize - 1) / kSectorSize * kSectorSize;
+  const uint32_t capacity = UdfDirectorySectors(directory) * kSectorSize;
+  if (capacity < kUdfParentIdentifierLength) {
+    *why = "A UDF directory does not match its planned length";
+    return false;
+  }
   // The parent entry; in UDF 1.02 it carries no unique identifier.
   uint32_t offset = PutIdentifier(builder, sectors, block,
                                   fid::kCharacteristicDirectory | fid::kCharacteristicParent,
                                   *directory.parent, builder.IsUdf250(), nullptr);
   for (const TreeNode* child = directory.firstChild; child; child = child->nextSibling) {
-    const uint32_t lengthOfFi = child->udfNameLength + 1u;
-    if (lengthOfFi > kMaxLengthOfFi) {
+    if (child->udfNameLength > kUdfMaxNameBytes) {
       *why = "A UDF file identifier is longer than 254 bytes";
       return false;
     }
-    if (offset + FileIdentifierDescriptorLength(lengthOfFi) > capacity) {
+    if (offset + UdfIdentifierDescriptorLength(child->udfNameLength) > capacity) {
       offset = capacity + 1;  // more than planned
       break;
     }

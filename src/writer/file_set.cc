@@ -34,7 +34,7 @@ constexpr uint32_t kFileSetDescriptorBlock = 0;
 }  // namespace
 
 void BuildFileSetDescriptor(const ImageBuilder& builder, uint8_t* s) {
-  std::memcpy(s + fsd::kRecordingDateAndTime, builder.buildTimeStamp, 12);
+  std::memcpy(s + fsd::kRecordingDateAndTime, builder.buildTimeStamp, sizeof builder.buildTimeStamp);
   le16(s + fsd::kInterchangeLevel, 3);
   le16(s + fsd::kMaximumInterchangeLevel, 3);
   le32(s + fsd::kCharacterSetList, 1);
@@ -42,7 +42,7 @@ void BuildFileSetDescriptor(const ImageBuilder& builder, uint8_t* s) {
   le32(s + fsd::kFileSetNumber, 0);
   le32(s + fsd::kFileSetDescriptorNumber, 0);
   WriteOstaCharspec(s + fsd::kLogicalVolumeIdentifierCharacterSet);
-  std::memcpy(s + fsd::kLogicalVolumeIdentifier, builder.volumeLabel, 128);
+  std::memcpy(s + fsd::kLogicalVolumeIdentifier, builder.volumeLabel, sizeof builder.volumeLabel);
   WriteOstaCharspec(s + fsd::kFileSetCharacterSet);
   builder.FitDString(s + fsd::kFileSetIdentifier, fsd::kFileSetIdentifierSize);
   WriteLongAd(s + fsd::kRootDirectoryIcb, kSectorSize, kRootFileEntryBlock,

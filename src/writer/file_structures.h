@@ -12,10 +12,6 @@ struct TreeNode;
 // File Set Descriptor at block 0 (tag location 0) into one zeroed sector.
 void BuildFileSetDescriptor(const ImageBuilder& builder, uint8_t* sector);
 
-// Padded length of a File Identifier Descriptor whose identifier field has `lengthOfFi`
-// bytes: 38 fixed bytes and the identifier, rounded up to a multiple of 4.
-uint32_t FileIdentifierDescriptorLength(uint32_t lengthOfFi);
-
 // The File Identifier Descriptors of `directory` (parent entry first, then its entries
 // in primary order) into ceil(udfDirLength / 2048) zeroed sectors that begin at
 // partition block `block`. False when the descriptors do not add up to the planned

@@ -43,7 +43,7 @@ constexpr uint32_t kSize = 46;
 void BuildLogicalVolumeIntegrityDescriptor(const ImageBuilder& builder, uint8_t* s,
                                            uint32_t location) {
   const uint32_t partitions = builder.IsUdf250() ? 2 : 1;
-  std::memcpy(s + lvid::kRecordingDateAndTime, builder.buildTimeStamp, 12);
+  std::memcpy(s + lvid::kRecordingDateAndTime, builder.buildTimeStamp, sizeof builder.buildTimeStamp);
   le32(s + lvid::kIntegrityType, lvid::kIntegrityClose);
   // The next unused unique identifier: the layout numbers every entry but the root
   // from 16 upward.

@@ -8,13 +8,12 @@
 #include "build/image_builder.h"
 #include "layout/disc_constants.h"
 #include "layout/entry_extents.h"
+#include "layout/layout_rules.h"
 #include "writer/iso9660_records.h"
 #include "writer/iso9660_structures.h"
 
 namespace vellumcast {
 namespace {
-
-uint32_t SectorsFor(uint64_t bytes) { return uint32_t((bytes + kSectorSize - 1) / kSectorSize); }
 
 bool Mismatch(ImageBuilder& b, const std::string& what) {
   return b.Fail("the ISO 9660 " + what + " does not match the layout");
@@ -42,7 +41,7 @@ bool WritePathTable(ImageBuilder& b, bool bigEndian) {
   std::memset(table, 0, capacity);
   uint32_t offset = 0;
   auto put = [&](const uint8_t* id, uint8_t idLength, uint32_t location, uint16_t parent) {
-    if (offset + PathTableRecordLength(idLength) > capacity) return false;
+    if (offset + IsoPathTableRecordLength(idLength) > capacity) return false;
     offset += PutPathTableRecord(table + offset, bigEndian, id, idLength, location, parent);
     return true;
   };
@@ -64,9 +63,8 @@ bool WritePathTable(ImageBuilder& b, bool bigEndian) {
 // Places a record at `offset`, first moving to the next sector when it would cross a
 // sector boundary (ECMA-119 6.8.1.1). False when it does not fit in `capacity`.
 bool PlaceRecord(uint8_t* extent, uint32_t capacity, uint32_t& offset, const DirectoryRecord& r) {
-  uint32_t length = DirectoryRecordLength(r.identifierLength, r.systemUseLength);
-  uint32_t inSector = offset % kSectorSize;
-  if (inSector + length > kSectorSize) offset += kSectorSize - inSector;
+  uint32_t length = IsoRecordLength(r.identifierLength, r.systemUseLength);
+  offset = uint32_t(IsoRecordStart(offset, length));
   if (offset + length > capacity) return false;
   offset += PutDirectoryRecord(extent + offset, r);
   return true;
@@ -74,13 +72,13 @@ bool PlaceRecord(uint8_t* extent, uint32_t capacity, uint32_t& offset, const Dir
 
 bool WriteDirectoryExtent(ImageBuilder& b, TreeNode& dir) {
   if (uint32_t(b.sectorsWritten) != IsoDirectorySector(b, dir)) return Mismatch(b, "directory area");
-  uint32_t sectors = SectorsFor(dir.isoDirSize);
+  uint32_t sectors = IsoDirectoryExtentSectors(dir);
   uint32_t capacity = sectors * kSectorSize;
   uint8_t* extent = b.RequestSectors(sectors);
   if (!extent) return false;
   std::memset(extent, 0, capacity);
 
-  const uint8_t systemUse = b.dvdVideoMode ? 6 : 0;
+  const uint8_t systemUse = uint8_t(IsoSystemUseBytes(b));
   static const uint8_t kSelf = dirrec::kSelfIdentifier;
   static const uint8_t kParent = dirrec::kParentIdentifier;
   uint32_t offset = 0;
@@ -106,7 +104,7 @@ bool WriteDirectoryExtent(ImageBuilder& b, TreeNode& dir) {
     // A file below 4 GiB is one record; a larger one is a multi-extent file of
     // consecutive extents, each but the last of the largest extent size.
     uint32_t records = IsoExtentCount(e->size);
-    uint32_t location = uint32_t(b.dataBase + b.fileDataOffset) + e->dataStart;
+    uint32_t location = FileDataSector(b, *e);
     uint64_t remaining = e->size;
     for (uint32_t i = 0; ok && i < records; ++i) {
       DirectoryRecord r;

@@ -3,7 +3,7 @@
 
 #include <cstring>
 
-#include "build/image_builder.h"
+#include "layout/layout_rules.h"
 #include "layout/volume_time.h"
 #include "writer/byte_order.h"
 
@@ -11,7 +11,7 @@ namespace vellumcast {
 
 uint32_t PutDirectoryRecord(uint8_t* p, const DirectoryRecord& r) {
   using namespace dirrec;
-  uint32_t length = DirectoryRecordLength(r.identifierLength, r.systemUseLength);
+  uint32_t length = IsoRecordLength(r.identifierLength, r.systemUseLength);
   p[kLength] = uint8_t(length);
   p[kExtendedAttributeLength] = 0;
   both32(p + kLocationOfExtent, r.location);
@@ -40,11 +40,7 @@ uint32_t PutPathTableRecord(uint8_t* p, bool bigEndian, const uint8_t* identifie
     le16(p + kParentDirectoryNumber, parentNumber);
   }
   std::memcpy(p + kDirectoryIdentifier, identifier, identifierLength);
-  return PathTableRecordLength(identifierLength);
-}
-
-uint32_t IsoDirectorySector(const ImageBuilder& b, const TreeNode& directory) {
-  return uint32_t(b.pathTableStart + 2 * b.pathTableSectors) + directory.isoDirLocation;
+  return IsoPathTableRecordLength(identifierLength);
 }
 
 }  // namespace vellumcast

@@ -5,9 +5,6 @@
 
 namespace vellumcast {
 
-struct ImageBuilder;
-struct TreeNode;
-
 namespace dirrec {
 constexpr uint32_t kLength = 0;
 constexpr uint32_t kExtendedAttributeLength = 1;
@@ -46,24 +43,12 @@ struct DirectoryRecord {
   uint8_t systemUseLength = 0;  // zero bytes after the identifier (DVD-Video: 6)
 };
 
-// 33 + identifier + one padding byte after an even-length identifier + system use.
-inline uint32_t DirectoryRecordLength(uint32_t identifierLength, uint32_t systemUseLength) {
-  return 33 + identifierLength + (identifierLength % 2 == 0 ? 1 : 0) + systemUseLength;
-}
-
-// Writes the record at `p` (zeroed by the caller); returns its length.
+// Writes the record at `p` (zeroed by the caller); returns its length, IsoRecordLength.
 uint32_t PutDirectoryRecord(uint8_t* p, const DirectoryRecord& record);
 
-// 8 + identifier + one padding byte after an odd-length identifier.
-inline uint32_t PathTableRecordLength(uint32_t identifierLength) {
-  return 8 + identifierLength + (identifierLength % 2);
-}
-
-// Writes one path table record (bigEndian: type M table); returns its length.
+// Writes one path table record (bigEndian: type M table); returns its length,
+// IsoPathTableRecordLength.
 uint32_t PutPathTableRecord(uint8_t* p, bool bigEndian, const uint8_t* identifier,
                             uint8_t identifierLength, uint32_t location, uint16_t parentNumber);
-
-// The absolute sector of a directory's ISO 9660 extent.
-uint32_t IsoDirectorySector(const ImageBuilder& builder, const TreeNode& directory);
 
 }  // namespace vellumcast

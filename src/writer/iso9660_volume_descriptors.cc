@@ -4,6 +4,8 @@
 
 #include "build/image_builder.h"
 #include "layout/disc_constants.h"
+#include "layout/layout_rules.h"
+#include "layout/volume_label.h"
 #include "layout/volume_time.h"
 #include "writer/byte_order.h"
 #include "writer/iso9660_records.h"
@@ -45,7 +47,6 @@ constexpr uint32_t kVolumeModificationDate = 830;
 constexpr uint32_t kVolumeExpirationDate = 847;
 constexpr uint32_t kVolumeEffectiveDate = 864;
 constexpr uint32_t kFileStructureVersion = 881;
-constexpr size_t kVolumeIdentifierChars = 31;      // taken from the 8-bit label
 constexpr size_t kApplicationIdChars = 22;         // the entity identifier after '*'
 }  // namespace pvd
 
@@ -75,11 +76,7 @@ bool WriteIsoPrimaryVolumeDescriptor(ImageBuilder& b) {
   PutStandardHeader(s, vd::kTypePrimary);
   BlankFill(s + kSystemIdentifier, 32, nullptr, 0);
 
-  // The volume identifier comes from an 8-bit label; a 16-bit label reads NONE.
-  static const uint8_t kNone[] = "none";
-  bool eightBit = b.volumeLabel[0] == 8;
-  BlankFill(s + kVolumeIdentifier, 32, eightBit ? b.volumeLabel + 1 : kNone,
-            eightBit ? kVolumeIdentifierChars : 4);
+  IsoVolumeIdentifier(b, s + kVolumeIdentifier);
 
   both32(s + kVolumeSpaceSize, uint32_t(b.volumeSectors));
   both16(s + kVolumeSetSize, 1);
@@ -94,7 +91,7 @@ bool WriteIsoPrimaryVolumeDescriptor(ImageBuilder& b) {
   // The root's record here is 34 bytes even in DVD-Video mode.
   static const uint8_t kRootIdentifier = dirrec::kSelfIdentifier;
   DirectoryRecord root;
-  root.location = uint32_t(b.pathTableStart + 2 * b.pathTableSectors);
+  root.location = IsoFirstDirectorySector(b);
   root.dataLength = b.root ? b.root->isoDirSize : 0;
   root.time = b.buildTime;
   root.flags = dirrec::kFlagDirectory;
@@ -102,8 +99,7 @@ bool WriteIsoPrimaryVolumeDescriptor(ImageBuilder& b) {
   root.identifierLength = 1;
   PutDirectoryRecord(s + kRootDirectoryRecord, root);
 
-  static const uint8_t kUndefined[] = "UNDEFINED";
-  BlankFill(s + kVolumeSetIdentifier, 128, kUndefined, 9);
+  IsoVolumeSetIdentifier(s + kVolumeSetIdentifier);
   BlankFill(s + kPublisherIdentifier, 128, nullptr, 0);
   BlankFill(s + kDataPreparerIdentifier, 128, nullptr, 0);
   const uint8_t* application = b.applicationId[0] == '*' ? b.applicationId + 1 : nullptr;

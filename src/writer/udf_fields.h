@@ -1,5 +1,5 @@
 // Sub-structures shared by the UDF descriptors: entity identifiers (ECMA-167 1/7.4,
-// OSTA UDF 2.1.5), character set specifications (1/7.2.1, UDF 2.1.2), extent and
+// OSTA UDF 2.1.5), character sets (charspec, 1/7.2.1, UDF 2.1.2), extent and
 // allocation descriptors (3/7.1, 4/14.14.1, 4/14.14.2) and the ICB tag (4/14.6).
 #pragma once
 
@@ -26,7 +26,7 @@ constexpr size_t kSuffixDomainFlags = kIdentifierSuffix + 2;
 // write-protect (OSTA UDF 2.1.5.3).
 constexpr uint8_t kDomainFlagsWriteProtected = 3;
 
-// Character set specification (charspec), 64 bytes.
+// Character set (charspec), 64 bytes.
 namespace charspec {
 constexpr size_t kCharacterSetType = 0;
 constexpr size_t kCharacterSetInfo = 1;

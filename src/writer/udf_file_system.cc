@@ -5,6 +5,8 @@
 
 #include "build/image_builder.h"
 #include "layout/disc_constants.h"
+#include "layout/entry_extents.h"
+#include "layout/layout_rules.h"
 #include "tree/tree_node.h"
 #include "writer/file_entries.h"
 #include "writer/file_structures.h"
@@ -52,13 +54,13 @@ uint32_t WriteUdfFileSystemArea(ImageBuilder& builder) {
     const TreeNode* directory = queue.front();
     queue.pop_front();
     if (directory->udfDirLocation != n) return Mismatch(builder);
-    const uint32_t blocks = (directory->udfDirLength + kSectorSize - 1) / kSectorSize;
+    const uint32_t blocks = UdfDirectorySectors(*directory);
     if (!WriteDirectory(builder, *directory, n, blocks)) return kAreaFailed;
     n += blocks;
     for (const TreeNode* child = directory->firstChild; child; child = child->nextSibling) {
       if (child->fileEntryLocation != n) return Mismatch(builder);
       if (!WriteEntry(builder, *child, n)) return kAreaFailed;
-      n += EntryBlocks(builder, *child);
+      n += FileEntrySectors(builder, *child);
       if (child->isDirectory) queue.push_back(child);
     }
   }

@@ -3,11 +3,11 @@
 // Descriptor Pointer, following ECMA-167 3/10 as profiled by OSTA UDF 1.02 and 2.50.
 #include "writer/volume_descriptors.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "build/image_builder.h"
 #include "layout/disc_constants.h"
+#include "layout/volume_label.h"
 #include "writer/byte_order.h"
 #include "writer/descriptor_tag.h"
 #include "writer/sector_emit.h"
@@ -16,6 +16,15 @@
 
 namespace vellumcast {
 namespace {
+
+// Volume Structure Descriptor of the recognition sequence (ECMA-167 2/9.1).
+namespace vsd {
+constexpr size_t kStructureType = 0;
+constexpr size_t kStandardIdentifier = 1;
+constexpr size_t kStandardIdentifierSize = 5;
+constexpr size_t kStructureVersion = 6;
+}  // namespace vsd
+
 
 // Primary Volume Descriptor (ECMA-167 3/10.1).
 namespace pvd {
@@ -128,24 +137,12 @@ constexpr uint16_t kTerminatingDescriptorCrcLength = 496;
 enum : uint32_t { kSeqPrimary = 0, kSeqImplementationUse, kSeqPartition, kSeqLogicalVolume,
                   kSeqUnallocatedSpace };
 
-// 128-byte 8-bit dstring of "%08X%08X" of the low 32 bits of the build time and the
-// volume size (OSTA UDF 2.2.2.5: the first 16 characters are unique hex digits).
-void WriteVolumeSetIdentifier(uint8_t* p, const ImageBuilder& builder) {
-  char text[17];
-  std::snprintf(text, sizeof text, "%08X%08X", uint32_t(uint64_t(builder.buildTime)),
-                uint32_t(builder.volumeSectors));
-  p[0] = 8;
-  std::memcpy(p + 1, text, 16);
-  p[127] = 17;
-}
-
 }  // namespace
 
 void BuildVolumeStructureDescriptor(uint8_t* sector, const char* standardIdentifier) {
-  // ECMA-167 2/9.1: structure type 0, five-character identifier, structure version 1.
-  sector[0] = 0;
-  std::memcpy(sector + 1, standardIdentifier, 5);
-  sector[6] = 1;
+  sector[vsd::kStructureType] = 0;
+  std::memcpy(sector + vsd::kStandardIdentifier, standardIdentifier, vsd::kStandardIdentifierSize);
+  sector[vsd::kStructureVersion] = 1;
 }
 
 void BuildPrimaryVolumeDescriptor(const ImageBuilder& builder, uint8_t* s, uint32_t location) {
@@ -158,11 +155,11 @@ void BuildPrimaryVolumeDescriptor(const ImageBuilder& builder, uint8_t* s, uint3
   le16(s + pvd::kMaximumInterchangeLevel, 2);
   le32(s + pvd::kCharacterSetList, 1);
   le32(s + pvd::kMaximumCharacterSetList, 1);
-  WriteVolumeSetIdentifier(s + pvd::kVolumeSetIdentifier, builder);
+  UdfVolumeSetIdentifier(builder, s + pvd::kVolumeSetIdentifier);
   WriteOstaCharspec(s + pvd::kDescriptorCharacterSet);
   WriteOstaCharspec(s + pvd::kExplanatoryCharacterSet);
   WriteApplicationRegid(s + pvd::kApplicationIdentifier, builder);
-  std::memcpy(s + pvd::kRecordingDateAndTime, builder.buildTimeStamp, 12);
+  std::memcpy(s + pvd::kRecordingDateAndTime, builder.buildTimeStamp, sizeof builder.buildTimeStamp);
   WriteImplementationRegid(s + pvd::kImplementationIdentifier, builder);
   FillTag(s, kTagPrimaryVolumeDescriptor, pvd::kCrcLength, location, builder.udfRevision);
 }
@@ -172,7 +169,7 @@ void BuildImplementationUseVolumeDescriptor(const ImageBuilder& builder, uint8_t
   le32(s + iuvd::kVolumeDescriptorSequenceNumber, kSeqImplementationUse);
   WriteUdfRegid(s + iuvd::kImplementationIdentifier, "*UDF LV Info", builder.udfRevision);
   WriteOstaCharspec(s + iuvd::kLviCharset);
-  std::memcpy(s + iuvd::kLogicalVolumeIdentifier, builder.volumeLabel, 128);
+  std::memcpy(s + iuvd::kLogicalVolumeIdentifier, builder.volumeLabel, sizeof builder.volumeLabel);
   WriteImplementationRegid(s + iuvd::kImplementationId, builder);
   FillTag(s, kTagImplementationUseVolumeDescriptor, iuvd::kCrcLength, location,
           builder.udfRevision);
@@ -195,7 +192,7 @@ void BuildLogicalVolumeDescriptor(const ImageBuilder& builder, uint8_t* s, uint3
   const bool udf250 = builder.IsUdf250();
   le32(s + lvd::kVolumeDescriptorSequenceNumber, kSeqLogicalVolume);
   WriteOstaCharspec(s + lvd::kDescriptorCharacterSet);
-  std::memcpy(s + lvd::kLogicalVolumeIdentifier, builder.volumeLabel, 128);
+  std::memcpy(s + lvd::kLogicalVolumeIdentifier, builder.volumeLabel, sizeof builder.volumeLabel);
   le32(s + lvd::kLogicalBlockSize, kSectorSize);
   WriteUdfRegid(s + lvd::kDomainIdentifier, "*OSTA UDF Compliant", builder.udfRevision,
                 kDomainFlagsWriteProtected);

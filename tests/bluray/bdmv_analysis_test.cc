@@ -8,6 +8,7 @@
 #include <functional>
 
 #include "bdmv_fixture.h"
+#include "platform/find_iterator.h"
 #include "platform/text.h"
 #include "test_support.h"
 
@@ -297,6 +298,38 @@ TEST(BdmvAnalysis, FolderCases) {
     bool result = Analyze(dir.path(), plan);
     EXPECT_EQ(result, c.result);
     if (result && c.result) ExpectPlan(plan, c.plan);
+  }
+}
+
+// Two playlists pair base clip 3 with different dependent clips: the one that comes later
+// in the folder listing wins, whatever order the file system lists them in.
+TEST(BdmvAnalysis, LaterPlaylistInTheListingWins) {
+  test::TempDir dir;
+  BdmvFixture f = test::StereoscopicFixture();
+  FixturePlaylist a = f.playlists[0], b = f.playlists[0];
+  a.name = "00010.mpls";
+  a.playItems = ClipNames({3});
+  a.subPlayItems = ClipNames({4});
+  b.name = "00011.mpls";
+  b.playItems = ClipNames({3});
+  b.subPlayItems = ClipNames({2});
+  f.playlists = {a, b};
+  f.Write(dir.path());
+
+  std::u16string last;
+  FindIterator listing;
+  FindEntry entry;
+  for (bool more = listing.First(Utf8ToUtf16(dir / "BDMV/PLAYLIST").c_str(), entry); more;
+       more = listing.Next(entry)) {
+    std::u16string name(entry.name);
+    if (name == u"00010.mpls" || name == u"00011.mpls") last = name;
+  }
+  StereoPlan plan;
+  ASSERT_TRUE(Analyze(dir.path(), plan));
+  if (last == u"00010.mpls") {
+    ExpectPlan(plan, {kPair34});
+  } else {
+    ExpectPlan(plan, {{3, 2, 30, 18, {15, 15}, {6, 6, 6}}});
   }
 }
 

@@ -1,0 +1,59 @@
+#!/bin/sh
+# Stereoscopic Blu-ray images: the default file system on a generated 3D BDMV folder
+# interleaves each clip pair and records the .ssif files as views onto it, read back by
+# the Linux kernel and libbluray; -filesystem BD and a folder whose analysis fails give
+# plain UDF 2.50 images with the SSIF files copied.
+set -eu
+bin=$1
+fixture=$(dirname "$bin")/vellumcast_bdmv_fixture
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+fail() { echo "bluray: $*"; exit 1; }
+[ -x "$fixture" ] || fail "no fixture tool next to $bin"
+
+# kmount's listing of IMAGE must hold every file of SRC with its size and md5, and no other.
+same_files() {
+  /work/shared/tools/kmount "$1" udf >"$work/k.txt" || fail "kmount $1: $(tail -5 "$work/k.txt")"
+  grep -q '^RESULT ok$' "$work/k.txt" || fail "kmount result for $1"
+  (cd "$2" && find . -type f) | while read -r f; do
+    line="F $(md5sum <"$2/$f" | cut -d' ' -f1) $(stat -c %s "$2/$f") $f"
+    grep -qxF "$line" "$work/k.txt" || fail "$1: kernel lacks $line"
+  done
+  [ "$(grep -c '^F ' "$work/k.txt")" -eq "$(cd "$2" && find . -type f | wc -l)" ] ||
+    fail "$1: file count"
+}
+size() { stat -c %s "$1"; }
+
+# 3D folder: its SSIF files are the interleaves of the stream pairs, so the image's .ssif
+# files must read back exactly as they, while their data is stored only once.
+"$fixture" stereo "$work/3d"
+"$bin" "$work/3d" "$work/3d.iso" </dev/null >/dev/null || fail "default build"
+"$bin" "$work/3d" "$work/3d-bd.iso" -filesystem BD </dev/null >/dev/null || fail "BD build"
+udfinfo "$work/3d.iso" | grep -q '^udfrev=2.50$' || fail "3d.iso is not UDF 2.50"
+same_files "$work/3d.iso" "$work/3d"
+same_files "$work/3d-bd.iso" "$work/3d"
+ssif=$(cat "$work/3d/BDMV/STREAM/SSIF/"*.ssif | wc -c)
+saved=$(($(size "$work/3d-bd.iso") - $(size "$work/3d.iso")))
+# Images grow in steps of 32 sectors (64 KiB).
+[ "$saved" -ge $((ssif - 65536)) ] && [ "$saved" -le $((ssif + 65536)) ] ||
+  fail "the interleaved image saves $saved bytes, the SSIF files hold $ssif"
+
+# libbluray sees the same disc in the image as in the folder.
+bd_info "$work/3d" 2>&1 | grep -v '^Volume Identifier' >"$work/bd-folder.txt" || fail "bd_info folder"
+bd_info "$work/3d.iso" 2>&1 | grep -v '^Volume Identifier' >"$work/bd-image.txt" || fail "bd_info image"
+grep -q '3D content exists *: Yes' "$work/bd-image.txt" || fail "bd_info: $(cat "$work/bd-image.txt")"
+diff "$work/bd-folder.txt" "$work/bd-image.txt" || fail "bd_info differs"
+
+# 3D declared but the extents fail their checks: a plain UDF 2.50 image, SSIF copied.
+"$fixture" broken "$work/bad"
+"$bin" "$work/bad" "$work/bad.iso" </dev/null >/dev/null || fail "broken build"
+"$bin" "$work/bad" "$work/bad-bd.iso" -filesystem BD </dev/null >/dev/null || fail "broken BD build"
+udfinfo "$work/bad.iso" | grep -q '^udfrev=2.50$' || fail "bad.iso is not UDF 2.50"
+same_files "$work/bad.iso" "$work/bad"
+[ "$(size "$work/bad.iso")" -eq "$(size "$work/bad-bd.iso")" ] || fail "broken folder image size"
+
+# A two-dimensional folder.
+"$fixture" flat "$work/2d"
+"$bin" "$work/2d" "$work/2d.iso" </dev/null >/dev/null || fail "2D build"
+same_files "$work/2d.iso" "$work/2d"
+echo "bluray: ok"

@@ -1,0 +1,35 @@
+#!/bin/sh
+# Names that collide in ISO 9660 8.3 form or are too long for a UDF file identifier:
+# the Linux kernel must reach every file of the source, each under its own name.
+set -eu
+bin=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+src=$work/src
+mkdir -p "$src/longdirectory1" "$src/longdirectory2"
+long=$(printf 'L%.0s' $(seq 1 200))
+i=0
+for name in report-2023-01.txt report-2023-02.txt report-2023-03.txt "report~1.txt" \
+            "$long.txt" "${long}x.txt" "${long}y" longdirectory1/a longdirectory2/a; do
+  head -c $((100 + i * 3000)) /dev/urandom >"$src/$name"
+  i=$((i + 1))
+done
+fail() { echo "layout_names: $*"; exit 1; }
+
+# Every source file's content appears exactly once, and no two names are equal.
+check() {  # image, file system of the mount
+  /work/shared/tools/kmount "$1" "$2" >"$work/k.txt" || fail "kmount $2: $(tail -5 "$work/k.txt")"
+  grep -q '^RESULT ok$' "$work/k.txt" || fail "kmount $2 result"
+  grep '^F ' "$work/k.txt" | cut -d' ' -f2 | sort >"$work/got.txt"
+  (cd "$src" && find . -type f -exec md5sum {} +) | cut -d' ' -f1 | sort >"$work/want.txt"
+  cmp -s "$work/got.txt" "$work/want.txt" || fail "$2: files differ: $(cat "$work/k.txt")"
+  [ -z "$(grep '^F ' "$work/k.txt" | cut -d' ' -f4- | sort | uniq -d)" ] || fail "$2: duplicate names"
+}
+
+for fs in DVD BD; do
+  img=$work/$fs.iso
+  "$bin" "$src" "$img" -filesystem $fs </dev/null >"$work/out.txt" || fail "$fs build: $(cat "$work/out.txt")"
+  check "$img" udf
+  [ $fs = BD ] || check "$img" iso9660
+done
+echo "layout_names: ok"

@@ -1,0 +1,145 @@
+// Whole builds of images with ISO 9660 (alone and with UDF 1.02), read back through
+// libiso9660 and compared with the source folder.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "build/build_job.h"
+#include "iso_reader.h"
+#include "platform/text.h"
+#include "test_support.h"
+#include "writer/byte_order.h"
+
+namespace vellumcast::test {
+namespace {
+
+// The progress callback has no context: the test's hooks live here.
+struct Hooks {
+  std::vector<std::pair<uint32_t, uint32_t>> calls;
+  std::function<void()> atFirstCall;
+  std::vector<std::string> warnings;
+} hooks;
+
+void Progress(uint32_t done, uint32_t total) {
+  if (hooks.calls.empty() && hooks.atFirstCall) hooks.atFirstCall();
+  hooks.calls.push_back({done, total});
+}
+void Warning(const std::string& text, void*) { hooks.warnings.push_back(text); }
+
+std::unique_ptr<BuildJob> Build(const std::string& source, const std::string& target, FileSystemChoice choice) {
+  hooks.calls.clear();
+  hooks.warnings.clear();
+  auto job = StartImageBuild(Utf8ToUtf16(source).c_str(), u"Test", choice, Utf8ToUtf16(target).c_str(),
+                             "Vellumcast ", "vellumcast_console 1.0", false, Progress, Warning);
+  hooks.atFirstCall = nullptr;
+  return job;
+}
+
+void MakeTree(const TempDir& src) {
+  WriteFile(src / "README.TXT", "hello\n");
+  WriteFile(src / "DATA.BIN", PatternBytes(300000, 1));
+  WriteFile(src / "EMPTY.TXT", "");
+  WriteFile(src / "DOCS/EXACT.BIN", PatternBytes(2048, 2));
+  WriteFile(src / "DOCS/DEEP/NOTE.TXT", PatternBytes(5000, 3));
+  std::filesystem::create_directories(src / "HOLLOW");
+  for (int i = 0; i < 60; ++i) WriteFile(src / ("MANY/F" + std::to_string(i) + ".BIN"), PatternBytes(i * 50, i));
+}
+
+TEST(Iso9660Image, ReadsBackAsTheSourceTree) {
+  for (FileSystemChoice choice : {1, 2}) {
+    TempDir src, out;
+    MakeTree(src);
+    std::string target = out / "img.iso";
+    auto job = Build(src.path(), target, choice);
+    ASSERT_TRUE(job->succeeded) << job->errorMessage;
+    EXPECT_EQ(CompareIsoWithFolder(target, src.path()), "") << "choice " << choice;
+    ASSERT_FALSE(hooks.calls.empty());
+    EXPECT_EQ(hooks.calls.back().first, hooks.calls.back().second);
+    EXPECT_EQ(uint64_t(hooks.calls.back().second) * 2048, std::filesystem::file_size(target));
+    IsoListing listing = ReadIsoImage(target);
+    EXPECT_EQ(listing.volumeId, "TEST");
+    EXPECT_EQ(listing.applicationId, "VELLUMCAST_CONSOLE 1.0");
+  }
+}
+
+TEST(Iso9660Image, SourceChangesDuringTheWrite) {
+  {
+    TempDir src, out;
+    MakeTree(src);
+    hooks.atFirstCall = [&] { std::filesystem::remove(src / "DOCS/DEEP/NOTE.TXT"); };
+    std::string target = out / "img.iso";
+    auto job = Build(src.path(), target, 1);
+    EXPECT_FALSE(job->succeeded);
+    EXPECT_EQ(job->errorMessage, "cannot read " + src / "DOCS/DEEP/NOTE.TXT" + ": No such file or directory");
+    EXPECT_FALSE(std::filesystem::exists(target));
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out.path()), {}), 0);
+  }
+  {
+    TempDir src, out;
+    MakeTree(src);
+    hooks.atFirstCall = [&] { WriteFile(src / "DATA.BIN", "short"); };
+    std::string target = out / "img.iso";
+    auto job = Build(src.path(), target, 2);
+    ASSERT_TRUE(job->succeeded) << job->errorMessage;
+    ASSERT_EQ(hooks.warnings.size(), 1u);
+    EXPECT_EQ(hooks.warnings[0], src / "DATA.BIN" + " changed size while the image was written");
+    // The planned size stays; the missing bytes read as zeros.
+    IsoListing listing = ReadIsoImage(target);
+    for (const auto& e : listing.entries) {
+      if (e.path != "/DATA.BIN") continue;
+      EXPECT_EQ(e.size, 300000u);
+      EXPECT_EQ(ReadIsoBytes(target, e.firstSector, 0, 10), std::string("short") + std::string(5, '\0'));
+    }
+  }
+}
+
+// A file of 4 GiB and more in an ISO 9660 + UDF image: a multi-extent file in ISO 9660.
+// Source and image are sparse, so this costs no disk.
+TEST(Iso9660Image, FileOfFourGibibytesAndMore) {
+  TempDir src, out;
+  const uint64_t size = (uint64_t(4) << 30) + 4096 + 17;
+  int fd = open((src / "HUGE.BIN").c_str(), O_CREAT | O_WRONLY, 0644);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(ftruncate(fd, off_t(size)), 0);
+  std::string tail = PatternBytes(5000, 9);
+  ASSERT_EQ(pwrite(fd, tail.data(), tail.size(), off_t(size - tail.size())), ssize_t(tail.size()));
+  close(fd);
+  WriteFile(src / "SMALL.TXT", "small");
+  std::string target = out / "huge.iso";
+  auto job = Build(src.path(), target, 2);
+  ASSERT_TRUE(job->succeeded) << job->errorMessage;
+  IsoListing listing = ReadIsoImage(target);
+  ASSERT_TRUE(listing.ok) << listing.error;
+  EXPECT_EQ(CompareIsoWithFolder(target, src.path()), "");
+
+  // The records in the root directory: consecutive extents, the first of the largest
+  // size and flagged as not final.
+  int image = open(target.c_str(), O_RDONLY);
+  ASSERT_GE(image, 0);
+  uint8_t pvd[2048], dir[2048];
+  ASSERT_EQ(pread(image, pvd, 2048, 16 * 2048), 2048);
+  ASSERT_EQ(pread(image, dir, 2048, off_t(get_le32(pvd + 156 + 2)) * 2048), 2048);
+  close(image);
+  std::vector<const uint8_t*> records;
+  for (uint32_t at = 0; at < 2048 && dir[at]; at += dir[at]) {
+    if (std::string(reinterpret_cast<const char*>(dir + at + 33), dir[at + 32]).rfind("HUGE.BIN", 0) == 0) {
+      records.push_back(dir + at);
+    }
+  }
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0][25], 0x80);
+  EXPECT_EQ(records[1][25], 0x00);
+  EXPECT_EQ(get_le32(records[0] + 10), 0xFFFFF800u);
+  EXPECT_EQ(get_be32(records[0] + 14), 0xFFFFF800u);
+  EXPECT_EQ(get_le32(records[1] + 10), uint32_t(size - 0xFFFFF800u));
+  EXPECT_EQ(get_le32(records[1] + 2), get_le32(records[0] + 2) + 0xFFFFF800u / 2048);
+  EXPECT_EQ(get_be32(records[1] + 6), get_le32(records[1] + 2));
+}
+
+}  // namespace
+}  // namespace vellumcast::test

@@ -1,0 +1,31 @@
+// Test-only tool: writes a generated BDMV folder for the interoperability checks.
+//   vellumcast_bdmv_fixture stereo|flat|broken FOLDER
+// stereo: two 3D clip pairs with their SSIF files; flat: the same without 3D content;
+// broken: 3D declared and SSIF files present, but the extent start points of clip 4 fail
+// the checks, so the folder must be imaged as a plain one.
+#include <cstdio>
+#include <cstring>
+
+#include "bdmv_fixture.h"
+
+int main(int argc, char** argv) {
+  using namespace vellumcast::test;
+  if (argc != 3) {
+    std::fprintf(stderr, "usage: %s stereo|flat|broken FOLDER\n", argv[0]);
+    return 2;
+  }
+  BdmvFixture fixture;
+  if (std::strcmp(argv[1], "stereo") == 0) {
+    fixture = StereoscopicFixture();
+  } else if (std::strcmp(argv[1], "flat") == 0) {
+    fixture = FlatFixture();
+  } else if (std::strcmp(argv[1], "broken") == 0) {
+    fixture = StereoscopicFixture();
+    fixture.clips[3].startPoints = {0, 32, 32};  // clip 4: not strictly increasing
+  } else {
+    std::fprintf(stderr, "unknown kind %s\n", argv[1]);
+    return 2;
+  }
+  fixture.Write(argv[2]);
+  return 0;
+}

@@ -1,0 +1,168 @@
+// Whole UDF images (1.02, 2.50 and the ISO 9660 + UDF 1.02 bridge) read back in-process
+// with libudfread and walked descriptor by descriptor from the anchors.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "bdmv_fixture.h"
+#include "build/build_job.h"
+#include "platform/text.h"
+#include "test_support.h"
+#include "udf_descriptor_walker.h"
+#include "udf_reader.h"
+#include "udf_tag_check.h"
+
+namespace vellumcast {
+namespace {
+
+using test::Le16;
+using test::Le32;
+using test::Le64;
+
+// A tree with nested directories, a directory whose identifiers span several blocks,
+// an empty file, files around one sector and Unicode names.
+void MakeTree(const test::TempDir& dir) {
+  test::WriteFile(dir / "empty.bin", "");
+  test::WriteFile(dir / "s2047.bin", test::PatternBytes(2047, 1));
+  test::WriteFile(dir / "s2048.bin", test::PatternBytes(2048, 2));
+  test::WriteFile(dir / "s2049.bin", test::PatternBytes(2049, 3));
+  test::WriteFile(dir / "a/b/c/deep.txt", "deep\n");
+  test::WriteFile(dir / "a/b/side.txt", test::PatternBytes(5000, 4));
+  test::WriteFile(dir / "Grüße/日本語のファイル.txt", "unicode\n");
+  std::filesystem::create_directories(dir / "a/emptydir");
+  for (int i = 0; i < 90; ++i)
+    test::WriteFile(dir / ("many/file-with-a-rather-long-name-number-" + std::to_string(i) + ".dat"),
+                    std::string(size_t(i), char('a' + i % 26)));
+}
+
+struct Built {
+  bool ok = false;
+  bool written = false;
+  std::string image;
+};
+
+Built Build(const std::string& source, const std::string& target, int choice) {
+  Built b;
+  std::u16string src = Utf8ToUtf16(source), dst = Utf8ToUtf16(target);
+  auto job = StartImageBuild(src.c_str(), u"Test Label", choice, dst.c_str(), "Vellumcast ",
+                             "vellumcast_console 1.0", false, nullptr);
+  b.ok = job && job->succeeded;
+  b.written = std::filesystem::exists(target) && std::filesystem::file_size(target) > 0;
+  if (b.written) b.image = test::ReadFile(target);
+  return b;
+}
+
+class UdfImage : public ::testing::TestWithParam<int> {};
+
+TEST_P(UdfImage, ReadsBackAndEveryTagChecks) {
+  test::TempDir source, out;
+  MakeTree(source);
+  const std::string target = out / "image.iso";
+  Built built = Build(source.path(), target, GetParam());
+  ASSERT_TRUE(built.ok && built.written);
+  ASSERT_EQ(built.image.size() % (32 * 2048), 0u);
+
+  test::TreeListing expected = test::ListSourceFolder(source.path());
+  test::TreeListing listed;
+  std::string error, volumeId;
+  ASSERT_TRUE(test::ListUdfImage(target, listed, error, &volumeId)) << error;
+  EXPECT_EQ(volumeId, "Test Label");
+  ASSERT_EQ(listed.size(), expected.size());
+  for (const auto& [path, entry] : expected) {
+    auto it = listed.find(path);
+    ASSERT_NE(it, listed.end()) << path;
+    EXPECT_EQ(it->second.directory, entry.directory) << path;
+    EXPECT_EQ(it->second.bytes.size(), entry.bytes.size()) << path;
+    EXPECT_TRUE(it->second.bytes == entry.bytes) << path;
+  }
+
+  test::UdfWalkReport report = test::WalkUdfDescriptors(built.image);
+  for (const std::string& p : report.problems) ADD_FAILURE() << p;
+  uint32_t files = 0, directories = 1;
+  for (const auto& [path, entry] : expected) (entry.directory ? directories : files)++;
+  EXPECT_EQ(report.files, files);
+  EXPECT_EQ(report.directories, directories);
+  EXPECT_EQ(report.lvidFiles, files);
+  EXPECT_EQ(report.lvidDirectories, directories);
+  EXPECT_EQ(report.revision, GetParam() == 2 || GetParam() == 4 ? 0x0102 : 0x0250);
+}
+
+std::string ChoiceName(const ::testing::TestParamInfo<int>& info) {
+  switch (info.param) {
+    case 2: return "IsoUdf102";
+    case 3: return "Default";
+    case 4: return "Udf102";
+    default: return "Udf250";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Choices, UdfImage, ::testing::Values(2, 3, 4, 5), ChoiceName);
+
+// An empty folder in UDF 1.02: partition at 257 with a 4-block area (File Set
+// Descriptor, terminator, root entry of 40 bytes, one block with the parent entry).
+TEST(UdfImageLayout, EmptyFolderUdf102) {
+  test::TempDir source, out;
+  const std::string target = out / "empty.img";
+  Built built = Build(source.path(), target, 4);
+  ASSERT_TRUE(built.ok && built.written);
+  ASSERT_EQ(built.image.size(), 288u * 2048);
+  auto sector = [&](size_t s) { return reinterpret_cast<const uint8_t*>(built.image.data()) + s * 2048; };
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(sector(16) + 1), 5), "BEA01");
+  EXPECT_EQ(Le16(sector(257)), 256);
+  EXPECT_EQ(Le16(sector(258)), 8);
+  const uint8_t* root = sector(259);
+  EXPECT_TRUE(test::ValidTag(root, 261, 2, 2));
+  EXPECT_EQ(Le64(root + 56), 40u);
+  EXPECT_EQ(Le16(root + 48), 1);
+  const uint8_t* fid = sector(260);
+  EXPECT_TRUE(test::ValidTag(fid, 257, 3, 2));
+  EXPECT_EQ(fid[18], 0x0A);
+  EXPECT_EQ(Le32(fid + 24), 2u);
+  EXPECT_EQ(std::count(fid + 40, fid + 2048, 0), 2048 - 40);
+  for (size_t s = 261; s < 287; ++s) EXPECT_EQ(std::count(sector(s), sector(s + 1), 0), 2048) << s;
+  EXPECT_TRUE(test::ValidTag(sector(287), 2, 287, 2));
+}
+
+// Stereoscopic clips of 240 and 115 extents: their entries continue in Allocation
+// Extent Descriptors, and the clips and their .ssif views read back byte for byte.
+TEST(UdfImageLayout, StereoscopicClipsWithContinuedExtents) {
+  test::BdmvFixture f;
+  auto clip = [](int32_t number, uint32_t extents) {
+    test::FixtureClip c{number, extents * 32, {}};
+    for (uint32_t i = 0; i < extents; ++i) c.startPoints.push_back(i * 32);
+    return c;
+  };
+  f.clips = {clip(1, 240), clip(2, 240), clip(3, 115), clip(4, 115)};
+  test::FixturePlaylist playlist;
+  playlist.playItems = test::ClipNames({1, 3});
+  playlist.subPlayItems = test::ClipNames({2, 4});
+  f.playlists = {playlist};
+  f.pairs = {{1, 2}, {3, 4}};
+  test::TempDir source, out;
+  f.Write(source.path());
+  const std::string target = out / "bd.iso";
+  Built built = Build(source.path(), target, 3);
+  ASSERT_TRUE(built.ok && built.written);
+
+  test::UdfWalkReport report = test::WalkUdfDescriptors(built.image);
+  for (const std::string& p : report.problems) ADD_FAILURE() << p;
+  // Reached from the two clips and the two .ssif entries: 2 + 1 for each clip of 240
+  // extents, 1 for each of 115; an .ssif file is one contiguous extent.
+  EXPECT_EQ(report.allocationExtents, 2u * 2 + 2 * 1);
+  test::TreeListing listed;
+  std::string error;
+  ASSERT_TRUE(test::ListUdfImage(target, listed, error)) << error;
+  for (int32_t n : {1, 2, 3, 4}) {
+    char name[32];
+    std::snprintf(name, sizeof name, "BDMV/STREAM/%05d.m2ts", n);
+    EXPECT_TRUE(listed[name].bytes == test::StreamBytes(n, f.Clip(n)->packets)) << name;
+  }
+  EXPECT_TRUE(listed["BDMV/STREAM/SSIF/00001.ssif"].bytes == f.Interleave(1, 2));
+  EXPECT_TRUE(listed["BDMV/STREAM/SSIF/00003.ssif"].bytes == f.Interleave(3, 4));
+  // The data is stored once: the image holds each stream's sectors a single time.
+  EXPECT_LT(built.image.size(), 2 * 2048 * (240 * 3 * 2 + 115 * 3 * 2) + 2048 * 1024);
+}
+
+}  // namespace
+}  // namespace vellumcast
