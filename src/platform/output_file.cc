@@ -131,7 +131,7 @@ int64_t OutputFile::CopyFrom(int sourceFd, uint64_t n) {
   uint64_t done = 0;
   while (kernelCopy && done < n) {
     size_t chunk = size_t(std::min<uint64_t>(n - done, kCopyChunk));
-    ssize_t r = copy_file_range(sourceFd, nullptr, fd, nullptr, chunk, 0);
+    ssize_t r = copy_file_range(sourceFd, nullptr, file.handle, nullptr, chunk, 0);
     if (r < 0) {
       if (errno == EINTR) continue;
       // Not possible between these two files (another file system, a kernel or file

@@ -65,7 +65,7 @@ uint64_t CopySectorsByKernel(OutputContext& out, SourceFile& source, const std::
   uint64_t copied = 0;
   while (copied < n && target.kernelCopy) {
     uint64_t wanted = std::min<uint64_t>(n - copied, kKernelCopyChunkSectors) * kSectorSize;
-    int64_t got = target.CopyFrom(source.fd, wanted);
+    int64_t got = target.CopyFrom(source.Descriptor(), wanted);
     if (got < 0) {
       out.writeError = true;
       return 0;
