@@ -39,6 +39,9 @@ struct ImageBuilder {
   EmitSectorsFn emitSectors = nullptr;
   void* writerContext = nullptr;
   uint8_t writeFailed = 1;
+  // File data always read and written by this process, never copied by the kernel; the
+  // image is the same either way.
+  bool plainDataCopy = false;
 
   // Volume identity.
   int64_t buildTime = 0;           // seconds since 1970-01-01 UTC; the one "now" of the build

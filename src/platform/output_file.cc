@@ -20,6 +20,7 @@ namespace {
 
 constexpr const char* kTempSuffix = ".vellumcast-tmp-XXXXXX";
 constexpr size_t kHoleGranule = 64 * 1024;
+constexpr uint64_t kCopyChunk = 1u << 30;  // bytes per copy_file_range call
 
 bool AllZero(const uint8_t* p, size_t n) {
   if (n == 0) return true;
@@ -101,6 +102,7 @@ bool OutputFile::Open(std::u16string_view target) {
   targetPath = destination;
   fchmod(file.handle, exists ? (st.st_mode & 07777) : DefaultFileMode());
   holesAllowed = true;
+  kernelCopy = true;
   return true;
 }
 
@@ -140,6 +142,31 @@ bool OutputFile::Write(const uint8_t* bytes, size_t n) {
     n -= done;
   }
   return true;
+}
+
+int64_t OutputFile::CopyFrom(int sourceFd, uint64_t n) {
+  uint64_t done = 0;
+  while (kernelCopy && done < n) {
+    size_t chunk = size_t(std::min<uint64_t>(n - done, kCopyChunk));
+    ssize_t r = copy_file_range(sourceFd, nullptr, file.handle, nullptr, chunk, 0);
+    if (r < 0) {
+      if (errno == EINTR) continue;
+      // Not possible between these two files (another file system, a kernel or file
+      // system without it, a source that is not a regular file): reading and writing
+      // takes over from where the copy stopped.
+      if (errno == EXDEV || errno == EINVAL || errno == ENOSYS || errno == EOPNOTSUPP ||
+          errno == EBADF) {
+        kernelCopy = false;
+        break;
+      }
+      error = strerror(errno);
+      return -1;
+    }
+    if (r == 0) break;  // the source ended
+    done += uint64_t(r);
+    length += uint64_t(r);
+  }
+  return int64_t(done);
 }
 
 bool OutputFile::Finish() {

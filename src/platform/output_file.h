@@ -22,6 +22,7 @@ struct OutputFile {
   std::string tempPath;    // the temporary file beside it; empty when writing directly
   uint64_t length = 0;     // bytes written (or skipped as a hole) so far
   bool holesAllowed = false;
+  bool kernelCopy = false; // CopyFrom may work: a regular file not yet refused by the kernel
   std::string error;       // the system's reason for the last failure
 
   OutputFile() = default;
@@ -33,6 +34,12 @@ struct OutputFile {
   bool Open(std::u16string_view target);
   // Appends n bytes; false with `error` set on a failed or short write.
   bool Write(const uint8_t* bytes, size_t n);
+  // Appends up to n bytes read from `sourceFd` at its current position, copied inside the
+  // kernel (copy_file_range) without passing through this process; both file positions
+  // advance. Returns the bytes copied: fewer than n when the source ends, or when the
+  // kernel cannot copy between the two files, in which case `kernelCopy` becomes false
+  // and the caller goes on reading and writing itself. -1 with `error` set on a failure.
+  int64_t CopyFrom(int sourceFd, uint64_t n);
   // Completes the image: gives the temporary file its length, closes it and renames it
   // over the target (or closes the target written directly). False with `error` set.
   bool Finish();

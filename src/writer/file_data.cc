@@ -8,6 +8,7 @@
 
 #include "build/image_builder.h"
 #include "layout/disc_constants.h"
+#include "platform/output_file.h"
 #include "platform/paths.h"
 #include "platform/source_file.h"
 #include "platform/text.h"
@@ -15,6 +16,11 @@
 
 namespace vellumcast {
 namespace {
+
+// Files of at least this many sectors are copied by the kernel into a regular-file
+// target; smaller ones are cheaper to read into the staging area.
+constexpr uint64_t kKernelCopyMinimumSectors = 64;     // 128 KiB
+constexpr uint64_t kKernelCopyChunkSectors = 8192;     // 16 MiB between progress reports
 
 std::string Display(const std::u16string& path) { return Utf16ToUtf8(path); }
 
@@ -40,6 +46,58 @@ void CheckSize(OutputContext& out, SourceFile& file, const std::u16string& path,
   }
 }
 
+void ReadFailed(OutputContext& out, SourceFile& source, const std::u16string& path) {
+  out.aborted = true;
+  out.builder->writeFailed = 1;
+  out.builder->Fail("cannot read " + Display(path) + ": " + source.error);
+}
+
+// Copies up to n sectors of `source` into the target inside the kernel, in chunks with
+// progress reported for every sector after each chunk. Stops early when the source
+// ends (setting `ended`) or when the kernel cannot copy between the two files (reading
+// and writing then go on from the same positions). The bytes come to the target at the
+// planned sectors because the staging area is empty and the target's end is the next
+// sector. Returns the sectors placed; a sector the source fills only partly is completed
+// with the source's next bytes (when the kernel gave up) or with zeros.
+uint64_t CopySectorsByKernel(OutputContext& out, SourceFile& source, const std::u16string& path,
+                             uint64_t n, uint64_t& bytesRead, bool& ended) {
+  OutputFile& target = *out.target;
+  uint64_t copied = 0;
+  while (copied < n && target.kernelCopy) {
+    uint64_t wanted = std::min<uint64_t>(n - copied, kKernelCopyChunkSectors) * kSectorSize;
+    int64_t got = target.CopyFrom(source.Descriptor(), wanted);
+    if (got < 0) {
+      out.writeError = true;
+      return 0;
+    }
+    bytesRead += uint64_t(got);
+    uint64_t sectors = uint64_t(got) / kSectorSize;
+    if (size_t partial = size_t(uint64_t(got) % kSectorSize)) {
+      uint8_t tail[kSectorSize] = {};
+      int64_t more = source.Read(tail, kSectorSize - partial);
+      if (more < 0) {
+        ReadFailed(out, source, path);
+        return 0;
+      }
+      bytesRead += uint64_t(more);
+      if (!target.Write(tail, kSectorSize - partial)) {
+        out.writeError = true;
+        return 0;
+      }
+      ++sectors;
+    }
+    for (uint64_t i = 0; i < sectors; ++i) {
+      if (!out.CommitWrittenSector()) return 0;
+    }
+    copied += sectors;
+    if (uint64_t(got) < wanted && target.kernelCopy) {
+      ended = true;
+      break;
+    }
+  }
+  return copied;
+}
+
 }  // namespace
 
 std::u16string BuildSourcePath(const TreeNode& file, const std::u16string& directoryPath) {
@@ -51,6 +109,13 @@ uint64_t CopySectors(OutputContext& out, SourceFile* source, const std::u16strin
   ImageBuilder& b = *out.builder;
   uint64_t copied = 0;
   bool ended = !source;  // the file has no more bytes: the rest is zeros
+  if (source && n >= kKernelCopyMinimumSectors && out.ReadyForKernelCopy()) {
+    copied = CopySectorsByKernel(out, *source, path, n, bytesRead, ended);
+    if (out.Failed()) {
+      b.writeFailed = 1;
+      return 0;
+    }
+  }
   while (copied < n) {
     uint32_t granted = 0;
     uint64_t wanted = std::min<uint64_t>(n - copied, UINT32_MAX);
@@ -65,9 +130,7 @@ uint64_t CopySectors(OutputContext& out, SourceFile* source, const std::u16strin
     size_t bytes = size_t(granted) * kSectorSize;
     int64_t got = ended ? 0 : source->Read(space, bytes);
     if (got < 0) {
-      out.aborted = true;
-      b.writeFailed = 1;
-      b.Fail("cannot read " + Display(path) + ": " + source->error);
+      ReadFailed(out, *source, path);
       return 0;
     }
     if (size_t(got) < bytes) {

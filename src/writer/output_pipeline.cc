@@ -55,6 +55,17 @@ bool OutputContext::CommitStagedSector() {
   return ReportProgress(*this);
 }
 
+bool OutputContext::CommitWrittenSector() {
+  builder->sectorsWritten += 1;
+  return ReportProgress(*this);
+}
+
+bool OutputContext::ReadyForKernelCopy() {
+  if (builder->plainDataCopy || !target->kernelCopy || Failed() || !Flush()) return false;
+  // Nothing seeks: the target's end is where the next sector goes.
+  return target->length == uint64_t(builder->sectorsWritten) * kSectorSize;
+}
+
 uint8_t* AcquireSectorBuffer(uint32_t n, void* context) {
   auto& out = *static_cast<OutputContext*>(context);
   if (n > out.capacity) {

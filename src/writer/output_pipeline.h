@@ -41,6 +41,12 @@ struct OutputContext {
   // Counts one sector placed at the start of StagingSpace's result as emitted and
   // reports progress; false once the build is to stop.
   bool CommitStagedSector();
+  // Counts one sector written straight to the target (not staged) and reports progress;
+  // false once the build is to stop.
+  bool CommitWrittenSector();
+  // Writes out what is staged so that the target can take file data copied by the kernel
+  // at the next planned sector; false when the kernel cannot copy into this target.
+  bool ReadyForKernelCopy();
   // Writes everything staged to the target.
   bool Flush();
 };
