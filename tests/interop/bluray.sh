@@ -13,7 +13,7 @@ fail() { echo "bluray: $*"; exit 1; }
 
 # kmount's listing of IMAGE must hold every file of SRC with its size and md5, and no other.
 same_files() {
-  /work/shared/tools/kmount "$1" udf >"$work/k.txt" || fail "kmount $1: $(tail -5 "$work/k.txt")"
+  "$KMOUNT" "$1" udf >"$work/k.txt" || fail "kmount $1: $(tail -5 "$work/k.txt")"
   grep -q '^RESULT ok$' "$work/k.txt" || fail "kmount result for $1"
   (cd "$2" && find . -type f) | while read -r f; do
     line="F $(md5sum <"$2/$f" | cut -d' ' -f1) $(stat -c %s "$2/$f") $f"

@@ -97,7 +97,7 @@ expect_files() {  # expect_files upper|lower FOLDER: the F lines of VIDEO_TS
   done
 }
 for fs in udf iso9660; do
-  /work/shared/tools/kmount "$img" $fs >"$work/k.txt" 2>&1 || fail "kernel $fs mount: $(tail -5 "$work/k.txt")"
+  "$KMOUNT" "$img" $fs >"$work/k.txt" 2>&1 || fail "kernel $fs mount: $(tail -5 "$work/k.txt")"
   if [ $fs = udf ]; then
     video=VIDEO_TS audio=AUDIO_TS readme=README notes=café-notes.txt
     expect_files upper VIDEO_TS >"$work/want.txt"

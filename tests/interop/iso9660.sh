@@ -44,7 +44,7 @@ grep -q 'DOCS/DEEP/DEEPER/LAST.DAT' "$work/7l.txt" || fail "7zz l lacks LAST.DAT
 diff -r "$src" "$work/x" || fail "7zz x differs from the source"
 
 # The Linux kernel mounts it and shows every file with its size and md5.
-/work/shared/tools/kmount "$img" iso9660 >"$work/k.txt" || fail "kmount: $(tail -5 "$work/k.txt")"
+"$KMOUNT" "$img" iso9660 >"$work/k.txt" || fail "kmount: $(tail -5 "$work/k.txt")"
 grep -q '^RESULT ok$' "$work/k.txt" || fail "kmount result"
 (cd "$src" && find . -type f) | while read -r f; do
   line="F $(md5sum <"$src/$f" | cut -d' ' -f1) $(stat -c %s "$src/$f") $(echo "$f" | tr 'A-Z' 'a-z')"

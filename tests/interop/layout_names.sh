@@ -18,7 +18,7 @@ fail() { echo "layout_names: $*"; exit 1; }
 
 # Every source file's content appears exactly once, and no two names are equal.
 check() {  # image, file system of the mount
-  /work/shared/tools/kmount "$1" "$2" >"$work/k.txt" || fail "kmount $2: $(tail -5 "$work/k.txt")"
+  "$KMOUNT" "$1" "$2" >"$work/k.txt" || fail "kmount $2: $(tail -5 "$work/k.txt")"
   grep -q '^RESULT ok$' "$work/k.txt" || fail "kmount $2 result"
   grep '^F ' "$work/k.txt" | cut -d' ' -f2 | sort >"$work/got.txt"
   (cd "$src" && find . -type f -exec md5sum {} +) | cut -d' ' -f1 | sort >"$work/want.txt"

@@ -43,7 +43,7 @@ check() {  # check NAME REVISION [-filesystem VALUE]
   7zz x -tudf -y -o"$work/x" "$img" >"$work/7z.txt" || fail "7zz x: $(tail -5 "$work/7z.txt")"
   diff -r "$src" "$work/x" >"$work/diff.txt" || fail "7zz x differs: $(head "$work/diff.txt")"
 
-  /work/shared/tools/kmount "$img" udf >"$work/k.txt" || fail "kmount: $(tail -5 "$work/k.txt")"
+  "$KMOUNT" "$img" udf >"$work/k.txt" || fail "kmount: $(tail -5 "$work/k.txt")"
   grep -q '^RESULT ok$' "$work/k.txt" || fail "kmount result"
   ! grep '^K ' "$work/k.txt" || fail "the kernel logged UDF messages"
   (cd "$src" && find . -type f) | while read -r f; do
