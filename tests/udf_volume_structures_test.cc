@@ -73,6 +73,8 @@ TEST(DescriptorTag, CrcOfCheckStringAndTableEntries) {
   std::string pattern(1000, '\0');
   for (size_t i = 0; i < pattern.size(); ++i) pattern[i] = char(i * 7 + 3);
   auto* bytes = reinterpret_cast<const uint8_t*>(pattern.data());
+  // Every length from 0 to 40 (whole eight-byte steps and every tail) and a long run.
+  for (int64_t n = 0; n <= 40; ++n) EXPECT_EQ(DescriptorCrc(bytes + 3, n), test::BitwiseCrc(bytes + 3, n)) << n;
   EXPECT_EQ(DescriptorCrc(bytes, 1000), test::BitwiseCrc(bytes, 1000));
 }
 
