@@ -11,8 +11,8 @@
 #include <regex>
 
 #include "frontend/command_line.h"
+#include "hand_tree.h"
 #include "layout/identifiers.h"
-#include "layout_tree.h"
 #include "platform/text.h"
 #include "test_support.h"
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "hand_tree.h"
 #include "iso_reader.h"
-#include "iso_test_tree.h"
 #include "test_support.h"
 #include "writer/byte_order.h"
 

@@ -3,8 +3,8 @@
 
 #include <vector>
 
+#include "hand_tree.h"
 #include "layout/identifiers.h"
-#include "layout_tree.h"
 
 namespace vellumcast {
 namespace {

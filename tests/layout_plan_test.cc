@@ -9,10 +9,10 @@
 #include <set>
 #include <vector>
 
+#include "hand_tree.h"
 #include "layout/disc_constants.h"
 #include "layout/entry_extents.h"
 #include "layout/layout_rules.h"
-#include "layout_tree.h"
 
 namespace vellumcast {
 namespace {

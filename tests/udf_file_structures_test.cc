@@ -8,10 +8,10 @@
 
 #include "bluray/stereo_clip_pair.h"
 #include "build/image_builder.h"
+#include "hand_tree.h"
 #include "layout/disc_constants.h"
 #include "layout/entry_extents.h"
 #include "udf_tag_check.h"
-#include "udf_test_tree.h"
 #include "writer/allocation_descriptors.h"
 #include "writer/file_entries.h"
 #include "writer/file_structures.h"
@@ -22,7 +22,7 @@ namespace {
 using test::Le16;
 using test::Le32;
 using test::Le64;
-using test::TestTree;
+using test::LayoutTree;
 using test::ValidTag;
 
 std::string Text(const uint8_t* p, size_t n) { return std::string(reinterpret_cast<const char*>(p), n); }
@@ -36,6 +36,12 @@ void Configure(ImageBuilder& b, uint16_t revision) {
   std::memcpy(b.volumeLabel + 1, "Film", 4);
   b.volumeLabel[127] = 5;
   b.fileDataOffset = revision >= 0x0250 ? 64 : 20;
+}
+
+// Appends an entry to `dir` with its UDF identifier already set (see WithUdfName).
+TreeNode* Add(LayoutTree& t, TreeNode* dir, const std::u16string& name, bool directory, uint64_t size = 0,
+              bool eightBit = false) {
+  return t.WithUdfName(directory ? t.AddDir(*dir, name) : t.AddFile(*dir, name, size), eightBit);
 }
 
 uint16_t Version(const ImageBuilder& b) { return b.IsUdf250() ? 3 : 2; }
@@ -98,8 +104,8 @@ TEST(FileSet, FileSetDescriptor) {
 TEST(FileEntry, EmptyRootDirectoryUdf102) {
   ImageBuilder b;
   Configure(b, 0x0102);
-  TestTree t;
-  TreeNode* root = t.Root();
+  LayoutTree t(FormatUdf);
+  TreeNode* root = &t.root();
   root->udfDirLocation = 3;
   root->udfDirLength = 40;
   std::vector<uint8_t> e = Entry(b, *root, 2);
@@ -162,8 +168,8 @@ TEST(FileEntry, ExtentSplittingAndEmptyFiles) {
     for (const Case& c : cases) {
       ImageBuilder b;
       Configure(b, revision);
-      TestTree t;
-      TreeNode* f = t.Add(t.Root(), u"f", false, c.size);
+      LayoutTree t(FormatUdf);
+      TreeNode* f = Add(t, &t.root(), u"f", false, c.size);
       f->dataStart = 7;
       f->uniqueId = 16;
       const uint32_t first = uint32_t(b.fileDataOffset) + 7;
@@ -194,11 +200,11 @@ TEST(FileEntry, FileTypesAndLinkCounts) {
   for (uint16_t revision : {uint16_t(0x0102), uint16_t(0x0250)}) {
     ImageBuilder b;
     Configure(b, revision);
-    TestTree t;
-    TreeNode* dir = t.Add(t.Root(), u"d", true);
-    t.Add(dir, u"a", true);
-    t.Add(dir, u"b", true);
-    t.Add(dir, u"c", false, 10);
+    LayoutTree t(FormatUdf);
+    TreeNode* dir = Add(t, &t.root(), u"d", true);
+    Add(t, dir, u"a", true);
+    Add(t, dir, u"b", true);
+    Add(t, dir, u"c", false, 10);
     dir->udfDirLength = 40 + 3 * 44;
     dir->udfDirLocation = 9;
     dir->uniqueId = 16;
@@ -212,7 +218,7 @@ TEST(FileEntry, FileTypesAndLinkCounts) {
     EXPECT_EQ(ads[0].length, 172u);
     EXPECT_EQ(ads[0].block, 9u);
     for (TreeNodeKind kind : {StereoInterleaved, StreamClip, StereoBase, StereoDependent}) {
-      TreeNode* clip = t.Add(t.Root(), u"x.m2ts", false, 6144);
+      TreeNode* clip = Add(t, &t.root(), u"x.m2ts", false, 6144);
       clip->kind = kind;
       EXPECT_EQ(Entry(b, *clip, 20)[16 + 11], 249) << int(kind);
     }
@@ -240,9 +246,9 @@ TEST(AllocationExtents, ContinuationChains) {
   for (const Case& c : cases) {
     ImageBuilder b;
     Configure(b, 0x0250);
-    TestTree t;
+    LayoutTree t(FormatUdf);
     StereoClipPair pair = PairOf(c.extents);
-    TreeNode* clip = t.Add(t.Root(), u"00001.m2ts", false, uint64_t(c.extents) * 2048);
+    TreeNode* clip = Add(t, &t.root(), u"00001.m2ts", false, uint64_t(c.extents) * 2048);
     clip->kind = StereoDependent;
     clip->stereoPair = &pair;
     clip->extentCount = uint16_t(c.extents);
@@ -292,8 +298,8 @@ TEST(AllocationExtents, ContinuationChains) {
 TEST(AllocationExtents, LargePlainFiles) {
   ImageBuilder b;
   Configure(b, 0x0250);
-  TestTree t;
-  TreeNode* big = t.Add(t.Root(), u"big", false, 114 * uint64_t(kMaxExtentBytes) + 1);
+  LayoutTree t(FormatUdf);
+  TreeNode* big = Add(t, &t.root(), u"big", false, 114 * uint64_t(kMaxExtentBytes) + 1);
   EXPECT_EQ(FileEntrySectors(b, *big), 2u);
   std::vector<uint8_t> run = Entry(b, *big, 10);
   EXPECT_EQ(Le32(&run[212]), 114u * 16);
@@ -305,8 +311,8 @@ TEST(AllocationExtents, LargePlainFiles) {
 
   ImageBuilder old;
   Configure(old, 0x0102);
-  TreeNode* fits = t.Add(t.Root(), u"fits", false, 217 * uint64_t(kMaxExtentBytes));
-  TreeNode* over = t.Add(t.Root(), u"over", false, 217 * uint64_t(kMaxExtentBytes) + 1);
+  TreeNode* fits = Add(t, &t.root(), u"fits", false, 217 * uint64_t(kMaxExtentBytes));
+  TreeNode* over = Add(t, &t.root(), u"over", false, 217 * uint64_t(kMaxExtentBytes) + 1);
   std::vector<uint8_t> s(2048, 0);
   const char* why = nullptr;
   EXPECT_TRUE(BuildFileEntry(old, *fits, 3, s.data(), &why));
@@ -358,8 +364,8 @@ TEST(FileIdentifiers, ParentChildrenNamesAndBlockCrossing) {
     ImageBuilder b;
     Configure(b, c.revision);
     b.dvdVideoMode = c.dvdVideo;
-    TestTree t;
-    TreeNode* dir = t.Add(t.Root(), u"dir", true);
+    LayoutTree t(FormatUdf);
+    TreeNode* dir = Add(t, &t.root(), u"dir", true);
     dir->fileEntryLocation = 7;
     dir->uniqueId = 20;
     // 60 entries of 20-character names: 38 + 41 (16-bit) = 80 bytes each, so the
@@ -368,7 +374,7 @@ TEST(FileIdentifiers, ParentChildrenNamesAndBlockCrossing) {
     uint32_t length = 40;
     for (int i = 0; i < 60; ++i) {
       std::u16string name = u"name-" + std::u16string(14, u'a' + (i % 26)) + char16_t(u'A' + i % 26);
-      TreeNode* child = t.Add(dir, name, i % 7 == 0, 5, c.dvdVideo);
+      TreeNode* child = Add(t, dir, name, i % 7 == 0, 5, c.dvdVideo);
       child->fileEntryLocation = 100 + i;
       child->uniqueId = 30 + i;
       length += (child->udfNameLength + 42) / 4 * 4;
@@ -436,9 +442,9 @@ TEST(FileIdentifiers, ParentChildrenNamesAndBlockCrossing) {
 TEST(FileIdentifiers, EscapedBytesShowAsReplacementCharacter) {
   ImageBuilder b;
   Configure(b, 0x0250);
-  TestTree t;
-  TreeNode* root = t.Root();
-  t.Add(root, std::u16string(u"a") + char16_t(0xDCE9), false);
+  LayoutTree t(FormatUdf);
+  TreeNode* root = &t.root();
+  Add(t, root, std::u16string(u"a") + char16_t(0xDCE9), false);
   root->udfDirLength = 40 + 44;
   std::vector<uint8_t> s(2048, 0);
   const char* why = nullptr;

@@ -1,19 +1,111 @@
-// Trees and ISO 9660 layouts made by hand, for testing the writer without the scan
-// and the layout plan: entries are appended in the order given, which serves as both
-// the primary and the ISO 9660 order.
+// Source trees made by hand for tests that skip the scan: the root and every entry carved
+// from the builder's arena the way the scan carves them, entries appended through the
+// real AddChild (primary chain, counters, sector counts). `LayoutTree` leaves the rest to
+// the layout plan; `HandTree` also gives ISO 9660 identifiers and plans an ISO 9660-only
+// layout itself, for testing the writer without the plan.
 #pragma once
 
 #include <cstring>
 #include <deque>
 #include <string>
+#include <unordered_map>
 
 #include "build/image_builder.h"
 #include "layout/disc_constants.h"
 #include "layout/entry_extents.h"
 #include "platform/text.h"
-#include "test_tree.h"
+#include "tree/node_arena.h"
+#include "tree/source_entry.h"
+#include "tree/tree_node.h"
 
 namespace vellumcast::test {
+
+// Creates the builder's arena and its root directory named `name` (the source path,
+// ending in '/'), its own parent, as the scan leaves it.
+inline TreeNode* MakeRoot(ImageBuilder& b, const std::u16string& name) {
+  b.arena = CreateArena(8192);
+  auto* root = static_cast<TreeNode*>(ArenaAllocAligned(b.arena, sizeof(TreeNode), alignof(TreeNode)));
+  uint32_t bytes = uint32_t(2 * name.size() + 2);
+  auto* copy = static_cast<char16_t*>(ArenaAllocAligned(b.arena, bytes, alignof(char16_t)));
+  std::memcpy(copy, name.c_str(), bytes);
+  root->name = copy;
+  root->parent = root;
+  root->isDirectory = 1;
+  root->isoNameLength = 2;
+  b.root = root;
+  return root;
+}
+
+// Appends an entry after `last` (the parent's last entry, null for none) and moves
+// `last` to it.
+inline TreeNode* AddEntry(ImageBuilder& b, TreeNode& parent, TreeNode*& last, const std::u16string& name,
+                          bool directory, uint64_t size = 0) {
+  SourceEntry entry = MadeUpEntry(name.c_str(), directory);
+  entry.size = directory ? 0 : size;
+  TreeNode* node = nullptr;
+  AddChild(b, &parent, last, entry, &node);
+  return node;
+}
+
+struct LayoutTree {
+  ImageBuilder builder;
+
+  explicit LayoutTree(uint32_t formatFlags, uint16_t udfRevision = 0x0102, bool dvdVideo = false) {
+    builder.Initialize();
+    builder.formatFlags = formatFlags;
+    builder.udfRevision = udfRevision;
+    builder.dvdVideoMode = dvdVideo;
+    MakeRoot(builder, u"/source/")->fileEntryLocation = 2;
+  }
+
+  TreeNode& root() { return *builder.root; }
+
+  std::unordered_map<TreeNode*, TreeNode*> lastChild;  // current end of each primary order
+
+  TreeNode* AddDir(TreeNode& parent, const std::u16string& name) {
+    return AddEntry(builder, parent, lastChild[&parent], name, true);
+  }
+
+  TreeNode* AddFile(TreeNode& parent, const std::u16string& name, uint64_t size = 0) {
+    return AddEntry(builder, parent, lastChild[&parent], name, false, size);
+  }
+
+  // Gives `node` the UDF identifier the layout stores for its name, without planning:
+  // the UTF-16 units (16-bit form) or their low bytes (8-bit form); UdfName reads it back.
+  TreeNode* WithUdfName(TreeNode* node, bool eightBit = false) {
+    std::u16string name = node->name;
+    std::string bytes;
+    for (char16_t c : name) {
+      if (eightBit) {
+        bytes += char(c);
+      } else {
+        bytes.append(reinterpret_cast<const char*>(&c), 2);
+      }
+    }
+    node->udfName = static_cast<const uint8_t*>(ArenaCopy(builder.arena, bytes.data(), uint32_t(bytes.size())));
+    node->udfNameLength = uint8_t(bytes.size());
+    return node;
+  }
+};
+
+inline std::string IsoName(const TreeNode* node) {
+  return std::string(reinterpret_cast<const char*>(node->isoName), node->isoNameLength);
+}
+
+// The UDF identifier as UTF-16 (16-bit form) or as its bytes widened (8-bit form).
+inline std::u16string UdfName(const TreeNode* node, bool eightBit = false) {
+  std::u16string out;
+  if (eightBit) {
+    for (uint32_t i = 0; i < node->udfNameLength; ++i) out.push_back(node->udfName[i]);
+  } else {
+    for (uint32_t i = 0; i < node->udfNameLength / 2u; ++i) {
+      char16_t c;
+      std::memcpy(&c, node->udfName + 2 * i, 2);
+      out.push_back(c);
+    }
+  }
+  return out;
+}
 
 struct HandTree {
   ImageBuilder b;
