@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -18,15 +17,6 @@
 
 namespace vellumcast::test {
 namespace {
-
-// The whole file in one read (the images here are tens of MiB).
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path, std::ios::binary | std::ios::ate);
-  std::string bytes(size_t(in.tellg()), '\0');
-  in.seekg(0);
-  in.read(bytes.data(), std::streamsize(bytes.size()));
-  return bytes;
-}
 
 struct Choice {
   uint32_t formatFlags;
@@ -52,7 +42,7 @@ struct PlannedBuild {
   std::string Write(const std::string& target, bool plain) {
     b.plainDataCopy = plain;
     EXPECT_TRUE(b.WriteImage(Utf8ToUtf16(target).c_str(), nullptr, nullptr)) << b.errorMessage;
-    return Slurp(target);
+    return ReadFile(target);
   }
 };
 

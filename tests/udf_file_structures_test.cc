@@ -22,10 +22,9 @@ namespace {
 using test::Le16;
 using test::Le32;
 using test::Le64;
+using test::Text;
 using test::LayoutTree;
 using test::ValidTag;
-
-std::string Text(const uint8_t* p, size_t n) { return std::string(reinterpret_cast<const char*>(p), n); }
 
 void Configure(ImageBuilder& b, uint16_t revision) {
   b.formatFlags = 4;

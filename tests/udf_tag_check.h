@@ -1,11 +1,13 @@
 // Independent checks of UDF descriptor tags for the tests: a bitwise CRC-ITU-T (not
-// the writer's table) and the tag checksum, identifier, version and location.
+// the writer's table) and the tag checksum, identifier, version and location; readers
+// of little-endian fields and of identifier bytes.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace vellumcast::test {
 
@@ -21,6 +23,7 @@ inline uint16_t BitwiseCrc(const uint8_t* p, size_t n) {
 inline uint16_t Le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
 inline uint32_t Le32(const uint8_t* p) { return uint32_t(Le16(p)) | uint32_t(Le16(p + 2)) << 16; }
 inline uint64_t Le64(const uint8_t* p) { return Le32(p) | uint64_t(Le32(p + 4)) << 32; }
+inline std::string Text(const uint8_t* p, size_t n) { return std::string(reinterpret_cast<const char*>(p), n); }
 
 // The tag at `d` has identifier `id`, a correct checksum, serial number 1, a CRC length
 // within `available` bytes with a matching CRC, and location `location`.

@@ -16,11 +16,10 @@ namespace {
 using test::Le16;
 using test::Le32;
 using test::Le64;
+using test::Text;
 using test::ValidTag;
 
 using Sector = std::vector<uint8_t>;
-
-std::string Text(const uint8_t* p, size_t n) { return std::string(reinterpret_cast<const char*>(p), n); }
 
 // A builder planned as the layout would plan an image of 5 files and 2 directories.
 void Plan(ImageBuilder& b, uint16_t revision) {
