@@ -399,14 +399,5 @@ TEST(StereoExtents, ExtentsAreCutAtTheLongestRecordedExtent) {
   }
 }
 
-TEST(StereoExtents, DescriptorSectors) {
-  struct Case {
-    uint32_t extents, sectors;
-  };
-  for (Case c : {Case{0, 1}, {114, 1}, {115, 2}, {239, 2}, {240, 3}, {364, 3}, {365, 4}}) {
-    EXPECT_EQ(DescriptorSectorsFor(c.extents), c.sectors) << c.extents;
-  }
-}
-
 }  // namespace
 }  // namespace vellumcast

@@ -13,6 +13,7 @@
 #include "layout/disc_constants.h"
 #include "layout/entry_extents.h"
 #include "layout/layout_rules.h"
+#include "tree/disc_video_rules.h"
 
 namespace vellumcast {
 namespace {
@@ -114,6 +115,7 @@ TEST(EntryExtents, Counts) {
   for (auto [extents, sectors] : std::vector<std::pair<uint64_t, uint32_t>>{
            {0, 1}, {1, 1}, {114, 1}, {115, 2}, {239, 2}, {240, 3}, {364, 3}, {365, 4}}) {
     EXPECT_EQ(ExtendedFileEntrySectors(extents), sectors) << extents;
+    EXPECT_EQ(DescriptorSectorsFor(uint32_t(extents)), sectors) << extents;  // what the stream pass reserves
   }
   for (auto [size, records] : std::vector<std::pair<uint64_t, uint32_t>>{
            {0, 1}, {0xFFFFFFFF, 1}, {uint64_t(1) << 32, 2}, {2 * kIsoMaxExtentBytes, 2},

@@ -47,12 +47,6 @@ TEST(NodeArena, RefusesRequestsThatCannotFitABlock) {
   DestroyArena(arena);
 }
 
-}  // namespace
-}  // namespace vellumcast
-
-namespace vellumcast {
-namespace {
-
 TEST(NodeArena, AlignedRequestsSkipToTheNextMultiple) {
   NodeArena* arena = CreateArena(1024);
   auto* odd = static_cast<uint8_t*>(ArenaAlloc(arena, 3));
