@@ -11,10 +11,10 @@
 #include <regex>
 
 #include "frontend/command_line.h"
-#include "hand_tree.h"
 #include "layout/identifiers.h"
 #include "platform/text.h"
 #include "test_support.h"
+#include "tree_test_support.h"
 
 namespace vellumcast {
 namespace {

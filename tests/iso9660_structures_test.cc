@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "hand_tree.h"
 #include "iso_reader.h"
 #include "test_support.h"
+#include "tree_test_support.h"
 #include "writer/byte_order.h"
 
 namespace vellumcast::test {

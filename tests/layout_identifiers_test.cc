@@ -3,8 +3,8 @@
 
 #include <vector>
 
-#include "hand_tree.h"
 #include "layout/identifiers.h"
+#include "tree_test_support.h"
 
 namespace vellumcast {
 namespace {

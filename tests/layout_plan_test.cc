@@ -9,11 +9,11 @@
 #include <set>
 #include <vector>
 
-#include "hand_tree.h"
 #include "layout/disc_constants.h"
 #include "layout/entry_extents.h"
 #include "layout/layout_rules.h"
 #include "tree/disc_video_rules.h"
+#include "tree_test_support.h"
 
 namespace vellumcast {
 namespace {

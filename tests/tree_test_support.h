@@ -1,13 +1,20 @@
-// Helpers for tests of the source tree: a scan through the real builder with its
-// warnings collected, and lookups of nodes by name.
+// Source trees for tests: a scan through the real builder with its warnings collected,
+// lookups of nodes by name, and trees made by hand for tests that skip the scan.
 #pragma once
 
+#include <cstring>
+#include <deque>
 #include <memory>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "build/image_builder.h"
+#include "layout/disc_constants.h"
+#include "layout/entry_extents.h"
 #include "platform/text.h"
+#include "tree/node_arena.h"
+#include "tree/source_entry.h"
 #include "tree/tree_node.h"
 
 namespace vellumcast::test {
@@ -81,5 +88,194 @@ inline TreeNode* Find(TreeNode* directory, const std::string& path) {
   }
   return node;
 }
+
+// Source trees made by hand for tests that skip the scan: the root and every entry carved
+// from the builder's arena the way the scan carves them, entries appended through the
+// real AddChild (primary chain, counters, sector counts). `LayoutTree` leaves the rest to
+// the layout plan; `HandTree` also gives ISO 9660 identifiers and plans an ISO 9660-only
+// layout itself, for testing the writer without the plan.
+
+// Creates the builder's arena and its root directory named `name` (the source path,
+// ending in '/'), its own parent, as the scan leaves it.
+inline TreeNode* MakeRoot(ImageBuilder& b, const std::u16string& name) {
+  b.arena = CreateArena(8192);
+  auto* root = static_cast<TreeNode*>(ArenaAllocAligned(b.arena, sizeof(TreeNode), alignof(TreeNode)));
+  uint32_t bytes = uint32_t(2 * name.size() + 2);
+  auto* copy = static_cast<char16_t*>(ArenaAllocAligned(b.arena, bytes, alignof(char16_t)));
+  std::memcpy(copy, name.c_str(), bytes);
+  root->name = copy;
+  root->parent = root;
+  root->isDirectory = 1;
+  root->isoNameLength = 2;
+  b.root = root;
+  return root;
+}
+
+// Appends an entry after `last` (the parent's last entry, null for none) and moves
+// `last` to it.
+inline TreeNode* AddEntry(ImageBuilder& b, TreeNode& parent, TreeNode*& last, const std::u16string& name,
+                          bool directory, uint64_t size = 0) {
+  SourceEntry entry = MadeUpEntry(name.c_str(), directory);
+  entry.size = directory ? 0 : size;
+  TreeNode* node = nullptr;
+  AddChild(b, &parent, last, entry, &node);
+  return node;
+}
+
+struct LayoutTree {
+  ImageBuilder builder;
+
+  explicit LayoutTree(uint32_t formatFlags, uint16_t udfRevision = 0x0102, bool dvdVideo = false) {
+    builder.Initialize();
+    builder.formatFlags = formatFlags;
+    builder.udfRevision = udfRevision;
+    builder.dvdVideoMode = dvdVideo;
+    MakeRoot(builder, u"/source/")->fileEntryLocation = 2;
+  }
+
+  TreeNode& root() { return *builder.root; }
+
+  std::unordered_map<TreeNode*, TreeNode*> lastChild;  // current end of each primary order
+
+  TreeNode* AddDir(TreeNode& parent, const std::u16string& name) {
+    return AddEntry(builder, parent, lastChild[&parent], name, true);
+  }
+
+  TreeNode* AddFile(TreeNode& parent, const std::u16string& name, uint64_t size = 0) {
+    return AddEntry(builder, parent, lastChild[&parent], name, false, size);
+  }
+
+  // Gives `node` the UDF identifier the layout stores for its name, without planning:
+  // the UTF-16 units (16-bit form) or their low bytes (8-bit form); UdfName reads it back.
+  TreeNode* WithUdfName(TreeNode* node, bool eightBit = false) {
+    std::u16string name = node->name;
+    std::string bytes;
+    for (char16_t c : name) {
+      if (eightBit) {
+        bytes += char(c);
+      } else {
+        bytes.append(reinterpret_cast<const char*>(&c), 2);
+      }
+    }
+    node->udfName = static_cast<const uint8_t*>(ArenaCopy(builder.arena, bytes.data(), uint32_t(bytes.size())));
+    node->udfNameLength = uint8_t(bytes.size());
+    return node;
+  }
+};
+
+inline std::string IsoName(const TreeNode* node) {
+  return std::string(reinterpret_cast<const char*>(node->isoName), node->isoNameLength);
+}
+
+// The UDF identifier as UTF-16 (16-bit form) or as its bytes widened (8-bit form).
+inline std::u16string UdfName(const TreeNode* node, bool eightBit = false) {
+  std::u16string out;
+  if (eightBit) {
+    for (uint32_t i = 0; i < node->udfNameLength; ++i) out.push_back(node->udfName[i]);
+  } else {
+    for (uint32_t i = 0; i < node->udfNameLength / 2u; ++i) {
+      char16_t c;
+      std::memcpy(&c, node->udfName + 2 * i, 2);
+      out.push_back(c);
+    }
+  }
+  return out;
+}
+
+struct HandTree {
+  ImageBuilder b;
+  // `sourcePath` ends in '/'; the root's records carry `time`.
+  explicit HandTree(const std::string& sourcePath, int64_t time = 1700000000) {
+    b.Initialize();
+    b.buildTime = time;
+    b.formatFlags = FormatIso9660;
+    MakeRoot(b, Utf8ToUtf16(sourcePath))->modifiedTime = time;
+  }
+
+  // Appends through AddChild, then gives the entry its ISO 9660 identifier and the same
+  // place at the end of the ISO 9660 order.
+  TreeNode* Append(TreeNode* parent, const std::string& name, const char* isoName, bool directory,
+                   uint64_t size, int64_t time) {
+    TreeNode* last = parent->firstChild;
+    while (last && last->nextSibling) last = last->nextSibling;
+    TreeNode* n = AddEntry(b, *parent, last, Utf8ToUtf16(name), directory, size);
+    if (isoName) {
+      n->isoNameLength = uint8_t(std::strlen(isoName));
+      n->isoName = static_cast<const uint8_t*>(ArenaCopy(b.arena, isoName, n->isoNameLength + 1));
+    }
+    n->modifiedTime = time;
+    TreeNode** isoLink = &parent->isoFirstChild;
+    while (*isoLink) isoLink = &(*isoLink)->isoNextSibling;
+    *isoLink = n;
+    return n;
+  }
+
+  TreeNode* AddDir(TreeNode* parent, const std::string& name, const char* isoName, int64_t time = 1600000000) {
+    return Append(parent, name, isoName, true, 0, time);
+  }
+
+  TreeNode* AddFile(TreeNode* parent, const std::string& name, const char* isoName, uint64_t size,
+                    int64_t time = 1500000000) {
+    return Append(parent, name, isoName, false, size, time);
+  }
+
+  // The ISO 9660-only layout: path tables from 18, directory extents breadth-first
+  // with records packed so that none crosses a sector boundary, file data depth-first
+  // (a directory's files before its subdirectories), the image padded to 32 sectors.
+  void PlanIsoOnly() {
+    const uint32_t extra = b.dvdVideoMode ? 6 : 0;
+    uint32_t ptBytes = 0, isoSectors = 0;
+    uint16_t number = 1;
+    std::deque<TreeNode*> queue{b.root};
+    while (!queue.empty()) {
+      TreeNode* d = queue.front();
+      queue.pop_front();
+      ptBytes += 8 + d->isoNameLength + (d->isoNameLength % 2);
+      uint32_t offset = 0;
+      auto place = [&](uint32_t length) {
+        if (offset % kSectorSize + length > kSectorSize) offset += kSectorSize - offset % kSectorSize;
+        offset += length;
+      };
+      place(34 + extra);
+      place(34 + extra);
+      for (TreeNode* e = d->isoFirstChild; e; e = e->isoNextSibling) {
+        uint32_t records = e->isDirectory ? 1 : IsoExtentCount(e->size);
+        for (uint32_t i = 0; i < records; ++i) {
+          place(33 + e->isoNameLength + (e->isoNameLength % 2 == 0 ? 1 : 0) + extra);
+        }
+        if (e->isDirectory) queue.push_back(e);
+      }
+      d->isoDirSize = offset;
+      d->pathTableNumber = number++;
+      d->isoDirLocation = isoSectors;
+      isoSectors += (offset + kSectorSize - 1) / kSectorSize;
+    }
+    uint32_t dataSectors = 0;
+    PlaceData(b.root, dataSectors);
+    b.pathTableStart = 18;
+    b.pathTableBytes = ptBytes;
+    b.pathTableSectors = int32_t((ptBytes + kSectorSize - 1) / kSectorSize);
+    b.isoDirectorySectors = int32_t(isoSectors);
+    b.fileDataSectors = int32_t(dataSectors);
+    b.dataBase = 18;
+    b.fileDataOffset = 2 * b.pathTableSectors + b.isoDirectorySectors;
+    b.volumeSectors = (b.dataBase + b.fileDataOffset + b.fileDataSectors + 31) / 32 * 32;
+  }
+
+  void PlaceData(TreeNode* d, uint32_t& dataSectors) {
+    for (TreeNode* e = d->firstChild; e; e = e->nextSibling) {
+      if (e->isDirectory || e->kind == StereoBase || e->kind == StereoInterleaved) continue;
+      e->dataStart = dataSectors;
+      dataSectors += e->sectorCount;
+      if (e->kind == StereoDependent) {  // the pair's interleaved run
+        dataSectors += e->baseNode->sectorCount;
+        e->baseNode->dataStart = e->dataStart;
+      }
+    }
+    for (TreeNode* e = d->firstChild; e; e = e->nextSibling) {
+      if (e->isDirectory) PlaceData(e, dataSectors);
+    }
+  }
+};
 
 }  // namespace vellumcast::test

@@ -8,9 +8,9 @@
 
 #include "bluray/stereo_clip_pair.h"
 #include "build/image_builder.h"
-#include "hand_tree.h"
 #include "layout/disc_constants.h"
 #include "layout/entry_extents.h"
+#include "tree_test_support.h"
 #include "udf_tag_check.h"
 #include "writer/allocation_descriptors.h"
 #include "writer/file_entries.h"
