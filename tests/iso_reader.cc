@@ -44,10 +44,9 @@ void ListDirectory(iso9660_t* iso, const std::string& dir, IsoListing& out, int 
     // The records of one multi-extent file follow one another with the same name.
     if (!isDir && previous && previous->path == path && !previous->isDirectory) {
       previous->size += st->size;
-      previous->extents++;
       continue;
     }
-    out.entries.push_back(IsoEntry{path, isDir, st->size, uint32_t(st->lsn), 1});
+    out.entries.push_back(IsoEntry{path, isDir, st->size, uint32_t(st->lsn)});
     previous = &out.entries.back();
     if (isDir) subdirs.push_back(path);
   }

@@ -13,7 +13,6 @@ struct IsoEntry {
   bool isDirectory = false;
   uint64_t size = 0;      // all extents of a multi-extent file together
   uint32_t firstSector = 0;
-  uint32_t extents = 0;   // directory records of the file
 };
 
 struct IsoListing {

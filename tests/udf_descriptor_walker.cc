@@ -38,7 +38,6 @@ struct Walker {
     const uint16_t found = Le16(d);
     const uint16_t version = Le16(d + 2);
     auto result = ValidTag(d, id ? id : found, location, version, available);
-    ++report.descriptors;
     if (!result || (version != 2 && version != 3)) {
       Problem(what + ": " + result.message());
       return 0;

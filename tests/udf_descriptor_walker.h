@@ -12,7 +12,6 @@ namespace vellumcast::test {
 
 struct UdfWalkReport {
   std::vector<std::string> problems;  // empty for a sound image
-  uint32_t descriptors = 0;           // tags checked
   uint32_t files = 0;                 // entries reached through File Identifiers
   uint32_t directories = 0;           // the root included
   uint32_t allocationExtents = 0;     // Allocation Extent Descriptors followed
