@@ -43,6 +43,10 @@ bd_info "$work/3d" 2>&1 | grep -v '^Volume Identifier' >"$work/bd-folder.txt" ||
 bd_info "$work/3d.iso" 2>&1 | grep -v '^Volume Identifier' >"$work/bd-image.txt" || fail "bd_info image"
 grep -q '3D content exists *: Yes' "$work/bd-image.txt" || fail "bd_info: $(cat "$work/bd-image.txt")"
 diff "$work/bd-folder.txt" "$work/bd-image.txt" || fail "bd_info differs"
+bd_list_titles -a "$work/3d" >"$work/titles-folder.txt" 2>&1 || fail "bd_list_titles folder"
+bd_list_titles -a "$work/3d.iso" >"$work/titles-image.txt" 2>&1 || fail "bd_list_titles image"
+grep -q 'playlist: 00000.mpls' "$work/titles-image.txt" || fail "bd_list_titles: $(cat "$work/titles-image.txt")"
+diff "$work/titles-folder.txt" "$work/titles-image.txt" || fail "bd_list_titles differs"
 
 # 3D declared but the extents fail their checks: a plain UDF 2.50 image, SSIF copied.
 "$fixture" broken "$work/bad"
