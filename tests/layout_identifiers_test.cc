@@ -62,12 +62,19 @@ TEST(IsoIdentifier, EqualIdentifiersGetNumberedVariants) {
        {"report-2.txt;1", "report~2.txt;1", "report~1.txt;1"}},
       {false, {u"a.txt", u"a.txt1", u"a.txt2"}, {"a.txt;1", "a~1.txt;1", "a~2.txt;1"}},
       {false, {u"longdirectory1", u"longdirectory2"}, {"longdire", "longdi~1"}},  // directories
+      // Equal once case is folded (as Windows and the Linux kernel show them).
+      {false, {u"dirDebugInfo", u"dirDebuginfod"}, {"DebugInf", "Debugi~1"}},
+      {false, {u"READ.ME", u"Read.me"}, {"READ.ME;1", "Read~1.me;1"}},
+      // A file without extension and a directory of the same name read alike.
+      {false, {u"README", u"dirreadme"}, {"README.;1", "readme~1"}},
   };
   for (const Case& c : cases) {
     LayoutTree t(c.dvd ? kIsoUdf : FormatIso9660, 0x0102, c.dvd);
     std::vector<TreeNode*> nodes;
     for (const auto& n : c.names) {
-      nodes.push_back(n.starts_with(u"longdir") ? t.AddDir(t.root(), n) : t.AddFile(t.root(), n));
+      if (n.starts_with(u"dir")) nodes.push_back(t.AddDir(t.root(), n.substr(3)));
+      else if (n.starts_with(u"longdir")) nodes.push_back(t.AddDir(t.root(), n));
+      else nodes.push_back(t.AddFile(t.root(), n));
     }
     ASSERT_TRUE(t.builder.PlanLayout());
     for (size_t i = 0; i < nodes.size(); ++i) EXPECT_EQ(IsoName(nodes[i]), c.expected[i]);

@@ -100,32 +100,45 @@ bool MakeIsoName(ImageBuilder& builder, TreeNode& node) {
   return StoreIsoName(builder, node, PartsFor(node, builder.dvdVideoMode).Compose());
 }
 
+// The name under which a reader may show an identifier: readers that ignore case
+// (Windows) or map it (the Linux kernel's default lower-cases, drops the ";1" version
+// and a trailing '.') would show README.;1, Readme.;1 and a directory README as one name
+// and reach only one of them; identifiers that are equal in this form count as equal.
+std::string ReaderKey(const std::string& identifier) {
+  std::string key = identifier.substr(0, identifier.find(';'));
+  if (!key.empty() && key.back() == '.') key.pop_back();
+  for (char& c : key)
+    if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+  return key;
+}
+
 // ECMA-119 requires the identifiers of one directory to be unique (a reader finds only
-// one of two equal ones). An entry keeps the identifier its name gives unless an earlier
-// entry of the directory (primary order) already holds it; then it takes the first
-// numbered variant that no entry of the directory holds or will hold.
+// one of two equal ones), and readers that fold case need them unique in their folded
+// form too (ReaderKey). An entry keeps the identifier its name gives unless an earlier
+// entry of the directory (primary order) already holds it in that form; then it takes
+// the first numbered variant that no entry of the directory holds or will hold.
 bool NameIsoEntries(ImageBuilder& builder, TreeNode& directory) {
   bool dvd = builder.dvdVideoMode;
   std::vector<IsoNameParts> parts;
   std::unordered_set<std::string> natural;
   for (TreeNode* e = directory.firstChild; e; e = e->nextSibling) {
     parts.push_back(PartsFor(*e, dvd));
-    natural.insert(parts.back().Compose());
+    natural.insert(ReaderKey(parts.back().Compose()));
   }
   std::unordered_set<std::string> given;
   std::unordered_map<std::string, uint32_t> nextVariant;  // per identifier: next N to try
   size_t i = 0;
   for (TreeNode* e = directory.firstChild; e; e = e->nextSibling, ++i) {
     std::string identifier = parts[i].Compose();
-    if (given.count(identifier)) {
-      uint32_t& n = nextVariant[identifier];
-      std::string candidate;
+    std::string key = ReaderKey(identifier);
+    if (given.count(key)) {
+      uint32_t& n = nextVariant[key];
       do {
-        candidate = Variant(parts[i], ++n, dvd);
-      } while (natural.count(candidate) || given.count(candidate));
-      identifier = candidate;
+        identifier = Variant(parts[i], ++n, dvd);
+        key = ReaderKey(identifier);
+      } while (natural.count(key) || given.count(key));
     }
-    given.insert(identifier);
+    given.insert(key);
     if (!StoreIsoName(builder, *e, identifier)) return false;
   }
   return true;
