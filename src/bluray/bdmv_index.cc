@@ -30,8 +30,8 @@ bool ReadBdmvIndex(const uint8_t* bytes, size_t count, BdmvIndex& out) {
   out = BdmvIndex{};
   BigEndianReader r(bytes, count);
   if (!r.Require(0, f::kAppInfoEnd)) return false;
-  if (r.Text(f::kTypeIndicator, 4) != "INDX") return false;
-  out.version = r.Text(f::kVersion, 4);
+  if (r.Text(f::kTypeIndicator, kFourCharacterCode) != "INDX") return false;
+  out.version = r.Text(f::kVersion, kFourCharacterCode);
   out.indexesStart = r.U32(f::kIndexesStart);
   out.extensionDataStart = r.U32(f::kExtensionDataStart);
   if (out.indexesStart >= count || out.extensionDataStart >= count) return false;

@@ -9,6 +9,11 @@
 
 namespace vellumcast {
 
+// Text fields of the control files: a clip name is its five digits ("00001"), type
+// indicators, versions and codec identifiers are four characters ("MPLS", "0200", "M2TS").
+constexpr uint64_t kClipNameChars = 5;
+constexpr uint64_t kFourCharacterCode = 4;
+
 // Reads at absolute byte positions inside [0, size). A read that would pass the end
 // returns 0 (or an empty text) and clears `ok`, which then stays false: a decoder reads
 // on and looks at `ok` once, at the end of the record it decodes.

@@ -33,6 +33,10 @@ constexpr uint64_t kEnd = 220;
 constexpr uint64_t kAtcDeltaCount = 221;
 constexpr uint64_t kFirstAtcDelta = 222;
 constexpr uint64_t kAtcDeltaSize = 14;  // delta 4, following clip name 5, codec 4, reserved 1
+constexpr uint64_t kAtcDeltaFollowingClipName = 4;
+constexpr uint64_t kAtcDeltaFollowingCodec = 9;
+constexpr uint64_t kFontCountAfterLists = 1;  // a reserved byte, then the font count
+constexpr uint64_t kFirstFontAfterLists = 2;
 constexpr uint64_t kFontEntrySize = 6;  // font file name 5, reserved 1
 constexpr uint8_t kApplicationTypeWithFonts = 6;
 }  // namespace clip_info
@@ -58,14 +62,15 @@ void ReadClipInfoLists(BigEndianReader& r, ClipInformation& out) {
     uint8_t count = r.U8(f::kAtcDeltaCount);
     for (uint8_t i = 0; i < count && r.ok; ++i) {
       uint64_t e = f::kFirstAtcDelta + i * f::kAtcDeltaSize;
-      out.atcDeltas.push_back({r.U32(e), r.Text(e + 4, 5), r.Text(e + 9, 4)});
+      out.atcDeltas.push_back({r.U32(e), r.Text(e + f::kAtcDeltaFollowingClipName, kClipNameChars),
+                               r.Text(e + f::kAtcDeltaFollowingCodec, kFourCharacterCode)});
     }
     pos = f::kFirstAtcDelta + count * f::kAtcDeltaSize;
   }
   if (out.applicationType == f::kApplicationTypeWithFonts) {
-    uint8_t count = r.U8(pos + 1);
+    uint8_t count = r.U8(pos + f::kFontCountAfterLists);
     for (uint8_t i = 0; i < count && r.ok; ++i) {
-      out.fontFileNames.push_back(r.Text(pos + 2 + i * f::kFontEntrySize, 5));
+      out.fontFileNames.push_back(r.Text(pos + f::kFirstFontAfterLists + i * f::kFontEntrySize, kClipNameChars));
     }
   }
 }
@@ -93,8 +98,8 @@ bool ReadClipInformation(const uint8_t* bytes, size_t count, ClipInformation& ou
   out = ClipInformation{};
   BigEndianReader r(bytes, count);
   if (!r.Require(0, clip_info::kEnd)) return false;
-  out.typeIndicator = r.Text(clpi::kTypeIndicator, 4);
-  out.version = r.Text(clpi::kVersion, 4);
+  out.typeIndicator = r.Text(clpi::kTypeIndicator, kFourCharacterCode);
+  out.version = r.Text(clpi::kVersion, kFourCharacterCode);
   out.sequenceInfoStart = r.U32(clpi::kSequenceInfoStart);
   out.programInfoStart = r.U32(clpi::kProgramInfoStart);
   out.cpiStart = r.U32(clpi::kCpiStart);
@@ -107,7 +112,7 @@ bool ReadClipInformation(const uint8_t* bytes, size_t count, ClipInformation& ou
   out.tsRecordingRate = r.U32(clip_info::kTsRecordingRate);
   out.sourcePackets = r.U32(clip_info::kSourcePackets);
   out.validityFlags = r.U8(clip_info::kValidityFlags);
-  out.formatIdentifier = r.Text(clip_info::kFormatIdentifier, 4);
+  out.formatIdentifier = r.Text(clip_info::kFormatIdentifier, kFourCharacterCode);
   out.networkInformation = r.Text(clip_info::kNetworkInformation, 9);
   out.streamFormatName = r.Text(clip_info::kStreamFormatName, 16);
   ReadClipInfoLists(r, out);

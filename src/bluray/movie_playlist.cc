@@ -54,8 +54,8 @@ void ReadPlayItem(BigEndianReader& r, uint64_t pos, PlayItem& item, uint64_t& ne
   uint16_t length = r.U16(pos + f::kLength);
   r.Require(pos, f::kLengthFieldSize + length);
   next = pos + f::kLengthFieldSize + length;
-  item.clipName = r.Text(pos + f::kClipName, 5);
-  item.codecId = r.Text(pos + f::kCodecId, 4);
+  item.clipName = r.Text(pos + f::kClipName, kClipNameChars);
+  item.codecId = r.Text(pos + f::kCodecId, kFourCharacterCode);
   uint8_t flags = r.U8(pos + f::kFlags);
   item.multiAngle = flags & 0x10;
   item.connectionCondition = flags & 0x0F;
@@ -67,7 +67,7 @@ void ReadPlayItem(BigEndianReader& r, uint64_t pos, PlayItem& item, uint64_t& ne
   if (item.multiAngle && r.ok) {
     uint8_t angles = r.U8(pos + f::kAngleCount);
     for (uint8_t i = 1; i < angles && r.ok; ++i) {
-      item.angleClipNames.push_back(r.Text(pos + f::kFirstAngle + (i - 1) * f::kAngleSize, 5));
+      item.angleClipNames.push_back(r.Text(pos + f::kFirstAngle + (i - 1) * f::kAngleSize, kClipNameChars));
     }
   }
   // The STN_table that follows is of no use to this program and is stepped over with
@@ -79,8 +79,8 @@ void ReadPlayItem(BigEndianReader& r, uint64_t pos, PlayItem& item, uint64_t& ne
 bool ReadMoviePlaylist(const uint8_t* bytes, size_t count, MoviePlaylist& out) {
   out = MoviePlaylist{};
   BigEndianReader r(bytes, count);
-  out.typeIndicator = r.Text(mpls::kTypeIndicator, 4);
-  out.version = r.Text(mpls::kVersion, 4);
+  out.typeIndicator = r.Text(mpls::kTypeIndicator, kFourCharacterCode);
+  out.version = r.Text(mpls::kVersion, kFourCharacterCode);
   uint32_t playListStart = r.U32(mpls::kPlayListStart);
   uint32_t markStart = r.U32(mpls::kPlayListMarkStart);
   uint32_t extensionStart = r.U32(mpls::kExtensionDataStart);

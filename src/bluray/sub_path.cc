@@ -29,14 +29,13 @@ constexpr uint64_t kClipEntrySize = 10;  // clip name 5, codec identifier 4, STC
 constexpr uint64_t kLengthFieldSize = 2;
 }  // namespace sub_play_item
 
-constexpr size_t kClipNameSize = 5;
 
 void ReadSubPlayItem(BigEndianReader& r, uint64_t pos, SubPlayItem& item, uint64_t& next) {
   namespace f = sub_play_item;
   uint16_t length = r.U16(pos + f::kLength);
   r.Require(pos, f::kLengthFieldSize + length);
   next = pos + f::kLengthFieldSize + length;
-  item.clipName = r.Text(pos + f::kClipName, kClipNameSize);
+  item.clipName = r.Text(pos + f::kClipName, kClipNameChars);
   uint32_t flags = r.U32(pos + f::kFlags);
   item.connectionCondition = uint8_t((flags >> 1) & 0xF);
   item.multiClipEntries = flags & 1;
@@ -49,7 +48,7 @@ void ReadSubPlayItem(BigEndianReader& r, uint64_t pos, SubPlayItem& item, uint64
     uint8_t count = r.U8(pos + f::kClipEntryCount);
     for (uint8_t i = 1; i < count && r.ok; ++i) {
       item.furtherClipNames.push_back(
-          r.Text(pos + f::kFirstClipEntry + (i - 1) * f::kClipEntrySize, kClipNameSize));
+          r.Text(pos + f::kFirstClipEntry + (i - 1) * f::kClipEntrySize, kClipNameChars));
     }
   }
 }
