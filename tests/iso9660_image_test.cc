@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -139,6 +140,79 @@ TEST(Iso9660Image, FileOfFourGibibytesAndMore) {
   EXPECT_EQ(get_le32(records[1] + 10), uint32_t(size - 0xFFFFF800u));
   EXPECT_EQ(get_le32(records[1] + 2), get_le32(records[0] + 2) + 0xFFFFF800u / 2048);
   EXPECT_EQ(get_be32(records[1] + 6), get_le32(records[1] + 2));
+}
+
+// The name the Linux kernel's iso9660 driver (mounted without Rock Ridge and Joliet) shows
+// for an identifier: A-Z lowered, a final ";1" or ".;1" dropped, other ';' shown as '.';
+// "" when it cannot open the entry: "." and ".." are its own, and a name of one byte is
+// compared as a signed char that must be above 1.
+std::string KernelName(const std::string& identifier) {
+  std::string shown;
+  for (size_t i = 0; i < identifier.size(); ++i) {
+    std::string rest = identifier.substr(i);
+    if (rest == ";1" || rest == ".;1") break;
+    char c = identifier[i];
+    shown.push_back(c == ';' ? '.' : c >= 'A' && c <= 'Z' ? char(c + 32) : c);
+  }
+  bool reached = !shown.empty() && shown != "." && shown != ".." &&
+                 (shown.size() > 1 || static_cast<signed char>(shown[0]) > 1);
+  return reached ? shown : "";
+}
+
+// Names the kernel would show alike or could not open: every file stays reachable under a
+// name of its own, as the kernel shows it and without its trailing dots (readers that ignore
+// case drop them); a name without collision keeps its identifier, numbered variants start at
+// ~1. Expected identifiers for the sorted order of ISO 9660 + UDF; an ISO 9660 image keeps
+// the listing order, so there only reachability and content are checked.
+TEST(Iso9660Image, EveryNameReachableAsTheKernelShowsIt) {
+  struct Case { std::vector<std::string> names; std::vector<std::string> identifiers; };  // "dir:" a directory
+  const Case cases[] = {
+      {{"a;b.txt", "a.b.txt"}, {"a.b.txt;1", "a;b~1.txt;1"}},
+      {{"...", "x;1.txt", "x;2.txt", "x;1"}, {"..~1.;1", "x;1.;1", "x;1.txt;1", "x;2.txt;1"}},
+      {{"\xC3\xA9", "\xC2\xA0", "\xE9"}, {"?.;1", "\xA0~1.;1", "\xE9~1.;1"}},  // é, no-break space, not UTF-8
+      {{"dir:\xC3\xA9", "dir:x;1", "x", "README", "Readme.", "dir:..."},
+       {"...~1", "README.;1", "Readme~1.;1", "x.;1", "x;1~1", "\xE9~1"}},
+  };
+  for (const Case& c : cases) {
+    for (FileSystemChoice choice : {1, 2}) {
+      TempDir src, out;
+      std::vector<std::string> contents;
+      for (const std::string& name : c.names) {
+        if (name.starts_with("dir:")) {
+          std::filesystem::create_directories(src / name.substr(4));
+          contents.push_back(name);
+          WriteFile(src / name.substr(4) + "/in", contents.back());
+        } else {
+          contents.push_back(name + PatternBytes(3000, int(contents.size())));
+          WriteFile(src / name, contents.back());
+        }
+      }
+      std::string target = out / "names.iso";
+      auto job = Build(src.path(), target, choice);
+      ASSERT_TRUE(job->succeeded) << job->errorMessage;
+      IsoListing listing = ReadIsoImage(target);
+      ASSERT_TRUE(listing.ok) << listing.error;
+      std::vector<std::string> identifiers, read;
+      std::set<std::string> shown, folded;
+      for (const IsoEntry& e : listing.entries) {
+        if (e.path.find('/', 1) == std::string::npos) {
+          identifiers.push_back(e.identifier);
+          std::string name = KernelName(e.identifier);
+          EXPECT_NE(name, "") << e.identifier;
+          EXPECT_TRUE(shown.insert(name).second) << e.identifier;
+          while (!name.empty() && name.back() == '.') name.pop_back();
+          EXPECT_TRUE(folded.insert(name).second) << e.identifier;
+        }
+        if (!e.isDirectory) read.push_back(ReadIsoBytes(target, e.firstSector, 0, e.size));
+      }
+      if (choice == 2) {
+        EXPECT_EQ(identifiers, c.identifiers);
+      }
+      std::sort(contents.begin(), contents.end());
+      std::sort(read.begin(), read.end());
+      EXPECT_TRUE(read == contents) << c.names[0] << " choice " << choice;
+    }
+  }
 }
 
 }  // namespace

@@ -35,18 +35,18 @@ void ListDirectory(iso9660_t* iso, const std::string& dir, IsoListing& out, int 
     auto* st = static_cast<iso9660_stat_t*>(_cdio_list_node_data(node));
     std::string name = st->filename;
     if (name == "." || name == "..") continue;
-    std::string shown = name;
-    size_t semicolon = shown.rfind(';');
-    if (semicolon != std::string::npos) shown.resize(semicolon);
-    if (!shown.empty() && shown.back() == '.') shown.pop_back();
-    std::string path = dir + "/" + shown;
     bool isDir = st->type == iso9660_stat_s::_STAT_DIR;
+    std::string shown = name;  // a directory identifier has no version
+    size_t semicolon = shown.rfind(';');
+    if (!isDir && semicolon != std::string::npos) shown.resize(semicolon);
+    if (!isDir && !shown.empty() && shown.back() == '.') shown.pop_back();
+    std::string path = dir + "/" + shown;
     // The records of one multi-extent file follow one another with the same name.
     if (!isDir && previous && previous->path == path && !previous->isDirectory) {
       previous->size += st->size;
       continue;
     }
-    out.entries.push_back(IsoEntry{path, isDir, st->size, uint32_t(st->lsn)});
+    out.entries.push_back(IsoEntry{path, name, isDir, st->size, uint32_t(st->lsn)});
     previous = &out.entries.back();
     if (isDir) subdirs.push_back(path);
   }

@@ -10,6 +10,7 @@ namespace vellumcast::test {
 
 struct IsoEntry {
   std::string path;  // '/'-separated identifiers below the root, version ";1" removed
+  std::string identifier;  // the entry's own identifier as recorded
   bool isDirectory = false;
   uint64_t size = 0;      // all extents of a multi-extent file together
   uint32_t firstSector = 0;

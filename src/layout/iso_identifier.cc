@@ -100,43 +100,77 @@ bool MakeIsoName(ImageBuilder& builder, TreeNode& node) {
   return StoreIsoName(builder, node, PartsFor(node, builder.dvdVideoMode).Compose());
 }
 
-// The name under which a reader may show an identifier: readers that ignore case
-// (Windows) or map it (the Linux kernel's default lower-cases, drops the ";1" version
-// and a trailing '.') would show README.;1, Readme.;1 and a directory README as one name
-// and reach only one of them; identifiers that are equal in this form count as equal.
-std::string ReaderKey(const std::string& identifier) {
-  std::string key = identifier.substr(0, identifier.find(';'));
-  if (!key.empty() && key.back() == '.') key.pop_back();
-  for (char& c : key)
+namespace {
+
+// The name under which the Linux kernel's iso9660 driver shows an identifier when it is
+// mounted without Rock Ridge and Joliet (its default name mapping): the bytes up to a zero
+// byte, 'A'-'Z' lowered, a final ".;1" or ";1" dropped and every other ';' (and '/') shown
+// as '.'. So "a;b.txt;1" shows as "a.b.txt", "x;1.txt;1" as "x.1.txt", "...;1" as "..".
+std::string KernelName(const std::string& identifier) {
+  std::string shown;
+  const size_t n = identifier.size();
+  for (size_t i = 0; i < n && identifier[i] != 0; ++i) {
+    char c = identifier[i];
     if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
+    if (c == '.' && i + 3 == n && identifier[i + 1] == ';' && identifier[i + 2] == '1') break;
+    if (c == ';' && i + 2 == n && identifier[i + 1] == '1') break;
+    if (c == ';' || c == '/') c = '.';
+    shown.push_back(c);
+  }
+  return shown;
+}
+
+// Whether the kernel can open an entry it shows under `shown`: an empty name is not listed,
+// "." and ".." are resolved by the kernel itself and never reach the directory, and a name
+// of one byte is compared only when that byte, read as a signed char, is above 1 (0 and 1
+// stand for the self and parent records), so 0x80-0xFF (a lone 'é' in ISO-8859-1, a lone
+// no-break space) are listed but cannot be opened.
+bool KernelReaches(const std::string& shown) {
+  if (shown.empty() || shown == "." || shown == "..") return false;
+  return shown.size() > 1 || static_cast<signed char>(shown[0]) > 1;
+}
+
+// The key under which readers tell identifiers apart: the kernel's name (above), which is
+// also the form that readers ignoring case (Windows) compare: 'A'-'Z' folded and the version
+// dropped; trailing dots, which those readers drop from a name, are dropped too. Two
+// identifiers with equal keys show as one name and one of them cannot be reached. "" for an
+// identifier the kernel cannot reach at all, and for a name of dots only (a directory
+// "..."), which the readers that drop trailing dots cannot open.
+std::string ReaderKey(const std::string& identifier) {
+  std::string key = KernelName(identifier);
+  if (!KernelReaches(key)) return {};
+  while (!key.empty() && key.back() == '.') key.pop_back();
   return key;
 }
 
-// ECMA-119 requires the identifiers of one directory to be unique (a reader finds only
-// one of two equal ones), and readers that fold case need them unique in their folded
-// form too (ReaderKey). An entry keeps the identifier its name gives unless an earlier
-// entry of the directory (primary order) already holds it in that form; then it takes
-// the first numbered variant that no entry of the directory holds or will hold.
+}  // namespace
+
+// ECMA-119 requires the identifiers of one directory to be unique, and readers need them
+// unique in the form they show (ReaderKey). An entry keeps the identifier its name gives
+// unless that identifier cannot be reached or an earlier entry of the directory (primary
+// order) already holds its key; then it takes the first numbered variant whose key no
+// entry of the directory holds or will hold.
 bool NameIsoEntries(ImageBuilder& builder, TreeNode& directory) {
   bool dvd = builder.dvdVideoMode;
   std::vector<IsoNameParts> parts;
-  std::unordered_set<std::string> natural;
+  std::unordered_set<std::string> natural;  // keys of the identifiers the names give
   for (TreeNode* e = directory.firstChild; e; e = e->nextSibling) {
     parts.push_back(PartsFor(*e, dvd));
-    natural.insert(ReaderKey(parts.back().Compose()));
+    std::string key = ReaderKey(parts.back().Compose());
+    if (!key.empty()) natural.insert(key);
   }
   std::unordered_set<std::string> given;
-  std::unordered_map<std::string, uint32_t> nextVariant;  // per identifier: next N to try
+  std::unordered_map<std::string, uint32_t> nextVariant;  // per natural identifier: last N tried
   size_t i = 0;
   for (TreeNode* e = directory.firstChild; e; e = e->nextSibling, ++i) {
     std::string identifier = parts[i].Compose();
     std::string key = ReaderKey(identifier);
-    if (given.count(key)) {
-      uint32_t& n = nextVariant[key];
+    if (key.empty() || given.count(key)) {
+      uint32_t& n = nextVariant[identifier];
       do {
         identifier = Variant(parts[i], ++n, dvd);
         key = ReaderKey(identifier);
-      } while (natural.count(key) || given.count(key));
+      } while (key.empty() || natural.count(key) || given.count(key));
     }
     given.insert(key);
     if (!StoreIsoName(builder, *e, identifier)) return false;
