@@ -45,11 +45,16 @@ struct Built {
   std::string image;
 };
 
+// The warning callback has no context: a build's warnings are collected here.
+std::vector<std::string> warnings;
+void CollectWarning(const std::string& text, void*) { warnings.push_back(text); }
+
 Built Build(const std::string& source, const std::string& target, int choice) {
   Built b;
   std::u16string src = Utf8ToUtf16(source), dst = Utf8ToUtf16(target);
+  warnings.clear();
   auto job = StartImageBuild(src.c_str(), u"Test Label", choice, dst.c_str(), "Vellumcast ",
-                             "vellumcast_console 1.0", false, nullptr);
+                             "vellumcast_console 1.0", false, nullptr, CollectWarning);
   b.ok = job && job->succeeded;
   b.written = std::filesystem::exists(target) && std::filesystem::file_size(target) > 0;
   if (b.written) b.image = test::ReadFile(target);
@@ -259,6 +264,38 @@ TEST(UdfImageLayout, StereoscopicPlanSetByHand) {
     // Every stream sector is stored once: the .ssif files add no data.
     EXPECT_EQ(uint32_t(b.fileDataSectors), dataSectors);
     EXPECT_EQ(std::filesystem::file_size(target), uint64_t(b.volumeSectors) * 2048);
+  }
+}
+
+// A full name that UDF records shortened (longer than 127 UTF-16 units) or numbered (equal
+// to another after conversion) draws a warning naming the source path and the name on the
+// disc; after 20 of them one line counts the rest. ISO 9660 identifiers draw none.
+TEST(UdfImageNames, ChangedFullNamesAreNamedOnce) {
+  test::TempDir source;
+  test::WriteFile(source / "a\xFE", "first");
+  test::WriteFile(source / "a\xFF", "second");  // both a\uFFFD in UDF
+  const std::string longName(200, 'L');
+  for (int i = 0; i < 23; ++i) test::WriteFile(source / ("long/" + longName + std::to_string(i) + ".txt"), "x");
+  for (int choice : {1, 2, 4, 5}) {
+    test::TempDir out;
+    ASSERT_TRUE(Build(source.path(), out / "image.iso", choice).ok);
+    if (choice == 1) {
+      EXPECT_TRUE(warnings.empty()) << warnings[0];
+      continue;
+    }
+    ASSERT_EQ(warnings.size(), 21u) << choice;
+    EXPECT_EQ(warnings[0], source / "a\xFF" + " is named \"a\uFFFD~1\" in UDF: another name of its folder has the same UDF form");
+    test::TreeListing listed;
+    std::string error;
+    ASSERT_TRUE(test::ListUdfImage(out / "image.iso", listed, error)) << error;
+    for (size_t i = 1; i < 20; ++i) {
+      const std::string& w = warnings[i];
+      EXPECT_TRUE(w.starts_with(source / "long/" + longName)) << w;
+      EXPECT_TRUE(w.ends_with("\" in UDF: the name is longer than a UDF file identifier can hold")) << w;
+      size_t open = w.find(" is named \"") + 11;
+      EXPECT_EQ(listed.count("long/" + w.substr(open, w.find('"', open) - open)), 1u) << w;
+    }
+    EXPECT_EQ(warnings[20], "4 more names are shortened or numbered in UDF (24 in all)");
   }
 }
 

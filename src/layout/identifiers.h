@@ -29,9 +29,12 @@ bool MakeIsoName(ImageBuilder& builder, TreeNode& node);
 bool MakeUdfName(ImageBuilder& builder, TreeNode& node);
 
 // Gives every entry of `directory` both identifiers (as the builder's formats need),
-// unique within the directory. False when the arena is full.
+// unique within the directory. False when the arena is full. NameUdfEntries warns about
+// each full name it records shortened or numbered, counting them in `changedNames`; only
+// the first 20 draw their own warning, WarnChangedNamesLeft sums up the rest.
 bool NameIsoEntries(ImageBuilder& builder, TreeNode& directory);
-bool NameUdfEntries(ImageBuilder& builder, TreeNode& directory);
+bool NameUdfEntries(ImageBuilder& builder, TreeNode& directory, uint32_t& changedNames);
+void WarnChangedNamesLeft(const ImageBuilder& builder, uint32_t changedNames);
 
 // Sorts the primary order by UDF identifier (stable; in DVD-Video mode the root and its
 // VIDEO_TS and AUDIO_TS keep the order the scan gave them).

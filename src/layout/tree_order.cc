@@ -97,6 +97,7 @@ void SortIsoOrder(TreeNode& directory) {
 
 bool NameAndSortTree(ImageBuilder& builder, TreeNode& root) {
   std::deque<TreeNode*> pending{&root};
+  uint32_t changedNames = 0;
   while (!pending.empty()) {
     TreeNode& directory = *pending.front();
     pending.pop_front();
@@ -104,13 +105,14 @@ bool NameAndSortTree(ImageBuilder& builder, TreeNode& root) {
     // folders keep the order of the scan.
     if (builder.WritesUdf() && !KeepsScanOrder(builder, directory)) SortBySourceName(directory);
     if (builder.WritesIso9660() && !NameIsoEntries(builder, directory)) return false;
-    if (builder.WritesUdf() && !NameUdfEntries(builder, directory)) return false;
+    if (builder.WritesUdf() && !NameUdfEntries(builder, directory, changedNames)) return false;
     if (builder.WritesUdf()) SortUdfOrder(builder, directory);
     if (builder.WritesIso9660()) SortIsoOrder(directory);
     for (TreeNode* e = directory.firstChild; e; e = e->nextSibling) {
       if (e->isDirectory) pending.push_back(e);
     }
   }
+  WarnChangedNamesLeft(builder, changedNames);
   return true;
 }
 

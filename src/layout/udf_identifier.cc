@@ -17,6 +17,8 @@ namespace {
 
 // An extension (from the last '.') longer than this is not kept when a name is shortened.
 constexpr size_t kKeptExtensionUnits = 32;
+// Warnings about changed names before the rest are summed up in one line.
+constexpr uint32_t kMaxNameWarnings = 20;
 
 // A UDF identifier as a string of units: UTF-16 units in the 16-bit form, one byte value
 // per unit in the 8-bit form. Both compare as the stored bytes do.
@@ -79,7 +81,32 @@ bool StoreUdfName(ImageBuilder& builder, TreeNode& node, const UdfUnits& units, 
   return true;
 }
 
+// The source path of an entry for messages: the source folder (the root's name, which
+// ends in '/') and the names below it as they were read.
+std::string SourcePathOf(const TreeNode& node) {
+  std::u16string path = node.sourceName ? node.sourceName : node.name;
+  const TreeNode* d = node.parent;
+  for (; !d->IsRoot(); d = d->parent) path = std::u16string(d->sourceName ? d->sourceName : d->name) + u'/' + path;
+  return Utf16ToUtf8(d->name + path);
+}
+
+// One warning for a full name that UDF records differently: the source path, the name on
+// the disc and why. After kMaxNameWarnings of them the rest are only counted.
+void WarnChangedName(const ImageBuilder& builder, const TreeNode& node, const UdfUnits& identifier,
+                     bool shortened, uint32_t& changedNames) {
+  if (++changedNames > kMaxNameWarnings) return;
+  builder.Warn(SourcePathOf(node) + " is named \"" + Utf16ToUtf8(identifier) + "\" in UDF: " +
+               (shortened ? "the name is longer than a UDF file identifier can hold"
+                          : "another name of its folder has the same UDF form"));
+}
+
 }  // namespace
+
+void WarnChangedNamesLeft(const ImageBuilder& builder, uint32_t changedNames) {
+  if (changedNames <= kMaxNameWarnings) return;
+  builder.Warn(std::to_string(changedNames - kMaxNameWarnings) + " more names are shortened or numbered in UDF (" +
+               std::to_string(changedNames) + " in all)");
+}
 
 char16_t UdfNameUnit(const TreeNode& node, uint32_t i) {
   char16_t unit;
@@ -101,8 +128,9 @@ bool MakeUdfName(ImageBuilder& builder, TreeNode& node) {
 // Shortened above), keeping its extension. Identifiers stay unique within a directory
 // (ECMA-167 part 4): when a shortened name, or a name whose 8-bit or U+FFFD form makes it
 // equal to an earlier entry's, is already held, the entry takes the first "~N" variant
-// that no entry of the directory holds or will hold.
-bool NameUdfEntries(ImageBuilder& builder, TreeNode& directory) {
+// that no entry of the directory holds or will hold. Each name recorded differently draws a
+// warning (UDF carries the full names, so the user would not find it under its own).
+bool NameUdfEntries(ImageBuilder& builder, TreeNode& directory, uint32_t& changedNames) {
   bool eightBit = builder.dvdVideoMode;
   size_t limit = eightBit ? kUdfMaxNameBytes : kUdfMaxNameBytes / 2;
   std::vector<UdfUnits> names;
@@ -128,6 +156,7 @@ bool NameUdfEntries(ImageBuilder& builder, TreeNode& directory) {
       } while (fitting.count(identifier) || given.count(identifier));
     }
     given.insert(identifier);
+    if (identifier != name) WarnChangedName(builder, *e, identifier, name.size() > limit, changedNames);
     if (!StoreUdfName(builder, *e, identifier, eightBit)) return false;
   }
   return true;
