@@ -178,14 +178,8 @@ TEST(Iso9660Image, EveryNameReachableAsTheKernelShowsIt) {
       TempDir src, out;
       std::vector<std::string> contents;
       for (const std::string& name : c.names) {
-        if (name.starts_with("dir:")) {
-          std::filesystem::create_directories(src / name.substr(4));
-          contents.push_back(name);
-          WriteFile(src / name.substr(4) + "/in", contents.back());
-        } else {
-          contents.push_back(name + PatternBytes(3000, int(contents.size())));
-          WriteFile(src / name, contents.back());
-        }
+        contents.push_back(name + PatternBytes(3000, int(contents.size())));
+        WriteFile(src / (name.starts_with("dir:") ? name.substr(4) + "/in" : name), contents.back());
       }
       std::string target = out / "names.iso";
       auto job = Build(src.path(), target, choice);
@@ -193,15 +187,14 @@ TEST(Iso9660Image, EveryNameReachableAsTheKernelShowsIt) {
       IsoListing listing = ReadIsoImage(target);
       ASSERT_TRUE(listing.ok) << listing.error;
       std::vector<std::string> identifiers, read;
-      std::set<std::string> shown, folded;
+      std::set<std::string> shown;  // as the kernel shows them, trailing dots dropped
       for (const IsoEntry& e : listing.entries) {
         if (e.path.find('/', 1) == std::string::npos) {
           identifiers.push_back(e.identifier);
           std::string name = KernelName(e.identifier);
           EXPECT_NE(name, "") << e.identifier;
-          EXPECT_TRUE(shown.insert(name).second) << e.identifier;
           while (!name.empty() && name.back() == '.') name.pop_back();
-          EXPECT_TRUE(folded.insert(name).second) << e.identifier;
+          EXPECT_TRUE(shown.insert(name).second) << e.identifier;
         }
         if (!e.isDirectory) read.push_back(ReadIsoBytes(target, e.firstSector, 0, e.size));
       }
