@@ -88,34 +88,6 @@ TEST(VolumeTime, EncodingsFollowTheLocalZone) {
   }
 }
 
-// Beyond -12:00 and +13:00 a UDF timestamp keeps the local time and offset, while the
-// ISO 9660 dates record the same instant in UTC with offset 0.
-TEST(VolumeTime, ZonesBeyondTheIsoOffsetRange) {
-  struct Case {
-    const char* tz;
-    uint16_t typeAndZone;
-    int day, hour, minute;
-  };
-  const Case cases[] = {
-      {"<+14>-14", 0x1348, 15, 12, 13},     // Kiritimati: +840
-      {"<+1345>-13:45", 0x1339, 15, 11, 58},  // Chatham summer time: +825
-      {"<-13>13", 0x1CF4, 14, 9, 13},        // -780 as 12 bits
-  };
-  for (const Case& c : cases) {
-    ScopedTimeZone zone(c.tz);
-    uint8_t udf[12], record[7], volume[17];
-    MakeUdfTimestamp(1700000000, udf);  // 2023-11-14 22:13:20 UTC
-    MakeIsoRecordDate(1700000000, record);
-    MakeIsoVolumeDate(1700000000, true, volume);
-    EXPECT_EQ(Bytes(udf, 12), (std::vector<uint8_t>{uint8_t(c.typeAndZone), uint8_t(c.typeAndZone >> 8), 0xE7, 0x07,
-                                                    11, uint8_t(c.day), uint8_t(c.hour), uint8_t(c.minute), 20, 0, 0,
-                                                    0}))
-        << c.tz;
-    EXPECT_EQ(Bytes(record, 7), (std::vector<uint8_t>{123, 11, 14, 22, 13, 20, 0})) << c.tz;
-    EXPECT_EQ(Bytes(volume, 17), Bytes(reinterpret_cast<const uint8_t*>("2023111422132000"), 17)) << c.tz;
-  }
-}
-
 TEST(VolumeTime, UnconvertibleAndAbsentTimes) {
   ScopedTimeZone zone("UTC0");
   uint8_t udf[12], record[7], volume[17];
