@@ -98,7 +98,7 @@ TEST(DvdVideoFolders, CombinedBuildPlacesRecognisedFilesInPlayerOrder) {
   EXPECT_EQ(Find(video, "VTS_01_1.VOB")->size, 12u);
   EXPECT_EQ(scan->builder.totalDirectoryCount, 2u);
   EXPECT_EQ(scan->builder.totalFileCount, 7u);
-  EXPECT_TRUE(scan->warnings.empty());
+  EXPECT_EQ(scan->warnings.size(), 2u);  // desktop.ini and extra, left out
 }
 
 TEST(DvdVideoFolders, OtherFileSystemChoicesScanTheFolderAsItIs) {
@@ -131,7 +131,48 @@ TEST(DvdVideoFolders, FolderNamesIgnoreLetterCase) {
   EXPECT_EQ(ChildNames(Find(scan->root(), "VIDEO_TS")),
             (std::vector<std::string>{"video_ts.ifo", "VTS_01_0.IFO", "vts_01_1.vob"}));
   EXPECT_EQ(ChildNames(Find(scan->root(), "AUDIO_TS")), std::vector<std::string>{"audio_ts.ifo"});
-  EXPECT_TRUE(scan->warnings.empty());
+  EXPECT_EQ(scan->warnings, std::vector<std::string>{"leaving out " + (dir / "video_ts/ats_01_0.ifo") +
+                                                     ": not a DVD-Video file of VIDEO_TS"});
+}
+
+// Whatever the DVD-Video rules leave out draws one warning naming it: other files and
+// audio-zone names in VIDEO_TS (and the reverse), folders inside, a second folder of
+// the same name in another letter case. A Thumbs.db file goes silently.
+TEST(DvdVideoFolders, EverythingLeftOutIsNamed) {
+  struct Case {
+    const char* path;     // written into the source besides VIDEO_TS/VIDEO_TS.IFO
+    const char* named;    // the path the warning names; null: no warning
+    const char* warning;  // its reason
+  };
+  const char* notDvd = ": not a DVD-Video file of VIDEO_TS";
+  const Case cases[] = {
+      {"VIDEO_TS/desktop.ini", "VIDEO_TS/desktop.ini", notDvd},
+      {"VIDEO_TS/VIDEO_TS.IFO.bak", "VIDEO_TS/VIDEO_TS.IFO.bak", notDvd},
+      {"VIDEO_TS/AUDIO_TS.IFO", "VIDEO_TS/AUDIO_TS.IFO", notDvd},
+      {"AUDIO_TS/VTS_01_0.IFO", "AUDIO_TS/VTS_01_0.IFO", ": not a DVD-Video file of AUDIO_TS"},
+      {"VIDEO_TS/extra/VTS_02_0.IFO", "VIDEO_TS/extra", ": a DVD-Video VIDEO_TS folder holds no folders"},
+      {"AUDIO_TS/x/", "AUDIO_TS/x", ": a DVD-Video AUDIO_TS folder holds no folders"},
+      {"Video_TS/VTS_01_0.IFO", "Video_TS", ": another folder of this name is used for the DVD-Video structure"},
+      {"VIDEO_TS/Thumbs.db", nullptr, nullptr},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    WriteFile(dir / "VIDEO_TS/VIDEO_TS.IFO", "v");
+    const std::string path = c.path;
+    if (path.back() == '/') {
+      std::filesystem::create_directories(dir / path);
+    } else {
+      WriteFile(dir / path, "left out");
+    }
+    auto scan = Scan(dir.path(), DvdVideoBuild());
+    ASSERT_TRUE(scan->ok);
+    EXPECT_EQ(ChildNames(scan->root()), (std::vector<std::string>{"AUDIO_TS", "VIDEO_TS"})) << path;
+    EXPECT_EQ(ChildNames(Find(scan->root(), "VIDEO_TS")), std::vector<std::string>{"VIDEO_TS.IFO"}) << path;
+    EXPECT_EQ(Find(scan->root(), "AUDIO_TS")->firstChild, nullptr) << path;
+    std::vector<std::string> expected;
+    if (c.named) expected.push_back("leaving out " + (dir / c.named) + c.warning);
+    EXPECT_EQ(scan->warnings, expected);
+  }
 }
 
 // A whole DVD-Video build. The made-up folders carry the DVD-Video names while their

@@ -1,17 +1,28 @@
 // Time encodings under fixed time zones, the label dstring and the identifiers made from it.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
+#include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <ctime>
 #include <string>
 #include <vector>
 
+#include "build/build_job.h"
 #include "build/image_builder.h"
 #include "layout/volume_label.h"
 #include "layout/volume_time.h"
+#include "platform/text.h"
+#include "test_support.h"
+#include "udf_tag_check.h"
 
 namespace vellumcast {
 namespace {
+
+using test::Le16;
+using test::Le32;
 
 // Sets TZ for one scope and restores the previous value.
 class ScopedTimeZone {
@@ -54,6 +65,9 @@ TEST(VolumeTime, EncodingsFollowTheLocalZone) {
       {"CET-1CEST,M3.5.0,M10.5.0/3", july, 0x1078, 7, 22, 6, 26, 40, 8, "2023072206264000"},
       {"IST-5:30", november, 0x114A, 11, 15, 3, 43, 20, 22, "2023111503432000"},
       {"<-0520>5:20", november, 0x1EC0, 11, 14, 16, 53, 20, -21, "2023111416532000"},  // -21.3 truncated
+      // The ISO 9660 limits, -12:00 and +13:00, are still local time.
+      {"<-12>12", november, 0x1D30, 11, 14, 10, 13, 20, -48, "2023111410132000"},
+      {"<+13>-13", november, 0x130C, 11, 15, 11, 13, 20, 52, "2023111511132000"},
   };
   for (const Case& c : cases) {
     ScopedTimeZone zone(c.tz);
@@ -89,6 +103,113 @@ TEST(VolumeTime, UnconvertibleAndAbsentTimes) {
   // Before 1900 the record date has no year byte: left unrecorded.
   MakeIsoRecordDate(-2300000000, record);
   EXPECT_EQ(Bytes(record, 7), std::vector<uint8_t>(7, 0));
+}
+
+// A date read back from an image: the instant it names and its offset from UTC.
+struct Date {
+  int64_t time;
+  int offsetMinutes;
+};
+
+int64_t Utc(int year, int month, int day, int hour, int minute, int second) {
+  std::tm tm{};
+  tm.tm_year = year - 1900;
+  tm.tm_mon = month - 1;
+  tm.tm_mday = day;
+  tm.tm_hour = hour;
+  tm.tm_min = minute;
+  tm.tm_sec = second;
+  return timegm(&tm);
+}
+
+Date UdfDate(const uint8_t* p) {  // ECMA-167 1/7.3
+  int offset = Le16(p) & 0xFFF;
+  if (offset & 0x800) offset -= 0x1000;
+  return {Utc(Le16(p + 2), p[4], p[5], p[6], p[7], p[8]) - offset * 60, offset};
+}
+
+Date IsoRecordDate(const uint8_t* p) {  // ECMA-119 9.1.5
+  const int offset = int8_t(p[6]) * 15;
+  return {Utc(1900 + p[0], p[1], p[2], p[3], p[4], p[5]) - offset * 60, offset};
+}
+
+Date IsoVolumeDate(const uint8_t* p) {  // ECMA-119 8.4.26.1
+  int f[6] = {};
+  std::sscanf(reinterpret_cast<const char*>(p), "%4d%2d%2d%2d%2d%2d", &f[0], &f[1], &f[2], &f[3], &f[4], &f[5]);
+  const int offset = int8_t(p[16]) * 15;
+  return {Utc(f[0], f[1], f[2], f[3], f[4], f[5]) - offset * 60, offset};
+}
+
+// Whole images built in zones beyond the ISO 9660 offset range and at its edges: every
+// UDF date names the right instant with the local offset, every ISO 9660 date the right
+// instant with the local offset where it fits and offset 0 (UTC) where it does not; a
+// file carries its own time, in UDF 1.02 File Entries too, everything else the build's.
+TEST(VolumeTime, ImageDatesReadBackInEveryZone) {
+  struct Case {
+    const char* tz;
+    int udfMinutes, isoMinutes;
+  };
+  const Case cases[] = {
+      {"<+14>-14", 840, 0}, {"<+1345>-13:45", 825, 0}, {"<-13>13", -780, 0},
+      {"<+13>-13", 780, 780}, {"<-05>5", -300, -300},
+  };
+  const int64_t fileTime = 1700000000;
+  test::TempDir src, out;
+  test::WriteFile(src / "file.txt", "dated\n");
+  const struct timespec times[2] = {{fileTime, 0}, {fileTime, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, (src / "file.txt").c_str(), times, 0), 0);
+  for (const Case& c : cases) {
+    for (FileSystemChoice choice : {2, 5}) {  // ISO 9660 + UDF 1.02, UDF 2.50
+      SCOPED_TRACE(std::string(c.tz) + ", choice " + std::to_string(choice));
+      ScopedTimeZone zone(c.tz);
+      const std::string target = out / "dated.iso";
+      const int64_t before = std::time(nullptr);
+      auto job = StartImageBuild(Utf8ToUtf16(src.path()).c_str(), u"", choice, Utf8ToUtf16(target).c_str(),
+                                 nullptr, nullptr, false, nullptr);
+      const int64_t after = std::time(nullptr);
+      ASSERT_TRUE(job && job->succeeded);
+      const std::string image = test::ReadFile(target);
+      const auto* bytes = reinterpret_cast<const uint8_t*>(image.data());
+      int fileDates = 0, buildDates = 0;
+      auto check = [&](Date d, bool ofFile, int offset) {
+        EXPECT_EQ(d.offsetMinutes, offset);
+        if (ofFile) {
+          EXPECT_EQ(d.time, fileTime);
+          ++fileDates;
+        } else {
+          EXPECT_TRUE(d.time >= before && d.time <= after) << d.time;
+          ++buildDates;
+        }
+      };
+      // UDF: every descriptor with a date, found by its tag.
+      for (size_t at = 0; at + 2048 <= image.size(); at += 2048) {
+        const uint8_t* d = bytes + at;
+        const uint16_t id = Le16(d);
+        if (id != 1 && id != 9 && id != 256 && id != 261 && id != 266) continue;
+        if (!test::ValidTag(d, id, Le32(d + 12), Le16(d + 2))) continue;
+        const bool file = (id == 261 || id == 266) && d[27] == 5;  // ICB file type: a file
+        std::vector<size_t> fields = {id == 1 ? size_t(376) : size_t(16)};
+        if (id == 261) fields = {72, 84, 96};
+        if (id == 266) fields = {80, 92, 104, 116};
+        for (size_t field : fields) check(UdfDate(d + field), file, c.udfMinutes);
+      }
+      EXPECT_EQ(fileDates, choice == 2 ? 3 : 8);  // a 2.50 entry is in the metadata file and its mirror
+      if (choice != 2) continue;
+      // ISO 9660: the volume's creation and modification dates, the root's record and
+      // the records of its directory extent.
+      const uint8_t* pvd = bytes + 16 * 2048;
+      check(IsoVolumeDate(pvd + 813), false, c.isoMinutes);
+      check(IsoVolumeDate(pvd + 830), false, c.isoMinutes);
+      check(IsoRecordDate(pvd + 156 + 18), false, c.isoMinutes);
+      const uint8_t* record = bytes + size_t(Le32(pvd + 156 + 2)) * 2048;
+      for (; record[0] != 0; record += record[0]) {
+        std::string name = test::Text(record + 33, record[32]);
+        for (char& ch : name) ch = char(std::toupper(static_cast<unsigned char>(ch)));
+        check(IsoRecordDate(record + 18), name == "FILE.TXT;1", c.isoMinutes);
+      }
+      EXPECT_EQ(fileDates, 3 + 1);
+    }
+  }
 }
 
 struct LabelCase {

@@ -69,10 +69,24 @@ int OffsetUnits(int64_t offsetSeconds, int unitSeconds) {
 constexpr uint16_t kUdfTimeUnknown = 0x1FFF;
 constexpr uint16_t kUdfTypeLocal = 0x1000;
 
-// Every encoding holds offsets between -12:00 and +13:00 (ECMA-119 8.4.26.1: -48..+52
-// quarter hours); the real zones of the world stay within that.
-constexpr int kMinOffsetMinutes = -12 * 60;
-constexpr int kMaxOffsetMinutes = 13 * 60;
+// ECMA-167 1/7.3: a UDF time zone holds -1440..+1440 minutes, every offset in use.
+constexpr int kUdfMinOffsetMinutes = -1440;
+constexpr int kUdfMaxOffsetMinutes = 1440;
+// ECMA-119 8.4.26.1 and 9.1.5: an ISO 9660 offset holds -48..+52 quarter hours
+// (-12:00..+13:00); zones further east (Kiritimati +14:00, Chatham summer time +13:45)
+// are recorded in UTC with offset 0, the same instant.
+constexpr int kIsoMinOffsetQuarters = -48;
+constexpr int kIsoMaxOffsetQuarters = 52;
+
+// The calendar fields for an ISO 9660 date and their offset in quarter hours: local
+// time when its offset fits the field, else UTC.
+bool ToIsoTime(int64_t time, LocalTime& out, int& quarters, bool inUtc) {
+  if (!ToLocalTime(time, out, inUtc)) return false;
+  quarters = OffsetUnits(out.offsetSeconds, 900);
+  if (quarters >= kIsoMinOffsetQuarters && quarters <= kIsoMaxOffsetQuarters) return true;
+  quarters = 0;
+  return ToLocalTime(time, out, true);
+}
 
 }  // namespace
 
@@ -82,8 +96,8 @@ void MakeUdfTimestamp(int64_t time, uint8_t out[12], bool utc) {
   bool converted = ToLocalTime(time, lt, utc);
   int minutes = converted ? OffsetUnits(lt.offsetSeconds, 60) : 0;
   // ECMA-167 1/7.3: Year 1 to 9999.
-  if (!converted || lt.year < 1 || lt.year > 9999 || minutes < kMinOffsetMinutes ||
-      minutes > kMaxOffsetMinutes) {
+  if (!converted || lt.year < 1 || lt.year > 9999 || minutes < kUdfMinOffsetMinutes ||
+      minutes > kUdfMaxOffsetMinutes) {
     out[0] = uint8_t(kUdfTimeUnknown);
     out[1] = uint8_t(kUdfTimeUnknown >> 8);
     return;
@@ -104,13 +118,10 @@ void MakeUdfTimestamp(int64_t time, uint8_t out[12], bool utc) {
 void MakeIsoRecordDate(int64_t time, uint8_t out[7], bool utc) {
   std::memset(out, 0, 7);
   LocalTime lt;
-  if (!ToLocalTime(time, lt, utc)) return;
-  int quarters = OffsetUnits(lt.offsetSeconds, 900);
+  int quarters = 0;
+  if (!ToIsoTime(time, lt, quarters, utc)) return;
   // The year is one byte counted from 1900; a time outside 1900-2155 is left unrecorded.
-  if (lt.year < 1900 || lt.year > 1900 + 255 || quarters * 15 < kMinOffsetMinutes ||
-      quarters * 15 > kMaxOffsetMinutes) {
-    return;
-  }
+  if (lt.year < 1900 || lt.year > 1900 + 255) return;
   out[0] = uint8_t(lt.year - 1900);
   out[1] = uint8_t(lt.month);
   out[2] = uint8_t(lt.day);
@@ -124,13 +135,10 @@ void MakeIsoVolumeDate(int64_t time, bool hasTime, uint8_t out[17], bool utc) {
   std::memset(out, '0', 16);
   out[16] = 0;
   LocalTime lt;
-  if (!hasTime || !ToLocalTime(time, lt, utc)) return;
-  int quarters = OffsetUnits(lt.offsetSeconds, 900);
+  int quarters = 0;
+  if (!hasTime || !ToIsoTime(time, lt, quarters, utc)) return;
   // Four digits of year: 0001-9999; anything else stays "not specified".
-  if (lt.year < 1 || lt.year > 9999 || quarters * 15 < kMinOffsetMinutes ||
-      quarters * 15 > kMaxOffsetMinutes) {
-    return;
-  }
+  if (lt.year < 1 || lt.year > 9999) return;
   char text[32];
   std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d%02d", lt.year, lt.month, lt.day, lt.hour,
                 lt.minute, lt.second, 0);

@@ -9,7 +9,8 @@ namespace vellumcast {
 
 // Each encoding records the calendar fields of `time` in the system's local time with its
 // offset from UTC, or, with `utc`, in UTC with offset 0 (a build with a fixed time then
-// does not depend on the machine's time zone).
+// does not depend on the machine's time zone). The ISO 9660 dates also fall back to UTC
+// with offset 0 when the local offset lies outside their -12:00..+13:00.
 void MakeUdfTimestamp(int64_t time, uint8_t out[12], bool utc = false);
 void MakeIsoRecordDate(int64_t time, uint8_t out[7], bool utc = false);
 // With `hasTime` false: sixteen '0' digits and a zero offset.

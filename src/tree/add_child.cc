@@ -8,7 +8,6 @@
 #include "platform/text.h"
 
 namespace vellumcast {
-namespace {
 
 bool IsThumbsDb(const char16_t* name) {
   const char16_t* thumbs = u"Thumbs.db";
@@ -18,8 +17,6 @@ bool IsThumbsDb(const char16_t* name) {
   }
   return *name == 0 && *thumbs == 0;
 }
-
-}  // namespace
 
 SourceEntry SourceEntryFrom(const FindEntry& found) {
   SourceEntry e;

@@ -21,6 +21,10 @@ bool IsDvdVideoBuild(const ImageBuilder& builder) {
   return builder.formatFlags == (FormatIso9660 | FormatUdf) && builder.udfRevision == kDvdVideoUdfRevision;
 }
 
+bool IsDotOrDotDot(const char16_t* name) {
+  return name[0] == u'.' && (name[1] == 0 || (name[1] == u'.' && name[2] == 0));
+}
+
 bool SameUnits(const char16_t* a, const char16_t* b) {
   while (*a && *a == *b) {
     ++a;
@@ -99,12 +103,24 @@ bool SourceScanner::ReadDvdVideoFolder(TreeNode* directory, const std::string& h
   bool more = listing.FirstHost(path.c_str(), entry);
   FileIdentity self;
   bool inTargetDirectory = more && targetDirectoryExists && listing.Identity(self) && self == targetDirectory;
+  const std::string folder = Utf16ToUtf8(kZoneFolders[zoneLetter == kZoneLetters[0] ? 0 : 1]);
   for (; more; more = listing.Next(entry)) {
-    if (entry.type == FindEntryType::Directory) continue;
+    if (IsDotOrDotDot(entry.name)) continue;
+    // What a DVD-Video folder may not hold is left out, each with a warning naming it;
+    // only a Thumbs.db file goes silently, as it does everywhere.
+    if (entry.type == FindEntryType::Directory) {
+      builder.Warn("leaving out " + EntryPath(entry) + ": a DVD-Video " + folder + " folder holds no folders");
+      continue;
+    }
     char16_t first = entry.name[0];
-    if (first != char16_t(zoneLetter) && first != char16_t(zoneLetter - 'A' + 'a')) continue;
     SourceEntry file = SourceEntryFrom(entry);
-    if (DvdFileKey(file) == 0) continue;
+    bool zoneName = first == char16_t(zoneLetter) || first == char16_t(zoneLetter - 'A' + 'a');
+    if (!zoneName || DvdFileKey(file) == 0) {
+      if (!IsThumbsDb(entry.name)) {
+        builder.Warn("leaving out " + EntryPath(entry) + ": not a DVD-Video file of " + folder);
+      }
+      continue;
+    }
     if (!AcceptFile(entry, inTargetDirectory)) continue;
     if (file.size > kDvdVideoFileLimitBytes) {
       builder.Warn(EntryPath(entry) + " is larger than 1 GiB; DVD-Video players may not read it");

@@ -31,6 +31,9 @@ SourceEntry SourceEntryFrom(const FindEntry& found);
 // A SourceEntry for a directory or file the scan makes up, pointing at `name`.
 SourceEntry MadeUpEntry(const char16_t* name, bool isDirectory);
 
+// A file named exactly "Thumbs.db" (a Windows thumbnail cache) never goes on the disc.
+bool IsThumbsDb(const char16_t* name);
+
 enum class AddResult : uint8_t {
   Added,
   Refused,      // the file limit is reached, or a file named "Thumbs.db"

@@ -137,8 +137,16 @@ bool BuildFileEntry(const ImageBuilder& builder, const TreeNode& node, uint32_t 
   le16(s + fe::kFileLinkCount, LinkCount(node));
   le64(s + fe::kInformationLength, length);
   le64(s + fe::kLogicalBlocksRecorded, SectorsFor(length));
+  // A file carries its own modification time, as its ISO 9660 record and a UDF 2.50
+  // Extended File Entry do; a directory carries the build time.
+  uint8_t time[kUdfTimestampSize];
+  if (node.isDirectory) {
+    std::memcpy(time, builder.buildTimeStamp, kUdfTimestampSize);
+  } else {
+    MakeUdfTimestamp(node.modifiedTime, time, builder.datesInUtc);
+  }
   for (size_t field : {fe::kAccessTime, fe::kModificationTime, fe::kAttributeTime})
-    std::memcpy(s + field, builder.buildTimeStamp, kUdfTimestampSize);
+    std::memcpy(s + field, time, kUdfTimestampSize);
   le32(s + fe::kCheckpoint, 1);
   WriteImplementationRegid(s + fe::kImplementationIdentifier, builder);
   le64(s + fe::kUniqueId, UniqueId(node));

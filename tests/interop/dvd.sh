@@ -55,6 +55,10 @@ lsdvd_title() {
 
 img=$work/dvd.iso
 build "$src" "$img"
+# What the DVD-Video rules leave out is named in a warning.
+for left in VIDEO_TS/desktop.ini VIDEO_TS/extra; do
+  grep -q "^Warning: leaving out .*/$left: " "$work/out.txt" || fail "no warning names $left: $(cat "$work/out.txt")"
+done
 lsdvd_title "$img"
 udfinfo "$img" >"$work/udfinfo.txt" 2>&1 || fail "udfinfo: $(tail -3 "$work/udfinfo.txt")"
 grep -q '^udfrev=1.02$' "$work/udfinfo.txt" || fail "not UDF 1.02: $(cat "$work/udfinfo.txt")"
