@@ -78,14 +78,22 @@ constexpr int kUdfMaxOffsetMinutes = 1440;
 constexpr int kIsoMinOffsetQuarters = -48;
 constexpr int kIsoMaxOffsetQuarters = 52;
 
-// The calendar fields for an ISO 9660 date and their offset in quarter hours: local
-// time when its offset fits the field, else UTC.
-bool ToIsoTime(int64_t time, LocalTime& out, int& quarters, bool inUtc) {
+// The calendar fields of a date and their offset in whole units of `unitSeconds`: local
+// time when its offset is a whole number of units within [minUnits, maxUnits], else UTC
+// with offset 0. An offset the field cannot hold exactly (a zone beyond the field's
+// range, or an old local-mean-time offset such as -0:44:30) would otherwise name another
+// instant; UTC names the same one.
+bool ToFieldTime(int64_t time, LocalTime& out, int& units, bool inUtc, int unitSeconds,
+                 int minUnits, int maxUnits) {
   if (!ToLocalTime(time, out, inUtc)) return false;
-  quarters = OffsetUnits(out.offsetSeconds, 900);
-  if (quarters >= kIsoMinOffsetQuarters && quarters <= kIsoMaxOffsetQuarters) return true;
-  quarters = 0;
+  units = OffsetUnits(out.offsetSeconds, unitSeconds);
+  if (out.offsetSeconds % unitSeconds == 0 && units >= minUnits && units <= maxUnits) return true;
+  units = 0;
   return ToLocalTime(time, out, true);
+}
+
+bool ToIsoTime(int64_t time, LocalTime& out, int& quarters, bool inUtc) {
+  return ToFieldTime(time, out, quarters, inUtc, 900, kIsoMinOffsetQuarters, kIsoMaxOffsetQuarters);
 }
 
 }  // namespace
@@ -93,11 +101,11 @@ bool ToIsoTime(int64_t time, LocalTime& out, int& quarters, bool inUtc) {
 void MakeUdfTimestamp(int64_t time, uint8_t out[12], bool utc) {
   std::memset(out, 0, 12);
   LocalTime lt;
-  bool converted = ToLocalTime(time, lt, utc);
-  int minutes = converted ? OffsetUnits(lt.offsetSeconds, 60) : 0;
+  int minutes = 0;
+  bool converted =
+      ToFieldTime(time, lt, minutes, utc, 60, kUdfMinOffsetMinutes, kUdfMaxOffsetMinutes);
   // ECMA-167 1/7.3: Year 1 to 9999.
-  if (!converted || lt.year < 1 || lt.year > 9999 || minutes < kUdfMinOffsetMinutes ||
-      minutes > kUdfMaxOffsetMinutes) {
+  if (!converted || lt.year < 1 || lt.year > 9999) {
     out[0] = uint8_t(kUdfTimeUnknown);
     out[1] = uint8_t(kUdfTimeUnknown >> 8);
     return;
