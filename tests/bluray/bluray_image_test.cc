@@ -135,6 +135,8 @@ TEST(BlurayImage, PlansThatDoNotFitAreGivenUpWholly) {
        nullptr, "BDMV/STREAM/00002.m2ts holds 36864 bytes"},
       {"stream file shorter than its packets", [](auto& f) { f.clips[3].streamBytes = 128 * 192 - 100; },
        nullptr, "BDMV/STREAM/00004.m2ts holds 24476 bytes"},
+      {"stream file a sector longer than its packets", [](auto& f) { f.clips[3].streamBytes = 13 * 2048; },
+       nullptr, "BDMV/STREAM/00004.m2ts holds 26624 bytes"},
       {"dependent clip of two pairs", [](auto& f) { f.playlists[0].subPlayItems = test::ClipNames({2, 2}); },
        nullptr, "clip 00002 belongs to two pairs"},
       {"chained pairs",
