@@ -4,6 +4,7 @@
 // the source's file of that name. The tree is checked against the whole plan before
 // anything is changed, so a plan that does not fit leaves the tree exactly as scanned.
 #include <cstdio>
+#include <iterator>
 #include <map>
 #include <string>
 #include <vector>
