@@ -40,7 +40,12 @@ bool ConfigurationFor(FileSystemChoice choice, ChoiceConfiguration& out) {
 bool RunPhases(BuildJob* job, ImageBuilder& builder, const ChoiceConfiguration& config) {
   if (config.analyzeBluray) {
     auto plan = std::make_unique<StereoPlan>();
-    if (AnalyzeBdmvFolder(job->sourcePath.c_str(), *plan)) builder.stereoPlan = std::move(plan);
+    std::string reason;
+    if (AnalyzeBdmvFolder(job->sourcePath.c_str(), *plan, reason)) {
+      builder.stereoPlan = std::move(plan);
+    } else if (!reason.empty()) {
+      builder.Warn(StereoLayoutNotApplied(reason));
+    }
   }
   if (job->firstIdentifier[0]) builder.SetImplementationId(job->firstIdentifier);
   if (job->secondIdentifier[0]) builder.SetApplicationId(job->secondIdentifier);

@@ -24,14 +24,6 @@ bool IsDotOrDotDot(const char* name) {
   return name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
 }
 
-bool NameEquals(const char16_t* name, const char16_t* wanted) {
-  while (*name && *name == *wanted) {
-    ++name;
-    ++wanted;
-  }
-  return *name == 0 && *wanted == 0;
-}
-
 // A directory path for messages: without its trailing '/', except for "/" itself.
 std::string DirectoryForMessage(const std::string& hostPath) {
   if (hostPath.size() > 1 && hostPath.back() == '/') return hostPath.substr(0, hostPath.size() - 1);
@@ -95,7 +87,7 @@ bool SourceScanner::Run(const char16_t* sourcePath) {
     for (last = root->firstChild; last && last->nextSibling;) last = last->nextSibling;
   }
   if (!ScanDirectory(root, 1, last, nullptr, nullptr)) return false;
-  return ApplyStreamPass(builder, sourceSsifSkipped);
+  return ApplyStreamPass(builder);
 }
 
 bool SourceScanner::ScanDirectory(TreeNode* directory, uint32_t depth, TreeNode* last,
@@ -126,10 +118,6 @@ bool SourceScanner::ScanDirectory(TreeNode* directory, uint32_t depth, TreeNode*
           builder.Warn("leaving out " + EntryPath(entry) +
                        ": another folder of this name is used for the DVD-Video structure");
         }
-        continue;
-      }
-      if (depth == 3 && builder.stereoPlan && NameEquals(entry.name, u"SSIF")) {
-        sourceSsifSkipped = true;  // the stream pass makes its own
         continue;
       }
       bool loop = false;

@@ -28,7 +28,6 @@ struct SourceScanner {
   bool targetDirectoryExists = false;
   std::string targetName;             // host bytes of the image's file name
   std::string dvdFolderNames[2];      // source folders read into AUDIO_TS and VIDEO_TS
-  bool sourceSsifSkipped = false;     // a BDMV/STREAM/SSIF of the source was left out
 
   // The whole scan; false when the build must stop (builder.Fail was called).
   bool Run(const char16_t* sourcePath);
@@ -55,8 +54,10 @@ struct SourceScanner {
 };
 
 // Blu-ray stream pass on the finished tree: stream clips marked for real-time
-// recording, and with a stereoscopic plan the clips paired and the SSIF directory made
-// up. False only when the build must stop.
-bool ApplyStreamPass(ImageBuilder& builder, bool sourceSsifSkipped);
+// recording, and with a stereoscopic plan the clips paired and their .ssif entries made
+// up in BDMV/STREAM/SSIF, in place of the source's files of those names. When the tree
+// does not hold what the plan needs, the plan is given up (one warning) and the tree
+// stays as scanned. False only when the build must stop.
+bool ApplyStreamPass(ImageBuilder& builder);
 
 }  // namespace vellumcast
