@@ -2,6 +2,7 @@
 # Names that collide in ISO 9660 8.3 form or are too long for a UDF file identifier:
 # the Linux kernel must reach every file of the source, each under its own name.
 set -eu
+KMOUNT=${KMOUNT:-$(dirname "$(readlink -f "$0")")/kmount}  # the kernel mount checker beside this script
 bin=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
