@@ -4,6 +4,7 @@
 # the Linux kernel and libbluray; -filesystem BD and folders whose plan does not fit give
 # plain UDF 2.50 images with the SSIF files copied.
 set -eu
+KMOUNT=${KMOUNT:-$(dirname "$(readlink -f "$0")")/kmount}  # the kernel mount checker beside this script
 bin=$1
 fixture=$(dirname "$bin")/vellumcast_bdmv_fixture
 work=$(mktemp -d)
