@@ -340,7 +340,10 @@ TEST(StreamPass, StereoPairsAreTiedAndGetInterleavedEntries) {
   EXPECT_EQ(b.totalFileCount, 8u + 2u);
   EXPECT_EQ(ssif->fileCount, 3u);
   EXPECT_EQ(b.totalDirectoryCount, 3u);
-  EXPECT_TRUE(scan->warnings.empty());
+  // The replaced source file is named; 00003.ssif had no source file to replace.
+  EXPECT_EQ(scan->warnings, (std::vector<std::string>{
+                                "BDMV/STREAM/SSIF/00001.ssif is recorded as a view of BDMV/STREAM/00002.m2ts and "
+                                "BDMV/STREAM/00001.m2ts interleaved, not copied from the source"}));
 }
 
 TEST(StreamPass, WithoutAPlanClipsAreStreamClipsAndSsifIsKept) {

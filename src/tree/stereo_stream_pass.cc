@@ -174,8 +174,13 @@ bool ApplyStreamPass(ImageBuilder& builder) {
     if (!ssif) return builder.Fail("cannot add the folder BDMV/STREAM/SSIF to the source tree");
   }
   builder.ssifDirectory = ssif;
+  // A source .ssif of the plan gives way to the view of the interleaved run; it has the
+  // run's size, but its bytes are not read, so the user is told which files these are.
   for (PairInTree& p : pairs) {
-    if (p.replaced) RemoveFile(builder, ssif, p.replaced);
+    if (!p.replaced) continue;
+    builder.Warn(TreePath(p.replaced) + " is recorded as a view of " + TreePath(p.dependent) + " and " +
+                 TreePath(p.base) + " interleaved, not copied from the source");
+    RemoveFile(builder, ssif, p.replaced);
   }
   TreeNode* ssifLast = ssif->firstChild;
   while (ssifLast && ssifLast->nextSibling) ssifLast = ssifLast->nextSibling;
