@@ -65,6 +65,11 @@ std::string At(uint64_t sector, size_t offset) {
 
 bool IsoWalk::ReadDirectory(const IsoDirectory& dir, uint32_t dataLength, const std::string& path) {
   const std::string shown = path.empty() ? "/" : path;
+  if (dataLength > limits.directoryBytes) {
+    Problem("directory " + shown + " at sector " + std::to_string(dir.extent) + ": " + std::to_string(dataLength) +
+            " bytes is too large");
+    return false;
+  }
   if (!ExtentInImage(dir.extent, dataLength)) {
     Problem("directory " + shown + " at sector " + std::to_string(dir.extent) + ": passes the end of the image");
     return false;
@@ -261,11 +266,24 @@ bool ReadIso9660Tree(ImageSource& image, ImageTree& tree, ReadReport& report, co
   tree.directories = 1;
   IsoDirectory root{pvd.root.extent, pvd.root.extent, 1, std::string(1, '\0')};
   walk.directories[root.extent] = root;
-  const bool rootRead = walk.ReadDirectory(root, pvd.root.dataLength, "");
+  const size_t problemsBefore = report.problems.size() + report.dropped;
+  if (!walk.ReadDirectory(root, pvd.root.dataLength, "")) return false;
+  // The path tables are checked against a whole hierarchy only: a damaged directory
+  // already has its own problem, and every later record would differ for its sake.
+  if (report.problems.size() + report.dropped != problemsBefore) return true;
   std::vector<IsoPathRecord> typeL, typeM;
   walk.CheckPathTable(pvd.typeLTable, pvd.pathTableSize, false, typeL);
   walk.CheckPathTable(pvd.typeMTable, pvd.pathTableSize, true, typeM);
-  return rootRead;
+  if (typeL.size() == typeM.size()) {
+    for (size_t i = 0; i < typeL.size(); ++i) {
+      if (typeL[i].extent != typeM[i].extent || typeL[i].parent != typeM[i].parent ||
+          typeL[i].identifier != typeM[i].identifier) {
+        walk.Problem("type m path table: record " + std::to_string(i + 1) + " differs from the type l table");
+        break;
+      }
+    }
+  }
+  return true;
 }
 
 }  // namespace vellumcast

@@ -48,7 +48,7 @@ bool UdfWalk::ReadDirectory(const UdfAllocation& icb, const UdfAllocation& paren
     Problem(Entry(icb, path) + ": file type " + std::to_string(entry.fileType) + " where a directory belongs");
     return false;
   }
-  if (entry.informationLength > limits.directoryBytes) {
+  if (entry.informationLength > limits.directoryBytes || entry.informationLength > volume.image->size) {
     Problem(Entry(icb, path) + ": directory of " + std::to_string(entry.informationLength) + " bytes is too large");
     return false;
   }

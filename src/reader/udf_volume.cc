@@ -83,6 +83,29 @@ void ReadSequence(ImageSource& image, UdfExtent extent, const char* name, Sequen
   v.Problem(std::string(name) + " volume descriptor sequence: more than " + std::to_string(v.limits.chain) + " pointers");
 }
 
+// ECMA-167 2/9.1: the Volume Recognition Sequence from sector 16: any ECMA-119
+// descriptors, then an extended area (BEA01 ... TEA01) holding the NSR descriptor of
+// the revision (NSR02 for UDF 1.02, NSR03 from UDF 2.00). Returns "NSR02", "NSR03" or
+// "" when the sequence has none.
+std::string RecognitionNsr(ImageSource& image) {
+  uint8_t sector[kImageSectorSize] = {};
+  bool extended = false;
+  for (uint64_t at = 16; at < 16 + 64; ++at) {
+    if (!image.ReadSectors(at, 1, sector)) return "";
+    const std::string id(reinterpret_cast<const char*>(sector) + 1, 5);
+    if (id == "BEA01") {
+      extended = true;
+    } else if (id == "TEA01") {
+      extended = false;
+    } else if ((id == "NSR02" || id == "NSR03") && extended) {
+      return id;
+    } else if (id != "CD001" && id != "CDW02" && id != "BOOT2") {
+      return "";
+    }
+  }
+  return "";
+}
+
 bool ReadAnchor(ImageSource& image, uint64_t at, UdfAnchor& anchor, std::string& why) {
   uint8_t sector[kImageSectorSize] = {};
   const char* reason = nullptr;
@@ -120,13 +143,14 @@ bool ReadMetadataFile(const UdfVolume& v, uint16_t ref, uint32_t block, uint8_t 
 int64_t FirstDifference(ImageSource& image, const std::vector<ImageExtent>& a, const std::vector<ImageExtent>& b,
                         uint64_t size) {
   constexpr size_t kStep = 1u << 20;
-  std::vector<uint8_t> x(kStep), y(kStep);
+  const size_t step = size_t(std::min<uint64_t>(kStep, size));
+  std::vector<uint8_t> x(step), y(step);
   ImageEntry ea, eb;
   ea.extents = a;
   eb.extents = b;
   ea.size = eb.size = size;
-  for (uint64_t at = 0; at < size; at += kStep) {
-    const size_t n = size_t(std::min<uint64_t>(kStep, size - at));
+  for (uint64_t at = 0; at < size; at += step) {
+    const size_t n = size_t(std::min<uint64_t>(step, size - at));
     if (!ReadEntryBytes(image, ea, at, x.data(), n) || !ReadEntryBytes(image, eb, at, y.data(), n)) return int64_t(at);
     if (std::memcmp(x.data(), y.data(), n) != 0) {
       size_t i = 0;
@@ -277,6 +301,14 @@ bool ReadUdfVolume(ImageSource& image, UdfVolume& v, ReadReport& report, const R
     return false;
   }
   if (v.logical.domain != kOstaDomain) v.Problem("logical volume descriptor: domain \"" + v.logical.domain + "\" is not OSTA UDF");
+  const std::string nsr = RecognitionNsr(image);
+  if (nsr.empty()) {
+    v.Problem("volume recognition sequence: no NSR descriptor in an extended area");
+  } else if (nsr != (v.logical.domainRevision >= 0x0200 ? "NSR03" : "NSR02")) {
+    v.Problem("volume recognition sequence: " + nsr + " does not match UDF revision " +
+              std::to_string(v.logical.domainRevision >> 8) + "." + std::to_string((v.logical.domainRevision >> 4) & 0xF) +
+              std::to_string(v.logical.domainRevision & 0xF));
+  }
   if (!SetUpMaps(image, v, seq)) return false;
   ReadIntegrity(image, v);
   if (!v.haveIntegrity) {

@@ -36,6 +36,24 @@ inline void MakeDvdVideoFolder(const std::string& root) {
 
 inline void MakeStereoFolder(const std::string& root) { StereoscopicFixture().Write(root); }
 
+// Stereoscopic clips of 240 and 115 extents, whose entries continue in Allocation
+// Extent Descriptors.
+inline void MakeContinuedExtentsFolder(const std::string& root) {
+  BdmvFixture f;
+  auto clip = [](int32_t number, uint32_t extents) {
+    FixtureClip c{number, extents * 32, {}};
+    for (uint32_t i = 0; i < extents; ++i) c.startPoints.push_back(i * 32);
+    return c;
+  };
+  f.clips = {clip(1, 240), clip(2, 240), clip(3, 115), clip(4, 115)};
+  FixturePlaylist playlist;
+  playlist.playItems = ClipNames({1, 3});
+  playlist.subPlayItems = ClipNames({2, 4});
+  f.playlists = {playlist};
+  f.pairs = {{1, 2}, {3, 4}};
+  f.Write(root);
+}
+
 // Builds `source` into `target` with file-system choice `choice` (1 ISO 9660, 2 ISO
 // 9660 + UDF 1.02, 3 UDF 2.50 with the Blu-ray analysis, 4 UDF 1.02, 5 UDF 2.50);
 // empty when the build fails.

@@ -29,6 +29,7 @@ const OracleCase kOracleCases[] = {
     {"Udf250", test::MakeReaderTree, 5, false, 0x0250},
     {"DvdVideo", test::MakeDvdVideoFolder, 2, true, 0x0102},
     {"Stereoscopic", test::MakeStereoFolder, 3, false, 0x0250},
+    {"ContinuedExtents", test::MakeContinuedExtentsFolder, 3, false, 0x0250},
 };
 
 std::string EntryBytes(ImageSource& image, const ImageEntry& e) {
