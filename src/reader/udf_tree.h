@@ -1,7 +1,7 @@
-// Reads the UDF file system of an image (ECMA-167 part 4, OSTA UDF 1.02 and 2.50):
-// the volume, the File Set Descriptor, then every directory's File Identifier
-// Descriptors and every File Entry from the root, with the integrity descriptor's file
-// and directory counts checked against the tree.
+// Reads the UDF file system of an image (the file structure of ECMA-167, OSTA UDF 1.02
+// and 2.50): the volume, the File Set Descriptor, then every directory's File
+// Identifier Descriptors and every File Entry from the root, with the integrity
+// descriptor's file and directory counts checked against the tree.
 #pragma once
 
 #include "reader/image_source.h"

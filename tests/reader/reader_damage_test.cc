@@ -77,6 +77,22 @@ const DamageCase kDamageCases[] = {
        Reseal(lvid);
      },
      "files and"},
+    {"IsoLoop", 0,
+     [](Image& i) {
+       uint8_t* root = At(i, Le32(At(i, 16) + 158));
+       uint8_t* child = root + root[0] + root[root[0]];
+       std::memcpy(child + 2, root + 2, 8);  // the first subdirectory's extent: the root
+     },
+     "loops back"},
+    {"UdfLoop", 0,
+     [](Image& i) {
+       uint8_t* parent = At(i, FindTag(i, 257, 257));
+       uint8_t* child = parent + 40;       // the first named identifier after the parent entry
+       child[18] |= 0x02;                  // a directory
+       std::memcpy(child + 24, parent + 24, 6);  // whose entry is the parent entry's
+       Reseal(child);
+     },
+     "loops back"},
     {"TagLocation", 0,
      [](Image& i) {
        uint8_t* fe = At(i, FindTag(i, 261, 257, 5));
