@@ -132,7 +132,11 @@ bool IsoWalk::ReadDirectory(const IsoDirectory& dir, uint32_t dataLength, const 
       }
       if (isDir) {
         if (r.flags & kIsoFlagMultiExtent) Problem(where + ": directory " + childPath + " flagged multi-extent");
-        if (directories.count(r.extent) || r.attributeLength != 0) {
+        if (r.attributeLength != 0) {
+          Problem(where + ": directory " + childPath + " with an extended attribute record not supported");
+          continue;
+        }
+        if (directories.count(r.extent)) {
           Problem(where + ": directory " + childPath + " loops back or shares an extent");
           continue;
         }
