@@ -15,6 +15,8 @@ namespace vellumcast {
 // the logical sector size of ECMA-167 on CD, DVD and BD media).
 constexpr uint32_t kImageSectorSize = 2048;
 
+// One source serves one thread at a time (the window is shared state); a reader on
+// another thread opens its own.
 struct ImageSource {
   int handle = -1;                  // file descriptor, -1 for a memory image or none
   const uint8_t* memory = nullptr;  // the bytes of a memory image (not owned)

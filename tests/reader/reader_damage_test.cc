@@ -102,6 +102,8 @@ const DamageCase kDamageCases[] = {
      "tag location wrong"},
 };
 
+void PrintTo(const DamageCase& c, std::ostream* os) { *os << c.name; }
+
 class ReaderDamage : public ::testing::TestWithParam<DamageCase> {
  public:
   static void SetUpTestSuite() {

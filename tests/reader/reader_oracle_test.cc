@@ -32,6 +32,8 @@ const OracleCase kOracleCases[] = {
     {"ContinuedExtents", test::MakeContinuedExtentsFolder, 3, false, 0x0250},
 };
 
+void PrintTo(const OracleCase& c, std::ostream* os) { *os << c.name; }
+
 std::string EntryBytes(ImageSource& image, const ImageEntry& e) {
   std::string bytes(size_t(e.size), '\0');
   return ReadEntryBytes(image, e, 0, reinterpret_cast<uint8_t*>(bytes.data()), bytes.size()) ? bytes : "<unreadable>";
