@@ -284,10 +284,7 @@ bool DecodeUdfFileIdentifier(ByteSpan b, size_t pos, UdfFileIdentifier& out, con
   }
   out.characteristics = b.U8(pos + kFidCharacteristics);
   out.icb = DecodeLongAd(b, pos + kFidIcb);
-  if (nameLength > 0 && !DecodeCs0(b.Sub(pos + kFidFixedBytes + useLength, nameLength), out.name)) {
-    why = "file identifier not in compressed unicode";
-    return false;
-  }
+  out.identifier = b.Sub(pos + kFidFixedBytes + useLength, nameLength);
   return true;
 }
 

@@ -155,11 +155,11 @@ constexpr uint8_t kUdfFidParent = 0x08;
 struct UdfFileIdentifier {
   uint8_t characteristics = 0;
   UdfAllocation icb;
-  std::string name;  // UTF-8
+  ByteSpan identifier;  // the file identifier's bytes (OSTA compressed Unicode)
   uint32_t length = 0;  // bytes with padding to a multiple of 4
 };
 // Decodes the descriptor at `pos` of a directory's bytes; false with `why` set when it
-// passes the bytes or its identifier is not OSTA compressed Unicode.
+// passes the bytes. The identifier is decoded apart (DecodeCs0), after the tag check.
 [[nodiscard]] bool DecodeUdfFileIdentifier(ByteSpan bytes, size_t pos, UdfFileIdentifier& out, const char*& why);
 
 // ECMA-167 4/14.5: Allocation Extent Descriptor; `ads` are the descriptors it holds.

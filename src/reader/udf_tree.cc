@@ -105,8 +105,13 @@ bool UdfWalk::ReadDirectory(const UdfAllocation& icb, const UdfAllocation& paren
         Problem(where + ": parent entry does not point to the parent directory");
       continue;
     }
-    if (fid.name.empty() || fid.name == "." || fid.name == ".." || fid.name.find('/') != std::string::npos ||
-        fid.name.find('\0') != std::string::npos) {
+    std::string name;
+    if (!DecodeCs0(fid.identifier, name)) {
+      Problem(where + ": identifier not in compressed unicode");
+      continue;
+    }
+    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos ||
+        name.find('\0') != std::string::npos) {
       Problem(where + ": identifier not usable as a name");
       continue;
     }
@@ -115,7 +120,7 @@ bool UdfWalk::ReadDirectory(const UdfAllocation& icb, const UdfAllocation& paren
       complete = false;
       return true;
     }
-    const std::string child = path.empty() ? fid.name : path + "/" + fid.name;
+    const std::string child = path.empty() ? name : path + "/" + name;
     if (fid.characteristics & kUdfFidDirectory) {
       if (!visited.insert({fid.icb.partition, fid.icb.block}).second) {
         Problem(where + ": directory " + child + " loops back");

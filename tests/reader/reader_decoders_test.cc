@@ -86,7 +86,9 @@ TEST(ReaderDecoders, FileIdentifierAndEntryLengthsStayInsideTheirBytes) {
   UdfFileIdentifier out;
   const char* why = nullptr;
   ASSERT_TRUE(DecodeUdfFileIdentifier(ByteSpan(fid.data(), fid.size()), 0, out, why));
-  EXPECT_EQ(out.name, "name");
+  std::string name;
+  ASSERT_TRUE(DecodeCs0(out.identifier, name));
+  EXPECT_EQ(name, "name");
   EXPECT_EQ(out.length, 44u);
   EXPECT_FALSE(DecodeUdfFileIdentifier(ByteSpan(fid.data(), 42), 0, out, why));
   EXPECT_FALSE(DecodeUdfFileIdentifier(ByteSpan(fid.data(), fid.size()), 20, out, why));
