@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "iso_reader.h"
 #include "platform/text.h"
 #include "test_support.h"
 
@@ -16,6 +17,7 @@ namespace vellumcast {
 namespace {
 
 using test::Binary;
+using test::CompareIsoWithFolder;
 using test::CommandResult;
 using test::Quote;
 using test::RunCommand;
@@ -207,7 +209,6 @@ TEST(Console, OverwriteQuestion) {
   std::string src = dir / "src", target = dir / "t.iso", folder = dir / "folder";
   std::filesystem::create_directory(src);
   std::filesystem::create_directory(folder);
-  std::filesystem::create_symlink(dir / "nowhere", dir / "dangling");
   struct Case { std::string target; std::string input; bool confirmed; };
   const Case cases[] = {
       {target, "y\n", true}, {target, "Y\n", true}, {target, "yes please\n", true},
@@ -216,7 +217,6 @@ TEST(Console, OverwriteQuestion) {
       {target, "", false},       // end of input
       {target, " y\n", false},   // only the first character counts
       {folder, "n\n", false},    // an existing directory is asked about too
-      {dir / "dangling", "n\n", false},
   };
   for (const Case& c : cases) {
     WriteFile(target, "old");
@@ -337,6 +337,96 @@ TEST(Console, ImageInsideTheSourceIsLeftOut) {
   ASSERT_EQ(second.exitCode, 0) << second.err;
   EXPECT_TRUE(second.out.starts_with("The file t.iso exists. Overwrite? (Yes/No) ")) << second.out;
   EXPECT_EQ(std::filesystem::file_size(dir / "src/t.iso"), size);
+}
+
+// A hard link to the old image inside the source is an ordinary file of the folder: the
+// new image holds it with the old bytes. A temporary file of an earlier build of the
+// image is left out with a warning.
+TEST(Console, HardLinkToTheOldImageIsKept) {
+  TempDir dir;
+  WriteFile(dir / "src/data.bin", test::PatternBytes(100000));
+  std::string build = "cd " + Quote(dir / "src") + " && " + Quote(Binary()) + " . t.iso -fs CD";
+  ASSERT_EQ(RunCommand(build).exitCode, 0);
+  const std::string old = test::ReadFile(dir / "src/t.iso");
+  ASSERT_EQ(link((dir / "src/t.iso").c_str(), (dir / "src/old.iso").c_str()), 0);
+  WriteFile(dir / "src/t.iso.vellumcast-tmp-Zz9Aa0", "left by a killed build");
+  CommandResult r = RunCommand(build, "y\n");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.err, "Warning: leaving out " + (dir / "src/t.iso.vellumcast-tmp-Zz9Aa0") +
+                       ": a temporary file of an unfinished earlier build\n");
+  test::IsoListing listing = test::ReadIsoImage(dir / "src/t.iso");
+  ASSERT_TRUE(listing.ok) << listing.error;
+  std::vector<std::string> names;
+  for (const test::IsoEntry& e : listing.entries) names.push_back(e.path);
+  EXPECT_EQ(names, (std::vector<std::string>{"/data.bin", "/old.iso"}));
+  for (const test::IsoEntry& e : listing.entries) {
+    if (e.path != "/old.iso") continue;
+    EXPECT_EQ(e.size, old.size());
+    EXPECT_TRUE(test::ReadIsoBytes(dir / "src/t.iso", e.firstSector, 0, e.size) == old);
+  }
+}
+
+// A target that is a symbolic link to a missing file is written through the link, as
+// the shell's ">" does: the file it names is created (links taken from the folder that
+// holds them), the link stays, and there is nothing to ask about.
+TEST(Console, DanglingLinkTargetIsWrittenThrough) {
+  TempDir dir;
+  WriteFile(dir / "src/a.txt", "a");
+  std::filesystem::create_directories(dir / "out");
+  std::filesystem::create_directories(dir / "links");
+  std::filesystem::create_symlink("made-chain.iso", dir / "links/hop.iso");
+  struct Case { std::string link, pointsTo, created; };
+  const Case cases[] = {
+      {"links/rel.iso", "made-rel.iso", "links/made-rel.iso"},
+      {"links/up.iso", "../out/made-up.iso", "out/made-up.iso"},
+      {"links/abs.iso", dir / "out/made-abs.iso", "out/made-abs.iso"},
+      {"links/chain.iso", "hop.iso", "links/made-chain.iso"},
+      {"links/nofolder.iso", "../nofolder/x.iso", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.link);
+    std::filesystem::create_symlink(c.pointsTo, dir / c.link);
+    CommandResult r = RunTool({dir / "src", dir / c.link, "-fs", "CD"});
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / c.link));
+    if (c.created.empty()) {
+      EXPECT_EQ(r.exitCode, 1);
+      EXPECT_EQ(r.err, "Error: cannot write " + (dir / c.link) + ": No such file or directory\n");
+      continue;
+    }
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out.find("Overwrite"), std::string::npos) << r.out;
+    EXPECT_EQ(CompareIsoWithFolder(dir / c.created, dir / "src"), "");
+  }
+}
+
+// The source is found exactly when the build finds it: "." and ".." are resolved as
+// text, as the build resolves them, not by the kernel through links.
+TEST(Console, SourceIsTheFolderTheBuildReads) {
+  TempDir dir;
+  WriteFile(dir / "src/a.txt", "a");
+  WriteFile(dir / "deep/inner/b.txt", "b");
+  WriteFile(dir / "deep/x/c.txt", "c");
+  WriteFile(dir / "file.txt", "f");
+  std::filesystem::create_symlink(dir / "deep/inner", dir / "lnk");
+  struct Case { std::string source, reads; };  // reads: empty when missing
+  const Case cases[] = {
+      {"nox/../src", "src"}, {"file.txt/../src", "src"}, {"lnk/s/..", "deep/inner"},
+      {"./lnk/.", "deep/inner"}, {"lnk/../x", ""}, {"src/a.txt/..", "src"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.source);
+    std::filesystem::remove(dir / "t.iso");
+    CommandResult r = RunCommand("cd " + Quote(dir.path()) + " && " + Quote(Binary()) + " " + Quote(c.source) +
+                                 " t.iso -fs CD");
+    if (c.reads.empty()) {
+      EXPECT_EQ(r.exitCode, 1);
+      EXPECT_EQ(r.out, "The directory " + c.source + " doesn't exist.");
+      EXPECT_FALSE(std::filesystem::exists(dir / "t.iso"));
+      continue;
+    }
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_EQ(CompareIsoWithFolder(dir / "t.iso", dir / c.reads), "");
+  }
 }
 
 // A build that fails is one line on standard error and exit code 1, without "Done".

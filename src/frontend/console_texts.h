@@ -43,6 +43,10 @@ constexpr const char* kInvalidBuildTime =
 constexpr const char* kInvalidSourceDateEpoch =
     "Error: invalid SOURCE_DATE_EPOCH \"%s\": give seconds since 1970\n";
 
+// On standard error when SIGINT, SIGTERM or SIGHUP stopped the build (exit code 128 +
+// the signal's number).
+constexpr const char* kStopped = "the build was stopped";
+
 // On standard error, after a failed build and for each warning of the build.
 constexpr const char* kErrorPrefix = "Error: ";
 constexpr const char* kWarningPrefix = "Warning: ";

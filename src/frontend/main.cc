@@ -16,6 +16,7 @@
 #include "layout/media_capacities.h"
 #include "platform/output_file.h"
 #include "platform/path_tests.h"
+#include "platform/stop_signals.h"
 #include "platform/text.h"
 
 namespace vellumcast {
@@ -131,10 +132,6 @@ int Run(int argc, char** argv) {
       break;
   }
 
-  BuildOptions options;
-  options.planOnly = line.sizeOnly;
-  if (!ChooseBuildTime(line, options.buildTime)) return 1;
-
   if (!line.source) {
     std::fputs(console::kNoSource, consoleStream);
     PrintUsage();
@@ -149,14 +146,25 @@ int Run(int argc, char** argv) {
     PrintWithPath(console::kNoDirectory, *line.source);
     return 1;
   }
+  BuildOptions options;
+  options.planOnly = line.sizeOnly;
+  if (!ChooseBuildTime(line, options.buildTime)) return 1;
   if (!line.sizeOnly && !streaming && PathExists(line.target->c_str()) && !ConfirmOverwrite(*line.target)) {
     return 1;
   }
 
+  // From here on Ctrl-C, SIGTERM and SIGHUP let the build remove its temporary file.
+  CatchStopSignals();
+  options.stopFlag = &caughtStopSignal;
   const std::u16string target = line.target.value_or(u"");
   auto job = StartImageBuild(line.source->c_str(), line.label.c_str(), line.choice, target.c_str(),
                              console::kImplementationIdentifier, console::kApplicationIdentifier, false,
                              line.sizeOnly ? nullptr : PrintProgress, PrintWarning, options);
+  if (!job->succeeded && caughtStopSignal) {
+    // The shell's convention for a program ended by a signal: 128 + its number.
+    PrintDiagnostic(console::kErrorPrefix, console::kStopped);
+    return 128 + caughtStopSignal;
+  }
   if (!job->succeeded) {
     PrintDiagnostic(console::kErrorPrefix,
                     job->errorMessage.empty() ? std::string("the image was not built") : job->errorMessage);

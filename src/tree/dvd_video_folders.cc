@@ -98,14 +98,14 @@ bool SourceScanner::ReadDvdVideoFolder(TreeNode* directory, const std::string& h
   FindEntry entry;
   bool more = listing.FirstHost(path.c_str(), entry);
   FileIdentity self;
-  bool inTargetDirectory = more && targetDirectoryExists && listing.Identity(self) && self == targetDirectory;
+  const bool identified = more && listing.Identity(self);
   for (; more; more = listing.Next(entry)) {
     if (entry.type == FindEntryType::Directory) continue;
     char16_t first = entry.name[0];
     if (first != char16_t(zoneLetter) && first != char16_t(zoneLetter - 'A' + 'a')) continue;
     SourceEntry file = SourceEntryFrom(entry);
     if (DvdFileKey(file) == 0) continue;
-    if (!AcceptFile(entry, inTargetDirectory)) continue;
+    if (!AcceptFile(entry, identified ? &self : nullptr)) continue;
     if (file.size > kDvdVideoFileLimitBytes) {
       builder.Warn(EntryPath(entry) + " is larger than 1 GiB; DVD-Video players may not read it");
     }
