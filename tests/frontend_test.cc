@@ -55,6 +55,11 @@ void ExpectUsage(const std::string& text) {
   EXPECT_EQ(text.substr(eol + 1), kUsageBody);
 }
 
+std::string UnknownFileSystem(const std::string& value) {
+  return "Error: unknown file system \"" + value +
+         "\"; use ISO9660, \"ISO9660 + UDF 1.02\", \"UDF 1.02\", \"UDF 2.50\", CD, DVD, BD, UHD or 0-3\n";
+}
+
 // ---- in-process: the scan ----
 
 TEST(FileSystemChoice, NamesAndNumbersIgnoringCase) {
@@ -80,6 +85,7 @@ TEST(CommandLineScan, ValuesFromTheArguments) {
     std::u16string label;
     FileSystemChoice choice;
     std::vector<std::string> warnings;
+    std::optional<std::string> unknownFileSystem = {};  // the value named in the error
   };
   const Case cases[] = {
       {{}, CommandAction::Usage, {}, {}, u"", 3, {}},
@@ -93,16 +99,12 @@ TEST(CommandLineScan, ValuesFromTheArguments) {
       {{u"a", u"b", u"-FILESYSTEM", u"dvd"}, CommandAction::Build, u"a", u"b", u"", 2, {}},
       {{u"a", u"b", u"-fs", u"bd"}, CommandAction::Build, u"a", u"b", u"", 5, {}},
       {{u"a", u"b", u"-Lbl", u"Film"}, CommandAction::Build, u"a", u"b", u"Film", 3, {}},
-      // unknown value: warning, choice kept; a later valid value wins
-      {{u"-filesystem", u"xyz", u"a", u"b"}, CommandAction::Build, u"a", u"b", u"", 3,
-       {"Warning: unknown format: xyz\n"}},
-      {{u"-f", u"cd", u"-f", u"xyz", u"a", u"b"}, CommandAction::Build, u"a", u"b", u"", 1,
-       {"Warning: unknown format: xyz\n"}},
-      {{u"-f", u"xyz", u"-f", u"UDF 1.02", u"a", u"b"}, CommandAction::Build, u"a", u"b", u"", 4,
-       {"Warning: unknown format: xyz\n"}},
+      // an unknown value is an error, whatever other values say; the first one is named
+      {{u"-filesystem", u"xyz", u"a", u"b"}, CommandAction::Build, u"a", u"b", u"", 3, {}, "xyz"},
+      {{u"-f", u"cd", u"-f", u"xyz", u"a", u"b"}, CommandAction::Build, u"a", u"b", u"", 1, {}, "xyz"},
+      {{u"-f", u"DVD9", u"-f", u"UDF 1.02", u"-f", u"x"}, CommandAction::Build, {}, {}, u"", 4, {}, "DVD9"},
       // a switch at the end of the line has no value
-      {{u"a", u"b", u"-filesystem"}, CommandAction::Build, u"a", u"b", u"", 3,
-       {"Warning: unknown format: \n"}},
+      {{u"a", u"b", u"-filesystem"}, CommandAction::Build, u"a", u"b", u"", 3, {}, ""},
       {{u"a", u"b", u"-label"}, CommandAction::Build, u"a", u"b", u"", 3, {}},
       {{u"a", u"b", u"-o"}, CommandAction::Build, u"a", {}, u"", 3, {}},
       // a value is taken as it stands, even when it looks like a switch
@@ -135,6 +137,7 @@ TEST(CommandLineScan, ValuesFromTheArguments) {
     EXPECT_EQ(line.label, c.label);
     EXPECT_EQ(line.choice, c.choice);
     EXPECT_EQ(line.warnings, c.warnings);
+    EXPECT_EQ(line.fileSystemError, c.unknownFileSystem ? UnknownFileSystem(*c.unknownFileSystem) : "");
   }
 }
 
@@ -183,22 +186,24 @@ TEST(Console, MissingOrWrongPathsExitOne) {
       {{"/h"}, noTarget, true},  // a path, not a switch
       {{src, target, "-o"}, noTarget, true},  // -o at the end clears the target
       {{src, "-label", "-h"}, noTarget, true},  // -h is the label here, not a switch
-      {{dir / "missing", target}, "The directory " + (dir / "missing") + " doesn't exist.", false},
-      {{file, target}, "The directory " + file + " doesn't exist.", false},
+      {{dir / "missing", target}, "The directory " + (dir / "missing") + " doesn't exist.\n", false},
+      {{file, target}, "The directory " + file + " doesn't exist.\n", false},
       // bytes that are not UTF-8 are printed back as they were typed
-      {{dir / "\xff\xfe", target}, "The directory " + (dir / "\xff\xfe") + " doesn't exist.", false},
-      {{"-filesystem", "xyz", file, target},
-       "Warning: unknown format: xyz\nThe directory " + file + " doesn't exist.", false},
+      {{dir / "\xff\xfe", target}, "The directory " + (dir / "\xff\xfe") + " doesn't exist.\n", false},
+      // the paths are checked before the values
+      {{"-filesystem", "xyz", file, target}, "The directory " + file + " doesn't exist.\n", false},
+      {{"-filesystem", "xyz", "-o", target}, noSource, true},
   };
   for (const Case& c : cases) {
     CommandResult r = RunTool(c.args);
     SCOPED_TRACE(c.before);
     EXPECT_EQ(r.exitCode, 1);
+    // the error a whole line on standard error; only the usage on standard output
+    EXPECT_EQ(r.err, c.before);
     if (c.usage) {
-      ASSERT_EQ(r.out.rfind(c.before, 0), 0u) << r.out;
-      ExpectUsage(r.out.substr(c.before.size()));
+      ExpectUsage(r.out);
     } else {
-      EXPECT_EQ(r.out, c.before);
+      EXPECT_EQ(r.out, "");
     }
     EXPECT_FALSE(std::filesystem::exists(target));
   }
@@ -252,7 +257,8 @@ TEST(Console, TargetChoiceNamedInTheQuestion) {
   for (const Case& c : cases) {
     CommandResult r = RunTool(c.args, "n\n");
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.out, c.warnings + "The file " + c.asked + " exists. Overwrite? (Yes/No) ");
+    EXPECT_EQ(r.err, c.warnings);
+    EXPECT_EQ(r.out, "The file " + c.asked + " exists. Overwrite? (Yes/No) ");
   }
 }
 
@@ -282,19 +288,44 @@ TEST(Console, BuildEndsWithDone) {
       {{src + "/", "-o", dir / "b.iso", "-label", "-Film-"}, ""},
       {{"-fs", "DVD", src, dir / "c.iso", dir / "extra"},
        "Warning: argument \"" + (dir / "extra") + "\" is ignored!\n"},
-      {{src, dir / "d.iso", "-filesystem"}, "Warning: unknown format: \n"},
-      {{"-filesystem", "nope", "-filesystem", "cd", src, dir / "e.iso"},
-       "Warning: unknown format: nope\n"},
   };
   for (const Case& c : cases) {
     CommandResult r = RunTool(c.args);
     SCOPED_TRACE(c.args[1]);
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.err, "");
-    ASSERT_EQ(r.out.rfind(c.warnings, 0), 0u) << r.out;
+    EXPECT_EQ(r.err, c.warnings);
     ASSERT_TRUE(r.out.ends_with("Done\n")) << r.out;
-    std::vector<int> seen = Percentages(r.out, c.warnings.size());
+    std::vector<int> seen = Percentages(r.out, 0);
     EXPECT_EQ(std::adjacent_find(seen.begin(), seen.end(), std::greater_equal<int>()), seen.end());
+  }
+}
+
+// A -filesystem value that names no file system stops before anything is written, also
+// when a later value is valid; an existing target stays as it was.
+TEST(Console, UnknownFileSystemIsAnError) {
+  TempDir dir;
+  std::string src = dir / "src", target = dir / "t.iso";
+  std::filesystem::create_directory(src);
+  WriteFile(dir / "old.iso", "old");
+  struct Case { std::vector<std::string> args; std::string value; };
+  const Case cases[] = {
+      {{src, target, "-filesystem", "DVD9"}, "DVD9"},
+      {{src, target, "-fs", "UDF"}, "UDF"},
+      {{src, target, "-f", "4"}, "4"},
+      {{src, target, "-filesystem"}, ""},
+      {{"-filesystem", "nope", "-filesystem", "cd", src, target}, "nope"},
+      {{src, dir / "old.iso", "-fs", "DVD9"}, "DVD9"},  // asked nothing, kept
+      {{src, "-o", "-", "-fs", "DVD9"}, "DVD9"},
+      {{src, "-size", "-fs", "DVD9"}, "DVD9"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value);
+    CommandResult r = RunTool(c.args, "y\n");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, UnknownFileSystem(c.value));
+    EXPECT_EQ(r.out, "");
+    EXPECT_FALSE(std::filesystem::exists(target));
+    EXPECT_EQ(test::ReadFile(dir / "old.iso"), "old");
   }
 }
 
@@ -420,7 +451,7 @@ TEST(Console, SourceIsTheFolderTheBuildReads) {
                                  " t.iso -fs CD");
     if (c.reads.empty()) {
       EXPECT_EQ(r.exitCode, 1);
-      EXPECT_EQ(r.out, "The directory " + c.source + " doesn't exist.");
+      EXPECT_EQ(r.err, "The directory " + c.source + " doesn't exist.\n");
       EXPECT_FALSE(std::filesystem::exists(dir / "t.iso"));
       continue;
     }
