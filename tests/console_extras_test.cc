@@ -295,8 +295,18 @@ pid_t Spawn(const std::vector<std::string>& args, const std::string& input, cons
   std::vector<char*> argv;
   for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
+  // The stop signals as a terminal gives them, even when this process runs with them
+  // ignored (a background job of a shell ignores SIGINT).
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stopSignals, s);
+  posix_spawnattr_setsigdefault(&attributes, &stopSignals);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
   pid_t pid = -1;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid = -1;
+  if (posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ) != 0) pid = -1;
+  posix_spawnattr_destroy(&attributes);
   posix_spawn_file_actions_destroy(&actions);
   return pid;
 }
