@@ -5,6 +5,7 @@
 
 #include "bluray/bdmv_analysis.h"
 #include "layout/media_capacities.h"
+#include "layout/volume_label.h"
 #include "platform/output_file.h"
 #include "platform/paths.h"
 #include "platform/text.h"
@@ -51,6 +52,8 @@ bool RunPhases(BuildJob* job, ImageBuilder& builder, const ChoiceConfiguration& 
   if (job->firstIdentifier[0]) builder.SetImplementationId(job->firstIdentifier);
   if (job->secondIdentifier[0]) builder.SetApplicationId(job->secondIdentifier);
   builder.SetVolumeLabel(job->volumeLabel.c_str());
+  const std::string labelCut = LabelFitWarning(builder, job->labelUnits);
+  if (!labelCut.empty()) builder.Warn(labelCut);
   // As typed: the scan leaves the directory entries the image takes out of the tree.
   if (!IsStandardOutputTarget(job->targetPath)) builder.targetPath = job->targetPath;
 
@@ -82,6 +85,7 @@ std::unique_ptr<BuildJob> StartImageBuild(const char16_t* source, const char16_t
   job->sourcePath = CanonicalizeDirectoryPath(source ? source : u"");
   if (label) {
     job->volumeLabel = label;
+    job->labelUnits = job->volumeLabel.size();
     if (job->volumeLabel.size() > kLabelUnits) {
       size_t keep = kLabelUnits;
       // Never keep the first half of a surrogate pair without its second.

@@ -51,6 +51,7 @@ struct BuildJob {
   FileSystemChoice choice = 0;
   std::u16string sourcePath;  // canonical, absolute, always ending in '/'
   std::u16string volumeLabel;  // at most 255 units; empty keeps the default label
+  size_t labelUnits = 0;       // the label's length as given, before that cut
   std::u16string targetPath;
   BuildOptions options;
 

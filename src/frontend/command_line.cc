@@ -103,59 +103,110 @@ bool ParseBuildTime(std::u16string_view text, bool isoForm, int64_t& seconds) {
   return true;
 }
 
+std::span<const SwitchName> CommandSwitches() {
+  static constexpr SwitchName kSwitches[] = {
+      {SwitchId::FileSystem, u"f", "-filesystem", "--filesystem", true},
+      {SwitchId::Label, u"l", "-label", "--label", true},
+      {SwitchId::Output, u"o", "-o", "--output", true},
+      {SwitchId::Size, u"s", "-size", "--size", false},
+      {SwitchId::Time, u"t", "-time", "--time", true},
+      {SwitchId::Yes, u"y", "-yes", "--yes", false},
+      {SwitchId::Quiet, u"q", "-quiet", "--quiet", false},
+      {SwitchId::Help, u"?h", "-?", "--help", false},
+      {SwitchId::Version, u"", nullptr, "--version", false},
+  };
+  return kSwitches;
+}
+
+namespace {
+
+// The switch `arg` names (it begins with '-' and is not "-" or "--"), or null. For a
+// long form "--name=value", `joined` receives the value.
+const SwitchName* FindSwitch(std::u16string_view arg, std::optional<std::u16string>& joined) {
+  if (arg.starts_with(u"--")) {
+    std::u16string_view name = arg;
+    size_t equals = arg.find(u'=');
+    if (equals != std::u16string_view::npos) name = arg.substr(0, equals);
+    for (const SwitchName& s : CommandSwitches()) {
+      if (name != Utf8ToUtf16(s.longForm)) continue;
+      if (equals == std::u16string_view::npos) return &s;
+      if (!s.takesValue) return nullptr;  // "--yes=no" is no switch of ours
+      joined = std::u16string(arg.substr(equals + 1));
+      return &s;
+    }
+    return nullptr;
+  }
+  const char16_t which = FoldAscii(arg[1]);
+  for (const SwitchName& s : CommandSwitches()) {
+    if (std::u16string_view(s.letters).find(which) != std::u16string_view::npos) return &s;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 CommandLine ParseCommandLine(const std::vector<std::u16string>& args) {
   CommandLine line;
   if (args.empty()) {
     line.action = CommandAction::Usage;
     return line;
   }
+  bool pathsOnly = false;  // after "--"
   for (size_t i = 0; i < args.size(); ++i) {
     const std::u16string& arg = args[i];
-    if (arg == u"--help") {
-      line.action = CommandAction::Usage;
-      return line;
+    if (!pathsOnly && arg == u"--") {
+      pathsOnly = true;
+      continue;
     }
-    if (arg == u"--version") {
-      line.action = CommandAction::Version;
-      return line;
-    }
-    if (!arg.empty() && arg[0] == u'-') {
+    if (!pathsOnly && arg.size() > 1 && arg[0] == u'-') {
+      std::optional<std::u16string> joined;
+      const SwitchName* named = FindSwitch(arg, joined);
+      if (!named) {
+        line.warnings.push_back(Format(console::kUnknownSwitch, arg));
+        continue;
+      }
       // A value is taken as it stands, even when it begins with '-'. A switch that
-      // ends the line has an empty value.
-      auto value = [&]() -> std::optional<std::u16string> {
-        if (i + 1 >= args.size()) {
-          ++i;
-          return std::nullopt;
+      // ends the line has no value.
+      std::optional<std::u16string> value;
+      if (named->takesValue) {
+        if (joined) {
+          value = joined;
+        } else if (++i < args.size()) {
+          value = args[i];
         }
-        return args[++i];
-      };
-      char16_t which = arg.size() > 1 ? FoldAscii(arg[1]) : u'\0';
-      switch (which) {
-        case u'?':
-        case u'h':
+      }
+      switch (named->id) {
+        case SwitchId::Help:
           line.action = CommandAction::Usage;
           return line;
-        case u'f': {
-          std::u16string text = value().value_or(u"");
+        case SwitchId::Version:
+          line.action = CommandAction::Version;
+          return line;
+        case SwitchId::FileSystem: {
+          std::u16string text = value.value_or(u"");
           if (!ParseFileSystemChoice(text, line.choice) && line.fileSystemError.empty()) {
             line.fileSystemError = Format(console::kUnknownFileSystem, text);
           }
           break;
         }
-        case u'l':
-          line.label = value().value_or(u"");
+        case SwitchId::Label:
+          line.label = value.value_or(u"");
           break;
-        case u'o':
-          line.target = value();  // none at the end of the line: the target is cleared
+        case SwitchId::Output:
+          line.target = value;  // none at the end of the line: the target is cleared
           break;
-        case u's':
-          line.sizeOnly = true;  // takes no value
+        case SwitchId::Size:
+          line.sizeOnly = true;
           break;
-        case u't':
-          line.buildTime = value().value_or(u"");  // an empty value is refused later
+        case SwitchId::Time:
+          line.buildTime = value.value_or(u"");  // an empty value is refused later
           break;
-        default:
-          break;  // any other switch is ignored
+        case SwitchId::Yes:
+          line.replaceWithoutAsking = true;
+          break;
+        case SwitchId::Quiet:
+          line.quiet = true;
+          break;
       }
       continue;
     }

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -18,6 +19,24 @@ enum class CommandAction {
   Version,  // --version: print the banner line, exit 0
 };
 
+// Every switch the command line accepts.
+enum class SwitchId { FileSystem, Label, Output, Size, Time, Yes, Quiet, Help, Version };
+
+// One switch and the ways it is written: after one '-' only the second character counts
+// (ASCII letters folded to lower case), so "-filesystem", "-fs" and "-F" are one switch;
+// the GNU-style long form is matched as a whole word, its value either the next argument
+// or joined with '=' ("--label=Film").
+struct SwitchName {
+  SwitchId id;
+  const char16_t* letters;  // the second characters that select it; empty: long form only
+  const char* shortForm;    // as the usage text shows it ("-filesystem"); null: none
+  const char* longForm;     // "--filesystem"
+  bool takesValue;
+};
+
+// The table the scan walks, in the order the usage text lists the switches.
+std::span<const SwitchName> CommandSwitches();
+
 struct CommandLine {
   CommandAction action = CommandAction::Build;
   std::optional<std::u16string> source;
@@ -25,6 +44,8 @@ struct CommandLine {
   std::u16string label;  // empty: the builder's default label applies
   FileSystemChoice choice = 3;
   bool sizeOnly = false;  // -size: plan the image and print its size instead of writing it
+  bool replaceWithoutAsking = false;  // -yes: an existing target is replaced without the question
+  bool quiet = false;                 // -quiet: no progress line and no "Done"
   std::optional<std::u16string> buildTime;  // the text of -time, checked by ParseBuildTime
   // Console lines (UTF-8, each with its line end) to print before anything else, in
   // the order the scan met them.
@@ -44,7 +65,8 @@ bool ParseFileSystemChoice(std::u16string_view text, FileSystemChoice& choice);
 bool ParseBuildTime(std::u16string_view text, bool isoForm, int64_t& seconds);
 
 // Scans the arguments after the program name from left to right. Only '-' starts a
-// switch (every absolute path begins with '/'); its second character decides which one.
+// switch (every absolute path begins with '/'); a lone "-" is a path (standard output
+// as the target), and after "--" every argument is a path.
 CommandLine ParseCommandLine(const std::vector<std::u16string>& args);
 
 // The percentage shown for (done, total): done * 100 / total formed in 64 bits.

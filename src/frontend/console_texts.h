@@ -14,12 +14,21 @@ constexpr const char* kUsageBody =
     "                    \"ISO9660\", or 0, or CD\n"
     "                    \"ISO9660 + UDF 1.02\", or 1 or DVD\n"
     "                    \"UDF 1.02\", or 2 \n"
-    "                    \"UDF 2.50\" or 3 or BD, default value.\n"
+    "                    \"UDF 2.50\" or 3 or BD or UHD, default value.\n"
     "    -label        volume label\n"
+    "    -o            target ISO file; - writes the image to standard output\n"
+    "    -size         print the image size and the media it fits on, write nothing\n"
+    "    -time         build time: seconds since 1970 or a UTC time 2026-01-31T12:00:00Z\n"
+    "    -yes          replace an existing target without asking\n"
+    "    -quiet        no progress and no Done; warnings and errors still shown\n"
     "    -?            usage\n"
+    "    --version     version\n"
+    "    --name        each switch in long form too: --label, --output (-o), --quiet, ...\n"
+    "\n"
+    "Exit codes: 0 done, 1 error or not confirmed, 128 + signal number if stopped.\n"
     "\n"
     "Examples:\n"
-    "    vellumcast \"d:\\foo\" \"d:\\foo.iso\" -label \"foo\" -filesystem \"UDF 2.50\"";
+    "    vellumcast ~/foo ~/foo.iso -label \"foo\" -filesystem \"UDF 2.50\"";
 
 // Warnings and errors: whole lines on standard error.
 constexpr const char* kIgnoredArgument = "Warning: argument \"%s\" is ignored!\n";
@@ -28,6 +37,9 @@ constexpr const char* kUnknownFileSystem =
     "\"UDF 2.50\", CD, DVD, BD, UHD or 0-3\n";
 constexpr const char* kNoSource = "Error: Please specify source path!\n";
 constexpr const char* kNoTarget = "Error: Please specify target path!\n";
+constexpr const char* kUnknownSwitch = "Warning: unknown switch %s ignored\n";
+constexpr const char* kNoAnswer =
+    "Error: the file %s exists and standard input gave no answer; add -yes to replace it\n";
 constexpr const char* kNoDirectory = "The directory %s doesn't exist.\n";
 
 // On standard output (standard error when the image goes to standard output).

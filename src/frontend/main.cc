@@ -1,6 +1,8 @@
 // The console entry point: command line, path checks, the overwrite question, one
 // synchronous build with its progress line, and the closing line; -size, -time and
 // the image streamed to standard output with "-o -".
+#include <signal.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -52,14 +54,17 @@ void PrintToStandardError(const std::string& lines) {
 // One console line per change of the percentage: a large image reports progress after
 // every run of sectors, but the line only changes a hundred times.
 uint64_t lastPercent = ~uint64_t(0);
+// Cleared when the console could not take a progress line (a reader of standard output
+// that went away): the build goes on without progress.
+bool showProgress = true;
 
 void PrintProgress(uint32_t done, uint32_t total) {
-  if (total == 0) return;
+  if (total == 0 || !showProgress) return;
   uint64_t percent = ProgressPercent(done, total);
   if (percent == lastPercent) return;
   lastPercent = percent;
   std::fprintf(consoleStream, console::kProgress, static_cast<unsigned>(percent));
-  std::fflush(consoleStream);
+  if (std::fflush(consoleStream) != 0 || std::ferror(consoleStream)) showProgress = false;
 }
 
 // Prints `text` as one line on standard error, with `prefix` unless it already has it.
@@ -74,13 +79,17 @@ void PrintDiagnostic(const char* prefix, const std::string& text) {
 void PrintWarning(const std::string& text, void*) { PrintDiagnostic(console::kWarningPrefix, text); }
 
 // The overwrite question: one character, then one more (the end of the answer line)
-// read and dropped. Only an answer beginning with 'y' or 'Y' confirms; the end of the
-// input does not.
+// read and dropped. Only an answer beginning with 'y' or 'Y' confirms. At the end of the
+// input the question's line is ended and the error says how to replace the file.
 bool ConfirmOverwrite(const std::u16string& target) {
   PrintWithPath(console::kOverwrite, target);
   std::fflush(consoleStream);
   char answer = 0;
-  if (std::scanf("%c", &answer) != 1) return false;
+  if (std::scanf("%c", &answer) != 1) {
+    std::fputs("\n", consoleStream);
+    PrintToStandardError(WithPath(console::kNoAnswer, target));
+    return false;
+  }
   std::getchar();
   return answer == 'y' || answer == 'Y';
 }
@@ -129,6 +138,9 @@ void PrintImageSize(int32_t sectors) {
 }
 
 int Run(int argc, char** argv) {
+  // A reader of standard output that goes away makes writes fail (EPIPE) instead of
+  // ending the process, so that the build can go on, or report it, and clean up.
+  signal(SIGPIPE, SIG_IGN);
   std::vector<std::u16string> args;
   for (int i = 1; i < argc; ++i) args.push_back(Utf8ToUtf16(argv[i]));
   CommandLine line = ParseCommandLine(args);
@@ -169,7 +181,9 @@ int Run(int argc, char** argv) {
   BuildOptions options;
   options.planOnly = line.sizeOnly;
   if (!ChooseBuildTime(line, options.buildTime)) return 1;
-  if (!line.sizeOnly && !streaming && PathExists(line.target->c_str()) && !ConfirmOverwrite(*line.target)) {
+  // A device or a pipe is written to, not replaced: there is nothing to ask about.
+  if (!line.sizeOnly && !streaming && !line.replaceWithoutAsking && PathExists(line.target->c_str()) &&
+      !IsCharacterDeviceOrPipe(line.target->c_str()) && !ConfirmOverwrite(*line.target)) {
     return 1;
   }
 
@@ -179,7 +193,7 @@ int Run(int argc, char** argv) {
   const std::u16string target = line.target.value_or(u"");
   auto job = StartImageBuild(line.source->c_str(), line.label.c_str(), line.choice, target.c_str(),
                              console::kImplementationIdentifier, console::kApplicationIdentifier, false,
-                             line.sizeOnly ? nullptr : PrintProgress, PrintWarning, options);
+                             line.sizeOnly || line.quiet ? nullptr : PrintProgress, PrintWarning, options);
   if (!job->succeeded && caughtStopSignal) {
     // The shell's convention for a program ended by a signal: 128 + its number.
     PrintDiagnostic(console::kErrorPrefix, console::kStopped);
@@ -194,7 +208,7 @@ int Run(int argc, char** argv) {
     PrintImageSize(job->volumeSectors);
     return 0;
   }
-  std::fputs(console::kDone, consoleStream);
+  if (!line.quiet) std::fputs(console::kDone, consoleStream);
   return 0;
 }
 

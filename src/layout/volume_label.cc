@@ -33,6 +33,24 @@ uint32_t WholeCharacters16(const uint8_t* units, uint32_t bytes) {
   return bytes;
 }
 
+// The characters of a dstring field of `size` bytes as UTF-8, and their UTF-16 units.
+std::string DStringText(const uint8_t* field, uint32_t size, size_t& units) {
+  uint32_t used = field[size - 1];
+  uint32_t content = used > 0 ? used - 1 : 0;
+  std::u16string text;
+  for (uint32_t i = 0; i < content; ++i) {
+    if (field[0] == kCompression16Bit) {
+      if (i + 1 >= content) break;
+      text += char16_t((field[1 + i] << 8) | field[2 + i]);
+      ++i;
+    } else {
+      text += char16_t(field[1 + i]);  // Latin-1
+    }
+  }
+  units = text.size();
+  return Utf16ToUtf8(text);
+}
+
 }  // namespace
 
 void ImageBuilder::SetVolumeLabel(const char16_t* label) {
@@ -92,6 +110,38 @@ void IsoVolumeIdentifier(const ImageBuilder& builder, uint8_t out[32]) {
   }
   std::memset(out, ' ', kIsoVolumeIdentifierBytes);
   std::memcpy(out, text, std::strlen(text));
+}
+
+std::string LabelFitWarning(const ImageBuilder& builder, size_t labelUnits) {
+  bool cut = false;
+  std::string what;
+  if (builder.WritesIso9660()) {
+    uint8_t id[kIsoVolumeIdentifierBytes];
+    IsoVolumeIdentifier(builder, id);
+    std::u16string text(id, id + kIsoVolumeIdentifierBytes);  // Latin-1
+    text.erase(text.find_last_not_of(u' ') + 1);
+    cut = builder.volumeLabel[0] != kCompression8Bit || text.size() < labelUnits;
+    what = "ISO 9660 records \"" + Utf16ToUtf8(text) + "\"";
+  }
+  if (builder.WritesUdf()) {
+    // The 32-byte volume and file set identifiers, then the 128-byte logical volume
+    // identifiers, which hold the label as stored.
+    uint8_t shortField[32];
+    builder.FitDString(shortField, sizeof shortField);
+    size_t shortUnits = 0, longUnits = 0;
+    std::string shortText = DStringText(shortField, sizeof shortField, shortUnits);
+    std::string longText = DStringText(builder.volumeLabel, kLabelBytes, longUnits);
+    if (!what.empty()) what += "; ";
+    if (shortUnits >= labelUnits) {
+      what += "UDF records the whole label";
+    } else {
+      cut = true;
+      what += "UDF records \"" + shortText + "\" as volume and file set identifier and " +
+              (longUnits >= labelUnits ? std::string("the whole label") : "\"" + longText + "\"") +
+              " as logical volume identifier";
+    }
+  }
+  return cut ? "the label does not fit every field: " + what : std::string();
 }
 
 void IsoVolumeSetIdentifier(uint8_t out[128]) {

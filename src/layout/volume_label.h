@@ -5,7 +5,9 @@
 // SetVolumeLabel) and ImageBuilder::FitDString fits it into 32-byte fields.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace vellumcast {
 
@@ -18,6 +20,11 @@ constexpr uint32_t kUdfVolumeSetIdentifierBytes = 128;
 // 8-bit label: its first 31 characters (up to the first zero byte), 'a'-'z' raised to
 // 'A'-'Z'; 16-bit label: NONE. Blank-padded to 32 bytes.
 void IsoVolumeIdentifier(const ImageBuilder& builder, uint8_t out[32]);
+// What each file system of the image records when the label, `labelUnits` UTF-16 units
+// as given, does not fit one of its fields whole (cut, or NONE in ISO 9660), as one
+// warning text; empty when every field holds it. Call after SetVolumeLabel, with
+// formatFlags set.
+std::string LabelFitWarning(const ImageBuilder& builder, size_t labelUnits);
 // "UNDEFINED" blank-padded to 128 bytes.
 void IsoVolumeSetIdentifier(uint8_t out[128]);
 // An 8-bit dstring of 128 bytes holding the 16 upper-case hexadecimal digits of the

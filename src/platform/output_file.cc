@@ -74,6 +74,9 @@ bool OutputFile::Open(std::u16string_view target) {
   Abandon();
   error.clear();
   length = 0;
+  writtenInPlace = false;
+  createdTarget = false;
+  noTemporaryReason.clear();
   if (IsStandardOutputTarget(target)) {
     // The image streams to whatever reads standard output. A reader that goes away must
     // make the write fail (EPIPE) rather than end the process, so that the build reports it.
@@ -126,15 +129,40 @@ bool OutputFile::Open(std::u16string_view target) {
 
   std::string pattern = destination + std::string(kTempInfix) + std::string(kTempPattern);
   file.handle = mkstemp(pattern.data());
-  if (!file.IsOpen()) {
-    error = strerror(errno);
-    return false;
-  }
-  tempPath = pattern;
+  const int tempErrno = errno;
   targetPath = destination;
-  fchmod(file.handle, exists ? (st.st_mode & 07777) : DefaultFileMode());
   holesAllowed = true;
   kernelCopy = true;
+  if (!file.IsOpen()) {
+    // A folder that takes no new entry (read-only, immutable) or a name too long for the
+    // suffix: the target itself is written, truncated first so that holes read as zeros.
+    if (tempErrno != EACCES && tempErrno != EPERM && tempErrno != ENAMETOOLONG) {
+      error = strerror(tempErrno);
+      return false;
+    }
+    noTemporaryReason = strerror(tempErrno);
+    const int flags = O_WRONLY | O_TRUNC | O_CLOEXEC | (exists ? 0 : O_CREAT | O_EXCL);
+    file.handle = open(destination.c_str(), flags, DefaultFileMode());
+    if (!file.IsOpen()) {
+      error = strerror(errno);
+      return false;
+    }
+    writtenInPlace = exists;
+    createdTarget = !exists;
+    return true;
+  }
+  tempPath = pattern;
+  if (exists) {
+    // The new file takes the old one's owner and group where this process may give them
+    // (as root; otherwise it keeps this process's, as any file it makes), then its
+    // permission bits, since a change of owner clears set-user-ID.
+    if (st.st_uid != geteuid() || st.st_gid != getegid()) {
+      [[maybe_unused]] int given = fchown(file.handle, st.st_uid, st.st_gid);
+    }
+    fchmod(file.handle, st.st_mode & 07777);
+  } else {
+    fchmod(file.handle, DefaultFileMode());
+  }
   return true;
 }
 
@@ -206,7 +234,7 @@ bool OutputFile::Finish() {
     error = strerror(EBADF);
     return false;
   }
-  if (!tempPath.empty() && ftruncate(file.handle, off_t(length)) != 0) {
+  if ((!tempPath.empty() || writtenInPlace || createdTarget) && ftruncate(file.handle, off_t(length)) != 0) {
     error = strerror(errno);
     Abandon();
     return false;
@@ -224,6 +252,7 @@ bool OutputFile::Finish() {
     }
     tempPath.clear();
   }
+  createdTarget = false;
   return true;
 }
 
@@ -232,6 +261,10 @@ void OutputFile::Abandon() {
   if (!tempPath.empty()) {
     unlink(tempPath.c_str());
     tempPath.clear();
+  }
+  if (createdTarget) {
+    unlink(targetPath.c_str());  // it did not exist before this build
+    createdTarget = false;
   }
 }
 

@@ -27,4 +27,11 @@ bool PathExists(const char16_t* path) {
   return stat(host.c_str(), &st) == 0;
 }
 
+bool IsCharacterDeviceOrPipe(const char16_t* path) {
+  if (!path) return false;
+  std::string host = HostPath(path);
+  struct stat st;
+  return stat(host.c_str(), &st) == 0 && (S_ISCHR(st.st_mode) || S_ISFIFO(st.st_mode));
+}
+
 }  // namespace vellumcast

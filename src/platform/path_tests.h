@@ -13,4 +13,8 @@ bool IsExistingDirectory(const char16_t* path);
 // it and creates that file, replacing nothing.
 bool PathExists(const char16_t* path);
 
+// True when `path` (links followed) is a character device or a pipe: the image is written
+// into it, not in place of it.
+bool IsCharacterDeviceOrPipe(const char16_t* path);
+
 }  // namespace vellumcast

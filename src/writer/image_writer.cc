@@ -137,6 +137,10 @@ bool ImageBuilder::WriteImage(const char16_t* targetPathText, WriterProgressFn p
   const std::string shown = IsStandardOutputTarget(target) ? "standard output" : Utf16ToUtf8(target);
   OutputFile file;
   if (!file.Open(target)) return Fail("cannot write " + shown + ": " + file.error);
+  if (file.writtenInPlace) {
+    Warn("no temporary file can be made beside " + shown + " (" + file.noTemporaryReason +
+         "): writing it in place; a failure would leave it incomplete");
+  }
   OutputContext out;
   out.builder = this;
   out.target = &file;
