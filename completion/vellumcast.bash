@@ -5,16 +5,20 @@
 # Completes the switches, the -filesystem values, a folder for the source (the first path)
 # and a file for the target (the second path and the value of -o).
 
-# Every switch vellumcast accepts, one a line: the name and what its value is
-# (none: takes no value; filesystem, file, text, time). A new switch goes here.
+# Every switch vellumcast accepts, one a line: its one-dash form (- when it has none), its
+# long form, and what its value is (none: takes no value; filesystem, file, text, time).
+# A new switch goes here.
 _vellumcast_switches='
--filesystem filesystem
--label      text
--o          file
--size       none
--time       time
---help      none
---version   none
+-filesystem --filesystem filesystem
+-label      --label      text
+-o          --output     file
+-size       --size       none
+-time       --time       time
+-yes        --yes        none
+-quiet      --quiet      none
+-?          --help       none
+-h          --help       none
+-           --version    none
 '
 
 # The -filesystem values, as the program accepts them (case does not matter).
@@ -22,17 +26,17 @@ _vellumcast_filesystems=('ISO9660' 'ISO9660 + UDF 1.02' 'UDF 1.02' 'UDF 2.50'
                          'CD' 'DVD' 'BD' 'UHD' '0' '1' '2' '3')
 
 # _vellumcast_value_kind WORD: prints what the switch WORD takes as value (see the table).
-# Only the second letter of a one-dash switch counts (-fs and -F are -filesystem); a
-# switch whose letter means nothing takes no value.
+# A long form counts as a whole word; of a one-dash switch only the second letter counts
+# (-fs and -F are -filesystem). A switch the table does not know takes no value.
 _vellumcast_value_kind() {
-  local word=$1 name kind letter
-  while read -r name kind; do
-    [[ -n $name ]] || continue
+  local word=$1 short long kind letter
+  while read -r short long kind; do
+    [[ -n $short ]] || continue
     if [[ $word == --* ]]; then
-      [[ $word == "$name" ]] && { echo "$kind"; return; }
-    elif [[ $name != --* && ${#word} -ge 2 ]]; then
+      [[ $word == "$long" ]] && { echo "$kind"; return; }
+    elif [[ $short != - && ${#word} -ge 2 ]]; then
       letter=${word:1:1}
-      [[ ${letter,,} == "${name:1:1}" ]] && { echo "$kind"; return; }
+      [[ ${letter,,} == "${short:1:1}" ]] && { echo "$kind"; return; }
     fi
   done <<<"$_vellumcast_switches"
   echo none
@@ -82,9 +86,14 @@ _vellumcast() {
     esac
   fi
 
-  if [[ $cur == -* ]]; then
-    local name kind names=()
-    while read -r name kind; do [[ -n $name ]] && names+=("$name"); done <<<"$_vellumcast_switches"
+  # A lone - is a path (standard output as the target); anything longer is a switch.
+  if [[ $cur == -?* ]]; then
+    local short long kind names=()
+    while read -r short long kind; do
+      [[ -n $short ]] || continue
+      [[ $short == - || $short == "-?" ]] || names+=("$short")
+      [[ " ${names[*]} " == *" $long "* ]] || names+=("$long")
+    done <<<"$_vellumcast_switches"
     COMPREPLY=($(compgen -W "${names[*]}" -- "$cur"))
     return
   fi

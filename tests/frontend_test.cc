@@ -32,12 +32,21 @@ const std::string kUsageBody =
     "                    \"ISO9660\", or 0, or CD\n"
     "                    \"ISO9660 + UDF 1.02\", or 1 or DVD\n"
     "                    \"UDF 1.02\", or 2 \n"
-    "                    \"UDF 2.50\" or 3 or BD, default value.\n"
+    "                    \"UDF 2.50\" or 3 or BD or UHD, default value.\n"
     "    -label        volume label\n"
+    "    -o            target ISO file; - writes the image to standard output\n"
+    "    -size         print the image size and the media it fits on, write nothing\n"
+    "    -time         build time: seconds since 1970 or a UTC time 2026-01-31T12:00:00Z\n"
+    "    -yes          replace an existing target without asking\n"
+    "    -quiet        no progress and no Done; warnings and errors still shown\n"
     "    -?            usage\n"
+    "    --version     version\n"
+    "    --name        each switch in long form too: --label, --output (-o), --quiet, ...\n"
+    "\n"
+    "Exit codes: 0 done, 1 error or not confirmed, 128 + signal number if stopped.\n"
     "\n"
     "Examples:\n"
-    "    vellumcast \"d:\\foo\" \"d:\\foo.iso\" -label \"foo\" -filesystem \"UDF 2.50\"\n";
+    "    vellumcast ~/foo ~/foo.iso -label \"foo\" -filesystem \"UDF 2.50\"\n";
 
 CommandResult RunTool(const std::vector<std::string>& args, const std::string& input = "") {
   std::string command = Quote(Binary());
@@ -117,8 +126,9 @@ TEST(CommandLineScan, ValuesFromTheArguments) {
       {{u"a", u"b", u"-o", u"t"}, CommandAction::Build, u"a", u"t", u"", 3, {}},
       {{u"a", u"b", u"c", u"d"}, CommandAction::Build, u"a", u"b", u"", 3,
        {"Warning: argument \"c\" is ignored!\n", "Warning: argument \"d\" is ignored!\n"}},
-      // other switches, a lone '-' and other "--" words are ignored
-      {{u"-x", u"-", u"--quiet", u"a", u"-zz", u"b"}, CommandAction::Build, u"a", u"b", u"", 3, {}},
+      // unknown switches are named and ignored; a lone '-' is a path
+      {{u"-x", u"a", u"--quiet", u"-zz", u"-"}, CommandAction::Build, u"a", u"-", u"", 3,
+       {"Warning: unknown switch -x ignored\n", "Warning: unknown switch -zz ignored\n"}},
       // '/' alone or first is a path
       {{u"/", u"/t"}, CommandAction::Build, u"/", u"/t", u"", 3, {}},
       // non-ASCII arguments keep their text
@@ -233,8 +243,13 @@ TEST(Console, OverwriteQuestion) {
       EXPECT_EQ(r.exitCode, 0) << r.err;
       EXPECT_TRUE(r.out.ends_with("Done\n")) << r.out;
     } else {
+      // at the end of the input the question's line ends and the error names -yes
+      const bool noAnswer = c.input.empty();
       EXPECT_EQ(r.exitCode, 1);
-      EXPECT_EQ(r.out, question);
+      EXPECT_EQ(r.out, question + (noAnswer ? "\n" : ""));
+      EXPECT_EQ(r.err, noAnswer ? "Error: the file " + c.target +
+                                      " exists and standard input gave no answer; add -yes to replace it\n"
+                                : "");
       EXPECT_EQ(test::ReadFile(target), "old");
     }
   }
