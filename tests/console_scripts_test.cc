@@ -136,7 +136,7 @@ TEST(Console, ScriptsGetExitCodesAndStreams) {
       {{"src", "t.iso", "-quiet"}, "n\n", "", 1, QuestionLine, ""},
       {{"--filesystem=CD", "--label", "Film", "--output", "t.iso", "src", "--yes"}, "", "", 0, ProgressAndDone, ""},
       {{"src", "/dev/null", "-fs", "CD"}, "", "", 0, ProgressAndDone, ""},
-      {{"src", "fifo", "-quiet"}, "", "cat fifo >/dev/null & ", 0, Nothing, ""},
+      {{"src", "fifo", "-quiet"}, "", "timeout 60 cat fifo >/dev/null & ", 0, Nothing, ""},
       {{"src", "-", "-fs", "CD"}, "", "", 0, Image, "*"},
       {{"src", "--output", "-", "--quiet"}, "", "", 0, Image, ""},
       {{"nosuch", "t.iso", "-q"}, "", "", 1, Nothing, "The directory nosuch doesn't exist.\n"},
