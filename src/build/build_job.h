@@ -29,6 +29,8 @@ enum JobState : int32_t {
 struct BuildOptions {
   bool planOnly = false;               // stop after the layout: no target is opened
   std::optional<int64_t> buildTime;    // a fixed build time (seconds since 1970, UTC)
+  bool rockRidge = false;              // Rock Ridge on the ISO 9660 tree
+  bool joliet = false;                 // a Joliet tree beside it
 };
 
 struct BuildJob {

@@ -26,6 +26,8 @@ struct CommandLine {
   FileSystemChoice choice = 3;
   bool sizeOnly = false;  // -size: plan the image and print its size instead of writing it
   std::optional<std::u16string> buildTime;  // the text of -time, checked by ParseBuildTime
+  bool rockRidge = false;  // -rockridge (-R): Rock Ridge on the ISO 9660 tree
+  bool joliet = false;     // -joliet (-J): a Joliet tree beside it
   // Console lines (UTF-8, each with its line end) to print before anything else, in
   // the order the scan met them.
   std::vector<std::string> warnings;

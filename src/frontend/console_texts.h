@@ -16,6 +16,8 @@ constexpr const char* kUsageBody =
     "                    \"UDF 1.02\", or 2 \n"
     "                    \"UDF 2.50\" or 3 or BD, default value.\n"
     "    -label        volume label\n"
+    "    -rockridge    with CD or DVD: full names, times and permissions in ISO 9660\n"
+    "    -joliet       with CD or DVD: full names for Windows in ISO 9660\n"
     "    -?            usage\n"
     "\n"
     "Examples:\n"

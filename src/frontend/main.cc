@@ -133,6 +133,8 @@ int Run(int argc, char** argv) {
 
   BuildOptions options;
   options.planOnly = line.sizeOnly;
+  options.rockRidge = line.rockRidge;
+  options.joliet = line.joliet;
   if (!ChooseBuildTime(line, options.buildTime)) return 1;
 
   if (!line.source) {
