@@ -3,8 +3,9 @@
 
 BUILD_PACKAGES   := g++ cmake make pkg-config
 TEST_PACKAGES    := libgtest-dev libiso9660-dev libudfread-dev
+PACKAGE_PACKAGES := dpkg-dev lintian
 INTEROP_PACKAGES := 7zip genisoimage udftools lsdvd libbluray-bin qemu-system-x86 linux-image-amd64 \
-                    busybox-static ffmpeg dvdauthor xorriso libarchive-tools
+                    busybox-static ffmpeg dvdauthor lintian man-db xorriso libarchive-tools
 BENCH_PACKAGES   := hyperfine genisoimage xorriso time
 
 JOBS   ?= $(shell nproc 2>/dev/null || echo 2)
@@ -34,7 +35,8 @@ check:
 	cmake --build $(CHECK_DIR) -j $(JOBS)
 	cd $(CHECK_DIR) && ctest --output-on-failure -j $(JOBS)
 
-interop: release
+# The interop checks include the package (tests/interop/package.sh): it is built first.
+interop: package
 	@scripts/ensure-packages $(INTEROP_PACKAGES)
 	tests/interop/run $(RELEASE_DIR)/vellumcast
 
@@ -46,8 +48,8 @@ install: release
 	cmake --install $(RELEASE_DIR) --prefix $(PREFIX)
 
 package: release
-	@scripts/ensure-packages dpkg-dev
-	cd $(RELEASE_DIR) && cpack -G DEB
+	@scripts/ensure-packages $(PACKAGE_PACKAGES)
+	scripts/make-deb $(RELEASE_DIR) build
 
 clean:
 	rm -rf build

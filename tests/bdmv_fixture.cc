@@ -96,8 +96,13 @@ void WriteBytes(const std::filesystem::path& path, const std::string& bytes) {
 }
 
 // The stream's bytes of each extent of `clip`, in file order.
+std::string ClipStream(const FixtureClip& clip) {
+  return clip.streamBytes < 0 ? StreamBytes(clip.number, clip.packets)
+                              : StreamBytesOfLength(clip.number, uint64_t(clip.streamBytes));
+}
+
 std::vector<std::string> ExtentBytes(const FixtureClip& clip) {
-  std::string stream = StreamBytes(clip.number, clip.packets);
+  std::string stream = ClipStream(clip);
   std::vector<std::string> extents;
   for (size_t i = 0; i < clip.startPoints.size(); ++i) {
     uint64_t from = std::min<uint64_t>(uint64_t(clip.startPoints[i]) * 192, stream.size());
@@ -315,7 +320,11 @@ std::string ClipInformationBytes(const FixtureClip& clip, const ExtensionLayout&
 }
 
 std::string StreamBytes(int32_t clip, uint32_t packets) {
-  std::string s(size_t(packets) * 192, '\0');
+  return StreamBytesOfLength(clip, uint64_t(packets) * 192);
+}
+
+std::string StreamBytesOfLength(int32_t clip, uint64_t bytes) {
+  std::string s(size_t(bytes), '\0');
   for (size_t i = 0; i < s.size(); ++i) {
     uint32_t sector = uint32_t(i / 2048), offset = uint32_t(i % 2048);
     if (offset < 8) {
@@ -335,8 +344,13 @@ const FixtureClip* BdmvFixture::Clip(int32_t number) const {
   return nullptr;
 }
 
-std::string BdmvFixture::Interleave(int32_t base, int32_t dependent) const {
+std::string BdmvFixture::Interleave(int32_t base, int32_t dependent, bool padded) const {
   std::vector<std::string> b = ExtentBytes(*Clip(base)), d = ExtentBytes(*Clip(dependent));
+  for (auto* view : {&b, &d}) {
+    for (std::string& extent : *view) {
+      if (padded) extent.resize((extent.size() + 2047) / 2048 * 2048, '\0');
+    }
+  }
   std::string run;
   for (size_t i = 0; i < d.size(); ++i) {
     run += d[i];
@@ -359,7 +373,7 @@ void BdmvFixture::Write(const std::string& root) const {
       WriteBytes(bdmv / "CLIPINF" / (name + ".clpi"), ClipInformationBytes(c));
     }
     if (c.writeStream) {
-      WriteBytes(bdmv / "STREAM" / (name + ".m2ts"), StreamBytes(c.number, c.packets));
+      WriteBytes(bdmv / "STREAM" / (name + ".m2ts"), ClipStream(c));
     }
   }
   if (writeSsif) {

@@ -24,6 +24,7 @@ struct FixtureClip {
   std::vector<uint32_t> startPoints;  // ExtentStartPoints; empty: no (2, 4) block
   bool writeInformation = true;      // write the .clpi
   bool writeStream = true;           // write the .m2ts
+  int64_t streamBytes = -1;          // length of the .m2ts; -1: packets × 192
 };
 
 // Layout of one ExtensionData: `padding` zero bytes before every data block; blocks
@@ -66,7 +67,9 @@ struct BdmvFixture {
   const FixtureClip* Clip(int32_t number) const;
   // The bytes of the SSIF file of the pair: dependent extent 1, base extent 1, ...
   // (start points must be multiples of 32 packets, so extents are whole sectors).
-  std::string Interleave(int32_t base, int32_t dependent) const;
+  // `padded`: each extent filled up with zeros to whole 2048-byte sectors, as in an
+  // image whose clips end inside a sector.
+  std::string Interleave(int32_t base, int32_t dependent, bool padded = false) const;
 };
 
 // Stereoscopic: playlist 00000.mpls pairs base 1 with dependent 2 and base 3 with
@@ -86,6 +89,8 @@ std::string PlaylistBytes(const FixturePlaylist& playlist);
 std::string ClipInformationBytes(const FixtureClip& clip, const ExtensionLayout& layout = {},
                                  bool extraBlocks = true);
 std::string StreamBytes(int32_t clip, uint32_t packets);
+// The stamped stream bytes of `clip`, `bytes` long.
+std::string StreamBytesOfLength(int32_t clip, uint64_t bytes);
 // An ExtensionData: its length field, the entry table and the blocks.
 std::string ExtensionDataBytes(const std::vector<ExtensionBlock>& blocks,
                                const ExtensionLayout& layout = {});

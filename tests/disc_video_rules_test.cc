@@ -3,10 +3,12 @@
 #include "tree/disc_video_rules.h"
 
 #include <gtest/gtest.h>
+
 #include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <set>
 
 #include "build/build_job.h"
@@ -272,7 +274,8 @@ struct StereoSource {
     WriteClip(dir / "BDMV/STREAM/00004.m2ts", 4);
     WriteClip(dir / "BDMV/STREAM/00005.m2ts", 1);
     WriteFile(dir / "BDMV/STREAM/notes.txt", "n");
-    WriteFile(dir / "BDMV/STREAM/SSIF/00001.ssif", "from the source");
+    WriteClip(dir / "BDMV/STREAM/SSIF/00001.ssif", 115 + 6);  // as large as the interleave
+    WriteFile(dir / "BDMV/STREAM/SSIF/readme.txt", "kept");
     WriteFile(dir / "BDMV/index.bdmv", "INDX");
   }
   static ScanOptions WithPlan(std::vector<StereoClipPair> pairs) {
@@ -293,13 +296,10 @@ TEST(StreamPass, StereoPairsAreTiedAndGetInterleavedEntries) {
   TreeNode* stream = Find(scan->root(), "BDMV/STREAM");
   TreeNode* ssif = b.ssifDirectory;
   ASSERT_NE(ssif, nullptr);
-  TreeNode* last = stream->firstChild;
-  while (last->nextSibling) last = last->nextSibling;
-  EXPECT_EQ(last, ssif);  // the made-up SSIF ends STREAM's chain; the source's is left out
+  EXPECT_EQ(Find(stream, "SSIF"), ssif);  // the source's folder, its 00001.ssif replaced
   auto streamNames = ChildNames(stream);
   EXPECT_EQ(std::count(streamNames.begin(), streamNames.end(), "SSIF"), 1);
-  EXPECT_EQ(ssif->modifiedTime, 0);
-  EXPECT_EQ(ChildNames(ssif), (std::vector<std::string>{"00001.ssif", "00003.ssif"}));
+  EXPECT_EQ(ChildNames(ssif), (std::vector<std::string>{"readme.txt", "00001.ssif", "00003.ssif"}));
 
   TreeNode* clip[6] = {};
   for (int i = 1; i <= 5; ++i) clip[i] = Find(stream, "0000" + std::to_string(i) + ".m2ts");
@@ -326,19 +326,24 @@ TEST(StreamPass, StereoPairsAreTiedAndGetInterleavedEntries) {
   EXPECT_EQ(Find(stream, "notes.txt")->kind, Ordinary);
   EXPECT_EQ(b.extraDescriptorSectors, 1u);
 
-  TreeNode* s1 = ssif->firstChild;
+  TreeNode* s1 = ssif->firstChild->nextSibling;
   TreeNode* s3 = s1->nextSibling;
   EXPECT_EQ(s1->kind, StereoInterleaved);
   EXPECT_EQ(s1->size, (115u + 6u) * 2048u);
   EXPECT_EQ(s1->sectorCount, 121u);
   EXPECT_EQ(s1->baseNode, clip[1]);
   EXPECT_EQ(s1->dependentNode, clip[2]);
-  EXPECT_EQ(s1->modifiedTime, clip[1]->modifiedTime);
   EXPECT_EQ(s3->size, 8u * 2048u);
   EXPECT_EQ(s3->baseNode, clip[3]);
-  EXPECT_EQ(b.totalFileCount, 7u + 2u);  // five clips, notes.txt, index.bdmv and the two .ssif
+  EXPECT_EQ(s3->modifiedTime, clip[3]->modifiedTime);
+  // Five clips, notes.txt, index.bdmv, readme.txt and the two .ssif.
+  EXPECT_EQ(b.totalFileCount, 8u + 2u);
+  EXPECT_EQ(ssif->fileCount, 3u);
   EXPECT_EQ(b.totalDirectoryCount, 3u);
-  EXPECT_TRUE(scan->warnings.empty());
+  // The replaced source file is named; 00003.ssif had no source file to replace.
+  EXPECT_EQ(scan->warnings, (std::vector<std::string>{
+                                "BDMV/STREAM/SSIF/00001.ssif is recorded as a view of BDMV/STREAM/00002.m2ts and "
+                                "BDMV/STREAM/00001.m2ts interleaved, not copied from the source"}));
 }
 
 TEST(StreamPass, WithoutAPlanClipsAreStreamClipsAndSsifIsKept) {
@@ -353,60 +358,79 @@ TEST(StreamPass, WithoutAPlanClipsAreStreamClipsAndSsifIsKept) {
   EXPECT_EQ(scan->builder.ssifDirectory, nullptr);
 }
 
-TEST(StreamPass, GivingUpKeepsCountersAndCutsTheSsifDirectory) {
+// A plan the tree cannot carry is given up before anything changes: the tree and its
+// counters stay as scanned, the source's SSIF folder included, with one warning.
+TEST(StreamPass, GivingUpLeavesTheTreeAsScanned) {
   struct Case {
     const char* name;
     std::vector<StereoClipPair> pairs;
+    std::function<void(const std::string& dir)> change;
     const char* reason;
-    uint32_t extraFiles;  // .ssif entries made before giving up
-    uint32_t firstBaseDescriptorSectors;
   };
   std::vector<Case> cases;
   {
     auto pairs = StereoSource::TwoPairs();
     pairs[1].baseClip = 7;  // 00007.m2ts does not exist
-    cases.push_back({"missing clip", pairs, "clip 00007.m2ts is missing", 1, 2});
+    cases.push_back({"missing clip", pairs, nullptr, "BDMV/STREAM/00007.m2ts is not in the source tree"});
   }
   {
     auto pairs = StereoSource::TwoPairs();
     pairs[0].baseSectors = 114;  // the clip file holds 115 sectors
-    cases.push_back({"size differs", pairs, "the size of clip 00001.m2ts differs", 0, 2});
+    cases.push_back({"size differs", pairs, nullptr,
+                     "BDMV/STREAM/00001.m2ts holds 235520 bytes, not the 114 sectors of its clip information"});
   }
+  cases.push_back({"source .ssif of another size", StereoSource::TwoPairs(),
+                   [](const std::string& dir) { WriteClip(dir + "/BDMV/STREAM/SSIF/00001.ssif", 120); },
+                   "BDMV/STREAM/SSIF/00001.ssif holds 245760 bytes, not the 247808 of BDMV/STREAM/00002.m2ts and "
+                   "BDMV/STREAM/00001.m2ts interleaved"});
+  cases.push_back({"source .ssif is a folder", StereoSource::TwoPairs(),
+                   [](const std::string& dir) { WriteFile(dir + "/BDMV/STREAM/SSIF/00003.ssif/x", "x"); },
+                   "BDMV/STREAM/SSIF/00003.ssif is a folder"});
+  cases.push_back({"two clips of one number modulo 65536", StereoSource::TwoPairs(),
+                   [](const std::string& dir) { WriteClip(dir + "/BDMV/STREAM/65539.m2ts", 4); },
+                   "BDMV/STREAM/00003.m2ts and BDMV/STREAM/65539.m2ts have the same clip number modulo 65536"});
   for (Case& c : cases) {
+    SCOPED_TRACE(c.name);
     StereoSource source;
+    if (c.change) c.change(source.dir.path());
+    auto plain = Scan(source.dir.path());
     auto scan = Scan(source.dir.path(), StereoSource::WithPlan(c.pairs));
     ASSERT_TRUE(scan->ok);
     ImageBuilder& b = scan->builder;
     TreeNode* stream = Find(scan->root(), "BDMV/STREAM");
-    EXPECT_EQ(b.ssifDirectory, nullptr) << c.name;
-    EXPECT_EQ(Find(stream, "SSIF"), nullptr) << c.name;
+    EXPECT_EQ(b.ssifDirectory, nullptr);
+    EXPECT_EQ(b.stereoPlan, nullptr);
+    EXPECT_EQ(ChildNames(Find(stream, "SSIF")), ChildNames(Find(plain->root(), "BDMV/STREAM/SSIF")));
     for (TreeNode* n = stream->firstChild; n; n = n->nextSibling) {
       bool clip = test::NameOf(n).ends_with(".m2ts");
-      EXPECT_EQ(n->kind, clip ? StreamClip : Ordinary) << c.name << " " << test::NameOf(n);
+      EXPECT_EQ(n->kind, clip ? StreamClip : Ordinary) << test::NameOf(n);
       EXPECT_EQ(n->stereoPair, nullptr);
       EXPECT_EQ(n->baseNode, nullptr);
+      EXPECT_EQ(n->descriptorSectors, 0u);
     }
-    EXPECT_EQ(b.totalFileCount, 7u + c.extraFiles) << c.name;
-    EXPECT_EQ(b.totalDirectoryCount, 2u + (c.extraFiles ? 1u : 0u)) << c.name;
-    EXPECT_EQ(b.extraDescriptorSectors, 1u) << c.name;
-    EXPECT_EQ(Find(stream, "00001.m2ts")->descriptorSectors, c.firstBaseDescriptorSectors) << c.name;
-    ASSERT_EQ(scan->warnings.size(), 1u) << c.name;
+    EXPECT_EQ(b.totalFileCount, plain->builder.totalFileCount);
+    EXPECT_EQ(b.totalDirectoryCount, plain->builder.totalDirectoryCount);
+    EXPECT_EQ(b.extraDescriptorSectors, 0u);
+    ASSERT_EQ(scan->warnings.size(), 1u);
     EXPECT_TRUE(scan->Warned(c.reason)) << scan->warnings[0];
   }
 }
 
+// Only BDMV/STREAM (exact names) holds the clips of a plan, and only its SSIF folder is
+// changed; every other folder named SSIF is an ordinary folder.
 TEST(StreamPass, StreamDirectoryNamesAreExact) {
   TempDir dir;
   WriteClip(dir / "bdmv/STREAM/00001.m2ts", 1);
   WriteClip(dir / "BDMV/Stream/00002.m2ts", 1);
-  WriteFile(dir / "X/Y/SSIF/a", "a");  // depth 3: left out whenever a plan is present
+  WriteFile(dir / "BDMV/Stream/SSIF/00001.ssif", "a");
+  WriteFile(dir / "X/Y/SSIF/a", "a");
   auto scan = Scan(dir.path(), StereoSource::WithPlan({Pair(1, 2, {1}, {1})}));
   EXPECT_EQ(Find(scan->root(), "bdmv/STREAM/00001.m2ts")->kind, Ordinary);
   EXPECT_EQ(Find(scan->root(), "BDMV/Stream/00002.m2ts")->kind, Ordinary);
-  EXPECT_EQ(Find(scan->root(), "X/Y/SSIF"), nullptr);
-  EXPECT_TRUE(scan->warnings.empty());
-  auto plain = Scan(dir.path());
-  EXPECT_NE(Find(plain->root(), "X/Y/SSIF/a"), nullptr);
+  EXPECT_NE(Find(scan->root(), "X/Y/SSIF/a"), nullptr);
+  EXPECT_NE(Find(scan->root(), "BDMV/Stream/SSIF/00001.ssif"), nullptr);
+  ASSERT_EQ(scan->warnings.size(), 1u);
+  EXPECT_TRUE(scan->Warned("there is no folder BDMV/STREAM in the source tree"));
 }
 
 TEST(StreamPass, ClipNumbers) {

@@ -174,35 +174,51 @@ TEST(ImageWriter, ReplacesAnExistingImageOnlyWhenComplete) {
 }
 
 // The interleaved run of a stereoscopic pair: dependent extent i, then base extent i.
+// A run whose extents do not cover the two clips exactly is never cut or filled up: the
+// build stops with an error.
 TEST(ImageWriter, StereoscopicRunInterleavesTheTwoClips) {
-  TempDir src, out;
-  std::string base = PatternBytes(5 * 2048, 11), dependent = PatternBytes(4 * 2048 - 100, 12);
-  WriteFile(src / "00001.m2ts", base);
-  WriteFile(src / "00002.m2ts", dependent);
-  HandTree t(src.path() + "/");
-  StereoClipPair pair;
-  pair.baseSectors = 5;
-  pair.dependentSectors = 4;
-  pair.baseExtents = {2, 3};
-  pair.dependentExtents = {1, 3};
-  TreeNode* b = t.AddFile(t.b.root, "00001.m2ts", "00001.M2TS;1", base.size());
-  TreeNode* d = t.AddFile(t.b.root, "00002.m2ts", "00002.M2TS;1", dependent.size());
-  for (TreeNode* n : {b, d}) {
-    n->stereoPair = &pair;
-    n->baseNode = b;
-    n->dependentNode = d;
+  struct Case {
+    std::vector<uint32_t> baseExtents, dependentExtents;
+    bool ok;
+  };
+  const Case cases[] = {{{2, 3}, {1, 3}, true}, {{2, 2}, {1, 3}, false}, {{2, 3}, {1, 4}, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(::testing::PrintToString(c.baseExtents) + ::testing::PrintToString(c.dependentExtents));
+    TempDir src, out;
+    std::string base = PatternBytes(5 * 2048, 11), dependent = PatternBytes(4 * 2048 - 100, 12);
+    WriteFile(src / "00001.m2ts", base);
+    WriteFile(src / "00002.m2ts", dependent);
+    HandTree t(src.path() + "/");
+    StereoClipPair pair;
+    pair.baseSectors = 5;
+    pair.dependentSectors = 4;
+    pair.baseExtents = c.baseExtents;
+    pair.dependentExtents = c.dependentExtents;
+    TreeNode* b = t.AddFile(t.b.root, "00001.m2ts", "00001.M2TS;1", base.size());
+    TreeNode* d = t.AddFile(t.b.root, "00002.m2ts", "00002.M2TS;1", dependent.size());
+    for (TreeNode* n : {b, d}) {
+      n->stereoPair = &pair;
+      n->baseNode = b;
+      n->dependentNode = d;
+    }
+    b->kind = StereoBase;
+    d->kind = StereoDependent;
+    t.PlanIsoOnly();
+    std::string target = out / "3d.iso";
+    if (!c.ok) {
+      EXPECT_FALSE(Build(t, target));
+      EXPECT_EQ(t.b.errorMessage, "internal error: the interleaved extents of " + src.path() + "/00002.m2ts and " +
+                                      src.path() + "/00001.m2ts do not cover the two clips");
+      continue;
+    }
+    ASSERT_TRUE(Build(t, target)) << t.b.errorMessage;
+    std::string image = ReadFile(target);
+    std::string run = image.substr(size_t(t.b.dataBase + t.b.fileDataOffset + d->dataStart) * 2048, 9 * 2048);
+    std::string paddedDependent = dependent + std::string(100, '\0');
+    std::string expected = paddedDependent.substr(0, 2048) + base.substr(0, 2 * 2048) +
+                           paddedDependent.substr(2048, 3 * 2048) + base.substr(2 * 2048, 3 * 2048);
+    EXPECT_EQ(run, expected);
   }
-  b->kind = StereoBase;
-  d->kind = StereoDependent;
-  t.PlanIsoOnly();
-  std::string target = out / "3d.iso";
-  ASSERT_TRUE(Build(t, target)) << t.b.errorMessage;
-  std::string image = ReadFile(target);
-  std::string run = image.substr(size_t(t.b.dataBase + t.b.fileDataOffset + d->dataStart) * 2048, 9 * 2048);
-  std::string paddedDependent = dependent + std::string(100, '\0');
-  std::string expected = paddedDependent.substr(0, 2048) + base.substr(0, 2 * 2048) +
-                         paddedDependent.substr(2048, 3 * 2048) + base.substr(2 * 2048, 3 * 2048);
-  EXPECT_EQ(run, expected);
 }
 
 }  // namespace

@@ -131,14 +131,21 @@ struct Walker {
       Problem(what + ": directory outside the image");
       return;
     }
+    uint32_t subdirectories = 0;
     for (uint32_t offset = 0; offset < dir.length;) {
       const uint8_t* f = data + offset;
       const std::string fidWhat = what + " identifier at offset " + std::to_string(offset);
       if (Check(f, 257, dir.block + offset / kBlock, dir.length - offset, fidWhat) != 257) return;
       const uint32_t l = (38 + f[19] + Le16(f + 36) + 3) / 4 * 4;
-      if (!(f[18] & 0x08)) Entry(Le16(f + 28), Le32(f + 24), depth + 1);
+      if (!(f[18] & 0x08)) {
+        subdirectories += (f[18] & 0x02) ? 1 : 0;
+        Entry(Le16(f + 28), Le32(f + 24), depth + 1);
+      }
       offset += l;
     }
+    if (Le16(e + 48) != subdirectories + 1)  // File Link Count: the parent's FID and the children's
+      Problem(what + ": link count " + std::to_string(Le16(e + 48)) + ", " + std::to_string(subdirectories) +
+              " subdirectories");
   }
 
   void Run() {

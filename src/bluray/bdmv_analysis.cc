@@ -5,6 +5,7 @@
 #include "bluray/bdmv_analysis.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -17,12 +18,48 @@
 #include "bluray/movie_playlist.h"
 #include "bluray/stereo_plan.h"
 #include "platform/find_iterator.h"
+#include "platform/text.h"
 
 namespace vellumcast {
 namespace {
 
-// Base-view clip number to dependent-view clip number, ascending by base view.
-using ClipPairMap = std::map<int32_t, int32_t>;
+// Every (base-view clip, dependent-view clip) pair the playlists name, with the first
+// playlist that names it.
+using ClipPairs = std::map<std::pair<int32_t, int32_t>, std::u16string>;
+
+std::string ClipText(int32_t clip) {
+  char text[16];
+  std::snprintf(text, sizeof text, "%05d", int(clip));
+  return text;
+}
+
+std::string PairText(const ClipPairs::value_type& pair) {
+  return ClipText(pair.first.first) + "+" + ClipText(pair.first.second) + " in BDMV/PLAYLIST/" +
+         Utf16ToUtf8(pair.second);
+}
+
+// One interleaved run per clip: a clip named in two different pairs (as base or
+// dependent view, also under numbers equal modulo 65536, as the clip fields keep them),
+// or paired with itself, would have its data placed twice. False with the reason then.
+bool EachClipInOnePair(const ClipPairs& pairs, std::string& reason) {
+  std::map<uint16_t, const ClipPairs::value_type*> owner;
+  for (const auto& pair : pairs) {
+    const int32_t clips[2] = {pair.first.first, pair.first.second};
+    if (uint16_t(clips[0]) == uint16_t(clips[1])) {
+      reason = "clip " + ClipText(clips[0]) + " is paired with itself (" + PairText(pair) + ")";
+      return false;
+    }
+    for (int32_t clip : clips) {
+      auto [at, added] = owner.emplace(uint16_t(clip), &pair);
+      if (!added) {
+        reason = "clip " + ClipText(clip) + " belongs to two pairs (" + PairText(*at->second) + ", " +
+                 PairText(pair) + ")";
+        return false;
+      }
+    }
+  }
+  return true;
+}
 
 // The decimal value of a five-character clip name as a standard base-10 string to
 // integer conversion reads it: leading white space, an optional sign, then digits up to
@@ -52,11 +89,11 @@ bool HasStereoscopicIndex(const std::u16string& sourcePath) {
 // Adds the pairs of one playlist file when it qualifies: PlayItems, a non-empty
 // ExtensionData with an STN_table_SS, and a SubPath entries block whose first SubPath
 // has one SubPlayItem per PlayItem.
-void CollectPlaylistPairs(const std::u16string& path, ClipPairMap& pairs) {
+void CollectPlaylistPairs(const std::u16string& source, const std::u16string& name, ClipPairs& pairs) {
   MoviePlaylist playlist;
   {
     ControlFile file;
-    if (!file.Read(path)) return;
+    if (!file.Read(BdmvPath(source, u"PLAYLIST/" + name))) return;
     if (!ReadMoviePlaylist(file.bytes, file.length, playlist)) return;
   }
   ExtensionData extension;
@@ -70,18 +107,21 @@ void CollectPlaylistPairs(const std::u16string& path, ClipPairMap& pairs) {
   const SubPath& dependent = extension.subPaths.front();
   if (dependent.items.size() != n) return;
   for (size_t i = 0; i < n; ++i) {
-    pairs[ClipNumber(playlist.playItems[i].clipName)] = ClipNumber(dependent.items[i].clipName);
+    pairs.emplace(std::make_pair(ClipNumber(playlist.playItems[i].clipName),
+                                 ClipNumber(dependent.items[i].clipName)),
+                  name);
   }
 }
 
 }  // namespace
 
-bool AnalyzeBdmvFolder(const char16_t* sourcePath, StereoPlan& plan) {
+bool AnalyzeBdmvFolder(const char16_t* sourcePath, StereoPlan& plan, std::string& giveUpReason) {
+  giveUpReason.clear();
   const std::u16string source(sourcePath ? sourcePath : u"");
   if (!HasStereoscopicIndex(source)) return false;
 
-  // The playlists in name order: when two of them pair one base-view clip differently,
-  // the later name wins, whatever order the system lists the folder in.
+  // The playlists in name order, so that the same folder gives the same result (and
+  // message) whatever order the system lists it in.
   std::vector<std::u16string> playlists;
   {
     FindIterator listing;
@@ -94,13 +134,15 @@ bool AnalyzeBdmvFolder(const char16_t* sourcePath, StereoPlan& plan) {
     }
   }  // the listing is closed before the playlists are read
   std::sort(playlists.begin(), playlists.end());
-  ClipPairMap pairs;
-  for (const std::u16string& name : playlists) CollectPlaylistPairs(BdmvPath(source, u"PLAYLIST/" + name), pairs);
+  ClipPairs pairs;
+  for (const std::u16string& name : playlists) CollectPlaylistPairs(source, name, pairs);
   if (pairs.empty()) return false;
+  if (!EachClipInOnePair(pairs, giveUpReason)) return false;
 
-  for (const auto& [base, dependent] : pairs) {
+  // Ascending by base-view clip: each base-view clip is in exactly one pair now.
+  for (const auto& [clips, playlist] : pairs) {
     StereoClipPair pair;
-    if (!BuildStereoClipPair(source, base, dependent, pair)) return false;
+    if (!BuildStereoClipPair(source, clips.first, clips.second, pair, giveUpReason)) return false;
     plan.push_back(std::move(pair));
   }
   return true;

@@ -1,8 +1,10 @@
 // The stereoscopic interleaving plan of one clip pair: sizes and extents of the
-// base-view and dependent-view stream files, from their clip information files.
+// base-view and dependent-view stream files, from their clip information files, checked
+// against the stream files themselves.
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -10,24 +12,38 @@
 
 namespace vellumcast {
 
+// Bytes of one MPEG-2 transport stream source packet (a 4-byte arrival time stamp and
+// a 188-byte transport packet).
+constexpr uint32_t kSourcePacketBytes = 192;
+// An aligned unit: 32 source packets, 6144 bytes, exactly three 2048-byte sectors. The
+// extents of an interleaved clip begin on aligned units, so they fill whole sectors.
+constexpr uint32_t kAlignedUnitPackets = 32;
+
 // Whole 2048-byte sectors in `packets` source packets of 192 bytes, rounded down.
 constexpr uint32_t SectorsFromPackets(uint32_t packets) {
-  return uint32_t(uint64_t(packets) * 192 / 2048);
+  return uint32_t(uint64_t(packets) * kSourcePacketBytes / 2048);
+}
+
+// Sectors the stream file of `packets` source packets occupies: its last sector may be
+// filled only in part.
+constexpr uint32_t ClipSectors(uint32_t packets) {
+  return uint32_t((uint64_t(packets) * kSourcePacketBytes + 2047) / 2048);
 }
 
 // Extent sizes in sectors from the extent start points (source packet numbers, n >= 1)
-// of a clip of `packets` source packets: one extent per start point, each converted
-// from its own packet difference, the last running to the end of the clip. False when
-// the start points do not rise strictly, when one after the first lies at or beyond the
-// clip's last whole sector, or when the last lies beyond the clip's end.
+// of a clip of `packets` source packets: one extent per start point, the last running
+// to the end of the clip. The extents must tile the stream file exactly, so the first
+// start point is 0 and every start point is a multiple of 32 packets, below `packets`
+// and above the one before it; otherwise false, with `reason` saying which rule fails.
 bool DeriveExtents(const std::vector<uint32_t>& startPoints, uint32_t packets,
-                   std::vector<uint32_t>& extents);
+                   std::vector<uint32_t>& extents, std::string& reason);
 
 // The record of the pair (base-view clip, dependent-view clip), read from
-// BDMV/CLIPINF of `sourcePath`. A clip information file that cannot be read or is not
-// usable leaves that clip with size 0 and no extents. False when a clip's start points
-// fail their checks or the base view has more extents than the dependent view.
+// BDMV/CLIPINF of `sourcePath`. False, with `reason` naming the file and what is wrong
+// with it, when a clip information file cannot be read, its extents do not tile the
+// stream file, the stream file BDMV/STREAM/nnnnn.m2ts is not packets x 192 bytes long,
+// or the base view has more extents than the dependent view.
 bool BuildStereoClipPair(std::u16string_view sourcePath, int32_t baseClip, int32_t dependentClip,
-                         StereoClipPair& out);
+                         StereoClipPair& out, std::string& reason);
 
 }  // namespace vellumcast

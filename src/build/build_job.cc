@@ -12,7 +12,8 @@
 namespace vellumcast {
 namespace {
 
-constexpr size_t kLabelUnits = 255;  // the label field holds 255 units and a terminator
+constexpr size_t kLabelUnits = 255;
+constexpr const char* kStoppedMessage = "the build was stopped";  // the label field holds 255 units and a terminator
 
 void CopyIdentifier(char (&field)[23], const char* id) {
   std::memset(field, 0, sizeof field);
@@ -40,17 +41,26 @@ bool ConfigurationFor(FileSystemChoice choice, ChoiceConfiguration& out) {
 bool RunPhases(BuildJob* job, ImageBuilder& builder, const ChoiceConfiguration& config) {
   if (config.analyzeBluray) {
     auto plan = std::make_unique<StereoPlan>();
-    if (AnalyzeBdmvFolder(job->sourcePath.c_str(), *plan)) builder.stereoPlan = std::move(plan);
+    std::string reason;
+    if (AnalyzeBdmvFolder(job->sourcePath.c_str(), *plan, reason)) {
+      builder.stereoPlan = std::move(plan);
+    } else if (!reason.empty()) {
+      builder.Warn(StereoLayoutNotApplied(reason));
+    }
   }
   if (job->firstIdentifier[0]) builder.SetImplementationId(job->firstIdentifier);
   if (job->secondIdentifier[0]) builder.SetApplicationId(job->secondIdentifier);
   builder.SetVolumeLabel(job->volumeLabel.c_str());
-  // As typed: the scan finds it by identity and leaves it out of the tree.
+  // As typed: the scan leaves the directory entries the image takes out of the tree.
   if (!IsStandardOutputTarget(job->targetPath)) builder.targetPath = job->targetPath;
+
+  builder.stopRequested = [](void* context) { return static_cast<BuildJob*>(context)->StopRequested(); };
+  builder.stopContext = job;
 
   if (!builder.ScanSourceTree(job->sourcePath.c_str())) return false;
   if (!builder.PlanLayout()) return false;
   job->volumeSectors = builder.volumeSectors;
+  if (job->StopRequested()) return builder.Fail(kStoppedMessage);
   if (job->options.planOnly) return true;
   const Medium& largest = LargestMediumFor(builder.formatFlags);
   if (uint32_t(builder.volumeSectors) > largest.sectors) {
@@ -123,7 +133,7 @@ int RunBuildJob(BuildJob* job) {
     if (config.udfRevision) builder.udfRevision = config.udfRevision;
     ok = RunPhases(job, builder, config);
     if (!ok) {
-      job->errorMessage = builder.errorMessage.empty() ? "the build was stopped" : builder.errorMessage;
+      job->errorMessage = builder.errorMessage.empty() ? kStoppedMessage : builder.errorMessage;
     }
     // The builder's destructor releases the tree and the stereoscopic plan, also when
     // a phase throws.
@@ -135,7 +145,7 @@ int RunBuildJob(BuildJob* job) {
 
 bool ReportJobProgress(uint32_t done, uint32_t total, void* context) {
   auto* job = static_cast<BuildJob*>(context);
-  if (job->cancelRequest) return false;
+  if (job->StopRequested()) return false;
   job->state = JobWriting;
   job->done = done;
   job->total = total;

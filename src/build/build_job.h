@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <csignal>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -31,6 +32,9 @@ struct BuildOptions {
   std::optional<int64_t> buildTime;    // a fixed build time (seconds since 1970, UTC)
   bool rockRidge = false;              // Rock Ridge on the ISO 9660 tree
   bool joliet = false;                 // a Joliet tree beside it
+  // A flag set from outside the build, such as by a signal handler: once it is non-zero
+  // the build stops as on a cancel request. Null: none.
+  const volatile std::sig_atomic_t* stopFlag = nullptr;
 };
 
 struct BuildJob {
@@ -58,6 +62,9 @@ struct BuildJob {
   std::string errorMessage;
   int32_t volumeSectors = 0;  // the planned image size, once the layout is done
 
+  // A cancel request or the outside stop flag is set.
+  bool StopRequested() const { return cancelRequest || (options.stopFlag && *options.stopFlag); }
+
   BuildJob() = default;
   BuildJob(const BuildJob&) = delete;
   BuildJob& operator=(const BuildJob&) = delete;
@@ -79,7 +86,7 @@ std::unique_ptr<BuildJob> StartImageBuild(const char16_t* source, const char16_t
 // Runs the whole build; always returns 0. The outcome is in the job's fields.
 int RunBuildJob(BuildJob* job);
 
-// The writer's progress function for a job: false once a cancel request is set.
+// The writer's progress function for a job: false once a stop is requested.
 bool ReportJobProgress(uint32_t done, uint32_t total, void* job);
 
 }  // namespace vellumcast

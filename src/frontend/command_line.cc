@@ -137,8 +137,8 @@ CommandLine ParseCommandLine(const std::vector<std::u16string>& args) {
           return line;
         case u'f': {
           std::u16string text = value().value_or(u"");
-          if (!ParseFileSystemChoice(text, line.choice)) {
-            line.warnings.push_back(Format(console::kUnknownFormat, text));
+          if (!ParseFileSystemChoice(text, line.choice) && line.fileSystemError.empty()) {
+            line.fileSystemError = Format(console::kUnknownFileSystem, text);
           }
           break;
         }

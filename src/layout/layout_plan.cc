@@ -187,13 +187,10 @@ void StereoFixUp(TreeNode& ssifDirectory) {
 
 // The UDF file-system blocks as the tree's counters give them: 3 fixed blocks, the
 // directory data, one File Entry per file and directory, and the extra blocks of files
-// with more extents than one entry holds. Without a stereoscopic plan this must equal
-// the blocks the walk handed out (which are what the image uses); a difference means the
-// tree and its counters disagree. With a plan the scan may have cut entries off the tree
-// or counted descriptor blocks of clips it then recorded as plain ones, so the counters
-// only bound the area from above and are not checked.
+// with more extents than one entry holds. This must equal the blocks the walk handed out
+// (which are what the image uses); a difference means the tree and its counters
+// disagree, and the integrity descriptor's file and directory counts would be wrong.
 bool CheckUdfBlocks(ImageBuilder& builder, const LayoutCounters& c) {
-  if (builder.stereoPlan) return true;
   uint64_t expected = kFixedFileSystemBlocks + c.udfDirSectors + builder.extraDescriptorSectors +
                       builder.totalFileCount + builder.totalDirectoryCount + c.udfExtraEntryBlocks;
   if (expected == c.nextUdfBlock) return true;

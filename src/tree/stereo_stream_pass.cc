@@ -1,10 +1,15 @@
 // Blu-ray stream clips: every .m2ts clip of BDMV/STREAM is recorded as a UDF real-time
 // file; with a stereoscopic plan each base-view and dependent-view clip pair is tied to
-// its record and an SSIF directory of interleaved .ssif entries is made up.
+// its record and BDMV/STREAM/SSIF gets one interleaved .ssif entry per pair, in place of
+// the source's file of that name. The tree is checked against the whole plan before
+// anything is changed, so a plan that does not fit leaves the tree exactly as scanned.
 #include <cstdio>
+#include <iterator>
 #include <map>
 #include <string>
+#include <vector>
 
+#include "bluray/bdmv_analysis.h"
 #include "build/image_builder.h"
 #include "layout/disc_constants.h"
 #include "platform/text.h"
@@ -16,6 +21,7 @@ namespace vellumcast {
 namespace {
 
 constexpr uint32_t kClipNameDigits = 5;
+constexpr const char16_t* kInterleavedSuffix = u".ssif";
 
 void MarkStreamClips(TreeNode* stream) {
   for (TreeNode* node = stream->firstChild; node; node = node->nextSibling) {
@@ -29,10 +35,26 @@ void MarkStreamClips(TreeNode* stream) {
   }
 }
 
-std::string ClipName(uint16_t number) {
-  char text[16];
-  std::snprintf(text, sizeof text, "%05u.m2ts", unsigned(number));
-  return text;
+// The path of a node below the source folder, for messages.
+std::string TreePath(const TreeNode* node) {
+  std::u16string path;
+  for (; node && !node->IsRoot(); node = node->parent) {
+    path = path.empty() ? std::u16string(node->name) : node->name + (u"/" + path);
+  }
+  return Utf16ToUtf8(path);
+}
+
+std::string ClipPath(const TreeNode* stream, uint16_t number) {
+  char name[16];
+  std::snprintf(name, sizeof name, "/%05u.m2ts", unsigned(number));
+  return TreePath(stream) + name;
+}
+
+TreeNode* ChildNamed(TreeNode* directory, const std::u16string& name) {
+  for (TreeNode* node = directory->firstChild; node; node = node->nextSibling) {
+    if (name == node->name) return node;
+  }
+  return nullptr;
 }
 
 void MarkClip(ImageBuilder& builder, TreeNode* clip, StereoClipPair& pair, StereoView view,
@@ -48,83 +70,138 @@ void MarkClip(ImageBuilder& builder, TreeNode* clip, StereoClipPair& pair, Stere
   clip->extentCount = uint16_t(extents);
 }
 
+// One pair of the plan as the tree holds it.
+struct PairInTree {
+  StereoClipPair* pair;
+  TreeNode* base;
+  TreeNode* dependent;
+  std::u16string interleavedName;  // 00001.m2ts gives 00001.ssif
+  TreeNode* replaced;              // the source's entry of that name in SSIF, or null
+};
+
+// The clip of `number`, which must be the only clip file of STREAM with that number
+// modulo 65536 and must hold the sectors of its clip information.
+bool FindClip(const std::multimap<uint16_t, TreeNode*>& clips, const TreeNode* stream, uint16_t number,
+              uint32_t sectors, TreeNode*& out, std::string& reason) {
+  auto [first, end] = clips.equal_range(number);
+  if (first == end) {
+    reason = ClipPath(stream, number) + " is not in the source tree";
+    return false;
+  }
+  if (std::next(first) != end) {
+    reason = TreePath(first->second) + " and " + TreePath(std::next(first)->second) +
+             " have the same clip number modulo 65536";
+    return false;
+  }
+  out = first->second;
+  if (out->sectorCount == sectors) return true;
+  reason = TreePath(out) + " holds " + std::to_string(out->size) + " bytes, not the " + std::to_string(sectors) +
+           " sectors of its clip information";
+  return false;
+}
+
+// Finds every pair's clips and the SSIF entries they replace; false with the reason when
+// the tree does not hold what the plan needs.
+bool FitPlan(StereoPlan& plan, TreeNode* stream, TreeNode* ssif, std::vector<PairInTree>& pairs,
+             std::string& reason) {
+  std::multimap<uint16_t, TreeNode*> clips;
+  for (TreeNode* node = stream->firstChild; node; node = node->nextSibling) {
+    uint16_t number;
+    if (!node->isDirectory && ClipNumberOf(node->name, number)) clips.emplace(number, node);
+  }
+  if (ssif && !ssif->isDirectory) {
+    reason = TreePath(ssif) + " is not a folder";
+    return false;
+  }
+  for (StereoClipPair& pair : plan) {
+    PairInTree p{&pair, nullptr, nullptr, {}, nullptr};
+    if (!FindClip(clips, stream, pair.baseClip, pair.baseSectors, p.base, reason) ||
+        !FindClip(clips, stream, pair.dependentClip, pair.dependentSectors, p.dependent, reason)) {
+      return false;
+    }
+    p.interleavedName = std::u16string(p.base->name, kClipNameDigits) + kInterleavedSuffix;
+    p.replaced = ssif ? ChildNamed(ssif, p.interleavedName) : nullptr;
+    const uint64_t runBytes = uint64_t(pair.RunSectors()) * kSectorSize;
+    if (p.replaced && (p.replaced->isDirectory || p.replaced->size != runBytes)) {
+      reason = TreePath(p.replaced) +
+               (p.replaced->isDirectory ? std::string(" is a folder")
+                                        : " holds " + std::to_string(p.replaced->size) + " bytes, not the " +
+                                              std::to_string(runBytes) + " of " + TreePath(p.dependent) +
+                                              " and " + TreePath(p.base) + " interleaved");
+      return false;
+    }
+    pairs.push_back(std::move(p));
+  }
+  return true;
+}
+
+// Takes `node`, a file, out of its directory's chain and counters.
+void RemoveFile(ImageBuilder& builder, TreeNode* directory, TreeNode* node) {
+  for (TreeNode** link = &directory->firstChild; *link; link = &(*link)->nextSibling) {
+    if (*link != node) continue;
+    *link = node->nextSibling;
+    --directory->fileCount;
+    --builder.totalFileCount;
+    return;
+  }
+}
+
 }  // namespace
 
-bool ApplyStreamPass(ImageBuilder& builder, bool sourceSsifSkipped) {
+bool ApplyStreamPass(ImageBuilder& builder) {
   TreeNode* stream = FindStreamDirectory(builder.root);
-  if (!stream) return true;
   if (!builder.stereoPlan) {
-    MarkStreamClips(stream);
+    if (stream) MarkStreamClips(stream);
     return true;
   }
 
-  std::map<uint16_t, TreeNode*> clips;  // a later clip of the same number replaces an earlier one
-  TreeNode* streamLast = nullptr;
-  for (TreeNode* node = stream->firstChild; node; node = node->nextSibling) {
-    streamLast = node;
-    uint16_t number;
-    if (!node->isDirectory && ClipNumberOf(node->name, number)) clips[number] = node;
+  TreeNode* ssif = stream ? ChildNamed(stream, u"SSIF") : nullptr;
+  std::vector<PairInTree> pairs;
+  std::string reason = "there is no folder BDMV/STREAM in the source tree";
+  if (!stream || !FitPlan(*builder.stereoPlan, stream, ssif, pairs, reason)) {
+    builder.Warn(StereoLayoutNotApplied(reason));
+    builder.stereoPlan.reset();
+    if (stream) MarkStreamClips(stream);
+    return true;
   }
 
-  std::string giveUpReason;
-  TreeNode* ssif = nullptr;
-  TreeNode* ssifLast = nullptr;
-  for (StereoClipPair& pair : *builder.stereoPlan) {
-    auto baseAt = clips.find(pair.baseClip);
-    if (baseAt == clips.end()) {
-      giveUpReason = "clip " + ClipName(pair.baseClip) + " is missing";
-      break;
+  if (!ssif) {
+    TreeNode* streamLast = stream->firstChild;
+    while (streamLast && streamLast->nextSibling) streamLast = streamLast->nextSibling;
+    if (AddChild(builder, stream, streamLast, MadeUpEntry(u"SSIF", true), &ssif) == AddResult::OutOfMemory) {
+      return false;
     }
-    auto dependentAt = clips.find(pair.dependentClip);
-    if (dependentAt == clips.end()) {
-      giveUpReason = "clip " + ClipName(pair.dependentClip) + " is missing";
-      break;
-    }
-    TreeNode* base = baseAt->second;
-    TreeNode* dependent = dependentAt->second;
-    MarkClip(builder, base, pair, StereoView::Base, base, dependent);
-    if (pair.baseSectors != base->sectorCount) {
-      giveUpReason = "the size of clip " + ClipName(pair.baseClip) + " differs from its clip information";
-      break;
-    }
-    MarkClip(builder, dependent, pair, StereoView::Dependent, base, dependent);
-    if (pair.dependentSectors != dependent->sectorCount) {
-      giveUpReason = "the size of clip " + ClipName(pair.dependentClip) + " differs from its clip information";
-      break;
-    }
-    if (!ssif) {
-      TreeNode* after = streamLast;
-      if (AddChild(builder, stream, after, MadeUpEntry(u"SSIF", true), &ssif) == AddResult::OutOfMemory) {
-        return false;
-      }
-      builder.ssifDirectory = ssif;
-    }
-    // 00001.m2ts gives 00001.ssif, covering the pair's whole interleaved run.
+    if (!ssif) return builder.Fail("cannot add the folder BDMV/STREAM/SSIF to the source tree");
+  }
+  builder.ssifDirectory = ssif;
+  // A source .ssif of the plan gives way to the view of the interleaved run; it has the
+  // run's size, but its bytes are not read, so the user is told which files these are.
+  for (PairInTree& p : pairs) {
+    if (!p.replaced) continue;
+    builder.Warn(TreePath(p.replaced) + " is recorded as a view of " + TreePath(p.dependent) + " and " +
+                 TreePath(p.base) + " interleaved, not copied from the source");
+    RemoveFile(builder, ssif, p.replaced);
+  }
+  TreeNode* ssifLast = ssif->firstChild;
+  while (ssifLast && ssifLast->nextSibling) ssifLast = ssifLast->nextSibling;
+
+  for (PairInTree& p : pairs) {
+    MarkClip(builder, p.base, *p.pair, StereoView::Base, p.base, p.dependent);
+    MarkClip(builder, p.dependent, *p.pair, StereoView::Dependent, p.base, p.dependent);
+    // The .ssif entry covers the pair's whole interleaved run.
     SourceEntry interleaved;
-    for (uint32_t i = 0; i < kClipNameDigits; ++i) interleaved.inlineName[i] = base->name[i];
-    const char16_t* suffix = u".ssif";
-    for (uint32_t i = 0; i <= 5; ++i) interleaved.inlineName[kClipNameDigits + i] = suffix[i];
-    interleaved.nameBytes = int32_t(2 * Utf16Length(interleaved.inlineName) + 2);
-    interleaved.size = uint64_t(uint32_t(pair.baseSectors + pair.dependentSectors)) * kSectorSize;
-    interleaved.modifiedTime = base->modifiedTime;
+    interleaved.namePointer = p.interleavedName.c_str();  // AddChild copies the name
+    interleaved.nameBytes = int32_t(2 * p.interleavedName.size() + 2);
+    interleaved.size = uint64_t(p.pair->RunSectors()) * kSectorSize;
+    interleaved.modifiedTime = p.replaced ? p.replaced->modifiedTime : p.base->modifiedTime;
     interleaved.ssifMark = 1;
     TreeNode* node = nullptr;
     if (AddChild(builder, ssif, ssifLast, interleaved, &node) == AddResult::OutOfMemory) return false;
     if (node) {
-      node->dependentNode = dependent;
-      node->baseNode = base;
+      node->dependentNode = p.dependent;
+      node->baseNode = p.base;
     }
   }
-  if (giveUpReason.empty()) return true;
-
-  // Give up: the made-up SSIF directory leaves STREAM's chain and every clip is recorded
-  // as a plain stream clip. The counters of what was made stay, so the layout keeps room
-  // for the descriptors of the entries cut off.
-  if (streamLast) streamLast->nextSibling = nullptr;
-  builder.ssifDirectory = nullptr;
-  MarkStreamClips(stream);
-  builder.Warn("stereoscopic (3D) layout not applied: " + giveUpReason +
-               (sourceSsifSkipped ? "; the source folder's SSIF directory is left out" : ""));
   return true;
 }
 

@@ -54,8 +54,17 @@ std::vector<DataExtent> FileDataExtents(const ImageBuilder& builder, const TreeN
   std::vector<DataExtent> extents;
   const uint32_t start = FileDataBlock(builder, file);
   if (file.stereoPair && (file.kind == StereoBase || file.kind == StereoDependent)) {
-    for (const StereoExtent& e : StereoExtents(*file.stereoPair, file.kind == StereoDependent))
+    uint64_t recorded = 0;
+    for (const StereoExtent& e : StereoExtents(*file.stereoPair, file.kind == StereoDependent)) {
       extents.push_back(DataExtent{start + e.offset, e.length});
+      recorded += e.length;
+    }
+    // Whole sectors up to the last one, which holds the clip's last bytes: the extents
+    // add up to the Information Length (ECMA-167 4/12.1, only the last extent of a file
+    // may end inside a block).
+    if (!extents.empty() && recorded > file.size && recorded - file.size < extents.back().length) {
+      extents.back().length -= uint32_t(recorded - file.size);
+    }
   } else {
     extents.reserve(size_t(UdfExtentCount(file.size)));
     uint64_t remaining = file.size;

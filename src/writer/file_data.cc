@@ -167,36 +167,35 @@ uint64_t CopyFileData(OutputContext& out, const TreeNode& file, const std::u16st
   }
 
   // The interleaved run of a stereoscopic pair: dependent extent i, then base extent i.
-  // It fills exactly the sectors planned for both clips: a shorter extent list is
-  // completed with zeros and a longer one cut, with a warning.
+  // The analysis made each view's extents tile its clip exactly; a run that does not is
+  // never cut or filled up, the build stops instead.
   const TreeNode& baseNode = *file.baseNode;
   std::u16string basePath = BuildSourcePath(baseNode, directoryPath);
+  const std::vector<StereoClipPair::RunPiece> run = file.stereoPair->InterleavedRun();
+  uint64_t viewSectors[2] = {0, 0};  // base, dependent
+  for (const StereoClipPair::RunPiece& piece : run) viewSectors[piece.dependentView] += piece.sectors;
+  if (viewSectors[1] != file.sectorCount || viewSectors[0] != baseNode.sectorCount) {
+    out.aborted = true;
+    out.builder->writeFailed = 1;
+    out.builder->Fail("internal error: the interleaved extents of " + Display(path) + " and " +
+                      Display(basePath) + " do not cover the two clips");
+    return 0;
+  }
   SourceFile base;
   if (!OpenSource(out, base, basePath)) return 0;
   bool baseWarned = false;
   CheckSize(out, base, basePath, baseNode.size, baseWarned);
 
-  const uint64_t planned = uint64_t(file.sectorCount) + baseNode.sectorCount;
   uint64_t copied = 0, ownRead = 0, baseRead = 0;
-  for (const StereoClipPair::RunPiece& piece : file.stereoPair->InterleavedRun()) {
-    if (copied == planned) break;
-    uint64_t n = std::min<uint64_t>(piece.sectors, planned - copied);
-    if (n == 0) continue;
-    uint64_t done = piece.dependentView ? CopySectors(out, &own, path, n, ownRead)
-                                        : CopySectors(out, &base, basePath, n, baseRead);
+  for (const StereoClipPair::RunPiece& piece : run) {
+    if (piece.sectors == 0) continue;
+    uint64_t done = piece.dependentView ? CopySectors(out, &own, path, piece.sectors, ownRead)
+                                        : CopySectors(out, &base, basePath, piece.sectors, baseRead);
     if (out.Failed()) return 0;
     copied += done;
   }
-  uint64_t extentTotal = 0;
-  for (const auto& piece : file.stereoPair->InterleavedRun()) extentTotal += piece.sectors;
-  if (extentTotal != planned) {
-    out.builder->Warn("the interleaved extents of " + Display(path) + " and " + Display(basePath) +
-                      " do not cover their planned sectors");
-  }
-  if (copied < planned) {
-    uint64_t none = 0;
-    copied += CopySectors(out, nullptr, path, planned - copied, none);
-  }
+  if (ownRead < file.size && !warned) WarnChangedSize(out, path);
+  if (baseRead < baseNode.size && !baseWarned) WarnChangedSize(out, basePath);
   return copied;
 }
 

@@ -28,8 +28,11 @@ struct Expected {
 const Expected kPair12{1, 2, 27, 18, {9, 9, 9}, {6, 6, 6}};
 const Expected kPair34{3, 4, 30, 12, {15, 15}, {3, 9}};
 
-bool Analyze(const std::string& root, StereoPlan& plan) {
-  return AnalyzeBdmvFolder(Utf8ToUtf16(root + "/").c_str(), plan);
+bool Analyze(const std::string& root, StereoPlan& plan, std::string* reason = nullptr) {
+  std::string text;
+  bool ok = AnalyzeBdmvFolder(Utf8ToUtf16(root + "/").c_str(), plan, text);
+  if (reason) *reason = text;
+  return ok;
 }
 
 void ExpectPlan(const StereoPlan& plan, const std::vector<Expected>& expected) {
@@ -59,6 +62,7 @@ struct FolderCase {
   std::function<void(const std::string& bdmv)> afterWrite;  // files changed on disk
   bool result;
   std::vector<Expected> plan;  // when result is true
+  const char* reason = "";     // when result is false: part of the reason; "": no 3D content
 };
 
 void Replace(const std::string& path, size_t keep, const std::string& tail = "") {
@@ -124,14 +128,53 @@ TEST(BdmvAnalysis, FolderCases) {
        nullptr,
        false,
        {}},
-      {"later PlayItem wins, one record per base clip",
+      {"a base clip paired with two dependent clips",
        [](BdmvFixture& f) {
          f.playlists[0].playItems = ClipNames({1, 3, 1});
          f.playlists[0].subPlayItems = ClipNames({4, 2, 2});
        },
        nullptr,
+       false,
+       {},
+       "clip 00001 belongs to two pairs (00001+00002 in BDMV/PLAYLIST/00000.mpls, 00001+00004 in "},
+      {"one dependent clip for two base clips",
+       [](BdmvFixture& f) { f.playlists[0].subPlayItems = ClipNames({2, 2}); },
+       nullptr,
+       false,
+       {},
+       "clip 00002 belongs to two pairs (00001+00002"},
+      {"chained pairs",
+       [](BdmvFixture& f) {
+         f.playlists[0].playItems = ClipNames({1, 2});
+         f.playlists[0].subPlayItems = ClipNames({2, 3});
+       },
+       nullptr,
+       false,
+       {},
+       "clip 00002 belongs to two pairs"},
+      {"a clip paired with itself",
+       [](BdmvFixture& f) { f.playlists[0].subPlayItems = ClipNames({1, 4}); },
+       nullptr,
+       false,
+       {},
+       "clip 00001 is paired with itself"},
+      {"clip numbers equal modulo 65536",
+       [](BdmvFixture& f) {
+         f.playlists[0].playItems = {"00001", "70000"};
+         f.playlists[0].subPlayItems = {"04464", "00004"};
+       },
+       nullptr,
+       false,
+       {},
+       "clip 70000 belongs to two pairs (00001+04464"},
+      {"the same pair in two PlayItems yields one record",
+       [](BdmvFixture& f) {
+         f.playlists[0].playItems = ClipNames({1, 3, 1});
+         f.playlists[0].subPlayItems = ClipNames({2, 4, 2});
+       },
+       nullptr,
        true,
-       {kPair12, {3, 2, 30, 18, {15, 15}, {6, 6, 6}}}},
+       {kPair12, kPair34}},
       {"records ascend by base clip",
        [](BdmvFixture& f) {
          f.playlists[0].playItems = ClipNames({3, 1});
@@ -186,18 +229,76 @@ TEST(BdmvAnalysis, FolderCases) {
          ClipOf(f, 1).startPoints.clear();
        },
        nullptr,
-       true,
-       {{1, 2, 27, 0, {}, {}}, kPair34}},
+       false,
+       {},
+       "BDMV/CLIPINF/00001.clpi: no extent start points for its 288 source packets"},
       {"dependent clip information missing, base with extents",
        [](BdmvFixture& f) { ClipOf(f, 2).writeInformation = false; },
        nullptr,
        false,
-       {}},
+       {},
+       "BDMV/CLIPINF/00002.clpi cannot be read"},
       {"base clip information missing",
        [](BdmvFixture& f) { ClipOf(f, 3).writeInformation = false; },
        nullptr,
+       false,
+       {},
+       "BDMV/CLIPINF/00003.clpi cannot be read"},
+      {"clips ending inside a sector",
+       [](BdmvFixture& f) {
+         ClipOf(f, 1).packets = 300;
+         ClipOf(f, 2).packets = 200;
+       },
+       nullptr,
        true,
-       {kPair12, {3, 4, 0, 12, {}, {3, 9}}}},
+       {{1, 2, 29, 19, {9, 9, 11}, {6, 6, 7}}, kPair34}},
+      {"start point off the 32-packet grid",
+       [](BdmvFixture& f) { ClipOf(f, 1).startPoints = {0, 100, 192}; },
+       nullptr,
+       false,
+       {},
+       "BDMV/CLIPINF/00001.clpi: extent start point 100 is not a multiple of 32 source packets"},
+      {"first start point not 0",
+       [](BdmvFixture& f) { ClipOf(f, 3).startPoints = {32, 160}; },
+       nullptr,
+       false,
+       {},
+       "BDMV/CLIPINF/00003.clpi: the first extent start point is 32, not 0"},
+      {"stream file shorter than its packets",
+       [](BdmvFixture& f) { ClipOf(f, 4).streamBytes = 128 * 192 - 100; },
+       nullptr,
+       false,
+       {},
+       "BDMV/STREAM/00004.m2ts holds 24476 bytes, but its clip information gives 128 source packets "
+       "(24576 bytes)"},
+      {"packet count whose byte size wraps at 2^32",
+       [](BdmvFixture& f) {
+         f.writeSsif = false;
+         ClipOf(f, 2).packets = 0x40000001;
+         ClipOf(f, 2).startPoints = {0};
+         ClipOf(f, 2).streamBytes = 192;
+       },
+       nullptr,
+       false,
+       {},
+       "BDMV/STREAM/00002.m2ts holds 192 bytes, but its clip information gives 1073741825"},
+      {"packet count 0xFFFFFFFF",
+       [](BdmvFixture& f) {
+         f.writeSsif = false;
+         ClipOf(f, 4).packets = 0xFFFFFFFF;
+         ClipOf(f, 4).startPoints = {0};
+         ClipOf(f, 4).streamBytes = 4294967104 % 6144;
+       },
+       nullptr,
+       false,
+       {},
+       "BDMV/STREAM/00004.m2ts holds"},
+      {"stream file missing",
+       [](BdmvFixture& f) { ClipOf(f, 2).writeStream = false; },
+       nullptr,
+       false,
+       {},
+       "BDMV/STREAM/00002.m2ts cannot be read"},
       {"clip numbers above 65535",
        [](BdmvFixture& f) {
          f.playlists[0].playItems = {"70000"};
@@ -222,14 +323,16 @@ TEST(BdmvAnalysis, FolderCases) {
        },
        nullptr,
        false,
-       {}},
-      {"start point at the clip's last sector",
+       {},
+       "BDMV/CLIPINF/00004.clpi: extent start point 32 does not rise above 32"},
+      {"start point at the clip's end",
        [](BdmvFixture& f) {
          ClipOf(f, 4).startPoints = {0, 128};
        },
        nullptr,
        false,
-       {}},
+       {},
+       "00004.clpi: extent start point 128 is not below the clip's 128 source packets"},
       {"single start point beyond the clip",
        [](BdmvFixture& f) {
          ClipOf(f, 1).startPoints = {0};
@@ -237,14 +340,16 @@ TEST(BdmvAnalysis, FolderCases) {
        },
        nullptr,
        false,
-       {}},
+       {},
+       "00002.clpi: the first extent start point is 193, not 0"},
       {"base view with more extents than the dependent view",
        [](BdmvFixture& f) {
-         ClipOf(f, 2).startPoints = {0, 64};
+         ClipOf(f, 2).startPoints = {0, 96};
        },
        nullptr,
        false,
-       {}},
+       {},
+       "BDMV/CLIPINF/00001.clpi gives more extents (3) than BDMV/CLIPINF/00002.clpi (2)"},
       {"index truncated inside AppInfoBDMV",
        nullptr,
        [](const std::string& b) { Replace(b + "/index.bdmv", 60); },
@@ -270,8 +375,9 @@ TEST(BdmvAnalysis, FolderCases) {
       {"base clip information truncated",
        nullptr,
        [](const std::string& b) { Replace(b + "/CLIPINF/00003.clpi", 230); },
-       true,
-       {kPair12, {3, 4, 0, 12, {}, {3, 9}}}},
+       false,
+       {},
+       "BDMV/CLIPINF/00003.clpi"},
       {"dependent clip information truncated in its ExtensionData",
        nullptr,
        [](const std::string& b) {
@@ -279,12 +385,14 @@ TEST(BdmvAnalysis, FolderCases) {
          Replace(b + "/CLIPINF/00002.clpi", bytes.size() - 3);
        },
        false,
-       {}},
+       {},
+       "BDMV/CLIPINF/00002.clpi"},
       {"empty clip information file",
        [](BdmvFixture& f) { ClipOf(f, 1).startPoints.clear(); },
        [](const std::string& b) { test::WriteFile(b + "/CLIPINF/00001.clpi", ""); },
-       true,
-       {{1, 2, 0, 18, {}, {6, 6, 6}}, kPair34}},
+       false,
+       {},
+       "BDMV/CLIPINF/00001.clpi cannot be read"},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -294,17 +402,20 @@ TEST(BdmvAnalysis, FolderCases) {
     f.Write(dir.path());
     if (c.afterWrite) c.afterWrite(dir.path() + "/BDMV");
     StereoPlan plan;
-    bool result = Analyze(dir.path(), plan);
-    EXPECT_EQ(result, c.result);
+    std::string reason;
+    bool result = Analyze(dir.path(), plan, &reason);
+    EXPECT_EQ(result, c.result) << reason;
     if (result && c.result) ExpectPlan(plan, c.plan);
+    if (!result) {
+      EXPECT_EQ(reason.empty(), !*c.reason) << reason;
+      EXPECT_NE(reason.find(c.reason), std::string::npos) << reason;
+    }
   }
 }
 
-// Two playlists pair base clip 3 with different dependent clips: the one that comes later
-// in the folder listing wins, whatever order the file system lists them in.
-// Two playlists that pair one base-view clip differently: the later name wins, whatever
-// order the folder is listed in.
-TEST(BdmvAnalysis, LaterPlaylistNameWins) {
+// Two playlists that pair one base-view clip differently cannot both be served by one
+// interleaved file: the plan is given up, naming both.
+TEST(BdmvAnalysis, PlaylistsPairingOneClipDifferentlyGiveUp) {
   test::TempDir dir;
   BdmvFixture f = test::StereoscopicFixture();
   FixturePlaylist a = f.playlists[0], b = f.playlists[0];
@@ -317,8 +428,11 @@ TEST(BdmvAnalysis, LaterPlaylistNameWins) {
   f.playlists = {a, b};
   f.Write(dir.path());
   StereoPlan plan;
-  ASSERT_TRUE(Analyze(dir.path(), plan));
-  ExpectPlan(plan, {{3, 2, 30, 18, {15, 15}, {6, 6, 6}}});
+  std::string reason;
+  ASSERT_FALSE(Analyze(dir.path(), plan, &reason));
+  EXPECT_EQ(reason,
+            "clip 00003 belongs to two pairs (00003+00002 in BDMV/PLAYLIST/00011.mpls, 00003+00004 in "
+            "BDMV/PLAYLIST/00010.mpls)");
 }
 
 TEST(BdmvAnalysis, GeneratedInterleaveFollowsThePlan) {

@@ -5,9 +5,11 @@
 #include <udfread/udfread.h>
 
 #include <filesystem>
+#include <functional>
 
 #include "bdmv_fixture.h"
 #include "test_support.h"
+#include "udf_descriptor_walker.h"
 
 namespace vellumcast {
 namespace {
@@ -102,6 +104,116 @@ TEST(BlurayImage, FolderWhoseAnalysisFailsIsImagedPlainly) {
   EXPECT_EQ(std::filesystem::file_size(dir / "3d.iso"), std::filesystem::file_size(dir / "bd.iso"));
   EXPECT_NE(image.Block("/BDMV/STREAM/SSIF/00001.ssif", 0),
             image.Block("/BDMV/STREAM/00002.m2ts", 0));
+}
+
+// Folders whose stereoscopic plan the tree cannot carry exactly give the plan up with one
+// warning naming the clip: the image is then the plain UDF 2.50 image of the folder, byte
+// for byte. Folders whose plan fits keep every other file, SSIF folders included.
+struct PlanCase {
+  const char* name;
+  std::function<void(test::BdmvFixture&)> change;
+  std::function<void(const std::string& src)> afterWrite;
+  const char* warning;  // part of the one warning; null: the plan applies
+};
+
+void AppendBytes(const std::string& path, const std::string& bytes) {
+  test::WriteFile(path, test::ReadFile(path) + bytes);
+}
+
+TEST(BlurayImage, PlansThatDoNotFitAreGivenUpWholly) {
+  const PlanCase cases[] = {
+      {"start point off the 32-packet grid", [](auto& f) { f.clips[0].startPoints = {0, 100, 192}; }, nullptr,
+       "BDMV/CLIPINF/00001.clpi: extent start point 100 is not a multiple of 32"},
+      {"first start point not 0", [](auto& f) { f.clips[2].startPoints = {32, 160}; }, nullptr,
+       "BDMV/CLIPINF/00003.clpi: the first extent start point is 32, not 0"},
+      {"packet count wrapping at 2^32 bytes",
+       [](auto& f) {
+         f.clips[1].packets = 0x40000001;
+         f.clips[1].startPoints = {0};
+         f.clips[1].streamBytes = 192 * 192;
+       },
+       nullptr, "BDMV/STREAM/00002.m2ts holds 36864 bytes"},
+      {"stream file shorter than its packets", [](auto& f) { f.clips[3].streamBytes = 128 * 192 - 100; },
+       nullptr, "BDMV/STREAM/00004.m2ts holds 24476 bytes"},
+      {"stream file a sector longer than its packets", [](auto& f) { f.clips[3].streamBytes = 13 * 2048; },
+       nullptr, "BDMV/STREAM/00004.m2ts holds 26624 bytes"},
+      {"dependent clip of two pairs", [](auto& f) { f.playlists[0].subPlayItems = test::ClipNames({2, 2}); },
+       nullptr, "clip 00002 belongs to two pairs"},
+      {"chained pairs",
+       [](auto& f) {
+         f.clips[2].startPoints = {0, 96, 192, 288};
+         f.playlists[0].playItems = test::ClipNames({1, 2});
+         f.playlists[0].subPlayItems = test::ClipNames({2, 3});
+         f.pairs = {{1, 2}, {2, 3}};
+       },
+       nullptr, "clip 00002 belongs to two pairs"},
+      {"SSIF is a file",
+       [](auto& f) { f.writeSsif = false; },
+       [](const std::string& src) { test::WriteFile(src + "/BDMV/STREAM/SSIF", "not a folder"); },
+       "BDMV/STREAM/SSIF is not a folder"},
+      {"a source .ssif file of another size", nullptr,
+       [](const std::string& src) { AppendBytes(src + "/BDMV/STREAM/SSIF/00003.ssif", "x"); },
+       "BDMV/STREAM/SSIF/00003.ssif holds 86017 bytes, not the 86016 of BDMV/STREAM/00004.m2ts and "
+       "BDMV/STREAM/00003.m2ts interleaved"},
+      {"other SSIF folders and files are kept", nullptr,
+       [](const std::string& src) {
+         std::filesystem::create_directories(src + "/docs/extra/SSIF");
+         std::filesystem::create_directories(src + "/BDMV/Stream/SSIF");
+         test::WriteFile(src + "/docs/extra/SSIF/important.txt", "keep me");
+         test::WriteFile(src + "/BDMV/Stream/SSIF/00001.ssif", "other case");
+         test::WriteFile(src + "/BDMV/STREAM/SSIF/notes.txt", "beside the interleaves");
+       },
+       nullptr},
+      {"clips ending inside a sector",
+       [](auto& f) {
+         f.clips[0].packets = 300;
+         f.clips[1].packets = 200;
+         f.writeSsif = false;
+       },
+       nullptr, nullptr},
+  };
+  for (const PlanCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    test::TempDir dir;
+    test::BdmvFixture f = test::StereoscopicFixture();
+    if (c.change) c.change(f);
+    f.Write(dir / "src");
+    if (c.afterWrite) c.afterWrite(dir / "src");
+    const std::string fixed = "SOURCE_DATE_EPOCH=1700000000 ";
+    auto r = test::RunCommand(fixed + test::Quote(test::Binary()) + " " + test::Quote(dir / "src") + " " +
+                              test::Quote(dir / "3d.iso"));
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    const std::string warning = "stereoscopic (3D) layout not applied: ";
+    size_t at = r.err.find(warning);
+    if (c.warning) {
+      EXPECT_NE(at, std::string::npos) << r.err;
+      EXPECT_NE(r.err.find(c.warning), std::string::npos) << r.err;
+      EXPECT_EQ(r.err.find(warning, at + 1), std::string::npos) << r.err;
+    } else {
+      EXPECT_EQ(at, std::string::npos) << r.err;
+    }
+    UdfImage image(dir / "3d.iso");
+    ASSERT_NE(image.udf, nullptr);
+    ExpectSameFiles(dir / "src", image);
+    test::UdfWalkReport walk = test::WalkUdfDescriptors(test::ReadFile(dir / "3d.iso"));
+    EXPECT_TRUE(walk.problems.empty()) << walk.problems.front();
+    EXPECT_EQ(walk.lvidFiles, walk.files);
+    EXPECT_EQ(walk.lvidDirectories, walk.directories);
+    if (c.warning) {
+      auto plain = test::RunCommand(fixed + test::Quote(test::Binary()) + " " + test::Quote(dir / "src") + " " +
+                                    test::Quote(dir / "bd.iso") + " -filesystem BD");
+      EXPECT_EQ(plain.exitCode, 0) << plain.err;
+      EXPECT_TRUE(test::ReadFile(dir / "3d.iso") == test::ReadFile(dir / "bd.iso"));
+      continue;
+    }
+    for (const auto& [base, dependent] : f.pairs) {
+      const std::string name = "/BDMV/STREAM/0000" + std::to_string(base);
+      EXPECT_TRUE(image.Read("/BDMV/STREAM/SSIF/0000" + std::to_string(base) + ".ssif") ==
+                  f.Interleave(base, dependent, true));
+      EXPECT_EQ(image.Block(name + ".m2ts", 0), image.Block("/BDMV/STREAM/SSIF/0000" + std::to_string(base) + ".ssif",
+                                                            uint32_t(f.Clip(dependent)->startPoints[1] * 3 / 32)));
+    }
+  }
 }
 
 }  // namespace

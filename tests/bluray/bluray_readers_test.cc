@@ -21,35 +21,47 @@ TEST(StereoPlan, SectorsFromPackets) {
   EXPECT_EQ(SectorsFromPackets(31), 2u);
   EXPECT_EQ(SectorsFromPackets(32), 3u);
   EXPECT_EQ(SectorsFromPackets(0xFFFFFFFFu), 402653183u);  // formed in 64 bits
+  EXPECT_EQ(ClipSectors(0), 0u);
+  EXPECT_EQ(ClipSectors(1), 1u);
+  EXPECT_EQ(ClipSectors(32), 3u);
+  EXPECT_EQ(ClipSectors(33), 4u);
+  EXPECT_EQ(ClipSectors(0xFFFFFFFFu), 402653184u);
 }
 
+// The extents must tile the stream file: first start point 0, every start point on the
+// 32-packet grid, below the packet count and rising.
 TEST(StereoPlan, DeriveExtents) {
   struct Case {
     std::vector<uint32_t> startPoints;
     uint32_t packets;
-    bool ok;
+    const char* failure;  // part of the reason; null: derived
     std::vector<uint32_t> extents;
   };
   const Case cases[] = {
-      {{0, 96, 192}, 288, true, {9, 9, 9}},
-      {{0}, 288, true, {27}},
-      {{0, 100}, 300, true, {9, 18}},  // each extent from its own difference: sum 27 of 28
-      {{32, 96}, 288, true, {6, 18}},  // packets before the first start point are in no extent
-      {{288}, 288, true, {0}},
-      {{0, 96, 96}, 288, false, {}},
-      {{0, 96, 95}, 288, false, {}},
-      {{0, 288}, 288, false, {}},          // 27 is not below 27
-      {{0, 287}, 288, true, {26, 0}},      // 26 sectors at 287 are below 27
-      {{289}, 288, false, {}},             // a single start point beyond the clip
-      {{0x80000000u, 1}, 288, false, {}},  // compared unsigned
+      {{0, 96, 192}, 288, nullptr, {9, 9, 9}},
+      {{0}, 288, nullptr, {27}},
+      {{0, 96}, 300, nullptr, {9, 20}},  // the last extent ends inside its last sector
+      {{0, 0x40000000u}, 0x40000001u, nullptr, {100663296, 1}},
+      {{0, 100}, 300, "100 is not a multiple of 32", {}},
+      {{0, 96, 200}, 288, "200 is not a multiple of 32", {}},
+      {{32, 96}, 288, "first extent start point is 32, not 0", {}},
+      {{288}, 288, "not 0", {}},
+      {{0, 96, 96}, 288, "96 does not rise above 96", {}},
+      {{0, 96, 64}, 288, "64 does not rise above 96", {}},
+      {{0, 288}, 288, "288 is not below the clip's 288", {}},
+      {{0}, 0, "0 is not below the clip's 0", {}},
+      {{0, 0x80000000u}, 288, "not below", {}},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(::testing::PrintToString(c.startPoints));
     std::vector<uint32_t> extents;
-    bool ok = DeriveExtents(c.startPoints, c.packets, extents);
-    EXPECT_EQ(ok, c.ok);
-    if (ok && c.ok) {
+    std::string reason;
+    bool ok = DeriveExtents(c.startPoints, c.packets, extents, reason);
+    EXPECT_EQ(ok, c.failure == nullptr) << reason;
+    if (ok) {
       EXPECT_EQ(extents, c.extents);
+    } else if (c.failure) {
+      EXPECT_NE(reason.find(c.failure), std::string::npos) << reason;
     }
   }
 }

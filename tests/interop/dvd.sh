@@ -2,6 +2,7 @@
 # A real DVD-Video folder (ffmpeg + dvdauthor, with stray files) built as ISO 9660 +
 # UDF 1.02, read back by libdvdread (lsdvd), 7-Zip, isoinfo and the Linux kernel.
 set -eu
+KMOUNT=${KMOUNT:-$(dirname "$(readlink -f "$0")")/kmount}  # the kernel mount checker beside this script
 export LC_ALL=C.UTF-8  # the names below hold one non-ASCII character
 bin=$1
 work=$(mktemp -d)

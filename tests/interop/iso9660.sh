@@ -1,6 +1,7 @@
 #!/bin/sh
 # An ISO 9660 image of a small tree, read back by isoinfo, 7-Zip and the Linux kernel.
 set -eu
+KMOUNT=${KMOUNT:-$(dirname "$(readlink -f "$0")")/kmount}  # the kernel mount checker beside this script
 bin=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

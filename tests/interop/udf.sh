@@ -2,6 +2,7 @@
 # UDF images (ISO 9660 + UDF 1.02, UDF 1.02, UDF 2.50 and the default) of a small tree,
 # read back by the Linux kernel, udfinfo and 7-Zip.
 set -eu
+KMOUNT=${KMOUNT:-$(dirname "$(readlink -f "$0")")/kmount}  # the kernel mount checker beside this script
 bin=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

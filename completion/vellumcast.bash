@@ -1,0 +1,110 @@
+# bash completion for vellumcast                                  -*- shell-script -*-
+# Installed as .../share/bash-completion/completions/vellumcast; to try it without
+# installing: source completion/vellumcast.bash
+#
+# Completes the switches, the -filesystem values, a folder for the source (the first path)
+# and a file for the target (the second path and the value of -o).
+
+# Every switch vellumcast accepts, one a line: the name and what its value is
+# (none: takes no value; filesystem, file, text, time). A new switch goes here.
+_vellumcast_switches='
+-filesystem filesystem
+-label      text
+-o          file
+-rockridge  none
+-joliet     none
+-size       none
+-time       time
+--help      none
+--version   none
+'
+
+# The -filesystem values, as the program accepts them (case does not matter).
+_vellumcast_filesystems=('ISO9660' 'ISO9660 + UDF 1.02' 'UDF 1.02' 'UDF 2.50'
+                         'CD' 'DVD' 'BD' 'UHD' '0' '1' '2' '3')
+
+# _vellumcast_value_kind WORD: prints what the switch WORD takes as value (see the table).
+# Only the second letter of a one-dash switch counts (-fs and -F are -filesystem); a
+# switch whose letter means nothing takes no value.
+_vellumcast_value_kind() {
+  local word=$1 name kind letter
+  while read -r name kind; do
+    [[ -n $name ]] || continue
+    if [[ $word == --* ]]; then
+      [[ $word == "$name" ]] && { echo "$kind"; return; }
+    elif [[ $name != --* && ${#word} -ge 2 ]]; then
+      letter=${word:1:1}
+      [[ ${letter,,} == "${name:1:1}" ]] && { echo "$kind"; return; }
+    fi
+  done <<<"$_vellumcast_switches"
+  echo none
+}
+
+# _vellumcast_paths dirs|files: folder or file names for the word being completed.
+_vellumcast_paths() {
+  if declare -F _filedir >/dev/null; then
+    if [[ $1 == dirs ]]; then _filedir -d; else _filedir; fi
+    return
+  fi
+  local IFS=$'\n'
+  if [[ $1 == dirs ]]; then COMPREPLY=($(compgen -d -- "$cur"))
+  else COMPREPLY=($(compgen -f -- "$cur")); fi
+  compopt -o filenames 2>/dev/null
+}
+
+# The -filesystem values that begin with what is typed, quoted for the command line.
+_vellumcast_filesystem_values() {
+  local typed=$cur quote="" value
+  case $typed in \"* | \'*) quote=${typed:0:1}; typed=${typed:1} ;; esac
+  typed=${typed//\\/}
+  COMPREPLY=()
+  for value in "${_vellumcast_filesystems[@]}"; do
+    [[ ${value,,} == "${typed,,}"* ]] || continue
+    if [[ -n $quote ]]; then COMPREPLY+=("$value")
+    else COMPREPLY+=("$(printf '%q' "$value")"); fi
+  done
+}
+
+_vellumcast() {
+  local cur prev words cword
+  if declare -F _init_completion >/dev/null; then
+    _init_completion -n := || return  # keeps "a:b" and "a=b" paths in one word
+  else
+    words=("${COMP_WORDS[@]}") cword=$COMP_CWORD
+    cur=${words[cword]} prev=${words[cword - 1]}
+  fi
+  COMPREPLY=()
+
+  # The value of a switch.
+  if ((cword > 1)) && [[ $prev == -?* ]]; then
+    case $(_vellumcast_value_kind "$prev") in
+      filesystem) _vellumcast_filesystem_values; return ;;
+      file) _vellumcast_paths files; return ;;
+      text | time) return ;;
+    esac
+  fi
+
+  if [[ $cur == -* ]]; then
+    local name kind names=()
+    while read -r name kind; do [[ -n $name ]] && names+=("$name"); done <<<"$_vellumcast_switches"
+    COMPREPLY=($(compgen -W "${names[*]}" -- "$cur"))
+    return
+  fi
+
+  # Paths: count the ones before this word, skipping switches and their values.
+  local i=1 paths=0 word
+  while ((i < cword)); do
+    word=${words[i]}
+    if [[ $word == -?* ]]; then
+      [[ $(_vellumcast_value_kind "$word") == none ]] || ((i++))
+    else
+      ((paths++))
+    fi
+    ((i++))
+  done
+  case $paths in
+    0) _vellumcast_paths dirs ;;
+    1) _vellumcast_paths files ;;
+  esac
+}
+complete -F _vellumcast vellumcast

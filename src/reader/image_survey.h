@@ -1,0 +1,26 @@
+// The file systems an image carries, found without walking their trees.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "reader/image_source.h"
+
+namespace vellumcast {
+
+struct ImageFileSystems {
+  bool iso9660 = false;      // ECMA-119 volume descriptors from sector 16
+  bool udf = false;          // a UDF logical volume through an anchor
+  uint16_t udfRevision = 0;  // its domain revision: 0x0102, 0x0250, ...
+};
+
+// Looks for ISO 9660 and UDF; problems are not reported here (the tree reads do).
+ImageFileSystems SurveyImage(ImageSource& image);
+
+// "UDF 1.02" for 0x0102, "UDF 2.50" for 0x0250.
+std::string UdfRevisionName(uint16_t revision);
+
+// "ISO 9660", "ISO 9660 and UDF 1.02", "UDF 2.50", "" when none.
+std::string FileSystemsName(const ImageFileSystems& systems);
+
+}  // namespace vellumcast

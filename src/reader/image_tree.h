@@ -1,0 +1,69 @@
+// What a walk of one file system of an image finds: a plain list of entries with their
+// paths, sizes, extents and times, the problems met on the way, and the limits that
+// keep a walk of damaged or hostile bytes finite.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "reader/image_source.h"
+
+namespace vellumcast {
+
+// One run of a file's bytes in the image.
+struct ImageExtent {
+  uint64_t sector = 0;  // first image sector (unused when `zero`)
+  uint64_t bytes = 0;   // bytes of the file in this run
+  bool zero = false;    // allocated or unallocated but not recorded: reads as zeros
+};
+
+struct ImageEntry {
+  std::string path;  // UTF-8, '/'-separated, below the root, no leading '/'
+  bool directory = false;
+  bool realTime = false;  // UDF file type 249 (ECMA-167 4/14.6.6)
+  uint64_t size = 0;      // bytes of a file; the directory's own bytes for a directory
+  std::vector<ImageExtent> extents;  // a file's bytes in order, together exactly `size`
+  std::string embedded;  // a UDF file whose bytes sit in its File Entry (no extents)
+  int64_t modified = 0;  // seconds since 1970-01-01 UTC
+};
+
+struct ImageTree {
+  std::string volumeId;
+  uint16_t udfRevision = 0;  // UDF: the domain revision (0x0102, 0x0250); 0 for ISO 9660
+  uint32_t files = 0;        // file entries of the tree
+  uint32_t directories = 0;  // directory entries, the root included
+  std::vector<ImageEntry> entries;  // the root is not listed; parents before children
+};
+
+// Bounds of one walk. An image that needs more is reported, not followed.
+struct ReadLimits {
+  uint32_t depth = 256;             // directory levels below the root
+  uint32_t chain = 4096;            // links of one chain (extents, pointers, sequences)
+  uint32_t entries = 4u << 20;      // entries of one tree
+  uint64_t directoryBytes = 256u << 20;  // bytes of one directory
+};
+
+// The problems of one read, in lower case, each naming the file system, the structure
+// and its sector or block ("udf: file entry at block 412: tag checksum wrong").
+struct ReadReport {
+  std::vector<std::string> problems;
+  uint32_t limit = 200;   // problems kept; the rest are only counted
+  uint32_t dropped = 0;
+
+  void Add(std::string text) {
+    if (problems.size() < limit) {
+      problems.push_back(std::move(text));
+    } else {
+      ++dropped;
+    }
+  }
+  bool Clean() const { return problems.empty() && dropped == 0; }
+};
+
+// Bytes [offset, offset + n) of `entry` through its extents (or its embedded bytes);
+// false when the range passes the entry's size or the image cannot be read.
+[[nodiscard]] bool ReadEntryBytes(ImageSource& image, const ImageEntry& entry, uint64_t offset,
+                                  uint8_t* out, size_t n);
+
+}  // namespace vellumcast

@@ -1,0 +1,20 @@
+// Reads the ISO 9660 file system of an image (ECMA-119): the Primary Volume Descriptor
+// and the set terminator, the directory hierarchy from the root record, multi-extent
+// files, and both path tables checked against the hierarchy.
+#pragma once
+
+#include "reader/image_source.h"
+#include "reader/image_tree.h"
+
+namespace vellumcast {
+
+// True when sector 16 begins a set of ECMA-119 volume descriptors.
+bool HasIso9660(ImageSource& image);
+
+// Fills `tree` with every directory and file reachable from the root and adds every
+// problem met to `report`. False when there is no ISO 9660 file system or its root
+// cannot be read; a damaged tree further down gives a partial tree and problems.
+[[nodiscard]] bool ReadIso9660Tree(ImageSource& image, ImageTree& tree, ReadReport& report,
+                                   const ReadLimits& limits = {});
+
+}  // namespace vellumcast

@@ -1,0 +1,160 @@
+// Partition blocks to image sectors, File Entries and their allocation descriptors.
+#include <algorithm>
+
+#include "reader/udf_volume.h"
+
+namespace vellumcast {
+namespace {
+
+// ECMA-167 4/14.14: the sizes of a short_ad and of a long_ad.
+constexpr size_t kShortAdBytes = 8;
+constexpr size_t kLongAdBytes = 16;
+
+uint64_t BlocksFor(uint64_t bytes) { return (bytes + kImageSectorSize - 1) / kImageSectorSize; }
+
+}  // namespace
+
+bool UdfVolume::Resolve(uint16_t ref, uint32_t block, uint64_t bytes, std::vector<ImageExtent>& out,
+                        std::string& why) const {
+  if (ref >= maps.size()) {
+    why = "partition reference " + std::to_string(ref) + " names no partition map";
+    return false;
+  }
+  const UdfMapView& map = maps[ref];
+  if (!map.metadata) {
+    if (uint64_t(block) + BlocksFor(bytes) > map.length) {
+      why = "block " + std::to_string(block) + " passes the end of partition " + std::to_string(ref);
+      return false;
+    }
+    const uint64_t sector = uint64_t(map.start) + block;
+    if (sector + BlocksFor(bytes) > image->Sectors()) {
+      why = "block " + std::to_string(block) + " passes the end of the image";
+      return false;
+    }
+    out.push_back(ImageExtent{sector, bytes, false});
+    return true;
+  }
+  // OSTA UDF 2.2.13: block b of the metadata partition is byte b × 2048 of the
+  // metadata file.
+  uint64_t offset = uint64_t(block) * kImageSectorSize, start = 0;
+  if (offset + bytes > map.metadataBytes) {
+    why = "block " + std::to_string(block) + " passes the end of the metadata file";
+    return false;
+  }
+  for (const ImageExtent& run : map.metadataRuns) {
+    if (bytes == 0) break;
+    if (offset < start + run.bytes) {
+      const uint64_t within = offset - start, take = std::min(bytes, run.bytes - within);
+      if (run.zero || within % kImageSectorSize != 0) {
+        why = "block " + std::to_string(block) + " lies in an unrecorded part of the metadata file";
+        return false;
+      }
+      out.push_back(ImageExtent{run.sector + within / kImageSectorSize, take, false});
+      offset += take;
+      bytes -= take;
+    }
+    start += run.bytes;
+  }
+  return true;
+}
+
+bool UdfVolume::ReadBlock(uint16_t ref, uint32_t block, uint8_t* out, std::string& why) const {
+  std::vector<ImageExtent> runs;
+  if (!Resolve(ref, block, kImageSectorSize, runs, why)) return false;
+  for (const ImageExtent& run : runs) {
+    if (!image->ReadBytes(run.sector * kImageSectorSize, out, size_t(run.bytes))) {
+      why = "cannot be read: " + image->error;
+      return false;
+    }
+    out += run.bytes;
+  }
+  return true;
+}
+
+bool UdfVolume::ReadEntry(const UdfAllocation& icb, std::vector<uint8_t>& block, UdfFileEntry& entry,
+                          std::string& why) const {
+  block.assign(kImageSectorSize, 0);
+  if (!ReadBlock(icb.partition, icb.block, block.data(), why)) return false;
+  const ByteSpan span(block.data(), block.size());
+  const uint16_t id = PeekUdfTagId(span);
+  UdfTag tag;
+  const char* reason = nullptr;
+  if (!DecodeUdfTag(span, id == kUdfExtendedFileEntry ? kUdfExtendedFileEntry : kUdfFileEntry, icb.block, tag,
+                    reason) ||
+      !DecodeUdfFileEntry(span, entry, reason)) {
+    why = reason;
+    return false;
+  }
+  return true;
+}
+
+bool UdfVolume::Allocations(const UdfFileEntry& entry, uint16_t ref, std::vector<UdfAllocation>& out,
+                            std::string& why) const {
+  if (entry.adType > 1) {
+    why = "allocation descriptor type " + std::to_string(entry.adType) + " not supported";
+    return false;
+  }
+  const size_t adBytes = entry.adType == 0 ? kShortAdBytes : kLongAdBytes;
+  ByteSpan ads = entry.ads;
+  std::vector<uint8_t> block;
+  uint16_t adsPartition = ref;  // short_ads count in the partition of the block holding them
+  for (uint32_t links = 0;; ++links) {
+    bool continued = false;
+    for (size_t pos = 0; pos + adBytes <= ads.size; pos += adBytes) {
+      const UdfAllocation ad =
+          entry.adType == 0 ? DecodeShortAd(ads, pos, adsPartition) : DecodeLongAd(ads, pos);
+      if (ad.bytes == 0) break;  // 4/12.1: a descriptor of length 0 ends the list
+      if (ad.type != kUdfExtentContinuation) {
+        if (out.size() >= size_t(limits.chain) * 256) {
+          why = "more than " + std::to_string(size_t(limits.chain) * 256) + " extents";
+          return false;
+        }
+        out.push_back(ad);
+        continue;
+      }
+      // 4/14.5: the list goes on in an Allocation Extent Descriptor.
+      if (links + 1 >= limits.chain) {
+        why = "allocation extent chain longer than " + std::to_string(limits.chain);
+        return false;
+      }
+      block.assign(kImageSectorSize, 0);
+      if (!ReadBlock(ad.partition, ad.block, block.data(), why)) return false;
+      const ByteSpan span(block.data(), block.size());
+      UdfTag tag;
+      const char* reason = nullptr;
+      if (!DecodeUdfTag(span, kUdfAllocationExtent, ad.block, tag, reason) ||
+          !DecodeUdfAllocationExtent(span, ads, reason)) {
+        why = "allocation extent descriptor at block " + std::to_string(ad.block) + ": " + reason;
+        return false;
+      }
+      adsPartition = ad.partition;
+      continued = true;
+      break;
+    }
+    if (!continued) return true;
+  }
+}
+
+bool UdfVolume::EntryExtents(const UdfFileEntry& entry, uint16_t ref, uint64_t size, std::vector<ImageExtent>& out,
+                             std::string& why) const {
+  std::vector<UdfAllocation> allocations;
+  if (!Allocations(entry, ref, allocations, why)) return false;
+  uint64_t left = size;
+  for (const UdfAllocation& a : allocations) {
+    if (left == 0) break;
+    const uint64_t take = std::min<uint64_t>(a.bytes, left);
+    if (a.type == kUdfExtentRecorded) {
+      if (!Resolve(a.partition, a.block, take, out, why)) return false;
+    } else {
+      out.push_back(ImageExtent{0, take, true});
+    }
+    left -= take;
+  }
+  if (left != 0) {
+    why = "allocation descriptors cover " + std::to_string(size - left) + " of " + std::to_string(size) + " bytes";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace vellumcast

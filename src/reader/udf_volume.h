@@ -1,0 +1,67 @@
+// The volume layer of a UDF reader: the anchors (sector 256 and the last sector), the
+// main and reserve Volume Descriptor Sequences, the partitions and their maps (type 1,
+// and the metadata partition of UDF 2.50 through its metadata file, checked against
+// the mirror), the integrity sequence, and the translation of a partition block into
+// image sectors. Allocation descriptors of an entry, with their Allocation Extent
+// Descriptor chain, are read here too, as both the metadata file and the tree need them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "reader/ecma167_descriptors.h"
+#include "reader/image_source.h"
+#include "reader/image_tree.h"
+
+namespace vellumcast {
+
+// One partition map as the reader resolves it.
+struct UdfMapView {
+  uint32_t start = 0;   // first image sector of the underlying partition
+  uint32_t length = 0;  // its length in blocks
+  bool metadata = false;
+  std::vector<ImageExtent> metadataRuns;  // a metadata partition: its file's bytes in the image
+  uint64_t metadataBytes = 0;
+};
+
+struct UdfVolume {
+  ImageSource* image = nullptr;
+  ReadReport* report = nullptr;
+  ReadLimits limits;
+  UdfLogicalVolume logical;
+  std::vector<UdfMapView> maps;  // by partition reference number
+  bool haveIntegrity = false;
+  UdfIntegrity integrity;
+  uint32_t integritySector = 0;
+
+  void Problem(const std::string& what) const { report->Add("udf: " + what); }
+  // Image runs of `bytes` bytes from `block` of partition reference `ref`; false with
+  // `why` set when they pass the partition, the metadata file or the image.
+  [[nodiscard]] bool Resolve(uint16_t ref, uint32_t block, uint64_t bytes, std::vector<ImageExtent>& out,
+                             std::string& why) const;
+  // One block of partition `ref`; false with `why` set.
+  [[nodiscard]] bool ReadBlock(uint16_t ref, uint32_t block, uint8_t* out, std::string& why) const;
+  // Reads the File Entry or Extended File Entry at `icb` into `block` (one block of
+  // storage) and `entry`; false with `why` set (tag, lengths).
+  [[nodiscard]] bool ReadEntry(const UdfAllocation& icb, std::vector<uint8_t>& block, UdfFileEntry& entry,
+                               std::string& why) const;
+  // The allocations of `entry` (recorded in partition `ref`), its Allocation Extent
+  // Descriptor chain followed; false with `why` set.
+  [[nodiscard]] bool Allocations(const UdfFileEntry& entry, uint16_t ref, std::vector<UdfAllocation>& out,
+                                 std::string& why) const;
+  // The image runs of `entry`'s first `size` bytes; false with `why` set when the
+  // allocations do not cover them or pass their partition.
+  [[nodiscard]] bool EntryExtents(const UdfFileEntry& entry, uint16_t ref, uint64_t size,
+                                  std::vector<ImageExtent>& out, std::string& why) const;
+};
+
+// True when an Anchor Volume Descriptor Pointer sits at sector 256 or the last sector.
+bool HasUdf(ImageSource& image);
+
+// Reads the volume structures and fills `volume`; every problem goes to `report`. False
+// when no usable logical volume remains.
+[[nodiscard]] bool ReadUdfVolume(ImageSource& image, UdfVolume& volume, ReadReport& report,
+                                 const ReadLimits& limits = {});
+
+}  // namespace vellumcast

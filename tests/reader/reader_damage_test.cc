@@ -1,0 +1,192 @@
+// Damaged copies of real images: each damage is reported with its reason, naming the
+// structure and its sector or block.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+
+#include "reader/ecma167_descriptors.h"
+#include "reader/iso9660_tree.h"
+#include "reader/udf_tree.h"
+#include "reader_images.h"
+
+namespace vellumcast {
+namespace {
+
+using Image = std::string;
+
+uint8_t* At(Image& img, size_t sector) { return reinterpret_cast<uint8_t*>(img.data()) + sector * 2048; }
+uint32_t Le32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24); }
+uint16_t Le16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+
+// The first sector from `from` that begins with a tag of `id` (and, when `fileType` is
+// set, an entry of that file type).
+size_t FindTag(Image& img, uint16_t id, size_t from = 16, int fileType = -1) {
+  for (size_t s = from; s < img.size() / 2048; ++s)
+    if (Le16(At(img, s)) == id && At(img, s)[5] == 0 && (fileType < 0 || At(img, s)[27] == fileType)) return s;
+  ADD_FAILURE() << "no tag " << id;
+  return 0;
+}
+
+// Sets the tag's CRC and checksum again after a change of the descriptor's fields.
+void Reseal(uint8_t* d) {
+  const uint16_t crc = UdfCrc(d + 16, Le16(d + 10));
+  d[8] = uint8_t(crc);
+  d[9] = uint8_t(crc >> 8);
+  uint8_t sum = 0;
+  for (int i = 0; i < 16; ++i)
+    if (i != 4) sum = uint8_t(sum + d[i]);
+  d[4] = sum;
+}
+
+struct DamageCase {
+  const char* name;
+  int base;  // 0: ISO 9660 + UDF 1.02, 1: UDF 2.50
+  std::function<void(Image&)> damage;
+  const char* expected;  // a problem holds this text
+};
+
+const DamageCase kDamageCases[] = {
+    {"FileEntry", 0, [](Image& i) { At(i, FindTag(i, 261, 257, 5))[60] ^= 1; }, "tag crc wrong"},
+    {"ExtendedFileEntry", 1, [](Image& i) { At(i, FindTag(i, 266, 257, 5))[60] ^= 1; }, "tag crc wrong"},
+    {"FileIdentifier", 0, [](Image& i) { At(i, FindTag(i, 257, 257))[18] ^= 0x10; }, "udf: file identifier at block"},
+    {"DirectoryRecord", 0,
+     [](Image& i) {
+       uint8_t* root = At(i, Le32(At(i, 16) + 158));
+       root[root[0] + root[root[0]]] = 33;
+     },
+     "record length too small"},
+    {"PathTable", 0, [](Image& i) { At(i, Le32(At(i, 16) + 140))[10 + 3] ^= 0x40; }, "is no directory of the hierarchy"},
+    {"TypeMPathTable", 0, [](Image& i) { At(i, __builtin_bswap32(Le32(At(i, 16) + 148)))[10 + 7] ^= 1; },
+     "type m path table at sector"},
+    {"WrongCrc", 0, [](Image& i) { At(i, FindTag(i, 6))[8] ^= 1; },
+     "main volume descriptor sequence: descriptor at sector"},
+    {"Truncated", 0, [](Image& i) { i.resize(i.size() - 64 * 2048); }, "anchor volume descriptor pointer at the last sector"},
+    {"TruncatedIso", 0, [](Image& i) { i.resize(i.size() - 64 * 2048); }, "volume space size"},
+    {"MetadataMirror", 1,
+     [](Image& i) {
+       const uint8_t* mirror = At(i, FindTag(i, 266, 257, 251));
+       const uint32_t block = Le32(mirror + 216 + Le32(mirror + 208) + 4);
+       At(i, Le32(At(i, FindTag(i, 5)) + 188) + block)[300] ^= 1;
+     },
+     "differs from the metadata file at byte 300"},
+    {"IntegrityCounts", 1,
+     [](Image& i) {
+       uint8_t* lvid = At(i, FindTag(i, 9));
+       lvid[80 + 8 * Le32(lvid + 72) + 32] += 1;
+       Reseal(lvid);
+     },
+     "files and"},
+    {"IsoLoop", 0,
+     [](Image& i) {
+       uint8_t* root = At(i, Le32(At(i, 16) + 158));
+       uint8_t* child = root + root[0] + root[root[0]];
+       std::memcpy(child + 2, root + 2, 8);  // the first subdirectory's extent: the root
+     },
+     "loops back"},
+    {"UdfLoop", 0,
+     [](Image& i) {
+       uint8_t* parent = At(i, FindTag(i, 257, 257));
+       uint8_t* child = parent + 40;       // the first named identifier after the parent entry
+       child[18] |= 0x02;                  // a directory
+       std::memcpy(child + 24, parent + 24, 6);  // whose entry is the parent entry's
+       Reseal(child);
+     },
+     "loops back"},
+    {"TagLocation", 0,
+     [](Image& i) {
+       uint8_t* fe = At(i, FindTag(i, 261, 257, 5));
+       fe[12] += 1;
+       Reseal(fe);
+     },
+     "tag location wrong"},
+};
+
+void PrintTo(const DamageCase& c, std::ostream* os) { *os << c.name; }
+
+class ReaderDamage : public ::testing::TestWithParam<DamageCase> {
+ public:
+  static void SetUpTestSuite() {
+    test::TempDir source, out;
+    test::MakeReaderTree(source.path());
+    images[0] = test::BuildReaderImage(source.path(), out / "a.iso", 2);
+    images[1] = test::BuildReaderImage(source.path(), out / "b.iso", 5);
+  }
+  static Image images[2];
+};
+Image ReaderDamage::images[2];
+
+TEST_P(ReaderDamage, IsReportedWithItsReason) {
+  const DamageCase& c = GetParam();
+  ASSERT_FALSE(images[c.base].empty());
+  Image img = images[c.base];
+  c.damage(img);
+  ImageSource image;
+  image.OpenMemory(reinterpret_cast<const uint8_t*>(img.data()), img.size());
+  ImageTree tree;
+  ReadReport report;
+  if (c.base == 0) (void)ReadIso9660Tree(image, tree, report);
+  (void)ReadUdfTree(image, tree, report);
+  std::string all;
+  for (const std::string& p : report.problems) all += p + "\n";
+  EXPECT_NE(all.find(c.expected), std::string::npos) << all;
+}
+
+INSTANTIATE_TEST_SUITE_P(Copies, ReaderDamage, ::testing::ValuesIn(kDamageCases),
+                         [](const ::testing::TestParamInfo<DamageCase>& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace vellumcast
+
+namespace vellumcast {
+namespace {
+
+void PutBoth32(uint8_t* p, uint32_t v) {
+  for (int i = 0; i < 4; ++i) p[i] = p[7 - i] = uint8_t(v >> (8 * i));
+}
+
+// ECMA-119 6.5.1: a file of two extents, made from the one record of a real image.
+// Without a final record (every record flagged multi-extent) it is reported.
+TEST(ReaderIso9660, MultiExtentFile) {
+  test::TempDir source, out;
+  const std::string bytes = test::PatternBytes(5000, 9);
+  test::WriteFile(source / "BIG.BIN", bytes);
+  Image original = test::BuildReaderImage(source.path(), out / "a.iso", 1);
+  ASSERT_FALSE(original.empty());
+  for (bool final : {true, false}) {
+    Image img = original;
+    uint8_t* root = At(img, Le32(At(img, 16) + 158));
+    uint8_t* first = root + root[0] + root[root[0]];
+    uint8_t* second = first + first[0];
+    std::memcpy(second, first, first[0]);
+    first[25] |= 0x80;
+    PutBoth32(first + 10, 2048);
+    PutBoth32(second + 2, Le32(first + 2) + 1);
+    PutBoth32(second + 10, 5000 - 2048);
+    if (!final) second[25] |= 0x80;
+    // The root's data length (in its own record and in the volume descriptor) grows by the record.
+    PutBoth32(root + 10, Le32(root + 10) + second[0]);
+    PutBoth32(At(img, 16) + 156 + 10, Le32(root + 10));
+    ImageSource image;
+    image.OpenMemory(reinterpret_cast<const uint8_t*>(img.data()), img.size());
+    ImageTree tree;
+    ReadReport report;
+    ASSERT_TRUE(ReadIso9660Tree(image, tree, report));
+    ASSERT_EQ(tree.entries.size(), 1u);
+    const ImageEntry& e = tree.entries[0];
+    EXPECT_EQ(e.path, "BIG.BIN");
+    EXPECT_EQ(e.extents.size(), 2u);
+    std::string read(5000, '\0');
+    ASSERT_TRUE(ReadEntryBytes(image, e, 0, reinterpret_cast<uint8_t*>(read.data()), read.size()));
+    EXPECT_TRUE(read == bytes);
+    if (final) {
+      EXPECT_TRUE(report.Clean()) << report.problems[0];
+    } else {
+      ASSERT_EQ(report.problems.size(), 1u);
+      EXPECT_EQ(report.problems[0], "iso9660: directory /: multi-extent file BIG.BIN has no final record");
+    }
+  }
+}
+
+}  // namespace
+}  // namespace vellumcast
