@@ -14,6 +14,7 @@
 
 #include "build/build_job.h"
 #include "platform/text.h"
+#include "reader/iso9660_tree.h"
 #include "test_support.h"
 
 namespace vellumcast::test {
@@ -229,6 +230,13 @@ TEST(RockRidgeJoliet, BothTreesReadBackAsTheSource) {
     EXPECT_TRUE(std::count(joliet.begin(), joliet.end(), "a_b.txt")) << "choice " << choice;
     EXPECT_TRUE(std::count(joliet.begin(), joliet.end(), "日本語の写真.jpg"));
     EXPECT_TRUE(std::count(joliet.begin(), joliet.end(), "l1/l2/l3/l4/l5/l6/l7/l8/l9/l10/bottom.txt"));
+    // The program's own reader finds nothing wrong with the primary tree.
+    ImageSource reader;
+    ASSERT_TRUE(reader.Open(out / "img.iso")) << reader.error;
+    ImageTree tree;
+    ReadReport report;
+    EXPECT_TRUE(ReadIso9660Tree(reader, tree, report));
+    for (const std::string& p : report.problems) ADD_FAILURE() << "choice " << choice << ": " << p;
   }
 }
 
