@@ -1,5 +1,6 @@
 // The in-memory picture of one entry of the source folder: a fixed-size record carved
-// from the NodeArena, linked into its directory's two orders (primary and ISO 9660).
+// from the NodeArena, linked into its directory's orders (primary, ISO 9660 and, for a
+// Joliet tree, Joliet).
 #pragma once
 
 #include <cstdint>
