@@ -71,11 +71,12 @@ for fs in CD DVD; do
     grep -qF "$name" "$work/ij.txt" || fail "$fs isoinfo -J lacks $name"
   done
 
-  # 7-Zip reads the Joliet tree: names, sizes, and the record time of a file.
+  # 7-Zip reads the Joliet tree of a CD (the UDF tree of the bridge): names, sizes, and
+  # the record time of a file.
   7zz l -slt "$img" >"$work/7.txt" || fail "$fs 7zz l"
   grep -qxF "Path = docs/photos/IMG 0001 (copy).jpeg" "$work/7.txt" || fail "$fs 7zz lacks the photo"
-  grep -qxF "Path = $joliet_long" "$work/7.txt" || fail "$fs 7zz lacks the shortened name"
-  grep -A4 -xF "Path = Sunset over the sea.jpeg" "$work/7.txt" | grep -qxF "Modified = $(date -d "@$stamp" '+%Y-%m-%d %H:%M:%S')" ||
+  [ $fs = DVD ] || grep -qxF "Path = $joliet_long" "$work/7.txt" || fail "$fs 7zz lacks the shortened name"
+  grep -A4 -xF "Path = Sunset over the sea.jpeg" "$work/7.txt" | grep -q "^Modified = $(date -d "@$stamp" '+%Y-%m-%d %H:%M:%S')" ||
     fail "$fs 7zz time of Sunset over the sea.jpeg: $(grep -A4 -F 'Sunset over' "$work/7.txt")"
   7zz x -y -o"$work/x7" "$img" >/dev/null || fail "$fs 7zz x"
   cmp -s "$src/docs/photos/IMG 0001 (copy).jpeg" "$work/x7/docs/photos/IMG 0001 (copy).jpeg" || fail "$fs 7zz x bytes"
