@@ -96,10 +96,13 @@ for fs in CD DVD; do
   cmp -s "$work/names.txt" "$work/bt.txt" || fail "$fs bsdtar names: $(diff "$work/names.txt" "$work/bt.txt")"
 done
 
-# The bridge's UDF side: the same full names, sizes and bytes as without the switches.
+# The bridge's UDF side: the same full names, sizes and bytes as without the switches
+# (UDF keeps 127 characters of the 244-byte name).
 kernel "$work/DVD.iso" udf ro,iocharset=utf8 "$work/ku.txt"
 grep '^[DF] ' "$work/ku.txt" | sort >"$work/got.txt"
-diff "$work/want.txt" "$work/got.txt" >"$work/diff.txt" || fail "DVD UDF differs: $(cat "$work/diff.txt")"
+udf_long=$(printf 'n%.0s' $(seq 1 123)).txt
+sed "s|/$long.txt\$|/$udf_long|" "$work/want.txt" | sort >"$work/want_udf.txt"
+diff "$work/want_udf.txt" "$work/got.txt" >"$work/diff.txt" || fail "DVD UDF differs: $(cat "$work/diff.txt")"
 
 # A fixed build time: fixed owners and permissions, and the same image twice.
 for n in 1 2; do
