@@ -14,6 +14,8 @@ _vellumcast_switches='
 -o          --output     file
 -size       --size       none
 -time       --time       time
+-rockridge  --rockridge  none
+-joliet     --joliet     none
 -yes        --yes        none
 -quiet      --quiet      none
 -?          --help       none

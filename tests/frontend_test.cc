@@ -37,6 +37,8 @@ const std::string kUsageBody =
     "    -o            target ISO file; - writes the image to standard output\n"
     "    -size         print the image size and the media it fits on, write nothing\n"
     "    -time         build time: seconds since 1970 or a UTC time 2026-01-31T12:00:00Z\n"
+    "    -rockridge    with CD or DVD: full names, times and permissions in ISO 9660\n"
+    "    -joliet       with CD or DVD: full names for Windows in ISO 9660\n"
     "    -yes          replace an existing target without asking\n"
     "    -quiet        no progress and no Done; warnings and errors still shown\n"
     "    -?            usage\n"

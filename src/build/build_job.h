@@ -30,6 +30,8 @@ enum JobState : int32_t {
 struct BuildOptions {
   bool planOnly = false;               // stop after the layout: no target is opened
   std::optional<int64_t> buildTime;    // a fixed build time (seconds since 1970, UTC)
+  bool rockRidge = false;              // Rock Ridge on the ISO 9660 tree
+  bool joliet = false;                 // a Joliet tree beside it
   // A flag set from outside the build, such as by a signal handler: once it is non-zero
   // the build stops as on a cancel request. Null: none.
   const volatile std::sig_atomic_t* stopFlag = nullptr;

@@ -110,6 +110,8 @@ std::span<const SwitchName> CommandSwitches() {
       {SwitchId::Output, u"o", "-o", "--output", true},
       {SwitchId::Size, u"s", "-size", "--size", false},
       {SwitchId::Time, u"t", "-time", "--time", true},
+      {SwitchId::RockRidge, u"r", "-rockridge", "--rockridge", false},
+      {SwitchId::Joliet, u"j", "-joliet", "--joliet", false},
       {SwitchId::Yes, u"y", "-yes", "--yes", false},
       {SwitchId::Quiet, u"q", "-quiet", "--quiet", false},
       {SwitchId::Help, u"?h", "-?", "--help", false},
@@ -206,6 +208,12 @@ CommandLine ParseCommandLine(const std::vector<std::u16string>& args) {
           break;
         case SwitchId::Quiet:
           line.quiet = true;
+          break;
+        case SwitchId::RockRidge:
+          line.rockRidge = true;
+          break;
+        case SwitchId::Joliet:
+          line.joliet = true;
           break;
       }
       continue;

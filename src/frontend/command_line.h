@@ -20,7 +20,7 @@ enum class CommandAction {
 };
 
 // Every switch the command line accepts.
-enum class SwitchId { FileSystem, Label, Output, Size, Time, Yes, Quiet, Help, Version };
+enum class SwitchId { FileSystem, Label, Output, Size, Time, RockRidge, Joliet, Yes, Quiet, Help, Version };
 
 // One switch and the ways it is written: after one '-' only the second character counts
 // (ASCII letters folded to lower case), so "-filesystem", "-fs" and "-F" are one switch;
@@ -47,6 +47,8 @@ struct CommandLine {
   bool replaceWithoutAsking = false;  // -yes: an existing target is replaced without the question
   bool quiet = false;                 // -quiet: no progress line and no "Done"
   std::optional<std::u16string> buildTime;  // the text of -time, checked by ParseBuildTime
+  bool rockRidge = false;  // -rockridge (-R): Rock Ridge on the ISO 9660 tree
+  bool joliet = false;     // -joliet (-J): a Joliet tree beside it
   // Console lines (UTF-8, each with its line end) to print before anything else, in
   // the order the scan met them.
   std::vector<std::string> warnings;

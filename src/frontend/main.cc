@@ -180,6 +180,8 @@ int Run(int argc, char** argv) {
   }
   BuildOptions options;
   options.planOnly = line.sizeOnly;
+  options.rockRidge = line.rockRidge;
+  options.joliet = line.joliet;
   if (!ChooseBuildTime(line, options.buildTime)) return 1;
   // A device or a pipe is written to, not replaced: there is nothing to ask about.
   if (!line.sizeOnly && !streaming && !line.replaceWithoutAsking && PathExists(line.target->c_str()) &&
