@@ -88,8 +88,7 @@ _vellumcast() {
     esac
   fi
 
-  # A lone - is a path (standard output as the target); anything longer is a switch.
-  if [[ $cur == -?* ]]; then
+  if [[ $cur == -* ]]; then
     local short long kind names=()
     while read -r short long kind; do
       [[ -n $short ]] || continue
