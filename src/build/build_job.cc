@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "bluray/bdmv_analysis.h"
+#include "build/image_check_job.h"
 #include "layout/media_capacities.h"
 #include "platform/output_file.h"
 #include "platform/paths.h"
@@ -38,6 +39,9 @@ bool ConfigurationFor(FileSystemChoice choice, ChoiceConfiguration& out) {
 
 // Runs the phases up to and including the write; false at the first failure.
 bool RunPhases(BuildJob* job, ImageBuilder& builder, const ChoiceConfiguration& config) {
+  if (job->options.verify && (job->options.planOnly || IsStandardOutputTarget(job->targetPath))) {
+    return builder.Fail("an image can only be verified when it is written to a file or a device");
+  }
   if (config.analyzeBluray) {
     auto plan = std::make_unique<StereoPlan>();
     std::string reason;
@@ -50,20 +54,30 @@ bool RunPhases(BuildJob* job, ImageBuilder& builder, const ChoiceConfiguration& 
   if (job->firstIdentifier[0]) builder.SetImplementationId(job->firstIdentifier);
   if (job->secondIdentifier[0]) builder.SetApplicationId(job->secondIdentifier);
   builder.SetVolumeLabel(job->volumeLabel.c_str());
-  // As typed: the scan finds it by identity and leaves it out of the tree.
-  if (!IsStandardOutputTarget(job->targetPath)) builder.targetPath = job->targetPath;
+  // As typed: the scan finds it by identity and leaves it out of the tree (an image
+  // compared with the folder is left out as one written there would be).
+  const bool comparing = !job->options.compareImage.empty();
+  if (comparing) {
+    builder.targetPath = job->options.compareImage;
+  } else if (!IsStandardOutputTarget(job->targetPath)) {
+    builder.targetPath = job->targetPath;
+  }
 
   if (!builder.ScanSourceTree(job->sourcePath.c_str())) return false;
   if (!builder.PlanLayout()) return false;
   job->volumeSectors = builder.volumeSectors;
   if (job->options.planOnly) return true;
+  if (comparing) return CheckPlannedImage(job, builder, job->options.compareImage, false);
   const Medium& largest = LargestMediumFor(builder.formatFlags);
   if (uint32_t(builder.volumeSectors) > largest.sectors) {
     builder.Warn("the image (" + std::to_string(builder.volumeSectors) + " sectors) is larger than a " +
                  largest.name + " (" + std::to_string(largest.sectors) + " sectors)");
   }
   job->state = JobWriting;
-  return builder.WriteImage(job->targetPath.c_str(), ReportJobProgress, job);
+  if (!builder.WriteImage(job->targetPath.c_str(), ReportJobProgress, job)) return false;
+  if (!job->options.verify) return true;
+  if (job->options.imageWritten) job->options.imageWritten();
+  return CheckPlannedImage(job, builder, job->targetPath, true);
 }
 
 }  // namespace
@@ -101,6 +115,11 @@ std::unique_ptr<BuildJob> StartImageBuild(const char16_t* source, const char16_t
 
 int RunBuildJob(BuildJob* job) {
   ChoiceConfiguration config;
+  if (!job->options.compareImage.empty() && job->choice == kChoiceOfImage &&
+      !ChoiceOfImage(job->options.compareImage, job->choice, job->errorMessage)) {
+    job->state = JobFinished;
+    return 0;
+  }
   if (!ConfigurationFor(job->choice, config)) {
     job->errorMessage = "unknown file system choice " + std::to_string(job->choice);
     return 0;  // no builder is made; the state stays 0

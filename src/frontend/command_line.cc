@@ -135,9 +135,14 @@ CommandLine ParseCommandLine(const std::vector<std::u16string>& args) {
         case u'h':
           line.action = CommandAction::Usage;
           return line;
+        case u'c':
+          line.compareImage = value().value_or(u"");  // an empty value is refused later
+          break;
         case u'f': {
           std::u16string text = value().value_or(u"");
-          if (!ParseFileSystemChoice(text, line.choice)) {
+          if (ParseFileSystemChoice(text, line.choice)) {
+            line.choiceGiven = true;
+          } else {
             line.warnings.push_back(Format(console::kUnknownFormat, text));
           }
           break;
@@ -150,6 +155,9 @@ CommandLine ParseCommandLine(const std::vector<std::u16string>& args) {
           break;
         case u's':
           line.sizeOnly = true;  // takes no value
+          break;
+        case u'v':
+          line.verify = true;  // takes no value
           break;
         case u't':
           line.buildTime = value().value_or(u"");  // an empty value is refused later

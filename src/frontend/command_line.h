@@ -24,8 +24,11 @@ struct CommandLine {
   std::optional<std::u16string> target;
   std::u16string label;  // empty: the builder's default label applies
   FileSystemChoice choice = 3;
+  bool choiceGiven = false;  // -filesystem named a known file system
   bool sizeOnly = false;  // -size: plan the image and print its size instead of writing it
   std::optional<std::u16string> buildTime;  // the text of -time, checked by ParseBuildTime
+  bool verify = false;  // -verify: check the image against the folder after writing it
+  std::optional<std::u16string> compareImage;  // -compare IMAGE: check it, write nothing
   // Console lines (UTF-8, each with its line end) to print before anything else, in
   // the order the scan met them.
   std::vector<std::string> warnings;

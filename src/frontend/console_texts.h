@@ -43,6 +43,21 @@ constexpr const char* kInvalidBuildTime =
 constexpr const char* kInvalidSourceDateEpoch =
     "Error: invalid SOURCE_DATE_EPOCH \"%s\": give seconds since 1970\n";
 
+// -verify and -compare: the refused combinations (on standard error, exit code 1), the
+// progress line of the check, and its outcome.
+constexpr const char* kVerifyRefused =
+    "Error: -verify reads the image back after writing it, so it needs a target file or device; "
+    "it cannot be used with -o - or -size\n";
+constexpr const char* kCompareRefused =
+    "Error: -compare writes nothing: give the source folder and the image or device to compare, "
+    "without a target, -o, -size or -verify\n";
+constexpr const char* kCompareNoImage = "Error: Please specify the image or device to compare with!\n";
+constexpr const char* kCheckProgress = "Checking %u%%...\r";
+constexpr const char* kVerified = "Verified: %u files, %llu bytes in %s\n";
+constexpr const char* kMoreDifferences = "Error: ... and %llu more differences\n";
+constexpr const char* kVerifyKept = "Error: the image %s does not match the folder; it stays where it was written\n";
+constexpr const char* kCompareDiffers = "Error: %s does not match the folder\n";
+
 // On standard error, after a failed build and for each warning of the build.
 constexpr const char* kErrorPrefix = "Error: ";
 constexpr const char* kWarningPrefix = "Warning: ";

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "build/build_job.h"
+#include "frontend/check_report.h"
 #include "frontend/command_line.h"
 #include "frontend/console_texts.h"
 #include "layout/media_capacities.h"
@@ -44,6 +45,19 @@ void PrintProgress(uint32_t done, uint32_t total) {
   std::fprintf(consoleStream, console::kProgress, static_cast<unsigned>(percent));
   std::fflush(consoleStream);
 }
+
+// The check of -verify and -compare has its own progress line, after the build's.
+uint64_t lastCheckPercent = ~uint64_t(0);
+
+void PrintCheckProgress(uint32_t done, uint32_t total) {
+  uint64_t percent = ProgressPercent(done, total);
+  if (total == 0 || percent == lastCheckPercent) return;
+  lastCheckPercent = percent;
+  std::fprintf(consoleStream, console::kCheckProgress, static_cast<unsigned>(percent));
+  std::fflush(consoleStream);
+}
+
+void PrintDone() { std::fputs(console::kDone, consoleStream); }
 
 // Prints `text` as one line on standard error, with `prefix` unless it already has it.
 void PrintDiagnostic(const char* prefix, const std::string& text) {
@@ -131,8 +145,19 @@ int Run(int argc, char** argv) {
       break;
   }
 
+  if (const char* refusal = RefusedCheck(line, streaming)) {
+    std::fflush(consoleStream);
+    std::fputs(refusal, stderr);
+    return 1;
+  }
+
   BuildOptions options;
   options.planOnly = line.sizeOnly;
+  options.verify = line.verify;
+  options.compareImage = line.compareImage.value_or(u"");
+  options.checkProgress = PrintCheckProgress;
+  options.imageWritten = PrintDone;
+  const bool comparing = line.compareImage.has_value();
   if (!ChooseBuildTime(line, options.buildTime)) return 1;
 
   if (!line.source) {
@@ -140,7 +165,7 @@ int Run(int argc, char** argv) {
     PrintUsage();
     return 1;
   }
-  if (!line.target && !line.sizeOnly) {
+  if (!line.target && !line.sizeOnly && !comparing) {
     std::fputs(console::kNoTarget, consoleStream);
     PrintUsage();
     return 1;
@@ -149,12 +174,13 @@ int Run(int argc, char** argv) {
     PrintWithPath(console::kNoDirectory, *line.source);
     return 1;
   }
-  if (!line.sizeOnly && !streaming && PathExists(line.target->c_str()) && !ConfirmOverwrite(*line.target)) {
+  if (!line.sizeOnly && !streaming && !comparing && PathExists(line.target->c_str()) && !ConfirmOverwrite(*line.target)) {
     return 1;
   }
 
   const std::u16string target = line.target.value_or(u"");
-  auto job = StartImageBuild(line.source->c_str(), line.label.c_str(), line.choice, target.c_str(),
+  const FileSystemChoice choice = comparing && !line.choiceGiven ? kChoiceOfImage : line.choice;
+  auto job = StartImageBuild(line.source->c_str(), line.label.c_str(), choice, target.c_str(),
                              console::kImplementationIdentifier, console::kApplicationIdentifier, false,
                              line.sizeOnly ? nullptr : PrintProgress, PrintWarning, options);
   if (!job->succeeded) {
@@ -165,6 +191,10 @@ int Run(int argc, char** argv) {
   if (line.sizeOnly) {
     PrintImageSize(job->volumeSectors);
     return 0;
+  }
+  if (job->checked) {
+    return PrintCheckOutcome(job->check, consoleStream, Utf16ToUtf8(comparing ? *line.compareImage : target),
+                             !comparing);
   }
   std::fputs(console::kDone, consoleStream);
   return 0;

@@ -33,7 +33,8 @@ struct CheckedTree {
 struct ByteJob {
   size_t planned = 0;               // index into the plan's entries
   const ImageEntry* entry = nullptr;  // the first file system's entry
-  std::vector<std::string> labels;  // "<path> (<file system>)" for each file system
+  std::vector<std::string> paths;   // its path in each file system it was found in
+  std::vector<std::string> systems; // those file systems' names
   bool failed = false;
 };
 
@@ -54,6 +55,15 @@ bool SameBytes(const ImageEntry& a, const ImageEntry& b) {
 }
 
 const char* Kind(bool directory) { return directory ? "a folder" : "a file"; }
+
+// How a difference names an entry: its path in the image from the root.
+std::string Shown(const std::string& path) { return "/" + path; }
+
+// True when `path` lies inside the folder `folder` (both below the root).
+bool Inside(const std::string& path, const std::string& folder) {
+  return !folder.empty() && path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+         path[folder.size()] == '/';
+}
 
 // Asks the system to read [offset, offset + n) of an entry ahead of its comparison.
 void ReadAheadOf(ImageSource& image, const ImageEntry& entry, uint64_t offset, uint64_t n) {
@@ -113,39 +123,42 @@ void Checker::MatchTree(CheckedTree& checked, bool iso) {
   std::unordered_map<std::string, size_t> byPath;
   for (size_t i = 0; i < checked.tree.entries.size(); ++i) {
     if (!byPath.emplace(checked.tree.entries[i].path, i).second) {
-      outcome.Add(checked.tree.entries[i].path + ": recorded twice in " + checked.name);
+      outcome.Add(Shown(checked.tree.entries[i].path) + ": recorded twice in " + checked.name);
     }
   }
+  std::string missingFolder;  // a missing folder is named once, not with each entry inside it
   for (size_t p = 0; p < disc.entries.size(); ++p) {
     const PlannedEntry& planned = disc.entries[p];
     const std::string& path = iso ? planned.isoPath : planned.udfPath;
-    if (path.empty()) continue;
+    if (path.empty() || Inside(path, missingFolder)) continue;
     auto found = byPath.find(path);
     if (found == byPath.end()) {
-      outcome.Add(path + ": missing from " + checked.name + " (the source's " + planned.display + ")");
+      outcome.Add(Shown(path) + ": missing from " + checked.name +
+                  (planned.display == path ? "" : " (the source's " + planned.display + ")"));
+      if (planned.directory) missingFolder = path;
       continue;
     }
     checked.matched[found->second] = true;
     const ImageEntry& entry = checked.tree.entries[found->second];
     if (entry.directory != planned.directory) {
-      outcome.Add(path + ": " + Kind(entry.directory) + " in " + checked.name + ", " + Kind(planned.directory) +
-                  " in the source");
+      outcome.Add(Shown(path) + ": " + Kind(entry.directory) + " in " + checked.name + ", " +
+                  Kind(planned.directory) + " in the source");
       continue;
     }
     if (planned.directory) continue;
     if (entry.size != planned.size) {
-      outcome.Add(path + ": " + std::to_string(entry.size) + " bytes in " + checked.name + ", " +
+      outcome.Add(Shown(path) + ": " + std::to_string(entry.size) + " bytes in " + checked.name + ", " +
                   std::to_string(planned.size) + " in the source");
       continue;
     }
     if (planned.size == 0) continue;
-    const std::string label = path + " (" + checked.name + ")";
     // A file whose entries in two file systems share their extents is read once.
     if (jobOf[p] != SIZE_MAX && SameBytes(*jobs[jobOf[p]].entry, entry)) {
-      jobs[jobOf[p]].labels.push_back(label);
+      jobs[jobOf[p]].paths.push_back(path);
+      jobs[jobOf[p]].systems.push_back(checked.name);
     } else {
       if (jobOf[p] == SIZE_MAX) jobOf[p] = jobs.size();
-      jobs.push_back({p, &entry, {label}, false});
+      jobs.push_back({p, &entry, {path}, {checked.name}, false});
     }
   }
 }
@@ -155,8 +168,8 @@ void Checker::NameExtras(const CheckedTree& checked) {
   for (size_t i = 0; i < checked.tree.entries.size(); ++i) {
     if (checked.matched[i]) continue;
     const ImageEntry& entry = checked.tree.entries[i];
-    if (!lastExtraFolder.empty() && entry.path.rfind(lastExtraFolder + "/", 0) == 0) continue;
-    outcome.Add(entry.path + ": " + Kind(entry.directory) + " in " + checked.name + " that the folder does not have");
+    if (Inside(entry.path, lastExtraFolder)) continue;
+    outcome.Add(Shown(entry.path) + ": " + Kind(entry.directory) + " in " + checked.name + " that the folder does not have");
     if (entry.directory) lastExtraFolder = entry.path;
   }
 }
@@ -164,7 +177,9 @@ void Checker::NameExtras(const CheckedTree& checked) {
 void Checker::FailJob(ByteJob& job, const std::string& what) {
   if (job.failed) return;
   job.failed = true;
-  for (const std::string& label : job.labels) outcome.Add(label + ": " + what);
+  for (size_t i = 0; i < job.paths.size(); ++i) {
+    outcome.Add(Shown(job.paths[i]) + ": " + what + " (" + job.systems[i] + ")");
+  }
 }
 
 bool Checker::CompareBytes(CheckProgressFn progress, void* context) {
