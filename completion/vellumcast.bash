@@ -3,16 +3,19 @@
 # installing: source completion/vellumcast.bash
 #
 # Completes the switches, the -filesystem values, a folder for the source (the first path)
-# and a file for the target (the second path and the value of -o).
+# and a file for the target (the second path and the value of -o) or for the image or
+# device of -compare.
 
 # Every switch vellumcast accepts, one a line: the name and what its value is
 # (none: takes no value; filesystem, file, text, time). A new switch goes here.
 _vellumcast_switches='
+-compare    file
 -filesystem filesystem
 -label      text
 -o          file
 -size       none
 -time       time
+-verify     none
 --help      none
 --version   none
 '

@@ -16,10 +16,15 @@ constexpr const char* kUsageBody =
     "                    \"UDF 1.02\", or 2 \n"
     "                    \"UDF 2.50\" or 3 or BD, default value.\n"
     "    -label        volume label\n"
+    "    -verify       read the image back after writing it and check it against the folder\n"
+    "    -compare      check an image or a burned disc against the folder, writing nothing:\n"
+    "                    vellumcast [source folder] -compare [image file or device]\n"
     "    -?            usage\n"
     "\n"
     "Examples:\n"
-    "    vellumcast \"d:\\foo\" \"d:\\foo.iso\" -label \"foo\" -filesystem \"UDF 2.50\"";
+    "    vellumcast \"d:\\foo\" \"d:\\foo.iso\" -label \"foo\" -filesystem \"UDF 2.50\"\n"
+    "    vellumcast ~/film film.iso -filesystem DVD -verify\n"
+    "    vellumcast ~/film -compare /dev/sr0";
 
 constexpr const char* kIgnoredArgument = "Warning: argument \"%s\" is ignored!\n";
 constexpr const char* kUnknownFormat = "Warning: unknown format: %s\n";
