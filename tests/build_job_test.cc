@@ -90,10 +90,13 @@ void Record(uint32_t done, uint32_t total) {
 }
 
 TEST(ReportJobProgress, StoresAndForwardsUnlessCancelled) {
-  struct Case { bool cancel; bool withCallback; };
-  for (Case c : {Case{false, true}, {false, false}, {true, true}}) {
+  struct Case { bool cancel; bool withCallback; bool stopFlag = false; };
+  for (Case c : {Case{false, true}, {false, false}, {true, true}, {true, true, true}}) {
     BuildJob job;
-    job.cancelRequest = c.cancel;
+    // A stop flag set from outside (a signal's) counts like a cancel request.
+    volatile std::sig_atomic_t flag = 1;
+    if (c.stopFlag) job.options.stopFlag = &flag;
+    job.cancelRequest = c.cancel && !c.stopFlag;
     job.progressCallback = c.withCallback ? Record : nullptr;
     calls = seenDone = seenTotal = 0;
     bool go = ReportJobProgress(7, 4294967295u, &job);

@@ -1,7 +1,11 @@
 // What the command line offers beyond the image itself, through the real executable:
 // -size, fixed build times (-time, SOURCE_DATE_EPOCH), the image on standard output
 // ("-o -"), and the man page.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <cstring>
@@ -9,6 +13,7 @@
 #include <filesystem>
 #include <map>
 #include <regex>
+#include <thread>
 
 #include "frontend/command_line.h"
 #include "layout/identifiers.h"
@@ -166,6 +171,27 @@ TEST(BuildTime, InvalidValuesAreErrors) {
   }
 }
 
+// A bad time is reported only once the paths are known to be there: the missing-path
+// messages and their usage text come first, on their own.
+TEST(BuildTime, PathsAreCheckedFirst) {
+  TempDir dir;
+  std::filesystem::create_directory(dir / "src");
+  const std::string missing = dir / "missing";
+  struct Case { std::string env; std::vector<std::string> args; std::string before; };
+  const Case cases[] = {
+      {"", {"-time", "yesterday"}, "Error: Please specify source path!\n"},
+      {"SOURCE_DATE_EPOCH=abc", {dir / "src"}, "Error: Please specify target path!\n"},
+      {"", {missing, dir / "t.iso", "-time", "yesterday"}, "The directory " + missing + " doesn't exist.\n"},
+      {"SOURCE_DATE_EPOCH=abc", {missing, dir / "t.iso"}, "The directory " + missing + " doesn't exist.\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.before);
+    CommandResult r = RunTool(c.args, c.env);
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, c.before);
+  }
+}
+
 // The same folder built with the same fixed time gives the same bytes, from -time in
 // either form or from SOURCE_DATE_EPOCH, in different time zones; another time differs.
 TEST(BuildTime, FixedTimeGivesIdenticalImages) {
@@ -253,6 +279,76 @@ TEST(Streaming, ClosedPipeIsAnError) {
   EXPECT_NE(r.err.find("Error: cannot write standard output: " + std::string(strerror(EPIPE)) + "\n"),
             std::string::npos)
       << r.err;
+}
+
+// ---- stop signals ----
+
+// Starts the executable with `args`, standard input from `input` and the two output
+// streams into `out` and `err`; returns its process id.
+pid_t Spawn(const std::vector<std::string>& args, const std::string& input, const std::string& out,
+            const std::string& err) {
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, input.c_str(), O_RDONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  std::vector<char*> argv;
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  // The stop signals as a terminal gives them, even when this process runs with them
+  // ignored (a background job of a shell ignores SIGINT).
+  posix_spawnattr_t attributes;
+  posix_spawnattr_init(&attributes);
+  sigset_t stopSignals;
+  sigemptyset(&stopSignals);
+  for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stopSignals, s);
+  posix_spawnattr_setsigdefault(&attributes, &stopSignals);
+  posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
+  pid_t pid = -1;
+  if (posix_spawn(&pid, argv[0], &actions, &attributes, argv.data(), environ) != 0) pid = -1;
+  posix_spawnattr_destroy(&attributes);
+  posix_spawn_file_actions_destroy(&actions);
+  return pid;
+}
+
+std::vector<std::string> TemporaryFiles(const std::string& folder) {
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(folder)) {
+    std::string name = e.path().filename().string();
+    if (name.find(".vellumcast-tmp-") != std::string::npos) names.push_back(name);
+  }
+  return names;
+}
+
+// SIGINT (Ctrl-C), SIGTERM and SIGHUP while the image is written: the build stops, its
+// temporary file is removed, the old image stays, one error line, and the exit code a
+// shell shows for a program ended by that signal.
+TEST(StopSignals, BuildStopsAndLeavesTheOldImage) {
+  TempDir dir;
+  std::filesystem::create_directory(dir / "src");
+  { std::ofstream(dir / "src/big", std::ios::binary); }
+  std::filesystem::resize_file(dir / "src/big", uintmax_t(2) << 30);  // sparse: no disk used
+  WriteFile(dir / "answer", "y\n");
+  struct Case { int signal, exitCode; };
+  for (Case c : {Case{SIGINT, 130}, {SIGTERM, 143}, {SIGHUP, 129}}) {
+    SCOPED_TRACE(c.signal);
+    WriteFile(dir / "t.iso", "old");
+    pid_t pid = Spawn({Binary(), dir / "src", dir / "t.iso", "-fs", "DVD"}, dir / "answer", dir / "out", dir / "err");
+    ASSERT_GT(pid, 0);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (TemporaryFiles(dir.path()).empty() && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_EQ(kill(pid, c.signal), 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), c.exitCode);
+    EXPECT_EQ(ReadFile(dir / "err"), "Error: the build was stopped\n");
+    EXPECT_EQ(ReadFile(dir / "out").find("Done"), std::string::npos);
+    EXPECT_EQ(ReadFile(dir / "t.iso"), "old");
+    EXPECT_EQ(TemporaryFiles(dir.path()), std::vector<std::string>{});
+  }
 }
 
 // ---- man page ----

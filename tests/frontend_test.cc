@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <optional>
 
+#include "iso_reader.h"
 #include "platform/text.h"
 #include "test_support.h"
 
@@ -16,6 +17,7 @@ namespace vellumcast {
 namespace {
 
 using test::Binary;
+using test::CompareIsoWithFolder;
 using test::CommandResult;
 using test::Quote;
 using test::RunCommand;
@@ -58,6 +60,11 @@ void ExpectUsage(const std::string& text) {
   EXPECT_EQ(text.substr(eol + 1), kUsageBody);
 }
 
+std::string UnknownFileSystem(const std::string& value) {
+  return "Error: unknown file system \"" + value +
+         "\"; use ISO9660, \"ISO9660 + UDF 1.02\", \"UDF 1.02\", \"UDF 2.50\", CD, DVD, BD, UHD or 0-3\n";
+}
+
 // ---- in-process: the scan ----
 
 TEST(FileSystemChoice, NamesAndNumbersIgnoringCase) {
@@ -83,6 +90,7 @@ TEST(CommandLineScan, ValuesFromTheArguments) {
     std::u16string label;
     FileSystemChoice choice;
     std::vector<std::string> warnings;
+    std::optional<std::string> unknownFileSystem = {};  // the value named in the error
   };
   const Case cases[] = {
       {{}, CommandAction::Usage, {}, {}, u"", 3, {}},
@@ -96,16 +104,12 @@ TEST(CommandLineScan, ValuesFromTheArguments) {
       {{u"a", u"b", u"-FILESYSTEM", u"dvd"}, CommandAction::Build, u"a", u"b", u"", 2, {}},
       {{u"a", u"b", u"-fs", u"bd"}, CommandAction::Build, u"a", u"b", u"", 5, {}},
       {{u"a", u"b", u"-Lbl", u"Film"}, CommandAction::Build, u"a", u"b", u"Film", 3, {}},
-      // unknown value: warning, choice kept; a later valid value wins
-      {{u"-filesystem", u"xyz", u"a", u"b"}, CommandAction::Build, u"a", u"b", u"", 3,
-       {"Warning: unknown format: xyz\n"}},
-      {{u"-f", u"cd", u"-f", u"xyz", u"a", u"b"}, CommandAction::Build, u"a", u"b", u"", 1,
-       {"Warning: unknown format: xyz\n"}},
-      {{u"-f", u"xyz", u"-f", u"UDF 1.02", u"a", u"b"}, CommandAction::Build, u"a", u"b", u"", 4,
-       {"Warning: unknown format: xyz\n"}},
+      // an unknown value is an error, whatever other values say; the first one is named
+      {{u"-filesystem", u"xyz", u"a", u"b"}, CommandAction::Build, u"a", u"b", u"", 3, {}, "xyz"},
+      {{u"-f", u"cd", u"-f", u"xyz", u"a", u"b"}, CommandAction::Build, u"a", u"b", u"", 1, {}, "xyz"},
+      {{u"-f", u"DVD9", u"-f", u"UDF 1.02", u"-f", u"x"}, CommandAction::Build, {}, {}, u"", 4, {}, "DVD9"},
       // a switch at the end of the line has no value
-      {{u"a", u"b", u"-filesystem"}, CommandAction::Build, u"a", u"b", u"", 3,
-       {"Warning: unknown format: \n"}},
+      {{u"a", u"b", u"-filesystem"}, CommandAction::Build, u"a", u"b", u"", 3, {}, ""},
       {{u"a", u"b", u"-label"}, CommandAction::Build, u"a", u"b", u"", 3, {}},
       {{u"a", u"b", u"-o"}, CommandAction::Build, u"a", {}, u"", 3, {}},
       // a value is taken as it stands, even when it looks like a switch
@@ -138,6 +142,7 @@ TEST(CommandLineScan, ValuesFromTheArguments) {
     EXPECT_EQ(line.label, c.label);
     EXPECT_EQ(line.choice, c.choice);
     EXPECT_EQ(line.warnings, c.warnings);
+    EXPECT_EQ(line.fileSystemError, c.unknownFileSystem ? UnknownFileSystem(*c.unknownFileSystem) : "");
   }
 }
 
@@ -186,22 +191,24 @@ TEST(Console, MissingOrWrongPathsExitOne) {
       {{"/h"}, noTarget, true},  // a path, not a switch
       {{src, target, "-o"}, noTarget, true},  // -o at the end clears the target
       {{src, "-label", "-h"}, noTarget, true},  // -h is the label here, not a switch
-      {{dir / "missing", target}, "The directory " + (dir / "missing") + " doesn't exist.", false},
-      {{file, target}, "The directory " + file + " doesn't exist.", false},
+      {{dir / "missing", target}, "The directory " + (dir / "missing") + " doesn't exist.\n", false},
+      {{file, target}, "The directory " + file + " doesn't exist.\n", false},
       // bytes that are not UTF-8 are printed back as they were typed
-      {{dir / "\xff\xfe", target}, "The directory " + (dir / "\xff\xfe") + " doesn't exist.", false},
-      {{"-filesystem", "xyz", file, target},
-       "Warning: unknown format: xyz\nThe directory " + file + " doesn't exist.", false},
+      {{dir / "\xff\xfe", target}, "The directory " + (dir / "\xff\xfe") + " doesn't exist.\n", false},
+      // the paths are checked before the values
+      {{"-filesystem", "xyz", file, target}, "The directory " + file + " doesn't exist.\n", false},
+      {{"-filesystem", "xyz", "-o", target}, noSource, true},
   };
   for (const Case& c : cases) {
     CommandResult r = RunTool(c.args);
     SCOPED_TRACE(c.before);
     EXPECT_EQ(r.exitCode, 1);
+    // the error a whole line on standard error; only the usage on standard output
+    EXPECT_EQ(r.err, c.before);
     if (c.usage) {
-      ASSERT_EQ(r.out.rfind(c.before, 0), 0u) << r.out;
-      ExpectUsage(r.out.substr(c.before.size()));
+      ExpectUsage(r.out);
     } else {
-      EXPECT_EQ(r.out, c.before);
+      EXPECT_EQ(r.out, "");
     }
     EXPECT_FALSE(std::filesystem::exists(target));
   }
@@ -212,7 +219,6 @@ TEST(Console, OverwriteQuestion) {
   std::string src = dir / "src", target = dir / "t.iso", folder = dir / "folder";
   std::filesystem::create_directory(src);
   std::filesystem::create_directory(folder);
-  std::filesystem::create_symlink(dir / "nowhere", dir / "dangling");
   struct Case { std::string target; std::string input; bool confirmed; };
   const Case cases[] = {
       {target, "y\n", true}, {target, "Y\n", true}, {target, "yes please\n", true},
@@ -221,7 +227,6 @@ TEST(Console, OverwriteQuestion) {
       {target, "", false},       // end of input
       {target, " y\n", false},   // only the first character counts
       {folder, "n\n", false},    // an existing directory is asked about too
-      {dir / "dangling", "n\n", false},
   };
   for (const Case& c : cases) {
     WriteFile(target, "old");
@@ -257,7 +262,8 @@ TEST(Console, TargetChoiceNamedInTheQuestion) {
   for (const Case& c : cases) {
     CommandResult r = RunTool(c.args, "n\n");
     EXPECT_EQ(r.exitCode, 1);
-    EXPECT_EQ(r.out, c.warnings + "The file " + c.asked + " exists. Overwrite? (Yes/No) ");
+    EXPECT_EQ(r.err, c.warnings);
+    EXPECT_EQ(r.out, "The file " + c.asked + " exists. Overwrite? (Yes/No) ");
   }
 }
 
@@ -287,19 +293,44 @@ TEST(Console, BuildEndsWithDone) {
       {{src + "/", "-o", dir / "b.iso", "-label", "-Film-"}, ""},
       {{"-fs", "DVD", src, dir / "c.iso", dir / "extra"},
        "Warning: argument \"" + (dir / "extra") + "\" is ignored!\n"},
-      {{src, dir / "d.iso", "-filesystem"}, "Warning: unknown format: \n"},
-      {{"-filesystem", "nope", "-filesystem", "cd", src, dir / "e.iso"},
-       "Warning: unknown format: nope\n"},
   };
   for (const Case& c : cases) {
     CommandResult r = RunTool(c.args);
     SCOPED_TRACE(c.args[1]);
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.err, "");
-    ASSERT_EQ(r.out.rfind(c.warnings, 0), 0u) << r.out;
+    EXPECT_EQ(r.err, c.warnings);
     ASSERT_TRUE(r.out.ends_with("Done\n")) << r.out;
-    std::vector<int> seen = Percentages(r.out, c.warnings.size());
+    std::vector<int> seen = Percentages(r.out, 0);
     EXPECT_EQ(std::adjacent_find(seen.begin(), seen.end(), std::greater_equal<int>()), seen.end());
+  }
+}
+
+// A -filesystem value that names no file system stops before anything is written, also
+// when a later value is valid; an existing target stays as it was.
+TEST(Console, UnknownFileSystemIsAnError) {
+  TempDir dir;
+  std::string src = dir / "src", target = dir / "t.iso";
+  std::filesystem::create_directory(src);
+  WriteFile(dir / "old.iso", "old");
+  struct Case { std::vector<std::string> args; std::string value; };
+  const Case cases[] = {
+      {{src, target, "-filesystem", "DVD9"}, "DVD9"},
+      {{src, target, "-fs", "UDF"}, "UDF"},
+      {{src, target, "-f", "4"}, "4"},
+      {{src, target, "-filesystem"}, ""},
+      {{"-filesystem", "nope", "-filesystem", "cd", src, target}, "nope"},
+      {{src, dir / "old.iso", "-fs", "DVD9"}, "DVD9"},  // asked nothing, kept
+      {{src, "-o", "-", "-fs", "DVD9"}, "DVD9"},
+      {{src, "-size", "-fs", "DVD9"}, "DVD9"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.value);
+    CommandResult r = RunTool(c.args, "y\n");
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.err, UnknownFileSystem(c.value));
+    EXPECT_EQ(r.out, "");
+    EXPECT_FALSE(std::filesystem::exists(target));
+    EXPECT_EQ(test::ReadFile(dir / "old.iso"), "old");
   }
 }
 
@@ -342,6 +373,96 @@ TEST(Console, ImageInsideTheSourceIsLeftOut) {
   ASSERT_EQ(second.exitCode, 0) << second.err;
   EXPECT_TRUE(second.out.starts_with("The file t.iso exists. Overwrite? (Yes/No) ")) << second.out;
   EXPECT_EQ(std::filesystem::file_size(dir / "src/t.iso"), size);
+}
+
+// A hard link to the old image inside the source is an ordinary file of the folder: the
+// new image holds it with the old bytes. A temporary file of an earlier build of the
+// image is left out with a warning.
+TEST(Console, HardLinkToTheOldImageIsKept) {
+  TempDir dir;
+  WriteFile(dir / "src/data.bin", test::PatternBytes(100000));
+  std::string build = "cd " + Quote(dir / "src") + " && " + Quote(Binary()) + " . t.iso -fs CD";
+  ASSERT_EQ(RunCommand(build).exitCode, 0);
+  const std::string old = test::ReadFile(dir / "src/t.iso");
+  ASSERT_EQ(link((dir / "src/t.iso").c_str(), (dir / "src/old.iso").c_str()), 0);
+  WriteFile(dir / "src/t.iso.vellumcast-tmp-Zz9Aa0", "left by a killed build");
+  CommandResult r = RunCommand(build, "y\n");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(r.err, "Warning: leaving out " + (dir / "src/t.iso.vellumcast-tmp-Zz9Aa0") +
+                       ": a temporary file of an unfinished earlier build\n");
+  test::IsoListing listing = test::ReadIsoImage(dir / "src/t.iso");
+  ASSERT_TRUE(listing.ok) << listing.error;
+  std::vector<std::string> names;
+  for (const test::IsoEntry& e : listing.entries) names.push_back(e.path);
+  EXPECT_EQ(names, (std::vector<std::string>{"/data.bin", "/old.iso"}));
+  for (const test::IsoEntry& e : listing.entries) {
+    if (e.path != "/old.iso") continue;
+    EXPECT_EQ(e.size, old.size());
+    EXPECT_TRUE(test::ReadIsoBytes(dir / "src/t.iso", e.firstSector, 0, e.size) == old);
+  }
+}
+
+// A target that is a symbolic link to a missing file is written through the link, as
+// the shell's ">" does: the file it names is created (links taken from the folder that
+// holds them), the link stays, and there is nothing to ask about.
+TEST(Console, DanglingLinkTargetIsWrittenThrough) {
+  TempDir dir;
+  WriteFile(dir / "src/a.txt", "a");
+  std::filesystem::create_directories(dir / "out");
+  std::filesystem::create_directories(dir / "links");
+  std::filesystem::create_symlink("made-chain.iso", dir / "links/hop.iso");
+  struct Case { std::string link, pointsTo, created; };
+  const Case cases[] = {
+      {"links/rel.iso", "made-rel.iso", "links/made-rel.iso"},
+      {"links/up.iso", "../out/made-up.iso", "out/made-up.iso"},
+      {"links/abs.iso", dir / "out/made-abs.iso", "out/made-abs.iso"},
+      {"links/chain.iso", "hop.iso", "links/made-chain.iso"},
+      {"links/nofolder.iso", "../nofolder/x.iso", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.link);
+    std::filesystem::create_symlink(c.pointsTo, dir / c.link);
+    CommandResult r = RunTool({dir / "src", dir / c.link, "-fs", "CD"});
+    EXPECT_TRUE(std::filesystem::is_symlink(dir / c.link));
+    if (c.created.empty()) {
+      EXPECT_EQ(r.exitCode, 1);
+      EXPECT_EQ(r.err, "Error: cannot write " + (dir / c.link) + ": No such file or directory\n");
+      continue;
+    }
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.out.find("Overwrite"), std::string::npos) << r.out;
+    EXPECT_EQ(CompareIsoWithFolder(dir / c.created, dir / "src"), "");
+  }
+}
+
+// The source is found exactly when the build finds it: "." and ".." are resolved as
+// text, as the build resolves them, not by the kernel through links.
+TEST(Console, SourceIsTheFolderTheBuildReads) {
+  TempDir dir;
+  WriteFile(dir / "src/a.txt", "a");
+  WriteFile(dir / "deep/inner/b.txt", "b");
+  WriteFile(dir / "deep/x/c.txt", "c");
+  WriteFile(dir / "file.txt", "f");
+  std::filesystem::create_symlink(dir / "deep/inner", dir / "lnk");
+  struct Case { std::string source, reads; };  // reads: empty when missing
+  const Case cases[] = {
+      {"nox/../src", "src"}, {"file.txt/../src", "src"}, {"lnk/s/..", "deep/inner"},
+      {"./lnk/.", "deep/inner"}, {"lnk/../x", ""}, {"src/a.txt/..", "src"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.source);
+    std::filesystem::remove(dir / "t.iso");
+    CommandResult r = RunCommand("cd " + Quote(dir.path()) + " && " + Quote(Binary()) + " " + Quote(c.source) +
+                                 " t.iso -fs CD");
+    if (c.reads.empty()) {
+      EXPECT_EQ(r.exitCode, 1);
+      EXPECT_EQ(r.err, "The directory " + c.source + " doesn't exist.\n");
+      EXPECT_FALSE(std::filesystem::exists(dir / "t.iso"));
+      continue;
+    }
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_EQ(CompareIsoWithFolder(dir / "t.iso", dir / c.reads), "");
+  }
 }
 
 // A build that fails is one line on standard error and exit code 1, without "Done".

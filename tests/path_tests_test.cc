@@ -33,12 +33,18 @@ TEST(PathTests, KindsOfPath) {
   std::filesystem::create_symlink(dir / "folder", dir / "to-folder");
   std::filesystem::create_symlink(dir / "file", dir / "to-file");
   std::filesystem::create_symlink(dir / "nowhere", dir / "dangling");
+  std::filesystem::create_directories(dir / "folder/inner");
+  std::filesystem::create_directory(dir / "folder/x");
+  std::filesystem::create_symlink(dir / "folder/inner", dir / "deep");
   struct Case { std::string path; bool directory, exists; };
   const Case cases[] = {
       {dir.path(), true, true},         {dir / "folder", true, true},
       {dir / "folder/", true, true},    {dir / "to-folder", true, true},
       {dir / "file", false, true},      {dir / "to-file", false, true},
-      {dir / "dangling", false, true},  {dir / "missing", false, false},
+      {dir / "dangling", false, false}, {dir / "missing", false, false},
+      // "." and ".." as text, as the build resolves the source folder, not as the kernel
+      {dir / "missing/../folder", true, false}, {dir / "file/..", true, false},
+      {dir / "deep/../x", false, true},         {dir / "deep/missing/..", true, false},
       {dir / "file/below", false, false}, {"", false, false},
       {dir / "\xff\xfe", false, false},
   };

@@ -13,7 +13,8 @@
 namespace vellumcast {
 namespace {
 
-constexpr size_t kLabelUnits = 255;  // the label field holds 255 units and a terminator
+constexpr size_t kLabelUnits = 255;
+constexpr const char* kStoppedMessage = "the build was stopped";  // the label field holds 255 units and a terminator
 
 void CopyIdentifier(char (&field)[23], const char* id) {
   std::memset(field, 0, sizeof field);
@@ -63,9 +64,13 @@ bool RunPhases(BuildJob* job, ImageBuilder& builder, const ChoiceConfiguration& 
     builder.targetPath = job->targetPath;
   }
 
+  builder.stopRequested = [](void* context) { return static_cast<BuildJob*>(context)->StopRequested(); };
+  builder.stopContext = job;
+
   if (!builder.ScanSourceTree(job->sourcePath.c_str())) return false;
   if (!builder.PlanLayout()) return false;
   job->volumeSectors = builder.volumeSectors;
+  if (job->StopRequested()) return builder.Fail(kStoppedMessage);
   if (job->options.planOnly) return true;
   if (comparing) return CheckPlannedImage(job, builder, job->options.compareImage, false);
   const Medium& largest = LargestMediumFor(builder.formatFlags);
@@ -139,7 +144,7 @@ int RunBuildJob(BuildJob* job) {
     if (config.udfRevision) builder.udfRevision = config.udfRevision;
     ok = RunPhases(job, builder, config);
     if (!ok) {
-      job->errorMessage = builder.errorMessage.empty() ? "the build was stopped" : builder.errorMessage;
+      job->errorMessage = builder.errorMessage.empty() ? kStoppedMessage : builder.errorMessage;
     }
     // The builder's destructor releases the tree and the stereoscopic plan, also when
     // a phase throws.
@@ -151,7 +156,7 @@ int RunBuildJob(BuildJob* job) {
 
 bool ReportJobProgress(uint32_t done, uint32_t total, void* context) {
   auto* job = static_cast<BuildJob*>(context);
-  if (job->cancelRequest) return false;
+  if (job->StopRequested()) return false;
   job->state = JobWriting;
   job->done = done;
   job->total = total;

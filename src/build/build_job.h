@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <csignal>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -41,6 +42,9 @@ struct BuildOptions {
   std::u16string compareImage;
   ProgressCallback checkProgress = nullptr;  // (sectors compared, sectors to compare)
   void (*imageWritten)() = nullptr;          // the image is written; its check follows
+  // A flag set from outside the build, such as by a signal handler: once it is non-zero
+  // the build stops as on a cancel request. Null: none.
+  const volatile std::sig_atomic_t* stopFlag = nullptr;
 };
 
 struct BuildJob {
@@ -72,6 +76,9 @@ struct BuildJob {
   bool checked = false;
   CheckOutcome check;
 
+  // A cancel request or the outside stop flag is set.
+  bool StopRequested() const { return cancelRequest || (options.stopFlag && *options.stopFlag); }
+
   BuildJob() = default;
   BuildJob(const BuildJob&) = delete;
   BuildJob& operator=(const BuildJob&) = delete;
@@ -93,7 +100,7 @@ std::unique_ptr<BuildJob> StartImageBuild(const char16_t* source, const char16_t
 // Runs the whole build; always returns 0. The outcome is in the job's fields.
 int RunBuildJob(BuildJob* job);
 
-// The writer's progress function for a job: false once a cancel request is set.
+// The writer's progress function for a job: false once a stop is requested.
 bool ReportJobProgress(uint32_t done, uint32_t total, void* job);
 
 }  // namespace vellumcast

@@ -83,6 +83,10 @@ struct ImageBuilder {
   std::u16string targetPath;  // the image being written; the scan leaves it out of the tree
   WarningFn warning = nullptr;
   void* warningContext = nullptr;
+  // Asked by the scan at every folder: true once the build is to stop (a cancel request
+  // or a stop signal). The writer learns the same through its progress function.
+  bool (*stopRequested)(void* context) = nullptr;
+  void* stopContext = nullptr;
 
   ImageBuilder() = default;
   ImageBuilder(const ImageBuilder&) = delete;
@@ -106,6 +110,7 @@ struct ImageBuilder {
   void FitDString(uint8_t* field, uint32_t size) const;
 
   bool Fail(const std::string& message);  // records the first failure; returns false
+  bool StopRequested() const { return stopRequested && stopRequested(stopContext); }
   void Warn(const std::string& message) const;
 
   // Phases.

@@ -13,7 +13,7 @@ namespace {
 // The check's bytes as 2048-byte sectors for the job's progress.
 bool ReportCheckProgress(uint64_t done, uint64_t total, void* context) {
   auto* job = static_cast<BuildJob*>(context);
-  if (job->cancelRequest) return false;
+  if (job->StopRequested()) return false;
   if (job->options.checkProgress) {
     job->options.checkProgress(uint32_t((done + kSectorSize - 1) / kSectorSize),
                                uint32_t((total + kSectorSize - 1) / kSectorSize));
@@ -56,7 +56,7 @@ bool CheckPlannedImage(BuildJob* job, ImageBuilder& builder, const std::u16strin
   PlannedDisc disc;
   PlanDisc(*builder.root, naming, disc);
   if (!CheckImage(source, disc, job->check, ReportCheckProgress, job)) {
-    return builder.Fail(job->cancelRequest ? "the check was stopped" : "out of memory while checking the image");
+    return builder.Fail(job->StopRequested() ? "the check was stopped" : "out of memory while checking the image");
   }
   job->checked = true;
   return true;

@@ -142,8 +142,8 @@ CommandLine ParseCommandLine(const std::vector<std::u16string>& args) {
           std::u16string text = value().value_or(u"");
           if (ParseFileSystemChoice(text, line.choice)) {
             line.choiceGiven = true;
-          } else {
-            line.warnings.push_back(Format(console::kUnknownFormat, text));
+          } else if (line.fileSystemError.empty()) {
+            line.fileSystemError = Format(console::kUnknownFileSystem, text);
           }
           break;
         }

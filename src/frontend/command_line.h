@@ -32,6 +32,9 @@ struct CommandLine {
   // Console lines (UTF-8, each with its line end) to print before anything else, in
   // the order the scan met them.
   std::vector<std::string> warnings;
+  // The error line (with its line end) for the first value that names no file system;
+  // empty when every -filesystem value was known. The build must not run then.
+  std::string fileSystemError;
 };
 
 // Compares `text` without regard to ASCII case with the names of the file systems and

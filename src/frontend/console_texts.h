@@ -26,11 +26,16 @@ constexpr const char* kUsageBody =
     "    vellumcast ~/film film.iso -filesystem DVD -verify\n"
     "    vellumcast ~/film -compare /dev/sr0";
 
+// Warnings and errors: whole lines on standard error.
 constexpr const char* kIgnoredArgument = "Warning: argument \"%s\" is ignored!\n";
-constexpr const char* kUnknownFormat = "Warning: unknown format: %s\n";
+constexpr const char* kUnknownFileSystem =
+    "Error: unknown file system \"%s\"; use ISO9660, \"ISO9660 + UDF 1.02\", \"UDF 1.02\", "
+    "\"UDF 2.50\", CD, DVD, BD, UHD or 0-3\n";
 constexpr const char* kNoSource = "Error: Please specify source path!\n";
 constexpr const char* kNoTarget = "Error: Please specify target path!\n";
-constexpr const char* kNoDirectory = "The directory %s doesn't exist.";
+constexpr const char* kNoDirectory = "The directory %s doesn't exist.\n";
+
+// On standard output (standard error when the image goes to standard output).
 constexpr const char* kOverwrite = "The file %s exists. Overwrite? (Yes/No) ";
 constexpr const char* kProgress = "%u%%...\r";
 constexpr const char* kDone = "Done\n";
@@ -62,6 +67,10 @@ constexpr const char* kVerified = "Verified: %u files, %llu bytes in %s\n";
 constexpr const char* kMoreDifferences = "Error: ... and %llu more differences\n";
 constexpr const char* kVerifyKept = "Error: the image %s does not match the folder; it stays where it was written\n";
 constexpr const char* kCompareDiffers = "Error: %s does not match the folder\n";
+
+// On standard error when SIGINT, SIGTERM or SIGHUP stopped the build (exit code 128 +
+// the signal's number).
+constexpr const char* kStopped = "the build was stopped";
 
 // On standard error, after a failed build and for each warning of the build.
 constexpr const char* kErrorPrefix = "Error: ";

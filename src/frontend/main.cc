@@ -17,6 +17,7 @@
 #include "layout/media_capacities.h"
 #include "platform/output_file.h"
 #include "platform/path_tests.h"
+#include "platform/stop_signals.h"
 #include "platform/text.h"
 
 namespace vellumcast {
@@ -29,8 +30,24 @@ void PrintUsage() {
   std::fprintf(consoleStream, "%s\n%s\n", console::kBanner, console::kUsageBody);
 }
 
+// `format` with its one "%s" replaced by `path`.
+std::string WithPath(const char* format, const std::u16string& path) {
+  const std::string utf8 = Utf16ToUtf8(path);
+  int n = std::snprintf(nullptr, 0, format, utf8.c_str());
+  std::string out(n > 0 ? size_t(n) : 0, '\0');
+  std::snprintf(out.data(), out.size() + 1, format, utf8.c_str());
+  return out;
+}
+
 void PrintWithPath(const char* format, const std::u16string& path) {
-  std::fprintf(consoleStream, format, Utf16ToUtf8(path).c_str());
+  std::fputs(WithPath(format, path).c_str(), consoleStream);
+}
+
+// Warnings and errors: whole lines on standard error, after what standard output holds.
+void PrintToStandardError(const std::string& lines) {
+  std::fflush(consoleStream);
+  std::fputs(lines.c_str(), stderr);
+  std::fflush(stderr);
 }
 
 // One console line per change of the percentage: a large image reports progress after
@@ -133,7 +150,7 @@ int Run(int argc, char** argv) {
   const bool streaming = !line.sizeOnly && line.target && IsStandardOutputTarget(*line.target);
   if (streaming) consoleStream = stderr;
 
-  for (const std::string& warning : line.warnings) std::fputs(warning.c_str(), consoleStream);
+  for (const std::string& warning : line.warnings) PrintToStandardError(warning);
   switch (line.action) {
     case CommandAction::Usage:
       PrintUsage();
@@ -145,44 +162,54 @@ int Run(int argc, char** argv) {
       break;
   }
 
-  if (const char* refusal = RefusedCheck(line, streaming)) {
-    std::fflush(consoleStream);
-    std::fputs(refusal, stderr);
+  const bool comparing = line.compareImage.has_value();
+  if (!line.source) {
+    PrintToStandardError(console::kNoSource);
+    PrintUsage();
     return 1;
   }
-
+  if (!line.target && !line.sizeOnly && !comparing) {
+    PrintToStandardError(console::kNoTarget);
+    PrintUsage();
+    return 1;
+  }
+  if (!IsExistingDirectory(line.source->c_str())) {
+    PrintToStandardError(WithPath(console::kNoDirectory, *line.source));
+    return 1;
+  }
+  if (!line.fileSystemError.empty()) {
+    PrintToStandardError(line.fileSystemError);
+    return 1;
+  }
+  if (const char* refusal = RefusedCheck(line, streaming)) {
+    PrintToStandardError(refusal);
+    return 1;
+  }
   BuildOptions options;
   options.planOnly = line.sizeOnly;
   options.verify = line.verify;
   options.compareImage = line.compareImage.value_or(u"");
   options.checkProgress = PrintCheckProgress;
   options.imageWritten = PrintDone;
-  const bool comparing = line.compareImage.has_value();
   if (!ChooseBuildTime(line, options.buildTime)) return 1;
-
-  if (!line.source) {
-    std::fputs(console::kNoSource, consoleStream);
-    PrintUsage();
-    return 1;
-  }
-  if (!line.target && !line.sizeOnly && !comparing) {
-    std::fputs(console::kNoTarget, consoleStream);
-    PrintUsage();
-    return 1;
-  }
-  if (!IsExistingDirectory(line.source->c_str())) {
-    PrintWithPath(console::kNoDirectory, *line.source);
-    return 1;
-  }
-  if (!line.sizeOnly && !streaming && !comparing && PathExists(line.target->c_str()) && !ConfirmOverwrite(*line.target)) {
+  if (!line.sizeOnly && !streaming && !comparing && PathExists(line.target->c_str()) &&
+      !ConfirmOverwrite(*line.target)) {
     return 1;
   }
 
+  // From here on Ctrl-C, SIGTERM and SIGHUP let the build remove its temporary file.
+  CatchStopSignals();
+  options.stopFlag = &caughtStopSignal;
   const std::u16string target = line.target.value_or(u"");
   const FileSystemChoice choice = comparing && !line.choiceGiven ? kChoiceOfImage : line.choice;
   auto job = StartImageBuild(line.source->c_str(), line.label.c_str(), choice, target.c_str(),
                              console::kImplementationIdentifier, console::kApplicationIdentifier, false,
                              line.sizeOnly ? nullptr : PrintProgress, PrintWarning, options);
+  if (!job->succeeded && caughtStopSignal) {
+    // The shell's convention for a program ended by a signal: 128 + its number.
+    PrintDiagnostic(console::kErrorPrefix, console::kStopped);
+    return 128 + caughtStopSignal;
+  }
   if (!job->succeeded) {
     PrintDiagnostic(console::kErrorPrefix,
                     job->errorMessage.empty() ? std::string("the image was not built") : job->errorMessage);

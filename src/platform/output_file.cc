@@ -18,7 +18,11 @@
 namespace vellumcast {
 namespace {
 
-constexpr const char* kTempSuffix = ".vellumcast-tmp-XXXXXX";
+// mkstemp replaces the six X with letters and digits.
+constexpr std::string_view kTempInfix = ".vellumcast-tmp-";
+constexpr std::string_view kTempPattern = "XXXXXX";
+// The links followed from a target before giving up, as the kernel does (ELOOP).
+constexpr int kMaxLinkHops = 40;
 constexpr size_t kHoleGranule = 64 * 1024;
 constexpr uint64_t kCopyChunk = 1u << 30;  // bytes per copy_file_range call
 
@@ -33,7 +37,38 @@ mode_t DefaultFileMode() {
   return 0666 & ~mask;
 }
 
+bool IsLetterOrDigit(char c) {
+  return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
 }  // namespace
+
+std::string ImageDestination(const std::string& hostTarget) {
+  std::string at = hostTarget;
+  for (int hop = 0; hop < kMaxLinkHops; ++hop) {
+    struct stat st;
+    if (lstat(at.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return at;
+    std::string link(size_t(st.st_size > 0 ? st.st_size : 0) + 256, '\0');
+    ssize_t n = readlink(at.c_str(), link.data(), link.size());
+    if (n <= 0 || size_t(n) >= link.size()) return at;  // changed meanwhile: left to open()
+    link.resize(size_t(n));
+    // A relative link is taken from the folder that holds the link.
+    size_t slash = at.rfind('/');
+    at = link[0] == '/' || slash == std::string::npos ? link : at.substr(0, slash + 1) + link;
+  }
+  errno = ELOOP;
+  return {};
+}
+
+bool IsTemporaryImageName(std::string_view name, std::string_view destinationName) {
+  const size_t stem = destinationName.size() + kTempInfix.size();
+  if (destinationName.empty() || name.size() != stem + kTempPattern.size() ||
+      name.substr(0, destinationName.size()) != destinationName ||
+      name.substr(destinationName.size(), kTempInfix.size()) != kTempInfix) {
+    return false;
+  }
+  return std::all_of(name.begin() + stem, name.end(), IsLetterOrDigit);
+}
 
 bool OutputFile::Open(std::u16string_view target) {
   Abandon();
@@ -61,38 +96,35 @@ bool OutputFile::Open(std::u16string_view target) {
     return false;
   }
 
-  // A symbolic link to a regular file keeps pointing at the new image: the file it
-  // names is the one replaced.
-  std::string destination = targetPath;
+  // A symbolic link keeps pointing at the new image: the file it names, existing or
+  // not, is the one written.
+  const std::string destination = ImageDestination(targetPath);
+  if (destination.empty()) {
+    error = strerror(errno);
+    return false;
+  }
   struct stat st;
-  bool exists = stat(targetPath.c_str(), &st) == 0;
+  bool exists = stat(destination.c_str(), &st) == 0;
   if (exists && S_ISDIR(st.st_mode)) {
     error = strerror(EISDIR);
     return false;
   }
   if (exists && !S_ISREG(st.st_mode)) {
     // A device or a pipe is written in place; there is nothing to rename.
-    file.handle = open(targetPath.c_str(), O_WRONLY | O_CLOEXEC);
+    file.handle = open(destination.c_str(), O_WRONLY | O_CLOEXEC);
     if (!file.IsOpen()) {
       error = strerror(errno);
       return false;
     }
     return true;
   }
-  if (exists) {
-    // The image replaces the file only where the file itself could have been written.
-    if (access(targetPath.c_str(), W_OK) != 0) {
-      error = strerror(errno);
-      return false;
-    }
-    char* resolved = realpath(targetPath.c_str(), nullptr);
-    if (resolved) {
-      destination = resolved;
-      free(resolved);
-    }
+  // The image replaces the file only where the file itself could have been written.
+  if (exists && access(destination.c_str(), W_OK) != 0) {
+    error = strerror(errno);
+    return false;
   }
 
-  std::string pattern = destination + kTempSuffix;
+  std::string pattern = destination + std::string(kTempInfix) + std::string(kTempPattern);
   file.handle = mkstemp(pattern.data());
   if (!file.IsOpen()) {
     error = strerror(errno);

@@ -16,6 +16,15 @@ namespace vellumcast {
 // The target name that stands for standard output.
 inline bool IsStandardOutputTarget(std::u16string_view target) { return target == u"-"; }
 
+// The directory entry a regular-file image ends up at (host bytes): the target itself,
+// or, when it is a symbolic link, the file the link names, whether that exists or not
+// (as open with O_CREAT and the shell's ">" follow a link). Empty after too many links.
+std::string ImageDestination(const std::string& hostTarget);
+
+// Whether `name` is one of the temporary files that OutputFile makes beside the image
+// named `destinationName`: "<destinationName>.vellumcast-tmp-" and six letters or digits.
+bool IsTemporaryImageName(std::string_view name, std::string_view destinationName);
+
 struct OutputFile {
   FileHandle file;         // the temporary file, or the target written directly
   std::string targetPath;  // host path the finished image ends up at

@@ -11,8 +11,11 @@
 namespace vellumcast {
 
 bool IsExistingDirectory(const char16_t* path) {
-  if (!path) return false;
-  std::string host = HostPath(path);
+  if (!path || !*path) return false;
+  // Without a working directory the path stays as typed; the build then reports that
+  // it cannot make it absolute.
+  std::u16string canonical = CanonicalizeDirectoryPath(path);
+  std::string host = HostPath(canonical.empty() ? std::u16string(path) : canonical);
   struct stat st;
   return stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
@@ -21,7 +24,7 @@ bool PathExists(const char16_t* path) {
   if (!path) return false;
   std::string host = HostPath(path);
   struct stat st;
-  return stat(host.c_str(), &st) == 0 || lstat(host.c_str(), &st) == 0;
+  return stat(host.c_str(), &st) == 0;
 }
 
 }  // namespace vellumcast

@@ -3,11 +3,14 @@
 
 namespace vellumcast {
 
-// True when `path` names an existing directory (a symbolic link to one counts).
+// True when `path` names an existing directory (a symbolic link to one counts), with
+// its "." and ".." segments resolved as text the way the build resolves the source
+// folder (CanonicalizeDirectoryPath): "nox/../src" is "src" even when nox is missing.
 bool IsExistingDirectory(const char16_t* path);
 
-// True when anything exists at `path`, whatever its kind; a symbolic link counts even
-// when its target is missing, since creating the path would still replace it.
+// True when a file, directory or other object exists at `path`, links followed. A
+// symbolic link whose file is missing does not count: the image is written through
+// it and creates that file, replacing nothing.
 bool PathExists(const char16_t* path);
 
 }  // namespace vellumcast

@@ -102,7 +102,7 @@ bool SourceScanner::ReadDvdVideoFolder(TreeNode* directory, const std::string& h
   FindEntry entry;
   bool more = listing.FirstHost(path.c_str(), entry);
   FileIdentity self;
-  bool inTargetDirectory = more && targetDirectoryExists && listing.Identity(self) && self == targetDirectory;
+  const bool identified = more && listing.Identity(self);
   const std::string folder = Utf16ToUtf8(kZoneFolders[zoneLetter == kZoneLetters[0] ? 0 : 1]);
   for (; more; more = listing.Next(entry)) {
     if (IsDotOrDotDot(entry.name)) continue;
@@ -121,7 +121,7 @@ bool SourceScanner::ReadDvdVideoFolder(TreeNode* directory, const std::string& h
       }
       continue;
     }
-    if (!AcceptFile(entry, inTargetDirectory)) continue;
+    if (!AcceptFile(entry, identified ? &self : nullptr)) continue;
     if (file.size > kDvdVideoFileLimitBytes) {
       builder.Warn(EntryPath(entry) + " is larger than 1 GiB; DVD-Video players may not read it");
     }

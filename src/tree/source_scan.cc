@@ -7,6 +7,7 @@
 
 #include "build/image_builder.h"
 #include "layout/disc_constants.h"
+#include "platform/output_file.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "tree/source_entry.h"
@@ -17,8 +18,6 @@ namespace {
 
 constexpr uint32_t kScanArenaBlockSize = 8192;
 constexpr uint8_t kRootIsoNameLength = 2;
-// The image's own temporary file beside the target: "<target>.vellumcast-tmp-XXXXXX".
-constexpr const char* kTemporarySuffix = ".vellumcast-tmp";
 
 bool IsDotOrDotDot(const char* name) {
   return name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0));
@@ -65,20 +64,7 @@ bool SourceScanner::Run(const char16_t* sourcePath) {
   builder.root = root;
   builder.dvdVideoMode = 0;
 
-  // The image file may be written inside the source folder: find it by identity, and
-  // its (future) name and temporary names by name within its folder.
-  if (!builder.targetPath.empty()) {
-    targetExists = PathIdentity(builder.targetPath.c_str(), target);
-    std::u16string folder = u".";
-    std::u16string file = builder.targetPath;
-    size_t slash = builder.targetPath.rfind(u'/');
-    if (slash != std::u16string::npos) {
-      folder = slash == 0 ? u"/" : builder.targetPath.substr(0, slash);
-      file = builder.targetPath.substr(slash + 1);
-    }
-    targetName = HostPath(file);
-    targetDirectoryExists = !targetName.empty() && PathIdentity(folder.c_str(), targetDirectory);
-  }
+  FindTargetEntries();
 
   if (!ApplyDvdVideoFolders()) return false;
 
@@ -92,6 +78,7 @@ bool SourceScanner::Run(const char16_t* sourcePath) {
 
 bool SourceScanner::ScanDirectory(TreeNode* directory, uint32_t depth, TreeNode* last,
                                   const FindIterator* parent, const char* hostName) {
+  if (builder.StopRequested()) return builder.Fail("the build was stopped");
   FindIterator listing;
   FindEntry entry;
   bool more = parent ? listing.FirstIn(*parent, hostName, entry) : listing.FirstHost(path.c_str(), entry);
@@ -102,7 +89,6 @@ bool SourceScanner::ScanDirectory(TreeNode* directory, uint32_t depth, TreeNode*
   FileIdentity self;
   bool identified = listing.Identity(self);
   if (identified) ancestors.push_back(self);
-  bool inTargetDirectory = identified && targetDirectoryExists && self == targetDirectory;
 
   const size_t mark = path.size();
   bool ok = true;
@@ -146,7 +132,7 @@ bool SourceScanner::ScanDirectory(TreeNode* directory, uint32_t depth, TreeNode*
         }
       }
     } else {
-      if (!AcceptFile(entry, inTargetDirectory)) continue;
+      if (!AcceptFile(entry, identified ? &self : nullptr)) continue;
       if (mark + std::strlen(entryName) >= PATH_MAX) {
         builder.Warn("skipping " + EntryPath(entry) + ": " + std::strerror(ENAMETOOLONG));
         continue;
@@ -163,10 +149,38 @@ bool SourceScanner::ScanDirectory(TreeNode* directory, uint32_t depth, TreeNode*
   return ok;
 }
 
-bool SourceScanner::AcceptFile(const FindEntry& entry, bool inTargetDirectory) {
+void SourceScanner::FindTargetEntries() {
+  targetEntries.clear();
+  if (builder.targetPath.empty()) return;
+  const std::string named = HostPath(builder.targetPath);
+  const std::string destination = ImageDestination(named);
+  for (const std::string& entryPath : {named, destination}) {
+    size_t slash = entryPath.rfind('/');
+    std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : entryPath.substr(0, slash);
+    TargetEntry entry;
+    entry.name = slash == std::string::npos ? entryPath : entryPath.substr(slash + 1);
+    if (entry.name.empty() || !PathIdentity(Utf8ToUtf16(folder).c_str(), entry.folder)) continue;
+    if (targetEntries.empty() || targetEntries[0].folder != entry.folder || targetEntries[0].name != entry.name) {
+      targetEntries.push_back(entry);
+    }
+  }
+}
+
+bool SourceScanner::AcceptFile(const FindEntry& entry, const FileIdentity* directory) {
+  // The image's own entries, compared by folder and name: a hard link to the old image
+  // under another name keeps the old bytes after the image is renamed over it, and is
+  // an ordinary file of the folder.
+  for (const TargetEntry& target : targetEntries) {
+    if (!directory || *directory != target.folder) continue;
+    if (entry.hostName == target.name) return false;
+    if (IsTemporaryImageName(entry.hostName, target.name)) {
+      builder.Warn("leaving out " + EntryPath(entry) + ": a temporary file of an unfinished earlier build");
+      return false;
+    }
+  }
   switch (entry.type) {
     case FindEntryType::File:
-      break;
+      return true;
     case FindEntryType::Special:
       builder.Warn("skipping " + EntryPath(entry) + ": not a regular file or directory");
       return false;
@@ -175,15 +189,10 @@ bool SourceScanner::AcceptFile(const FindEntry& entry, bool inTargetDirectory) {
       return false;
     case FindEntryType::Unreadable:
     case FindEntryType::Directory:
-      builder.Warn("skipping " + EntryPath(entry) + ": " + std::strerror(entry.statError ? entry.statError : EIO));
-      return false;
+      break;
   }
-  if (targetExists && target == FileIdentity{entry.device, entry.inode}) return false;
-  if (inTargetDirectory) {
-    std::string name = entry.hostName;
-    if (name == targetName || name.rfind(targetName + kTemporarySuffix, 0) == 0) return false;
-  }
-  return true;
+  builder.Warn("skipping " + EntryPath(entry) + ": " + std::strerror(entry.statError ? entry.statError : EIO));
+  return false;
 }
 
 void SourceScanner::WarnUnreadableDirectory(const std::string& hostPath, int error) {

@@ -22,11 +22,13 @@ struct SourceScanner {
   ImageBuilder& builder;
   std::string path;                   // host bytes of the directory being listed, ending in '/'
   std::vector<FileIdentity> ancestors;  // the directories being listed, root first
-  FileIdentity target;                // the image file, when it exists already
-  bool targetExists = false;
-  FileIdentity targetDirectory;       // the folder the image is written into
-  bool targetDirectoryExists = false;
-  std::string targetName;             // host bytes of the image's file name
+  // The directory entries the image takes: the target as named and, when that is a
+  // symbolic link, the file the link leads to (the one the finished image replaces).
+  struct TargetEntry {
+    FileIdentity folder;  // the folder holding the entry
+    std::string name;     // host bytes of the entry's name
+  };
+  std::vector<TargetEntry> targetEntries;
   std::string dvdFolderNames[2];      // source folders read into AUDIO_TS and VIDEO_TS
 
   // The whole scan; false when the build must stop (builder.Fail was called).
@@ -44,10 +46,13 @@ struct SourceScanner {
   bool KeepSourceName(TreeNode* directory, const std::string& hostName);
   bool ReadDvdVideoFolder(TreeNode* directory, const std::string& hostName, char zoneLetter);
 
+  // Fills targetEntries from builder.targetPath, before the walk.
+  void FindTargetEntries();
   // Whether a listed non-directory entry may go into the image: special files, dangling
-  // links, unreadable entries and the image file itself are left out (with a warning for
-  // all but the image file). `inTargetDirectory`: the listing is the image's folder.
-  bool AcceptFile(const FindEntry& entry, bool inTargetDirectory);
+  // links, unreadable entries, the target's own entries and temporary files of an
+  // earlier build of it are left out (with a warning for all but the target's entries).
+  // `directory`: the identity of the folder being listed, null when unknown.
+  bool AcceptFile(const FindEntry& entry, const FileIdentity* directory);
   void WarnUnreadableDirectory(const std::string& hostPath, int error);
   // The path of an entry of the directory being listed, for messages.
   std::string EntryPath(const FindEntry& entry) const { return path + entry.hostName; }

@@ -4,6 +4,7 @@
 # shown as "..", a name of one byte above 0x7F): the Linux kernel must reach every file of
 # the source, each under its own name.
 set -eu
+export LC_ALL=C  # names that are not valid UTF-8 stay text to grep
 KMOUNT=${KMOUNT:-$(dirname "$(readlink -f "$0")")/kmount}  # the kernel mount checker beside this script
 bin=$1
 work=$(mktemp -d)
