@@ -1,4 +1,4 @@
-// The planned image as paths and source pieces, from the named and laid-out tree.
+// The planned image as names and source pieces, from the named and laid-out tree.
 #include "verify/planned_disc.h"
 
 #include "bluray/stereo_clip_pair.h"
@@ -39,10 +39,6 @@ std::string ShownUdfName(const TreeNode& node, bool eightBit) {
   return Utf16ToUtf8(units);
 }
 
-std::string Joined(const std::string& parent, const std::string& name) {
-  return parent.empty() ? name : parent + "/" + name;
-}
-
 // The source path of a node for the system: the root's name is the folder's path
 // ending in '/'; a directory read from a folder of another name uses that name.
 std::u16string SourcePathOf(const TreeNode& node) {
@@ -53,50 +49,26 @@ std::u16string SourcePathOf(const TreeNode& node) {
   return path;
 }
 
-// The pieces of an interleaved (.ssif) entry: dependent-view extent i, then base-view
-// extent i, each read on from where that clip's last piece ended.
-void AddInterleavedPieces(const TreeNode& node, PlannedEntry& entry) {
-  const TreeNode* dependent = node.dependentNode;
-  const TreeNode* base = node.baseNode;
-  if (!dependent || !base || !dependent->stereoPair) return;
-  const std::string paths[2] = {HostPath(SourcePathOf(*base)), HostPath(SourcePathOf(*dependent))};
-  uint64_t offsets[2] = {0, 0};
-  for (const StereoClipPair::RunPiece& piece : dependent->stereoPair->InterleavedRun()) {
-    const uint64_t bytes = uint64_t(piece.sectors) * kSectorSize;
-    if (bytes == 0) continue;
-    entry.pieces.push_back({paths[piece.dependentView], offsets[piece.dependentView], bytes, true});
-    offsets[piece.dependentView] += bytes;
-  }
-}
-
-void PlanDirectory(const TreeNode& directory, const DiscNaming& naming, const std::string& isoPath,
-                   const std::string& udfPath, const std::string& display, PlannedDisc& disc) {
+void PlanDirectory(const TreeNode& directory, uint32_t parent, const DiscNaming& naming, PlannedDisc& disc) {
   for (const TreeNode* node = directory.firstChild; node; node = node->nextSibling) {
     PlannedEntry entry;
+    entry.parent = parent;
     entry.directory = node->isDirectory;
-    entry.display = Joined(display, Utf16ToUtf8(node->name));
-    if (naming.iso9660 && node->isoName) {
-      entry.isoPath = Joined(isoPath, ShownIsoName(node->isoName, node->isoNameLength, node->isDirectory));
+    entry.node = node;
+    const PlannedEntry* folder = parent ? &disc.entries[parent - 1] : nullptr;
+    if (naming.iso9660 && node->isoName && (!folder || !folder->isoName.empty())) {
+      entry.isoName = ShownIsoName(node->isoName, node->isoNameLength, node->isDirectory);
     }
-    if (naming.udf && node->udfName) {
-      entry.udfPath = Joined(udfPath, ShownUdfName(*node, naming.eightBitUdfNames));
+    if (naming.udf && node->udfName && (!folder || !folder->udfName.empty())) {
+      entry.udfName = ShownUdfName(*node, naming.eightBitUdfNames);
     }
     if (!node->isDirectory) {
       entry.size = node->size;
-      if (node->kind == StereoInterleaved) {
-        AddInterleavedPieces(*node, entry);
-      } else if (node->size) {
-        entry.pieces.push_back({HostPath(SourcePathOf(*node)), 0, node->size, false});
-      }
       ++disc.files;
       disc.fileBytes += node->size;
     }
     disc.entries.push_back(std::move(entry));
-    if (node->isDirectory) {
-      const PlannedEntry& added = disc.entries.back();
-      const std::string childIso = added.isoPath, childUdf = added.udfPath, childDisplay = added.display;
-      PlanDirectory(*node, naming, childIso, childUdf, childDisplay, disc);
-    }
+    if (node->isDirectory) PlanDirectory(*node, uint32_t(disc.entries.size()), naming, disc);
   }
 }
 
@@ -115,7 +87,46 @@ std::string ShownIsoName(const uint8_t* identifier, size_t length, bool director
 void PlanDisc(const TreeNode& root, const DiscNaming& naming, PlannedDisc& disc) {
   disc = {};
   disc.naming = naming;
-  PlanDirectory(root, naming, "", "", "", disc);
+  PlanDirectory(root, 0, naming, disc);
+}
+
+std::string PlannedDisc::PathOf(uint32_t index, bool iso) const {
+  std::string path;
+  for (uint32_t at = index + 1; at; at = entries[at - 1].parent) {
+    const std::string& name = iso ? entries[at - 1].isoName : entries[at - 1].udfName;
+    if (name.empty()) return {};
+    path = path.empty() ? name : name + "/" + path;
+  }
+  return path;
+}
+
+void SourcePiecesOf(const TreeNode& node, std::vector<SourcePiece>& pieces) {
+  pieces.clear();
+  if (node.kind != StereoInterleaved) {
+    if (node.size) pieces.push_back({HostPath(SourcePathOf(node)), 0, node.size, false});
+    return;
+  }
+  // Dependent-view extent i, then base-view extent i, each read on from where that
+  // clip's last piece ended.
+  const TreeNode* dependent = node.dependentNode;
+  const TreeNode* base = node.baseNode;
+  if (!dependent || !base || !dependent->stereoPair) return;
+  const std::string paths[2] = {HostPath(SourcePathOf(*base)), HostPath(SourcePathOf(*dependent))};
+  uint64_t offsets[2] = {0, 0};
+  for (const StereoClipPair::RunPiece& piece : dependent->stereoPair->InterleavedRun()) {
+    const uint64_t bytes = uint64_t(piece.sectors) * kSectorSize;
+    if (bytes == 0) continue;
+    pieces.push_back({paths[piece.dependentView], offsets[piece.dependentView], bytes, true});
+    offsets[piece.dependentView] += bytes;
+  }
+}
+
+std::string SourceDisplayPath(const TreeNode& node) {
+  std::u16string path;
+  for (const TreeNode* at = &node; !at->IsRoot(); at = at->parent) {
+    path = path.empty() ? std::u16string(at->name) : at->name + (u"/" + path);
+  }
+  return Utf16ToUtf8(path);
 }
 
 }  // namespace vellumcast

@@ -1,6 +1,7 @@
 // What a planned image must hold, in the terms a reader of the image sees: every entry
-// under its path in each file system (ISO 9660 identifiers as a reader shows them,
-// UDF full names), and where the bytes of every file come from in the source folder.
+// under its name in each file system (ISO 9660 identifiers as a reader shows them, UDF
+// full names), and where the bytes of every file come from in the source folder. The
+// plan refers to the laid-out tree, which must stay alive while the plan is used.
 #pragma once
 
 #include <cstdint>
@@ -21,13 +22,14 @@ struct SourcePiece {
   bool zeroFill = false;
 };
 
+// One entry; 32-bit links keep a plan of millions of entries small.
 struct PlannedEntry {
-  std::string isoPath;  // UTF-8, '/'-separated below the root; empty: not in ISO 9660
-  std::string udfPath;  // likewise in UDF
-  std::string display;  // the source path below the folder, for messages
+  uint32_t parent = 0;   // index + 1 of the entry's folder in the plan; 0: the root
   bool directory = false;
-  uint64_t size = 0;                // a file's bytes in the image
-  std::vector<SourcePiece> pieces;  // a file's bytes in order, together exactly `size`
+  uint64_t size = 0;     // a file's bytes in the image
+  std::string isoName;   // empty: not in ISO 9660
+  std::string udfName;   // empty: not in UDF
+  const TreeNode* node = nullptr;
 };
 
 // How the plan names its entries and which file systems it has.
@@ -43,11 +45,22 @@ struct PlannedDisc {
   std::vector<PlannedEntry> entries;  // parents before children; the root is not listed
   uint32_t files = 0;
   uint64_t fileBytes = 0;
+
+  // The entry's path in ISO 9660 (`iso`) or UDF: UTF-8 names joined by '/', below the
+  // root; empty when it is not in that file system.
+  std::string PathOf(uint32_t index, bool iso) const;
 };
 
 // Lists every entry below `root` (a named and laid-out tree whose root's name is the
-// source folder's path ending in '/') with its image paths and source pieces.
+// source folder's path ending in '/').
 void PlanDisc(const TreeNode& root, const DiscNaming& naming, PlannedDisc& disc);
+
+// The bytes of a planned file in order: the file itself, or for an interleaved (.ssif)
+// entry dependent-view extent i then base-view extent i of its two clips.
+void SourcePiecesOf(const TreeNode& node, std::vector<SourcePiece>& pieces);
+
+// The node's path below the source folder (UTF-8), for messages.
+std::string SourceDisplayPath(const TreeNode& node);
 
 // The text a reader shows for an ISO 9660 identifier: a file's version (";1") and a
 // final '.' dropped, 8-bit characters as UTF-8.

@@ -16,7 +16,7 @@ constexpr size_t kBatchCount = 3;
 
 }  // namespace
 
-bool SourceReadAhead::Start(const std::vector<const std::vector<SourcePiece>*>& jobList) {
+bool SourceReadAhead::Start(const std::vector<const TreeNode*>& jobList) {
   jobs = &jobList;
   for (size_t i = 0; i < kBatchCount; ++i) {
     auto batch = std::make_unique<SourceBatch>();
@@ -76,7 +76,8 @@ bool SourceReadAhead::ReadJob(uint32_t index, SourceBatch*& batch) {
     batch->segments.push_back({index, jobOffset, nullptr, 0, std::move(why)});
     return true;
   };
-  const std::vector<SourcePiece>& pieces = *(*jobs)[index];
+  std::vector<SourcePiece> pieces;
+  SourcePiecesOf(*(*jobs)[index], pieces);
   for (size_t p = 0; p < pieces.size(); ++p) {
     const SourcePiece& piece = pieces[p];
     SourceFile file;

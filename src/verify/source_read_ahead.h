@@ -38,7 +38,7 @@ struct SourceBatch {
 // Release before asking for more than the pool holds. The job list must stay alive and
 // unchanged until the reader has stopped (Stop, or the destructor).
 struct SourceReadAhead {
-  const std::vector<const std::vector<SourcePiece>*>* jobs = nullptr;
+  const std::vector<const TreeNode*>* jobs = nullptr;  // the planned file of each job
 
   std::mutex lock;
   std::condition_variable changed;
@@ -54,9 +54,9 @@ struct SourceReadAhead {
   SourceReadAhead& operator=(const SourceReadAhead&) = delete;
   ~SourceReadAhead() { Stop(); }
 
-  // Starts reading `jobList` (each job its pieces in order) on a new thread; false
-  // when the buffers cannot be had.
-  [[nodiscard]] bool Start(const std::vector<const std::vector<SourcePiece>*>& jobList);
+  // Starts reading the source bytes of each planned file of `jobList` in order
+  // (SourcePiecesOf) on a new thread; false when the buffers cannot be had.
+  [[nodiscard]] bool Start(const std::vector<const TreeNode*>& jobList);
   // The next filled batch in order; null once every job has been delivered.
   SourceBatch* Next();
   void Release(SourceBatch* batch);

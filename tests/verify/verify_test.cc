@@ -147,9 +147,9 @@ TEST(CompareEntries, ExtraInFolderAndInImage) {
   EXPECT_EQ(AllDifferences(job->check),
             "/added.txt: missing from ISO 9660\n"
             "/new: missing from ISO 9660\n"
+            "/s2047.bin: a file in ISO 9660 that the folder does not have\n"
             "/added.txt: missing from UDF 1.02\n"
             "/new: missing from UDF 1.02\n"
-            "/s2047.bin: a file in ISO 9660 that the folder does not have\n"
             "/s2047.bin: a file in UDF 1.02 that the folder does not have\n");
 }
 
