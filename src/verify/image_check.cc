@@ -108,14 +108,15 @@ void Checker::Match(const ImageTree& tree, bool iso, const std::string& name, st
       outcome.Add(Shown(tree.entries[i].path) + ": recorded twice in " + name);
     }
   }
-  std::vector<std::string> folderPaths(disc.entries.size());  // filled for folders found
+  std::unordered_map<uint32_t, std::string> folderPaths;  // planned folders found, by index + 1
   std::vector<bool> matched(tree.entries.size(), false);
   for (uint32_t p = 0; p < disc.entries.size(); ++p) {
     const PlannedEntry& planned = disc.entries[p];
-    const std::string& own = iso ? planned.isoName : planned.udfName;
-    if (own.empty()) continue;
-    if (planned.parent && folderPaths[planned.parent - 1].empty()) continue;  // its folder is missing
-    const std::string path = planned.parent ? folderPaths[planned.parent - 1] + "/" + own : own;
+    if (!(iso ? planned.inIso : planned.inUdf)) continue;
+    auto folder = folderPaths.find(planned.parent);
+    if (planned.parent && folder == folderPaths.end()) continue;  // its folder is missing
+    const std::string own = disc.NameOf(p, iso);
+    const std::string path = planned.parent ? folder->second + "/" + own : own;
     auto found = byPath.find(path);
     if (found == byPath.end()) {
       const std::string source = SourceDisplayPath(*planned.node);
@@ -130,7 +131,7 @@ void Checker::Match(const ImageTree& tree, bool iso, const std::string& name, st
       continue;
     }
     if (planned.directory) {
-      folderPaths[p] = path;
+      folderPaths[p + 1] = path;
       continue;
     }
     if (entry.size != planned.size) {

@@ -56,12 +56,8 @@ void PlanDirectory(const TreeNode& directory, uint32_t parent, const DiscNaming&
     entry.directory = node->isDirectory;
     entry.node = node;
     const PlannedEntry* folder = parent ? &disc.entries[parent - 1] : nullptr;
-    if (naming.iso9660 && node->isoName && (!folder || !folder->isoName.empty())) {
-      entry.isoName = ShownIsoName(node->isoName, node->isoNameLength, node->isDirectory);
-    }
-    if (naming.udf && node->udfName && (!folder || !folder->udfName.empty())) {
-      entry.udfName = ShownUdfName(*node, naming.eightBitUdfNames);
-    }
+    entry.inIso = naming.iso9660 && node->isoName && (!folder || folder->inIso);
+    entry.inUdf = naming.udf && node->udfName && (!folder || folder->inUdf);
     if (!node->isDirectory) {
       entry.size = node->size;
       ++disc.files;
@@ -90,10 +86,17 @@ void PlanDisc(const TreeNode& root, const DiscNaming& naming, PlannedDisc& disc)
   PlanDirectory(root, 0, naming, disc);
 }
 
+std::string PlannedDisc::NameOf(uint32_t index, bool iso) const {
+  const PlannedEntry& entry = entries[index];
+  const TreeNode& node = *entry.node;
+  if (iso) return entry.inIso ? ShownIsoName(node.isoName, node.isoNameLength, node.isDirectory) : std::string();
+  return entry.inUdf ? ShownUdfName(node, naming.eightBitUdfNames) : std::string();
+}
+
 std::string PlannedDisc::PathOf(uint32_t index, bool iso) const {
   std::string path;
   for (uint32_t at = index + 1; at; at = entries[at - 1].parent) {
-    const std::string& name = iso ? entries[at - 1].isoName : entries[at - 1].udfName;
+    const std::string name = NameOf(at - 1, iso);
     if (name.empty()) return {};
     path = path.empty() ? name : name + "/" + path;
   }

@@ -22,13 +22,13 @@ struct SourcePiece {
   bool zeroFill = false;
 };
 
-// One entry; 32-bit links keep a plan of millions of entries small.
+// One entry, small: its names are made from the node when they are needed.
 struct PlannedEntry {
-  uint32_t parent = 0;   // index + 1 of the entry's folder in the plan; 0: the root
+  uint32_t parent = 0;  // index + 1 of the entry's folder in the plan; 0: the root
   bool directory = false;
-  uint64_t size = 0;     // a file's bytes in the image
-  std::string isoName;   // empty: not in ISO 9660
-  std::string udfName;   // empty: not in UDF
+  bool inIso = false;   // recorded in ISO 9660
+  bool inUdf = false;   // recorded in UDF
+  uint64_t size = 0;    // a file's bytes in the image
   const TreeNode* node = nullptr;
 };
 
@@ -46,8 +46,10 @@ struct PlannedDisc {
   uint32_t files = 0;
   uint64_t fileBytes = 0;
 
-  // The entry's path in ISO 9660 (`iso`) or UDF: UTF-8 names joined by '/', below the
-  // root; empty when it is not in that file system.
+  // The entry's name in ISO 9660 (`iso`) or UDF as a reader shows it (UTF-8); empty
+  // when it is not in that file system.
+  std::string NameOf(uint32_t index, bool iso) const;
+  // Its path there: the names from the root joined by '/'; empty when it is not there.
   std::string PathOf(uint32_t index, bool iso) const;
 };
 
