@@ -22,8 +22,8 @@
 namespace vellumcast {
 namespace {
 
-// Bytes of the image compared per read; the image side of a source batch.
-constexpr size_t kImageChunkBytes = 2u << 20;
+// Bytes of the image compared per read: the image side of a source segment.
+constexpr size_t kImageChunkBytes = kSourceBatchBytes;
 // How far ahead of the comparison the system is asked to read a large file's extents.
 constexpr uint64_t kImageReadAheadBytes = 8u << 20;
 

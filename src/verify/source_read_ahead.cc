@@ -9,10 +9,9 @@
 namespace vellumcast {
 namespace {
 
-// Three buffers of 2 MiB: one being compared, one being filled, one ready. Reads of
-// 2 MiB keep a disk or an optical drive streaming; the memory stays that of a build.
-constexpr size_t kBatchBytes = 2u << 20;
+// Three buffers: one being compared, one being filled, one ready.
 constexpr size_t kBatchCount = 3;
+constexpr size_t kBatchBytes = kSourceBatchBytes;
 
 }  // namespace
 

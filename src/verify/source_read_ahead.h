@@ -17,6 +17,11 @@
 
 namespace vellumcast {
 
+// Bytes of one batch, the most one segment holds. Reads of 512 KiB keep a disk or an
+// optical drive streaming (the system reads further ahead on its own), and the three
+// batches with the image's buffer keep the memory of a check near that of a build.
+constexpr size_t kSourceBatchBytes = 512u << 10;
+
 // Bytes of one job's content, in order: a run of `bytes` at `offset` of the job, or a
 // failure of its source (then the job's remaining bytes never come).
 struct SourceSegment {
