@@ -12,7 +12,8 @@ namespace vellumcast {
 
 bool ImageFile::Open(const std::string& path) {
   Close();
-  handle = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Not blocking in open: a named pipe given as an image must be refused, not waited on.
+  handle = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (handle < 0) {
     error = std::string("cannot open ") + path + ": " + std::strerror(errno);
     return false;
@@ -23,6 +24,8 @@ bool ImageFile::Open(const std::string& path) {
     Close();
     return false;
   }
+  const int flags = fcntl(handle, F_GETFL);
+  if (flags >= 0) fcntl(handle, F_SETFL, flags & ~O_NONBLOCK);
   // A block device reports no size in st_size: its end is found by seeking.
   const off_t end = lseek(handle, 0, SEEK_END);
   if (end < 0) {
