@@ -13,6 +13,8 @@ _vellumcast_switches='
 -filesystem filesystem
 -label      text
 -o          file
+-rockridge  none
+-joliet     none
 -size       none
 -time       time
 -verify     none

@@ -129,6 +129,12 @@ int RunBuildJob(BuildJob* job) {
     job->errorMessage = "unknown file system choice " + std::to_string(job->choice);
     return 0;  // no builder is made; the state stays 0
   }
+  if ((job->options.rockRidge || job->options.joliet) && !(config.formatFlags & FormatIso9660)) {
+    job->errorMessage = std::string(job->options.rockRidge ? "Rock Ridge" : "Joliet") +
+                        " extends ISO 9660, which this file system does not have; "
+                        "choose -filesystem CD or DVD";
+    return 0;
+  }
   if (job->sourcePath.empty()) {
     job->errorMessage = "the source path cannot be made canonical";
     return 0;
@@ -140,6 +146,8 @@ int RunBuildJob(BuildJob* job) {
     builder.Initialize();
     if (job->options.buildTime) builder.FixBuildTime(*job->options.buildTime);
     builder.formatFlags = config.formatFlags;
+    builder.rockRidge = job->options.rockRidge;
+    builder.joliet = job->options.joliet;
     builder.sectorSize = 2048;
     if (config.udfRevision) builder.udfRevision = config.udfRevision;
     ok = RunPhases(job, builder, config);

@@ -42,6 +42,8 @@ struct BuildOptions {
   std::u16string compareImage;
   ProgressCallback checkProgress = nullptr;  // (sectors compared, sectors to compare)
   void (*imageWritten)() = nullptr;          // the image is written; its check follows
+  bool rockRidge = false;              // Rock Ridge on the ISO 9660 tree
+  bool joliet = false;                 // a Joliet tree beside it
   // A flag set from outside the build, such as by a signal handler: once it is non-zero
   // the build stops as on a cancel request. Null: none.
   const volatile std::sig_atomic_t* stopFlag = nullptr;

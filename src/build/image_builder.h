@@ -52,6 +52,10 @@ struct ImageBuilder {
   bool datesInUtc = false;          // every date in UTC with offset 0 (a fixed build time)
 
   uint32_t formatFlags = 0;
+  // ISO 9660 extensions asked for: Rock Ridge entries on the primary directory records,
+  // and a Joliet tree under a Supplementary Volume Descriptor.
+  bool rockRidge = false;
+  bool joliet = false;
   uint32_t sectorSize = 2048;
   uint16_t udfRevision = 0x0102;
   uint8_t dvdVideoMode = 0;
@@ -70,6 +74,11 @@ struct ImageBuilder {
   uint32_t pathTableBytes = 0;
   int32_t pathTableSectors = 0;
   int32_t isoDirectorySectors = 0;
+  int32_t rockRidgeSectors = 0;  // SUSP continuation areas, right after the ISO 9660 directories
+  int32_t jolietPathTableStart = 0;
+  uint32_t jolietPathTableBytes = 0;
+  int32_t jolietPathTableSectors = 0;
+  int32_t jolietDirectorySectors = 0;
   int32_t fileDataOffset = 0;
   int32_t dataBase = 0;
   int32_t partitionLength = 0;

@@ -159,6 +159,12 @@ CommandLine ParseCommandLine(const std::vector<std::u16string>& args) {
         case u'v':
           line.verify = true;  // takes no value
           break;
+        case u'r':
+          line.rockRidge = true;  // takes no value
+          break;
+        case u'j':
+          line.joliet = true;  // takes no value
+          break;
         case u't':
           line.buildTime = value().value_or(u"");  // an empty value is refused later
           break;

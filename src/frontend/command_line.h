@@ -29,6 +29,8 @@ struct CommandLine {
   std::optional<std::u16string> buildTime;  // the text of -time, checked by ParseBuildTime
   bool verify = false;  // -verify: check the image against the folder after writing it
   std::optional<std::u16string> compareImage;  // -compare IMAGE: check it, write nothing
+  bool rockRidge = false;  // -rockridge (-R): Rock Ridge on the ISO 9660 tree
+  bool joliet = false;     // -joliet (-J): a Joliet tree beside it
   // Console lines (UTF-8, each with its line end) to print before anything else, in
   // the order the scan met them.
   std::vector<std::string> warnings;

@@ -16,6 +16,8 @@ constexpr const char* kUsageBody =
     "                    \"UDF 1.02\", or 2 \n"
     "                    \"UDF 2.50\" or 3 or BD, default value.\n"
     "    -label        volume label\n"
+    "    -rockridge    with CD or DVD: full names, times and permissions in ISO 9660\n"
+    "    -joliet       with CD or DVD: full names for Windows in ISO 9660\n"
     "    -verify       read the image back after writing it and check it against the folder\n"
     "    -compare      check an image or a burned disc against the folder, writing nothing:\n"
     "                    vellumcast [source folder] -compare [image file or device]\n"

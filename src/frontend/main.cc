@@ -191,6 +191,8 @@ int Run(int argc, char** argv) {
   options.compareImage = line.compareImage.value_or(u"");
   options.checkProgress = PrintCheckProgress;
   options.imageWritten = PrintDone;
+  options.rockRidge = line.rockRidge;
+  options.joliet = line.joliet;
   if (!ChooseBuildTime(line, options.buildTime)) return 1;
   if (!line.sizeOnly && !streaming && !comparing && PathExists(line.target->c_str()) &&
       !ConfirmOverwrite(*line.target)) {

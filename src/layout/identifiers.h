@@ -52,6 +52,21 @@ uint8_t MapIsoCharacter(uint8_t c, bool dvdVideoMode);
 // converted (a host name has at most 255 bytes), so its last '.' is found.
 std::string EightBitName(const char16_t* name);
 
+// `name` in at most `limit` units: stem, "~N" for variant N >= 1, and the extension (the
+// text from the last '.', not a leading one, when at most `keptExtension` units), the
+// stem cut to fit; a surrogate pair is never split.
+std::u16string ShortenedName(const std::u16string& name, size_t limit, uint32_t variant, size_t keptExtension);
+
+// Gives every entry of `directory` its Joliet identifier (UCS-2 big-endian, at most 64
+// units, unique within the directory; a warning for each name recorded differently) and
+// builds the Joliet order (ascending identifiers). False when the arena is full.
+bool NameJolietEntries(ImageBuilder& builder, TreeNode& directory, uint32_t& changedNames);
+void WarnJolietNamesLeft(const ImageBuilder& builder, uint32_t changedNames);
+
+// The source path of an entry for messages: the source folder and the names below it as
+// they were read.
+std::string SourcePathOf(const TreeNode& node);
+
 // Unit `i` of a 16-bit UDF identifier as stored in udfName.
 char16_t UdfNameUnit(const TreeNode& node, uint32_t i);
 

@@ -11,6 +11,7 @@
 #include "layout/disc_constants.h"
 #include "layout/entry_extents.h"
 #include "layout/identifiers.h"
+#include "layout/iso_hierarchy.h"
 #include "layout/layout_rules.h"
 #include "platform/text.h"
 
@@ -18,10 +19,17 @@ namespace vellumcast {
 namespace {
 
 // Every count is kept in 64 bits and checked before it goes into a 32-bit field.
-struct LayoutCounters {
-  uint64_t ptBytes = 0;            // bytes of one ISO 9660 path table
-  uint64_t isoSectors = 0;         // ISO 9660 directory sectors; next extent's position
+// One ISO 9660 hierarchy (primary or Joliet).
+struct IsoCounters {
+  uint64_t ptBytes = 0;            // bytes of one path table
+  uint64_t isoSectors = 0;         // directory sectors; next extent's position
   uint32_t nextDirectoryNumber = 1;
+};
+
+struct LayoutCounters {
+  IsoCounters iso;
+  IsoCounters joliet;
+  uint64_t continuationBytes = 0;  // Rock Ridge continuation areas, packed as placed
   uint64_t dataSectors = 0;        // file data sectors; next file's dataStart
   uint64_t udfDirSectors = 0;
   uint64_t nextUdfBlock = kFixedFileSystemBlocks;
@@ -38,16 +46,16 @@ uint64_t RoundDown(uint64_t v, uint64_t m) { return v / m * m; }
 std::string Text(const char16_t* name) { return Utf16ToUtf8(name ? name : u""); }
 
 // Visits the root and then every directory in first-in first-out order; a visited
-// directory's subdirectories are queued in the primary or the ISO 9660 order.
+// directory's subdirectories are queued in the order of the chain `first` / `next`
+// (primary, ISO 9660 or Joliet).
 template <typename Step>
-bool WalkBreadthFirst(TreeNode& root, bool isoOrder, Step step) {
+bool WalkBreadthFirst(TreeNode& root, TreeNode* TreeNode::*first, TreeNode* TreeNode::*next, Step step) {
   std::deque<TreeNode*> queue{&root};
   while (!queue.empty()) {
     TreeNode* directory = queue.front();
     queue.pop_front();
     if (!step(*directory)) return false;
-    for (TreeNode* e = isoOrder ? directory->isoFirstChild : directory->firstChild; e;
-         e = isoOrder ? e->isoNextSibling : e->nextSibling) {
+    for (TreeNode* e = directory->*first; e; e = e->*next) {
       if (e->isDirectory) queue.push_back(e);
     }
   }
@@ -103,31 +111,35 @@ bool UdfDirectoryStep(ImageBuilder& builder, LayoutCounters& c, TreeNode& direct
   return true;
 }
 
-// A directory's ISO 9660 extent: the self and parent records, then one record per entry
-// in ISO 9660 order (one per extent for a multi-extent file), none crossing a sector.
-bool IsoDirectoryStep(ImageBuilder& builder, LayoutCounters& c, TreeNode& directory) {
+// A directory's ISO 9660 extent in hierarchy `h`: the self and parent records, then one
+// record per entry in that hierarchy's order (one per extent for a multi-extent file),
+// none crossing a sector. Continuation areas of its records are placed as they come.
+bool IsoDirectoryStep(ImageBuilder& builder, const IsoHierarchy& h, IsoCounters& c, uint64_t& continuation,
+                      TreeNode& directory) {
   if (c.nextDirectoryNumber > kIsoMaxDirectories) {
     return builder.Fail("the folder holds more than " + std::to_string(kIsoMaxDirectories) +
                         " directories, more than an ISO 9660 path table can number; "
                         "choose a UDF-only file system");
   }
-  c.ptBytes += IsoPathTableRecordLength(directory.IsRoot() ? 1 : directory.isoNameLength);
+  c.ptBytes += IsoPathTableRecordLength(directory.IsRoot() ? 1 : directory.*h.nameLength);
   uint64_t offset = 0;
-  uint32_t self = IsoSelfRecordLength(builder);
-  for (int i = 0; i < 2; ++i) offset = IsoRecordStart(offset, self) + self;
-  for (TreeNode* e = directory.isoFirstChild; e; e = e->isoNextSibling) {
-    uint32_t length = IsoEntryRecordLength(builder, e->isoNameLength);
-    uint32_t records = e->isDirectory ? 1 : IsoExtentCount(e->size);
-    for (uint32_t r = 0; r < records; ++r) offset = IsoRecordStart(offset, length) + length;
-  }
+  ForEachIsoRecord(h, directory, [&](const IsoRecordSlot& slot) {
+    SystemUseLayout use = RecordSystemUse(builder, h, slot);
+    uint32_t length = IsoRecordLength(SlotIdentifierLength(h, slot), use.recordBytes);
+    offset = IsoRecordStart(offset, length) + length;
+    if (use.continuationBytes) continuation = IsoRecordStart(continuation, use.continuationBytes) + use.continuationBytes;
+    return true;
+  });
   if (offset > UINT32_MAX) {
     return builder.Fail("the folder " + Text(directory.name) + " has too many entries for ISO 9660");
   }
-  directory.isoDirSize = uint32_t(offset);
-  directory.pathTableNumber = uint16_t(c.nextDirectoryNumber++);
-  directory.isoDirLocation = uint32_t(c.isoSectors);
+  directory.*h.dirSize = uint32_t(offset);
+  directory.*h.pathTableNumber = uint16_t(c.nextDirectoryNumber++);
+  directory.*h.dirLocation = uint32_t(c.isoSectors);
   c.isoSectors += SectorsFor(offset);
-  if (c.isoSectors > kMaxSectorField) return builder.Fail("the ISO 9660 directories do not fit one image");
+  if (c.isoSectors > kMaxSectorField || continuation / kSectorSize > kMaxSectorField) {
+    return builder.Fail("the ISO 9660 directories do not fit one image");
+  }
   return true;
 }
 
@@ -195,11 +207,19 @@ bool CheckUdfBlocks(ImageBuilder& builder, const LayoutCounters& c) {
 bool ImageBuilder::PlanLayout() {
   volumeSectors = 0;
   sectorsWritten = 0;
-  pathTableStart = formatFlags == FormatIso9660 ? int32_t(kIsoOnlyPathTableStart) : int32_t(kAfterAnchorSector);
+  // ISO 9660 alone: the path tables follow the volume descriptors (a Supplementary
+  // Volume Descriptor for Joliet adds one); with UDF they follow the anchor at 256.
+  pathTableStart = formatFlags == FormatIso9660 ? int32_t(kIsoOnlyPathTableStart + (joliet ? 1 : 0))
+                                                : int32_t(kAfterAnchorSector);
   fileDataSectors = 0;
   pathTableBytes = 0;
   pathTableSectors = 0;
   isoDirectorySectors = 0;
+  rockRidgeSectors = 0;
+  jolietPathTableStart = 0;
+  jolietPathTableBytes = 0;
+  jolietPathTableSectors = 0;
+  jolietDirectorySectors = 0;
   fileDataOffset = 0;
   dataBase = 0;
   partitionLength = 0;
@@ -210,30 +230,49 @@ bool ImageBuilder::PlanLayout() {
   if (WritesIso9660() && WritesUdf() && IsUdf250()) {
     return Fail("ISO 9660 is written together with UDF 1.02 only");
   }
+  if ((rockRidge || joliet) && !WritesIso9660()) {
+    return Fail("Rock Ridge and Joliet extend ISO 9660; choose CD or DVD");
+  }
   root->fileEntryLocation = kRootFileEntryBlock;
 
   LayoutCounters c;
   if (!NameAndSortTree(*this, *root)) return false;
-  if (WritesUdf() &&
-      !WalkBreadthFirst(*root, false, [&](TreeNode& d) { return UdfDirectoryStep(*this, c, d); })) {
+  if (WritesUdf() && !WalkBreadthFirst(*root, &TreeNode::firstChild, &TreeNode::nextSibling,
+                                       [&](TreeNode& d) { return UdfDirectoryStep(*this, c, d); })) {
     return false;
   }
-  if (WritesIso9660() &&
-      !WalkBreadthFirst(*root, true, [&](TreeNode& d) { return IsoDirectoryStep(*this, c, d); })) {
+  if (WritesIso9660() && !WalkBreadthFirst(*root, &TreeNode::isoFirstChild, &TreeNode::isoNextSibling, [&](TreeNode& d) {
+        return IsoDirectoryStep(*this, kPrimaryHierarchy, c.iso, c.continuationBytes, d);
+      })) {
+    return false;
+  }
+  uint64_t noContinuation = 0;
+  if (WritesIso9660() && joliet &&
+      !WalkBreadthFirst(*root, &TreeNode::jolietFirstChild, &TreeNode::jolietNextSibling, [&](TreeNode& d) {
+        return IsoDirectoryStep(*this, kJolietHierarchy, c.joliet, noContinuation, d);
+      })) {
     return false;
   }
   if (!WalkDepthFirst(*root, [&](TreeNode& d) { return DataStep(*this, c, d); })) return false;
   if (ssifDirectory) StereoFixUp(*ssifDirectory);
 
   const uint64_t f = c.dataSectors;
-  uint64_t p = 0, d = 0;
+  // ISO 9660: the primary path tables and directories, the continuation areas, the
+  // Joliet path tables and directories, one after another.
+  uint64_t p = 0, d = 0, rr = 0, jp = 0, jd = 0, isoArea = 0;
   uint64_t volume = 0, base = 0, offset = 0, partition = 0, metadata = 0, mirrorEntry = 0, mirror = 0;
   if (WritesIso9660()) {
-    p = SectorsFor(c.ptBytes);
-    d = c.isoSectors;
+    p = SectorsFor(c.iso.ptBytes);
+    d = c.iso.isoSectors;
+    rr = SectorsFor(c.continuationBytes);
+    if (joliet) {
+      jp = SectorsFor(c.joliet.ptBytes);
+      jd = c.joliet.isoSectors;
+    }
+    isoArea = 2 * p + d + rr + 2 * jp + jd;
     if (formatFlags == FormatIso9660) {
-      base = kIsoOnlyPathTableStart;
-      offset = 2 * p + d;
+      base = uint64_t(pathTableStart);
+      offset = isoArea;
       volume = RoundUp(base + offset + f, kMetadataAlignment);
     }
   }
@@ -244,7 +283,7 @@ bool ImageBuilder::PlanLayout() {
       metadata = b;
       offset = b;
       partition = b + f;
-      base = kAfterAnchorSector + 2 * p + d;
+      base = kAfterAnchorSector + isoArea;
       volume = RoundDown(base + partition + kMetadataAlignment, kMetadataAlignment);
     } else {
       base = kUdf250PartitionStart;
@@ -257,15 +296,20 @@ bool ImageBuilder::PlanLayout() {
     }
   }
   // Every other field is below the image size.
-  if (volume > kMaxSectorField || c.ptBytes > UINT32_MAX) {
+  if (volume > kMaxSectorField || c.iso.ptBytes > UINT32_MAX || c.joliet.ptBytes > UINT32_MAX) {
     return Fail("the image would have " + std::to_string(volume) + " sectors; at most " +
                 std::to_string(kMaxSectorField) + " (4 TiB) can be recorded");
   }
   fileDataSectors = int32_t(f);
   if (WritesIso9660()) {
-    pathTableBytes = uint32_t(c.ptBytes);
+    pathTableBytes = uint32_t(c.iso.ptBytes);
     pathTableSectors = int32_t(p);
     isoDirectorySectors = int32_t(d);
+    rockRidgeSectors = int32_t(rr);
+    jolietPathTableStart = joliet ? int32_t(RockRidgeAreaSector(*this) + rr) : 0;
+    jolietPathTableBytes = uint32_t(c.joliet.ptBytes);
+    jolietPathTableSectors = int32_t(jp);
+    jolietDirectorySectors = int32_t(jd);
   }
   dataBase = int32_t(base);
   fileDataOffset = int32_t(offset);

@@ -17,23 +17,16 @@ namespace vellumcast {
 constexpr uint64_t SectorsFor(uint64_t bytes) { return (bytes + kSectorSize - 1) / kSectorSize; }
 
 // ECMA-119 9.1: a directory record is 33 bytes and its identifier, padded to an even
-// length; in DVD-Video mode every record carries 6 bytes of system use.
+// length; in DVD-Video mode every record carries 6 bytes of system use (unless Rock
+// Ridge entries fill it, see iso_hierarchy.h).
 constexpr uint32_t kIsoRecordFixedBytes = 33;
 constexpr uint32_t kDvdVideoSystemUseBytes = 6;
 inline uint32_t IsoSystemUseBytes(const ImageBuilder& builder) {
   return builder.dvdVideoMode ? kDvdVideoSystemUseBytes : 0;
 }
-// The records for the directory itself (identifier 0x00) and its parent (0x01).
-inline uint32_t IsoSelfRecordLength(const ImageBuilder& builder) {
-  return kIsoRecordFixedBytes + 1 + IsoSystemUseBytes(builder);
-}
 // A record with an identifier of `nameLength` bytes and `systemUseBytes` of system use.
 constexpr uint32_t IsoRecordLength(uint32_t nameLength, uint32_t systemUseBytes) {
   return kIsoRecordFixedBytes + nameLength + (nameLength % 2 == 0 ? 1 : 0) + systemUseBytes;
-}
-// The record of an entry with an identifier of `nameLength` bytes.
-inline uint32_t IsoEntryRecordLength(const ImageBuilder& builder, uint32_t nameLength) {
-  return IsoRecordLength(nameLength, IsoSystemUseBytes(builder));
 }
 // ECMA-119 6.8.1.1: a record never crosses a sector boundary. The offset at which a
 // record of `length` bytes starts when the previous one ended at `offset`.

@@ -98,6 +98,8 @@ void SortIsoOrder(TreeNode& directory) {
 bool NameAndSortTree(ImageBuilder& builder, TreeNode& root) {
   std::deque<TreeNode*> pending{&root};
   uint32_t changedNames = 0;
+  uint32_t changedJolietNames = 0;
+  const bool joliet = builder.WritesIso9660() && builder.joliet;
   while (!pending.empty()) {
     TreeNode& directory = *pending.front();
     pending.pop_front();
@@ -108,11 +110,13 @@ bool NameAndSortTree(ImageBuilder& builder, TreeNode& root) {
     if (builder.WritesUdf() && !NameUdfEntries(builder, directory, changedNames)) return false;
     if (builder.WritesUdf()) SortUdfOrder(builder, directory);
     if (builder.WritesIso9660()) SortIsoOrder(directory);
+    if (joliet && !NameJolietEntries(builder, directory, changedJolietNames)) return false;
     for (TreeNode* e = directory.firstChild; e; e = e->nextSibling) {
       if (e->isDirectory) pending.push_back(e);
     }
   }
   WarnChangedNamesLeft(builder, changedNames);
+  WarnJolietNamesLeft(builder, changedJolietNames);
   return true;
 }
 

@@ -34,37 +34,8 @@ UdfUnits NaturalUnits(const TreeNode& node, bool eightBit) {
   return units;
 }
 
-bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-
-// The first `count` units of `text`, one fewer when the cut would split a surrogate pair.
-UdfUnits Head(const UdfUnits& text, size_t count) {
-  if (count >= text.size()) return text;
-  if (count > 0 && IsHighSurrogate(text[count - 1])) --count;
-  return text.substr(0, count);
-}
-
-// A name that does not fit in `limit` units, or whose identifier an earlier entry already
-// holds, becomes stem + marker + extension within `limit` units:
-// - the extension is the text from the last '.' (not a leading one) when it is at most 32
-//   units long; otherwise nothing is kept apart from the stem;
-// - variant 0 (only for a name that is too long) has no marker: the stem is cut so that
-//   stem and extension fill the limit;
-// - variant N >= 1 puts "~N" between the cut stem and the extension.
-// A surrogate pair is never split.
 UdfUnits Shortened(const UdfUnits& name, size_t limit, uint32_t variant) {
-  UdfUnits extension;
-  size_t dot = name.rfind(u'.');
-  if (dot != UdfUnits::npos && dot > 0 && name.size() - dot <= kKeptExtensionUnits) {
-    extension = name.substr(dot);
-  }
-  UdfUnits stem = name.substr(0, name.size() - extension.size());
-  UdfUnits marker;
-  if (variant > 0) {
-    std::string digits = "~" + std::to_string(variant);
-    marker.assign(digits.begin(), digits.end());
-  }
-  size_t room = limit - extension.size() - marker.size();
-  return Head(stem, room) + marker + extension;
+  return ShortenedName(name, limit, variant, kKeptExtensionUnits);
 }
 
 bool StoreUdfName(ImageBuilder& builder, TreeNode& node, const UdfUnits& units, bool eightBit) {
@@ -81,15 +52,6 @@ bool StoreUdfName(ImageBuilder& builder, TreeNode& node, const UdfUnits& units, 
   return true;
 }
 
-// The source path of an entry for messages: the source folder (the root's name, which
-// ends in '/') and the names below it as they were read.
-std::string SourcePathOf(const TreeNode& node) {
-  std::u16string path = node.sourceName ? node.sourceName : node.name;
-  const TreeNode* d = node.parent;
-  for (; !d->IsRoot(); d = d->parent) path = std::u16string(d->sourceName ? d->sourceName : d->name) + u'/' + path;
-  return Utf16ToUtf8(d->name + path);
-}
-
 // One warning for a full name that UDF records differently: the source path, the name on
 // the disc and why. After kMaxNameWarnings of them the rest are only counted.
 void WarnChangedName(const ImageBuilder& builder, const TreeNode& node, const UdfUnits& identifier,
@@ -101,6 +63,52 @@ void WarnChangedName(const ImageBuilder& builder, const TreeNode& node, const Ud
 }
 
 }  // namespace
+
+namespace {
+
+bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+
+// The first `count` units of `text`, one fewer when the cut would split a surrogate pair.
+UdfUnits Head(const UdfUnits& text, size_t count) {
+  if (count >= text.size()) return text;
+  if (count > 0 && IsHighSurrogate(text[count - 1])) --count;
+  return text.substr(0, count);
+}
+
+}  // namespace
+
+// A name that does not fit in `limit` units, or whose identifier an earlier entry already
+// holds, becomes stem + marker + extension within `limit` units:
+// - the extension is the text from the last '.' (not a leading one) when it is at most
+//   `keptExtension` units long; otherwise nothing is kept apart from the stem;
+// - variant 0 (only for a name that is too long) has no marker: the stem is cut so that
+//   stem and extension fill the limit;
+// - variant N >= 1 puts "~N" between the cut stem and the extension.
+// A surrogate pair is never split.
+std::u16string ShortenedName(const std::u16string& name, size_t limit, uint32_t variant, size_t keptExtension) {
+  UdfUnits extension;
+  size_t dot = name.rfind(u'.');
+  if (dot != UdfUnits::npos && dot > 0 && name.size() - dot <= keptExtension) {
+    extension = name.substr(dot);
+  }
+  UdfUnits stem = name.substr(0, name.size() - extension.size());
+  UdfUnits marker;
+  if (variant > 0) {
+    std::string digits = "~" + std::to_string(variant);
+    marker.assign(digits.begin(), digits.end());
+  }
+  size_t room = limit - extension.size() - marker.size();
+  return Head(stem, room) + marker + extension;
+}
+
+// The source path of an entry for messages: the source folder (the root's name, which
+// ends in '/') and the names below it as they were read.
+std::string SourcePathOf(const TreeNode& node) {
+  std::u16string path = node.sourceName ? node.sourceName : node.name;
+  const TreeNode* d = node.parent;
+  for (; !d->IsRoot(); d = d->parent) path = std::u16string(d->sourceName ? d->sourceName : d->name) + u'/' + path;
+  return Utf16ToUtf8(d->name + path);
+}
 
 void WarnChangedNamesLeft(const ImageBuilder& builder, uint32_t changedNames) {
   if (changedNames <= kMaxNameWarnings) return;

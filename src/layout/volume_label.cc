@@ -5,6 +5,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "build/image_builder.h"
 #include "platform/text.h"
@@ -92,6 +93,24 @@ void IsoVolumeIdentifier(const ImageBuilder& builder, uint8_t out[32]) {
   }
   std::memset(out, ' ', kIsoVolumeIdentifierBytes);
   std::memcpy(out, text, std::strlen(text));
+}
+
+void JolietVolumeIdentifier(const ImageBuilder& builder, uint8_t out[32]) {
+  std::u16string units;
+  uint32_t used = builder.volumeLabel[kLabelBytes - 1];
+  uint32_t content = used > 0 ? used - 1 : 0;
+  if (content > kLabelContentBytes) content = kLabelContentBytes;
+  if (builder.volumeLabel[0] == kCompression8Bit) {
+    for (uint32_t i = 0; i < content && i < kIsoVolumeIdentifierBytes / 2; ++i) units += char16_t(builder.volumeLabel[1 + i]);
+  } else {
+    uint32_t n = WholeCharacters16(builder.volumeLabel + 1, content < kIsoVolumeIdentifierBytes ? content : kIsoVolumeIdentifierBytes);
+    for (uint32_t i = 0; i < n; i += 2) units += char16_t((builder.volumeLabel[1 + i] << 8) | builder.volumeLabel[2 + i]);
+  }
+  while (units.size() < kIsoVolumeIdentifierBytes / 2) units += u' ';
+  for (size_t i = 0; i < units.size(); ++i) {
+    out[2 * i] = uint8_t(units[i] >> 8);
+    out[2 * i + 1] = uint8_t(units[i]);
+  }
 }
 
 void IsoVolumeSetIdentifier(uint8_t out[128]) {

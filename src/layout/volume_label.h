@@ -18,6 +18,9 @@ constexpr uint32_t kUdfVolumeSetIdentifierBytes = 128;
 // 8-bit label: its first 31 characters (up to the first zero byte), 'a'-'z' raised to
 // 'A'-'Z'; 16-bit label: NONE. Blank-padded to 32 bytes.
 void IsoVolumeIdentifier(const ImageBuilder& builder, uint8_t out[32]);
+// The Joliet volume identifier: the label's first 16 characters as typed (a surrogate
+// pair is not split), UCS-2 big-endian, padded with blanks (0x0020) to 32 bytes.
+void JolietVolumeIdentifier(const ImageBuilder& builder, uint8_t out[32]);
 // "UNDEFINED" blank-padded to 128 bytes.
 void IsoVolumeSetIdentifier(uint8_t out[128]);
 // An 8-bit dstring of 128 bytes holding the 16 upper-case hexadecimal digits of the

@@ -39,6 +39,9 @@ void FillFromStatus(const struct stat& st, FindEntry& out) {
   out.lastWriteTime = int64_t(st.st_mtim.tv_sec);
   out.lastAccessTime = int64_t(st.st_atim.tv_sec);
   out.creationTime = int64_t(st.st_ctim.tv_sec);
+  out.mode = uint32_t(st.st_mode);
+  out.uid = uint32_t(st.st_uid);
+  out.gid = uint32_t(st.st_gid);
   if (S_ISDIR(st.st_mode)) {
     out.type = FindEntryType::Directory;
     out.isDirectory = 1;
@@ -54,6 +57,7 @@ void Describe(int dirFd, const char* hostName, FindEntry& out) {
   out.size = 0;
   out.creationTime = out.lastAccessTime = out.lastWriteTime = 0;
   out.isDirectory = 0;
+  out.mode = out.uid = out.gid = 0;
   out.statError = 0;
   out.device = out.inode = 0;
   out.hostName = hostName;

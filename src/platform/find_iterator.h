@@ -27,6 +27,9 @@ struct FindEntry {
   int64_t lastAccessTime;  // seconds since 1970
   int64_t lastWriteTime;   // seconds since 1970 (st_mtime)
   uint8_t isDirectory;     // 1 for a directory or a link to one
+  uint32_t mode;           // st_mode: file type and permission bits (links followed)
+  uint32_t uid;
+  uint32_t gid;
   char16_t name[kFindNameUnits];  // NUL-terminated; bytes that are not UTF-8 are escaped
 
   FindEntryType type;

@@ -25,6 +25,11 @@ SourceEntry SourceEntryFrom(const FindEntry& found) {
   e.size = found.isDirectory ? 0 : found.size;
   e.isDirectory = found.isDirectory;
   e.modifiedTime = found.lastWriteTime;
+  e.accessTime = found.lastAccessTime;
+  e.attributeTime = found.creationTime;
+  e.posixMode = found.mode;
+  e.uid = found.uid;
+  e.gid = found.gid;
   return e;
 }
 
@@ -55,6 +60,11 @@ AddResult AddChild(ImageBuilder& builder, TreeNode* directory, TreeNode*& last,
   node->isDirectory = entry.isDirectory;
   node->name = name;
   node->modifiedTime = entry.modifiedTime;
+  node->accessTime = entry.accessTime;
+  node->attributeTime = entry.attributeTime;
+  node->posixMode = entry.posixMode;
+  node->uid = entry.uid;
+  node->gid = entry.gid;
   node->parent = directory;
 
   if (!directory->firstChild) directory->firstChild = node;

@@ -21,6 +21,11 @@ struct SourceEntry {
   uint8_t isDirectory = 0;
   uint8_t ssifMark = 0;                   // a made-up .ssif entry (StereoInterleaved)
   int64_t modifiedTime = 0;               // seconds since 1970
+  int64_t accessTime = 0;
+  int64_t attributeTime = 0;              // st_ctime
+  uint32_t posixMode = 0;                 // st_mode; 0 for an entry the scan makes up
+  uint32_t uid = 0;
+  uint32_t gid = 0;
   char16_t inlineName[kInlineNameUnits] = {};
 
   const char16_t* Name() const { return namePointer ? namePointer : inlineName; }

@@ -94,7 +94,17 @@ bool SourceScanner::ScanDirectory(TreeNode* directory, uint32_t depth, TreeNode*
   bool ok = true;
   for (; more; more = listing.Next(entry)) {
     const char* entryName = entry.hostName;
-    if (IsDotOrDotDot(entryName)) continue;
+    if (IsDotOrDotDot(entryName)) {
+      // The source folder's own attributes; its time stays the build time.
+      if (directory->IsRoot() && entryName[1] == '\0') {
+        directory->accessTime = entry.lastAccessTime;
+        directory->attributeTime = entry.creationTime;
+        directory->posixMode = entry.mode;
+        directory->uid = entry.uid;
+        directory->gid = entry.gid;
+      }
+      continue;
+    }
     if (entry.type == FindEntryType::Directory) {
       if (depth == 1 && builder.dvdVideoMode &&
           (EqualsIgnoringAsciiCase(entry.name, u"AUDIO_TS") || EqualsIgnoringAsciiCase(entry.name, u"VIDEO_TS"))) {

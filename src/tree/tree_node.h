@@ -1,5 +1,6 @@
 // The in-memory picture of one entry of the source folder: a fixed-size record carved
-// from the NodeArena, linked into its directory's two orders (primary and ISO 9660).
+// from the NodeArena, linked into its directory's orders (primary, ISO 9660 and, for a
+// Joliet tree, Joliet).
 #pragma once
 
 #include <cstdint>
@@ -63,6 +64,24 @@ struct TreeNode {
   // dir: the name of the source folder read into it when that differs from `name` (a
   // DVD-Video folder listed as video_ts is recorded as VIDEO_TS); null: `name` itself.
   const char16_t* sourceName;
+
+  // What the host reported besides the modification time (zero for entries the scan
+  // makes up); Rock Ridge records them. posixMode is st_mode, links followed.
+  int64_t accessTime;
+  int64_t attributeTime;  // st_ctime: the last change of the entry's attributes
+  uint32_t posixMode;
+  uint32_t uid;
+  uint32_t gid;
+
+  // Joliet hierarchy (layout): the identifier as UTF-16 big-endian bytes, the entries
+  // in Joliet order, and for a directory its extent, size and path table number.
+  const uint8_t* jolietName;
+  TreeNode* jolietFirstChild;
+  TreeNode* jolietNextSibling;
+  uint32_t jolietDirLocation;  // relative to the first Joliet directory sector
+  uint32_t jolietDirSize;
+  uint16_t jolietPathTableNumber;
+  uint8_t jolietNameLength;  // bytes, two per unit
 
   bool IsRoot() const { return parent == this; }
 };

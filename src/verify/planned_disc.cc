@@ -41,9 +41,9 @@ std::string ShownUdfName(const TreeNode& node, bool eightBit) {
 
 // The source path of a node for the system: the root's name is the folder's path
 // ending in '/'; a directory read from a folder of another name uses that name.
-std::u16string SourcePathOf(const TreeNode& node) {
+std::u16string SourceFilePath(const TreeNode& node) {
   if (node.IsRoot()) return node.name;
-  std::u16string path = SourcePathOf(*node.parent);
+  std::u16string path = SourceFilePath(*node.parent);
   path += node.isDirectory && node.sourceName ? node.sourceName : node.name;
   if (node.isDirectory) path += u'/';
   return path;
@@ -106,7 +106,7 @@ std::string PlannedDisc::PathOf(uint32_t index, bool iso) const {
 void SourcePiecesOf(const TreeNode& node, std::vector<SourcePiece>& pieces) {
   pieces.clear();
   if (node.kind != StereoInterleaved) {
-    if (node.size) pieces.push_back({HostPath(SourcePathOf(node)), 0, node.size, false});
+    if (node.size) pieces.push_back({HostPath(SourceFilePath(node)), 0, node.size, false});
     return;
   }
   // Dependent-view extent i, then base-view extent i, each read on from where that
@@ -114,7 +114,7 @@ void SourcePiecesOf(const TreeNode& node, std::vector<SourcePiece>& pieces) {
   const TreeNode* dependent = node.dependentNode;
   const TreeNode* base = node.baseNode;
   if (!dependent || !base || !dependent->stereoPair) return;
-  const std::string paths[2] = {HostPath(SourcePathOf(*base)), HostPath(SourcePathOf(*dependent))};
+  const std::string paths[2] = {HostPath(SourceFilePath(*base)), HostPath(SourceFilePath(*dependent))};
   uint64_t offsets[2] = {0, 0};
   for (const StereoClipPair::RunPiece& piece : dependent->stereoPair->InterleavedRun()) {
     const uint64_t bytes = uint64_t(piece.sectors) * kSectorSize;

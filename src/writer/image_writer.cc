@@ -41,7 +41,9 @@ bool EmitFileData(OutputContext& out) {
 bool EmitIsoOnly(OutputContext& out) {
   ImageBuilder& b = *out.builder;
   return b.WriteZeroSectors(kSystemAreaSectors) && WriteIsoPrimaryVolumeDescriptor(b) &&
-         WriteIsoSetTerminator(b) && WriteIsoPathTablesAndDirectories(b) && EmitFileData(out) &&
+         WriteIsoSupplementaryVolumeDescriptor(b) && WriteIsoSetTerminator(b) &&
+         AtPlannedSector(b, b.pathTableStart, "path table") && WriteIsoPathTablesAndDirectories(b) &&
+         EmitFileData(out) &&
          PadToMultipleOf32(b, 0);
 }
 
@@ -50,7 +52,10 @@ bool EmitWithUdf(OutputContext& out) {
   const bool udf250 = b.IsUdf250();
   const bool iso = b.WritesIso9660() && !udf250;
   if (!b.WriteZeroSectors(kSystemAreaSectors)) return false;
-  if (iso && !(WriteIsoPrimaryVolumeDescriptor(b) && WriteIsoSetTerminator(b))) return false;
+  if (iso && !(WriteIsoPrimaryVolumeDescriptor(b) && WriteIsoSupplementaryVolumeDescriptor(b) &&
+               WriteIsoSetTerminator(b))) {
+    return false;
+  }
   if (!WriteVolumeRecognitionSequence(b)) return false;
   if (!b.WriteZeroSectors(kMainVdsSector - uint32_t(b.sectorsWritten))) return false;
   if (!WriteVolumeDescriptorSequence(b, kMainVdsSector)) return false;
@@ -70,7 +75,9 @@ bool EmitWithUdf(OutputContext& out) {
       !WriteAnchorVolumeDescriptorPointer(b, kAnchorSector)) {
     return false;
   }
-  if (iso && !WriteIsoPathTablesAndDirectories(b)) return false;
+  if (iso && !(AtPlannedSector(b, b.pathTableStart, "path table") && WriteIsoPathTablesAndDirectories(b))) {
+    return false;
+  }
   if (udf250) {
     if (!b.WriteZeroSectors(uint32_t(b.dataBase) - kAfterAnchorSector) ||
         !WriteMetadataFileEntry(b, false, uint32_t(b.dataBase)) ||

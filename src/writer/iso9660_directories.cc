@@ -1,5 +1,6 @@
 // The ISO 9660 path tables (ECMA-119 9.4, type L then type M) and directory extents
-// (ECMA-119 9.1 and 6.8.1), in the breadth-first order of the directory numbers.
+// (ECMA-119 9.1 and 6.8.1), in the breadth-first order of the directory numbers: of the
+// primary hierarchy, then its Rock Ridge continuation areas, then of the Joliet one.
 #include <algorithm>
 #include <cstring>
 #include <deque>
@@ -8,9 +9,11 @@
 #include "build/image_builder.h"
 #include "layout/disc_constants.h"
 #include "layout/entry_extents.h"
+#include "layout/iso_hierarchy.h"
 #include "layout/layout_rules.h"
 #include "writer/iso9660_records.h"
 #include "writer/iso9660_structures.h"
+#include "writer/rock_ridge_entries.h"
 
 namespace vellumcast {
 namespace {
@@ -19,24 +22,25 @@ bool Mismatch(ImageBuilder& b, const std::string& what) {
   return b.Fail("the ISO 9660 " + what + " does not match the layout");
 }
 
-// Visits every directory breadth-first from the root in ISO 9660 order.
+// Visits every directory breadth-first from the root in the order of hierarchy `h`.
 template <typename Step>
-bool ForEachDirectoryBreadthFirst(TreeNode* root, Step step) {
+bool ForEachDirectoryBreadthFirst(const IsoHierarchy& h, TreeNode* root, Step step) {
   std::deque<TreeNode*> queue{root};
   while (!queue.empty()) {
     TreeNode* dir = queue.front();
     queue.pop_front();
     if (!step(*dir)) return false;
-    for (TreeNode* e = dir->isoFirstChild; e; e = e->isoNextSibling) {
+    for (TreeNode* e = dir->*h.firstChild; e; e = e->*h.nextSibling) {
       if (e->isDirectory) queue.push_back(e);
     }
   }
   return true;
 }
 
-bool WritePathTable(ImageBuilder& b, bool bigEndian) {
-  uint32_t capacity = uint32_t(b.pathTableSectors) * kSectorSize;
-  uint8_t* table = b.RequestSectors(uint32_t(b.pathTableSectors));
+bool WritePathTable(ImageBuilder& b, const IsoHierarchy& h, bool bigEndian) {
+  const uint32_t sectors = PathTableSectors(b, h);
+  uint32_t capacity = sectors * kSectorSize;
+  uint8_t* table = b.RequestSectors(sectors);
   if (!table) return false;
   std::memset(table, 0, capacity);
   uint32_t offset = 0;
@@ -46,92 +50,130 @@ bool WritePathTable(ImageBuilder& b, bool bigEndian) {
     return true;
   };
   static const uint8_t kRootIdentifier = 0;
-  bool ok = put(&kRootIdentifier, 1, IsoDirectorySector(b, *b.root), 1) &&
-            ForEachDirectoryBreadthFirst(b.root, [&](TreeNode& dir) {
-              for (TreeNode* e = dir.isoFirstChild; e; e = e->isoNextSibling) {
+  bool ok = put(&kRootIdentifier, 1, DirectorySector(b, h, *b.root), 1) &&
+            ForEachDirectoryBreadthFirst(h, b.root, [&](TreeNode& dir) {
+              for (TreeNode* e = dir.*h.firstChild; e; e = e->*h.nextSibling) {
                 if (e->isDirectory &&
-                    !put(e->isoName, e->isoNameLength, IsoDirectorySector(b, *e), dir.pathTableNumber)) {
+                    !put(e->*h.name, e->*h.nameLength, DirectorySector(b, h, *e), dir.*h.pathTableNumber)) {
                   return false;
                 }
               }
               return true;
             });
-  if (!ok || offset != b.pathTableBytes) return Mismatch(b, "path table");
-  return b.WriteSectors(table, uint32_t(b.pathTableSectors));
+  if (!ok || offset != PathTableBytes(b, h)) return Mismatch(b, "path table");
+  return b.WriteSectors(table, sectors);
+}
+
+// The record of `slot` as hierarchy `h` describes it, without its system use.
+DirectoryRecord RecordFor(const ImageBuilder& b, const IsoHierarchy& h, const IsoRecordSlot& slot) {
+  static const uint8_t kSelf = dirrec::kSelfIdentifier;
+  static const uint8_t kParent = dirrec::kParentIdentifier;
+  const TreeNode& node = *slot.node;
+  DirectoryRecord r;
+  r.time = node.modifiedTime;
+  r.utc = b.datesInUtc;
+  r.identifier = slot.role == IsoRecordRole::Self ? &kSelf : slot.role == IsoRecordRole::Parent ? &kParent : node.*h.name;
+  r.identifierLength = SlotIdentifierLength(h, slot);
+  if (node.isDirectory) {
+    r.location = DirectorySector(b, h, node);
+    r.dataLength = node.*h.dirSize;
+    r.flags = dirrec::kFlagDirectory;
+    return r;
+  }
+  // A file below 4 GiB is one record; a larger one is a multi-extent file of
+  // consecutive extents, each but the last of the largest extent size.
+  const uint64_t before = uint64_t(slot.extent) * kIsoMaxExtentBytes;
+  r.location = FileDataSector(b, node) + slot.extent * uint32_t(kIsoMaxExtentBytes / kSectorSize);
+  r.dataLength = slot.extents == 1 ? uint32_t(node.size) : uint32_t(std::min(node.size - before, kIsoMaxExtentBytes));
+  r.flags = slot.extent + 1 < slot.extents ? dirrec::kFlagMultiExtent : 0;
+  return r;
 }
 
 // Places a record at `offset`, first moving to the next sector when it would cross a
-// sector boundary (ECMA-119 6.8.1.1). False when it does not fit in `capacity`.
-bool PlaceRecord(uint8_t* extent, uint32_t capacity, uint32_t& offset, const DirectoryRecord& r) {
+// sector boundary (ECMA-119 6.8.1.1). Returns where it starts, or null when it does not
+// fit in `capacity`.
+uint8_t* PlaceRecord(uint8_t* extent, uint32_t capacity, uint32_t& offset, const DirectoryRecord& r) {
   uint32_t length = IsoRecordLength(r.identifierLength, r.systemUseLength);
   offset = uint32_t(IsoRecordStart(offset, length));
-  if (offset + length > capacity) return false;
-  offset += PutDirectoryRecord(extent + offset, r);
-  return true;
+  if (offset + length > capacity) return nullptr;
+  uint8_t* at = extent + offset;
+  offset += PutDirectoryRecord(at, r);
+  return at;
 }
 
-bool WriteDirectoryExtent(ImageBuilder& b, TreeNode& dir) {
-  if (uint32_t(b.sectorsWritten) != IsoDirectorySector(b, dir)) return Mismatch(b, "directory area");
-  uint32_t sectors = IsoDirectoryExtentSectors(dir);
+// One directory extent of hierarchy `h`. `continuation` is the packing cursor of the
+// continuation areas, which the records' CE entries point into.
+bool WriteDirectoryExtent(ImageBuilder& b, const IsoHierarchy& h, TreeNode& dir, uint64_t& continuation) {
+  if (uint32_t(b.sectorsWritten) != DirectorySector(b, h, dir)) return Mismatch(b, "directory area");
+  uint32_t sectors = uint32_t(SectorsFor(dir.*h.dirSize));
   uint32_t capacity = sectors * kSectorSize;
   uint8_t* extent = b.RequestSectors(sectors);
   if (!extent) return false;
   std::memset(extent, 0, capacity);
-
-  const uint8_t systemUse = uint8_t(IsoSystemUseBytes(b));
-  static const uint8_t kSelf = dirrec::kSelfIdentifier;
-  static const uint8_t kParent = dirrec::kParentIdentifier;
   uint32_t offset = 0;
-
-  auto directoryRecord = [&](const TreeNode& d, const uint8_t* id, uint8_t idLength) {
-    DirectoryRecord r;
-    r.location = IsoDirectorySector(b, d);
-    r.dataLength = d.isoDirSize;
-    r.time = d.modifiedTime;
-    r.utc = b.datesInUtc;
-    r.flags = dirrec::kFlagDirectory;
-    r.identifier = id;
-    r.identifierLength = idLength;
-    r.systemUseLength = systemUse;
-    return PlaceRecord(extent, capacity, offset, r);
-  };
-
-  bool ok = directoryRecord(dir, &kSelf, 1) && directoryRecord(*dir.parent, &kParent, 1);
-  for (TreeNode* e = dir.isoFirstChild; ok && e; e = e->isoNextSibling) {
-    if (e->isDirectory) {
-      ok = directoryRecord(*e, e->isoName, e->isoNameLength);
-      continue;
-    }
-    // A file below 4 GiB is one record; a larger one is a multi-extent file of
-    // consecutive extents, each but the last of the largest extent size.
-    uint32_t records = IsoExtentCount(e->size);
-    uint32_t location = FileDataSector(b, *e);
-    uint64_t remaining = e->size;
-    for (uint32_t i = 0; ok && i < records; ++i) {
-      DirectoryRecord r;
-      r.location = location;
-      r.dataLength = records == 1 ? uint32_t(e->size) : uint32_t(std::min(remaining, kIsoMaxExtentBytes));
-      r.time = e->modifiedTime;
-      r.utc = b.datesInUtc;
-      r.flags = i + 1 < records ? dirrec::kFlagMultiExtent : 0;
-      r.identifier = e->isoName;
-      r.identifierLength = e->isoNameLength;
-      r.systemUseLength = systemUse;
-      ok = PlaceRecord(extent, capacity, offset, r);
-      location += uint32_t(kIsoMaxExtentBytes / kSectorSize);
-      remaining -= std::min(remaining, kIsoMaxExtentBytes);
-    }
-  }
-  if (!ok || offset != dir.isoDirSize) return Mismatch(b, "directory of " + std::to_string(dir.pathTableNumber));
+  uint8_t unused[kSectorSize];
+  bool ok = ForEachIsoRecord(h, dir, [&](const IsoRecordSlot& slot) {
+    SystemUseLayout use = RecordSystemUse(b, h, slot);
+    DirectoryRecord r = RecordFor(b, h, slot);
+    r.systemUseLength = uint8_t(use.recordBytes);
+    uint8_t* at = PlaceRecord(extent, capacity, offset, r);
+    if (!at) return false;
+    if (h.joliet || !b.rockRidge) return true;  // the system use stays zero
+    uint64_t place = use.continuationBytes ? IsoRecordStart(continuation, use.continuationBytes) : continuation;
+    if (use.continuationBytes) continuation = place + use.continuationBytes;
+    return PutRockRidgeSystemUse(b, slot, use, at + IsoRecordLength(r.identifierLength, 0), unused,
+                                 RockRidgeAreaSector(b) + uint32_t(place / kSectorSize),
+                                 uint32_t(place % kSectorSize));
+  });
+  if (!ok || offset != dir.*h.dirSize) return Mismatch(b, "directory of " + std::to_string(dir.*h.pathTableNumber));
   return b.WriteSectors(extent, sectors);
+}
+
+bool WriteHierarchy(ImageBuilder& b, const IsoHierarchy& h, uint64_t& continuation) {
+  return WritePathTable(b, h, false) && WritePathTable(b, h, true) &&
+         ForEachDirectoryBreadthFirst(h, b.root, [&](TreeNode& dir) { return WriteDirectoryExtent(b, h, dir, continuation); });
+}
+
+// The continuation areas of the primary hierarchy's records, packed in the order of
+// the records as the directory extents placed them, one sector at a time.
+bool WriteContinuationAreas(ImageBuilder& b) {
+  if (b.rockRidgeSectors == 0) return true;
+  if (uint32_t(b.sectorsWritten) != RockRidgeAreaSector(b)) return Mismatch(b, "continuation area");
+  uint32_t sector = 0;
+  uint8_t* buffer = b.RequestSectors(1);
+  if (!buffer) return false;
+  std::memset(buffer, 0, kSectorSize);
+  uint64_t cursor = 0;
+  uint8_t unused[kIsoMaxRecordBytes];
+  bool ok = ForEachDirectoryBreadthFirst(kPrimaryHierarchy, b.root, [&](TreeNode& dir) {
+    return ForEachIsoRecord(kPrimaryHierarchy, dir, [&](const IsoRecordSlot& slot) {
+      SystemUseLayout use = RecordSystemUse(b, kPrimaryHierarchy, slot);
+      if (!use.continuationBytes) return true;
+      uint64_t place = IsoRecordStart(cursor, use.continuationBytes);
+      cursor = place + use.continuationBytes;
+      for (; place / kSectorSize > sector; ++sector) {
+        if (!b.WriteSectors(buffer, 1) || !(buffer = b.RequestSectors(1))) return false;
+        std::memset(buffer, 0, kSectorSize);
+      }
+      std::memset(unused, 0, sizeof unused);
+      return PutRockRidgeSystemUse(b, slot, use, unused, buffer + place % kSectorSize,
+                                   RockRidgeAreaSector(b) + sector, uint32_t(place % kSectorSize));
+    });
+  });
+  if (!ok || sector + 1 != uint32_t(b.rockRidgeSectors)) return Mismatch(b, "continuation area");
+  return b.WriteSectors(buffer, 1);
 }
 
 }  // namespace
 
 bool WriteIsoPathTablesAndDirectories(ImageBuilder& b) {
   if (b.pathTableSectors == 0 || !b.root) return true;
-  if (!WritePathTable(b, false) || !WritePathTable(b, true)) return false;
-  return ForEachDirectoryBreadthFirst(b.root, [&](TreeNode& dir) { return WriteDirectoryExtent(b, dir); });
+  uint64_t continuation = 0;
+  if (!WriteHierarchy(b, kPrimaryHierarchy, continuation) || !WriteContinuationAreas(b)) return false;
+  if (!b.joliet) return true;
+  if (uint32_t(b.sectorsWritten) != PathTableStart(b, kJolietHierarchy)) return Mismatch(b, "Joliet path table");
+  uint64_t none = 0;
+  return WriteHierarchy(b, kJolietHierarchy, none);
 }
 
 }  // namespace vellumcast

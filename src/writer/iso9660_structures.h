@@ -8,11 +8,15 @@ struct ImageBuilder;
 
 // Primary Volume Descriptor (ECMA-119 8.4): 1 sector.
 bool WriteIsoPrimaryVolumeDescriptor(ImageBuilder& builder);
+// Joliet Supplementary Volume Descriptor (ECMA-119 8.5): 1 sector when Joliet is asked
+// for, else nothing.
+bool WriteIsoSupplementaryVolumeDescriptor(ImageBuilder& builder);
 // Volume Descriptor Set Terminator (ECMA-119 8.3): 1 sector.
 bool WriteIsoSetTerminator(ImageBuilder& builder);
 // Type L path table, type M path table (pathTableSectors each), then every directory
-// extent in directory-number order (isoDirectorySectors in all). False when the tree
-// does not match the planned sizes (the builder says why).
+// extent in directory-number order (isoDirectorySectors in all), the Rock Ridge
+// continuation areas (rockRidgeSectors), and the same for the Joliet hierarchy. False
+// when the tree does not match the planned sizes (the builder says why).
 bool WriteIsoPathTablesAndDirectories(ImageBuilder& builder);
 
 }  // namespace vellumcast

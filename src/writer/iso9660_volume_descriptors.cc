@@ -1,9 +1,10 @@
-// The ISO 9660 Primary Volume Descriptor and Volume Descriptor Set Terminator
-// (ECMA-119 8.4 and 8.3).
+// The ISO 9660 Primary Volume Descriptor, the Joliet Supplementary Volume Descriptor and
+// the Volume Descriptor Set Terminator (ECMA-119 8.4, 8.5 and 8.3).
 #include <cstring>
 
 #include "build/image_builder.h"
 #include "layout/disc_constants.h"
+#include "layout/iso_hierarchy.h"
 #include "layout/layout_rules.h"
 #include "layout/volume_label.h"
 #include "layout/volume_time.h"
@@ -19,6 +20,7 @@ constexpr uint32_t kType = 0;
 constexpr uint32_t kStandardIdentifier = 1;  // "CD001"
 constexpr uint32_t kVersion = 6;
 constexpr uint8_t kTypePrimary = 1;
+constexpr uint8_t kTypeSupplementary = 2;
 constexpr uint8_t kTypeTerminator = 255;
 }  // namespace vd
 
@@ -26,6 +28,7 @@ namespace pvd {
 constexpr uint32_t kSystemIdentifier = 8;          // 32 bytes
 constexpr uint32_t kVolumeIdentifier = 40;         // 32 bytes
 constexpr uint32_t kVolumeSpaceSize = 80;          // both-byte orders
+constexpr uint32_t kEscapeSequences = 88;          // 32 bytes, Supplementary only
 constexpr uint32_t kVolumeSetSize = 120;           // both-byte orders, 16-bit
 constexpr uint32_t kVolumeSequenceNumber = 124;    // both-byte orders, 16-bit
 constexpr uint32_t kLogicalBlockSize = 128;        // both-byte orders, 16-bit
@@ -60,39 +63,65 @@ void BlankFill(uint8_t* field, size_t size, const uint8_t* text, size_t maxChars
   }
 }
 
+// A Joliet character field: `text` (up to its first zero byte, at most `maxChars` and
+// size / 2 characters, as they are) in UCS-2 big-endian, the rest blanks (0x0020); a
+// field of odd size ends in a zero byte.
+void JolietFill(uint8_t* field, size_t size, const uint8_t* text, size_t maxChars) {
+  std::memset(field, 0, size);
+  size_t n = 0;
+  while (text && n < maxChars && n < size / 2 && text[n]) ++n;
+  for (size_t i = 0; i < size / 2; ++i) field[2 * i + 1] = i < n ? text[i] : ' ';
+}
+
+// A character field of the primary (blank-filled, upper case) or Joliet (UCS-2) form.
+void Fill(bool joliet, uint8_t* field, size_t size, const uint8_t* text, size_t maxChars) {
+  if (joliet) {
+    JolietFill(field, size, text, maxChars);
+  } else {
+    BlankFill(field, size, text, maxChars);
+  }
+}
+
 void PutStandardHeader(uint8_t* sector, uint8_t type) {
   sector[vd::kType] = type;
   std::memcpy(sector + vd::kStandardIdentifier, "CD001", 5);
   sector[vd::kVersion] = 1;
 }
 
-}  // namespace
-
-bool WriteIsoPrimaryVolumeDescriptor(ImageBuilder& b) {
+// The Primary Volume Descriptor (ECMA-119 8.4) or the Joliet Supplementary Volume
+// Descriptor (ECMA-119 8.5, escape sequence "%/E" for UCS-2 level 3): the same fields,
+// each describing its own hierarchy; the Joliet one's character fields in UCS-2.
+bool WriteVolumeDescriptor(ImageBuilder& b, const IsoHierarchy& h) {
   using namespace pvd;
   uint8_t* s = b.RequestSectors(1);
   if (!s) return false;
   std::memset(s, 0, kSectorSize);
-  PutStandardHeader(s, vd::kTypePrimary);
-  BlankFill(s + kSystemIdentifier, 32, nullptr, 0);
+  const bool joliet = h.joliet;
+  PutStandardHeader(s, joliet ? vd::kTypeSupplementary : vd::kTypePrimary);
+  Fill(joliet, s + kSystemIdentifier, 32, nullptr, 0);
 
-  IsoVolumeIdentifier(b, s + kVolumeIdentifier);
+  if (joliet) {
+    JolietVolumeIdentifier(b, s + kVolumeIdentifier);
+    std::memcpy(s + kEscapeSequences, "%/E", 3);
+  } else {
+    IsoVolumeIdentifier(b, s + kVolumeIdentifier);
+  }
 
   both32(s + kVolumeSpaceSize, uint32_t(b.volumeSectors));
   both16(s + kVolumeSetSize, 1);
   both16(s + kVolumeSequenceNumber, 1);
   both16(s + kLogicalBlockSize, uint16_t(kSectorSize));
-  both32(s + kPathTableSize, b.pathTableBytes);
-  le32(s + kTypeLPathTable, uint32_t(b.pathTableStart));
+  both32(s + kPathTableSize, PathTableBytes(b, h));
+  le32(s + kTypeLPathTable, PathTableStart(b, h));
   le32(s + kOptionalTypeLPathTable, 0);
-  be32(s + kTypeMPathTable, uint32_t(b.pathTableStart + b.pathTableSectors));
+  be32(s + kTypeMPathTable, PathTableStart(b, h) + PathTableSectors(b, h));
   be32(s + kOptionalTypeMPathTable, 0);
 
-  // The root's record here is 34 bytes even in DVD-Video mode.
+  // The root's record here is 34 bytes even in DVD-Video mode and with Rock Ridge.
   static const uint8_t kRootIdentifier = dirrec::kSelfIdentifier;
   DirectoryRecord root;
-  root.location = IsoFirstDirectorySector(b);
-  root.dataLength = b.root ? b.root->isoDirSize : 0;
+  root.location = FirstDirectorySector(b, h);
+  root.dataLength = b.root ? b.root->*h.dirSize : 0;
   root.time = b.buildTime;
   root.utc = b.datesInUtc;
   root.flags = dirrec::kFlagDirectory;
@@ -100,14 +129,18 @@ bool WriteIsoPrimaryVolumeDescriptor(ImageBuilder& b) {
   root.identifierLength = 1;
   PutDirectoryRecord(s + kRootDirectoryRecord, root);
 
-  IsoVolumeSetIdentifier(s + kVolumeSetIdentifier);
-  BlankFill(s + kPublisherIdentifier, 128, nullptr, 0);
-  BlankFill(s + kDataPreparerIdentifier, 128, nullptr, 0);
+  if (joliet) {
+    JolietFill(s + kVolumeSetIdentifier, 128, reinterpret_cast<const uint8_t*>("UNDEFINED"), 9);
+  } else {
+    IsoVolumeSetIdentifier(s + kVolumeSetIdentifier);
+  }
+  Fill(joliet, s + kPublisherIdentifier, 128, nullptr, 0);
+  Fill(joliet, s + kDataPreparerIdentifier, 128, nullptr, 0);
   const uint8_t* application = b.applicationId[0] == '*' ? b.applicationId + 1 : nullptr;
-  BlankFill(s + kApplicationIdentifier, 128, application, kApplicationIdChars);
-  BlankFill(s + kCopyrightFileIdentifier, 37, nullptr, 0);
-  BlankFill(s + kAbstractFileIdentifier, 37, nullptr, 0);
-  BlankFill(s + kBibliographicFileIdentifier, 37, nullptr, 0);
+  Fill(joliet, s + kApplicationIdentifier, 128, application, kApplicationIdChars);
+  Fill(joliet, s + kCopyrightFileIdentifier, 37, nullptr, 0);
+  Fill(joliet, s + kAbstractFileIdentifier, 37, nullptr, 0);
+  Fill(joliet, s + kBibliographicFileIdentifier, 37, nullptr, 0);
 
   MakeIsoVolumeDate(b.buildTime, true, s + kVolumeCreationDate, b.datesInUtc);
   std::memcpy(s + kVolumeModificationDate, s + kVolumeCreationDate, 17);
@@ -115,6 +148,14 @@ bool WriteIsoPrimaryVolumeDescriptor(ImageBuilder& b) {
   MakeIsoVolumeDate(0, false, s + kVolumeEffectiveDate);
   s[kFileStructureVersion] = 1;
   return b.WriteSectors(s, 1);
+}
+
+}  // namespace
+
+bool WriteIsoPrimaryVolumeDescriptor(ImageBuilder& b) { return WriteVolumeDescriptor(b, kPrimaryHierarchy); }
+
+bool WriteIsoSupplementaryVolumeDescriptor(ImageBuilder& b) {
+  return !b.joliet || WriteVolumeDescriptor(b, kJolietHierarchy);
 }
 
 bool WriteIsoSetTerminator(ImageBuilder& b) {

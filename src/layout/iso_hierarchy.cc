@@ -1,0 +1,65 @@
+// System use of ISO 9660 directory records: the Rock Ridge entries each record carries
+// and how they are split between the record and a continuation area.
+#include "layout/iso_hierarchy.h"
+
+#include "platform/text.h"
+
+namespace vellumcast {
+namespace {
+
+// RRIP 1.10 (the "RRIP_1991A" extension) names itself with these texts in ER.
+constexpr uint32_t kErIdentifierBytes = 10;
+constexpr uint32_t kErDescriptorBytes = 84;
+constexpr uint32_t kErSourceBytes = 135;
+
+uint32_t Even(uint32_t n) { return n + n % 2; }
+
+}  // namespace
+
+std::string RockRidgeName(const TreeNode& node) { return Utf16ToUtf8(node.name ? node.name : u""); }
+
+uint32_t RockRidgeNameEntriesBytes(uint32_t nameBytes) {
+  uint32_t pieces = nameBytes == 0 ? 1 : (nameBytes + kRripNmMaxNameBytes - 1) / kRripNmMaxNameBytes;
+  return pieces * kRripNmHeaderBytes + nameBytes;
+}
+
+uint32_t RockRidgeErBytes() {
+  return kSuspErHeaderBytes + kErIdentifierBytes + kErDescriptorBytes + kErSourceBytes;
+}
+
+// In the record: [SP] PX TF [NM...] when they fit the 254 bytes of a record; otherwise
+// [SP] PX TF, as much of the name as fits in one NM, and CE, with the rest of the name
+// in the continuation area. The root's "." record always continues, with ER.
+SystemUseLayout RecordSystemUse(const ImageBuilder& b, const IsoHierarchy& h, const IsoRecordSlot& slot) {
+  SystemUseLayout out;
+  if (h.joliet) return out;
+  if (!b.rockRidge) {
+    out.recordBytes = IsoSystemUseBytes(b);
+    return out;
+  }
+  const uint32_t fixed = IsoRecordLength(SlotIdentifierLength(h, slot), 0);
+  const uint32_t room = kIsoMaxRecordBytes - fixed;
+  uint32_t attributes = kRripPxBytes + kRripTfBytes;
+  if (slot.role == IsoRecordRole::Self && slot.node->IsRoot()) {
+    out.recordBytes = Even(kSuspSpBytes + attributes + kSuspCeBytes);
+    out.continuationBytes = RockRidgeErBytes();
+    return out;
+  }
+  if (slot.role != IsoRecordRole::Entry) {
+    out.recordBytes = attributes;
+    return out;
+  }
+  const uint32_t name = uint32_t(RockRidgeName(*slot.node).size());
+  const uint32_t whole = attributes + RockRidgeNameEntriesBytes(name);
+  if (Even(whole) <= room) {
+    out.recordBytes = Even(whole);
+    out.nameInRecord = name;
+    return out;
+  }
+  out.nameInRecord = room - attributes - kRripNmHeaderBytes - kSuspCeBytes;  // room is even
+  out.recordBytes = room;
+  out.continuationBytes = RockRidgeNameEntriesBytes(name - out.nameInRecord);
+  return out;
+}
+
+}  // namespace vellumcast

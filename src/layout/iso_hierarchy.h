@@ -1,0 +1,127 @@
+// The ISO 9660 directory hierarchies of an image and what their records hold: the
+// primary hierarchy of the Primary Volume Descriptor (8.3 identifiers, Rock Ridge entries
+// when asked) and the Joliet hierarchy of the Supplementary Volume Descriptor (UCS-2
+// identifiers). Both describe the same tree and the same file data; they differ in
+// identifiers, order, directory positions and system use. The layout plan and the
+// writers walk both through these definitions, so what is written is what was planned.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "build/image_builder.h"
+#include "layout/entry_extents.h"
+#include "layout/layout_rules.h"
+#include "tree/tree_node.h"
+
+namespace vellumcast {
+
+// Which TreeNode fields one hierarchy uses.
+struct IsoHierarchy {
+  bool joliet;
+  TreeNode* TreeNode::*firstChild;
+  TreeNode* TreeNode::*nextSibling;
+  const uint8_t* TreeNode::*name;
+  uint8_t TreeNode::*nameLength;
+  uint32_t TreeNode::*dirLocation;  // relative to the hierarchy's first directory sector
+  uint32_t TreeNode::*dirSize;
+  uint16_t TreeNode::*pathTableNumber;
+};
+
+inline constexpr IsoHierarchy kPrimaryHierarchy = {
+    false, &TreeNode::isoFirstChild, &TreeNode::isoNextSibling, &TreeNode::isoName, &TreeNode::isoNameLength,
+    &TreeNode::isoDirLocation, &TreeNode::isoDirSize, &TreeNode::pathTableNumber};
+inline constexpr IsoHierarchy kJolietHierarchy = {
+    true, &TreeNode::jolietFirstChild, &TreeNode::jolietNextSibling, &TreeNode::jolietName,
+    &TreeNode::jolietNameLength, &TreeNode::jolietDirLocation, &TreeNode::jolietDirSize,
+    &TreeNode::jolietPathTableNumber};
+
+// Where the planned areas of ISO 9660 lie: type L and type M path tables of the primary
+// hierarchy, its directories, the Rock Ridge continuation areas, then the Joliet path
+// tables and directories.
+inline uint32_t RockRidgeAreaSector(const ImageBuilder& b) {
+  return IsoFirstDirectorySector(b) + uint32_t(b.isoDirectorySectors);
+}
+inline uint32_t PathTableStart(const ImageBuilder& b, const IsoHierarchy& h) {
+  return uint32_t(h.joliet ? b.jolietPathTableStart : b.pathTableStart);
+}
+inline uint32_t PathTableSectors(const ImageBuilder& b, const IsoHierarchy& h) {
+  return uint32_t(h.joliet ? b.jolietPathTableSectors : b.pathTableSectors);
+}
+inline uint32_t PathTableBytes(const ImageBuilder& b, const IsoHierarchy& h) {
+  return h.joliet ? b.jolietPathTableBytes : b.pathTableBytes;
+}
+inline uint32_t FirstDirectorySector(const ImageBuilder& b, const IsoHierarchy& h) {
+  return PathTableStart(b, h) + 2 * PathTableSectors(b, h);
+}
+inline uint32_t DirectorySector(const ImageBuilder& b, const IsoHierarchy& h, const TreeNode& directory) {
+  return FirstDirectorySector(b, h) + directory.*h.dirLocation;
+}
+// All sectors of ISO 9660 after the volume descriptors: both hierarchies and the
+// continuation areas.
+inline uint32_t IsoAreaSectors(const ImageBuilder& b) {
+  return 2 * uint32_t(b.pathTableSectors) + uint32_t(b.isoDirectorySectors) + uint32_t(b.rockRidgeSectors) +
+         2 * uint32_t(b.jolietPathTableSectors) + uint32_t(b.jolietDirectorySectors);
+}
+
+// One record of a directory extent, in recorded order: the directory itself (identifier
+// 0x00), its parent (0x01), then every entry, a file of 4 GiB or more with one record
+// per extent.
+enum class IsoRecordRole : uint8_t { Self, Parent, Entry };
+struct IsoRecordSlot {
+  const TreeNode* node;  // what the record describes (the parent for Parent)
+  IsoRecordRole role;
+  uint32_t extent;   // Entry: which extent of the file, from 0
+  uint32_t extents;  // Entry: extents of the file (1 for a directory)
+};
+
+template <typename Visit>
+bool ForEachIsoRecord(const IsoHierarchy& h, const TreeNode& directory, Visit visit) {
+  if (!visit(IsoRecordSlot{&directory, IsoRecordRole::Self, 0, 1})) return false;
+  if (!visit(IsoRecordSlot{directory.parent, IsoRecordRole::Parent, 0, 1})) return false;
+  for (const TreeNode* e = directory.*h.firstChild; e; e = e->*h.nextSibling) {
+    uint32_t extents = e->isDirectory ? 1 : IsoExtentCount(e->size);
+    for (uint32_t i = 0; i < extents; ++i) {
+      if (!visit(IsoRecordSlot{e, IsoRecordRole::Entry, i, extents})) return false;
+    }
+  }
+  return true;
+}
+
+inline uint8_t SlotIdentifierLength(const IsoHierarchy& h, const IsoRecordSlot& slot) {
+  return slot.role == IsoRecordRole::Entry ? slot.node->*h.nameLength : 1;
+}
+
+// SUSP / Rock Ridge sizes (IEEE P1281, IEEE P1282 as RRIP 1.10 "RRIP_1991A").
+constexpr uint32_t kSuspSpBytes = 7;
+constexpr uint32_t kSuspCeBytes = 28;
+constexpr uint32_t kSuspErHeaderBytes = 8;
+constexpr uint32_t kRripPxBytes = 36;                // mode, links, uid, gid (RRIP 1.10)
+constexpr uint32_t kRripTfBytes = 5 + 3 * 7;         // modify, access, attributes; 7-byte dates
+constexpr uint32_t kRripNmHeaderBytes = 5;
+constexpr uint32_t kRripNmMaxNameBytes = 255 - kRripNmHeaderBytes;
+// A record's length is one byte and kept even (ECMA-119 9.1.1, 9.1.13).
+constexpr uint32_t kIsoMaxRecordBytes = 254;
+
+// The System Use bytes of one record and its continuation area.
+struct SystemUseLayout {
+  uint32_t recordBytes = 0;        // in the record, even
+  uint32_t nameInRecord = 0;       // NM name bytes carried in the record
+  uint32_t continuationBytes = 0;  // 0: the record has no continuation area
+};
+
+// The name an entry has under Rock Ridge: its full name in UTF-8 (the host's bytes).
+std::string RockRidgeName(const TreeNode& node);
+// The bytes of NM entries carrying `nameBytes` of name, split in pieces of at most 250.
+uint32_t RockRidgeNameEntriesBytes(uint32_t nameBytes);
+// The ER entry of the root's "." record.
+uint32_t RockRidgeErBytes();
+
+// What the record of `slot` in hierarchy `h` carries after its identifier: with Rock
+// Ridge on the primary hierarchy, SP (root "." only), PX, TF and the entry's NM; what
+// does not fit the record goes to a continuation area named by CE (ER always does).
+// Without Rock Ridge: the six zero bytes of DVD-Video mode, or nothing; Joliet records
+// carry nothing.
+SystemUseLayout RecordSystemUse(const ImageBuilder& b, const IsoHierarchy& h, const IsoRecordSlot& slot);
+
+}  // namespace vellumcast

@@ -1,0 +1,146 @@
+// SUSP and Rock Ridge entries (IEEE P1281, IEEE P1282) of ISO 9660 directory records.
+#include "writer/rock_ridge_entries.h"
+
+#include <cstring>
+#include <string>
+
+#include "layout/volume_time.h"
+#include "writer/byte_order.h"
+
+namespace vellumcast {
+namespace {
+
+// The texts RRIP 1.10 gives for its ER entry.
+constexpr char kErIdentifier[] = "RRIP_1991A";
+constexpr char kErDescriptor[] =
+    "THE ROCK RIDGE INTERCHANGE PROTOCOL PROVIDES SUPPORT FOR POSIX FILE SYSTEM SEMANTICS";
+constexpr char kErSource[] =
+    "PLEASE CONTACT DISC PUBLISHER FOR SPECIFICATION SOURCE.  SEE PUBLISHER IDENTIFIER IN PRIMARY "
+    "VOLUME DESCRIPTOR FOR CONTACT INFORMATION.";
+
+// POSIX file types and the fixed permissions of a reproducible image.
+constexpr uint32_t kPosixDirectory = 0040000;
+constexpr uint32_t kPosixRegular = 0100000;
+constexpr uint32_t kPosixPermissionBits = 07777;
+constexpr uint32_t kFixedDirectoryPermissions = 0555;
+constexpr uint32_t kFixedFilePermissions = 0444;
+
+uint32_t PutHeader(uint8_t* p, const char* signature, uint32_t length) {
+  p[susp::kSignature] = uint8_t(signature[0]);
+  p[susp::kSignature + 1] = uint8_t(signature[1]);
+  p[susp::kLength] = uint8_t(length);
+  p[susp::kVersion] = 1;
+  return length;
+}
+
+// Links of an entry as the image has them: a directory's own name, its "." and one ".."
+// per subdirectory; a file is recorded once.
+uint32_t Links(const TreeNode& node) {
+  if (!node.isDirectory) return 1;
+  uint32_t links = 2;
+  for (const TreeNode* e = node.firstChild; e; e = e->nextSibling) links += e->isDirectory ? 1 : 0;
+  return links;
+}
+
+// A build with a fixed time (-time, SOURCE_DATE_EPOCH) records fixed owners,
+// permissions and times, so that the image depends on the files' contents, names and
+// modification times only; so does an entry the scan made up.
+bool FixedAttributes(const ImageBuilder& b, const TreeNode& node) { return b.datesInUtc || node.posixMode == 0; }
+
+// NM entries for `n` bytes of `name`, pieces of at most 250 bytes; the last piece
+// continues when `more` (the name goes on in a continuation area).
+uint32_t PutNameEntries(uint8_t* p, const uint8_t* name, uint32_t n, bool more) {
+  uint32_t at = 0;
+  do {
+    uint32_t piece = n < kRripNmMaxNameBytes ? n : kRripNmMaxNameBytes;
+    n -= piece;
+    at += PutRripNm(p + at, name, piece, n > 0 || more);
+    name += piece;
+  } while (n > 0);
+  return at;
+}
+
+}  // namespace
+
+uint32_t PutSuspSp(uint8_t* p) {
+  p[susp::kData] = 0xBE;
+  p[susp::kData + 1] = 0xEF;
+  p[susp::kData + 2] = 0;  // LEN_SKP
+  return PutHeader(p, "SP", kSuspSpBytes);
+}
+
+uint32_t PutSuspCe(uint8_t* p, uint32_t location, uint32_t offset, uint32_t length) {
+  both32(p + susp::kData, location);
+  both32(p + susp::kData + 8, offset);
+  both32(p + susp::kData + 16, length);
+  return PutHeader(p, "CE", kSuspCeBytes);
+}
+
+uint32_t PutSuspEr(uint8_t* p) {
+  const uint32_t id = sizeof kErIdentifier - 1, des = sizeof kErDescriptor - 1, src = sizeof kErSource - 1;
+  p[susp::kData] = uint8_t(id);
+  p[susp::kData + 1] = uint8_t(des);
+  p[susp::kData + 2] = uint8_t(src);
+  p[susp::kData + 3] = 1;  // extension version
+  uint8_t* text = p + kSuspErHeaderBytes;
+  std::memcpy(text, kErIdentifier, id);
+  std::memcpy(text + id, kErDescriptor, des);
+  std::memcpy(text + id + des, kErSource, src);
+  return PutHeader(p, "ER", kSuspErHeaderBytes + id + des + src);
+}
+
+uint32_t PutRripPx(uint8_t* p, uint32_t mode, uint32_t links, uint32_t uid, uint32_t gid) {
+  both32(p + susp::kData, mode);
+  both32(p + susp::kData + 8, links);
+  both32(p + susp::kData + 16, uid);
+  both32(p + susp::kData + 24, gid);
+  return PutHeader(p, "PX", kRripPxBytes);
+}
+
+uint32_t PutRripTf(uint8_t* p, int64_t modified, int64_t accessed, int64_t attributes, bool utc) {
+  constexpr uint8_t kModify = 0x02, kAccess = 0x04, kAttributes = 0x08;
+  p[susp::kData] = kModify | kAccess | kAttributes;
+  MakeIsoRecordDate(modified, p + 5, utc);
+  MakeIsoRecordDate(accessed, p + 12, utc);
+  MakeIsoRecordDate(attributes, p + 19, utc);
+  return PutHeader(p, "TF", kRripTfBytes);
+}
+
+uint32_t PutRripNm(uint8_t* p, const uint8_t* name, uint32_t n, bool continues) {
+  p[susp::kData] = continues ? kNmContinue : 0;
+  std::memcpy(p + kRripNmHeaderBytes, name, n);
+  return PutHeader(p, "NM", kRripNmHeaderBytes + n);
+}
+
+bool PutRockRidgeSystemUse(const ImageBuilder& b, const IsoRecordSlot& slot, const SystemUseLayout& use,
+                           uint8_t* field, uint8_t* continuation, uint32_t ceSector, uint32_t ceOffset) {
+  const TreeNode& node = *slot.node;
+  const bool fixed = FixedAttributes(b, node);
+  uint32_t mode = node.isDirectory ? kPosixDirectory : kPosixRegular;
+  if (fixed) {
+    mode |= node.isDirectory ? kFixedDirectoryPermissions : kFixedFilePermissions;
+  } else {
+    mode |= node.posixMode & kPosixPermissionBits;
+  }
+  uint32_t at = 0;
+  const bool rootSelf = slot.role == IsoRecordRole::Self && node.IsRoot();
+  if (rootSelf) at += PutSuspSp(field + at);
+  at += PutRripPx(field + at, mode, Links(node), fixed ? 0 : node.uid, fixed ? 0 : node.gid);
+  at += PutRripTf(field + at, node.modifiedTime, fixed ? node.modifiedTime : node.accessTime,
+                  fixed ? node.modifiedTime : node.attributeTime, b.datesInUtc);
+  uint32_t continued = 0;
+  if (slot.role == IsoRecordRole::Entry) {
+    const std::string name = RockRidgeName(node);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(name.data());
+    const uint32_t rest = uint32_t(name.size()) - use.nameInRecord;
+    at += PutNameEntries(field + at, bytes, use.nameInRecord, rest > 0);
+    if (rest > 0) continued = PutNameEntries(continuation, bytes + use.nameInRecord, rest, false);
+  } else if (rootSelf) {
+    continued = PutSuspEr(continuation);
+  }
+  if (use.continuationBytes) at += PutSuspCe(field + at, ceSector, ceOffset, use.continuationBytes);
+  at += at % 2;  // the padding byte stays zero
+  return at == use.recordBytes && continued == use.continuationBytes;
+}
+
+}  // namespace vellumcast
