@@ -24,10 +24,10 @@ release:
 
 demo: release
 	rm -f build/sample.iso
-	$(RELEASE_DIR)/vellumcast examples/sample build/sample.iso -label SAMPLE -filesystem "ISO9660 + UDF 1.02"
+	$(RELEASE_DIR)/vellumcast examples/sample build/sample.iso -label SAMPLE -filesystem "ISO9660 + UDF 1.02" -verify
 	@echo
 	@echo "Wrote build/sample.iso from examples/sample."
-	@echo "Run it on your own folder:  $(RELEASE_DIR)/vellumcast /path/to/folder /path/to/image.iso -label NAME"
+	@echo "Run it on your own folder:  $(RELEASE_DIR)/vellumcast /path/to/folder /path/to/image.iso -label NAME -verify"
 
 check:
 	@scripts/ensure-packages $(BUILD_PACKAGES) $(TEST_PACKAGES)

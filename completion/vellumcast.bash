@@ -3,7 +3,8 @@
 # installing: source completion/vellumcast.bash
 #
 # Completes the switches, the -filesystem values, a folder for the source (the first path)
-# and a file for the target (the second path and the value of -o).
+# and a file for the target (the second path and the value of -o) or for the image or
+# device of -compare.
 
 # Every switch vellumcast accepts, one a line: its one-dash form (- when it has none), its
 # long form, and what its value is (none: takes no value; filesystem, file, text, time).
@@ -16,6 +17,8 @@ _vellumcast_switches='
 -time       --time       time
 -rockridge  --rockridge  none
 -joliet     --joliet     none
+-verify     --verify     none
+-compare    --compare    file
 -yes        --yes        none
 -quiet      --quiet      none
 -?          --help       none

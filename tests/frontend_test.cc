@@ -39,6 +39,9 @@ const std::string kUsageBody =
     "    -time         build time: seconds since 1970 or a UTC time 2026-01-31T12:00:00Z\n"
     "    -rockridge    with CD or DVD: full names, times and permissions in ISO 9660\n"
     "    -joliet       with CD or DVD: full names for Windows in ISO 9660\n"
+    "    -verify       read the image back after writing it and check it against the folder\n"
+    "    -compare      check an image or a burned disc against the folder, writing nothing:\n"
+    "                    vellumcast [source folder] -compare [image file or device]\n"
     "    -yes          replace an existing target without asking\n"
     "    -quiet        no progress and no Done; warnings and errors still shown\n"
     "    -?            usage\n"
@@ -48,7 +51,9 @@ const std::string kUsageBody =
     "Exit codes: 0 done, 1 error or not confirmed, 128 + signal number if stopped.\n"
     "\n"
     "Examples:\n"
-    "    vellumcast ~/foo ~/foo.iso -label \"foo\" -filesystem \"UDF 2.50\"\n";
+    "    vellumcast ~/foo ~/foo.iso -label \"foo\" -filesystem \"UDF 2.50\"\n"
+    "    vellumcast ~/film film.iso -filesystem DVD -verify\n"
+    "    vellumcast ~/film -compare /dev/sr0\n";
 
 CommandResult RunTool(const std::vector<std::string>& args, const std::string& input = "") {
   std::string command = Quote(Binary());

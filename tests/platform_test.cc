@@ -12,6 +12,7 @@
 
 #include "platform/file_handle.h"
 #include "platform/find_iterator.h"
+#include "platform/image_file.h"
 #include "platform/text.h"
 #include "test_support.h"
 
@@ -49,6 +50,28 @@ TEST(ReadWholeFile, DoesNotBlockOnAFifo) {
   uint32_t length = 1;
   EXPECT_EQ(ReadWholeFile(U(dir / "pipe").c_str(), &length), nullptr);
   EXPECT_EQ(length, 0u);
+}
+
+// An image is read at any offset, flushed and dropped from the cache; a folder or a
+// FIFO is refused, and a read past the end fails.
+TEST(ImageFile, ReadsRegularFilesOnly) {
+  TempDir dir;
+  const std::string bytes = PatternBytes(10000, 3);
+  WriteFile(dir / "a.iso", bytes);
+  ASSERT_EQ(mkfifo((dir / "fifo").c_str(), 0600), 0);
+  ImageFile image;
+  ASSERT_TRUE(image.Open(dir / "a.iso")) << image.error;
+  EXPECT_EQ(image.size, bytes.size());
+  std::string got(100, '\0');
+  ASSERT_TRUE(image.ReadAt(9000, got.data(), got.size()));
+  EXPECT_EQ(got, bytes.substr(9000, 100));
+  EXPECT_TRUE(image.FlushAndDropCache()) << image.error;
+  EXPECT_FALSE(image.ReadAt(9950, got.data(), got.size()));
+  for (const char* refused : {"", "fifo", "missing"}) {
+    EXPECT_FALSE(image.Open(dir / refused)) << refused;
+    EXPECT_FALSE(image.error.empty());
+    EXPECT_FALSE(image.IsOpen());
+  }
 }
 
 TEST(FileHandle, OpenModes) {

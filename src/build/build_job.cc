@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "bluray/bdmv_analysis.h"
+#include "build/image_check_job.h"
 #include "layout/media_capacities.h"
 #include "layout/volume_label.h"
 #include "platform/output_file.h"
@@ -40,6 +41,9 @@ bool ConfigurationFor(FileSystemChoice choice, ChoiceConfiguration& out) {
 
 // Runs the phases up to and including the write; false at the first failure.
 bool RunPhases(BuildJob* job, ImageBuilder& builder, const ChoiceConfiguration& config) {
+  if (job->options.verify && (job->options.planOnly || IsStandardOutputTarget(job->targetPath))) {
+    return builder.Fail("an image can only be verified when it is written to a file or a device");
+  }
   if (config.analyzeBluray) {
     auto plan = std::make_unique<StereoPlan>();
     std::string reason;
@@ -54,8 +58,14 @@ bool RunPhases(BuildJob* job, ImageBuilder& builder, const ChoiceConfiguration& 
   builder.SetVolumeLabel(job->volumeLabel.c_str());
   const std::string labelCut = LabelFitWarning(builder, job->labelUnits);
   if (!labelCut.empty()) builder.Warn(labelCut);
-  // As typed: the scan leaves the directory entries the image takes out of the tree.
-  if (!IsStandardOutputTarget(job->targetPath)) builder.targetPath = job->targetPath;
+  // As typed: the scan finds it by identity and leaves it out of the tree (an image
+  // compared with the folder is left out as one written there would be).
+  const bool comparing = !job->options.compareImage.empty();
+  if (comparing) {
+    builder.targetPath = job->options.compareImage;
+  } else if (!IsStandardOutputTarget(job->targetPath)) {
+    builder.targetPath = job->targetPath;
+  }
 
   builder.stopRequested = [](void* context) { return static_cast<BuildJob*>(context)->StopRequested(); };
   builder.stopContext = job;
@@ -65,13 +75,17 @@ bool RunPhases(BuildJob* job, ImageBuilder& builder, const ChoiceConfiguration& 
   job->volumeSectors = builder.volumeSectors;
   if (job->StopRequested()) return builder.Fail(kStoppedMessage);
   if (job->options.planOnly) return true;
+  if (comparing) return CheckPlannedImage(job, builder, job->options.compareImage, false);
   const Medium& largest = LargestMediumFor(builder.formatFlags);
   if (uint32_t(builder.volumeSectors) > largest.sectors) {
     builder.Warn("the image (" + std::to_string(builder.volumeSectors) + " sectors) is larger than a " +
                  largest.name + " (" + std::to_string(largest.sectors) + " sectors)");
   }
   job->state = JobWriting;
-  return builder.WriteImage(job->targetPath.c_str(), ReportJobProgress, job);
+  if (!builder.WriteImage(job->targetPath.c_str(), ReportJobProgress, job)) return false;
+  if (!job->options.verify) return true;
+  if (job->options.imageWritten) job->options.imageWritten();
+  return CheckPlannedImage(job, builder, job->targetPath, true);
 }
 
 }  // namespace
@@ -110,6 +124,11 @@ std::unique_ptr<BuildJob> StartImageBuild(const char16_t* source, const char16_t
 
 int RunBuildJob(BuildJob* job) {
   ChoiceConfiguration config;
+  if (!job->options.compareImage.empty() && job->choice == kChoiceOfImage &&
+      !ChoiceOfImage(job->options.compareImage, job->choice, job->errorMessage)) {
+    job->state = JobFinished;
+    return 0;
+  }
   if (!ConfigurationFor(job->choice, config)) {
     job->errorMessage = "unknown file system choice " + std::to_string(job->choice);
     return 0;  // no builder is made; the state stays 0

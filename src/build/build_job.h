@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "build/image_builder.h"
+#include "verify/image_check.h"
 
 namespace vellumcast {
 
@@ -26,10 +27,21 @@ enum JobState : int32_t {
   JobFinished = 5,  // the writer has returned (or an earlier phase failed)
 };
 
+// The file-system choice of a comparison that follows the image's own file systems.
+constexpr FileSystemChoice kChoiceOfImage = 0;
+
 // Requests beyond the image itself.
 struct BuildOptions {
   bool planOnly = false;               // stop after the layout: no target is opened
   std::optional<int64_t> buildTime;    // a fixed build time (seconds since 1970, UTC)
+  // After the write, flush the image to the storage, drop its cached pages and check
+  // it against the plan (a regular file or a block device only).
+  bool verify = false;
+  // Not empty: write nothing; plan the folder and check this image or device against
+  // the plan. The choice kChoiceOfImage follows the file systems the image carries.
+  std::u16string compareImage;
+  ProgressCallback checkProgress = nullptr;  // (sectors compared, sectors to compare)
+  void (*imageWritten)() = nullptr;          // the image is written; its check follows
   bool rockRidge = false;              // Rock Ridge on the ISO 9660 tree
   bool joliet = false;                 // a Joliet tree beside it
   // A flag set from outside the build, such as by a signal handler: once it is non-zero
@@ -62,6 +74,10 @@ struct BuildJob {
   std::atomic<bool> succeeded{false};
   std::string errorMessage;
   int32_t volumeSectors = 0;  // the planned image size, once the layout is done
+  // The check of -verify or a comparison, once it has run (`checked`); the job then
+  // succeeded even when the image differs: `check` says how.
+  bool checked = false;
+  CheckOutcome check;
 
   // A cancel request or the outside stop flag is set.
   bool StopRequested() const { return cancelRequest || (options.stopFlag && *options.stopFlag); }

@@ -112,6 +112,8 @@ std::span<const SwitchName> CommandSwitches() {
       {SwitchId::Time, u"t", "-time", "--time", true},
       {SwitchId::RockRidge, u"r", "-rockridge", "--rockridge", false},
       {SwitchId::Joliet, u"j", "-joliet", "--joliet", false},
+      {SwitchId::Verify, u"v", "-verify", "--verify", false},
+      {SwitchId::Compare, u"c", "-compare", "--compare", true},
       {SwitchId::Yes, u"y", "-yes", "--yes", false},
       {SwitchId::Quiet, u"q", "-quiet", "--quiet", false},
       {SwitchId::Help, u"?h", "-?", "--help", false},
@@ -184,9 +186,14 @@ CommandLine ParseCommandLine(const std::vector<std::u16string>& args) {
         case SwitchId::Version:
           line.action = CommandAction::Version;
           return line;
+        case SwitchId::Compare:
+          line.compareImage = value.value_or(u"");  // an empty value is refused later
+          break;
         case SwitchId::FileSystem: {
           std::u16string text = value.value_or(u"");
-          if (!ParseFileSystemChoice(text, line.choice) && line.fileSystemError.empty()) {
+          if (ParseFileSystemChoice(text, line.choice)) {
+            line.choiceGiven = true;
+          } else if (line.fileSystemError.empty()) {
             line.fileSystemError = Format(console::kUnknownFileSystem, text);
           }
           break;
@@ -202,6 +209,9 @@ CommandLine ParseCommandLine(const std::vector<std::u16string>& args) {
           break;
         case SwitchId::Time:
           line.buildTime = value.value_or(u"");  // an empty value is refused later
+          break;
+        case SwitchId::Verify:
+          line.verify = true;
           break;
         case SwitchId::Yes:
           line.replaceWithoutAsking = true;

@@ -21,6 +21,9 @@ constexpr const char* kUsageBody =
     "    -time         build time: seconds since 1970 or a UTC time 2026-01-31T12:00:00Z\n"
     "    -rockridge    with CD or DVD: full names, times and permissions in ISO 9660\n"
     "    -joliet       with CD or DVD: full names for Windows in ISO 9660\n"
+    "    -verify       read the image back after writing it and check it against the folder\n"
+    "    -compare      check an image or a burned disc against the folder, writing nothing:\n"
+    "                    vellumcast [source folder] -compare [image file or device]\n"
     "    -yes          replace an existing target without asking\n"
     "    -quiet        no progress and no Done; warnings and errors still shown\n"
     "    -?            usage\n"
@@ -30,7 +33,9 @@ constexpr const char* kUsageBody =
     "Exit codes: 0 done, 1 error or not confirmed, 128 + signal number if stopped.\n"
     "\n"
     "Examples:\n"
-    "    vellumcast ~/foo ~/foo.iso -label \"foo\" -filesystem \"UDF 2.50\"";
+    "    vellumcast ~/foo ~/foo.iso -label \"foo\" -filesystem \"UDF 2.50\"\n"
+    "    vellumcast ~/film film.iso -filesystem DVD -verify\n"
+    "    vellumcast ~/film -compare /dev/sr0";
 
 // Warnings and errors: whole lines on standard error.
 constexpr const char* kIgnoredArgument = "Warning: argument \"%s\" is ignored!\n";
@@ -61,6 +66,21 @@ constexpr const char* kInvalidBuildTime =
     "2026-01-31T12:00:00Z\n";
 constexpr const char* kInvalidSourceDateEpoch =
     "Error: invalid SOURCE_DATE_EPOCH \"%s\": give seconds since 1970\n";
+
+// -verify and -compare: the refused combinations (on standard error, exit code 1), the
+// progress line of the check, and its outcome.
+constexpr const char* kVerifyRefused =
+    "Error: -verify reads the image back after writing it, so it needs a target file or device; "
+    "it cannot be used with -o - or -size\n";
+constexpr const char* kCompareRefused =
+    "Error: -compare writes nothing: give the source folder and the image or device to compare, "
+    "without a target, -o, -size or -verify\n";
+constexpr const char* kCompareNoImage = "Error: Please specify the image or device to compare with!\n";
+constexpr const char* kCheckProgress = "Checking %u%%...\r";
+constexpr const char* kVerified = "Verified: %u files, %llu bytes in %s\n";
+constexpr const char* kMoreDifferences = "Error: ... and %llu more differences\n";
+constexpr const char* kVerifyKept = "Error: the image %s does not match the folder; it stays where it was written\n";
+constexpr const char* kCompareDiffers = "Error: %s does not match the folder\n";
 
 // On standard error when SIGINT, SIGTERM or SIGHUP stopped the build (exit code 128 +
 // the signal's number).

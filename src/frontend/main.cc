@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "build/build_job.h"
+#include "frontend/check_report.h"
 #include "frontend/command_line.h"
 #include "frontend/console_texts.h"
 #include "layout/media_capacities.h"
@@ -66,6 +67,19 @@ void PrintProgress(uint32_t done, uint32_t total) {
   std::fprintf(consoleStream, console::kProgress, static_cast<unsigned>(percent));
   if (std::fflush(consoleStream) != 0 || std::ferror(consoleStream)) showProgress = false;
 }
+
+// The check of -verify and -compare has its own progress line, after the build's.
+uint64_t lastCheckPercent = ~uint64_t(0);
+
+void PrintCheckProgress(uint32_t done, uint32_t total) {
+  uint64_t percent = ProgressPercent(done, total);
+  if (total == 0 || !showProgress || percent == lastCheckPercent) return;
+  lastCheckPercent = percent;
+  std::fprintf(consoleStream, console::kCheckProgress, static_cast<unsigned>(percent));
+  if (std::fflush(consoleStream) != 0 || std::ferror(consoleStream)) showProgress = false;
+}
+
+void PrintDone() { std::fputs(console::kDone, consoleStream); }
 
 // Prints `text` as one line on standard error, with `prefix` unless it already has it.
 void PrintDiagnostic(const char* prefix, const std::string& text) {
@@ -160,12 +174,13 @@ int Run(int argc, char** argv) {
       break;
   }
 
+  const bool comparing = line.compareImage.has_value();
   if (!line.source) {
     PrintToStandardError(console::kNoSource);
     PrintUsage();
     return 1;
   }
-  if (!line.target && !line.sizeOnly) {
+  if (!line.target && !line.sizeOnly && !comparing) {
     PrintToStandardError(console::kNoTarget);
     PrintUsage();
     return 1;
@@ -178,13 +193,21 @@ int Run(int argc, char** argv) {
     PrintToStandardError(line.fileSystemError);
     return 1;
   }
+  if (const char* refusal = RefusedCheck(line, streaming)) {
+    PrintToStandardError(refusal);
+    return 1;
+  }
   BuildOptions options;
   options.planOnly = line.sizeOnly;
+  options.verify = line.verify;
+  options.compareImage = line.compareImage.value_or(u"");
+  options.checkProgress = line.quiet ? nullptr : PrintCheckProgress;
+  options.imageWritten = line.quiet ? nullptr : PrintDone;
   options.rockRidge = line.rockRidge;
   options.joliet = line.joliet;
   if (!ChooseBuildTime(line, options.buildTime)) return 1;
   // A device or a pipe is written to, not replaced: there is nothing to ask about.
-  if (!line.sizeOnly && !streaming && !line.replaceWithoutAsking && PathExists(line.target->c_str()) &&
+  if (!line.sizeOnly && !streaming && !comparing && !line.replaceWithoutAsking && PathExists(line.target->c_str()) &&
       !IsCharacterDeviceOrPipe(line.target->c_str()) && !ConfirmOverwrite(*line.target)) {
     return 1;
   }
@@ -193,7 +216,8 @@ int Run(int argc, char** argv) {
   CatchStopSignals();
   options.stopFlag = &caughtStopSignal;
   const std::u16string target = line.target.value_or(u"");
-  auto job = StartImageBuild(line.source->c_str(), line.label.c_str(), line.choice, target.c_str(),
+  const FileSystemChoice choice = comparing && !line.choiceGiven ? kChoiceOfImage : line.choice;
+  auto job = StartImageBuild(line.source->c_str(), line.label.c_str(), choice, target.c_str(),
                              console::kImplementationIdentifier, console::kApplicationIdentifier, false,
                              line.sizeOnly || line.quiet ? nullptr : PrintProgress, PrintWarning, options);
   if (!job->succeeded && caughtStopSignal) {
@@ -209,6 +233,10 @@ int Run(int argc, char** argv) {
   if (line.sizeOnly) {
     PrintImageSize(job->volumeSectors);
     return 0;
+  }
+  if (job->checked) {
+    return PrintCheckOutcome(job->check, consoleStream, Utf16ToUtf8(comparing ? *line.compareImage : target),
+                             !comparing);
   }
   if (!line.quiet) std::fputs(console::kDone, consoleStream);
   return 0;

@@ -50,4 +50,10 @@ int64_t SourceFile::Read(uint8_t* buffer, size_t n) {
   return int64_t(got);
 }
 
+bool SourceFile::SkipTo(uint64_t offset) {
+  if (lseek(file.handle, off_t(offset), SEEK_SET) >= 0) return true;
+  error = strerror(errno);
+  return false;
+}
+
 }  // namespace vellumcast

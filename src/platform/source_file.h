@@ -21,6 +21,8 @@ struct SourceFile {
   // Reads until n bytes came or the file ended, in one read call where the system
   // allows; returns the count, or -1 with `error` set when the system reports a failure.
   int64_t Read(uint8_t* buffer, size_t n);
+  // Moves the read position to byte `offset`; false with `error` set.
+  bool SkipTo(uint64_t offset);
   int Descriptor() const { return file.handle; }
   void Close() { file.Close(); }
 };

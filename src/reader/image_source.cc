@@ -1,11 +1,6 @@
 // Sector reads of an image through a window of large reads.
 #include "reader/image_source.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <algorithm>
 #include <cstring>
 
@@ -20,25 +15,11 @@ constexpr size_t kWindowBytes = 1u << 20;
 
 bool ImageSource::Open(const std::string& path) {
   Close();
-  handle = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (handle < 0) {
-    error = std::string("cannot open ") + path + ": " + std::strerror(errno);
+  if (!file.Open(path)) {
+    error = file.error;
     return false;
   }
-  struct stat st {};
-  if (fstat(handle, &st) != 0 || !(S_ISREG(st.st_mode) || S_ISBLK(st.st_mode))) {
-    error = path + " is neither a regular file nor a block device";
-    Close();
-    return false;
-  }
-  const off_t end = lseek(handle, 0, SEEK_END);
-  if (end < 0) {
-    error = std::string("cannot find the size of ") + path + ": " + std::strerror(errno);
-    Close();
-    return false;
-  }
-  size = uint64_t(end);
-  posix_fadvise(handle, 0, 0, POSIX_FADV_SEQUENTIAL);
+  size = file.size;
   return true;
 }
 
@@ -49,17 +30,18 @@ void ImageSource::OpenMemory(const uint8_t* bytes, uint64_t length) {
 }
 
 void ImageSource::Close() {
-  if (handle >= 0) ::close(handle);
-  handle = -1;
+  file.Close();
   memory = nullptr;
   size = 0;
   window.clear();
   windowStart = 0;
 }
 
-void ImageSource::DropCache() {
+bool ImageSource::FlushAndDropCache() {
   window.clear();
-  if (handle >= 0) posix_fadvise(handle, 0, 0, POSIX_FADV_DONTNEED);
+  if (file.FlushAndDropCache()) return true;
+  error = file.error;
+  return false;
 }
 
 bool ImageSource::ReadDirect(uint64_t offset, uint8_t* out, size_t n) {
@@ -67,17 +49,9 @@ bool ImageSource::ReadDirect(uint64_t offset, uint8_t* out, size_t n) {
     std::memcpy(out, memory + offset, n);
     return true;
   }
-  size_t done = 0;
-  while (done < n) {
-    const ssize_t got = pread(handle, out + done, n - done, off_t(offset + done));
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) {
-      error = got < 0 ? std::strerror(errno) : "unexpected end of the image";
-      return false;
-    }
-    done += size_t(got);
-  }
-  return true;
+  if (file.ReadAt(offset, out, n)) return true;
+  error = file.error;
+  return false;
 }
 
 bool ImageSource::ReadBytes(uint64_t offset, uint8_t* out, size_t n) {

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/image_file.h"
+
 namespace vellumcast {
 
 // Every file system of an optical disc counts 2048-byte sectors (ECMA-119 6.1.2 and
@@ -18,7 +20,7 @@ constexpr uint32_t kImageSectorSize = 2048;
 // One source serves one thread at a time (the window is shared state); a reader on
 // another thread opens its own.
 struct ImageSource {
-  int handle = -1;                  // file descriptor, -1 for a memory image or none
+  ImageFile file;                   // the file or device; closed for a memory image
   const uint8_t* memory = nullptr;  // the bytes of a memory image (not owned)
   uint64_t size = 0;                // bytes in the image
   std::string error;                // why the last Open or read failed
@@ -45,9 +47,12 @@ struct ImageSource {
   // Reads bytes [offset, offset + n); false when the range passes the image's end or
   // the system fails.
   [[nodiscard]] bool ReadBytes(uint64_t offset, uint8_t* out, size_t n);
-  // Asks the system to drop the image's cached pages (after writing, so that a check
-  // reads from the storage rather than from memory).
-  void DropCache();
+  // Flushes what the system still holds of the image to the storage and drops its
+  // cached pages (after writing, so that a check reads from the storage rather than
+  // from memory); false with `error` set when the flush fails.
+  [[nodiscard]] bool FlushAndDropCache();
+  // Asks the system to start reading the bytes [offset, offset + n) ahead of use.
+  void ReadAhead(uint64_t offset, uint64_t n) { file.ReadAhead(offset, n); }
 
  private:
   bool ReadDirect(uint64_t offset, uint8_t* out, size_t n);

@@ -10,6 +10,7 @@ fixture=$(dirname "$bin")/vellumcast_bdmv_fixture
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 fail() { echo "bluray: $*"; exit 1; }
+. "$(dirname "$(readlink -f "$0")")/compare.inc"
 [ -x "$fixture" ] || fail "no fixture tool next to $bin"
 
 # kmount's listing of IMAGE must hold every file of SRC with its size and md5, and no other,
@@ -30,8 +31,12 @@ size() { stat -c %s "$1"; }
 # 3D folder: its SSIF files are the interleaves of the stream pairs, so the image's .ssif
 # files must read back exactly as they, while their data is stored only once.
 "$fixture" stereo "$work/3d"
-"$bin" "$work/3d" "$work/3d.iso" </dev/null >/dev/null || fail "default build"
-"$bin" "$work/3d" "$work/3d-bd.iso" -filesystem BD </dev/null >/dev/null || fail "BD build"
+"$bin" "$work/3d" "$work/3d.iso" -verify </dev/null >"$work/out.txt" || fail "default build"
+verified bluray "$work/out.txt"
+compare_image bluray "$work/3d" "$work/3d.iso"
+"$bin" "$work/3d" "$work/3d-bd.iso" -filesystem BD -verify </dev/null >"$work/out.txt" || fail "BD build"
+verified bluray "$work/out.txt"
+compare_image bluray "$work/3d" "$work/3d-bd.iso" -filesystem BD
 udfinfo "$work/3d.iso" | grep -q '^udfrev=2.50$' || fail "3d.iso is not UDF 2.50"
 same_files "$work/3d.iso" "$work/3d"
 same_files "$work/3d-bd.iso" "$work/3d"
@@ -53,8 +58,12 @@ diff "$work/titles-folder.txt" "$work/titles-image.txt" || fail "bd_list_titles 
 
 # 3D declared but the extents fail their checks: a plain UDF 2.50 image, SSIF copied.
 "$fixture" broken "$work/bad"
-"$bin" "$work/bad" "$work/bad.iso" </dev/null >/dev/null || fail "broken build"
-"$bin" "$work/bad" "$work/bad-bd.iso" -filesystem BD </dev/null >/dev/null || fail "broken BD build"
+"$bin" "$work/bad" "$work/bad.iso" -verify </dev/null >"$work/out.txt" || fail "broken build"
+verified bluray "$work/out.txt"
+compare_image bluray "$work/bad" "$work/bad.iso"
+"$bin" "$work/bad" "$work/bad-bd.iso" -filesystem BD -verify </dev/null >"$work/out.txt" || fail "broken BD build"
+verified bluray "$work/out.txt"
+compare_image bluray "$work/bad" "$work/bad-bd.iso" -filesystem BD
 udfinfo "$work/bad.iso" | grep -q '^udfrev=2.50$' || fail "bad.iso is not UDF 2.50"
 same_files "$work/bad.iso" "$work/bad"
 [ "$(size "$work/bad.iso")" -eq "$(size "$work/bad-bd.iso")" ] || fail "broken folder image size"
@@ -66,7 +75,9 @@ same_files "$work/bad.iso" "$work/bad"
 "$fixture" damaged "$work/dmg"
 mkdir -p "$work/dmg/docs/extra/SSIF"
 echo "keep me" >"$work/dmg/docs/extra/SSIF/important.txt"
-"$bin" "$work/dmg" "$work/dmg.iso" </dev/null >/dev/null 2>"$work/dmg.err" || fail "damaged build"
+"$bin" "$work/dmg" "$work/dmg.iso" -verify </dev/null >"$work/out.txt" 2>"$work/dmg.err" || fail "damaged build"
+verified bluray "$work/out.txt"
+compare_image bluray "$work/dmg" "$work/dmg.iso"
 [ "$(grep -c 'stereoscopic (3D) layout not applied: BDMV/CLIPINF/00001.clpi' "$work/dmg.err")" -eq 1 ] &&
   [ "$(grep -c '' "$work/dmg.err")" -eq 1 ] || fail "damaged build warnings: $(cat "$work/dmg.err")"
 same_files "$work/dmg.iso" "$work/dmg"
@@ -74,7 +85,9 @@ same_files "$work/dmg.iso" "$work/dmg"
 # 3D clips that end inside a sector: interleaved, each clip's last extent ends at its last
 # byte; the kernel reads every stream file as its source and each .ssif at its full run.
 "$fixture" partial "$work/part"
-"$bin" "$work/part" "$work/part.iso" </dev/null >/dev/null 2>"$work/part.err" || fail "partial build"
+"$bin" "$work/part" "$work/part.iso" -verify </dev/null >"$work/out.txt" 2>"$work/part.err" || fail "partial build"
+verified bluray "$work/out.txt"
+compare_image bluray "$work/part" "$work/part.iso"
 [ ! -s "$work/part.err" ] || fail "partial build warns: $(cat "$work/part.err")"
 "$KMOUNT" "$work/part.iso" udf >"$work/k.txt" || fail "kmount part.iso: $(tail -5 "$work/k.txt")"
 ! grep '^K ' "$work/k.txt" || fail "part.iso: the kernel logged the lines above"
@@ -87,6 +100,8 @@ grep -q '^F [0-9a-f]* 98304 ./BDMV/STREAM/SSIF/00001.ssif$' "$work/k.txt" &&
 
 # A two-dimensional folder.
 "$fixture" flat "$work/2d"
-"$bin" "$work/2d" "$work/2d.iso" </dev/null >/dev/null || fail "2D build"
+"$bin" "$work/2d" "$work/2d.iso" -verify </dev/null >"$work/out.txt" || fail "2D build"
+verified bluray "$work/out.txt"
+compare_image bluray "$work/2d" "$work/2d.iso"
 same_files "$work/2d.iso" "$work/2d"
 echo "bluray: ok"

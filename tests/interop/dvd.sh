@@ -7,6 +7,7 @@ export LC_ALL=C.UTF-8  # the names below hold one non-ASCII character
 bin=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+. "$(dirname "$(readlink -f "$0")")/compare.inc"
 fail() { echo "dvd: $*"; exit 1; }
 for tool in ffmpeg dvdauthor lsdvd 7zz isoinfo udfinfo; do
   command -v $tool >/dev/null || fail "$tool is not installed"
@@ -44,8 +45,10 @@ printf 'read me\n' >"$src/README"
 printf 'notes\n' >"$src/café-notes.txt"
 
 build() {  # build SOURCE IMAGE
-  "$bin" "$1" "$2" -filesystem DVD -label Film </dev/null >"$work/out.txt" 2>&1 ||
+  "$bin" "$1" "$2" -filesystem DVD -label Film -verify </dev/null >"$work/out.txt" 2>&1 ||
     fail "vellumcast failed: $(tail -3 "$work/out.txt")"
+  verified dvd "$work/out.txt"
+  compare_image dvd "$1" "$2"
 }
 # The UDF paths in directory order (7-Zip lists UDF directories as recorded).
 udf_paths() { 7zz l -tudf -slt "$1" | sed -n 's/^Path = //p' | tail -n +2 | tr '\n' ' '; }

@@ -5,6 +5,7 @@ KMOUNT=${KMOUNT:-$(dirname "$(readlink -f "$0")")/kmount}  # the kernel mount ch
 bin=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+. "$(dirname "$(readlink -f "$0")")/compare.inc"
 src=$work/src
 mkdir -p "$src/DOCS/DEEP/DEEPER" "$src/EMPTY" "$src/MANY"
 printf 'hello\n' >"$src/README.TXT"
@@ -20,8 +21,10 @@ while [ $i -lt 80 ]; do
 done
 img=$work/test.iso
 
-"$bin" "$src" "$img" -filesystem ISO9660 -label Interop </dev/null >"$work/out.txt"
+"$bin" "$src" "$img" -filesystem ISO9660 -label Interop -verify </dev/null >"$work/out.txt"
 fail() { echo "iso9660: $*"; exit 1; }
+verified iso9660 "$work/out.txt"
+compare_image iso9660 "$src" "$img"
 
 isoinfo -d -i "$img" >"$work/d.txt"
 grep -q '^Volume id: INTEROP$' "$work/d.txt" || fail "volume id: $(cat "$work/d.txt")"

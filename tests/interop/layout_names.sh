@@ -9,6 +9,7 @@ KMOUNT=${KMOUNT:-$(dirname "$(readlink -f "$0")")/kmount}  # the kernel mount ch
 bin=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+. "$(dirname "$(readlink -f "$0")")/compare.inc"
 src=$work/src
 mkdir -p "$src/longdirectory1" "$src/longdirectory2" "$src/x;1"
 long=$(printf 'L%.0s' $(seq 1 200))
@@ -34,7 +35,9 @@ check() {  # image, file system of the mount
 
 for fs in CD DVD BD; do
   img=$work/$fs.iso
-  "$bin" "$src" "$img" -filesystem $fs </dev/null >"$work/out.txt" 2>&1 || fail "$fs build: $(cat "$work/out.txt")"
+  "$bin" "$src" "$img" -filesystem $fs -verify </dev/null >"$work/out.txt" 2>&1 || fail "$fs build: $(cat "$work/out.txt")"
+  verified "layout_names ($fs)" "$work/out.txt"
+  compare_image "layout_names ($fs)" "$src" "$img"
   [ $fs = CD ] || check "$img" udf
   [ $fs = BD ] || check "$img" iso9660
 done

@@ -11,6 +11,7 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 src=$work/src
 fail() { echo "rock_ridge_joliet: $*"; exit 1; }
+. "$(dirname "$(readlink -f "$0")")/compare.inc"
 
 long=$(printf 'n%.0s' $(seq 1 240))  # 244 bytes with .txt: NM split, continuation area
 deep=l1/l2/l3/l4/l5/l6/l7/l8/l9/l10
@@ -40,7 +41,9 @@ kernel() {  # image, file system, options, output
 
 for fs in CD DVD; do
   img=$work/$fs.iso
-  "$bin" "$src" "$img" -filesystem $fs -R -J </dev/null >"$work/out.txt" 2>&1 || fail "$fs build: $(cat "$work/out.txt")"
+  "$bin" "$src" "$img" -filesystem $fs -R -J -verify </dev/null >"$work/out.txt" 2>&1 || fail "$fs build: $(cat "$work/out.txt")"
+  verified "rock_ridge_joliet ($fs)" "$work/out.txt"
+  compare_image "rock_ridge_joliet ($fs)" "$src" "$img" -filesystem $fs
 
   # Rock Ridge in the kernel: every full name, size and byte of the source.
   kernel "$img" iso9660 ro "$work/k.txt"

@@ -8,6 +8,7 @@ set -eu
 bin=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+. "$(dirname "$(readlink -f "$0")")/compare.inc"
 src=$work/src
 mkdir -p "$src/docs/deep"
 printf 'hello\n' >"$src/readme.txt"
@@ -56,8 +57,10 @@ check() {  # check NAME REVISION FILESYSTEM
   fail() { echo "time zone ($name): $*"; exit 1; }
   rm -f "$img"
   start=$(utc)
-  TZ=Pacific/Kiritimati "$bin" "$src" "$img" -label Kiritimati -filesystem "$fs" </dev/null >"$work/out.txt" ||
+  TZ=Pacific/Kiritimati "$bin" "$src" "$img" -label Kiritimati -filesystem "$fs" -verify </dev/null >"$work/out.txt" ||
     fail "build: $(cat "$work/out.txt")"
+  verified "time zone ($name)" "$work/out.txt"
+  compare_image "time zone ($name)" "$src" "$img" -filesystem "$fs"
   end=$(utc)
 
   udfinfo "$img" >"$work/info.txt" 2>"$work/info.err" || fail "udfinfo: $(cat "$work/info.err")"

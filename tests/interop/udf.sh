@@ -6,6 +6,7 @@ KMOUNT=${KMOUNT:-$(dirname "$(readlink -f "$0")")/kmount}  # the kernel mount ch
 bin=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+. "$(dirname "$(readlink -f "$0")")/compare.inc"
 src=$work/src
 mkdir -p "$src/a/b/c" "$src/a/empty dir" "$src/Grüße" "$src/many"
 : >"$src/empty.bin"
@@ -31,7 +32,9 @@ check() {  # check NAME REVISION [-filesystem VALUE]
   img=$work/$name.img
   fail() { echo "udf ($name): $*"; exit 1; }
   rm -f "$img"
-  "$bin" "$src" "$img" -label Interop "$@" </dev/null >"$work/out.txt" || fail "build: $(cat "$work/out.txt")"
+  "$bin" "$src" "$img" -label Interop -verify "$@" </dev/null >"$work/out.txt" || fail "build: $(cat "$work/out.txt")"
+  verified "udf ($name)" "$work/out.txt"
+  compare_image "udf ($name)" "$src" "$img" "$@"
 
   udfinfo "$img" >"$work/info.txt" 2>"$work/info.err" || fail "udfinfo: $(cat "$work/info.err")"
   for want in "udfrev=$revision" "label=Interop" "lvid=Interop" "numfiles=$files" "numdirs=$dirs" \

@@ -14,19 +14,10 @@ namespace vellumcast {
 namespace {
 
 using Image = std::string;
-
-uint8_t* At(Image& img, size_t sector) { return reinterpret_cast<uint8_t*>(img.data()) + sector * 2048; }
-uint32_t Le32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24); }
-uint16_t Le16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-
-// The first sector from `from` that begins with a tag of `id` (and, when `fileType` is
-// set, an entry of that file type).
-size_t FindTag(Image& img, uint16_t id, size_t from = 16, int fileType = -1) {
-  for (size_t s = from; s < img.size() / 2048; ++s)
-    if (Le16(At(img, s)) == id && At(img, s)[5] == 0 && (fileType < 0 || At(img, s)[27] == fileType)) return s;
-  ADD_FAILURE() << "no tag " << id;
-  return 0;
-}
+using test::At;
+using test::FindTag;
+using test::Le16;
+using test::Le32;
 
 // Sets the tag's CRC and checksum again after a change of the descriptor's fields.
 void Reseal(uint8_t* d) {

@@ -2,6 +2,9 @@
 // DVD-Video folder, the stereoscopic Blu-ray fixture) built in-process.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -11,6 +14,20 @@
 #include "test_support.h"
 
 namespace vellumcast::test {
+
+// Byte access to an image held in a string, for making damaged copies.
+inline uint8_t* At(std::string& img, size_t sector) { return reinterpret_cast<uint8_t*>(img.data()) + sector * 2048; }
+inline uint32_t Le32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24); }
+inline uint16_t Le16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
+
+// The first sector from `from` that begins with a UDF tag of `id` (and, when `fileType`
+// is set, an entry of that file type).
+inline size_t FindTag(std::string& img, uint16_t id, size_t from = 16, int fileType = -1) {
+  for (size_t s = from; s < img.size() / 2048; ++s)
+    if (Le16(At(img, s)) == id && At(img, s)[5] == 0 && (fileType < 0 || At(img, s)[27] == fileType)) return s;
+  ADD_FAILURE() << "no tag " << id;
+  return 0;
+}
 
 // Nested and empty directories, files around one sector, Unicode names and a directory
 // whose identifiers span several blocks.

@@ -1,0 +1,65 @@
+// The check phase: plan the disc from the builder's tree, open the image, check it.
+#include "build/image_check_job.h"
+
+#include "layout/disc_constants.h"
+#include "platform/paths.h"
+#include "platform/text.h"
+#include "reader/image_survey.h"
+#include "verify/planned_disc.h"
+
+namespace vellumcast {
+namespace {
+
+// The check's bytes as 2048-byte sectors for the job's progress.
+bool ReportCheckProgress(uint64_t done, uint64_t total, void* context) {
+  auto* job = static_cast<BuildJob*>(context);
+  if (job->StopRequested()) return false;
+  if (job->options.checkProgress) {
+    job->options.checkProgress(uint32_t((done + kSectorSize - 1) / kSectorSize),
+                               uint32_t((total + kSectorSize - 1) / kSectorSize));
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ChoiceOfImage(const std::u16string& image, FileSystemChoice& choice, std::string& error) {
+  ImageSource source;
+  if (!source.Open(HostPath(image))) {
+    error = source.error;
+    return false;
+  }
+  const ImageFileSystems found = SurveyImage(source);
+  if (!found.iso9660 && !found.udf) {
+    error = Utf16ToUtf8(image) + " carries neither an ISO 9660 nor a UDF file system";
+    return false;
+  }
+  if (!found.udf) {
+    choice = 1;
+  } else if (found.iso9660) {
+    choice = 2;
+  } else {
+    choice = found.udfRevision == 0x0102 ? 4 : 3;
+  }
+  return true;
+}
+
+bool CheckPlannedImage(BuildJob* job, ImageBuilder& builder, const std::u16string& image, bool fromStorage) {
+  ImageSource source;
+  if (!source.Open(HostPath(image))) return builder.Fail(source.error);
+  if (fromStorage && !source.FlushAndDropCache()) return builder.Fail(source.error);
+  DiscNaming naming;
+  naming.iso9660 = builder.WritesIso9660();
+  naming.udf = builder.WritesUdf();
+  naming.udfRevision = builder.udfRevision;
+  naming.eightBitUdfNames = builder.dvdVideoMode != 0;
+  PlannedDisc disc;
+  PlanDisc(*builder.root, naming, disc);
+  if (!CheckImage(source, disc, job->check, ReportCheckProgress, job)) {
+    return builder.Fail(job->StopRequested() ? "the check was stopped" : "out of memory while checking the image");
+  }
+  job->checked = true;
+  return true;
+}
+
+}  // namespace vellumcast

@@ -1,0 +1,71 @@
+// What a planned image must hold, in the terms a reader of the image sees: every entry
+// under its name in each file system (ISO 9660 identifiers as a reader shows them, UDF
+// full names), and where the bytes of every file come from in the source folder. The
+// plan refers to the laid-out tree, which must stay alive while the plan is used.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vellumcast {
+
+struct TreeNode;
+
+// Bytes [offset, offset + bytes) of one source file; past the file's end they read as
+// zeros when `zeroFill` (a clip's last sector in an interleaved run), else the file is
+// short.
+struct SourcePiece {
+  std::string hostPath;  // the file's path for the system
+  uint64_t offset = 0;
+  uint64_t bytes = 0;
+  bool zeroFill = false;
+};
+
+// One entry, small: its names are made from the node when they are needed.
+struct PlannedEntry {
+  uint32_t parent = 0;  // index + 1 of the entry's folder in the plan; 0: the root
+  bool directory = false;
+  bool inIso = false;   // recorded in ISO 9660
+  bool inUdf = false;   // recorded in UDF
+  uint64_t size = 0;    // a file's bytes in the image
+  const TreeNode* node = nullptr;
+};
+
+// How the plan names its entries and which file systems it has.
+struct DiscNaming {
+  bool iso9660 = false;
+  bool udf = false;
+  uint16_t udfRevision = 0;
+  bool eightBitUdfNames = false;  // DVD-Video mode: UDF identifiers in 8-bit characters
+};
+
+struct PlannedDisc {
+  DiscNaming naming;
+  std::vector<PlannedEntry> entries;  // parents before children; the root is not listed
+  uint32_t files = 0;
+  uint64_t fileBytes = 0;
+
+  // The entry's name in ISO 9660 (`iso`) or UDF as a reader shows it (UTF-8); empty
+  // when it is not in that file system.
+  std::string NameOf(uint32_t index, bool iso) const;
+  // Its path there: the names from the root joined by '/'; empty when it is not there.
+  std::string PathOf(uint32_t index, bool iso) const;
+};
+
+// Lists every entry below `root` (a named and laid-out tree whose root's name is the
+// source folder's path ending in '/').
+void PlanDisc(const TreeNode& root, const DiscNaming& naming, PlannedDisc& disc);
+
+// The bytes of a planned file in order: the file itself, or for an interleaved (.ssif)
+// entry dependent-view extent i then base-view extent i of its two clips.
+void SourcePiecesOf(const TreeNode& node, std::vector<SourcePiece>& pieces);
+
+// The node's path below the source folder (UTF-8), for messages.
+std::string SourceDisplayPath(const TreeNode& node);
+
+// The text a reader shows for an ISO 9660 identifier: a file's version (";1") and a
+// final '.' dropped, 8-bit characters as UTF-8.
+std::string ShownIsoName(const uint8_t* identifier, size_t length, bool directory);
+
+}  // namespace vellumcast
