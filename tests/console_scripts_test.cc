@@ -140,6 +140,9 @@ TEST(Console, ScriptsGetExitCodesAndStreams) {
       {{"src", "-", "-fs", "CD"}, "", "", 0, Image, "*"},
       {{"src", "--output", "-", "--quiet"}, "", "", 0, Image, ""},
       {{"nosuch", "t.iso", "-q"}, "", "", 1, Nothing, "The directory nosuch doesn't exist.\n"},
+      // Refused before the question about the existing target.
+      {{"src", "t.iso", "-R", "-fs", "BD"}, "", "", 1, Nothing,
+       "Error: Rock Ridge extends ISO 9660, which this file system does not have; choose -filesystem CD or DVD\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args[0] + " " + c.args[1] + " " + c.args[2]);

@@ -39,6 +39,20 @@ bool ConfigurationFor(FileSystemChoice choice, ChoiceConfiguration& out) {
   }
 }
 
+}  // namespace
+
+std::string IsoExtensionsRefused(const BuildOptions& options, FileSystemChoice choice) {
+  ChoiceConfiguration config;
+  if (!(options.rockRidge || options.joliet) || !ConfigurationFor(choice, config) ||
+      (config.formatFlags & FormatIso9660)) {
+    return {};
+  }
+  return std::string(options.rockRidge ? "Rock Ridge" : "Joliet") +
+         " extends ISO 9660, which this file system does not have; choose -filesystem CD or DVD";
+}
+
+namespace {
+
 // Runs the phases up to and including the write; false at the first failure.
 bool RunPhases(BuildJob* job, ImageBuilder& builder, const ChoiceConfiguration& config) {
   if (job->options.verify && (job->options.planOnly || IsStandardOutputTarget(job->targetPath))) {
@@ -133,12 +147,8 @@ int RunBuildJob(BuildJob* job) {
     job->errorMessage = "unknown file system choice " + std::to_string(job->choice);
     return 0;  // no builder is made; the state stays 0
   }
-  if ((job->options.rockRidge || job->options.joliet) && !(config.formatFlags & FormatIso9660)) {
-    job->errorMessage = std::string(job->options.rockRidge ? "Rock Ridge" : "Joliet") +
-                        " extends ISO 9660, which this file system does not have; "
-                        "choose -filesystem CD or DVD";
-    return 0;
-  }
+  job->errorMessage = IsoExtensionsRefused(job->options, job->choice);
+  if (!job->errorMessage.empty()) return 0;
   if (job->sourcePath.empty()) {
     job->errorMessage = "the source path cannot be made canonical";
     return 0;

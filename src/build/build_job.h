@@ -100,6 +100,10 @@ std::unique_ptr<BuildJob> StartImageBuild(const char16_t* source, const char16_t
                                           WarningFn warning = nullptr,
                                           const BuildOptions& options = {});
 
+// Why Rock Ridge or Joliet cannot be recorded with `choice` (a file system without ISO
+// 9660); empty when they can or are not asked for.
+std::string IsoExtensionsRefused(const BuildOptions& options, FileSystemChoice choice);
+
 // Runs the whole build; always returns 0. The outcome is in the job's fields.
 int RunBuildJob(BuildJob* job);
 

@@ -206,6 +206,14 @@ int Run(int argc, char** argv) {
   options.rockRidge = line.rockRidge;
   options.joliet = line.joliet;
   if (!ChooseBuildTime(line, options.buildTime)) return 1;
+  // Refused before the question: nothing is replaced for a build that cannot start.
+  if (!(comparing && !line.choiceGiven)) {
+    const std::string refused = IsoExtensionsRefused(options, line.choice);
+    if (!refused.empty()) {
+      PrintToStandardError(console::kErrorPrefix + refused + "\n");
+      return 1;
+    }
+  }
   // A device or a pipe is written to, not replaced: there is nothing to ask about.
   if (!line.sizeOnly && !streaming && !comparing && !line.replaceWithoutAsking && PathExists(line.target->c_str()) &&
       !IsCharacterDeviceOrPipe(line.target->c_str()) && !ConfirmOverwrite(*line.target)) {
