@@ -1,28 +1,62 @@
 // A source file whose data goes into the image: opened read-only and read sequentially
-// in large blocks through a FileHandle.
+// in large blocks through a FileHandle, or handed over with its bytes already read.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "platform/file_handle.h"
 
 namespace vellumcast {
 
+// What identifies a file's state: device, inode, size and status change time (which
+// every write, truncation and rename moves on).
+struct FileStamp {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  uint64_t size = 0;
+  int64_t changeSeconds = 0;
+  int64_t changeNanoseconds = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+
 struct SourceFile {
   FileHandle file;
   std::string error;  // the system's reason for the last failure
 
+  // The file's bytes read in advance (ReadWhole, or handed over by Adopt): Read serves
+  // them and then reports the end of the file; Size gives the size the file had then.
+  std::unique_ptr<uint8_t[]> content;
+  size_t contentBytes = 0;
+  size_t contentUsed = 0;
+  uint64_t contentFileSize = 0;
+  bool holdsContent = false;
+  FileStamp stamp;  // the open file's state when it was opened (or read in advance)
+  bool regular = false;  // the open file was a regular file when it was opened
+
   // Opens `hostPath` for reading; false with `error` set.
   bool Open(const std::string& hostPath);
+  // Opens the regular file `hostPath`, reads up to n bytes of it into `content` and
+  // closes it again; false with `error` set (nothing held) when it cannot be opened, is
+  // not a regular file or cannot be read.
+  bool ReadWhole(const std::string& hostPath, size_t n);
+  // Takes over what `other` holds (its descriptor or its bytes); `other` is left closed.
+  void Adopt(SourceFile& other);
+  bool IsRegular() const { return regular; }
+  // True when `hostPath` still leads to this file in the state of `stamp`: not removed,
+  // replaced, written or resized since it was opened.
+  bool Unchanged(const std::string& hostPath) const;
   // The file's current size in bytes; false with `error` set when it cannot be read.
   bool Size(uint64_t& size);
   // Reads until n bytes came or the file ended, in one read call where the system
   // allows; returns the count, or -1 with `error` set when the system reports a failure.
   int64_t Read(uint8_t* buffer, size_t n);
+  // Asks the system to bring bytes [offset, offset + n) into memory without waiting.
+  void RequestBytes(uint64_t offset, uint64_t n);
   int Descriptor() const { return file.handle; }
-  void Close() { file.Close(); }
+  void Close();
 };
 
 }  // namespace vellumcast
