@@ -17,6 +17,9 @@ constexpr uint64_t kLargeFileRequestBytes = 32ull << 20;
 // One request per step: the kernel caps a single POSIX_FADV_WILLNEED at the device's
 // read-ahead size (128 KiB by default, doubled by POSIX_FADV_SEQUENTIAL).
 constexpr uint64_t kRequestStepBytes = 256 << 10;
+// Files a reader claims at once, up to this many bytes.
+constexpr size_t kBatchFiles = 8;
+constexpr uint64_t kBatchBytes = 512 << 10;
 
 }  // namespace
 
@@ -46,7 +49,7 @@ bool ReadAhead::Start(ReadAheadNextFn nextFn, void* nextContext, const ReadAhead
   return !readers.empty();
 }
 
-bool ReadAhead::PeekNext(std::unique_lock<std::mutex>&) {
+bool ReadAhead::PeekNext() {
   if (pending) return true;
   if (orderEnded || stopping) return false;
   auto request = std::make_unique<ReadAheadRequest>();
@@ -69,35 +72,58 @@ bool ReadAhead::RoomFor(const ReadAheadRequest& request) const {
   return openFiles < limits.openFiles;
 }
 
+bool ReadAhead::AtLowWater() const {
+  return window.size() <= limits.files / 2 && windowBytes <= limits.windowBytes / 2 &&
+         memoryBytes <= limits.memoryBytes / 2 && openFiles <= limits.openFiles / 2;
+}
+
+ReadAhead::Entry& ReadAhead::Claim() {
+  auto owned = std::make_unique<Entry>();
+  Entry& entry = *owned;
+  entry.request = std::move(*pending);
+  pending.reset();
+  if (entry.request.readWhole) {
+    entry.memoryBytes = entry.request.plannedBytes;
+    entry.windowBytes = entry.request.plannedBytes;
+  } else {
+    entry.windowBytes = std::min(entry.request.plannedBytes, kLargeFileRequestBytes);
+    ++openFiles;
+  }
+  memoryBytes += entry.memoryBytes;
+  windowBytes += entry.windowBytes;
+  window.push_back(std::move(owned));
+  return entry;
+}
+
 void ReadAhead::ReaderLoop() {
+  std::vector<Entry*> batch;
   std::unique_lock<std::mutex> lock(mutex);
-  while (!stopping && PeekNext(lock)) {
+  while (!stopping && PeekNext()) {
     if (!RoomFor(*pending)) {
       ++idleReaders;
       readersWake.wait(lock);
       --idleReaders;
       continue;
     }
-    auto owned = std::make_unique<Entry>();
-    Entry& entry = *owned;
-    entry.request = std::move(*pending);
-    pending.reset();
-    if (entry.request.readWhole) {
-      entry.memoryBytes = entry.request.plannedBytes;
-      entry.windowBytes = entry.request.plannedBytes;
-    } else {
-      entry.windowBytes = std::min(entry.request.plannedBytes, kLargeFileRequestBytes);
-      ++openFiles;
-    }
-    memoryBytes += entry.memoryBytes;
-    windowBytes += entry.windowBytes;
-    window.push_back(std::move(owned));
-
+    // A few consecutive files per claim: one lock for several small files keeps the
+    // readers off each other's (and the writer's) way.
+    batch.clear();
+    uint64_t bytes = 0;
+    do {
+      bytes += pending->plannedBytes;
+      batch.push_back(&Claim());
+    } while (batch.size() < kBatchFiles && bytes < kBatchBytes && PeekNext() && RoomFor(*pending));
     lock.unlock();
-    Fill(entry);
+    for (Entry* entry : batch) {
+      if (stopping) break;  // what is left in the window is only freed
+      Fill(*entry);
+      entry->ready = true;
+      if (consumerWaiting) {
+        std::lock_guard<std::mutex> wakeLock(mutex);
+        consumerWake.notify_one();
+      }
+    }
     lock.lock();
-    entry.ready = true;
-    if (consumerWaiting) consumerWake.notify_one();
   }
 }
 
@@ -133,7 +159,7 @@ bool ReadAhead::Take(const std::string& hostPath, SourceFile& into) {
   if (window.empty()) {
     // The readers have not come this far: the consumer opens the file itself, and the
     // readers go on after it.
-    bool inStep = PeekNext(lock) && pending->hostPath == hostPath;
+    bool inStep = PeekNext() && pending->hostPath == hostPath;
     pending.reset();
     if (idleReaders) readersWake.notify_all();
     lock.unlock();
@@ -146,13 +172,17 @@ bool ReadAhead::Take(const std::string& hostPath, SourceFile& into) {
     Stop();
     return false;
   }
-  consumerWaiting = true;
-  consumerWake.wait(lock, [&front] { return front.ready; });
-  consumerWaiting = false;
+  if (!front.ready) {
+    // Both flags sequentially consistent: either the reader sees the consumer waiting and
+    // wakes it (under the lock), or the consumer sees the entry ready.
+    consumerWaiting = true;
+    consumerWake.wait(lock, [&front] { return front.ready.load(); });
+    consumerWaiting = false;
+  }
   std::unique_ptr<Entry> entry = std::move(window.front());
   window.pop_front();
   Release(*entry);
-  if (idleReaders) readersWake.notify_all();
+  if (idleReaders && AtLowWater()) readersWake.notify_all();
   lock.unlock();
   // A file removed, replaced or written since a reader opened it is opened afresh: the
   // image takes every file as it is at its turn, as without the read-ahead.

@@ -69,7 +69,7 @@ struct ReadAhead {
  private:
   struct Entry {
     ReadAheadRequest request;
-    bool ready = false;
+    std::atomic<bool> ready{false};
     bool usable = false;    // opened (and read, for a whole read) without a failure
     SourceFile file;        // open, or holding the bytes read
     uint64_t windowBytes = 0;
@@ -78,8 +78,13 @@ struct ReadAhead {
 
   void ReaderLoop();
   // The next request, fetched into `pending` if need be; false at the end of the order.
-  bool PeekNext(std::unique_lock<std::mutex>& lock);
+  bool PeekNext();
   bool RoomFor(const ReadAheadRequest& request) const;
+  // The window has drained to half of every bound: time to wake the idle readers, who
+  // then fill it again in one go (not one reader per file taken).
+  bool AtLowWater() const;
+  // Moves `pending` into the window with its costs counted.
+  Entry& Claim();
   void Fill(Entry& entry) const;
   void Release(Entry& entry);
 
@@ -94,7 +99,7 @@ struct ReadAhead {
   std::unique_ptr<ReadAheadRequest> pending;   // fetched but not yet claimed (no room)
   bool orderEnded = false;
   std::atomic<bool> stopping{false};  // also read by readers between requests
-  bool consumerWaiting = false;
+  std::atomic<bool> consumerWaiting{false};
   uint32_t idleReaders = 0;
   uint32_t openFiles = 0;
   uint64_t windowBytes = 0;

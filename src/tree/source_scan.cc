@@ -9,6 +9,7 @@
 #include "layout/disc_constants.h"
 #include "platform/paths.h"
 #include "platform/text.h"
+#include "platform/tree_warm_up.h"
 #include "tree/source_entry.h"
 #include "tree/source_scanner.h"
 
@@ -87,6 +88,11 @@ bool SourceScanner::Run(const char16_t* sourcePath) {
     targetName = HostPath(file);
     targetDirectoryExists = !targetName.empty() && PathIdentity(folder.c_str(), targetDirectory);
   }
+
+  // Worker threads read the folder's directories and entry status ahead of the walk,
+  // many requests at once; they end when the walk does.
+  TreeWarmUp warmUp;
+  if (builder.readAheadReaders > 0) warmUp.Start(path, builder.readAheadReaders);
 
   if (!ApplyDvdVideoFolders()) return false;
 
