@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <new>
 #include <system_error>
 
 namespace vellumcast {
@@ -39,6 +40,11 @@ bool ReadAhead::Start(ReadAheadNextFn nextFn, void* nextContext, const ReadAhead
   stopping = false;
   orderEnded = false;
   taken = 0;
+  ring.size = limits.memoryBytes;
+  ring.head = ring.used = 0;
+  heldRingBytes = 0;
+  ring.bytes.reset(new (std::nothrow) uint8_t[ring.size]);
+  if (!ring.bytes) return false;
   for (uint32_t i = 0; i < limits.readers; ++i) {
     try {
       readers.emplace_back(&ReadAhead::ReaderLoop, this);
@@ -66,16 +72,26 @@ bool ReadAhead::RoomFor(const ReadAheadRequest& request) const {
   uint64_t cost = request.readWhole ? request.plannedBytes
                                     : std::min(request.plannedBytes, kLargeFileRequestBytes);
   if (windowBytes > 0 && windowBytes + cost > limits.windowBytes) return false;
-  if (request.readWhole) {
-    return memoryBytes == 0 || memoryBytes + request.plannedBytes <= limits.memoryBytes;
-  }
+  if (request.readWhole) return ring.Fits(request.plannedBytes);
   return openFiles < limits.openFiles;
 }
 
 bool ReadAhead::AtLowWater() const {
   return window.size() <= limits.files / 2 && windowBytes <= limits.windowBytes / 2 &&
-         memoryBytes <= limits.memoryBytes / 2 && openFiles <= limits.openFiles / 2;
+         ring.used <= ring.size / 2 && openFiles <= limits.openFiles / 2;
 }
+
+uint8_t* ReadAhead::Ring::Place(uint64_t n, uint64_t& cost) {
+  if (used == 0) head = 0;
+  cost = Cost(n);
+  if (head + n > size) head = 0;
+  uint8_t* at = bytes.get() + head;
+  head += n;
+  used += cost;
+  return at;
+}
+
+void ReadAhead::Ring::Free(uint64_t cost) { used -= cost; }
 
 ReadAhead::Entry& ReadAhead::Claim() {
   auto owned = std::make_unique<Entry>();
@@ -83,13 +99,12 @@ ReadAhead::Entry& ReadAhead::Claim() {
   entry.request = std::move(*pending);
   pending.reset();
   if (entry.request.readWhole) {
-    entry.memoryBytes = entry.request.plannedBytes;
+    entry.bytes = ring.Place(entry.request.plannedBytes, entry.ringBytes);
     entry.windowBytes = entry.request.plannedBytes;
   } else {
     entry.windowBytes = std::min(entry.request.plannedBytes, kLargeFileRequestBytes);
     ++openFiles;
   }
-  memoryBytes += entry.memoryBytes;
   windowBytes += entry.windowBytes;
   window.push_back(std::move(owned));
   return entry;
@@ -131,7 +146,7 @@ void ReadAhead::Fill(Entry& entry) const {
   const ReadAheadRequest& r = entry.request;
   SourceFile& file = entry.file;
   if (r.readWhole) {
-    entry.usable = file.ReadWhole(r.hostPath, size_t(r.plannedBytes));
+    entry.usable = file.ReadWhole(r.hostPath, entry.bytes, size_t(r.plannedBytes));
     return;
   }
   // A file that is no longer a regular file (a named pipe could block a read for ever)
@@ -148,7 +163,6 @@ void ReadAhead::Fill(Entry& entry) const {
 }
 
 void ReadAhead::Release(Entry& entry) {
-  memoryBytes -= entry.memoryBytes;
   windowBytes -= entry.windowBytes;
   if (!entry.request.readWhole) --openFiles;
 }
@@ -156,6 +170,9 @@ void ReadAhead::Release(Entry& entry) {
 bool ReadAhead::Take(const std::string& hostPath, SourceFile& into) {
   if (readers.empty()) return false;
   std::unique_lock<std::mutex> lock(mutex);
+  // The consumer is done with the file it took before; its bytes may now be overwritten.
+  ring.Free(heldRingBytes);
+  heldRingBytes = 0;
   if (window.empty()) {
     // The readers have not come this far: the consumer opens the file itself, and the
     // readers go on after it.
@@ -182,6 +199,7 @@ bool ReadAhead::Take(const std::string& hostPath, SourceFile& into) {
   std::unique_ptr<Entry> entry = std::move(window.front());
   window.pop_front();
   Release(*entry);
+  heldRingBytes = entry->ringBytes;
   if (idleReaders && AtLowWater()) readersWake.notify_all();
   lock.unlock();
   // A file removed, replaced or written since a reader opened it is opened afresh: the
@@ -204,7 +222,8 @@ void ReadAhead::Stop() {
   window.clear();  // closes what is still open and frees what was read
   pending.reset();
   idleReaders = openFiles = 0;
-  windowBytes = memoryBytes = 0;
+  windowBytes = 0;
+  ring.used = ring.head = heldRingBytes = 0;
 }
 
 }  // namespace vellumcast

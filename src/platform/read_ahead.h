@@ -6,7 +6,9 @@
 // RAID, network file systems) delivers its speed only this way.
 //
 // The window ahead of the consumer is bounded in files, in bytes requested, in bytes held
-// in memory and in descriptors held open. A file the readers could not open or read, or
+// in memory and in descriptors held open. The bytes of small files go into one ring
+// buffer allocated at the start: files are claimed and taken in the same order, so the
+// ring is used first in, first out, and no memory is allocated per file. A file the readers could not open or read, or
 // that is not a regular file, is left to the consumer, which opens it itself and meets
 // (and reports) the failure where it always did.
 #pragma once
@@ -42,7 +44,7 @@ struct ReadAheadLimits {
   uint32_t files = 4096;                 // files in the window
   uint32_t openFiles = 64;               // descriptors held open in the window
   uint64_t windowBytes = 128ull << 20;   // bytes read or requested ahead of the consumer
-  uint64_t memoryBytes = 8ull << 20;     // of which held in this process's buffers
+  uint64_t memoryBytes = 4ull << 20;     // the ring for small files' bytes
 };
 
 struct ReadAhead {
@@ -57,7 +59,9 @@ struct ReadAhead {
   // The consumer's next file, which must be `hostPath`: true with `into` holding it
   // (open, or its bytes read), false when the consumer is to open it itself, also when
   // the file was removed, replaced or changed since a reader opened it. Waits while a
-  // reader is still busy with it. A file out of order stops the read-ahead.
+  // reader is still busy with it. A file out of order stops the read-ahead. Bytes read
+  // whole stay valid until the next Take or Stop: the consumer is done with one small
+  // file before it takes the next.
   bool Take(const std::string& hostPath, SourceFile& into);
   // Ends the readers at once (each finishes at most the one read or request it is in),
   // joins them and closes and frees everything in the window. Safe to call twice.
@@ -73,7 +77,21 @@ struct ReadAhead {
     bool usable = false;    // opened (and read, for a whole read) without a failure
     SourceFile file;        // open, or holding the bytes read
     uint64_t windowBytes = 0;
-    uint64_t memoryBytes = 0;
+    uint64_t ringBytes = 0;  // its share of the ring, the unused end before a wrap included
+    uint8_t* bytes = nullptr;  // where in the ring a small file's bytes go
+  };
+
+  // The ring of small files' bytes: `used` bytes from the oldest block held up to `head`.
+  struct Ring {
+    std::unique_ptr<uint8_t[]> bytes;
+    uint64_t size = 0;
+    uint64_t head = 0;
+    uint64_t used = 0;
+    // Bytes a block of n costs at the head: n, plus the end of the ring when it wraps.
+    uint64_t Cost(uint64_t n) const { return head + n <= size ? n : size - head + n; }
+    bool Fits(uint64_t n) const { return n <= size && used + Cost(n) <= size; }
+    uint8_t* Place(uint64_t n, uint64_t& cost);
+    void Free(uint64_t cost);
   };
 
   void ReaderLoop();
@@ -103,7 +121,8 @@ struct ReadAhead {
   uint32_t idleReaders = 0;
   uint32_t openFiles = 0;
   uint64_t windowBytes = 0;
-  uint64_t memoryBytes = 0;
+  uint64_t heldRingBytes = 0;  // of the file last taken, freed at the next Take
+  Ring ring;
   uint64_t taken = 0;
   std::vector<std::thread> readers;
 };

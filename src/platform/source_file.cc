@@ -10,7 +10,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <new>
 
 namespace vellumcast {
 namespace {
@@ -51,7 +50,7 @@ bool SourceFile::Open(const std::string& hostPath) {
   return true;
 }
 
-bool SourceFile::ReadWhole(const std::string& hostPath, size_t n) {
+bool SourceFile::ReadWhole(const std::string& hostPath, uint8_t* buffer, size_t n) {
   Close();
   // Four calls: open, fstat, read, close. Not blocking in open (a named pipe is refused
   // below), and no sequential hint: the file is read in one go.
@@ -69,12 +68,11 @@ bool SourceFile::ReadWhole(const std::string& hostPath, size_t n) {
   }
   // Up to n bytes; a file that reaches its size in fewer has ended (one that grows in
   // the meantime changes its stamp, and the caller reads it afresh).
-  std::unique_ptr<uint8_t[]> bytes(new (std::nothrow) uint8_t[std::max<size_t>(n, 1)]);
   const size_t wanted = std::min<uint64_t>(n, uint64_t(st.st_size));
   size_t got = 0;
-  int failure = bytes ? 0 : ENOMEM;
-  while (!failure && got < wanted) {
-    ssize_t r = read(fd, bytes.get() + got, n - got);
+  int failure = 0;
+  while (got < wanted) {
+    ssize_t r = read(fd, buffer + got, n - got);
     if (r < 0 && errno == EINTR) continue;
     if (r < 0) failure = errno;
     if (r <= 0) break;
@@ -86,7 +84,7 @@ bool SourceFile::ReadWhole(const std::string& hostPath, size_t n) {
     return false;
   }
   stamp = StampOf(st);
-  content = std::move(bytes);
+  content = buffer;
   contentBytes = got;
   contentFileSize = stamp.size;
   holdsContent = true;
@@ -97,7 +95,7 @@ void SourceFile::Adopt(SourceFile& other) {
   Close();
   file.handle = other.file.handle;
   other.file.handle = -1;
-  content = std::move(other.content);
+  content = other.content;
   contentBytes = other.contentBytes;
   contentUsed = other.contentUsed;
   contentFileSize = other.contentFileSize;
@@ -130,7 +128,7 @@ bool SourceFile::Size(uint64_t& size) {
 int64_t SourceFile::Read(uint8_t* buffer, size_t n) {
   if (holdsContent) {
     size_t got = std::min(n, contentBytes - contentUsed);
-    if (got) std::memcpy(buffer, content.get() + contentUsed, got);
+    if (got) std::memcpy(buffer, content + contentUsed, got);
     contentUsed += got;
     return int64_t(got);
   }
@@ -151,7 +149,7 @@ void SourceFile::RequestBytes(uint64_t offset, uint64_t n) {
 
 void SourceFile::Close() {
   file.Close();
-  content.reset();
+  content = nullptr;
   contentBytes = contentUsed = 0;
   contentFileSize = 0;
   holdsContent = false;

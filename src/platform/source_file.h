@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 
 #include "platform/file_handle.h"
@@ -26,9 +25,10 @@ struct SourceFile {
   FileHandle file;
   std::string error;  // the system's reason for the last failure
 
-  // The file's bytes read in advance (ReadWhole, or handed over by Adopt): Read serves
-  // them and then reports the end of the file; Size gives the size the file had then.
-  std::unique_ptr<uint8_t[]> content;
+  // The file's bytes read in advance (ReadWhole, or handed over by Adopt) in a buffer
+  // this record does not own: Read serves them and then reports the end of the file;
+  // Size gives the size the file had then.
+  const uint8_t* content = nullptr;
   size_t contentBytes = 0;
   size_t contentUsed = 0;
   uint64_t contentFileSize = 0;
@@ -38,10 +38,11 @@ struct SourceFile {
 
   // Opens `hostPath` for reading; false with `error` set.
   bool Open(const std::string& hostPath);
-  // Opens the regular file `hostPath`, reads up to n bytes of it into `content` and
-  // closes it again; false with `error` set (nothing held) when it cannot be opened, is
-  // not a regular file or cannot be read.
-  bool ReadWhole(const std::string& hostPath, size_t n);
+  // Opens the regular file `hostPath`, reads up to n bytes of it into `buffer` (which
+  // becomes `content` and must outlive this record's use of it) and closes it again;
+  // false with `error` set (nothing held) when it cannot be opened, is not a regular
+  // file or cannot be read.
+  bool ReadWhole(const std::string& hostPath, uint8_t* buffer, size_t n);
   // Takes over what `other` holds (its descriptor or its bytes); `other` is left closed.
   void Adopt(SourceFile& other);
   bool IsRegular() const { return regular; }
