@@ -2,7 +2,10 @@
 // exit codes and overwrite question.
 #include "frontend/command_line.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -337,6 +340,41 @@ TEST(Console, ImageInsideTheSourceIsLeftOut) {
   ASSERT_EQ(second.exitCode, 0) << second.err;
   EXPECT_TRUE(second.out.starts_with("The file t.iso exists. Overwrite? (Yes/No) ")) << second.out;
   EXPECT_EQ(std::filesystem::file_size(dir / "src/t.iso"), size);
+}
+
+// A stop signal while the image is written ends the build like a cancel request: exit
+// code 1 with one error line, and neither the image nor its temporary file is left.
+TEST(Console, StopSignalLeavesNothingBehind) {
+  TempDir dir;
+  for (int i = 0; i < 4000; ++i) {
+    WriteFile(dir / ("src/d" + std::to_string(i % 40) + "/f" + std::to_string(i)), test::PatternBytes(3000, i));
+  }
+  std::filesystem::create_directory(dir / "out");
+  const std::string binary = Binary(), source = dir / "src", target = dir / "out/t.iso", err = dir / "err";
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    int quiet = open("/dev/null", O_RDWR), errors = open(err.c_str(), O_WRONLY | O_CREAT, 0644);
+    dup2(quiet, 0);
+    dup2(quiet, 1);
+    dup2(errors, 2);
+    execl(binary.c_str(), binary.c_str(), source.c_str(), target.c_str(), "-filesystem", "UDF 1.02", nullptr);
+    _exit(127);
+  }
+  // The temporary image file appears when the write begins.
+  bool writing = false;
+  for (int i = 0; i < 100000 && !writing; ++i) {
+    writing = !std::filesystem::is_empty(dir / "out");
+    if (!writing) usleep(200);
+  }
+  EXPECT_TRUE(writing);
+  kill(child, SIGINT);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "ended by the signal";
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_EQ(test::ReadFile(err), "Error: the build was stopped\n");
+  EXPECT_TRUE(std::filesystem::is_empty(dir / "out"));
 }
 
 // A build that fails is one line on standard error and exit code 1, without "Done".

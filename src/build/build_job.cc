@@ -127,7 +127,7 @@ int RunBuildJob(BuildJob* job) {
 
 bool ReportJobProgress(uint32_t done, uint32_t total, void* context) {
   auto* job = static_cast<BuildJob*>(context);
-  if (job->cancelRequest) return false;
+  if (job->cancelRequest || (job->options.stopRequest && *job->options.stopRequest)) return false;
   job->state = JobWriting;
   job->done = done;
   job->total = total;

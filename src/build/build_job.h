@@ -29,6 +29,9 @@ enum JobState : int32_t {
 struct BuildOptions {
   bool planOnly = false;               // stop after the layout: no target is opened
   std::optional<int64_t> buildTime;    // a fixed build time (seconds since 1970, UTC)
+  // Set from outside the build (a signal handler) to stop it like a cancel request: read
+  // at every progress report. Null: none.
+  const std::atomic<uint8_t>* stopRequest = nullptr;
 };
 
 struct BuildJob {

@@ -1,6 +1,9 @@
 // The console entry point: command line, path checks, the overwrite question, one
 // synchronous build with its progress line, and the closing line; -size, -time and
 // the image streamed to standard output with "-o -".
+#include <signal.h>
+
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -55,6 +58,21 @@ void PrintDiagnostic(const char* prefix, const std::string& text) {
 }
 
 void PrintWarning(const std::string& text, void*) { PrintDiagnostic(console::kWarningPrefix, text); }
+
+// A stop signal (Ctrl-C, SIGTERM, SIGHUP) while an image is built stops the build at its
+// next progress report, like a cancel request: the temporary image file is removed and
+// the reader threads end. A second signal ends the process at once.
+std::atomic<uint8_t> stopSignalled{0};
+
+void OnStopSignal(int) { stopSignalled = 1; }
+
+void CatchStopSignals() {
+  struct sigaction action {};
+  action.sa_handler = OnStopSignal;
+  action.sa_flags = SA_RESETHAND;
+  sigemptyset(&action.sa_mask);
+  for (int stop : {SIGINT, SIGTERM, SIGHUP}) sigaction(stop, &action, nullptr);
+}
 
 // The overwrite question: one character, then one more (the end of the answer line)
 // read and dropped. Only an answer beginning with 'y' or 'Y' confirms; the end of the
@@ -154,6 +172,10 @@ int Run(int argc, char** argv) {
   }
 
   const std::u16string target = line.target.value_or(u"");
+  if (!line.sizeOnly) {
+    options.stopRequest = &stopSignalled;
+    CatchStopSignals();
+  }
   auto job = StartImageBuild(line.source->c_str(), line.label.c_str(), line.choice, target.c_str(),
                              console::kImplementationIdentifier, console::kApplicationIdentifier, false,
                              line.sizeOnly ? nullptr : PrintProgress, PrintWarning, options);
