@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <system_error>
 
 namespace vellumcast {
@@ -13,6 +14,11 @@ namespace {
 
 // Directories waiting at most: a few hundred KiB of paths.
 constexpr size_t kMaxWaitingDirectories = 4096;
+// A tree whose entries come this fast is in memory already: the warm-up has nothing to
+// win there and stops after the first entries, leaving the processors to the scan. An
+// entry from the storage takes a hundred microseconds and more.
+constexpr uint64_t kInMemoryNanosecondsPerEntry = 10000;
+constexpr uint64_t kEntriesBeforeJudging = 2000;
 
 }  // namespace
 
@@ -58,6 +64,8 @@ void TreeWarmUp::Visit(const std::string& directory) {
     return;
   }
   std::vector<std::string> subdirectories;
+  const auto start = std::chrono::steady_clock::now();
+  uint64_t entries = 0;
   while (!stopping) {
     const dirent* e = readdir(dir);
     if (!e) break;
@@ -65,11 +73,21 @@ void TreeWarmUp::Visit(const std::string& directory) {
     if (name[0] == '.' && (name[1] == 0 || (name[1] == '.' && name[2] == 0))) continue;
     struct stat st;
     fstatat(fd, name, &st, 0);  // brings the inode in; the result is not needed
+    ++entries;
     // Real directories only (no links to them): the warm-up never loops.
     if (e->d_type == DT_DIR) subdirectories.push_back(directory + name + '/');
   }
   closedir(dir);
+  const auto spent = std::chrono::steady_clock::now() - start;
   std::lock_guard<std::mutex> lock(mutex);
+  visitedEntries += entries;
+  visitedNanoseconds += uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(spent).count());
+  if (visitedEntries >= kEntriesBeforeJudging &&
+      visitedNanoseconds < visitedEntries * kInMemoryNanosecondsPerEntry) {
+    stopping = true;
+    waiting.clear();
+    return;
+  }
   for (std::string& s : subdirectories) {
     if (waiting.size() >= kMaxWaitingDirectories) break;
     waiting.push_back(std::move(s));
@@ -86,6 +104,7 @@ void TreeWarmUp::Stop() {
   threads.clear();
   waiting.clear();
   busy = 0;
+  visitedEntries = visitedNanoseconds = 0;
 }
 
 }  // namespace vellumcast

@@ -3,7 +3,8 @@
 // that the scan's own listing and status calls find directory blocks and inodes in
 // memory instead of waiting for the storage one request at a time.
 //
-// Nothing is kept of what the workers see; the warm-up changes no result, only how long
+// A tree found to be in memory already ends the warm-up early. Nothing is kept of what
+// the workers see; the warm-up changes no result, only how long
 // the scan waits. Directories waiting to be listed are bounded in number: beyond the
 // bound a subdirectory is simply not warmed up (the scan reads it as it always does).
 #pragma once
@@ -40,6 +41,8 @@ struct TreeWarmUp {
   std::condition_variable wake;
   std::deque<std::string> waiting;  // directories to list, host paths ending in '/'
   uint32_t busy = 0;                // workers listing a directory
+  uint64_t visitedEntries = 0;      // entries whose status was read, and the time it took
+  uint64_t visitedNanoseconds = 0;
   std::atomic<bool> stopping{false};
   std::vector<std::thread> threads;
 };
