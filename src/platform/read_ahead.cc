@@ -190,6 +190,8 @@ bool ReadAhead::Take(const std::string& hostPath, SourceFile& into) {
     return false;
   }
   if (!front.ready) {
+    // The readers fall behind (the storage is slow): all of them to work.
+    if (idleReaders) readersWake.notify_all();
     // Both flags sequentially consistent: either the reader sees the consumer waiting and
     // wakes it (under the lock), or the consumer sees the entry ready.
     consumerWaiting = true;
@@ -200,7 +202,10 @@ bool ReadAhead::Take(const std::string& hostPath, SourceFile& into) {
   window.pop_front();
   Release(*entry);
   heldRingBytes = entry->ringBytes;
-  if (idleReaders && AtLowWater()) readersWake.notify_all();
+  // Keeping ahead: one reader refills the window while the consumer works (with the
+  // files in memory one is enough, and more would only take processor time from the
+  // consumer); the others join when the consumer finds a file not ready.
+  if (idleReaders && AtLowWater()) readersWake.notify_one();
   lock.unlock();
   // A file removed, replaced or written since a reader opened it is opened afresh: the
   // image takes every file as it is at its turn, as without the read-ahead.

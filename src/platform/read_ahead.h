@@ -98,8 +98,8 @@ struct ReadAhead {
   // The next request, fetched into `pending` if need be; false at the end of the order.
   bool PeekNext();
   bool RoomFor(const ReadAheadRequest& request) const;
-  // The window has drained to half of every bound: time to wake the idle readers, who
-  // then fill it again in one go (not one reader per file taken).
+  // The window has drained to half of every bound: time to wake an idle reader, who then
+  // fills it again in one go (not one reader per file taken).
   bool AtLowWater() const;
   // Moves `pending` into the window with its costs counted.
   Entry& Claim();

@@ -18,7 +18,7 @@ constexpr size_t kMaxWaitingDirectories = 4096;
 // win there and stops after the first entries, leaving the processors to the scan. An
 // entry from the storage takes a hundred microseconds and more.
 constexpr uint64_t kInMemoryNanosecondsPerEntry = 10000;
-constexpr uint64_t kEntriesBeforeJudging = 2000;
+constexpr uint64_t kEntriesBeforeJudging = 256;
 
 }  // namespace
 
