@@ -14,9 +14,10 @@ namespace {
 
 // Directories waiting at most: a few hundred KiB of paths.
 constexpr size_t kMaxWaitingDirectories = 4096;
-// A tree whose entries come this fast is in memory already: the warm-up has nothing to
-// win there and stops after the first entries, leaving the processors to the scan. An
-// entry from the storage takes a hundred microseconds and more.
+// One worker alone reads the first entries and times them. A tree whose entries come
+// this fast is in memory already: the warm-up has nothing to win there and ends, leaving
+// the processors to the scan; otherwise the other workers join. An entry from the
+// storage takes tens of microseconds and more, one in memory a few.
 constexpr uint64_t kInMemoryNanosecondsPerEntry = 10000;
 constexpr uint64_t kEntriesBeforeJudging = 256;
 
@@ -25,10 +26,11 @@ constexpr uint64_t kEntriesBeforeJudging = 256;
 bool TreeWarmUp::Start(const std::string& hostRoot, uint32_t workers) {
   Stop();
   stopping = false;
+  joined = false;
   waiting.assign(1, hostRoot.empty() || hostRoot.back() == '/' ? hostRoot : hostRoot + '/');
   for (uint32_t i = 0; i < workers; ++i) {
     try {
-      threads.emplace_back(&TreeWarmUp::Work, this);
+      threads.emplace_back(&TreeWarmUp::Work, this, i == 0);
     } catch (const std::system_error&) {
       break;
     }
@@ -36,11 +38,16 @@ bool TreeWarmUp::Start(const std::string& hostRoot, uint32_t workers) {
   return !threads.empty();
 }
 
-void TreeWarmUp::Work() {
+void TreeWarmUp::Work(bool first) {
   std::unique_lock<std::mutex> lock(mutex);
+  if (!first) wake.wait(lock, [this] { return stopping || joined; });
   while (!stopping) {
     if (waiting.empty()) {
-      if (busy == 0) break;  // nothing left and nobody can add more
+      if (busy == 0) {  // nothing left and nobody can add more
+        stopping = true;
+        wake.notify_all();
+        break;
+      }
       wake.wait(lock);
       continue;
     }
@@ -82,11 +89,15 @@ void TreeWarmUp::Visit(const std::string& directory) {
   std::lock_guard<std::mutex> lock(mutex);
   visitedEntries += entries;
   visitedNanoseconds += uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(spent).count());
-  if (visitedEntries >= kEntriesBeforeJudging &&
-      visitedNanoseconds < visitedEntries * kInMemoryNanosecondsPerEntry) {
-    stopping = true;
-    waiting.clear();
-    return;
+  if (!joined && visitedEntries >= kEntriesBeforeJudging) {
+    if (visitedNanoseconds < visitedEntries * kInMemoryNanosecondsPerEntry) {
+      stopping = true;
+      waiting.clear();
+    } else {
+      joined = true;
+    }
+    wake.notify_all();
+    if (stopping) return;
   }
   for (std::string& s : subdirectories) {
     if (waiting.size() >= kMaxWaitingDirectories) break;

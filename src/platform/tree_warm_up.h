@@ -3,7 +3,8 @@
 // that the scan's own listing and status calls find directory blocks and inodes in
 // memory instead of waiting for the storage one request at a time.
 //
-// A tree found to be in memory already ends the warm-up early. Nothing is kept of what
+// One worker starts alone; a tree found to be in memory already ends the warm-up there,
+// any other gets every worker. Nothing is kept of what
 // the workers see; the warm-up changes no result, only how long
 // the scan waits. Directories waiting to be listed are bounded in number: beyond the
 // bound a subdirectory is simply not warmed up (the scan reads it as it always does).
@@ -33,7 +34,8 @@ struct TreeWarmUp {
   void Stop();
 
  private:
-  void Work();
+  // `first`: the worker that starts alone and judges; the others wait for its verdict.
+  void Work(bool first);
   // Lists one directory and reads its entries' status; adds its subdirectories.
   void Visit(const std::string& directory);
 
@@ -43,6 +45,7 @@ struct TreeWarmUp {
   uint32_t busy = 0;                // workers listing a directory
   uint64_t visitedEntries = 0;      // entries whose status was read, and the time it took
   uint64_t visitedNanoseconds = 0;
+  bool joined = false;              // the tree is slow to read: every worker at work
   std::atomic<bool> stopping{false};
   std::vector<std::thread> threads;
 };
