@@ -2,7 +2,10 @@
 // exit codes and overwrite question.
 #include "frontend/command_line.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>

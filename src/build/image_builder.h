@@ -42,6 +42,9 @@ struct ImageBuilder {
   // File data always read and written by this process, never copied by the kernel; the
   // image is the same either way.
   bool plainDataCopy = false;
+  // Reader threads that open and read the source files ahead of the file-data copy;
+  // 0: each file is opened and read only when its data is due. The image is the same.
+  uint32_t readAheadReaders = 16;
 
   // Volume identity.
   int64_t buildTime = 0;           // seconds since 1970-01-01 UTC; the one "now" of the build

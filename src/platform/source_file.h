@@ -1,5 +1,5 @@
 // A source file whose data goes into the image: opened read-only and read sequentially
-// in large blocks through a FileHandle.
+// in large blocks through a FileHandle, or handed over with its bytes already read.
 #pragma once
 
 #include <cstddef>
@@ -10,12 +10,45 @@
 
 namespace vellumcast {
 
+// What identifies a file's state: device, inode, size and status change time (which
+// every write, truncation and rename moves on).
+struct FileStamp {
+  uint64_t device = 0;
+  uint64_t inode = 0;
+  uint64_t size = 0;
+  int64_t changeSeconds = 0;
+  int64_t changeNanoseconds = 0;
+  bool operator==(const FileStamp&) const = default;
+};
+
 struct SourceFile {
   FileHandle file;
   std::string error;  // the system's reason for the last failure
 
+  // The file's bytes read in advance (ReadWhole, or handed over by Adopt) in a buffer
+  // this record does not own: Read serves them and then reports the end of the file;
+  // Size gives the size the file had then.
+  const uint8_t* content = nullptr;
+  size_t contentBytes = 0;
+  size_t contentUsed = 0;
+  uint64_t contentFileSize = 0;
+  bool holdsContent = false;
+  FileStamp stamp;  // the open file's state when it was opened (or read in advance)
+  bool regular = false;  // the open file was a regular file when it was opened
+
   // Opens `hostPath` for reading; false with `error` set.
   bool Open(const std::string& hostPath);
+  // Opens the regular file `hostPath`, reads up to n bytes of it into `buffer` (which
+  // becomes `content` and must outlive this record's use of it) and closes it again;
+  // false with `error` set (nothing held) when it cannot be opened, is not a regular
+  // file or cannot be read.
+  bool ReadWhole(const std::string& hostPath, uint8_t* buffer, size_t n);
+  // Takes over what `other` holds (its descriptor or its bytes); `other` is left closed.
+  void Adopt(SourceFile& other);
+  bool IsRegular() const { return regular; }
+  // True when `hostPath` still leads to this file in the state of `stamp`: not removed,
+  // replaced, written or resized since it was opened.
+  bool Unchanged(const std::string& hostPath) const;
   // The file's current size in bytes; false with `error` set when it cannot be read.
   bool Size(uint64_t& size);
   // Reads until n bytes came or the file ended, in one read call where the system
@@ -23,8 +56,10 @@ struct SourceFile {
   int64_t Read(uint8_t* buffer, size_t n);
   // Moves the read position to byte `offset`; false with `error` set.
   bool SkipTo(uint64_t offset);
+  // Asks the system to bring bytes [offset, offset + n) into memory without waiting.
+  void RequestBytes(uint64_t offset, uint64_t n);
   int Descriptor() const { return file.handle; }
-  void Close() { file.Close(); }
+  void Close();
 };
 
 }  // namespace vellumcast

@@ -10,6 +10,7 @@
 #include "platform/output_file.h"
 #include "platform/paths.h"
 #include "platform/text.h"
+#include "platform/tree_warm_up.h"
 #include "tree/source_entry.h"
 #include "tree/source_scanner.h"
 
@@ -65,6 +66,11 @@ bool SourceScanner::Run(const char16_t* sourcePath) {
   builder.dvdVideoMode = 0;
 
   FindTargetEntries();
+
+  // Worker threads read the folder's directories and entry status ahead of the walk,
+  // many requests at once; they end when the walk does.
+  TreeWarmUp warmUp;
+  if (builder.readAheadReaders > 0) warmUp.Start(path, builder.readAheadReaders);
 
   if (!ApplyDvdVideoFolders()) return false;
 

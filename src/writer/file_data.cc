@@ -10,6 +10,7 @@
 #include "layout/disc_constants.h"
 #include "platform/output_file.h"
 #include "platform/paths.h"
+#include "platform/read_ahead.h"
 #include "platform/source_file.h"
 #include "platform/text.h"
 #include "writer/output_pipeline.h"
@@ -17,15 +18,14 @@
 namespace vellumcast {
 namespace {
 
-// Files of at least this many sectors are copied by the kernel into a regular-file
-// target; smaller ones are cheaper to read into the staging area.
-constexpr uint64_t kKernelCopyMinimumSectors = 64;     // 128 KiB
 constexpr uint64_t kKernelCopyChunkSectors = 8192;     // 16 MiB between progress reports
 
 std::string Display(const std::u16string& path) { return Utf16ToUtf8(path); }
 
+// The file as the read-ahead readers left it (open, or already read), or opened here.
 bool OpenSource(OutputContext& out, SourceFile& file, const std::u16string& path) {
-  if (file.Open(HostPath(path))) return true;
+  const std::string hostPath = HostPath(path);
+  if ((out.readAhead && out.readAhead->Take(hostPath, file)) || file.Open(hostPath)) return true;
   out.aborted = true;
   out.builder->writeFailed = 1;
   out.builder->Fail("cannot read " + Display(path) + ": " + file.error);
@@ -100,6 +100,13 @@ uint64_t CopySectorsByKernel(OutputContext& out, SourceFile& source, const std::
 
 }  // namespace
 
+std::u16string FileDataDirectoryPath(const TreeNode& directory, const std::u16string& parentPath) {
+  std::u16string path = parentPath;
+  path += directory.sourceName ? directory.sourceName : directory.name;
+  if (path.empty() || path.back() != u'/') path += u'/';
+  return path;
+}
+
 std::u16string BuildSourcePath(const TreeNode& file, const std::u16string& directoryPath) {
   return directoryPath + file.name;
 }
@@ -109,7 +116,7 @@ uint64_t CopySectors(OutputContext& out, SourceFile* source, const std::u16strin
   ImageBuilder& b = *out.builder;
   uint64_t copied = 0;
   bool ended = !source;  // the file has no more bytes: the rest is zeros
-  if (source && n >= kKernelCopyMinimumSectors && out.ReadyForKernelCopy()) {
+  if (source && source->Descriptor() >= 0 && n >= kKernelCopyMinimumSectors && out.ReadyForKernelCopy()) {
     copied = CopySectorsByKernel(out, *source, path, n, bytesRead, ended);
     if (out.Failed()) {
       b.writeFailed = 1;
@@ -201,9 +208,7 @@ uint64_t CopyFileData(OutputContext& out, const TreeNode& file, const std::u16st
 
 uint64_t WriteFileData(OutputContext& out, const TreeNode& directory, const std::u16string& directoryPath) {
   if (out.Failed()) return 0;
-  std::u16string path = directoryPath;
-  path += directory.sourceName ? directory.sourceName : directory.name;
-  if (path.empty() || path.back() != u'/') path += u'/';
+  const std::u16string path = FileDataDirectoryPath(directory, directoryPath);
   uint64_t sectors = 0;
   for (const TreeNode* e = directory.firstChild; e; e = e->nextSibling) {
     if (out.Failed()) return 0;

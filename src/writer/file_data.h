@@ -7,6 +7,10 @@
 
 namespace vellumcast {
 
+// Files of at least this many sectors are copied by the kernel into a regular-file
+// target; smaller ones are cheaper to read into the staging area.
+constexpr uint64_t kKernelCopyMinimumSectors = 64;  // 128 KiB
+
 struct OutputContext;
 struct SourceFile;
 struct TreeNode;
@@ -26,6 +30,10 @@ uint64_t CopyFileData(OutputContext& out, const TreeNode& file, const std::u16st
 // `bytesRead` grows by the bytes that came from the file.
 uint64_t CopySectors(OutputContext& out, SourceFile* source, const std::u16string& path, uint64_t n,
                      uint64_t& bytesRead);
+
+// The source path of `directory` below its parent's path `parentPath` (empty for the
+// root), ending in '/'.
+std::u16string FileDataDirectoryPath(const TreeNode& directory, const std::u16string& parentPath);
 
 // The source path of `file`: its directory's path followed by its name.
 std::u16string BuildSourcePath(const TreeNode& file, const std::u16string& directoryPath);

@@ -6,8 +6,10 @@
 #include "build/image_builder.h"
 #include "layout/disc_constants.h"
 #include "platform/output_file.h"
+#include "platform/read_ahead.h"
 #include "platform/text.h"
 #include "writer/file_data.h"
+#include "writer/file_data_order.h"
 #include "writer/iso9660_structures.h"
 #include "writer/output_pipeline.h"
 #include "writer/udf_structures.h"
@@ -157,7 +159,18 @@ bool ImageBuilder::WriteImage(const char16_t* targetPathText, WriterProgressFn p
     file.Abandon();
     return Fail("out of memory for the output buffers");
   }
+  // The readers start with the image: they open and read the first files while the
+  // file-system structures are written, and end the moment the build does.
+  FileDataOrder order(root);
+  ReadAhead readAhead;
+  ReadAheadLimits limits;
+  limits.readers = readAheadReaders;
+  if (root && readAheadReaders > 0) {
+    if (readAhead.Start(FileDataOrder::NextOf, &order, limits)) out.readAhead = &readAhead;
+  }
   bool ok = EmitImage(*this, out);
+  readAhead.Stop();
+  out.readAhead = nullptr;
   if (!ok) {
     file.Abandon();
     if (out.writeError) return Fail("cannot write " + shown + ": " + file.error);

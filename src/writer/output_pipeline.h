@@ -12,11 +12,16 @@
 
 namespace vellumcast {
 
+struct ReadAhead;
+
 struct OutputContext {
   ImageBuilder* builder = nullptr;
   OutputFile* target = nullptr;
   WriterProgressFn progress = nullptr;
   void* progressContext = nullptr;
+  // Reader threads working ahead along the file-data order; null: every file is opened
+  // and read when its turn comes.
+  ReadAhead* readAhead = nullptr;
 
   // The sector buffer of AcquireSectorBuffer: grown on demand, never shrunk.
   std::unique_ptr<uint8_t[]> buffer;

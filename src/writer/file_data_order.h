@@ -1,0 +1,38 @@
+// The order in which the file-data walk opens source files, handed out one file at a
+// time so that reader threads can work ahead of the writer along it.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/read_ahead.h"
+
+namespace vellumcast {
+
+struct TreeNode;
+
+struct FileDataOrder {
+  // The walk over the tree below `root`, which must not change while the order is used.
+  explicit FileDataOrder(const TreeNode* root);
+
+  // The next source file WriteFileData opens: a file with data sectors, a stereoscopic
+  // dependent-view clip and then its base-view clip. False after the last one.
+  bool Next(ReadAheadRequest& request);
+  // Next as a ReadAheadNextFn over a FileDataOrder.
+  static bool NextOf(void* order, ReadAheadRequest& request);
+
+ private:
+  struct Level {
+    const TreeNode* directory;
+    std::u16string path;      // the directory's source path, ending in '/'
+    const TreeNode* cursor;   // next entry to look at
+    bool inSubdirectories;    // its files are done; now its subdirectories
+  };
+  void Enter(const TreeNode& directory, const std::u16string& parentPath);
+
+  std::vector<Level> stack;
+  const TreeNode* baseClip = nullptr;  // the base-view clip that follows its dependent
+  std::u16string baseClipPath;
+};
+
+}  // namespace vellumcast
