@@ -65,7 +65,8 @@ struct PlannedBuild {
     b.warning = [](const std::string&, void*) {};
     if (bluray) {
       auto plan = std::make_unique<StereoPlan>();
-      EXPECT_TRUE(AnalyzeBdmvFolder(Utf8ToUtf16(source + "/").c_str(), *plan));
+      std::string giveUp;
+      EXPECT_TRUE(AnalyzeBdmvFolder(Utf8ToUtf16(source + "/").c_str(), *plan, giveUp)) << giveUp;
       b.stereoPlan = std::move(plan);
     }
     EXPECT_TRUE(b.ScanSourceTree(Utf8ToUtf16(source + "/").c_str())) << b.errorMessage;
