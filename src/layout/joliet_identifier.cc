@@ -1,4 +1,4 @@
-// Joliet file identifiers (Joliet specification, 1995: UCS-2 level 3, escape sequence
+// Joliet file identifiers (Joliet, Microsoft 1995: UCS-2 level 3, escape sequence
 // "%/E"): the full name in UTF-16 big-endian, at most 64 units, without a version; and the
 // Joliet order of each directory (ascending identifiers, as ECMA-119 9.3 sorts them).
 #include <algorithm>
