@@ -53,6 +53,8 @@ bool CheckPlannedImage(BuildJob* job, ImageBuilder& builder, const std::u16strin
   naming.udf = builder.WritesUdf();
   naming.udfRevision = builder.udfRevision;
   naming.eightBitUdfNames = builder.dvdVideoMode != 0;
+  naming.rockRidge = builder.rockRidge;
+  naming.joliet = builder.joliet;
   PlannedDisc disc;
   PlanDisc(*builder.root, naming, disc);
   if (!CheckImage(source, disc, job->check, ReportCheckProgress, job)) {

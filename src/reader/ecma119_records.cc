@@ -31,6 +31,8 @@ constexpr size_t kPvdTypeMTable = 148;
 constexpr size_t kPvdRoot = 156;
 constexpr size_t kPvdRootBytes = 34;
 constexpr size_t kPvdStructureVersion = 881;
+// ECMA-119 8.5.6: the escape sequences of a Supplementary Volume Descriptor.
+constexpr size_t kSvdEscapes = 88;
 
 // ECMA-119 9.4: path table record fields.
 constexpr size_t kPathIdentifierLength = 0;
@@ -79,6 +81,8 @@ bool DecodeIsoDirectoryRecord(ByteSpan b, IsoDirectoryRecord& out, const char*& 
   out.gapSize = b.U8(kRecGapSize);
   b.Both16(kRecSequence, agree);
   out.identifier.assign(reinterpret_cast<const char*>(b.data) + kRecIdentifier, idLength);
+  const size_t systemUse = kRecIdentifier + idLength + (idLength % 2 == 0 ? 1 : 0);
+  if (systemUse < out.length) out.systemUse.assign(reinterpret_cast<const char*>(b.data) + systemUse, out.length - systemUse);
   if (!agree) {
     why = "both-byte-order fields disagree";
     return false;
@@ -91,13 +95,16 @@ bool IsIsoVolumeDescriptor(ByteSpan sector, uint8_t& type) {
   return sector.Equals(1, "CD001", 5) && sector.U8(6) == 1;
 }
 
-bool DecodeIsoPrimaryDescriptor(ByteSpan s, IsoPrimaryDescriptor& out, const char*& why) {
+bool DecodeIsoPrimaryDescriptor(ByteSpan s, IsoPrimaryDescriptor& out, const char*& why, bool supplementary) {
   out = {};
   uint8_t type = 0;
-  if (!IsIsoVolumeDescriptor(s, type) || type != kIsoPrimaryDescriptor) {
+  if (!IsIsoVolumeDescriptor(s, type) || type != (supplementary ? kIsoSupplementaryDescriptor : kIsoPrimaryDescriptor)) {
     why = "not a primary volume descriptor";
     return false;
   }
+  // Joliet: UCS-2 level 1, 2 or 3 ("%/@", "%/C", "%/E").
+  out.joliet = supplementary && s.Equals(kSvdEscapes, "%/", 2) &&
+               (s.U8(kSvdEscapes + 2) == '@' || s.U8(kSvdEscapes + 2) == 'C' || s.U8(kSvdEscapes + 2) == 'E');
   bool agree = true;
   const ByteSpan id = s.Sub(kPvdVolumeId, kPvdVolumeIdBytes);
   out.volumeId.assign(reinterpret_cast<const char*>(id.data), id.size);

@@ -37,6 +37,7 @@ struct IsoDirectoryRecord {
   uint8_t unitSize = 0;          // interleaved mode (9.1.7, 9.1.8); 0 when not interleaved
   uint8_t gapSize = 0;
   std::string identifier;        // the identifier's bytes (9.1.10, 9.1.11)
+  std::string systemUse;         // the System Use field after the padding (9.1.13)
 };
 
 // Decodes the record at the start of `bytes` (which ends where the record's sector
@@ -53,10 +54,13 @@ struct IsoPrimaryDescriptor {
   uint32_t typeLTable = 0;       // 8.4.14
   uint32_t typeMTable = 0;       // 8.4.16
   IsoDirectoryRecord root;       // 8.4.18
+  bool joliet = false;           // a Supplementary Volume Descriptor with a Joliet escape sequence
 };
 
-// Decodes the Primary Volume Descriptor in one sector; false with `why` set.
-[[nodiscard]] bool DecodeIsoPrimaryDescriptor(ByteSpan sector, IsoPrimaryDescriptor& out, const char*& why);
+// Decodes the Primary Volume Descriptor in one sector; false with `why` set. With
+// `supplementary`, the Supplementary Volume Descriptor (8.5) of the same layout.
+[[nodiscard]] bool DecodeIsoPrimaryDescriptor(ByteSpan sector, IsoPrimaryDescriptor& out, const char*& why,
+                                              bool supplementary = false);
 
 // ECMA-119 8.1: true when the sector holds a volume descriptor ("CD001", version 1);
 // `type` is its type.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "reader/ecma119_records.h"
+#include "reader/susp_entries.h"
 
 namespace vellumcast {
 namespace {
@@ -17,16 +18,29 @@ struct IsoDirectory {
   uint32_t parentExtent = 0;
   uint32_t level = 1;  // the root is level 1 (ECMA-119 6.8.2.1)
   std::string identifier;
+  std::string name;  // as the tree shows it
 };
+
+constexpr const char* kNoTree = "no sp entry and rock ridge er entry";
+
+// Continuation areas followed for one record at most; each area at most one sector.
+constexpr uint32_t kMaxContinuations = 32;
 
 struct IsoWalk {
   ImageSource& image;
   ImageTree& tree;
   ReadReport& report;
   const ReadLimits& limits;
+  IsoNames names = kIsoPlainNames;
+  uint8_t suspSkip = 0;  // SP: bytes skipped at the start of every System Use field
   std::unordered_map<uint32_t, IsoDirectory> directories;  // by extent
 
-  void Problem(const std::string& what) { report.Add("iso9660: " + what); }
+  void Problem(const std::string& what) { report.Add(std::string(IsoNamesLabel(names)) + ": " + what); }
+  // The SUSP entries of a record's System Use field and its continuation areas; false
+  // with the problem in `why` when an entry or a continuation is damaged.
+  bool SystemUse(const IsoDirectoryRecord& r, uint8_t skip, SuspFindings& found, std::string& why);
+  // Reads the root's "." record: SP and an ER naming Rock Ridge; false when absent.
+  bool RootRockRidge(const IsoDirectoryRecord& root);
   bool ExtentInImage(uint64_t sector, uint64_t bytes) const {
     const uint64_t sectors = (bytes + kImageSectorSize - 1) / kImageSectorSize;
     return sector <= image.Sectors() && sectors <= image.Sectors() - sector;
@@ -57,6 +71,25 @@ std::string FileName(std::string id) {
   if (semicolon != std::string::npos) id.resize(semicolon);
   if (!id.empty() && id.back() == '.') id.pop_back();
   return id;
+}
+
+// UCS-2 big-endian (a Joliet identifier) as UTF-8.
+std::string Ucs2Text(const std::string& bytes) {
+  std::string out;
+  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    const uint32_t c = (uint32_t(uint8_t(bytes[i])) << 8) | uint8_t(bytes[i + 1]);
+    if (c < 0x80) {
+      out += char(c);
+    } else if (c < 0x800) {
+      out += char(0xC0 | (c >> 6));
+      out += char(0x80 | (c & 0x3F));
+    } else {
+      out += char(0xE0 | (c >> 12));
+      out += char(0x80 | ((c >> 6) & 0x3F));
+      out += char(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
 }
 
 std::string At(uint64_t sector, size_t offset) {
@@ -110,7 +143,26 @@ bool IsoWalk::ReadDirectory(const IsoDirectory& dir, uint32_t dataLength, const 
         continue;
       }
       const bool isDir = r.flags & kIsoFlagDirectory;
-      const std::string name = IdentifierText(isDir ? r.identifier : FileName(r.identifier));
+      std::string name;
+      if (names == kIsoJolietNames) {
+        name = Ucs2Text(r.identifier);
+        const size_t semicolon = name.rfind(';');  // a version, though Joliet names need none
+        if (!isDir && semicolon != std::string::npos) name.resize(semicolon);
+      } else if (names == kIsoRockRidgeNames) {
+        SuspFindings found;
+        std::string why;
+        if (!SystemUse(r, suspSkip, found, why)) {
+          Problem(where + ": " + why);
+          continue;
+        }
+        if (!found.haveName || found.nameContinues) {
+          Problem(where + ": " + (found.haveName ? "nm entry continues past the last" : "no nm entry"));
+          continue;
+        }
+        name = found.name;
+      } else {
+        name = IdentifierText(isDir ? r.identifier : FileName(r.identifier));
+      }
       if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos ||
           name.find('\0') != std::string::npos) {
         Problem(where + ": identifier not usable as a name");
@@ -140,7 +192,7 @@ bool IsoWalk::ReadDirectory(const IsoDirectory& dir, uint32_t dataLength, const 
           Problem(where + ": directory " + childPath + " loops back or shares an extent");
           continue;
         }
-        IsoDirectory child{r.extent, dir.extent, dir.level + 1, r.identifier};
+        IsoDirectory child{r.extent, dir.extent, dir.level + 1, r.identifier, name};
         directories[r.extent] = child;
         children.emplace_back(child, r.dataLength);
         tree.entries.push_back(ImageEntry{childPath, true, false, r.dataLength, {}, {}, r.recorded});
@@ -168,9 +220,71 @@ bool IsoWalk::ReadDirectory(const IsoDirectory& dir, uint32_t dataLength, const 
     return true;
   }
   for (const auto& [child, length] : children) {
-    const std::string name = IdentifierText(child.identifier);
-    ReadDirectory(child, length, path.empty() ? name : path + "/" + name);
+    ReadDirectory(child, length, path.empty() ? child.name : path + "/" + child.name);
   }
+  return true;
+}
+
+bool IsoWalk::SystemUse(const IsoDirectoryRecord& r, uint8_t skip, SuspFindings& found, std::string& why) {
+  if (skip > r.systemUse.size()) {
+    why = "system use field shorter than the sp skip length";
+    return false;
+  }
+  const char* what = nullptr;
+  if (!DecodeSuspArea(ByteSpan(reinterpret_cast<const uint8_t*>(r.systemUse.data()) + skip, r.systemUse.size() - skip),
+                      found, what)) {
+    why = what;
+    return false;
+  }
+  std::vector<uint8_t> area;
+  for (uint32_t n = 0; found.haveContinuation; ++n) {
+    const std::string ce = "continuation area at sector " + std::to_string(found.ceBlock);
+    if (n >= kMaxContinuations) {
+      why = ce + ": more than " + std::to_string(kMaxContinuations) + " continuation areas";
+      return false;
+    }
+    if (found.ceOffset >= kImageSectorSize || found.ceLength > kImageSectorSize - found.ceOffset ||
+        !ExtentInImage(found.ceBlock, 1)) {
+      why = ce + ": offset or length passes its sector or the image";
+      return false;
+    }
+    area.resize(found.ceLength);
+    if (!image.ReadBytes(uint64_t(found.ceBlock) * kImageSectorSize + found.ceOffset, area.data(), area.size())) {
+      why = ce + ": cannot be read: " + image.error;
+      return false;
+    }
+    if (!DecodeSuspArea(ByteSpan(area.data(), area.size()), found, what)) {
+      why = ce + ": " + what;
+      return false;
+    }
+  }
+  return true;
+}
+
+bool IsoWalk::RootRockRidge(const IsoDirectoryRecord& root) {
+  std::vector<uint8_t> bytes(kImageSectorSize);
+  const std::string where = At(root.extent, 0);
+  if (!ExtentInImage(root.extent, 1) || !image.ReadSectors(root.extent, 1, bytes.data())) {
+    Problem(where + ": cannot be read");
+    return false;
+  }
+  IsoDirectoryRecord dot;
+  const char* why = nullptr;
+  if (!DecodeIsoDirectoryRecord(ByteSpan(bytes.data(), bytes.size()), dot, why)) {
+    Problem(where + ": " + why);
+    return false;
+  }
+  SuspFindings found;
+  std::string what;
+  if (!SystemUse(dot, 0, found, what)) {
+    Problem(where + ": " + what);
+    return false;
+  }
+  if (!found.sp || !found.rockRidge) {
+    Problem(where + ": " + kNoTree);
+    return false;
+  }
+  suspSkip = found.skip;
   return true;
 }
 
@@ -227,15 +341,34 @@ void IsoWalk::CheckPathTable(uint32_t location, uint32_t size, bool bigEndian, s
 
 }  // namespace
 
+bool HasIsoTree(ImageSource& image, IsoNames names) {
+  if (!HasIso9660(image)) return false;
+  if (names == kIsoPlainNames) return true;
+  ImageTree tree;
+  ReadReport report;
+  // A missing tree is refused with one of these; a damaged one is there.
+  if (ReadIso9660Tree(image, tree, report, {}, names)) return true;
+  for (const std::string& p : report.problems)
+    if (p.ends_with(kNoTree) || p.ends_with("no supplementary volume descriptor")) return false;
+  return true;
+}
+
 bool HasIso9660(ImageSource& image) {
   uint8_t sector[kImageSectorSize] = {};
   uint8_t type = 0;
   return image.ReadSectors(kIsoFirstDescriptorSector, 1, sector) && IsIsoVolumeDescriptor(ByteSpan(sector, sizeof sector), type);
 }
 
-bool ReadIso9660Tree(ImageSource& image, ImageTree& tree, ReadReport& report, const ReadLimits& limits) {
+const char* IsoNamesLabel(IsoNames names) {
+  return names == kIsoJolietNames ? "joliet" : names == kIsoRockRidgeNames ? "rock ridge" : "iso9660";
+}
+
+bool ReadIso9660Tree(ImageSource& image, ImageTree& tree, ReadReport& report, const ReadLimits& limits,
+                     IsoNames names) {
   tree = {};
-  IsoWalk walk{image, tree, report, limits, {}};
+  IsoWalk walk{image, tree, report, limits, names, 0, {}};
+  const bool joliet = names == kIsoJolietNames;
+  const char* descriptor = joliet ? "supplementary volume descriptor" : "primary volume descriptor";
   IsoPrimaryDescriptor pvd;
   bool havePrimary = false, terminated = false;
   uint8_t sector[kImageSectorSize] = {};
@@ -247,28 +380,29 @@ bool ReadIso9660Tree(ImageSource& image, ImageTree& tree, ReadReport& report, co
       break;
     }
     terminated = type == kIsoSetTerminator;
-    if (type != kIsoPrimaryDescriptor || havePrimary) continue;
+    if (type != (joliet ? kIsoSupplementaryDescriptor : kIsoPrimaryDescriptor) || havePrimary) continue;
     const char* why = nullptr;
-    if (!DecodeIsoPrimaryDescriptor(ByteSpan(sector, sizeof sector), pvd, why)) {
-      walk.Problem("primary volume descriptor at sector " + std::to_string(at) + ": " + why);
+    if (!DecodeIsoPrimaryDescriptor(ByteSpan(sector, sizeof sector), pvd, why, joliet)) {
+      walk.Problem(std::string(descriptor) + " at sector " + std::to_string(at) + ": " + why);
       return false;
     }
-    havePrimary = true;
+    havePrimary = !joliet || pvd.joliet;
   }
   if (!havePrimary) {
-    walk.Problem("no primary volume descriptor");
+    walk.Problem(std::string("no ") + descriptor);
     return false;
   }
   if (pvd.blockSize != kImageSectorSize) {
-    walk.Problem("primary volume descriptor: logical block size " + std::to_string(pvd.blockSize) + " not supported");
+    walk.Problem(std::string(descriptor) + ": logical block size " + std::to_string(pvd.blockSize) + " not supported");
     return false;
   }
   if (pvd.volumeSpaceSize > image.Sectors())
-    walk.Problem("primary volume descriptor: volume space size " + std::to_string(pvd.volumeSpaceSize) +
+    walk.Problem(std::string(descriptor) + ": volume space size " + std::to_string(pvd.volumeSpaceSize) +
                  " sectors is larger than the image (" + std::to_string(image.Sectors()) + " sectors)");
-  tree.volumeId = pvd.volumeId;
+  tree.volumeId = joliet ? Ucs2Text(pvd.volumeId) : pvd.volumeId;
   tree.directories = 1;
-  IsoDirectory root{pvd.root.extent, pvd.root.extent, 1, std::string(1, '\0')};
+  if (names == kIsoRockRidgeNames && !walk.RootRockRidge(pvd.root)) return false;
+  IsoDirectory root{pvd.root.extent, pvd.root.extent, 1, std::string(1, '\0'), ""};
   walk.directories[root.extent] = root;
   const size_t problemsBefore = report.problems.size() + report.dropped;
   if (!walk.ReadDirectory(root, pvd.root.dataLength, "")) return false;

@@ -8,13 +8,24 @@
 
 namespace vellumcast {
 
+// Which of the trees over ECMA-119 directory records to read: the ISO 9660 identifiers,
+// the same hierarchy under its Rock Ridge names (NM entries), or the Joliet hierarchy of
+// the Supplementary Volume Descriptor (UCS-2 identifiers).
+enum IsoNames : uint8_t { kIsoPlainNames, kIsoRockRidgeNames, kIsoJolietNames };
+
 // True when sector 16 begins a set of ECMA-119 volume descriptors.
 bool HasIso9660(ImageSource& image);
+
+// The file system's name in problems: "iso9660", "rock ridge", "joliet".
+const char* IsoNamesLabel(IsoNames names);
+
+// True when the image has the tree of `names` (for plain names, an ISO 9660 file system).
+bool HasIsoTree(ImageSource& image, IsoNames names);
 
 // Fills `tree` with every directory and file reachable from the root and adds every
 // problem met to `report`. False when there is no ISO 9660 file system or its root
 // cannot be read; a damaged tree further down gives a partial tree and problems.
 [[nodiscard]] bool ReadIso9660Tree(ImageSource& image, ImageTree& tree, ReadReport& report,
-                                   const ReadLimits& limits = {});
+                                   const ReadLimits& limits = {}, IsoNames names = kIsoPlainNames);
 
 }  // namespace vellumcast

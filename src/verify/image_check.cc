@@ -91,16 +91,16 @@ struct Checker {
   std::unordered_map<uint32_t, std::string> failures;  // per planned entry: what differed
   uint64_t done = 0;                                   // bytes compared so far
 
-  bool CheckFileSystem(bool iso);
-  void Match(const ImageTree& tree, bool iso, const std::string& name, std::vector<ByteJob>& jobs);
+  bool CheckFileSystem(PlannedNames names);
+  void Match(const ImageTree& tree, PlannedNames iso, const std::string& name, std::vector<ByteJob>& jobs);
   void NameExtras(const ImageTree& tree, const std::string& name);
-  bool CompareBytes(std::vector<ByteJob>& jobs, bool iso, const std::string& name);
-  void Differs(uint32_t planned, bool iso, const std::string& name, const std::string& what) {
+  bool CompareBytes(std::vector<ByteJob>& jobs, PlannedNames iso, const std::string& name);
+  void Differs(uint32_t planned, PlannedNames iso, const std::string& name, const std::string& what) {
     outcome.Add(Shown(disc.PathOf(planned, iso)) + ": " + what + " (" + name + ")");
   }
 };
 
-void Checker::Match(const ImageTree& tree, bool iso, const std::string& name, std::vector<ByteJob>& jobs) {
+void Checker::Match(const ImageTree& tree, PlannedNames iso, const std::string& name, std::vector<ByteJob>& jobs) {
   std::unordered_map<std::string_view, uint32_t> byPath;
   byPath.reserve(tree.entries.size());
   for (uint32_t i = 0; i < tree.entries.size(); ++i) {
@@ -112,7 +112,7 @@ void Checker::Match(const ImageTree& tree, bool iso, const std::string& name, st
   std::vector<bool> matched(tree.entries.size(), false);
   for (uint32_t p = 0; p < disc.entries.size(); ++p) {
     const PlannedEntry& planned = disc.entries[p];
-    if (!(iso ? planned.inIso : planned.inUdf)) continue;
+    if (!(iso == kPlannedUdfNames ? planned.inUdf : iso == kPlannedJolietNames ? planned.inJoliet : planned.inIso)) continue;
     auto folder = folderPaths.find(planned.parent);
     if (planned.parent && folder == folderPaths.end()) continue;  // its folder is missing
     const std::string own = disc.NameOf(p, iso);
@@ -161,7 +161,7 @@ void Checker::Match(const ImageTree& tree, bool iso, const std::string& name, st
   }
 }
 
-bool Checker::CompareBytes(std::vector<ByteJob>& jobs, bool iso, const std::string& name) {
+bool Checker::CompareBytes(std::vector<ByteJob>& jobs, PlannedNames iso, const std::string& name) {
   // In the order of the image's sectors, so that the image is read front to back.
   std::stable_sort(jobs.begin(), jobs.end(),
                    [](const ByteJob& a, const ByteJob& b) { return FirstSector(*a.entry) < FirstSector(*b.entry); });
@@ -213,18 +213,27 @@ bool Checker::CompareBytes(std::vector<ByteJob>& jobs, bool iso, const std::stri
   return true;
 }
 
-bool Checker::CheckFileSystem(bool iso) {
+// The reader's tree for the names of a plan.
+IsoNames IsoNamesOf(PlannedNames names) {
+  return names == kPlannedRockRidgeNames ? kIsoRockRidgeNames : names == kPlannedJolietNames ? kIsoJolietNames : kIsoPlainNames;
+}
+
+bool Checker::CheckFileSystem(PlannedNames iso) {
   ImageTree tree;
   ReadReport report;
-  const bool ok = iso ? ReadIso9660Tree(image, tree, report) : ReadUdfTree(image, tree, report);
+  const bool udf = iso == kPlannedUdfNames;
+  const bool ok = udf ? ReadUdfTree(image, tree, report) : ReadIso9660Tree(image, tree, report, {}, IsoNamesOf(iso));
   for (std::string& problem : report.problems) outcome.Add(std::move(problem));
   outcome.moreDifferences += report.dropped;
   if (!ok) {
-    if (report.Clean()) outcome.Add(std::string(iso ? "iso9660" : "udf") + ": the file system cannot be read");
+    if (report.Clean()) outcome.Add(std::string(udf ? "udf" : IsoNamesLabel(IsoNamesOf(iso))) + ": the file system cannot be read");
     return true;
   }
-  const std::string name = iso ? "ISO 9660" : UdfRevisionName(tree.udfRevision);
-  outcome.fileSystems += (outcome.fileSystems.empty() ? "" : " and ") + name;
+  const std::string name = udf ? UdfRevisionName(tree.udfRevision)
+                           : iso == kPlannedRockRidgeNames ? "Rock Ridge"
+                           : iso == kPlannedJolietNames    ? "Joliet"
+                                                           : "ISO 9660";
+  outcome.fileSystems += (outcome.fileSystems.empty() ? "" : ", ") + name;
   std::vector<ByteJob> jobs;
   Match(tree, iso, name, jobs);
   return CompareBytes(jobs, iso, name);
@@ -245,8 +254,21 @@ bool CheckImage(ImageSource& image, const PlannedDisc& disc, CheckOutcome& outco
     outcome.Add("the image has " + UdfRevisionName(found.udfRevision) + ", not " + UdfRevisionName(plan.udfRevision));
   }
   Checker checker{image, disc, outcome, progress, context, std::vector<uint64_t>(disc.entries.size(), 0), {}, 0};
-  if (plan.iso9660 && found.iso9660 && !checker.CheckFileSystem(true)) return false;
-  if (plan.udf && found.udf && !checker.CheckFileSystem(false)) return false;
+  if (plan.iso9660 && found.iso9660 && plan.rockRidge && !HasIsoTree(image, kIsoRockRidgeNames))
+    outcome.Add("the image has no Rock Ridge names");
+  if (plan.iso9660 && found.iso9660 && plan.joliet && !HasIsoTree(image, kIsoJolietNames))
+    outcome.Add("the image has no Joliet tree");
+  if (plan.iso9660 && found.iso9660 && !checker.CheckFileSystem(kPlannedIsoNames)) return false;
+  if (plan.iso9660 && found.iso9660 && plan.rockRidge && HasIsoTree(image, kIsoRockRidgeNames) &&
+      !checker.CheckFileSystem(kPlannedRockRidgeNames))
+    return false;
+  if (plan.iso9660 && found.iso9660 && plan.joliet && HasIsoTree(image, kIsoJolietNames) &&
+      !checker.CheckFileSystem(kPlannedJolietNames))
+    return false;
+  if (plan.udf && found.udf && !checker.CheckFileSystem(kPlannedUdfNames)) return false;
+  // "ISO 9660, Rock Ridge, Joliet and UDF 1.02"
+  const size_t last = outcome.fileSystems.rfind(", ");
+  if (last != std::string::npos) outcome.fileSystems.replace(last, 2, " and ");
   if (progress && !progress(checker.done, checker.done, context)) return false;
   return true;
 }

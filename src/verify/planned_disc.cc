@@ -4,6 +4,7 @@
 #include "bluray/stereo_clip_pair.h"
 #include "layout/disc_constants.h"
 #include "layout/identifiers.h"
+#include "layout/iso_hierarchy.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "tree/tree_node.h"
@@ -39,6 +40,26 @@ std::string ShownUdfName(const TreeNode& node, bool eightBit) {
   return Utf16ToUtf8(units);
 }
 
+// A Joliet identifier (UCS-2 big-endian) as UTF-8, unit by unit as a UCS-2 reader
+// decodes it.
+std::string ShownJolietName(const uint8_t* bytes, size_t length) {
+  std::string out;
+  for (size_t i = 0; i + 1 < length; i += 2) {
+    const uint32_t c = (uint32_t(bytes[i]) << 8) | bytes[i + 1];
+    if (c < 0x80) {
+      out += char(c);
+    } else if (c < 0x800) {
+      out += char(0xC0 | (c >> 6));
+      out += char(0x80 | (c & 0x3F));
+    } else {
+      out += char(0xE0 | (c >> 12));
+      out += char(0x80 | ((c >> 6) & 0x3F));
+      out += char(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
 // The source path of a node for the system: the root's name is the folder's path
 // ending in '/'; a directory read from a folder of another name uses that name.
 std::u16string SourceFilePath(const TreeNode& node) {
@@ -58,6 +79,7 @@ void PlanDirectory(const TreeNode& directory, uint32_t parent, const DiscNaming&
     const PlannedEntry* folder = parent ? &disc.entries[parent - 1] : nullptr;
     entry.inIso = naming.iso9660 && node->isoName && (!folder || folder->inIso);
     entry.inUdf = naming.udf && node->udfName && (!folder || folder->inUdf);
+    entry.inJoliet = naming.iso9660 && naming.joliet && node->jolietName && (!folder || folder->inJoliet);
     if (!node->isDirectory) {
       entry.size = node->size;
       ++disc.files;
@@ -86,17 +108,26 @@ void PlanDisc(const TreeNode& root, const DiscNaming& naming, PlannedDisc& disc)
   PlanDirectory(root, 0, naming, disc);
 }
 
-std::string PlannedDisc::NameOf(uint32_t index, bool iso) const {
+std::string PlannedDisc::NameOf(uint32_t index, PlannedNames names) const {
   const PlannedEntry& entry = entries[index];
   const TreeNode& node = *entry.node;
-  if (iso) return entry.inIso ? ShownIsoName(node.isoName, node.isoNameLength, node.isDirectory) : std::string();
+  switch (names) {
+    case kPlannedIsoNames:
+      return entry.inIso ? ShownIsoName(node.isoName, node.isoNameLength, node.isDirectory) : std::string();
+    case kPlannedRockRidgeNames:
+      return entry.inIso ? RockRidgeName(node) : std::string();
+    case kPlannedJolietNames:
+      return entry.inJoliet ? ShownJolietName(node.jolietName, node.jolietNameLength) : std::string();
+    case kPlannedUdfNames:
+      break;
+  }
   return entry.inUdf ? ShownUdfName(node, naming.eightBitUdfNames) : std::string();
 }
 
-std::string PlannedDisc::PathOf(uint32_t index, bool iso) const {
+std::string PlannedDisc::PathOf(uint32_t index, PlannedNames names) const {
   std::string path;
   for (uint32_t at = index + 1; at; at = entries[at - 1].parent) {
-    const std::string name = NameOf(at - 1, iso);
+    const std::string name = NameOf(at - 1, names);
     if (name.empty()) return {};
     path = path.empty() ? name : name + "/" + path;
   }

@@ -28,6 +28,7 @@ struct PlannedEntry {
   bool directory = false;
   bool inIso = false;   // recorded in ISO 9660
   bool inUdf = false;   // recorded in UDF
+  bool inJoliet = false;  // recorded in the Joliet tree
   uint64_t size = 0;    // a file's bytes in the image
   const TreeNode* node = nullptr;
 };
@@ -38,7 +39,12 @@ struct DiscNaming {
   bool udf = false;
   uint16_t udfRevision = 0;
   bool eightBitUdfNames = false;  // DVD-Video mode: UDF identifiers in 8-bit characters
+  bool rockRidge = false;  // the ISO 9660 tree carries Rock Ridge names
+  bool joliet = false;     // a Joliet tree beside it
 };
+
+// The names of one of the image's trees.
+enum PlannedNames : uint8_t { kPlannedIsoNames, kPlannedUdfNames, kPlannedRockRidgeNames, kPlannedJolietNames };
 
 struct PlannedDisc {
   DiscNaming naming;
@@ -46,11 +52,11 @@ struct PlannedDisc {
   uint32_t files = 0;
   uint64_t fileBytes = 0;
 
-  // The entry's name in ISO 9660 (`iso`) or UDF as a reader shows it (UTF-8); empty
+  // The entry's name in ISO 9660, UDF, Rock Ridge or Joliet as a reader shows it (UTF-8); empty
   // when it is not in that file system.
-  std::string NameOf(uint32_t index, bool iso) const;
+  std::string NameOf(uint32_t index, PlannedNames names) const;
   // Its path there: the names from the root joined by '/'; empty when it is not there.
-  std::string PathOf(uint32_t index, bool iso) const;
+  std::string PathOf(uint32_t index, PlannedNames names) const;
 };
 
 // Lists every entry below `root` (a named and laid-out tree whose root's name is the

@@ -22,9 +22,11 @@ std::string AllDifferences(const CheckOutcome& c) {
 
 // A build of `source` to `target` with -verify, or (with `compare`) a comparison of
 // `target` with `source`; choice 0 compares through the image's own file systems.
-std::unique_ptr<BuildJob> Check(const std::string& source, const std::string& target, int choice, bool compare) {
+std::unique_ptr<BuildJob> Check(const std::string& source, const std::string& target, int choice, bool compare,
+                                bool rockRidgeJoliet = false) {
   BuildOptions options;
   options.verify = !compare;
+  options.rockRidge = options.joliet = rockRidgeJoliet;
   if (compare) options.compareImage = Utf8ToUtf16(target);
   return StartImageBuild(Utf8ToUtf16(source).c_str(), u"Verify", choice,
                          compare ? u"" : Utf8ToUtf16(target).c_str(), "Vellumcast ", "vellumcast_console 1.0",
@@ -151,6 +153,42 @@ TEST(CompareEntries, ExtraInFolderAndInImage) {
             "/added.txt: missing from UDF 1.02\n"
             "/new: missing from UDF 1.02\n"
             "/s2047.bin: a file in UDF 1.02 that the folder does not have\n");
+}
+
+// -R -J: the Rock Ridge names and the Joliet tree verify beside ISO 9660 (and UDF); a
+// flipped byte in an NM entry or a Joliet directory record is named.
+TEST(VerifyRockRidgeJoliet, PassesAndNamesDamage) {
+  test::TempDir source, out;
+  test::MakeReaderTree(source.path());
+  test::WriteFile(source / "a long name with spaces, \xc3\xa9t\xc3\xa9 and more than the ISO 9660 level allows.txt", "x\n");
+  const std::pair<int, const char*> builds[] = {{1, "ISO 9660, Rock Ridge and Joliet"},
+                                                {2, "ISO 9660, Rock Ridge, Joliet and UDF 1.02"}};
+  for (const auto& [choice, systems] : builds) {
+    for (bool compare : {false, true}) {
+      auto job = Check(source.path(), out / "a.iso", compare ? 0 : choice, compare, true);
+      ASSERT_TRUE(job->succeeded) << job->errorMessage;
+      ASSERT_TRUE(job->checked);
+      EXPECT_TRUE(job->check.Matches()) << AllDifferences(job->check);
+      EXPECT_EQ(job->check.fileSystems, systems);
+    }
+  }
+  const std::string image = test::ReadFile(out / "a.iso");
+  const std::string rrName = "NM", jolietName = std::string("\0s\0i\0d\0e", 8);
+  size_t nm = image.find("side.txt");
+  while (nm != std::string::npos && image.compare(nm - 5, 2, rrName) != 0) nm = image.find("side.txt", nm + 1);
+  const size_t joliet = image.find(jolietName);
+  ASSERT_NE(nm, std::string::npos);
+  ASSERT_NE(joliet, std::string::npos);
+  const std::pair<size_t, const char*> damages[] = {{nm - 3, "rock ridge: directory record at sector "},
+                                                    {joliet - 1, "joliet: directory record at sector "}};
+  for (const auto& [at, expected] : damages) {
+    std::string img = image;
+    img[at] = char(0xF0);
+    test::WriteFile(out / "damaged.iso", img);
+    auto job = Check(source.path(), out / "damaged.iso", 0, true, true);
+    ASSERT_TRUE(job->succeeded) << job->errorMessage;
+    EXPECT_NE(AllDifferences(job->check).find(expected), std::string::npos) << AllDifferences(job->check);
+  }
 }
 
 // The console: "Verified" after "Done"; differences as errors with the rest counted;

@@ -1,0 +1,29 @@
+// Decoders of the System Use Sharing Protocol entries (IEEE P1281) a reader needs to
+// read Rock Ridge names (IEEE P1282): SP, CE, ER, NM and ST, each with its own field
+// offsets. Every entry is checked against the bytes of its area.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "reader/byte_span.h"
+
+namespace vellumcast {
+
+// What one System Use area (or continuation area) says.
+struct SuspFindings {
+  bool sp = false;            // SP with its check bytes BE EF
+  uint8_t skip = 0;           // SP: bytes skipped at the start of every System Use field
+  bool rockRidge = false;     // ER naming RRIP_1991A, IEEE_P1282 or IEEE_1282
+  bool haveName = false;      // at least one NM
+  bool nameContinues = false; // the last NM had its CONTINUE flag
+  std::string name;           // the NM pieces joined; "." or ".." for CURRENT or PARENT
+  bool haveContinuation = false;  // CE: the area goes on at block / offset / length
+  uint32_t ceBlock = 0, ceOffset = 0, ceLength = 0;
+};
+
+// Decodes the entries of `area` into `out` (adding to what it holds, clearing only its
+// continuation). False with `why` set when an entry's length or fields do not fit.
+[[nodiscard]] bool DecodeSuspArea(ByteSpan area, SuspFindings& out, const char*& why);
+
+}  // namespace vellumcast
