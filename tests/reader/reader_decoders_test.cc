@@ -7,6 +7,7 @@
 #include "reader/byte_span.h"
 #include "reader/ecma119_records.h"
 #include "reader/ecma167_descriptors.h"
+#include "reader/susp_entries.h"
 
 namespace vellumcast {
 namespace {
@@ -141,6 +142,46 @@ TEST(ReaderDecoders, IsoDirectoryRecordBounds) {
   r[2] = 5;  // extent: little-endian 5, big-endian 0
   EXPECT_FALSE(DecodeIsoDirectoryRecord(ByteSpan(r.data(), r.size()), out, why));
   EXPECT_STREQ(why, "both-byte-order fields disagree");
+}
+
+// SUSP areas: an entry's length must fit its area; SP needs BE EF; NM pieces join while
+// CONTINUE is set; CE's both-byte-order fields must agree.
+TEST(ReaderDecoders, SuspEntryBounds) {
+  auto bytes = [](std::string text) { return std::vector<uint8_t>(text.begin(), text.end()); };
+  struct Case {
+    std::string area;
+    const char* why;  // null: decodes
+    const char* name;
+  };
+  const std::string ce = std::string("CE\x1c\x01", 4) + std::string("\x05\0\0\0\0\0\0\x05", 8) +
+                         std::string(8, '\0') + std::string("\x10\0\0\0\0\0\0\x10", 8);
+  const Case cases[] = {
+      {std::string("SP\x07\x01\xbe\xef\x00", 7) + std::string("NM\x08\x01\x01" "abc", 8) + std::string("NM\x07\x01\x00" "de", 7), nullptr, "abcde"},
+      {std::string("NM\x05\x01\x02", 5), nullptr, "."},
+      {std::string("NM\x09\x01\x00" "ab", 7), "system use entry length does not fit its area", ""},
+      {std::string("NM\x03\x01", 4), "system use entry length does not fit its area", ""},
+      {std::string("SP\x07\x01\xbe\xee\x00", 7), "sp entry wrong", ""},
+      {std::string("NM\x06\x01\x00" "a", 6) + std::string("NM\x06\x01\x00" "b", 6), "nm entry follows a name without its continue flag", "a"},
+      {ce, nullptr, ""},
+      {ce.substr(0, 27) + "\x11", "ce entry wrong", ""},
+  };
+  for (const Case& c : cases) {
+    const std::vector<uint8_t> area = bytes(c.area);
+    SuspFindings found;
+    const char* why = nullptr;
+    EXPECT_EQ(DecodeSuspArea(ByteSpan(area.data(), area.size()), found, why), c.why == nullptr) << c.area;
+    if (c.why) {
+      EXPECT_STREQ(why, c.why);
+    }
+    EXPECT_EQ(found.name, c.name);
+  }
+  SuspFindings found;
+  const char* why = nullptr;
+  const std::vector<uint8_t> area = bytes(ce);
+  ASSERT_TRUE(DecodeSuspArea(ByteSpan(area.data(), area.size()), found, why));
+  EXPECT_TRUE(found.haveContinuation);
+  EXPECT_EQ(found.ceBlock, 5u);
+  EXPECT_EQ(found.ceLength, 16u);
 }
 
 }  // namespace
