@@ -67,11 +67,11 @@ void ReadAll(const std::string& img) {
   image.OpenMemory(reinterpret_cast<const uint8_t*>(img.data()), img.size());
   (void)SurveyImage(image);
   std::vector<uint8_t> buffer(64 * 1024);
-  for (int fs = 0; fs < 2; ++fs) {
+  for (int fs = 0; fs < 4; ++fs) {
     ImageTree tree;
     ReadReport report;
-    if (fs == 0) {
-      (void)ReadIso9660Tree(image, tree, report);
+    if (fs < 3) {
+      (void)ReadIso9660Tree(image, tree, report, {}, IsoNames(fs));  // plain, Rock Ridge, Joliet
     } else {
       (void)ReadUdfTree(image, tree, report);
     }
@@ -94,21 +94,23 @@ TEST(ReaderFuzz, BoundedMutationsOfRealImagesGiveProblemsNotCrashes) {
   struct Base {
     void (*make)(const std::string&);
     int choice;
+    bool rockRidgeJoliet;
   };
-  const Base bases[] = {{test::MakeReaderTree, 2}, {test::MakeReaderTree, 5}, {test::MakeStereoFolder, 3}};
+  const Base bases[] = {{test::MakeReaderTree, 2, false}, {test::MakeReaderTree, 5, false},
+                        {test::MakeStereoFolder, 3, false}, {test::MakeReaderTree, 2, true}};
   // VELLUMCAST_FUZZ_CASES runs more cases by hand; make check runs 100 per image.
   const char* more = std::getenv("VELLUMCAST_FUZZ_CASES");
   const uint32_t kCasesPerImage = more ? uint32_t(std::strtoul(more, nullptr, 10)) : 100;
   for (const Base& base : bases) {
     test::TempDir source, out;
     base.make(source.path());
-    const std::string original = test::BuildReaderImage(source.path(), out / "image.iso", base.choice);
+    const std::string original = test::BuildReaderImage(source.path(), out / "image.iso", base.choice, base.rockRidgeJoliet);
     ASSERT_FALSE(original.empty());
     const std::vector<size_t> hot = StructureSectors(original);
 
     ASSERT_FALSE(hot.empty());
     for (uint32_t seed = 1; seed <= kCasesPerImage; ++seed) {
-      std::mt19937 rng(seed * 7919 + uint32_t(base.choice));
+      std::mt19937 rng(seed * 7919 + uint32_t(base.choice) + (base.rockRidgeJoliet ? 100 : 0));
       std::string img = original;
       Mutate(img, hot, rng);
       SCOPED_TRACE("choice " + std::to_string(base.choice) + " seed " + std::to_string(seed));

@@ -74,9 +74,12 @@ inline void MakeContinuedExtentsFolder(const std::string& root) {
 // Builds `source` into `target` with file-system choice `choice` (1 ISO 9660, 2 ISO
 // 9660 + UDF 1.02, 3 UDF 2.50 with the Blu-ray analysis, 4 UDF 1.02, 5 UDF 2.50);
 // empty when the build fails.
-inline std::string BuildReaderImage(const std::string& source, const std::string& target, int choice) {
+inline std::string BuildReaderImage(const std::string& source, const std::string& target, int choice,
+                                    bool rockRidgeJoliet = false) {
+  BuildOptions options;
+  options.rockRidge = options.joliet = rockRidgeJoliet;
   auto job = StartImageBuild(Utf8ToUtf16(source).c_str(), u"Reader Test", choice, Utf8ToUtf16(target).c_str(),
-                             "Vellumcast ", "vellumcast_console 1.0", false, nullptr);
+                             "Vellumcast ", "vellumcast_console 1.0", false, nullptr, nullptr, options);
   return job && job->succeeded ? ReadFile(target) : std::string();
 }
 
