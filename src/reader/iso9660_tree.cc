@@ -346,8 +346,10 @@ bool HasIsoTree(ImageSource& image, IsoNames names) {
   if (names == kIsoPlainNames) return true;
   ImageTree tree;
   ReadReport report;
+  ReadLimits rootOnly;
+  rootOnly.entries = 0;  // the descriptors and the root's first records only
   // A missing tree is refused with one of these; a damaged one is there.
-  if (ReadIso9660Tree(image, tree, report, {}, names)) return true;
+  if (ReadIso9660Tree(image, tree, report, rootOnly, names)) return true;
   for (const std::string& p : report.problems)
     if (p.ends_with(kNoTree) || p.ends_with("no supplementary volume descriptor")) return false;
   return true;
