@@ -5,6 +5,7 @@
 # bridge is unchanged; a fixed build time gives fixed owners and permissions and the same
 # image twice; UDF-only choices refuse the switches before writing anything.
 set -eu
+KMOUNT=${KMOUNT:-$(dirname "$(readlink -f "$0")")/kmount}  # the kernel mount checker beside this script
 bin=$1
 export TZ=UTC LC_ALL=C
 work=$(mktemp -d)

@@ -5,6 +5,7 @@
 # file byte-equal) and 7-Zip, whose file times must be the source's (directories: their
 # own time or the build's).
 set -eu
+KMOUNT=${KMOUNT:-$(dirname "$(readlink -f "$0")")/kmount}  # the kernel mount checker beside this script
 bin=$1
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
