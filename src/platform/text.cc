@@ -112,4 +112,22 @@ bool EqualsIgnoringAsciiCase(std::u16string_view a, std::u16string_view b) {
   return true;
 }
 
+std::string Ucs2BeToUtf8(const uint8_t* bytes, size_t length) {
+  std::string out;
+  for (size_t i = 0; i + 1 < length; i += 2) {
+    const uint32_t c = (uint32_t(bytes[i]) << 8) | bytes[i + 1];
+    if (c < 0x80) {
+      out += char(c);
+    } else if (c < 0x800) {
+      out += char(0xC0 | (c >> 6));
+      out += char(0x80 | (c & 0x3F));
+    } else {
+      out += char(0xE0 | (c >> 12));
+      out += char(0x80 | ((c >> 6) & 0x3F));
+      out += char(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
 }  // namespace vellumcast

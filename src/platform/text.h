@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -16,6 +17,9 @@ std::u16string Utf8ToUtf16(std::string_view utf8);
 // UTF-16 to UTF-8. An escaped byte (lone U+DC80..U+DCFF) becomes its original byte;
 // any other unpaired surrogate becomes U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view utf16);
+// UCS-2 big-endian (a Joliet identifier) as UTF-8, unit by unit as a UCS-2 reader decodes
+// it: a surrogate unit gives its own three bytes; an odd last byte is dropped.
+std::string Ucs2BeToUtf8(const uint8_t* bytes, size_t length);
 
 // The unit recorded on the disc for one unit of a name: an escaped byte (a host name
 // that was not valid UTF-8) shows as U+FFFD, the replacement character.

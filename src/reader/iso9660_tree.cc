@@ -6,6 +6,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "platform/text.h"
 #include "reader/ecma119_records.h"
 #include "reader/susp_entries.h"
 
@@ -75,21 +76,7 @@ std::string FileName(std::string id) {
 
 // UCS-2 big-endian (a Joliet identifier) as UTF-8.
 std::string Ucs2Text(const std::string& bytes) {
-  std::string out;
-  for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
-    const uint32_t c = (uint32_t(uint8_t(bytes[i])) << 8) | uint8_t(bytes[i + 1]);
-    if (c < 0x80) {
-      out += char(c);
-    } else if (c < 0x800) {
-      out += char(0xC0 | (c >> 6));
-      out += char(0x80 | (c & 0x3F));
-    } else {
-      out += char(0xE0 | (c >> 12));
-      out += char(0x80 | ((c >> 6) & 0x3F));
-      out += char(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
+  return Ucs2BeToUtf8(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
 }
 
 std::string At(uint64_t sector, size_t offset) {

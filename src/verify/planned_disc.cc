@@ -40,26 +40,6 @@ std::string ShownUdfName(const TreeNode& node, bool eightBit) {
   return Utf16ToUtf8(units);
 }
 
-// A Joliet identifier (UCS-2 big-endian) as UTF-8, unit by unit as a UCS-2 reader
-// decodes it.
-std::string ShownJolietName(const uint8_t* bytes, size_t length) {
-  std::string out;
-  for (size_t i = 0; i + 1 < length; i += 2) {
-    const uint32_t c = (uint32_t(bytes[i]) << 8) | bytes[i + 1];
-    if (c < 0x80) {
-      out += char(c);
-    } else if (c < 0x800) {
-      out += char(0xC0 | (c >> 6));
-      out += char(0x80 | (c & 0x3F));
-    } else {
-      out += char(0xE0 | (c >> 12));
-      out += char(0x80 | ((c >> 6) & 0x3F));
-      out += char(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
-
 // The source path of a node for the system: the root's name is the folder's path
 // ending in '/'; a directory read from a folder of another name uses that name.
 std::u16string SourceFilePath(const TreeNode& node) {
@@ -117,7 +97,7 @@ std::string PlannedDisc::NameOf(uint32_t index, PlannedNames names) const {
     case kPlannedRockRidgeNames:
       return entry.inIso ? RockRidgeName(node) : std::string();
     case kPlannedJolietNames:
-      return entry.inJoliet ? ShownJolietName(node.jolietName, node.jolietNameLength) : std::string();
+      return entry.inJoliet ? Ucs2BeToUtf8(node.jolietName, node.jolietNameLength) : std::string();
     case kPlannedUdfNames:
       break;
   }
