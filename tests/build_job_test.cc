@@ -161,8 +161,8 @@ TEST(ImageBuilder, EntityIdentifiers) {
     ImageBuilder builder;
     builder.SetImplementationId(c.id);
     builder.SetApplicationId(c.id);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(builder.implementationId), 23), c.expected);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(builder.applicationId), 23), c.expected);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(builder.settings.implementationId), 23), c.expected);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(builder.settings.applicationId), 23), c.expected);
   }
 }
 

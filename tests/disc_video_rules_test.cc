@@ -88,18 +88,18 @@ TEST(DvdVideoFolders, CombinedBuildPlacesRecognisedFilesInPlayerOrder) {
   WriteFile(dir / "readme.txt", "r");
   auto scan = Scan(dir.path(), DvdVideoBuild());
   ASSERT_TRUE(scan->ok);
-  EXPECT_EQ(scan->builder.dvdVideoMode, 1);
+  EXPECT_EQ(scan->builder.tree.dvdVideoMode, 1);
   EXPECT_EQ(ChildNames(scan->root()), (std::vector<std::string>{"AUDIO_TS", "VIDEO_TS", "readme.txt"}));
   TreeNode* audio = Find(scan->root(), "AUDIO_TS");
   TreeNode* video = Find(scan->root(), "VIDEO_TS");
   EXPECT_EQ(audio->firstChild, nullptr);
   EXPECT_EQ(ChildNames(video), (std::vector<std::string>{"VIDEO_TS.IFO", "VIDEO_TS.VOB", "VIDEO_TS.BUP",
                                                          "VTS_01_0.IFO", "VTS_01_1.VOB", "VTS_01_0.BUP"}));
-  EXPECT_EQ(audio->modifiedTime, scan->builder.buildTime);
-  EXPECT_EQ(video->modifiedTime, scan->builder.buildTime);
+  EXPECT_EQ(audio->modifiedTime, scan->builder.settings.buildTime);
+  EXPECT_EQ(video->modifiedTime, scan->builder.settings.buildTime);
   EXPECT_EQ(Find(video, "VTS_01_1.VOB")->size, 12u);
-  EXPECT_EQ(scan->builder.totalDirectoryCount, 2u);
-  EXPECT_EQ(scan->builder.totalFileCount, 7u);
+  EXPECT_EQ(scan->builder.tree.totalDirectoryCount, 2u);
+  EXPECT_EQ(scan->builder.tree.totalFileCount, 7u);
   EXPECT_EQ(scan->warnings.size(), 2u);  // desktop.ini and extra, left out
 }
 
@@ -114,7 +114,7 @@ TEST(DvdVideoFolders, OtherFileSystemChoicesScanTheFolderAsItIs) {
                       {FormatIso9660 | FormatUdf, 0x0250}}) {
     uint32_t flags = build.flags;
     auto scan = Scan(dir.path(), Choice(build.flags, build.revision));
-    EXPECT_EQ(scan->builder.dvdVideoMode, 0) << flags;
+    EXPECT_EQ(scan->builder.tree.dvdVideoMode, 0) << flags;
     EXPECT_EQ(ChildNames(scan->root()), std::vector<std::string>{"VIDEO_TS"}) << flags;
     EXPECT_EQ(ChildNames(Find(scan->root(), "VIDEO_TS")).size(), 8u) << flags;
     EXPECT_NE(Find(scan->root(), "VIDEO_TS/desktop.ini"), nullptr);
@@ -128,7 +128,7 @@ TEST(DvdVideoFolders, FolderNamesIgnoreLetterCase) {
   }
   WriteFile(dir / "Audio_Ts/audio_ts.ifo", "a");
   auto scan = Scan(dir.path(), DvdVideoBuild());
-  EXPECT_EQ(scan->builder.dvdVideoMode, 1);
+  EXPECT_EQ(scan->builder.tree.dvdVideoMode, 1);
   EXPECT_EQ(ChildNames(scan->root()), (std::vector<std::string>{"AUDIO_TS", "VIDEO_TS"}));  // not walked again
   EXPECT_EQ(ChildNames(Find(scan->root(), "VIDEO_TS")),
             (std::vector<std::string>{"video_ts.ifo", "VTS_01_0.IFO", "vts_01_1.vob"}));
@@ -224,7 +224,7 @@ TEST(DvdVideoFolders, AFileNamedAudioTsTurnsTheRulesOnAndStays) {
   TempDir dir;
   WriteFile(dir / "AUDIO_TS", "not a folder");
   auto scan = Scan(dir.path(), DvdVideoBuild());
-  EXPECT_EQ(scan->builder.dvdVideoMode, 1);
+  EXPECT_EQ(scan->builder.tree.dvdVideoMode, 1);
   EXPECT_EQ(ChildNames(scan->root()), (std::vector<std::string>{"AUDIO_TS", "VIDEO_TS", "AUDIO_TS"}));
   TreeNode* first = scan->root()->firstChild;
   EXPECT_EQ(first->isDirectory, 1);
@@ -294,7 +294,7 @@ TEST(StreamPass, StereoPairsAreTiedAndGetInterleavedEntries) {
   ASSERT_TRUE(scan->ok);
   ImageBuilder& b = scan->builder;
   TreeNode* stream = Find(scan->root(), "BDMV/STREAM");
-  TreeNode* ssif = b.ssifDirectory;
+  TreeNode* ssif = b.tree.ssifDirectory;
   ASSERT_NE(ssif, nullptr);
   EXPECT_EQ(Find(stream, "SSIF"), ssif);  // the source's folder, its 00001.ssif replaced
   auto streamNames = ChildNames(stream);
@@ -303,7 +303,7 @@ TEST(StreamPass, StereoPairsAreTiedAndGetInterleavedEntries) {
 
   TreeNode* clip[6] = {};
   for (int i = 1; i <= 5; ++i) clip[i] = Find(stream, "0000" + std::to_string(i) + ".m2ts");
-  const StereoPlan& plan = *b.stereoPlan;
+  const StereoPlan& plan = *b.tree.stereoPlan;
   struct Expected {
     int clip;
     TreeNodeKind kind;
@@ -324,7 +324,7 @@ TEST(StreamPass, StereoPairsAreTiedAndGetInterleavedEntries) {
   }
   EXPECT_EQ(clip[5]->kind, Ordinary);
   EXPECT_EQ(Find(stream, "notes.txt")->kind, Ordinary);
-  EXPECT_EQ(b.extraDescriptorSectors, 1u);
+  EXPECT_EQ(b.tree.extraDescriptorSectors, 1u);
 
   TreeNode* s1 = ssif->firstChild->nextSibling;
   TreeNode* s3 = s1->nextSibling;
@@ -337,9 +337,9 @@ TEST(StreamPass, StereoPairsAreTiedAndGetInterleavedEntries) {
   EXPECT_EQ(s3->baseNode, clip[3]);
   EXPECT_EQ(s3->modifiedTime, clip[3]->modifiedTime);
   // Five clips, notes.txt, index.bdmv, readme.txt and the two .ssif.
-  EXPECT_EQ(b.totalFileCount, 8u + 2u);
+  EXPECT_EQ(b.tree.totalFileCount, 8u + 2u);
   EXPECT_EQ(ssif->fileCount, 3u);
-  EXPECT_EQ(b.totalDirectoryCount, 3u);
+  EXPECT_EQ(b.tree.totalDirectoryCount, 3u);
   // The replaced source file is named; 00003.ssif had no source file to replace.
   EXPECT_EQ(scan->warnings, (std::vector<std::string>{
                                 "BDMV/STREAM/SSIF/00001.ssif is recorded as a view of BDMV/STREAM/00002.m2ts and "
@@ -355,7 +355,7 @@ TEST(StreamPass, WithoutAPlanClipsAreStreamClipsAndSsifIsKept) {
     EXPECT_EQ(n->kind, clip ? StreamClip : Ordinary) << test::NameOf(n);
   }
   EXPECT_NE(Find(stream, "SSIF/00001.ssif"), nullptr);
-  EXPECT_EQ(scan->builder.ssifDirectory, nullptr);
+  EXPECT_EQ(scan->builder.tree.ssifDirectory, nullptr);
 }
 
 // A plan the tree cannot carry is given up before anything changes: the tree and its
@@ -398,8 +398,8 @@ TEST(StreamPass, GivingUpLeavesTheTreeAsScanned) {
     ASSERT_TRUE(scan->ok);
     ImageBuilder& b = scan->builder;
     TreeNode* stream = Find(scan->root(), "BDMV/STREAM");
-    EXPECT_EQ(b.ssifDirectory, nullptr);
-    EXPECT_EQ(b.stereoPlan, nullptr);
+    EXPECT_EQ(b.tree.ssifDirectory, nullptr);
+    EXPECT_EQ(b.tree.stereoPlan, nullptr);
     EXPECT_EQ(ChildNames(Find(stream, "SSIF")), ChildNames(Find(plain->root(), "BDMV/STREAM/SSIF")));
     for (TreeNode* n = stream->firstChild; n; n = n->nextSibling) {
       bool clip = test::NameOf(n).ends_with(".m2ts");
@@ -408,9 +408,9 @@ TEST(StreamPass, GivingUpLeavesTheTreeAsScanned) {
       EXPECT_EQ(n->baseNode, nullptr);
       EXPECT_EQ(n->descriptorSectors, 0u);
     }
-    EXPECT_EQ(b.totalFileCount, plain->builder.totalFileCount);
-    EXPECT_EQ(b.totalDirectoryCount, plain->builder.totalDirectoryCount);
-    EXPECT_EQ(b.extraDescriptorSectors, 0u);
+    EXPECT_EQ(b.tree.totalFileCount, plain->builder.tree.totalFileCount);
+    EXPECT_EQ(b.tree.totalDirectoryCount, plain->builder.tree.totalDirectoryCount);
+    EXPECT_EQ(b.tree.extraDescriptorSectors, 0u);
     ASSERT_EQ(scan->warnings.size(), 1u);
     EXPECT_TRUE(scan->Warned(c.reason)) << scan->warnings[0];
   }

@@ -58,22 +58,22 @@ struct SmallTree {
     WriteFile(src / "E.BIN", "");
     WriteFile(src / "C.BIN", PatternBytes(5000, 3));
     WriteFile(src / "SUB/D.BIN", PatternBytes(2048, 4));
-    a = t.AddFile(t.b.root, "A.BIN", "A.BIN;1", 3000);
-    empty = t.AddFile(t.b.root, "E.BIN", "E.BIN;1", 0);
-    c = t.AddFile(t.b.root, "C.BIN", "C.BIN;1", 5000);
-    TreeNode* sub = t.AddDir(t.b.root, "SUB", "SUB");
+    a = t.AddFile(t.b.tree.root, "A.BIN", "A.BIN;1", 3000);
+    empty = t.AddFile(t.b.tree.root, "E.BIN", "E.BIN;1", 0);
+    c = t.AddFile(t.b.tree.root, "C.BIN", "C.BIN;1", 5000);
+    TreeNode* sub = t.AddDir(t.b.tree.root, "SUB", "SUB");
     d = t.AddFile(sub, "D.BIN", "D.BIN;1", 2048);
     t.PlanIsoOnly();
   }
-  uint32_t FirstSector(const TreeNode* n) const { return uint32_t(t.b.dataBase + t.b.fileDataOffset) + n->dataStart; }
+  uint32_t FirstSector(const TreeNode* n) const { return uint32_t(t.b.plan.dataBase + t.b.plan.fileDataOffset) + n->dataStart; }
 };
 
 TEST(ImageWriter, ProgressCountsEverySectorAndEndsAtTotal) {
   SmallTree s;
   ProgressLog log;
   std::string target = s.out / "img.iso";
-  ASSERT_TRUE(Build(s.t, target, &log)) << s.t.b.errorMessage;
-  const uint32_t total = uint32_t(s.t.b.volumeSectors);
+  ASSERT_TRUE(Build(s.t, target, &log)) << s.t.b.log.error;
+  const uint32_t total = uint32_t(s.t.b.plan.volumeSectors);
   ASSERT_EQ(total, 32u);
   // 16 zero sectors and the two descriptors one call each, the path tables and the
   // directories one call per run, file data and padding one call per sector.
@@ -98,7 +98,7 @@ TEST(ImageWriter, StopRequestEndsTheBuildAfterTheCurrentSector) {
     ProgressLog log;
     log.stopAt = stopAt;
     EXPECT_FALSE(Build(s.t, target, &log));
-    EXPECT_EQ(s.t.b.errorMessage, "the build was stopped");
+    EXPECT_EQ(s.t.b.log.error, "the build was stopped");
     EXPECT_EQ(log.calls.back().first, stopAt) << "no sector after the stop";
     EXPECT_EQ(ReadFile(target), "previous image");
     EXPECT_TRUE(Leftovers(s.out.path()).empty());
@@ -108,14 +108,14 @@ TEST(ImageWriter, StopRequestEndsTheBuildAfterTheCurrentSector) {
 TEST(ImageWriter, ChangedSourceFilesKeepTheirPlannedSectors) {
   SmallTree s;
   WarningLog warnings;
-  s.t.b.warning = CollectWarning;
-  s.t.b.warningContext = &warnings;
+  s.t.b.log.warning = CollectWarning;
+  s.t.b.log.warningContext = &warnings;
   // A.BIN shrinks to 100 bytes, C.BIN grows past its two planned sectors.
   std::string grown = PatternBytes(9000, 7);
   WriteFile(s.src / "A.BIN", PatternBytes(100, 1));
   WriteFile(s.src / "C.BIN", grown);
   std::string target = s.out / "img.iso";
-  ASSERT_TRUE(Build(s.t, target)) << s.t.b.errorMessage;
+  ASSERT_TRUE(Build(s.t, target)) << s.t.b.log.error;
   std::string image = ReadFile(target);
   std::string a = image.substr(size_t(s.FirstSector(s.a)) * 2048, 2 * 2048);
   EXPECT_EQ(a, PatternBytes(100, 1) + std::string(4096 - 100, '\0'));
@@ -133,7 +133,7 @@ TEST(ImageWriter, MissingSourceFileFailsTheBuild) {
   std::filesystem::remove(s.src / "SUB/D.BIN");
   std::string target = s.out / "img.iso";
   EXPECT_FALSE(Build(s.t, target));
-  EXPECT_EQ(s.t.b.errorMessage, "cannot read " + s.src / "SUB/D.BIN" + ": No such file or directory");
+  EXPECT_EQ(s.t.b.log.error, "cannot read " + s.src / "SUB/D.BIN" + ": No such file or directory");
   EXPECT_FALSE(std::filesystem::exists(target));
   EXPECT_TRUE(Leftovers(s.out.path()).empty());
 }
@@ -142,19 +142,19 @@ TEST(ImageWriter, DeviceTargets) {
   {
     SmallTree s;
     EXPECT_FALSE(Build(s.t, "/dev/full"));
-    EXPECT_EQ(s.t.b.errorMessage, "cannot write /dev/full: No space left on device");
+    EXPECT_EQ(s.t.b.log.error, "cannot write /dev/full: No space left on device");
   }
   {
     SmallTree s;
     ProgressLog log;
-    EXPECT_TRUE(Build(s.t, "/dev/null", &log)) << s.t.b.errorMessage;
+    EXPECT_TRUE(Build(s.t, "/dev/null", &log)) << s.t.b.log.error;
     EXPECT_EQ(log.calls.back(), std::make_pair(32u, 32u));
   }
   {
     SmallTree s;
     std::string target = s.out / "no-such-dir/img.iso";
     EXPECT_FALSE(Build(s.t, target));
-    EXPECT_EQ(s.t.b.errorMessage, "cannot write " + target + ": No such file or directory");
+    EXPECT_EQ(s.t.b.log.error, "cannot write " + target + ": No such file or directory");
   }
 }
 
@@ -165,7 +165,7 @@ TEST(ImageWriter, ReplacesAnExistingImageOnlyWhenComplete) {
   chmod(target.c_str(), 0640);
   std::string link = s.out / "link.iso";
   std::filesystem::create_symlink(target, link);
-  ASSERT_TRUE(Build(s.t, link)) << s.t.b.errorMessage;
+  ASSERT_TRUE(Build(s.t, link)) << s.t.b.log.error;
   EXPECT_TRUE(std::filesystem::is_symlink(link));
   EXPECT_EQ(std::filesystem::file_size(target), 32u * 2048);
   EXPECT_EQ(std::filesystem::status(target).permissions() & std::filesystem::perms::all,
@@ -194,8 +194,8 @@ TEST(ImageWriter, StereoscopicRunInterleavesTheTwoClips) {
     pair.dependentSectors = 4;
     pair.baseExtents = c.baseExtents;
     pair.dependentExtents = c.dependentExtents;
-    TreeNode* b = t.AddFile(t.b.root, "00001.m2ts", "00001.M2TS;1", base.size());
-    TreeNode* d = t.AddFile(t.b.root, "00002.m2ts", "00002.M2TS;1", dependent.size());
+    TreeNode* b = t.AddFile(t.b.tree.root, "00001.m2ts", "00001.M2TS;1", base.size());
+    TreeNode* d = t.AddFile(t.b.tree.root, "00002.m2ts", "00002.M2TS;1", dependent.size());
     for (TreeNode* n : {b, d}) {
       n->stereoPair = &pair;
       n->baseNode = b;
@@ -207,13 +207,13 @@ TEST(ImageWriter, StereoscopicRunInterleavesTheTwoClips) {
     std::string target = out / "3d.iso";
     if (!c.ok) {
       EXPECT_FALSE(Build(t, target));
-      EXPECT_EQ(t.b.errorMessage, "internal error: the interleaved extents of " + src.path() + "/00002.m2ts and " +
+      EXPECT_EQ(t.b.log.error, "internal error: the interleaved extents of " + src.path() + "/00002.m2ts and " +
                                       src.path() + "/00001.m2ts do not cover the two clips");
       continue;
     }
-    ASSERT_TRUE(Build(t, target)) << t.b.errorMessage;
+    ASSERT_TRUE(Build(t, target)) << t.b.log.error;
     std::string image = ReadFile(target);
-    std::string run = image.substr(size_t(t.b.dataBase + t.b.fileDataOffset + d->dataStart) * 2048, 9 * 2048);
+    std::string run = image.substr(size_t(t.b.plan.dataBase + t.b.plan.fileDataOffset + d->dataStart) * 2048, 9 * 2048);
     std::string paddedDependent = dependent + std::string(100, '\0');
     std::string expected = paddedDependent.substr(0, 2048) + base.substr(0, 2 * 2048) +
                            paddedDependent.substr(2048, 3 * 2048) + base.substr(2 * 2048, 3 * 2048);

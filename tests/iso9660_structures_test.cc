@@ -14,10 +14,10 @@ namespace vellumcast::test {
 namespace {
 
 void SetLabel8(ImageBuilder& b, const std::string& text) {
-  std::memset(b.volumeLabel, 0, sizeof b.volumeLabel);
-  b.volumeLabel[0] = 8;
-  std::memcpy(b.volumeLabel + 1, text.data(), text.size());
-  b.volumeLabel[127] = uint8_t(text.size() + 1);
+  std::memset(b.settings.volumeLabel, 0, sizeof b.settings.volumeLabel);
+  b.settings.volumeLabel[0] = 8;
+  std::memcpy(b.settings.volumeLabel + 1, text.data(), text.size());
+  b.settings.volumeLabel[127] = uint8_t(text.size() + 1);
 }
 
 struct Written {
@@ -48,7 +48,7 @@ TEST(Iso9660Structures, EmptyFolderImage) {
   t.b.SetApplicationId("vellumcast_console 1.0");
   t.PlanIsoOnly();
   Written w = Write(t, out);
-  ASSERT_TRUE(w.ok) << t.b.errorMessage;
+  ASSERT_TRUE(w.ok) << t.b.log.error;
   ASSERT_EQ(w.image.size(), 32u * 2048);
   EXPECT_EQ(w.image.substr(0, 16 * 2048), std::string(16 * 2048, '\0'));
 
@@ -119,18 +119,18 @@ TEST(Iso9660Structures, VolumeAndApplicationIdentifiers) {
     TempDir src, out;
     HandTree t(src.path() + "/");
     if (c.label.empty()) {
-      std::memset(t.b.volumeLabel, 0, 128);
-      t.b.volumeLabel[0] = 16;
-      t.b.volumeLabel[1] = 0x30;
-      t.b.volumeLabel[2] = 0x42;
-      t.b.volumeLabel[127] = 3;
+      std::memset(t.b.settings.volumeLabel, 0, 128);
+      t.b.settings.volumeLabel[0] = 16;
+      t.b.settings.volumeLabel[1] = 0x30;
+      t.b.settings.volumeLabel[2] = 0x42;
+      t.b.settings.volumeLabel[127] = 3;
     } else {
       SetLabel8(t.b, c.label);
     }
     t.b.SetApplicationId(c.application.c_str());
     t.PlanIsoOnly();
     Written w = Write(t, out);
-    ASSERT_TRUE(w.ok) << t.b.errorMessage;
+    ASSERT_TRUE(w.ok) << t.b.log.error;
     EXPECT_EQ(Field(w, 16, 40, 32), c.volumeField) << c.label;
     EXPECT_EQ(Field(w, 16, 574, 128), c.applicationField) << c.application;
   }
@@ -142,11 +142,11 @@ TEST(Iso9660Structures, PathTablesAndDirectoryRecords) {
   for (bool dvd : {false, true}) {
     TempDir src, out;
     HandTree t(src.path() + "/");
-    t.b.dvdVideoMode = dvd;
-    TreeNode* ab = t.AddDir(t.b.root, "AB", "AB");
-    TreeNode* abc = t.AddDir(t.b.root, "ABC", "ABC");
+    t.b.tree.dvdVideoMode = dvd;
+    TreeNode* ab = t.AddDir(t.b.tree.root, "AB", "AB");
+    TreeNode* abc = t.AddDir(t.b.tree.root, "ABC", "ABC");
     TreeNode* deep = t.AddDir(ab, "DEEP", "DEEP");
-    t.AddFile(t.b.root, "A.TXT", "A.TXT;1", 5);
+    t.AddFile(t.b.tree.root, "A.TXT", "A.TXT;1", 5);
     WriteFile(src / "A.TXT", "hello");
     for (int i = 0; i < 70; ++i) {
       std::string name = "FILE" + std::to_string(1000 + i) + ".BIN";
@@ -158,10 +158,10 @@ TEST(Iso9660Structures, PathTablesAndDirectoryRecords) {
     t.PlanIsoOnly();
     ASSERT_GT(abc->isoDirSize, 2048u);
     Written w = Write(t, out);
-    ASSERT_TRUE(w.ok) << t.b.errorMessage;
+    ASSERT_TRUE(w.ok) << t.b.log.error;
 
     // Path tables: root, AB, ABC (parent 1), DEEP (parent 2); padding after odd lengths.
-    const uint32_t dirs = 18 + 2 * t.b.pathTableSectors;
+    const uint32_t dirs = 18 + 2 * t.b.plan.pathTableSectors;
     std::string expectedL, expectedM;
     auto add = [&](const std::string& id, uint32_t location, uint16_t parent) {
       uint8_t rec[16] = {};
@@ -179,7 +179,7 @@ TEST(Iso9660Structures, PathTablesAndDirectoryRecords) {
     add("AB", dirs + ab->isoDirLocation, 1);
     add("ABC", dirs + abc->isoDirLocation, 1);
     add("DEEP", dirs + deep->isoDirLocation, 2);
-    EXPECT_EQ(t.b.pathTableBytes, expectedL.size());
+    EXPECT_EQ(t.b.plan.pathTableBytes, expectedL.size());
     EXPECT_EQ(Field(w, 18, 0, 2048), expectedL + std::string(2048 - expectedL.size(), '\0'));
     EXPECT_EQ(Field(w, 19, 0, 2048), expectedM + std::string(2048 - expectedM.size(), '\0'));
 

@@ -58,28 +58,28 @@ struct PlannedBuild {
   ImageBuilder b;
   PlannedBuild(const std::string& source, Choice choice, int64_t time, bool bluray = false) {
     b.Initialize();
-    b.buildTime = time;
-    MakeUdfTimestamp(time, b.buildTimeStamp);
-    b.formatFlags = choice.formatFlags;
-    b.udfRevision = choice.udfRevision;
-    b.warning = [](const std::string&, void*) {};
+    b.settings.buildTime = time;
+    MakeUdfTimestamp(time, b.settings.buildTimeStamp);
+    b.settings.formatFlags = choice.formatFlags;
+    b.settings.udfRevision = choice.udfRevision;
+    b.log.warning = [](const std::string&, void*) {};
     if (bluray) {
       auto plan = std::make_unique<StereoPlan>();
       std::string giveUp;
       EXPECT_TRUE(AnalyzeBdmvFolder(Utf8ToUtf16(source + "/").c_str(), *plan, giveUp)) << giveUp;
-      b.stereoPlan = std::move(plan);
+      b.tree.stereoPlan = std::move(plan);
     }
-    EXPECT_TRUE(b.ScanSourceTree(Utf8ToUtf16(source + "/").c_str())) << b.errorMessage;
-    EXPECT_TRUE(b.PlanLayout()) << b.errorMessage;
+    EXPECT_TRUE(b.ScanSourceTree(Utf8ToUtf16(source + "/").c_str())) << b.log.error;
+    EXPECT_TRUE(b.PlanLayout()) << b.log.error;
   }
   bool TryWrite(const std::string& target, Mode mode, std::function<void()> change = nullptr) {
-    b.plainDataCopy = mode.plain;
-    b.readAheadReaders = mode.readers;
+    b.settings.plainDataCopy = mode.plain;
+    b.settings.readAheadReaders = mode.readers;
     WriteHook hook{std::move(change)};
     return b.WriteImage(Utf8ToUtf16(target).c_str(), WriteHook::Progress, &hook);
   }
   std::string Write(const std::string& target, Mode mode, std::function<void()> change = nullptr) {
-    EXPECT_TRUE(TryWrite(target, mode, std::move(change))) << b.errorMessage;
+    EXPECT_TRUE(TryWrite(target, mode, std::move(change))) << b.log.error;
     return ReadFile(target);
   }
 };
@@ -203,7 +203,7 @@ TEST(KernelCopy, FileThatVanishesDuringTheWriteFailsTheBuildInEveryMode) {
       source.make(src);
       PlannedBuild build(src.path(), {FormatUdf, 0x0250}, 1700000000, source.bluray);
       EXPECT_FALSE(build.TryWrite(out / "img.iso", mode, [&] { std::filesystem::remove(src / source.grows); }));
-      EXPECT_EQ(build.b.errorMessage, "cannot read " + src / source.grows + ": No such file or directory");
+      EXPECT_EQ(build.b.log.error, "cannot read " + src / source.grows + ": No such file or directory");
       EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out.path()), {}), 0);
     }
   }
@@ -240,14 +240,14 @@ TEST(ReadAhead, StopAndFailedWriteEndTheReaders) {
     SCOPED_TRACE(c.target);
     const size_t threads = CountEntries("/proc/self/task"), descriptors = CountEntries("/proc/self/fd");
     PlannedBuild build(src.path(), {c.formatFlags, 0x0102}, 1700000000);
-    build.b.readAheadReaders = 16;
+    build.b.settings.readAheadReaders = 16;
     // A few hundred sectors into the file data (before /dev/full refuses the first
     // write of 2 MiB) the readers are at work; then the stop comes.
     struct Watch {
       uint32_t at;
       bool stop;
       size_t threadsSeen = 0;
-    } watch{uint32_t(build.b.dataBase + build.b.fileDataOffset + 300), c.stop};
+    } watch{uint32_t(build.b.plan.dataBase + build.b.plan.fileDataOffset + 300), c.stop};
     auto progress = [](uint32_t done, uint32_t, void* context) {
       auto& w = *static_cast<Watch*>(context);
       if (done < w.at) return true;
@@ -255,7 +255,7 @@ TEST(ReadAhead, StopAndFailedWriteEndTheReaders) {
       return !w.stop;
     };
     EXPECT_FALSE(build.b.WriteImage(Utf8ToUtf16(c.target).c_str(), progress, &watch));
-    EXPECT_EQ(build.b.errorMessage, c.error);
+    EXPECT_EQ(build.b.log.error, c.error);
     EXPECT_GT(watch.threadsSeen, threads) << "no readers were at work";
     EXPECT_EQ(CountEntries("/proc/self/task"), threads) << "reader threads left running";
     EXPECT_EQ(CountEntries("/proc/self/fd"), descriptors) << "descriptors left open";

@@ -9,7 +9,7 @@
 #include <set>
 #include <vector>
 
-#include "layout/disc_constants.h"
+#include "base/disc_constants.h"
 #include "layout/entry_extents.h"
 #include "layout/layout_rules.h"
 #include "tree/disc_video_rules.h"
@@ -40,19 +40,19 @@ TEST(LayoutPlan, EmptyFolderImageMaps) {
     LayoutTree t(c.flags, c.revision);
     ASSERT_TRUE(t.builder.PlanLayout());
     const ImageBuilder& b = t.builder;
-    EXPECT_EQ(b.volumeSectors, c.volume) << c.flags;
-    EXPECT_EQ(b.dataBase, c.dataBase);
-    EXPECT_EQ(b.fileDataOffset, c.fileDataOffset);
-    EXPECT_EQ(b.partitionLength, c.partitionLength);
-    EXPECT_EQ(b.pathTableStart, c.pathTableStart);
-    EXPECT_EQ(b.metadataBlocks, c.metadataBlocks);
-    EXPECT_EQ(b.mirrorEntrySector, c.mirrorEntry);
-    EXPECT_EQ(b.mirrorStart, c.mirrorStart);
-    EXPECT_EQ(b.fileDataSectors, 0);
+    EXPECT_EQ(b.plan.volumeSectors, c.volume) << c.flags;
+    EXPECT_EQ(b.plan.dataBase, c.dataBase);
+    EXPECT_EQ(b.plan.fileDataOffset, c.fileDataOffset);
+    EXPECT_EQ(b.plan.partitionLength, c.partitionLength);
+    EXPECT_EQ(b.plan.pathTableStart, c.pathTableStart);
+    EXPECT_EQ(b.plan.metadataBlocks, c.metadataBlocks);
+    EXPECT_EQ(b.plan.mirrorEntrySector, c.mirrorEntry);
+    EXPECT_EQ(b.plan.mirrorStart, c.mirrorStart);
+    EXPECT_EQ(b.plan.fileDataSectors, 0);
     bool iso = c.flags & FormatIso9660;
-    EXPECT_EQ(b.pathTableBytes, iso ? 10u : 0u);
-    EXPECT_EQ(b.pathTableSectors, iso ? 1 : 0);
-    EXPECT_EQ(b.isoDirectorySectors, iso ? 1 : 0);
+    EXPECT_EQ(b.plan.pathTableBytes, iso ? 10u : 0u);
+    EXPECT_EQ(b.plan.pathTableSectors, iso ? 1 : 0);
+    EXPECT_EQ(b.plan.isoDirectorySectors, iso ? 1 : 0);
     if (iso) {
       EXPECT_EQ(t.root().isoDirSize, 68u);
     }
@@ -91,7 +91,7 @@ TEST(LayoutPlan, IsoDirectoryRecordsNeverCrossASector) {
     }
     ASSERT_TRUE(t.builder.PlanLayout());
     EXPECT_EQ(t.root().isoDirSize, c.expectedSize) << c.files << " " << c.size;
-    EXPECT_EQ(uint64_t(t.builder.isoDirectorySectors), SectorsFor(c.expectedSize));
+    EXPECT_EQ(uint64_t(t.builder.plan.isoDirectorySectors), SectorsFor(c.expectedSize));
   }
 }
 
@@ -107,15 +107,14 @@ TEST(LayoutPlan, FileDataFollowsPrimaryOrderAndEmptyFilesShareAStart) {
   EXPECT_EQ(empty->dataStart, 1u);
   EXPECT_EQ(c->dataStart, 1u);
   EXPECT_EQ(inner->dataStart, 4u);  // the root's files come before the subdirectory's
-  EXPECT_EQ(t.builder.fileDataSectors, 5);
-  EXPECT_EQ(FileDataSector(t.builder, *c), 257u + t.builder.metadataBlocks + 1);
+  EXPECT_EQ(t.builder.plan.fileDataSectors, 5);
+  EXPECT_EQ(FileDataSector(t.builder.plan, *c), 257u + t.builder.plan.metadataBlocks + 1);
 }
 
 TEST(EntryExtents, Counts) {
   for (auto [extents, sectors] : std::vector<std::pair<uint64_t, uint32_t>>{
            {0, 1}, {1, 1}, {114, 1}, {115, 2}, {239, 2}, {240, 3}, {364, 3}, {365, 4}}) {
     EXPECT_EQ(ExtendedFileEntrySectors(extents), sectors) << extents;
-    EXPECT_EQ(DescriptorSectorsFor(uint32_t(extents)), sectors) << extents;  // what the stream pass reserves
   }
   for (auto [size, records] : std::vector<std::pair<uint64_t, uint32_t>>{
            {0, 1}, {0xFFFFFFFF, 1}, {uint64_t(1) << 32, 2}, {2 * kIsoMaxExtentBytes, 2},
@@ -131,10 +130,10 @@ TEST(LayoutPlan, FilesWithManyExtentsGetMoreEntryBlocksOrFail) {
   LayoutTree t(FormatUdf, 0x0250);
   TreeNode* big = t.AddFile(t.root(), u"big", 115 * uint64_t(kMaxExtentBytes));
   TreeNode* next = t.AddFile(t.root(), u"next", 1);
-  ASSERT_TRUE(t.builder.PlanLayout()) << t.builder.errorMessage;
+  ASSERT_TRUE(t.builder.PlanLayout()) << t.builder.log.error;
   EXPECT_EQ(big->fileEntryLocation, 4u);
   EXPECT_EQ(next->fileEntryLocation, 6u);
-  EXPECT_EQ(FileEntrySectors(t.builder, *big), 2u);
+  EXPECT_EQ(FileEntrySectors(t.builder.settings, *big), 2u);
 
   // UDF 1.02: a File Entry holds 217 short_ads.
   for (uint64_t extents : {217, 218}) {
@@ -142,7 +141,7 @@ TEST(LayoutPlan, FilesWithManyExtentsGetMoreEntryBlocksOrFail) {
     u.AddFile(u.root(), u"big", extents * kMaxExtentBytes);
     EXPECT_EQ(u.builder.PlanLayout(), extents == 217) << extents;
     if (extents == 218) {
-      EXPECT_NE(u.builder.errorMessage.find("UDF 1.02"), std::string::npos);
+      EXPECT_NE(u.builder.log.error.find("UDF 1.02"), std::string::npos);
     }
   }
 }
@@ -152,7 +151,7 @@ TEST(LayoutPlan, LimitsOfTheSectorFieldsAndThePathTable) {
   LayoutTree huge(FormatIso9660);
   for (auto name : {u"a", u"b"}) huge.AddFile(huge.root(), name, uint64_t(1) << 41);
   EXPECT_FALSE(huge.builder.PlanLayout());
-  EXPECT_NE(huge.builder.errorMessage.find("too large"), std::string::npos);
+  EXPECT_NE(huge.builder.log.error.find("too large"), std::string::npos);
 
   // 65535 directories (the root included) can be numbered in a path table, 65536 not;
   // UDF alone has no such limit.
@@ -166,7 +165,7 @@ TEST(LayoutPlan, LimitsOfTheSectorFieldsAndThePathTable) {
     }
     EXPECT_EQ(t.builder.PlanLayout(), c.ok) << c.directories;
     if (!c.ok) {
-      EXPECT_NE(t.builder.errorMessage.find("65535"), std::string::npos);
+      EXPECT_NE(t.builder.log.error.find("65535"), std::string::npos);
     }
   }
 }
@@ -189,35 +188,35 @@ TEST(LayoutPlan, StereoscopicClipsShareTheInterleavedRun) {
   base->stereoPair = dependent->stereoPair = &pair;
   base->descriptorSectors = 3;
   dependent->descriptorSectors = 1;
-  t.builder.extraDescriptorSectors = 2;
-  t.builder.ssifDirectory = ssif;
+  t.builder.tree.extraDescriptorSectors = 2;
+  t.builder.tree.ssifDirectory = ssif;
   TreeNode* after = t.AddFile(t.root(), u"z", 2048);
-  ASSERT_TRUE(t.builder.PlanLayout()) << t.builder.errorMessage;
+  ASSERT_TRUE(t.builder.PlanLayout()) << t.builder.log.error;
   EXPECT_EQ(after->dataStart, 0u);  // the root's files come first
   EXPECT_EQ(dependent->dataStart, 1u);
   EXPECT_EQ(base->dataStart, 1u);
   EXPECT_EQ(interleaved->dataStart, 1u);
-  EXPECT_EQ(t.builder.fileDataSectors, 17);
+  EXPECT_EQ(t.builder.plan.fileDataSectors, 17);
   // Blocks: 3 fixed, root data 3, STREAM and z entries 4-5, STREAM data 6, base 7-9,
   // dependent 10, SSIF 11, SSIF data 12, .ssif entry 13.
   EXPECT_EQ(base->fileEntryLocation, 7u);
   EXPECT_EQ(dependent->fileEntryLocation, 10u);
   EXPECT_EQ(interleaved->fileEntryLocation, 13u);
-  EXPECT_EQ(t.builder.metadataBlocks, 32u);
+  EXPECT_EQ(t.builder.plan.metadataBlocks, 32u);
 }
 
 TEST(LayoutPlan, UdfBlocksAgreeWithTheTreeCounters) {
   LayoutTree t(FormatUdf, 0x0102);
   t.AddFile(t.root(), u"a", 1);
-  ++t.builder.totalFileCount;  // a file counted but not in the tree
+  ++t.builder.tree.totalFileCount;  // a file counted but not in the tree
   EXPECT_FALSE(t.builder.PlanLayout());
-  EXPECT_NE(t.builder.errorMessage.find("internal layout error"), std::string::npos);
+  EXPECT_NE(t.builder.log.error.find("internal layout error"), std::string::npos);
   // The same with a stereoscopic plan: the stream pass keeps the counters exact, and
   // the integrity descriptor records them.
-  t.builder.errorMessage.clear();
-  t.builder.stereoPlan = std::make_unique<StereoPlan>();
+  t.builder.log.error.clear();
+  t.builder.tree.stereoPlan = std::make_unique<StereoPlan>();
   EXPECT_FALSE(t.builder.PlanLayout());
-  EXPECT_NE(t.builder.errorMessage.find("internal layout error"), std::string::npos);
+  EXPECT_NE(t.builder.log.error.find("internal layout error"), std::string::npos);
 }
 
 // Properties of the plan of a generated tree: file data runs follow each other without
@@ -240,7 +239,7 @@ TEST(LayoutPlan, GeneratedTreeProperties) {
         t.AddFile(parent, name, random() % 3 == 0 ? 0 : random() % 50000);
       }
     }
-    ASSERT_TRUE(t.builder.PlanLayout()) << t.builder.errorMessage;
+    ASSERT_TRUE(t.builder.PlanLayout()) << t.builder.log.error;
     const ImageBuilder& b = t.builder;
 
     uint32_t expectedStart = 0;
@@ -255,13 +254,13 @@ TEST(LayoutPlan, GeneratedTreeProperties) {
       for (TreeNode* e = d.firstChild; e; e = e->nextSibling) if (e->isDirectory) walk(*e);
     };
     walk(t.root());
-    EXPECT_EQ(uint32_t(b.fileDataSectors), expectedStart);
+    EXPECT_EQ(uint32_t(b.plan.fileDataSectors), expectedStart);
     EXPECT_GE(*uniqueIds.begin(), 16u);
-    EXPECT_EQ(b.volumeSectors % 32, 0);
-    EXPECT_GE(b.volumeSectors, b.dataBase + b.fileDataOffset + b.fileDataSectors);
+    EXPECT_EQ(b.plan.volumeSectors % 32, 0);
+    EXPECT_GE(b.plan.volumeSectors, b.plan.dataBase + b.plan.fileDataOffset + b.plan.fileDataSectors);
 
     if (f.flags & FormatUdf) {
-      std::vector<int> owner(b.metadataBlocks, 0);
+      std::vector<int> owner(b.plan.metadataBlocks, 0);
       for (uint32_t block = 0; block < 3; ++block) owner[block] = 1;
       std::function<void(TreeNode&)> blocks = [&](TreeNode& d) {
         for (uint32_t i = 0; i < UdfDirectorySectors(d); ++i) ++owner.at(d.udfDirLocation + i);
@@ -275,7 +274,7 @@ TEST(LayoutPlan, GeneratedTreeProperties) {
       EXPECT_EQ(std::count_if(owner.begin(), owner.end(), [](int n) { return n > 1; }), 0);
       EXPECT_EQ(std::count(owner.begin(), owner.begin() + used, 0), 0);  // no gap
       if (f.revision < 0x0250) {
-        EXPECT_EQ(used, b.metadataBlocks);
+        EXPECT_EQ(used, b.plan.metadataBlocks);
       }
     }
     if (f.flags & FormatIso9660) {
@@ -295,7 +294,7 @@ TEST(LayoutPlan, GeneratedTreeProperties) {
         location += IsoDirectoryExtentSectors(*d);
       }
       EXPECT_EQ(byNumber.begin()->first, 1);
-      EXPECT_EQ(location, uint32_t(b.isoDirectorySectors));
+      EXPECT_EQ(location, uint32_t(b.plan.isoDirectorySectors));
     }
   }
 }

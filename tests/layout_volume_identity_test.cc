@@ -252,10 +252,10 @@ TEST(VolumeLabel, FormsAndFittedFields) {
     expected[0] = char(c.compression);
     expected.replace(1, c.content.size(), c.content);
     expected[127] = char(c.content.size() + 1);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(builder.volumeLabel), 128), expected);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(builder.settings.volumeLabel), 128), expected);
 
     uint8_t field[32];
-    builder.FitDString(field, 32);
+    FitDString(builder.settings, field, 32);
     std::string fitted(32, '\0');
     fitted[0] = char(c.compression);
     fitted.replace(1, c.fitted.size(), c.fitted);
@@ -263,7 +263,7 @@ TEST(VolumeLabel, FormsAndFittedFields) {
     EXPECT_EQ(std::string(reinterpret_cast<char*>(field), 32), fitted);
 
     uint8_t iso[32];
-    IsoVolumeIdentifier(builder, iso);
+    IsoVolumeIdentifier(builder.settings, iso);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(iso), 32), c.iso + std::string(32 - c.iso.size(), ' '));
   }
 }
@@ -273,16 +273,16 @@ TEST(VolumeLabel, SixteenBitLabelKeepsWholeCharacters) {
   builder.Initialize();
   std::u16string label = std::u16string(62, u'\u0100') + u"\U0001F600";  // pair at units 63-64
   builder.SetVolumeLabel(label.c_str());
-  EXPECT_EQ(builder.volumeLabel[127], 125);  // 62 units and the compression identifier
-  EXPECT_EQ(builder.volumeLabel[125], 0);
+  EXPECT_EQ(builder.settings.volumeLabel[127], 125);  // 62 units and the compression identifier
+  EXPECT_EQ(builder.settings.volumeLabel[125], 0);
 }
 
 TEST(VolumeLabel, VolumeSetIdentifiers) {
   ImageBuilder builder;
-  builder.buildTime = 0x12345678ABCDEF01;
-  builder.volumeSectors = 448;
+  builder.settings.buildTime = 0x12345678ABCDEF01;
+  builder.plan.volumeSectors = 448;
   uint8_t udf[128], iso[128];
-  UdfVolumeSetIdentifier(builder, udf);
+  UdfVolumeSetIdentifier(builder.settings, builder.plan.volumeSectors, udf);
   std::string expected(128, '\0');
   expected.replace(0, 17, "\x08" "ABCDEF01000001C0");
   expected[127] = 17;

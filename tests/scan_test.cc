@@ -57,8 +57,8 @@ TEST(Scan, FolderWithFileEmptyFolderAndThumbsDb) {
   EXPECT_EQ(a->parent, root);
   EXPECT_EQ(e->isDirectory, 1);
   EXPECT_EQ(e->firstChild, nullptr);
-  EXPECT_EQ(scan->builder.totalFileCount, 1u);
-  EXPECT_EQ(scan->builder.totalDirectoryCount, 1u);
+  EXPECT_EQ(scan->builder.tree.totalFileCount, 1u);
+  EXPECT_EQ(scan->builder.tree.totalDirectoryCount, 1u);
   EXPECT_EQ(root->fileCount, 1u);
   EXPECT_EQ(root->subdirCount, 1u);
   EXPECT_TRUE(scan->warnings.empty());
@@ -74,8 +74,8 @@ TEST(Scan, ThumbsDbIsRefusedOnlyAsAFileOfExactlyThatName) {
   EXPECT_EQ(NameSet(scan->root()), (std::set<std::string>{"thumbs.db", "Thumbs.db", "sub"}));
   EXPECT_NE(Find(scan->root(), "Thumbs.db/inner.txt"), nullptr);
   EXPECT_EQ(NameSet(Find(scan->root(), "sub")), (std::set<std::string>{"Thumbs.dbx"}));
-  EXPECT_EQ(scan->builder.totalFileCount, 3u);
-  EXPECT_EQ(scan->builder.totalDirectoryCount, 2u);
+  EXPECT_EQ(scan->builder.tree.totalFileCount, 3u);
+  EXPECT_EQ(scan->builder.tree.totalDirectoryCount, 2u);
 }
 
 TEST(Scan, SectorCountsRoundUpInSixtyFourBits) {
@@ -107,10 +107,10 @@ TEST(Scan, RootAndEntryFields) {
   EXPECT_EQ(root->isoNameLength, 2);
   EXPECT_EQ(root->fileEntryLocation, 2u);
   EXPECT_EQ(root->isDirectory, 1);
-  EXPECT_EQ(root->modifiedTime, scan->builder.buildTime);
+  EXPECT_EQ(root->modifiedTime, scan->builder.settings.buildTime);
   EXPECT_EQ(Find(root, "old")->modifiedTime, 86400);
   EXPECT_EQ(Find(root, "old")->kind, Ordinary);
-  EXPECT_EQ(scan->builder.arena->blockSize, 8192u);
+  EXPECT_EQ(scan->builder.tree.arena->blockSize, 8192u);
 }
 
 std::string SelfExecutable() {
@@ -293,7 +293,7 @@ TEST(Scan, ArenaFailureStopsTheBuild) {
   // The root's name (the whole source path) cannot be held by an 8192-byte block.
   auto scan = Scan("/" + std::string(5000, 'x'));
   EXPECT_FALSE(scan->ok);
-  EXPECT_NE(scan->builder.errorMessage.find("too long or out of memory"), std::string::npos);
+  EXPECT_NE(scan->builder.log.error.find("too long or out of memory"), std::string::npos);
 }
 
 }  // namespace

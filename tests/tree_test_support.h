@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "build/image_builder.h"
-#include "layout/disc_constants.h"
+#include "base/disc_constants.h"
 #include "layout/entry_extents.h"
 #include "platform/text.h"
 #include "tree/node_arena.h"
@@ -24,7 +24,7 @@ struct ScanResult {
   std::vector<std::string> warnings;
   bool ok = false;
 
-  TreeNode* root() const { return builder.root; }
+  TreeNode* root() const { return builder.tree.root; }
   bool Warned(const std::string& part) const {
     for (const std::string& w : warnings) {
       if (w.find(part) != std::string::npos) return true;
@@ -45,15 +45,15 @@ inline std::unique_ptr<ScanResult> Scan(const std::string& source, ScanOptions o
   auto result = std::make_unique<ScanResult>();
   ImageBuilder& b = result->builder;
   b.Initialize();
-  b.formatFlags = options.formatFlags;
-  b.udfRevision = options.udfRevision;
-  b.stereoPlan = std::move(options.stereoPlan);
-  b.targetPath = Utf8ToUtf16(options.targetPath);
-  b.fileLimit = options.fileLimit;
-  b.warning = [](const std::string& text, void* context) {
+  b.settings.formatFlags = options.formatFlags;
+  b.settings.udfRevision = options.udfRevision;
+  b.tree.stereoPlan = std::move(options.stereoPlan);
+  b.tree.targetPath = Utf8ToUtf16(options.targetPath);
+  b.tree.fileLimit = options.fileLimit;
+  b.log.warning = [](const std::string& text, void* context) {
     static_cast<std::vector<std::string>*>(context)->push_back(text);
   };
-  b.warningContext = &result->warnings;
+  b.log.warningContext = &result->warnings;
   std::string path = source;
   if (path.empty() || path.back() != '/') path += '/';
   result->ok = b.ScanSourceTree(Utf8ToUtf16(path).c_str());
@@ -98,16 +98,16 @@ inline TreeNode* Find(TreeNode* directory, const std::string& path) {
 // Creates the builder's arena and its root directory named `name` (the source path,
 // ending in '/'), its own parent, as the scan leaves it.
 inline TreeNode* MakeRoot(ImageBuilder& b, const std::u16string& name) {
-  b.arena = CreateArena(8192);
-  auto* root = static_cast<TreeNode*>(ArenaAllocAligned(b.arena, sizeof(TreeNode), alignof(TreeNode)));
+  b.tree.arena = CreateArena(8192);
+  auto* root = static_cast<TreeNode*>(ArenaAllocAligned(b.tree.arena, sizeof(TreeNode), alignof(TreeNode)));
   uint32_t bytes = uint32_t(2 * name.size() + 2);
-  auto* copy = static_cast<char16_t*>(ArenaAllocAligned(b.arena, bytes, alignof(char16_t)));
+  auto* copy = static_cast<char16_t*>(ArenaAllocAligned(b.tree.arena, bytes, alignof(char16_t)));
   std::memcpy(copy, name.c_str(), bytes);
   root->name = copy;
   root->parent = root;
   root->isDirectory = 1;
   root->isoNameLength = 2;
-  b.root = root;
+  b.tree.root = root;
   return root;
 }
 
@@ -118,7 +118,7 @@ inline TreeNode* AddEntry(ImageBuilder& b, TreeNode& parent, TreeNode*& last, co
   SourceEntry entry = MadeUpEntry(name.c_str(), directory);
   entry.size = directory ? 0 : size;
   TreeNode* node = nullptr;
-  AddChild(b, &parent, last, entry, &node);
+  AddChild(b.tree, b.log, &parent, last, entry, &node);
   return node;
 }
 
@@ -127,13 +127,13 @@ struct LayoutTree {
 
   explicit LayoutTree(uint32_t formatFlags, uint16_t udfRevision = 0x0102, bool dvdVideo = false) {
     builder.Initialize();
-    builder.formatFlags = formatFlags;
-    builder.udfRevision = udfRevision;
-    builder.dvdVideoMode = dvdVideo;
+    builder.settings.formatFlags = formatFlags;
+    builder.settings.udfRevision = udfRevision;
+    builder.tree.dvdVideoMode = dvdVideo;
     MakeRoot(builder, u"/source/")->fileEntryLocation = 2;
   }
 
-  TreeNode& root() { return *builder.root; }
+  TreeNode& root() { return *builder.tree.root; }
 
   std::unordered_map<TreeNode*, TreeNode*> lastChild;  // current end of each primary order
 
@@ -157,7 +157,7 @@ struct LayoutTree {
         bytes.append(reinterpret_cast<const char*>(&c), 2);
       }
     }
-    node->udfName = static_cast<const uint8_t*>(ArenaCopy(builder.arena, bytes.data(), uint32_t(bytes.size())));
+    node->udfName = static_cast<const uint8_t*>(ArenaCopy(builder.tree.arena, bytes.data(), uint32_t(bytes.size())));
     node->udfNameLength = uint8_t(bytes.size());
     return node;
   }
@@ -187,8 +187,8 @@ struct HandTree {
   // `sourcePath` ends in '/'; the root's records carry `time`.
   explicit HandTree(const std::string& sourcePath, int64_t time = 1700000000) {
     b.Initialize();
-    b.buildTime = time;
-    b.formatFlags = FormatIso9660;
+    b.settings.buildTime = time;
+    b.settings.formatFlags = FormatIso9660;
     MakeRoot(b, Utf8ToUtf16(sourcePath))->modifiedTime = time;
   }
 
@@ -201,7 +201,7 @@ struct HandTree {
     TreeNode* n = AddEntry(b, *parent, last, Utf8ToUtf16(name), directory, size);
     if (isoName) {
       n->isoNameLength = uint8_t(std::strlen(isoName));
-      n->isoName = static_cast<const uint8_t*>(ArenaCopy(b.arena, isoName, n->isoNameLength + 1));
+      n->isoName = static_cast<const uint8_t*>(ArenaCopy(b.tree.arena, isoName, n->isoNameLength + 1));
     }
     n->modifiedTime = time;
     TreeNode** isoLink = &parent->isoFirstChild;
@@ -223,10 +223,10 @@ struct HandTree {
   // with records packed so that none crosses a sector boundary, file data depth-first
   // (a directory's files before its subdirectories), the image padded to 32 sectors.
   void PlanIsoOnly() {
-    const uint32_t extra = b.dvdVideoMode ? 6 : 0;
+    const uint32_t extra = b.tree.dvdVideoMode ? 6 : 0;
     uint32_t ptBytes = 0, isoSectors = 0;
     uint16_t number = 1;
-    std::deque<TreeNode*> queue{b.root};
+    std::deque<TreeNode*> queue{b.tree.root};
     while (!queue.empty()) {
       TreeNode* d = queue.front();
       queue.pop_front();
@@ -251,15 +251,15 @@ struct HandTree {
       isoSectors += (offset + kSectorSize - 1) / kSectorSize;
     }
     uint32_t dataSectors = 0;
-    PlaceData(b.root, dataSectors);
-    b.pathTableStart = 18;
-    b.pathTableBytes = ptBytes;
-    b.pathTableSectors = int32_t((ptBytes + kSectorSize - 1) / kSectorSize);
-    b.isoDirectorySectors = int32_t(isoSectors);
-    b.fileDataSectors = int32_t(dataSectors);
-    b.dataBase = 18;
-    b.fileDataOffset = 2 * b.pathTableSectors + b.isoDirectorySectors;
-    b.volumeSectors = (b.dataBase + b.fileDataOffset + b.fileDataSectors + 31) / 32 * 32;
+    PlaceData(b.tree.root, dataSectors);
+    b.plan.pathTableStart = 18;
+    b.plan.pathTableBytes = ptBytes;
+    b.plan.pathTableSectors = int32_t((ptBytes + kSectorSize - 1) / kSectorSize);
+    b.plan.isoDirectorySectors = int32_t(isoSectors);
+    b.plan.fileDataSectors = int32_t(dataSectors);
+    b.plan.dataBase = 18;
+    b.plan.fileDataOffset = 2 * b.plan.pathTableSectors + b.plan.isoDirectorySectors;
+    b.plan.volumeSectors = (b.plan.dataBase + b.plan.fileDataOffset + b.plan.fileDataSectors + 31) / 32 * 32;
   }
 
   void PlaceData(TreeNode* d, uint32_t& dataSectors) {

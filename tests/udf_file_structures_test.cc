@@ -8,9 +8,10 @@
 
 #include "bluray/stereo_clip_pair.h"
 #include "build/image_builder.h"
-#include "layout/disc_constants.h"
+#include "base/disc_constants.h"
 #include "layout/entry_extents.h"
 #include "tree_test_support.h"
+#include "writer_view.h"
 #include "udf_tag_check.h"
 #include "writer/allocation_descriptors.h"
 #include "writer/file_entries.h"
@@ -27,14 +28,14 @@ using test::LayoutTree;
 using test::ValidTag;
 
 void Configure(ImageBuilder& b, uint16_t revision) {
-  b.formatFlags = 4;
-  b.udfRevision = revision;
-  for (int i = 0; i < 12; ++i) b.buildTimeStamp[i] = uint8_t(0xA0 + i);
+  b.settings.formatFlags = 4;
+  b.settings.udfRevision = revision;
+  for (int i = 0; i < 12; ++i) b.settings.buildTimeStamp[i] = uint8_t(0xA0 + i);
   b.SetImplementationId("Vellumcast ");
-  b.volumeLabel[0] = 8;
-  std::memcpy(b.volumeLabel + 1, "Film", 4);
-  b.volumeLabel[127] = 5;
-  b.fileDataOffset = revision >= 0x0250 ? 64 : 20;
+  b.settings.volumeLabel[0] = 8;
+  std::memcpy(b.settings.volumeLabel + 1, "Film", 4);
+  b.settings.volumeLabel[127] = 5;
+  b.plan.fileDataOffset = revision >= 0x0250 ? 64 : 20;
 }
 
 // Appends an entry to `dir` with its UDF identifier already set (see WithUdfName).
@@ -43,14 +44,14 @@ TreeNode* Add(LayoutTree& t, TreeNode* dir, const std::u16string& name, bool dir
   return t.WithUdfName(directory ? t.AddDir(*dir, name) : t.AddFile(*dir, name, size), eightBit);
 }
 
-uint16_t Version(const ImageBuilder& b) { return b.IsUdf250() ? 3 : 2; }
+uint16_t Version(const ImageBuilder& b) { return b.settings.IsUdf250() ? 3 : 2; }
 
 // The entry of `node` at `block`, built into the blocks it takes.
-std::vector<uint8_t> Entry(const ImageBuilder& b, const TreeNode& node, uint32_t block) {
-  std::vector<uint8_t> s(size_t(FileEntrySectors(b, node)) * 2048, 0);
+std::vector<uint8_t> Entry(ImageBuilder& b, const TreeNode& node, uint32_t block) {
+  std::vector<uint8_t> s(size_t(FileEntrySectors(b.settings, node)) * 2048, 0);
   const char* why = nullptr;
-  const bool ok = b.IsUdf250() ? BuildExtendedFileEntry(b, node, block, s.data(), &why)
-                               : BuildFileEntry(b, node, block, s.data(), &why);
+  const bool ok = b.settings.IsUdf250() ? BuildExtendedFileEntry(test::WriterView(b), node, block, s.data(), &why)
+                               : BuildFileEntry(test::WriterView(b), node, block, s.data(), &why);
   EXPECT_TRUE(ok) << (why ? why : "");
   return s;
 }
@@ -62,7 +63,7 @@ struct Ad {
 };
 std::vector<Ad> EntryAds(const ImageBuilder& b, const uint8_t* e) {
   std::vector<Ad> ads;
-  if (b.IsUdf250()) {
+  if (b.settings.IsUdf250()) {
     const bool longAds = (Le16(e + 16 + 18) & 7) == 1;
     const uint32_t n = Le32(e + 212);
     for (uint32_t o = 0; o < n; o += longAds ? 16 : 8)
@@ -79,7 +80,7 @@ TEST(FileSet, FileSetDescriptor) {
     ImageBuilder b;
     Configure(b, revision);
     std::vector<uint8_t> s(2048, 0);
-    BuildFileSetDescriptor(b, s.data());
+    BuildFileSetDescriptor(test::WriterView(b), s.data());
     EXPECT_TRUE(ValidTag(s.data(), 256, 0, Version(b)));
     EXPECT_EQ(Le16(&s[10]), 496);
     EXPECT_EQ(s[16], 0xA0);
@@ -88,7 +89,7 @@ TEST(FileSet, FileSetDescriptor) {
     EXPECT_EQ(Le32(&s[32]), 1u);
     EXPECT_EQ(Le32(&s[36]), 1u);
     EXPECT_EQ(Text(&s[49], 23), "OSTA Compressed Unicode");
-    EXPECT_EQ(0, std::memcmp(&s[112], b.volumeLabel, 128));
+    EXPECT_EQ(0, std::memcmp(&s[112], b.settings.volumeLabel, 128));
     EXPECT_EQ(Text(&s[241], 23), "OSTA Compressed Unicode");
     EXPECT_EQ(Le32(&s[400]), 2048u);
     EXPECT_EQ(Le32(&s[404]), 2u);
@@ -120,7 +121,7 @@ TEST(FileEntry, EmptyRootDirectoryUdf102) {
   EXPECT_EQ(Le16(&e[48]), 1);
   EXPECT_EQ(Le64(&e[56]), 40u);
   EXPECT_EQ(Le64(&e[64]), 1u);
-  for (size_t t0 : {72, 84, 96}) EXPECT_EQ(0, std::memcmp(&e[t0], b.buildTimeStamp, 12));
+  for (size_t t0 : {72, 84, 96}) EXPECT_EQ(0, std::memcmp(&e[t0], b.settings.buildTimeStamp, 12));
   EXPECT_EQ(Le32(&e[108]), 1u);
   EXPECT_EQ(Text(&e[129], 12), "*Vellumcast ");
   EXPECT_EQ(Le64(&e[160]), 0u);
@@ -171,7 +172,7 @@ TEST(FileEntry, ExtentSplittingAndEmptyFiles) {
       TreeNode* f = Add(t, &t.root(), u"f", false, c.size);
       f->dataStart = 7;
       f->uniqueId = 16;
-      const uint32_t first = uint32_t(b.fileDataOffset) + 7;
+      const uint32_t first = uint32_t(b.plan.fileDataOffset) + 7;
       std::vector<uint8_t> e = Entry(b, *f, 5);
       EXPECT_TRUE(ValidTag(e.data(), revision >= 0x0250 ? 266 : 261, 5, Version(b)));
       std::vector<Ad> ads = EntryAds(b, e.data());
@@ -286,7 +287,7 @@ TEST(AllocationExtents, ContinuationChains) {
     ASSERT_EQ(all.size(), c.extents);
     for (uint32_t i = 0; i < c.extents; ++i) {
       EXPECT_EQ(all[i].length, 2048u);
-      EXPECT_EQ(all[i].block, uint32_t(b.fileDataOffset) + 100 + 3 * i);
+      EXPECT_EQ(all[i].block, uint32_t(b.plan.fileDataOffset) + 100 + 3 * i);
       EXPECT_EQ(all[i].partition, 0);
     }
   }
@@ -299,14 +300,14 @@ TEST(AllocationExtents, LargePlainFiles) {
   Configure(b, 0x0250);
   LayoutTree t(FormatUdf);
   TreeNode* big = Add(t, &t.root(), u"big", false, 114 * uint64_t(kMaxExtentBytes) + 1);
-  EXPECT_EQ(FileEntrySectors(b, *big), 2u);
+  EXPECT_EQ(FileEntrySectors(b.settings, *big), 2u);
   std::vector<uint8_t> run = Entry(b, *big, 10);
   EXPECT_EQ(Le32(&run[212]), 114u * 16);
   EXPECT_EQ(Le32(&run[216 + 113 * 16]), 0xC0000800u);
   EXPECT_TRUE(ValidTag(&run[2048], 258, 11, 3));
   EXPECT_EQ(Le32(&run[2048 + 20]), 32u);
   EXPECT_EQ(Le32(&run[2048 + 24 + 16]), 1u);  // the last byte, alone in extent 115
-  EXPECT_EQ(Le32(&run[2048 + 28 + 16]), uint32_t(b.fileDataOffset) + 114 * kMaxExtentSectors);
+  EXPECT_EQ(Le32(&run[2048 + 28 + 16]), uint32_t(b.plan.fileDataOffset) + 114 * kMaxExtentSectors);
 
   ImageBuilder old;
   Configure(old, 0x0102);
@@ -314,9 +315,9 @@ TEST(AllocationExtents, LargePlainFiles) {
   TreeNode* over = Add(t, &t.root(), u"over", false, 217 * uint64_t(kMaxExtentBytes) + 1);
   std::vector<uint8_t> s(2048, 0);
   const char* why = nullptr;
-  EXPECT_TRUE(BuildFileEntry(old, *fits, 3, s.data(), &why));
+  EXPECT_TRUE(BuildFileEntry(test::WriterView(old), *fits, 3, s.data(), &why));
   EXPECT_EQ(Le32(&s[172]), 217u * 8);
-  EXPECT_FALSE(BuildFileEntry(old, *over, 3, s.data(), &why));
+  EXPECT_FALSE(BuildFileEntry(test::WriterView(old), *over, 3, s.data(), &why));
   EXPECT_NE(why, nullptr);
 }
 
@@ -362,7 +363,7 @@ TEST(FileIdentifiers, ParentChildrenNamesAndBlockCrossing) {
   for (const Case& c : cases) {
     ImageBuilder b;
     Configure(b, c.revision);
-    b.dvdVideoMode = c.dvdVideo;
+    b.tree.dvdVideoMode = c.dvdVideo;
     LayoutTree t(FormatUdf);
     TreeNode* dir = Add(t, &t.root(), u"dir", true);
     dir->fileEntryLocation = 7;
@@ -383,7 +384,7 @@ TEST(FileIdentifiers, ParentChildrenNamesAndBlockCrossing) {
     const uint32_t blocks = (length + 2047) / 2048;
     std::vector<uint8_t> s(blocks * 2048, 0);
     const char* why = nullptr;
-    ASSERT_TRUE(BuildDirectoryIdentifiers(b, *dir, 50, s.data(), &why));
+    ASSERT_TRUE(BuildDirectoryIdentifiers(test::WriterView(b), *dir, 50, s.data(), &why));
     const uint16_t partition = c.revision >= 0x0250 ? 1 : 0;
     // Parent entry.
     EXPECT_TRUE(ValidTag(s.data(), 257, 50, Version(b)));
@@ -427,14 +428,14 @@ TEST(FileIdentifiers, ParentChildrenNamesAndBlockCrossing) {
     TreeNode* sub = children[0];
     sub->udfDirLength = 40;
     std::vector<uint8_t> p(2048, 0);
-    ASSERT_TRUE(BuildDirectoryIdentifiers(b, *sub, 60, p.data(), &why));
+    ASSERT_TRUE(BuildDirectoryIdentifiers(test::WriterView(b), *sub, 60, p.data(), &why));
     EXPECT_EQ(Le32(&p[24]), 7u);
     EXPECT_EQ(Le32(&p[32]), c.revision >= 0x0250 ? 20u : 0u);
 
     dir->udfDirLength = length - 4;  // a plan that disagrees is refused
-    EXPECT_FALSE(BuildDirectoryIdentifiers(b, *dir, 50, s.data(), &why));
+    EXPECT_FALSE(BuildDirectoryIdentifiers(test::WriterView(b), *dir, 50, s.data(), &why));
     sub->udfDirLength = 0;  // not even room for the parent entry: nothing is written
-    EXPECT_FALSE(BuildDirectoryIdentifiers(b, *sub, 60, nullptr, &why));
+    EXPECT_FALSE(BuildDirectoryIdentifiers(test::WriterView(b), *sub, 60, nullptr, &why));
   }
 }
 
@@ -447,7 +448,7 @@ TEST(FileIdentifiers, EscapedBytesShowAsReplacementCharacter) {
   root->udfDirLength = 40 + 44;
   std::vector<uint8_t> s(2048, 0);
   const char* why = nullptr;
-  ASSERT_TRUE(BuildDirectoryIdentifiers(b, *root, 3, s.data(), &why));
+  ASSERT_TRUE(BuildDirectoryIdentifiers(test::WriterView(b), *root, 3, s.data(), &why));
   EXPECT_EQ(s[40 + 39], 0x00);
   EXPECT_EQ(s[40 + 40], 'a');
   EXPECT_EQ(s[40 + 41], 0xFF);

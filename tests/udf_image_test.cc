@@ -222,13 +222,13 @@ TEST(UdfImageLayout, StereoscopicPlanSetByHand) {
 
     ImageBuilder b;
     b.Initialize();
-    b.formatFlags = FormatUdf;
-    b.udfRevision = 0x0250;
-    b.stereoPlan = std::make_unique<StereoPlan>(c.plan);
+    b.settings.formatFlags = FormatUdf;
+    b.settings.udfRevision = 0x0250;
+    b.tree.stereoPlan = std::make_unique<StereoPlan>(c.plan);
     const std::string target = out / "bd.iso";
-    ASSERT_TRUE(b.ScanSourceTree(Utf8ToUtf16(source.path() + "/").c_str())) << b.errorMessage;
-    ASSERT_TRUE(b.PlanLayout()) << b.errorMessage;
-    ASSERT_TRUE(b.WriteImage(Utf8ToUtf16(target).c_str(), nullptr, nullptr)) << b.errorMessage;
+    ASSERT_TRUE(b.ScanSourceTree(Utf8ToUtf16(source.path() + "/").c_str())) << b.log.error;
+    ASSERT_TRUE(b.PlanLayout()) << b.log.error;
+    ASSERT_TRUE(b.WriteImage(Utf8ToUtf16(target).c_str(), nullptr, nullptr)) << b.log.error;
 
     test::UdfWalkReport report = test::WalkUdfDescriptors(test::ReadFile(target));
     for (const std::string& p : report.problems) ADD_FAILURE() << p;
@@ -260,8 +260,8 @@ TEST(UdfImageLayout, StereoscopicPlanSetByHand) {
       EXPECT_TRUE(found->second.bytes == entry.bytes) << path;
     }
     // Every stream sector is stored once: the .ssif files add no data.
-    EXPECT_EQ(uint32_t(b.fileDataSectors), dataSectors + (c.applied ? 0 : 11));
-    EXPECT_EQ(std::filesystem::file_size(target), uint64_t(b.volumeSectors) * 2048);
+    EXPECT_EQ(uint32_t(b.plan.fileDataSectors), dataSectors + (c.applied ? 0 : 11));
+    EXPECT_EQ(std::filesystem::file_size(target), uint64_t(b.plan.volumeSectors) * 2048);
   }
 }
 

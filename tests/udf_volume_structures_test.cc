@@ -7,6 +7,7 @@
 
 #include "build/image_builder.h"
 #include "udf_tag_check.h"
+#include "writer_view.h"
 #include "writer/descriptor_tag.h"
 #include "writer/volume_descriptors.h"
 
@@ -23,34 +24,34 @@ using Sector = std::vector<uint8_t>;
 
 // A builder planned as the layout would plan an image of 5 files and 2 directories.
 void Plan(ImageBuilder& b, uint16_t revision) {
-  b.formatFlags = 4;
-  b.udfRevision = revision;
-  b.buildTime = 0x12345678;
-  for (int i = 0; i < 12; ++i) b.buildTimeStamp[i] = uint8_t(0xA0 + i);
+  b.settings.formatFlags = 4;
+  b.settings.udfRevision = revision;
+  b.settings.buildTime = 0x12345678;
+  for (int i = 0; i < 12; ++i) b.settings.buildTimeStamp[i] = uint8_t(0xA0 + i);
   b.SetImplementationId("Vellumcast ");
   b.SetApplicationId("vellumcast_console 1.0");
-  std::memset(b.volumeLabel, 0, 128);
-  b.volumeLabel[0] = 8;
-  std::memcpy(b.volumeLabel + 1, "Film", 4);
-  b.volumeLabel[127] = 5;
-  b.totalFileCount = 5;
-  b.totalDirectoryCount = 2;
+  std::memset(b.settings.volumeLabel, 0, 128);
+  b.settings.volumeLabel[0] = 8;
+  std::memcpy(b.settings.volumeLabel + 1, "Film", 4);
+  b.settings.volumeLabel[127] = 5;
+  b.tree.totalFileCount = 5;
+  b.tree.totalDirectoryCount = 2;
   if (revision >= 0x0250) {
-    b.dataBase = 288;
-    b.metadataBlocks = 32;
-    b.fileDataOffset = 64;
-    b.fileDataSectors = 10;
-    b.mirrorEntrySector = 320 + 32 + 10;
-    b.mirrorStart = 384;
-    b.partitionLength = 32 + 384 - 288;
-    b.volumeSectors = 384 + 32 + 32;
+    b.plan.dataBase = 288;
+    b.plan.metadataBlocks = 32;
+    b.plan.fileDataOffset = 64;
+    b.plan.fileDataSectors = 10;
+    b.plan.mirrorEntrySector = 320 + 32 + 10;
+    b.plan.mirrorStart = 384;
+    b.plan.partitionLength = 32 + 384 - 288;
+    b.plan.volumeSectors = 384 + 32 + 32;
   } else {
-    b.dataBase = 257;
-    b.metadataBlocks = 12;
-    b.fileDataOffset = 12;
-    b.fileDataSectors = 10;
-    b.partitionLength = 22;
-    b.volumeSectors = 288;
+    b.plan.dataBase = 257;
+    b.plan.metadataBlocks = 12;
+    b.plan.fileDataOffset = 12;
+    b.plan.fileDataSectors = 10;
+    b.plan.partitionLength = 22;
+    b.plan.volumeSectors = 288;
   }
 }
 
@@ -109,7 +110,7 @@ TEST(VolumeRecognition, StructureDescriptors) {
 
 // Main and Reserve sequences differ only in tag location (12-15) and checksum (4).
 TEST(VolumeDescriptorSequence, MainAndReserveDifferOnlyInLocationAndChecksum) {
-  using Build = void (*)(const ImageBuilder&, uint8_t*, uint32_t);
+  using Build = void (*)(const ImageEmitter&, uint8_t*, uint32_t);
   const Build sequence[] = {BuildPrimaryVolumeDescriptor, BuildImplementationUseVolumeDescriptor,
                             BuildPartitionDescriptor,     BuildLogicalVolumeDescriptor,
                             BuildUnallocatedSpaceDescriptor, BuildTerminatingDescriptor};
@@ -117,10 +118,10 @@ TEST(VolumeDescriptorSequence, MainAndReserveDifferOnlyInLocationAndChecksum) {
   for (uint16_t revision : {uint16_t(0x0102), uint16_t(0x0250)}) {
     ImageBuilder b;
     Plan(b, revision);
-    const uint32_t reserve = revision >= 0x0250 ? uint32_t(b.mirrorStart) + b.metadataBlocks : 48;
+    const uint32_t reserve = revision >= 0x0250 ? uint32_t(b.plan.mirrorStart) + b.plan.metadataBlocks : 48;
     for (int i = 0; i < 6; ++i) {
-      Sector main = Built([&](uint8_t* p) { sequence[i](b, p, 32 + i); });
-      Sector copy = Built([&](uint8_t* p) { sequence[i](b, p, reserve + i); });
+      Sector main = Built([&](uint8_t* p) { sequence[i](test::WriterView(b), p, 32 + i); });
+      Sector copy = Built([&](uint8_t* p) { sequence[i](test::WriterView(b), p, reserve + i); });
       EXPECT_TRUE(ValidTag(main.data(), ids[i], 32 + i, revision >= 0x0250 ? 3 : 2));
       EXPECT_TRUE(ValidTag(copy.data(), ids[i], reserve + i, revision >= 0x0250 ? 3 : 2));
       for (size_t k = 0; k < 2048; ++k)
@@ -137,7 +138,7 @@ TEST(VolumeDescriptorSequence, MainAndReserveDifferOnlyInLocationAndChecksum) {
 TEST(VolumeDescriptorSequence, PrimaryVolumeDescriptor) {
   ImageBuilder b;
   Plan(b, 0x0102);
-  Sector s = Built([&](uint8_t* p) { BuildPrimaryVolumeDescriptor(b, p, 32); });
+  Sector s = Built([&](uint8_t* p) { BuildPrimaryVolumeDescriptor(test::WriterView(b), p, 32); });
   EXPECT_EQ(Le16(&s[10]), 496);
   EXPECT_EQ(Le16(&s[56]), 1);
   EXPECT_EQ(Le16(&s[58]), 1);
@@ -177,8 +178,8 @@ TEST(VolumeDescriptorSequence, PartitionAndLogicalVolumeByRevision) {
   for (const Case& c : cases) {
     ImageBuilder b;
     Plan(b, c.revision);
-    b.dvdVideoMode = c.dvdVideo;
-    Sector pd = Built([&](uint8_t* p) { BuildPartitionDescriptor(b, p, 34); });
+    b.tree.dvdVideoMode = c.dvdVideo;
+    Sector pd = Built([&](uint8_t* p) { BuildPartitionDescriptor(test::WriterView(b), p, 34); });
     EXPECT_EQ(Le16(&pd[20]), 1);
     EXPECT_EQ(Le16(&pd[22]), 0);
     EXPECT_EQ(pd[24], c.contentsFlags);
@@ -188,10 +189,10 @@ TEST(VolumeDescriptorSequence, PartitionAndLogicalVolumeByRevision) {
     EXPECT_EQ(Le32(&pd[192]), c.length);
     EXPECT_EQ(std::count(&pd[56], &pd[184], 0), 128);
 
-    Sector lvd = Built([&](uint8_t* p) { BuildLogicalVolumeDescriptor(b, p, 35); });
+    Sector lvd = Built([&](uint8_t* p) { BuildLogicalVolumeDescriptor(test::WriterView(b), p, 35); });
     EXPECT_TRUE(ValidTag(lvd.data(), 6, 35, c.revision >= 0x0250 ? 3 : 2));
     EXPECT_EQ(Le16(&lvd[10]), c.lvdCrcLength);
-    EXPECT_EQ(0, std::memcmp(&lvd[84], b.volumeLabel, 128));
+    EXPECT_EQ(0, std::memcmp(&lvd[84], b.settings.volumeLabel, 128));
     EXPECT_EQ(Le32(&lvd[212]), 2048u);
     EXPECT_EQ(Text(&lvd[217], 19), "*OSTA UDF Compliant");
     EXPECT_EQ(Le16(&lvd[216 + 24]), c.revision);
@@ -214,7 +215,7 @@ TEST(VolumeDescriptorSequence, PartitionAndLogicalVolumeByRevision) {
       EXPECT_EQ(Le16(m + 36), 1);
       EXPECT_EQ(Le16(m + 38), 0);
       EXPECT_EQ(Le32(m + 40), 0u);
-      EXPECT_EQ(Le32(m + 44), uint32_t(b.mirrorEntrySector - 288));
+      EXPECT_EQ(Le32(m + 44), uint32_t(b.plan.mirrorEntrySector - 288));
       EXPECT_EQ(Le32(m + 48), 0xFFFFFFFFu);
       EXPECT_EQ(Le32(m + 52), 32u);
       EXPECT_EQ(Le16(m + 56), 32);
@@ -228,13 +229,13 @@ TEST(VolumeDescriptorSequence, PartitionAndLogicalVolumeByRevision) {
 TEST(VolumeDescriptorSequence, ImplementationUseAndUnallocatedSpace) {
   ImageBuilder b;
   Plan(b, 0x0102);
-  Sector iu = Built([&](uint8_t* p) { BuildImplementationUseVolumeDescriptor(b, p, 33); });
+  Sector iu = Built([&](uint8_t* p) { BuildImplementationUseVolumeDescriptor(test::WriterView(b), p, 33); });
   EXPECT_EQ(Text(&iu[21], 12), "*UDF LV Info");
   EXPECT_EQ(Le16(&iu[20 + 24]), 0x0102);
   EXPECT_EQ(Text(&iu[53], 23), "OSTA Compressed Unicode");
-  EXPECT_EQ(0, std::memcmp(&iu[116], b.volumeLabel, 128));
+  EXPECT_EQ(0, std::memcmp(&iu[116], b.settings.volumeLabel, 128));
   EXPECT_EQ(Text(&iu[353], 12), "*Vellumcast ");
-  Sector usd = Built([&](uint8_t* p) { BuildUnallocatedSpaceDescriptor(b, p, 36); });
+  Sector usd = Built([&](uint8_t* p) { BuildUnallocatedSpaceDescriptor(test::WriterView(b), p, 36); });
   EXPECT_EQ(Le16(&usd[10]), 8);
   EXPECT_EQ(Le32(&usd[20]), 0u);
 }
@@ -244,7 +245,7 @@ TEST(IntegritySequence, LogicalVolumeIntegrityDescriptor) {
     ImageBuilder b;
     Plan(b, revision);
     const uint32_t n = revision >= 0x0250 ? 2 : 1;
-    Sector s = Built([&](uint8_t* p) { BuildLogicalVolumeIntegrityDescriptor(b, p, 64); });
+    Sector s = Built([&](uint8_t* p) { BuildLogicalVolumeIntegrityDescriptor(test::WriterView(b), p, 64); });
     EXPECT_TRUE(ValidTag(s.data(), 9, 64, n == 2 ? 3 : 2));
     EXPECT_EQ(Le16(&s[10]), 110 + 8 * n);
     EXPECT_EQ(s[16], 0xA0);
@@ -254,7 +255,7 @@ TEST(IntegritySequence, LogicalVolumeIntegrityDescriptor) {
     EXPECT_EQ(Le32(&s[72]), n);
     EXPECT_EQ(Le32(&s[76]), 46u);
     for (uint32_t i = 0; i < n; ++i) EXPECT_EQ(Le32(&s[80 + 4 * i]), 0u);
-    EXPECT_EQ(Le32(&s[80 + 4 * n]), uint32_t(b.partitionLength));
+    EXPECT_EQ(Le32(&s[80 + 4 * n]), uint32_t(b.plan.partitionLength));
     if (n == 2) {
       EXPECT_EQ(Le32(&s[88 + 4]), 32u);
     }
@@ -272,9 +273,9 @@ TEST(Anchor, PointsToBothSequencesAndCopiesDifferOnlyInLocation) {
   for (uint16_t revision : {uint16_t(0x0102), uint16_t(0x0250)}) {
     ImageBuilder b;
     Plan(b, revision);
-    const uint32_t last = uint32_t(b.volumeSectors) - 1;
-    Sector first = Built([&](uint8_t* p) { BuildAnchorVolumeDescriptorPointer(b, p, 256); });
-    Sector closing = Built([&](uint8_t* p) { BuildAnchorVolumeDescriptorPointer(b, p, last); });
+    const uint32_t last = uint32_t(b.plan.volumeSectors) - 1;
+    Sector first = Built([&](uint8_t* p) { BuildAnchorVolumeDescriptorPointer(test::WriterView(b), p, 256); });
+    Sector closing = Built([&](uint8_t* p) { BuildAnchorVolumeDescriptorPointer(test::WriterView(b), p, last); });
     EXPECT_TRUE(ValidTag(first.data(), 2, 256, revision >= 0x0250 ? 3 : 2));
     EXPECT_TRUE(ValidTag(closing.data(), 2, last, revision >= 0x0250 ? 3 : 2));
     EXPECT_EQ(Le32(&first[16]), 32768u);
@@ -288,11 +289,11 @@ TEST(Anchor, PointsToBothSequencesAndCopiesDifferOnlyInLocation) {
 TEST(MetadataFile, MainAndMirrorEntries) {
   ImageBuilder b;
   Plan(b, 0x0250);
-  Sector main = Built([&](uint8_t* p) { BuildMetadataFileEntry(b, p, false, 288); });
+  Sector main = Built([&](uint8_t* p) { BuildMetadataFileEntry(test::WriterView(b), p, false, 288); });
   Sector mirror =
-      Built([&](uint8_t* p) { BuildMetadataFileEntry(b, p, true, uint32_t(b.mirrorEntrySector)); });
+      Built([&](uint8_t* p) { BuildMetadataFileEntry(test::WriterView(b), p, true, uint32_t(b.plan.mirrorEntrySector)); });
   EXPECT_TRUE(ValidTag(main.data(), 266, 0, 3));
-  EXPECT_TRUE(ValidTag(mirror.data(), 266, uint32_t(b.mirrorEntrySector) - 288, 3));
+  EXPECT_TRUE(ValidTag(mirror.data(), 266, uint32_t(b.plan.mirrorEntrySector) - 288, 3));
   EXPECT_EQ(Le16(&main[10]), 208);
   EXPECT_EQ(main[16 + 11], 250);
   EXPECT_EQ(mirror[16 + 11], 251);
@@ -318,7 +319,7 @@ TEST(MetadataFile, MainAndMirrorEntries) {
     EXPECT_EQ(Le32(e + 216), 32u * 2048);
   }
   EXPECT_EQ(Le32(&main[220]), 32u);
-  EXPECT_EQ(Le32(&mirror[220]), uint32_t(b.mirrorStart - 288));
+  EXPECT_EQ(Le32(&mirror[220]), uint32_t(b.plan.mirrorStart - 288));
 }
 
 }  // namespace

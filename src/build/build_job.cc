@@ -56,43 +56,43 @@ namespace {
 // Runs the phases up to and including the write; false at the first failure.
 bool RunPhases(BuildJob* job, ImageBuilder& builder, const ChoiceConfiguration& config) {
   if (job->options.verify && (job->options.planOnly || IsStandardOutputTarget(job->targetPath))) {
-    return builder.Fail("an image can only be verified when it is written to a file or a device");
+    return builder.log.Fail("an image can only be verified when it is written to a file or a device");
   }
   if (config.analyzeBluray) {
     auto plan = std::make_unique<StereoPlan>();
     std::string reason;
     if (AnalyzeBdmvFolder(job->sourcePath.c_str(), *plan, reason)) {
-      builder.stereoPlan = std::move(plan);
+      builder.tree.stereoPlan = std::move(plan);
     } else if (!reason.empty()) {
-      builder.Warn(StereoLayoutNotApplied(reason));
+      builder.log.Warn(StereoLayoutNotApplied(reason));
     }
   }
   if (job->firstIdentifier[0]) builder.SetImplementationId(job->firstIdentifier);
   if (job->secondIdentifier[0]) builder.SetApplicationId(job->secondIdentifier);
   builder.SetVolumeLabel(job->volumeLabel.c_str());
-  const std::string labelCut = LabelFitWarning(builder, job->labelUnits);
-  if (!labelCut.empty()) builder.Warn(labelCut);
+  const std::string labelCut = LabelFitWarning(builder.settings, job->labelUnits);
+  if (!labelCut.empty()) builder.log.Warn(labelCut);
   // As typed: the scan finds it by identity and leaves it out of the tree (an image
   // compared with the folder is left out as one written there would be).
   const bool comparing = !job->options.compareImage.empty();
   if (comparing) {
-    builder.targetPath = job->options.compareImage;
+    builder.tree.targetPath = job->options.compareImage;
   } else if (!IsStandardOutputTarget(job->targetPath)) {
-    builder.targetPath = job->targetPath;
+    builder.tree.targetPath = job->targetPath;
   }
 
-  builder.stopRequested = [](void* context) { return static_cast<BuildJob*>(context)->StopRequested(); };
-  builder.stopContext = job;
+  builder.log.stopRequested = [](void* context) { return static_cast<BuildJob*>(context)->StopRequested(); };
+  builder.log.stopContext = job;
 
   if (!builder.ScanSourceTree(job->sourcePath.c_str())) return false;
   if (!builder.PlanLayout()) return false;
-  job->volumeSectors = builder.volumeSectors;
-  if (job->StopRequested()) return builder.Fail(kStoppedMessage);
+  job->volumeSectors = builder.plan.volumeSectors;
+  if (job->StopRequested()) return builder.log.Fail(kStoppedMessage);
   if (job->options.planOnly) return true;
   if (comparing) return CheckPlannedImage(job, builder, job->options.compareImage, false);
-  const Medium& largest = LargestMediumFor(builder.formatFlags);
-  if (uint32_t(builder.volumeSectors) > largest.sectors) {
-    builder.Warn("the image (" + std::to_string(builder.volumeSectors) + " sectors) is larger than a " +
+  const Medium& largest = LargestMediumFor(builder.settings.formatFlags);
+  if (uint32_t(builder.plan.volumeSectors) > largest.sectors) {
+    builder.log.Warn("the image (" + std::to_string(builder.plan.volumeSectors) + " sectors) is larger than a " +
                  largest.name + " (" + std::to_string(largest.sectors) + " sectors)");
   }
   job->state = JobWriting;
@@ -156,17 +156,16 @@ int RunBuildJob(BuildJob* job) {
   bool ok = false;
   {
     ImageBuilder builder;
-    builder.warning = job->warningCallback;
+    builder.log.warning = job->warningCallback;
     builder.Initialize();
     if (job->options.buildTime) builder.FixBuildTime(*job->options.buildTime);
-    builder.formatFlags = config.formatFlags;
-    builder.rockRidge = job->options.rockRidge;
-    builder.joliet = job->options.joliet;
-    builder.sectorSize = 2048;
-    if (config.udfRevision) builder.udfRevision = config.udfRevision;
+    builder.settings.formatFlags = config.formatFlags;
+    builder.settings.rockRidge = job->options.rockRidge;
+    builder.settings.joliet = job->options.joliet;
+    if (config.udfRevision) builder.settings.udfRevision = config.udfRevision;
     ok = RunPhases(job, builder, config);
     if (!ok) {
-      job->errorMessage = builder.errorMessage.empty() ? kStoppedMessage : builder.errorMessage;
+      job->errorMessage = builder.log.error.empty() ? kStoppedMessage : builder.log.error;
     }
     // The builder's destructor releases the tree and the stereoscopic plan, also when
     // a phase throws.

@@ -1,10 +1,13 @@
-// Initialisation, clean-up, identifiers and failure reporting of the ImageBuilder.
+// Initialisation, identifiers and the phases of the ImageBuilder, each handed the
+// records it works on.
 #include "build/image_builder.h"
 
 #include <cstring>
 #include <ctime>
 
+#include "layout/volume_label.h"
 #include "layout/volume_time.h"
+#include "writer/image_writer.h"
 
 namespace vellumcast {
 namespace {
@@ -22,39 +25,30 @@ void SetEntityIdentifier(uint8_t (&field)[23], const char* id) {
 }  // namespace
 
 void ImageBuilder::Initialize() {
-  buildTime = static_cast<int64_t>(std::time(nullptr));
-  MakeUdfTimestamp(buildTime, buildTimeStamp);
-  std::memset(volumeLabel, 0, sizeof volumeLabel);
+  settings.buildTime = static_cast<int64_t>(std::time(nullptr));
+  MakeUdfTimestamp(settings.buildTime, settings.buildTimeStamp);
+  std::memset(settings.volumeLabel, 0, sizeof settings.volumeLabel);
   SetVolumeLabel(u"UNTITLED");
-  sectorSize = 2048;
 }
 
 void ImageBuilder::FixBuildTime(int64_t time) {
-  buildTime = time;
-  datesInUtc = true;
-  MakeUdfTimestamp(buildTime, buildTimeStamp, true);
+  settings.buildTime = time;
+  settings.datesInUtc = true;
+  MakeUdfTimestamp(settings.buildTime, settings.buildTimeStamp, true);
 }
 
-void ImageBuilder::CleanUp() {
-  if (arena) {
-    DestroyArena(arena);
-    arena = nullptr;
-    root = nullptr;
-    ssifDirectory = nullptr;
-  }
-  stereoPlan.reset();
+void ImageBuilder::SetImplementationId(const char* id) { SetEntityIdentifier(settings.implementationId, id); }
+void ImageBuilder::SetApplicationId(const char* id) { SetEntityIdentifier(settings.applicationId, id); }
+void ImageBuilder::SetVolumeLabel(const char16_t* label) { vellumcast::SetVolumeLabel(settings, label); }
+
+bool ImageBuilder::ScanSourceTree(const char16_t* sourcePath) {
+  return vellumcast::ScanSourceTree(tree, settings, log, sourcePath);
 }
 
-void ImageBuilder::SetImplementationId(const char* id) { SetEntityIdentifier(implementationId, id); }
-void ImageBuilder::SetApplicationId(const char* id) { SetEntityIdentifier(applicationId, id); }
+bool ImageBuilder::PlanLayout() { return vellumcast::PlanLayout(settings, tree, plan, log); }
 
-bool ImageBuilder::Fail(const std::string& message) {
-  if (errorMessage.empty()) errorMessage = message;
-  return false;
-}
-
-void ImageBuilder::Warn(const std::string& message) const {
-  if (warning) warning(message, warningContext);
+bool ImageBuilder::WriteImage(const char16_t* targetPath, WriterProgressFn progress, void* progressContext) {
+  return vellumcast::WriteImage(settings, tree, plan, log, targetPath, progress, progressContext);
 }
 
 }  // namespace vellumcast

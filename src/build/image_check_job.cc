@@ -1,7 +1,7 @@
 // The check phase: plan the disc from the builder's tree, open the image, check it.
 #include "build/image_check_job.h"
 
-#include "layout/disc_constants.h"
+#include "base/disc_constants.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "reader/image_survey.h"
@@ -46,19 +46,19 @@ bool ChoiceOfImage(const std::u16string& image, FileSystemChoice& choice, std::s
 
 bool CheckPlannedImage(BuildJob* job, ImageBuilder& builder, const std::u16string& image, bool fromStorage) {
   ImageSource source;
-  if (!source.Open(HostPath(image))) return builder.Fail(source.error);
-  if (fromStorage && !source.FlushAndDropCache()) return builder.Fail(source.error);
+  if (!source.Open(HostPath(image))) return builder.log.Fail(source.error);
+  if (fromStorage && !source.FlushAndDropCache()) return builder.log.Fail(source.error);
   DiscNaming naming;
-  naming.iso9660 = builder.WritesIso9660();
-  naming.udf = builder.WritesUdf();
-  naming.udfRevision = builder.udfRevision;
-  naming.eightBitUdfNames = builder.dvdVideoMode != 0;
-  naming.rockRidge = builder.rockRidge;
-  naming.joliet = builder.joliet;
+  naming.iso9660 = builder.settings.WritesIso9660();
+  naming.udf = builder.settings.WritesUdf();
+  naming.udfRevision = builder.settings.udfRevision;
+  naming.eightBitUdfNames = builder.tree.dvdVideoMode != 0;
+  naming.rockRidge = builder.settings.rockRidge;
+  naming.joliet = builder.settings.joliet;
   PlannedDisc disc;
-  PlanDisc(*builder.root, naming, disc);
+  PlanDisc(*builder.tree.root, naming, disc);
   if (!CheckImage(source, disc, job->check, ReportCheckProgress, job)) {
-    return builder.Fail(job->StopRequested() ? "the check was stopped" : "out of memory while checking the image");
+    return builder.log.Fail(job->StopRequested() ? "the check was stopped" : "out of memory while checking the image");
   }
   job->checked = true;
   return true;

@@ -6,7 +6,7 @@
 
 namespace vellumcast {
 
-struct ImageBuilder;
+struct ImageSettings;
 struct TreeNode;
 
 // ISO 9660 directory records of one file: a file of 4 GiB or more is recorded as a
@@ -17,15 +17,10 @@ uint32_t IsoExtentCount(uint64_t size);
 // Sectors taken by an entry's UDF File Entry together with its Allocation Extent
 // Descriptors: descriptorSectors for a stereoscopic clip, else enough for the entry's
 // extents (1 for every directory and for every file that fits one entry).
-uint32_t FileEntrySectors(const ImageBuilder& builder, const TreeNode& node);
+uint32_t FileEntrySectors(const ImageSettings& settings, const TreeNode& node);
 
 // Allocation descriptors a plain file's data needs in UDF: ceil(size / 1073737728),
 // each extent at most kMaxExtentBytes; 0 for an empty file.
 uint64_t UdfExtentCount(uint64_t size);
-
-// Blocks taken by an Extended File Entry recording `extents` long_ads: the entry holds
-// 114 (or 113 and a continuation), each following Allocation Extent Descriptor 126 (or
-// 125 and a continuation): 0..114 -> 1, 115..239 -> 2, 240..364 -> 3.
-uint32_t ExtendedFileEntrySectors(uint64_t extents);
 
 }  // namespace vellumcast

@@ -30,11 +30,11 @@ uint32_t RockRidgeErBytes() {
 // In the record: [SP] PX TF [NM...] when they fit the 254 bytes of a record; otherwise
 // [SP] PX TF, as much of the name as fits in one NM, and CE, with the rest of the name
 // in the continuation area. The root's "." record always continues, with ER.
-SystemUseLayout RecordSystemUse(const ImageBuilder& b, const IsoHierarchy& h, const IsoRecordSlot& slot) {
+SystemUseLayout RecordSystemUse(const ImageSettings& settings, const SourceTree& tree, const IsoHierarchy& h, const IsoRecordSlot& slot) {
   SystemUseLayout out;
   if (h.joliet) return out;
-  if (!b.rockRidge) {
-    out.recordBytes = IsoSystemUseBytes(b);
+  if (!settings.rockRidge) {
+    out.recordBytes = IsoSystemUseBytes(tree);
     return out;
   }
   const uint32_t fixed = IsoRecordLength(SlotIdentifierLength(h, slot), 0);

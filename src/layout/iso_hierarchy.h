@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-#include "build/image_builder.h"
+#include "layout/layout_plan.h"
 #include "layout/entry_extents.h"
 #include "layout/layout_rules.h"
 #include "tree/tree_node.h"
@@ -39,29 +39,29 @@ inline constexpr IsoHierarchy kJolietHierarchy = {
 // Where the planned areas of ISO 9660 lie: type L and type M path tables of the primary
 // hierarchy, its directories, the Rock Ridge continuation areas, then the Joliet path
 // tables and directories.
-inline uint32_t RockRidgeAreaSector(const ImageBuilder& b) {
-  return IsoFirstDirectorySector(b) + uint32_t(b.isoDirectorySectors);
+inline uint32_t RockRidgeAreaSector(const LayoutPlan& plan) {
+  return IsoFirstDirectorySector(plan) + uint32_t(plan.isoDirectorySectors);
 }
-inline uint32_t PathTableStart(const ImageBuilder& b, const IsoHierarchy& h) {
-  return uint32_t(h.joliet ? b.jolietPathTableStart : b.pathTableStart);
+inline uint32_t PathTableStart(const LayoutPlan& plan, const IsoHierarchy& h) {
+  return uint32_t(h.joliet ? plan.jolietPathTableStart : plan.pathTableStart);
 }
-inline uint32_t PathTableSectors(const ImageBuilder& b, const IsoHierarchy& h) {
-  return uint32_t(h.joliet ? b.jolietPathTableSectors : b.pathTableSectors);
+inline uint32_t PathTableSectors(const LayoutPlan& plan, const IsoHierarchy& h) {
+  return uint32_t(h.joliet ? plan.jolietPathTableSectors : plan.pathTableSectors);
 }
-inline uint32_t PathTableBytes(const ImageBuilder& b, const IsoHierarchy& h) {
-  return h.joliet ? b.jolietPathTableBytes : b.pathTableBytes;
+inline uint32_t PathTableBytes(const LayoutPlan& plan, const IsoHierarchy& h) {
+  return h.joliet ? plan.jolietPathTableBytes : plan.pathTableBytes;
 }
-inline uint32_t FirstDirectorySector(const ImageBuilder& b, const IsoHierarchy& h) {
-  return PathTableStart(b, h) + 2 * PathTableSectors(b, h);
+inline uint32_t FirstDirectorySector(const LayoutPlan& plan, const IsoHierarchy& h) {
+  return PathTableStart(plan, h) + 2 * PathTableSectors(plan, h);
 }
-inline uint32_t DirectorySector(const ImageBuilder& b, const IsoHierarchy& h, const TreeNode& directory) {
-  return FirstDirectorySector(b, h) + directory.*h.dirLocation;
+inline uint32_t DirectorySector(const LayoutPlan& plan, const IsoHierarchy& h, const TreeNode& directory) {
+  return FirstDirectorySector(plan, h) + directory.*h.dirLocation;
 }
 // All sectors of ISO 9660 after the volume descriptors: both hierarchies and the
 // continuation areas.
-inline uint32_t IsoAreaSectors(const ImageBuilder& b) {
-  return 2 * uint32_t(b.pathTableSectors) + uint32_t(b.isoDirectorySectors) + uint32_t(b.rockRidgeSectors) +
-         2 * uint32_t(b.jolietPathTableSectors) + uint32_t(b.jolietDirectorySectors);
+inline uint32_t IsoAreaSectors(const LayoutPlan& plan) {
+  return 2 * uint32_t(plan.pathTableSectors) + uint32_t(plan.isoDirectorySectors) + uint32_t(plan.rockRidgeSectors) +
+         2 * uint32_t(plan.jolietPathTableSectors) + uint32_t(plan.jolietDirectorySectors);
 }
 
 // One record of a directory extent, in recorded order: the directory itself (identifier
@@ -122,6 +122,6 @@ uint32_t RockRidgeErBytes();
 // does not fit the record goes to a continuation area named by CE (ER always does).
 // Without Rock Ridge: the six zero bytes of DVD-Video mode, or nothing; Joliet records
 // carry nothing.
-SystemUseLayout RecordSystemUse(const ImageBuilder& b, const IsoHierarchy& h, const IsoRecordSlot& slot);
+SystemUseLayout RecordSystemUse(const ImageSettings& settings, const SourceTree& tree, const IsoHierarchy& h, const IsoRecordSlot& slot);
 
 }  // namespace vellumcast

@@ -6,7 +6,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "build/image_builder.h"
+#include "layout/layout_plan.h"
 #include "layout/identifiers.h"
 #include "platform/text.h"
 
@@ -52,9 +52,9 @@ IsoNameParts PartsFor(const TreeNode& node, bool dvdVideoMode) {
   return parts;
 }
 
-bool StoreIsoName(ImageBuilder& builder, TreeNode& node, const std::string& identifier) {
-  auto* storage = static_cast<uint8_t*>(ArenaAlloc(builder.arena, kIsoNameStorage));
-  if (!storage) return builder.Fail("out of memory while naming the ISO 9660 entries");
+bool StoreIsoName(LayoutPlanner& planner, TreeNode& node, const std::string& identifier) {
+  auto* storage = static_cast<uint8_t*>(ArenaAlloc(planner.tree.arena, kIsoNameStorage));
+  if (!storage) return planner.log.Fail("out of memory while naming the ISO 9660 entries");
   std::memcpy(storage, identifier.data(), identifier.size());  // the rest stays zero
   node.isoName = storage;
   node.isoNameLength = static_cast<uint8_t>(identifier.size());
@@ -96,8 +96,8 @@ std::string EightBitName(const char16_t* name) {
   return out;
 }
 
-bool MakeIsoName(ImageBuilder& builder, TreeNode& node) {
-  return StoreIsoName(builder, node, PartsFor(node, builder.dvdVideoMode).Compose());
+bool MakeIsoName(LayoutPlanner& planner, TreeNode& node) {
+  return StoreIsoName(planner, node, PartsFor(node, planner.tree.dvdVideoMode).Compose());
 }
 
 namespace {
@@ -150,8 +150,8 @@ std::string ReaderKey(const std::string& identifier) {
 // unless that identifier cannot be reached or an earlier entry of the directory (primary
 // order) already holds its key; then it takes the first numbered variant whose key no
 // entry of the directory holds or will hold.
-bool NameIsoEntries(ImageBuilder& builder, TreeNode& directory) {
-  bool dvd = builder.dvdVideoMode;
+bool NameIsoEntries(LayoutPlanner& planner, TreeNode& directory) {
+  bool dvd = planner.tree.dvdVideoMode;
   std::vector<IsoNameParts> parts;
   std::unordered_set<std::string> natural;  // keys of the identifiers the names give
   for (TreeNode* e = directory.firstChild; e; e = e->nextSibling) {
@@ -173,7 +173,7 @@ bool NameIsoEntries(ImageBuilder& builder, TreeNode& directory) {
       } while (key.empty() || natural.count(key) || given.count(key));
     }
     given.insert(key);
-    if (!StoreIsoName(builder, *e, identifier)) return false;
+    if (!StoreIsoName(planner, *e, identifier)) return false;
   }
   return true;
 }

@@ -9,7 +9,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "build/image_builder.h"
+#include "layout/layout_plan.h"
 #include "layout/identifiers.h"
 #include "platform/text.h"
 
@@ -46,9 +46,9 @@ std::u16string Key(const std::u16string& units) {
   return key;
 }
 
-bool StoreJolietName(ImageBuilder& builder, TreeNode& node, const std::u16string& units) {
-  auto* storage = static_cast<uint8_t*>(ArenaAlloc(builder.arena, uint32_t(2 * units.size() + 1)));
-  if (!storage) return builder.Fail("out of memory while naming the Joliet entries");
+bool StoreJolietName(LayoutPlanner& planner, TreeNode& node, const std::u16string& units) {
+  auto* storage = static_cast<uint8_t*>(ArenaAlloc(planner.tree.arena, uint32_t(2 * units.size() + 1)));
+  if (!storage) return planner.log.Fail("out of memory while naming the Joliet entries");
   for (size_t i = 0; i < units.size(); ++i) {
     storage[2 * i] = uint8_t(units[i] >> 8);
     storage[2 * i + 1] = uint8_t(units[i]);
@@ -58,10 +58,10 @@ bool StoreJolietName(ImageBuilder& builder, TreeNode& node, const std::u16string
   return true;
 }
 
-void WarnChangedName(const ImageBuilder& builder, const TreeNode& node, const std::u16string& identifier,
+void WarnChangedName(const LayoutPlanner& planner, const TreeNode& node, const std::u16string& identifier,
                      const char* why, uint32_t& changedNames) {
   if (++changedNames > kMaxNameWarnings) return;
-  builder.Warn(SourcePathOf(node) + " is named \"" + Utf16ToUtf8(identifier) + "\" in Joliet: " + why);
+  planner.log.Warn(SourcePathOf(node) + " is named \"" + Utf16ToUtf8(identifier) + "\" in Joliet: " + why);
 }
 
 // Ascending by identifier bytes (big-endian units compare as the units do).
@@ -80,9 +80,9 @@ void SortJolietOrder(TreeNode& directory) {
 
 }  // namespace
 
-void WarnJolietNamesLeft(const ImageBuilder& builder, uint32_t changedNames) {
+void WarnJolietNamesLeft(const LayoutPlanner& planner, uint32_t changedNames) {
   if (changedNames <= kMaxNameWarnings) return;
-  builder.Warn(std::to_string(changedNames - kMaxNameWarnings) + " more names are shortened or numbered in Joliet (" +
+  planner.log.Warn(std::to_string(changedNames - kMaxNameWarnings) + " more names are shortened or numbered in Joliet (" +
                std::to_string(changedNames) + " in all)");
 }
 
@@ -90,7 +90,7 @@ void WarnJolietNamesLeft(const ImageBuilder& builder, uint32_t changedNames) {
 // longer one is shortened keeping its extension; when that identifier, or a name's, is
 // already held in the folder (ignoring the case of A-Z), the entry takes the first "~N"
 // variant that no entry of the folder holds or will hold.
-bool NameJolietEntries(ImageBuilder& builder, TreeNode& directory, uint32_t& changedNames) {
+bool NameJolietEntries(LayoutPlanner& planner, TreeNode& directory, uint32_t& changedNames) {
   // Numbered variants are given in the order of the source names, so that they do not
   // depend on the order in which the system lists the folder.
   std::vector<TreeNode*> entries;
@@ -122,14 +122,14 @@ bool NameJolietEntries(ImageBuilder& builder, TreeNode& directory, uint32_t& cha
     }
     given.insert(Key(identifier));
     if (tooLong) {
-      WarnChangedName(builder, *e, identifier, "the name is longer than the 64 characters of a Joliet identifier",
+      WarnChangedName(planner, *e, identifier, "the name is longer than the 64 characters of a Joliet identifier",
                       changedNames);
     } else if (identifier != name) {
-      WarnChangedName(builder, *e, identifier, "another name of its folder has the same Joliet form", changedNames);
+      WarnChangedName(planner, *e, identifier, "another name of its folder has the same Joliet form", changedNames);
     } else if (replaced[i]) {
-      WarnChangedName(builder, *e, identifier, "Joliet does not allow some of its characters", changedNames);
+      WarnChangedName(planner, *e, identifier, "Joliet does not allow some of its characters", changedNames);
     }
-    if (!StoreJolietName(builder, *e, identifier)) return false;
+    if (!StoreJolietName(planner, *e, identifier)) return false;
   }
   SortJolietOrder(directory);
   return true;

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "build/image_builder.h"
-#include "layout/disc_constants.h"
+#include "layout/layout_plan.h"
+#include "base/disc_constants.h"
 #include "layout/entry_extents.h"
 #include "layout/identifiers.h"
 #include "layout/iso_hierarchy.h"
@@ -82,29 +82,29 @@ bool WalkDepthFirst(TreeNode& root, Step step) {
 
 // A directory's UDF data (its File Identifier Descriptors) followed by the File Entries
 // of its entries in primary order.
-bool UdfDirectoryStep(ImageBuilder& builder, LayoutCounters& c, TreeNode& directory) {
+bool UdfDirectoryStep(LayoutPlanner& planner, LayoutCounters& c, TreeNode& directory) {
   uint64_t length = kUdfParentIdentifierLength;
   for (TreeNode* e = directory.firstChild; e; e = e->nextSibling) {
     length += UdfIdentifierDescriptorLength(e->udfNameLength);
   }
   if (length > UINT32_MAX) {
-    return builder.Fail("the folder " + Text(directory.name) + " has too many entries for UDF");
+    return planner.log.Fail("the folder " + Text(directory.name) + " has too many entries for UDF");
   }
   directory.udfDirLength = uint32_t(length);
   directory.udfDirLocation = uint32_t(c.nextUdfBlock);
   uint64_t k = SectorsFor(length);
   uint64_t block = c.nextUdfBlock + k;
   for (TreeNode* e = directory.firstChild; e; e = e->nextSibling) {
-    if (!builder.IsUdf250() && !e->isDirectory && UdfExtentCount(e->size) > kShortAdsInFileEntry102) {
-      return builder.Fail("the file " + Text(e->name) + " is too large for UDF 1.02 (more than " +
+    if (!planner.settings.IsUdf250() && !e->isDirectory && UdfExtentCount(e->size) > kShortAdsInFileEntry102) {
+      return planner.log.Fail("the file " + Text(e->name) + " is too large for UDF 1.02 (more than " +
                           std::to_string(kShortAdsInFileEntry102) + " extents of " +
                           std::to_string(kMaxExtentBytes) + " bytes); use UDF 2.50");
     }
-    uint32_t sectors = FileEntrySectors(builder, *e);
+    uint32_t sectors = FileEntrySectors(planner.settings, *e);
     e->fileEntryLocation = uint32_t(block);
     block += sectors;
     if (!e->stereoPair) c.udfExtraEntryBlocks += sectors - 1;
-    if (block > kMaxSectorField) return builder.Fail("the tree has too many entries for one UDF image");
+    if (block > kMaxSectorField) return planner.log.Fail("the tree has too many entries for one UDF image");
   }
   c.udfDirSectors += k;
   c.nextUdfBlock = block;
@@ -114,45 +114,45 @@ bool UdfDirectoryStep(ImageBuilder& builder, LayoutCounters& c, TreeNode& direct
 // A directory's ISO 9660 extent in hierarchy `h`: the self and parent records, then one
 // record per entry in that hierarchy's order (one per extent for a multi-extent file),
 // none crossing a sector. Continuation areas of its records are placed as they come.
-bool IsoDirectoryStep(ImageBuilder& builder, const IsoHierarchy& h, IsoCounters& c, uint64_t& continuation,
+bool IsoDirectoryStep(LayoutPlanner& planner, const IsoHierarchy& h, IsoCounters& c, uint64_t& continuation,
                       TreeNode& directory) {
   if (c.nextDirectoryNumber > kIsoMaxDirectories) {
-    return builder.Fail("the folder holds more than " + std::to_string(kIsoMaxDirectories) +
+    return planner.log.Fail("the folder holds more than " + std::to_string(kIsoMaxDirectories) +
                         " directories, more than an ISO 9660 path table can number; "
                         "choose a UDF-only file system");
   }
   c.ptBytes += IsoPathTableRecordLength(directory.IsRoot() ? 1 : directory.*h.nameLength);
   uint64_t offset = 0;
   ForEachIsoRecord(h, directory, [&](const IsoRecordSlot& slot) {
-    SystemUseLayout use = RecordSystemUse(builder, h, slot);
+    SystemUseLayout use = RecordSystemUse(planner.settings, planner.tree, h, slot);
     uint32_t length = IsoRecordLength(SlotIdentifierLength(h, slot), use.recordBytes);
     offset = IsoRecordStart(offset, length) + length;
     if (use.continuationBytes) continuation = IsoRecordStart(continuation, use.continuationBytes) + use.continuationBytes;
     return true;
   });
   if (offset > UINT32_MAX) {
-    return builder.Fail("the folder " + Text(directory.name) + " has too many entries for ISO 9660");
+    return planner.log.Fail("the folder " + Text(directory.name) + " has too many entries for ISO 9660");
   }
   directory.*h.dirSize = uint32_t(offset);
   directory.*h.pathTableNumber = uint16_t(c.nextDirectoryNumber++);
   directory.*h.dirLocation = uint32_t(c.isoSectors);
   c.isoSectors += SectorsFor(offset);
   if (c.isoSectors > kMaxSectorField || continuation / kSectorSize > kMaxSectorField) {
-    return builder.Fail("the ISO 9660 directories do not fit one image");
+    return planner.log.Fail("the ISO 9660 directories do not fit one image");
   }
   return true;
 }
 
 // File data in depth-first pre-order of directories, primary order within each; unique
 // identifiers for every entry in the same order.
-bool DataStep(ImageBuilder& builder, LayoutCounters& c, TreeNode& directory) {
+bool DataStep(LayoutPlanner& planner, LayoutCounters& c, TreeNode& directory) {
   for (TreeNode* e = directory.firstChild; e; e = e->nextSibling) {
     if (!e->isDirectory) {
       switch (e->kind) {
         case Ordinary:
         case StreamClip:
           if (SectorsFor(e->size) > kMaxSectorField) {
-            return builder.Fail("the file " + Text(e->name) + " is too large for a disc image");
+            return planner.log.Fail("the file " + Text(e->name) + " is too large for a disc image");
           }
           e->dataStart = uint32_t(c.dataSectors);
           c.dataSectors += e->sectorCount;
@@ -166,9 +166,9 @@ bool DataStep(ImageBuilder& builder, LayoutCounters& c, TreeNode& directory) {
         case StereoInterleaved:
           break;  // placed with the dependent clip's interleaved run
       }
-      if (c.dataSectors > kMaxSectorField) return builder.Fail("the files are too large for one disc image");
+      if (c.dataSectors > kMaxSectorField) return planner.log.Fail("the files are too large for one disc image");
     }
-    if (c.nextUniqueId > UINT32_MAX) return builder.Fail("the tree has too many entries for UDF");
+    if (c.nextUniqueId > UINT32_MAX) return planner.log.Fail("the tree has too many entries for UDF");
     e->uniqueId = uint32_t(c.nextUniqueId++);
   }
   return true;
@@ -190,96 +190,81 @@ void StereoFixUp(TreeNode& ssifDirectory) {
 // with more extents than one entry holds. This must equal the blocks the walk handed out
 // (which are what the image uses); a difference means the tree and its counters
 // disagree, and the integrity descriptor's file and directory counts would be wrong.
-bool CheckUdfBlocks(ImageBuilder& builder, const LayoutCounters& c) {
-  uint64_t expected = kFixedFileSystemBlocks + c.udfDirSectors + builder.extraDescriptorSectors +
-                      builder.totalFileCount + builder.totalDirectoryCount + c.udfExtraEntryBlocks;
+bool CheckUdfBlocks(LayoutPlanner& planner, const LayoutCounters& c) {
+  uint64_t expected = kFixedFileSystemBlocks + c.udfDirSectors + planner.tree.extraDescriptorSectors +
+                      planner.tree.totalFileCount + planner.tree.totalDirectoryCount + c.udfExtraEntryBlocks;
   if (expected == c.nextUdfBlock) return true;
   char text[200];
   std::snprintf(text, sizeof text,
                 "internal layout error: %" PRIu64 " UDF file-system blocks planned, %" PRIu64
                 " expected from the tree's counters (%u files, %u directories)",
-                c.nextUdfBlock, expected, builder.totalFileCount, builder.totalDirectoryCount);
-  return builder.Fail(text);
+                c.nextUdfBlock, expected, planner.tree.totalFileCount, planner.tree.totalDirectoryCount);
+  return planner.log.Fail(text);
 }
 
 }  // namespace
 
-bool ImageBuilder::PlanLayout() {
-  volumeSectors = 0;
-  sectorsWritten = 0;
+bool PlanLayout(const ImageSettings& settings, SourceTree& tree, LayoutPlan& plan, Diagnostics& log) {
+  LayoutPlanner planner{settings, tree, plan, log};
+  plan = LayoutPlan{};
   // ISO 9660 alone: the path tables follow the volume descriptors (a Supplementary
   // Volume Descriptor for Joliet adds one); with UDF they follow the anchor at 256.
-  pathTableStart = formatFlags == FormatIso9660 ? int32_t(kIsoOnlyPathTableStart + (joliet ? 1 : 0))
+  plan.pathTableStart = settings.formatFlags == FormatIso9660 ? int32_t(kIsoOnlyPathTableStart + (settings.joliet ? 1 : 0))
                                                 : int32_t(kAfterAnchorSector);
-  fileDataSectors = 0;
-  pathTableBytes = 0;
-  pathTableSectors = 0;
-  isoDirectorySectors = 0;
-  rockRidgeSectors = 0;
-  jolietPathTableStart = 0;
-  jolietPathTableBytes = 0;
-  jolietPathTableSectors = 0;
-  jolietDirectorySectors = 0;
-  fileDataOffset = 0;
-  dataBase = 0;
-  partitionLength = 0;
-  metadataBlocks = 0;
-  mirrorEntrySector = 0;
-  mirrorStart = 0;
-  if (!root) return Fail("there is no source tree to lay out");
-  if (WritesIso9660() && WritesUdf() && IsUdf250()) {
-    return Fail("ISO 9660 is written together with UDF 1.02 only");
+  if (!tree.root) return log.Fail("there is no source tree to lay out");
+  if (settings.WritesIso9660() && settings.WritesUdf() && settings.IsUdf250()) {
+    return log.Fail("ISO 9660 is written together with UDF 1.02 only");
   }
-  if ((rockRidge || joliet) && !WritesIso9660()) {
-    return Fail("Rock Ridge and Joliet extend ISO 9660; choose CD or DVD");
+  if ((settings.rockRidge || settings.joliet) && !settings.WritesIso9660()) {
+    return log.Fail("Rock Ridge and Joliet extend ISO 9660; choose CD or DVD");
   }
-  root->fileEntryLocation = kRootFileEntryBlock;
+  tree.root->fileEntryLocation = kRootFileEntryBlock;
 
   LayoutCounters c;
-  if (!NameAndSortTree(*this, *root)) return false;
-  if (WritesUdf() && !WalkBreadthFirst(*root, &TreeNode::firstChild, &TreeNode::nextSibling,
-                                       [&](TreeNode& d) { return UdfDirectoryStep(*this, c, d); })) {
+  if (!NameAndSortTree(planner, *tree.root)) return false;
+  if (settings.WritesUdf() && !WalkBreadthFirst(*tree.root, &TreeNode::firstChild, &TreeNode::nextSibling,
+                                       [&](TreeNode& d) { return UdfDirectoryStep(planner, c, d); })) {
     return false;
   }
-  if (WritesIso9660() && !WalkBreadthFirst(*root, &TreeNode::isoFirstChild, &TreeNode::isoNextSibling, [&](TreeNode& d) {
-        return IsoDirectoryStep(*this, kPrimaryHierarchy, c.iso, c.continuationBytes, d);
+  if (settings.WritesIso9660() && !WalkBreadthFirst(*tree.root, &TreeNode::isoFirstChild, &TreeNode::isoNextSibling, [&](TreeNode& d) {
+        return IsoDirectoryStep(planner, kPrimaryHierarchy, c.iso, c.continuationBytes, d);
       })) {
     return false;
   }
   uint64_t noContinuation = 0;
-  if (WritesIso9660() && joliet &&
-      !WalkBreadthFirst(*root, &TreeNode::jolietFirstChild, &TreeNode::jolietNextSibling, [&](TreeNode& d) {
-        return IsoDirectoryStep(*this, kJolietHierarchy, c.joliet, noContinuation, d);
+  if (settings.WritesIso9660() && settings.joliet &&
+      !WalkBreadthFirst(*tree.root, &TreeNode::jolietFirstChild, &TreeNode::jolietNextSibling, [&](TreeNode& d) {
+        return IsoDirectoryStep(planner, kJolietHierarchy, c.joliet, noContinuation, d);
       })) {
     return false;
   }
-  if (!WalkDepthFirst(*root, [&](TreeNode& d) { return DataStep(*this, c, d); })) return false;
-  if (ssifDirectory) StereoFixUp(*ssifDirectory);
+  if (!WalkDepthFirst(*tree.root, [&](TreeNode& d) { return DataStep(planner, c, d); })) return false;
+  if (tree.ssifDirectory) StereoFixUp(*tree.ssifDirectory);
 
   const uint64_t f = c.dataSectors;
   // ISO 9660: the primary path tables and directories, the continuation areas, the
   // Joliet path tables and directories, one after another.
   uint64_t p = 0, d = 0, rr = 0, jp = 0, jd = 0, isoArea = 0;
   uint64_t volume = 0, base = 0, offset = 0, partition = 0, metadata = 0, mirrorEntry = 0, mirror = 0;
-  if (WritesIso9660()) {
+  if (settings.WritesIso9660()) {
     p = SectorsFor(c.iso.ptBytes);
     d = c.iso.isoSectors;
     rr = SectorsFor(c.continuationBytes);
-    if (joliet) {
+    if (settings.joliet) {
       jp = SectorsFor(c.joliet.ptBytes);
       jd = c.joliet.isoSectors;
     }
     isoArea = 2 * p + d + rr + 2 * jp + jd;
-    if (formatFlags == FormatIso9660) {
-      base = uint64_t(pathTableStart);
+    if (settings.formatFlags == FormatIso9660) {
+      base = uint64_t(plan.pathTableStart);
       offset = isoArea;
       volume = RoundUp(base + offset + f, kMetadataAlignment);
     }
   }
-  if (WritesUdf()) {
-    if (!CheckUdfBlocks(*this, c)) return false;
+  if (settings.WritesUdf()) {
+    if (!CheckUdfBlocks(planner, c)) return false;
     const uint64_t b = c.nextUdfBlock;
-    if (!IsUdf250()) {
+    if (!settings.IsUdf250()) {
       metadata = b;
       offset = b;
       partition = b + f;
@@ -297,27 +282,27 @@ bool ImageBuilder::PlanLayout() {
   }
   // Every other field is below the image size.
   if (volume > kMaxSectorField || c.iso.ptBytes > UINT32_MAX || c.joliet.ptBytes > UINT32_MAX) {
-    return Fail("the image would have " + std::to_string(volume) + " sectors; at most " +
+    return log.Fail("the image would have " + std::to_string(volume) + " sectors; at most " +
                 std::to_string(kMaxSectorField) + " (4 TiB) can be recorded");
   }
-  fileDataSectors = int32_t(f);
-  if (WritesIso9660()) {
-    pathTableBytes = uint32_t(c.iso.ptBytes);
-    pathTableSectors = int32_t(p);
-    isoDirectorySectors = int32_t(d);
-    rockRidgeSectors = int32_t(rr);
-    jolietPathTableStart = joliet ? int32_t(RockRidgeAreaSector(*this) + rr) : 0;
-    jolietPathTableBytes = uint32_t(c.joliet.ptBytes);
-    jolietPathTableSectors = int32_t(jp);
-    jolietDirectorySectors = int32_t(jd);
+  plan.fileDataSectors = int32_t(f);
+  if (settings.WritesIso9660()) {
+    plan.pathTableBytes = uint32_t(c.iso.ptBytes);
+    plan.pathTableSectors = int32_t(p);
+    plan.isoDirectorySectors = int32_t(d);
+    plan.rockRidgeSectors = int32_t(rr);
+    plan.jolietPathTableStart = settings.joliet ? int32_t(RockRidgeAreaSector(plan) + rr) : 0;
+    plan.jolietPathTableBytes = uint32_t(c.joliet.ptBytes);
+    plan.jolietPathTableSectors = int32_t(jp);
+    plan.jolietDirectorySectors = int32_t(jd);
   }
-  dataBase = int32_t(base);
-  fileDataOffset = int32_t(offset);
-  partitionLength = int32_t(partition);
-  metadataBlocks = uint32_t(metadata);
-  mirrorEntrySector = int32_t(mirrorEntry);
-  mirrorStart = int32_t(mirror);
-  volumeSectors = int32_t(volume);
+  plan.dataBase = int32_t(base);
+  plan.fileDataOffset = int32_t(offset);
+  plan.partitionLength = int32_t(partition);
+  plan.metadataBlocks = uint32_t(metadata);
+  plan.mirrorEntrySector = int32_t(mirrorEntry);
+  plan.mirrorStart = int32_t(mirror);
+  plan.volumeSectors = int32_t(volume);
   return true;
 }
 

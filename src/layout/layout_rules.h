@@ -7,8 +7,8 @@
 
 #include <cstdint>
 
-#include "build/image_builder.h"
-#include "layout/disc_constants.h"
+#include "layout/layout_plan.h"
+#include "base/disc_constants.h"
 #include "tree/tree_node.h"
 
 namespace vellumcast {
@@ -21,8 +21,8 @@ constexpr uint64_t SectorsFor(uint64_t bytes) { return (bytes + kSectorSize - 1)
 // Ridge entries fill it, see iso_hierarchy.h).
 constexpr uint32_t kIsoRecordFixedBytes = 33;
 constexpr uint32_t kDvdVideoSystemUseBytes = 6;
-inline uint32_t IsoSystemUseBytes(const ImageBuilder& builder) {
-  return builder.dvdVideoMode ? kDvdVideoSystemUseBytes : 0;
+inline uint32_t IsoSystemUseBytes(const SourceTree& tree) {
+  return tree.dvdVideoMode ? kDvdVideoSystemUseBytes : 0;
 }
 // A record with an identifier of `nameLength` bytes and `systemUseBytes` of system use.
 constexpr uint32_t IsoRecordLength(uint32_t nameLength, uint32_t systemUseBytes) {
@@ -38,11 +38,11 @@ inline uint64_t IsoRecordStart(uint64_t offset, uint32_t length) {
 inline uint32_t IsoPathTableRecordLength(uint32_t nameLength) { return 8 + nameLength + nameLength % 2; }
 
 // First sector of the ISO 9660 directory extents (after the type L and type M tables).
-inline uint32_t IsoFirstDirectorySector(const ImageBuilder& builder) {
-  return uint32_t(builder.pathTableStart) + 2 * uint32_t(builder.pathTableSectors);
+inline uint32_t IsoFirstDirectorySector(const LayoutPlan& plan) {
+  return uint32_t(plan.pathTableStart) + 2 * uint32_t(plan.pathTableSectors);
 }
-inline uint32_t IsoDirectorySector(const ImageBuilder& builder, const TreeNode& directory) {
-  return IsoFirstDirectorySector(builder) + directory.isoDirLocation;
+inline uint32_t IsoDirectorySector(const LayoutPlan& plan, const TreeNode& directory) {
+  return IsoFirstDirectorySector(plan) + directory.isoDirLocation;
 }
 inline uint32_t IsoDirectoryExtentSectors(const TreeNode& directory) {
   return uint32_t(SectorsFor(directory.isoDirSize));
@@ -50,11 +50,11 @@ inline uint32_t IsoDirectoryExtentSectors(const TreeNode& directory) {
 
 // A file's first data sector in the image; in UDF its block within the (physical)
 // partition is FileDataBlock.
-inline uint32_t FileDataSector(const ImageBuilder& builder, const TreeNode& file) {
-  return uint32_t(builder.dataBase) + uint32_t(builder.fileDataOffset) + file.dataStart;
+inline uint32_t FileDataSector(const LayoutPlan& plan, const TreeNode& file) {
+  return uint32_t(plan.dataBase) + uint32_t(plan.fileDataOffset) + file.dataStart;
 }
-inline uint32_t FileDataBlock(const ImageBuilder& builder, const TreeNode& file) {
-  return uint32_t(builder.fileDataOffset) + file.dataStart;
+inline uint32_t FileDataBlock(const LayoutPlan& plan, const TreeNode& file) {
+  return uint32_t(plan.fileDataOffset) + file.dataStart;
 }
 
 // ECMA-167 4/14.4: a File Identifier Descriptor is 38 bytes, the identifier (compression

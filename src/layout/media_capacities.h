@@ -7,8 +7,8 @@
 
 #include <cstdint>
 
-#include "build/image_builder.h"
-#include "layout/disc_constants.h"
+#include "base/image_settings.h"
+#include "base/disc_constants.h"
 
 namespace vellumcast {
 

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <vector>
 
-#include "build/image_builder.h"
+#include "layout/layout_plan.h"
 #include "layout/identifiers.h"
 
 namespace vellumcast {
@@ -27,8 +27,8 @@ bool NameIs(const TreeNode& node, const char16_t* name) {
 
 // In DVD-Video mode players expect the root, VIDEO_TS and AUDIO_TS in the order the
 // scan gave them.
-bool KeepsScanOrder(const ImageBuilder& builder, const TreeNode& directory) {
-  if (!builder.dvdVideoMode) return false;
+bool KeepsScanOrder(const LayoutPlanner& planner, const TreeNode& directory) {
+  if (!planner.tree.dvdVideoMode) return false;
   if (directory.IsRoot()) return true;
   return directory.parent->IsRoot() && (NameIs(directory, u"VIDEO_TS") || NameIs(directory, u"AUDIO_TS"));
 }
@@ -73,10 +73,10 @@ void SortBySourceName(TreeNode& directory) {
 
 }  // namespace
 
-void SortUdfOrder(const ImageBuilder& builder, TreeNode& directory) {
-  if (KeepsScanOrder(builder, directory)) return;
+void SortUdfOrder(const LayoutPlanner& planner, TreeNode& directory) {
+  if (KeepsScanOrder(planner, directory)) return;
   std::vector<TreeNode*> entries = Entries(directory);
-  bool eightBit = builder.dvdVideoMode;
+  bool eightBit = planner.tree.dvdVideoMode;
   std::stable_sort(entries.begin(), entries.end(),
                    [eightBit](const TreeNode* a, const TreeNode* b) { return UdfNameLess(a, b, eightBit); });
   Relink(directory, entries);
@@ -95,28 +95,28 @@ void SortIsoOrder(TreeNode& directory) {
   }
 }
 
-bool NameAndSortTree(ImageBuilder& builder, TreeNode& root) {
+bool NameAndSortTree(LayoutPlanner& planner, TreeNode& root) {
   std::deque<TreeNode*> pending{&root};
   uint32_t changedNames = 0;
   uint32_t changedJolietNames = 0;
-  const bool joliet = builder.WritesIso9660() && builder.joliet;
+  const bool joliet = planner.settings.WritesIso9660() && planner.settings.joliet;
   while (!pending.empty()) {
     TreeNode& directory = *pending.front();
     pending.pop_front();
     // A UDF image sorts its primary order; only an ISO 9660 image and the DVD-Video
     // folders keep the order of the scan.
-    if (builder.WritesUdf() && !KeepsScanOrder(builder, directory)) SortBySourceName(directory);
-    if (builder.WritesIso9660() && !NameIsoEntries(builder, directory)) return false;
-    if (builder.WritesUdf() && !NameUdfEntries(builder, directory, changedNames)) return false;
-    if (builder.WritesUdf()) SortUdfOrder(builder, directory);
-    if (builder.WritesIso9660()) SortIsoOrder(directory);
-    if (joliet && !NameJolietEntries(builder, directory, changedJolietNames)) return false;
+    if (planner.settings.WritesUdf() && !KeepsScanOrder(planner, directory)) SortBySourceName(directory);
+    if (planner.settings.WritesIso9660() && !NameIsoEntries(planner, directory)) return false;
+    if (planner.settings.WritesUdf() && !NameUdfEntries(planner, directory, changedNames)) return false;
+    if (planner.settings.WritesUdf()) SortUdfOrder(planner, directory);
+    if (planner.settings.WritesIso9660()) SortIsoOrder(directory);
+    if (joliet && !NameJolietEntries(planner, directory, changedJolietNames)) return false;
     for (TreeNode* e = directory.firstChild; e; e = e->nextSibling) {
       if (e->isDirectory) pending.push_back(e);
     }
   }
-  WarnChangedNamesLeft(builder, changedNames);
-  WarnJolietNamesLeft(builder, changedJolietNames);
+  WarnChangedNamesLeft(planner, changedNames);
+  WarnJolietNamesLeft(planner, changedJolietNames);
   return true;
 }
 

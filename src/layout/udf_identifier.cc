@@ -7,8 +7,8 @@
 #include <unordered_set>
 #include <vector>
 
-#include "build/image_builder.h"
-#include "layout/disc_constants.h"
+#include "layout/layout_plan.h"
+#include "base/disc_constants.h"
 #include "layout/identifiers.h"
 #include "platform/text.h"
 
@@ -38,10 +38,10 @@ UdfUnits Shortened(const UdfUnits& name, size_t limit, uint32_t variant) {
   return ShortenedName(name, limit, variant, kKeptExtensionUnits);
 }
 
-bool StoreUdfName(ImageBuilder& builder, TreeNode& node, const UdfUnits& units, bool eightBit) {
+bool StoreUdfName(LayoutPlanner& planner, TreeNode& node, const UdfUnits& units, bool eightBit) {
   size_t bytes = eightBit ? units.size() : 2 * units.size();
-  auto* storage = static_cast<uint8_t*>(ArenaAlloc(builder.arena, static_cast<uint32_t>(bytes + 1)));
-  if (!storage) return builder.Fail("out of memory while naming the UDF entries");
+  auto* storage = static_cast<uint8_t*>(ArenaAlloc(planner.tree.arena, static_cast<uint32_t>(bytes + 1)));
+  if (!storage) return planner.log.Fail("out of memory while naming the UDF entries");
   if (eightBit) {
     for (size_t i = 0; i < units.size(); ++i) storage[i] = uint8_t(units[i]);
   } else {
@@ -54,10 +54,10 @@ bool StoreUdfName(ImageBuilder& builder, TreeNode& node, const UdfUnits& units, 
 
 // One warning for a full name that UDF records differently: the source path, the name on
 // the disc and why. After kMaxNameWarnings of them the rest are only counted.
-void WarnChangedName(const ImageBuilder& builder, const TreeNode& node, const UdfUnits& identifier,
+void WarnChangedName(const LayoutPlanner& planner, const TreeNode& node, const UdfUnits& identifier,
                      bool shortened, uint32_t& changedNames) {
   if (++changedNames > kMaxNameWarnings) return;
-  builder.Warn(SourcePathOf(node) + " is named \"" + Utf16ToUtf8(identifier) + "\" in UDF: " +
+  planner.log.Warn(SourcePathOf(node) + " is named \"" + Utf16ToUtf8(identifier) + "\" in UDF: " +
                (shortened ? "the name is longer than a UDF file identifier can hold"
                           : "another name of its folder has the same UDF form"));
 }
@@ -110,9 +110,9 @@ std::string SourcePathOf(const TreeNode& node) {
   return Utf16ToUtf8(d->name + path);
 }
 
-void WarnChangedNamesLeft(const ImageBuilder& builder, uint32_t changedNames) {
+void WarnChangedNamesLeft(const LayoutPlanner& planner, uint32_t changedNames) {
   if (changedNames <= kMaxNameWarnings) return;
-  builder.Warn(std::to_string(changedNames - kMaxNameWarnings) + " more names are shortened or numbered in UDF (" +
+  planner.log.Warn(std::to_string(changedNames - kMaxNameWarnings) + " more names are shortened or numbered in UDF (" +
                std::to_string(changedNames) + " in all)");
 }
 
@@ -122,12 +122,12 @@ char16_t UdfNameUnit(const TreeNode& node, uint32_t i) {
   return unit;
 }
 
-bool MakeUdfName(ImageBuilder& builder, TreeNode& node) {
-  bool eightBit = builder.dvdVideoMode;
+bool MakeUdfName(LayoutPlanner& planner, TreeNode& node) {
+  bool eightBit = planner.tree.dvdVideoMode;
   UdfUnits units = NaturalUnits(node, eightBit);
   size_t limit = eightBit ? kUdfMaxNameBytes : kUdfMaxNameBytes / 2;
   if (units.size() > limit) units = Shortened(units, limit, 0);
-  return StoreUdfName(builder, node, units, eightBit);
+  return StoreUdfName(planner, node, units, eightBit);
 }
 
 // A File Identifier is recorded with a one-byte length that counts its compression
@@ -138,8 +138,8 @@ bool MakeUdfName(ImageBuilder& builder, TreeNode& node) {
 // equal to an earlier entry's, is already held, the entry takes the first "~N" variant
 // that no entry of the directory holds or will hold. Each name recorded differently draws a
 // warning (UDF carries the full names, so the user would not find it under its own).
-bool NameUdfEntries(ImageBuilder& builder, TreeNode& directory, uint32_t& changedNames) {
-  bool eightBit = builder.dvdVideoMode;
+bool NameUdfEntries(LayoutPlanner& planner, TreeNode& directory, uint32_t& changedNames) {
+  bool eightBit = planner.tree.dvdVideoMode;
   size_t limit = eightBit ? kUdfMaxNameBytes : kUdfMaxNameBytes / 2;
   std::vector<UdfUnits> names;
   std::unordered_set<UdfUnits> fitting;  // names that are recorded as they are
@@ -164,8 +164,8 @@ bool NameUdfEntries(ImageBuilder& builder, TreeNode& directory, uint32_t& change
       } while (fitting.count(identifier) || given.count(identifier));
     }
     given.insert(identifier);
-    if (identifier != name) WarnChangedName(builder, *e, identifier, name.size() > limit, changedNames);
-    if (!StoreUdfName(builder, *e, identifier, eightBit)) return false;
+    if (identifier != name) WarnChangedName(planner, *e, identifier, name.size() > limit, changedNames);
+    if (!StoreUdfName(planner, *e, identifier, eightBit)) return false;
   }
   return true;
 }

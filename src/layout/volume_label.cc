@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "build/image_builder.h"
+#include "base/image_settings.h"
 #include "platform/text.h"
 
 namespace vellumcast {
@@ -17,7 +17,7 @@ namespace {
 // bytes used (compression identifier included) in the last byte.
 constexpr uint8_t kCompression8Bit = 8;
 constexpr uint8_t kCompression16Bit = 16;
-constexpr uint32_t kLabelBytes = sizeof(ImageBuilder::volumeLabel);  // 128
+constexpr uint32_t kLabelBytes = sizeof(ImageSettings::volumeLabel);  // 128
 constexpr uint32_t kLabelContentBytes = kLabelBytes - 2;             // 126
 constexpr uint32_t kIsoVolumeIdentifierChars = 31;
 
@@ -54,14 +54,15 @@ std::string DStringText(const uint8_t* field, uint32_t size, size_t& units) {
 
 }  // namespace
 
-void ImageBuilder::SetVolumeLabel(const char16_t* label) {
+void SetVolumeLabel(ImageSettings& settings, const char16_t* label) {
+  uint8_t* volumeLabel = settings.volumeLabel;
   if (!label || !*label) return;
   size_t len = Utf16Length(label);
   bool wide = false;
   for (size_t i = 0; i < len; ++i) {
     if (DiscUnit(label[i]) > 0xFF) wide = true;
   }
-  std::memset(volumeLabel, 0, sizeof volumeLabel);
+  std::memset(volumeLabel, 0, kLabelBytes);
   uint32_t n;
   if (wide) {
     volumeLabel[0] = kCompression16Bit;
@@ -82,7 +83,8 @@ void ImageBuilder::SetVolumeLabel(const char16_t* label) {
   volumeLabel[kLabelBytes - 1] = uint8_t(n + 1);
 }
 
-void ImageBuilder::FitDString(uint8_t* field, uint32_t size) const {
+void FitDString(const ImageSettings& settings, uint8_t* field, uint32_t size) {
+  const uint8_t* volumeLabel = settings.volumeLabel;
   std::memset(field, 0, size);
   if (size < 2) return;
   field[0] = volumeLabel[0];
@@ -95,11 +97,11 @@ void ImageBuilder::FitDString(uint8_t* field, uint32_t size) const {
   field[size - 1] = uint8_t(n + 1);
 }
 
-void IsoVolumeIdentifier(const ImageBuilder& builder, uint8_t out[32]) {
+void IsoVolumeIdentifier(const ImageSettings& settings, uint8_t out[32]) {
   char text[kIsoVolumeIdentifierChars + 1] = {};
-  if (builder.volumeLabel[0] == kCompression8Bit) {
+  if (settings.volumeLabel[0] == kCompression8Bit) {
     for (uint32_t i = 0; i < kIsoVolumeIdentifierChars; ++i) {
-      uint8_t c = builder.volumeLabel[1 + i];
+      uint8_t c = settings.volumeLabel[1 + i];
       if (c == 0) break;
       text[i] = char(c);
     }
@@ -113,16 +115,16 @@ void IsoVolumeIdentifier(const ImageBuilder& builder, uint8_t out[32]) {
   std::memcpy(out, text, std::strlen(text));
 }
 
-void JolietVolumeIdentifier(const ImageBuilder& builder, uint8_t out[32]) {
+void JolietVolumeIdentifier(const ImageSettings& settings, uint8_t out[32]) {
   std::u16string units;
-  uint32_t used = builder.volumeLabel[kLabelBytes - 1];
+  uint32_t used = settings.volumeLabel[kLabelBytes - 1];
   uint32_t content = used > 0 ? used - 1 : 0;
   if (content > kLabelContentBytes) content = kLabelContentBytes;
-  if (builder.volumeLabel[0] == kCompression8Bit) {
-    for (uint32_t i = 0; i < content && i < kIsoVolumeIdentifierBytes / 2; ++i) units += char16_t(builder.volumeLabel[1 + i]);
+  if (settings.volumeLabel[0] == kCompression8Bit) {
+    for (uint32_t i = 0; i < content && i < kIsoVolumeIdentifierBytes / 2; ++i) units += char16_t(settings.volumeLabel[1 + i]);
   } else {
-    uint32_t n = WholeCharacters16(builder.volumeLabel + 1, content < kIsoVolumeIdentifierBytes ? content : kIsoVolumeIdentifierBytes);
-    for (uint32_t i = 0; i < n; i += 2) units += char16_t((builder.volumeLabel[1 + i] << 8) | builder.volumeLabel[2 + i]);
+    uint32_t n = WholeCharacters16(settings.volumeLabel + 1, content < kIsoVolumeIdentifierBytes ? content : kIsoVolumeIdentifierBytes);
+    for (uint32_t i = 0; i < n; i += 2) units += char16_t((settings.volumeLabel[1 + i] << 8) | settings.volumeLabel[2 + i]);
   }
   while (units.size() < kIsoVolumeIdentifierBytes / 2) units += u' ';
   for (size_t i = 0; i < units.size(); ++i) {
@@ -131,34 +133,34 @@ void JolietVolumeIdentifier(const ImageBuilder& builder, uint8_t out[32]) {
   }
 }
 
-std::string LabelFitWarning(const ImageBuilder& builder, size_t labelUnits) {
+std::string LabelFitWarning(const ImageSettings& settings, size_t labelUnits) {
   bool cut = false;
   std::string what;
-  if (builder.WritesIso9660()) {
+  if (settings.WritesIso9660()) {
     uint8_t id[kIsoVolumeIdentifierBytes];
-    IsoVolumeIdentifier(builder, id);
+    IsoVolumeIdentifier(settings, id);
     std::u16string text(id, id + kIsoVolumeIdentifierBytes);  // Latin-1
     text.erase(text.find_last_not_of(u' ') + 1);
-    cut = builder.volumeLabel[0] != kCompression8Bit || text.size() < labelUnits;
+    cut = settings.volumeLabel[0] != kCompression8Bit || text.size() < labelUnits;
     what = "ISO 9660 records \"" + Utf16ToUtf8(text) + "\"";
   }
-  if (builder.WritesIso9660() && builder.joliet) {
+  if (settings.WritesIso9660() && settings.joliet) {
     uint8_t id[kIsoVolumeIdentifierBytes];
-    JolietVolumeIdentifier(builder, id);
+    JolietVolumeIdentifier(settings, id);
     std::u16string text;
     for (uint32_t i = 0; i < kIsoVolumeIdentifierBytes; i += 2) text += char16_t((id[i] << 8) | id[i + 1]);
     text.erase(text.find_last_not_of(u' ') + 1);
     cut = cut || text.size() < labelUnits;
     what += ", Joliet \"" + Utf16ToUtf8(text) + "\"";
   }
-  if (builder.WritesUdf()) {
+  if (settings.WritesUdf()) {
     // The 32-byte volume and file set identifiers, then the 128-byte logical volume
     // identifiers, which hold the label as stored.
     uint8_t shortField[32];
-    builder.FitDString(shortField, sizeof shortField);
+    FitDString(settings, shortField, sizeof shortField);
     size_t shortUnits = 0, longUnits = 0;
     std::string shortText = DStringText(shortField, sizeof shortField, shortUnits);
-    std::string longText = DStringText(builder.volumeLabel, kLabelBytes, longUnits);
+    std::string longText = DStringText(settings.volumeLabel, kLabelBytes, longUnits);
     if (!what.empty()) what += "; ";
     if (shortUnits >= labelUnits) {
       what += "UDF records the whole label";
@@ -177,10 +179,10 @@ void IsoVolumeSetIdentifier(uint8_t out[128]) {
   std::memcpy(out, "UNDEFINED", 9);
 }
 
-void UdfVolumeSetIdentifier(const ImageBuilder& builder, uint8_t out[128]) {
+void UdfVolumeSetIdentifier(const ImageSettings& settings, int32_t volumeSectors, uint8_t out[128]) {
   char digits[17];
-  std::snprintf(digits, sizeof digits, "%08X%08X", static_cast<uint32_t>(builder.buildTime),
-                static_cast<uint32_t>(builder.volumeSectors));
+  std::snprintf(digits, sizeof digits, "%08X%08X", static_cast<uint32_t>(settings.buildTime),
+                static_cast<uint32_t>(volumeSectors));
   std::memset(out, 0, kUdfVolumeSetIdentifierBytes);
   out[0] = kCompression8Bit;
   std::memcpy(out + 1, digits, 16);

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "base/disc_constants.h"
 #include "platform/find_iterator.h"
 #include "platform/text.h"
 
@@ -41,18 +42,18 @@ SourceEntry MadeUpEntry(const char16_t* name, bool isDirectory) {
   return e;
 }
 
-AddResult AddChild(ImageBuilder& builder, TreeNode* directory, TreeNode*& last,
+AddResult AddChild(SourceTree& tree, Diagnostics& log, TreeNode* directory, TreeNode*& last,
                    const SourceEntry& entry, TreeNode** added) {
   if (added) *added = nullptr;
-  if (builder.totalFileCount >= builder.fileLimit) return AddResult::Refused;
+  if (tree.totalFileCount >= tree.fileLimit) return AddResult::Refused;
   if (!entry.isDirectory && IsThumbsDb(entry.Name())) return AddResult::Refused;
 
-  auto* node = static_cast<TreeNode*>(ArenaAllocAligned(builder.arena, sizeof(TreeNode), alignof(TreeNode)));
+  auto* node = static_cast<TreeNode*>(ArenaAllocAligned(tree.arena, sizeof(TreeNode), alignof(TreeNode)));
   auto* name = node ? static_cast<char16_t*>(
-                          ArenaAllocAligned(builder.arena, uint32_t(entry.nameBytes), alignof(char16_t)))
+                          ArenaAllocAligned(tree.arena, uint32_t(entry.nameBytes), alignof(char16_t)))
                     : nullptr;
   if (!name) {
-    builder.Fail("out of memory while reading the source folder");
+    log.Fail("out of memory while reading the source folder");
     return AddResult::OutOfMemory;
   }
   std::memcpy(name, entry.Name(), size_t(entry.nameBytes));
@@ -74,13 +75,12 @@ AddResult AddChild(ImageBuilder& builder, TreeNode* directory, TreeNode*& last,
 
   if (entry.isDirectory) {
     ++directory->subdirCount;
-    ++builder.totalDirectoryCount;
+    ++tree.totalDirectoryCount;
   } else {
     ++directory->fileCount;
-    ++builder.totalFileCount;
+    ++tree.totalFileCount;
     node->size = entry.size;
-    uint64_t sectorSize = builder.sectorSize ? builder.sectorSize : 2048;
-    node->sectorCount = uint32_t((entry.size + sectorSize - 1) / sectorSize);
+    node->sectorCount = uint32_t((entry.size + kSectorSize - 1) / kSectorSize);
   }
   if (added) *added = node;
   return AddResult::Added;

@@ -4,8 +4,7 @@
 
 #include <cstring>
 
-#include "layout/disc_constants.h"
-#include "layout/entry_extents.h"
+#include "base/disc_constants.h"
 #include "tree/source_entry.h"
 
 namespace vellumcast {
@@ -114,12 +113,6 @@ uint32_t CountStereoExtents(const StereoClipPair& pair, StereoView view) {
     count += sectors / kMaxExtentSectors + (sectors % kMaxExtentSectors ? 1 : 0);
   }
   return count;
-}
-
-uint32_t DescriptorSectorsFor(uint32_t extents) {
-  // The same block count the layout reserves for any Extended File Entry with this
-  // many extents.
-  return ExtendedFileEntrySectors(extents);
 }
 
 }  // namespace vellumcast

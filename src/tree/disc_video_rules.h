@@ -41,11 +41,5 @@ enum class StereoView : uint8_t { Base, Dependent };
 // of at most kMaxExtentSectors sectors.
 uint32_t CountStereoExtents(const StereoClipPair& pair, StereoView view);
 
-// Sectors taken by an Extended File Entry and its Allocation Extent Descriptors for a
-// file recorded with `extents` long allocation descriptors (ECMA-167 4/14.17, 4/14.5):
-// kAllocationDescriptorsInFileEntry fit in the entry, or one fewer and a pointer to a
-// continuation sector, which holds kAllocationDescriptorsInExtentSector, or one fewer
-// and a pointer to the next.
-uint32_t DescriptorSectorsFor(uint32_t extents);
 
 }  // namespace vellumcast

@@ -4,7 +4,6 @@
 #include <cstring>
 #include <vector>
 
-#include "build/image_builder.h"
 #include "platform/text.h"
 #include "tree/disc_video_rules.h"
 #include "tree/source_entry.h"
@@ -17,8 +16,8 @@ constexpr const char16_t* kZoneFolders[2] = {u"AUDIO_TS", u"VIDEO_TS"};
 constexpr char kZoneLetters[2] = {'A', 'V'};
 constexpr uint16_t kDvdVideoUdfRevision = 0x0102;
 
-bool IsDvdVideoBuild(const ImageBuilder& builder) {
-  return builder.formatFlags == (FormatIso9660 | FormatUdf) && builder.udfRevision == kDvdVideoUdfRevision;
+bool IsDvdVideoBuild(const ImageSettings& settings) {
+  return settings.formatFlags == (FormatIso9660 | FormatUdf) && settings.udfRevision == kDvdVideoUdfRevision;
 }
 
 bool IsDotOrDotDot(const char16_t* name) {
@@ -36,7 +35,7 @@ bool SameUnits(const char16_t* a, const char16_t* b) {
 }  // namespace
 
 bool SourceScanner::ApplyDvdVideoFolders() {
-  if (!IsDvdVideoBuild(builder)) return true;
+  if (!IsDvdVideoBuild(settings)) return true;
 
   // Any entry named AUDIO_TS or VIDEO_TS, in any letter case and of any kind, turns the
   // rules on; the folder read for each is the one of exactly that name, else the first
@@ -60,18 +59,18 @@ bool SourceScanner::ApplyDvdVideoFolders() {
   }
   listing.Close();  // an unreadable source folder is reported by the walk
   if (!found) return true;
-  builder.dvdVideoMode = 1;
+  tree.dvdVideoMode = 1;
 
   TreeNode* last = nullptr;
   TreeNode* folders[2] = {nullptr, nullptr};
   for (int zone = 0; zone < 2; ++zone) {
-    if (AddChild(builder, builder.root, last, MadeUpEntry(kZoneFolders[zone], true), &folders[zone]) ==
+    if (AddChild(tree, log, tree.root, last, MadeUpEntry(kZoneFolders[zone], true), &folders[zone]) ==
         AddResult::OutOfMemory) {
       return false;
     }
   }
   for (int zone = 0; zone < 2; ++zone) {
-    if (folders[zone]) folders[zone]->modifiedTime = builder.buildTime;
+    if (folders[zone]) folders[zone]->modifiedTime = settings.buildTime;
   }
   for (int zone = 0; zone < 2; ++zone) {
     if (!folders[zone] || dvdFolderNames[zone].empty()) continue;
@@ -87,8 +86,8 @@ bool SourceScanner::KeepSourceName(TreeNode* directory, const std::string& hostN
   std::u16string name = Utf8ToUtf16(hostName);
   if (SameUnits(name.c_str(), directory->name)) return true;
   const uint32_t bytes = uint32_t(sizeof(char16_t) * (name.size() + 1));
-  auto* copy = static_cast<char16_t*>(ArenaAllocAligned(builder.arena, bytes, alignof(char16_t)));
-  if (!copy) return builder.Fail("out of memory while reading the source folder");
+  auto* copy = static_cast<char16_t*>(ArenaAllocAligned(tree.arena, bytes, alignof(char16_t)));
+  if (!copy) return log.Fail("out of memory while reading the source folder");
   std::memcpy(copy, name.c_str(), bytes);
   directory->sourceName = copy;
   return true;
@@ -109,7 +108,7 @@ bool SourceScanner::ReadDvdVideoFolder(TreeNode* directory, const std::string& h
     // What a DVD-Video folder may not hold is left out, each with a warning naming it;
     // only a Thumbs.db file goes silently, as it does everywhere.
     if (entry.type == FindEntryType::Directory) {
-      builder.Warn("leaving out " + EntryPath(entry) + ": a DVD-Video " + folder + " folder holds no folders");
+      log.Warn("leaving out " + EntryPath(entry) + ": a DVD-Video " + folder + " folder holds no folders");
       continue;
     }
     char16_t first = entry.name[0];
@@ -117,13 +116,13 @@ bool SourceScanner::ReadDvdVideoFolder(TreeNode* directory, const std::string& h
     bool zoneName = first == char16_t(zoneLetter) || first == char16_t(zoneLetter - 'A' + 'a');
     if (!zoneName || DvdFileKey(file) == 0) {
       if (!IsThumbsDb(entry.name)) {
-        builder.Warn("leaving out " + EntryPath(entry) + ": not a DVD-Video file of " + folder);
+        log.Warn("leaving out " + EntryPath(entry) + ": not a DVD-Video file of " + folder);
       }
       continue;
     }
     if (!AcceptFile(entry, identified ? &self : nullptr)) continue;
     if (file.size > kDvdVideoFileLimitBytes) {
-      builder.Warn(EntryPath(entry) + " is larger than 1 GiB; DVD-Video players may not read it");
+      log.Warn(EntryPath(entry) + " is larger than 1 GiB; DVD-Video players may not read it");
     }
     // The listing's name buffer is reused by the next entry: keep a copy of the name
     // (a recognised name is exactly 12 units).
@@ -140,7 +139,7 @@ bool SourceScanner::ReadDvdVideoFolder(TreeNode* directory, const std::string& h
                    [](const SourceEntry& a, const SourceEntry& b) { return a.dvdKey < b.dvdKey; });
   TreeNode* last = nullptr;
   for (const SourceEntry& file : files) {
-    if (AddChild(builder, directory, last, file) == AddResult::OutOfMemory) return false;
+    if (AddChild(tree, log, directory, last, file) == AddResult::OutOfMemory) return false;
   }
   return true;
 }

@@ -4,7 +4,8 @@
 
 #include <cstdint>
 
-#include "build/image_builder.h"
+#include "base/diagnostics.h"
+#include "tree/source_tree.h"
 #include "tree/tree_node.h"
 
 namespace vellumcast {
@@ -42,12 +43,12 @@ bool IsThumbsDb(const char16_t* name);
 enum class AddResult : uint8_t {
   Added,
   Refused,      // the file limit is reached, or a file named "Thumbs.db"
-  OutOfMemory,  // the arena could not hold the node or its name; builder.Fail was called
+  OutOfMemory,  // the arena could not hold the node or its name; log.Fail was called
 };
 
 // Appends a node for `entry` after `last` (the directory's current last entry, null when
 // the caller knows of none) and stores the new node into `last` (and `added`).
-AddResult AddChild(ImageBuilder& builder, TreeNode* directory, TreeNode*& last,
+AddResult AddChild(SourceTree& tree, Diagnostics& log, TreeNode* directory, TreeNode*& last,
                    const SourceEntry& entry, TreeNode** added = nullptr);
 
 }  // namespace vellumcast

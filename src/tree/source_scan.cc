@@ -5,8 +5,8 @@
 #include <cerrno>
 #include <cstring>
 
-#include "build/image_builder.h"
-#include "layout/disc_constants.h"
+#include "tree/source_tree.h"
+#include "base/disc_constants.h"
 #include "platform/output_file.h"
 #include "platform/paths.h"
 #include "platform/text.h"
@@ -32,8 +32,18 @@ std::string DirectoryForMessage(const std::string& hostPath) {
 
 }  // namespace
 
-bool ImageBuilder::ScanSourceTree(const char16_t* sourcePath) {
-  SourceScanner scanner(*this);
+void SourceTree::Release() {
+  if (arena) {
+    DestroyArena(arena);
+    arena = nullptr;
+    root = nullptr;
+    ssifDirectory = nullptr;
+  }
+  stereoPlan.reset();
+}
+
+bool ScanSourceTree(SourceTree& tree, const ImageSettings& settings, Diagnostics& log, const char16_t* sourcePath) {
+  SourceScanner scanner(tree, settings, log);
   return scanner.Run(sourcePath);
 }
 
@@ -42,49 +52,49 @@ bool SourceScanner::Run(const char16_t* sourcePath) {
   if (source.empty() || source.back() != u'/') source += u'/';
   path = HostPath(source);
 
-  if (!builder.arena) {
-    builder.arena = CreateArena(kScanArenaBlockSize);
-    if (!builder.arena) return builder.Fail("out of memory while reading the source folder");
+  if (!tree.arena) {
+    tree.arena = CreateArena(kScanArenaBlockSize);
+    if (!tree.arena) return log.Fail("out of memory while reading the source folder");
   }
   const size_t nameBytes = 2 * source.size() + 2;
-  auto* root = static_cast<TreeNode*>(ArenaAllocAligned(builder.arena, sizeof(TreeNode), alignof(TreeNode)));
-  auto* name = root && nameBytes < builder.arena->blockSize
-                   ? static_cast<char16_t*>(ArenaAllocAligned(builder.arena, uint32_t(nameBytes), alignof(char16_t)))
+  auto* root = static_cast<TreeNode*>(ArenaAllocAligned(tree.arena, sizeof(TreeNode), alignof(TreeNode)));
+  auto* name = root && nameBytes < tree.arena->blockSize
+                   ? static_cast<char16_t*>(ArenaAllocAligned(tree.arena, uint32_t(nameBytes), alignof(char16_t)))
                    : nullptr;
   if (name) std::memcpy(name, source.c_str(), nameBytes);
   if (!name) {
-    return builder.Fail("cannot hold the source path " + DirectoryForMessage(path) +
+    return log.Fail("cannot hold the source path " + DirectoryForMessage(path) +
                         " in the source tree (too long or out of memory)");
   }
   root->isoNameLength = kRootIsoNameLength;
   root->isDirectory = 1;
-  root->modifiedTime = builder.buildTime;
+  root->modifiedTime = settings.buildTime;
   root->name = name;
   root->parent = root;
   root->fileEntryLocation = kRootFileEntryBlock;
-  builder.root = root;
-  builder.dvdVideoMode = 0;
+  tree.root = root;
+  tree.dvdVideoMode = 0;
 
   FindTargetEntries();
 
   // Worker threads read the folder's directories and entry status ahead of the walk,
   // many requests at once; they end when the walk does.
   TreeWarmUp warmUp;
-  if (builder.readAheadReaders > 0) warmUp.Start(path, builder.readAheadReaders);
+  if (settings.readAheadReaders > 0) warmUp.Start(path, settings.readAheadReaders);
 
   if (!ApplyDvdVideoFolders()) return false;
 
   TreeNode* last = nullptr;
-  if (builder.dvdVideoMode) {
+  if (tree.dvdVideoMode) {
     for (last = root->firstChild; last && last->nextSibling;) last = last->nextSibling;
   }
   if (!ScanDirectory(root, 1, last, nullptr, nullptr)) return false;
-  return ApplyStreamPass(builder);
+  return ApplyStreamPass(tree, log);
 }
 
 bool SourceScanner::ScanDirectory(TreeNode* directory, uint32_t depth, TreeNode* last,
                                   const FindIterator* parent, const char* hostName) {
-  if (builder.StopRequested()) return builder.Fail("the build was stopped");
+  if (log.StopRequested()) return log.Fail("the build was stopped");
   FindIterator listing;
   FindEntry entry;
   bool more = parent ? listing.FirstIn(*parent, hostName, entry) : listing.FirstHost(path.c_str(), entry);
@@ -112,12 +122,12 @@ bool SourceScanner::ScanDirectory(TreeNode* directory, uint32_t depth, TreeNode*
       continue;
     }
     if (entry.type == FindEntryType::Directory) {
-      if (depth == 1 && builder.dvdVideoMode &&
+      if (depth == 1 && tree.dvdVideoMode &&
           (EqualsIgnoringAsciiCase(entry.name, u"AUDIO_TS") || EqualsIgnoringAsciiCase(entry.name, u"VIDEO_TS"))) {
         // Built by the DVD-Video rules; a second folder of the same name in another
         // letter case cannot be placed beside the made-up one.
         if (dvdFolderNames[0] != entryName && dvdFolderNames[1] != entryName) {
-          builder.Warn("leaving out " + EntryPath(entry) +
+          log.Warn("leaving out " + EntryPath(entry) +
                        ": another folder of this name is used for the DVD-Video structure");
         }
         continue;
@@ -125,12 +135,12 @@ bool SourceScanner::ScanDirectory(TreeNode* directory, uint32_t depth, TreeNode*
       bool loop = false;
       for (const FileIdentity& ancestor : ancestors) loop = loop || ancestor == FileIdentity{entry.device, entry.inode};
       if (loop) {
-        builder.Warn("skipping directory " + EntryPath(entry) +
+        log.Warn("skipping directory " + EntryPath(entry) +
                      ": it leads back to a folder that contains it (symbolic link loop)");
         continue;
       }
       TreeNode* added = nullptr;
-      AddResult result = AddChild(builder, directory, last, SourceEntryFrom(entry), &added);
+      AddResult result = AddChild(tree, log, directory, last, SourceEntryFrom(entry), &added);
       if (result == AddResult::OutOfMemory) {
         ok = false;
         break;
@@ -150,15 +160,15 @@ bool SourceScanner::ScanDirectory(TreeNode* directory, uint32_t depth, TreeNode*
     } else {
       if (!AcceptFile(entry, identified ? &self : nullptr)) continue;
       if (mark + std::strlen(entryName) >= PATH_MAX) {
-        builder.Warn("skipping " + EntryPath(entry) + ": " + std::strerror(ENAMETOOLONG));
+        log.Warn("skipping " + EntryPath(entry) + ": " + std::strerror(ENAMETOOLONG));
         continue;
       }
-      if (AddChild(builder, directory, last, SourceEntryFrom(entry)) == AddResult::OutOfMemory) {
+      if (AddChild(tree, log, directory, last, SourceEntryFrom(entry)) == AddResult::OutOfMemory) {
         ok = false;
         break;
       }
     }
-    if (builder.totalFileCount >= builder.fileLimit) break;
+    if (tree.totalFileCount >= tree.fileLimit) break;
   }
   if (ok && listing.error) WarnUnreadableDirectory(path, listing.error);
   if (identified) ancestors.pop_back();
@@ -167,8 +177,8 @@ bool SourceScanner::ScanDirectory(TreeNode* directory, uint32_t depth, TreeNode*
 
 void SourceScanner::FindTargetEntries() {
   targetEntries.clear();
-  if (builder.targetPath.empty()) return;
-  const std::string named = HostPath(builder.targetPath);
+  if (tree.targetPath.empty()) return;
+  const std::string named = HostPath(tree.targetPath);
   const std::string destination = ImageDestination(named);
   for (const std::string& entryPath : {named, destination}) {
     size_t slash = entryPath.rfind('/');
@@ -190,7 +200,7 @@ bool SourceScanner::AcceptFile(const FindEntry& entry, const FileIdentity* direc
     if (!directory || *directory != target.folder) continue;
     if (entry.hostName == target.name) return false;
     if (IsTemporaryImageName(entry.hostName, target.name)) {
-      builder.Warn("leaving out " + EntryPath(entry) + ": a temporary file of an unfinished earlier build");
+      log.Warn("leaving out " + EntryPath(entry) + ": a temporary file of an unfinished earlier build");
       return false;
     }
   }
@@ -198,21 +208,21 @@ bool SourceScanner::AcceptFile(const FindEntry& entry, const FileIdentity* direc
     case FindEntryType::File:
       return true;
     case FindEntryType::Special:
-      builder.Warn("skipping " + EntryPath(entry) + ": not a regular file or directory");
+      log.Warn("skipping " + EntryPath(entry) + ": not a regular file or directory");
       return false;
     case FindEntryType::DanglingLink:
-      builder.Warn("skipping " + EntryPath(entry) + ": dangling symbolic link");
+      log.Warn("skipping " + EntryPath(entry) + ": dangling symbolic link");
       return false;
     case FindEntryType::Unreadable:
     case FindEntryType::Directory:
       break;
   }
-  builder.Warn("skipping " + EntryPath(entry) + ": " + std::strerror(entry.statError ? entry.statError : EIO));
+  log.Warn("skipping " + EntryPath(entry) + ": " + std::strerror(entry.statError ? entry.statError : EIO));
   return false;
 }
 
 void SourceScanner::WarnUnreadableDirectory(const std::string& hostPath, int error) {
-  builder.Warn("cannot read directory " + DirectoryForMessage(hostPath) + ": " + std::strerror(error));
+  log.Warn("cannot read directory " + DirectoryForMessage(hostPath) + ": " + std::strerror(error));
 }
 
 }  // namespace vellumcast

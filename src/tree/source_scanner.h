@@ -6,7 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "build/image_builder.h"
+#include "base/diagnostics.h"
+#include "base/image_settings.h"
+#include "tree/source_tree.h"
 #include "platform/find_iterator.h"
 #include "tree/tree_node.h"
 
@@ -17,9 +19,11 @@ namespace vellumcast {
 constexpr uint64_t kDvdVideoFileLimitBytes = 1ull << 30;
 
 struct SourceScanner {
-  explicit SourceScanner(ImageBuilder& b) : builder(b) {}
+  SourceScanner(SourceTree& t, const ImageSettings& s, Diagnostics& l) : tree(t), settings(s), log(l) {}
 
-  ImageBuilder& builder;
+  SourceTree& tree;
+  const ImageSettings& settings;
+  Diagnostics& log;
   std::string path;                   // host bytes of the directory being listed, ending in '/'
   std::vector<FileIdentity> ancestors;  // the directories being listed, root first
   // The directory entries the image takes: the target as named and, when that is a
@@ -31,7 +35,7 @@ struct SourceScanner {
   std::vector<TargetEntry> targetEntries;
   std::string dvdFolderNames[2];      // source folders read into AUDIO_TS and VIDEO_TS
 
-  // The whole scan; false when the build must stop (builder.Fail was called).
+  // The whole scan; false when the build must stop (log.Fail was called).
   bool Run(const char16_t* sourcePath);
 
   // Appends the entries of the directory `path` names under `directory`, depth first.
@@ -46,7 +50,7 @@ struct SourceScanner {
   bool KeepSourceName(TreeNode* directory, const std::string& hostName);
   bool ReadDvdVideoFolder(TreeNode* directory, const std::string& hostName, char zoneLetter);
 
-  // Fills targetEntries from builder.targetPath, before the walk.
+  // Fills targetEntries from tree.targetPath, before the walk.
   void FindTargetEntries();
   // Whether a listed non-directory entry may go into the image: special files, dangling
   // links, unreadable entries, the target's own entries and temporary files of an
@@ -63,6 +67,6 @@ struct SourceScanner {
 // up in BDMV/STREAM/SSIF, in place of the source's files of those names. When the tree
 // does not hold what the plan needs, the plan is given up (one warning) and the tree
 // stays as scanned. False only when the build must stop.
-bool ApplyStreamPass(ImageBuilder& builder);
+bool ApplyStreamPass(SourceTree& tree, Diagnostics& log);
 
 }  // namespace vellumcast

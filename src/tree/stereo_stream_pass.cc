@@ -10,8 +10,7 @@
 #include <vector>
 
 #include "bluray/bdmv_analysis.h"
-#include "build/image_builder.h"
-#include "layout/disc_constants.h"
+#include "base/disc_constants.h"
 #include "platform/text.h"
 #include "tree/disc_video_rules.h"
 #include "tree/source_entry.h"
@@ -57,11 +56,11 @@ TreeNode* ChildNamed(TreeNode* directory, const std::u16string& name) {
   return nullptr;
 }
 
-void MarkClip(ImageBuilder& builder, TreeNode* clip, StereoClipPair& pair, StereoView view,
+void MarkClip(SourceTree& tree, TreeNode* clip, StereoClipPair& pair, StereoView view,
               TreeNode* base, TreeNode* dependent) {
   uint32_t extents = CountStereoExtents(pair, view);
-  uint32_t sectors = DescriptorSectorsFor(extents);
-  builder.extraDescriptorSectors += sectors - 1;
+  uint32_t sectors = ExtendedFileEntrySectors(extents);
+  tree.extraDescriptorSectors += sectors - 1;
   clip->descriptorSectors = sectors;
   clip->kind = view == StereoView::Base ? StereoBase : StereoDependent;
   clip->stereoPair = &pair;
@@ -136,21 +135,21 @@ bool FitPlan(StereoPlan& plan, TreeNode* stream, TreeNode* ssif, std::vector<Pai
 }
 
 // Takes `node`, a file, out of its directory's chain and counters.
-void RemoveFile(ImageBuilder& builder, TreeNode* directory, TreeNode* node) {
+void RemoveFile(SourceTree& tree, TreeNode* directory, TreeNode* node) {
   for (TreeNode** link = &directory->firstChild; *link; link = &(*link)->nextSibling) {
     if (*link != node) continue;
     *link = node->nextSibling;
     --directory->fileCount;
-    --builder.totalFileCount;
+    --tree.totalFileCount;
     return;
   }
 }
 
 }  // namespace
 
-bool ApplyStreamPass(ImageBuilder& builder) {
-  TreeNode* stream = FindStreamDirectory(builder.root);
-  if (!builder.stereoPlan) {
+bool ApplyStreamPass(SourceTree& tree, Diagnostics& log) {
+  TreeNode* stream = FindStreamDirectory(tree.root);
+  if (!tree.stereoPlan) {
     if (stream) MarkStreamClips(stream);
     return true;
   }
@@ -158,9 +157,9 @@ bool ApplyStreamPass(ImageBuilder& builder) {
   TreeNode* ssif = stream ? ChildNamed(stream, u"SSIF") : nullptr;
   std::vector<PairInTree> pairs;
   std::string reason = "there is no folder BDMV/STREAM in the source tree";
-  if (!stream || !FitPlan(*builder.stereoPlan, stream, ssif, pairs, reason)) {
-    builder.Warn(StereoLayoutNotApplied(reason));
-    builder.stereoPlan.reset();
+  if (!stream || !FitPlan(*tree.stereoPlan, stream, ssif, pairs, reason)) {
+    log.Warn(StereoLayoutNotApplied(reason));
+    tree.stereoPlan.reset();
     if (stream) MarkStreamClips(stream);
     return true;
   }
@@ -168,26 +167,26 @@ bool ApplyStreamPass(ImageBuilder& builder) {
   if (!ssif) {
     TreeNode* streamLast = stream->firstChild;
     while (streamLast && streamLast->nextSibling) streamLast = streamLast->nextSibling;
-    if (AddChild(builder, stream, streamLast, MadeUpEntry(u"SSIF", true), &ssif) == AddResult::OutOfMemory) {
+    if (AddChild(tree, log, stream, streamLast, MadeUpEntry(u"SSIF", true), &ssif) == AddResult::OutOfMemory) {
       return false;
     }
-    if (!ssif) return builder.Fail("cannot add the folder BDMV/STREAM/SSIF to the source tree");
+    if (!ssif) return log.Fail("cannot add the folder BDMV/STREAM/SSIF to the source tree");
   }
-  builder.ssifDirectory = ssif;
+  tree.ssifDirectory = ssif;
   // A source .ssif of the plan gives way to the view of the interleaved run; it has the
   // run's size, but its bytes are not read, so the user is told which files these are.
   for (PairInTree& p : pairs) {
     if (!p.replaced) continue;
-    builder.Warn(TreePath(p.replaced) + " is recorded as a view of " + TreePath(p.dependent) + " and " +
+    log.Warn(TreePath(p.replaced) + " is recorded as a view of " + TreePath(p.dependent) + " and " +
                  TreePath(p.base) + " interleaved, not copied from the source");
-    RemoveFile(builder, ssif, p.replaced);
+    RemoveFile(tree, ssif, p.replaced);
   }
   TreeNode* ssifLast = ssif->firstChild;
   while (ssifLast && ssifLast->nextSibling) ssifLast = ssifLast->nextSibling;
 
   for (PairInTree& p : pairs) {
-    MarkClip(builder, p.base, *p.pair, StereoView::Base, p.base, p.dependent);
-    MarkClip(builder, p.dependent, *p.pair, StereoView::Dependent, p.base, p.dependent);
+    MarkClip(tree, p.base, *p.pair, StereoView::Base, p.base, p.dependent);
+    MarkClip(tree, p.dependent, *p.pair, StereoView::Dependent, p.base, p.dependent);
     // The .ssif entry covers the pair's whole interleaved run.
     SourceEntry interleaved;
     interleaved.namePointer = p.interleavedName.c_str();  // AddChild copies the name
@@ -196,7 +195,7 @@ bool ApplyStreamPass(ImageBuilder& builder) {
     interleaved.modifiedTime = p.replaced ? p.replaced->modifiedTime : p.base->modifiedTime;
     interleaved.ssifMark = 1;
     TreeNode* node = nullptr;
-    if (AddChild(builder, ssif, ssifLast, interleaved, &node) == AddResult::OutOfMemory) return false;
+    if (AddChild(tree, log, ssif, ssifLast, interleaved, &node) == AddResult::OutOfMemory) return false;
     if (node) {
       node->dependentNode = p.dependent;
       node->baseNode = p.base;

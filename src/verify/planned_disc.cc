@@ -2,7 +2,7 @@
 #include "verify/planned_disc.h"
 
 #include "bluray/stereo_clip_pair.h"
-#include "layout/disc_constants.h"
+#include "base/disc_constants.h"
 #include "layout/identifiers.h"
 #include "layout/iso_hierarchy.h"
 #include "platform/paths.h"

@@ -6,8 +6,8 @@
 #include <algorithm>
 
 #include "bluray/stereo_clip_pair.h"
-#include "build/image_builder.h"
-#include "layout/disc_constants.h"
+#include "writer/image_writer.h"
+#include "base/disc_constants.h"
 #include "layout/entry_extents.h"
 #include "layout/layout_rules.h"
 #include "tree/tree_node.h"
@@ -50,9 +50,9 @@ std::vector<StereoExtent> StereoExtents(const StereoClipPair& pair, bool depende
   return out;
 }
 
-std::vector<DataExtent> FileDataExtents(const ImageBuilder& builder, const TreeNode& file) {
+std::vector<DataExtent> FileDataExtents(const ImageEmitter& emitter, const TreeNode& file) {
   std::vector<DataExtent> extents;
-  const uint32_t start = FileDataBlock(builder, file);
+  const uint32_t start = FileDataBlock(emitter.plan, file);
   if (file.stereoPair && (file.kind == StereoBase || file.kind == StereoDependent)) {
     uint64_t recorded = 0;
     for (const StereoExtent& e : StereoExtents(*file.stereoPair, file.kind == StereoDependent)) {
@@ -80,7 +80,7 @@ std::vector<DataExtent> FileDataExtents(const ImageBuilder& builder, const TreeN
   return extents;
 }
 
-uint32_t WriteLongAdChain(const ImageBuilder& builder, uint8_t* entry, uint8_t* ads,
+uint32_t WriteLongAdChain(const ImageEmitter& emitter, uint8_t* entry, uint8_t* ads,
                           uint32_t entryBlock, const std::vector<DataExtent>& extents) {
   const size_t count = extents.size();
   if (count <= kLongAdsInExtendedFileEntry) {
@@ -113,7 +113,7 @@ uint32_t WriteLongAdChain(const ImageBuilder& builder, uint8_t* entry, uint8_t* 
     le32(block + aed::kPreviousAllocationExtentLocation, 0);
     le32(block + aed::kLengthOfAllocationDescriptors, adLength);
     FillTag(block, kTagAllocationExtentDescriptor, uint16_t(aed::kFixedCrcLength + adLength),
-            entryBlock + k, builder.udfRevision);
+            entryBlock + k, emitter.settings.udfRevision);
   }
   return entryAdLength;
 }

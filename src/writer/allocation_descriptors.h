@@ -5,11 +5,11 @@
 #include <cstdint>
 #include <vector>
 
-#include "layout/disc_constants.h"
+#include "base/disc_constants.h"
 
 namespace vellumcast {
 
-struct ImageBuilder;
+struct ImageEmitter;
 struct StereoClipPair;
 struct TreeNode;
 
@@ -33,14 +33,14 @@ struct DataExtent {
 // A file's data extents in order: a stereoscopic clip's pieces of the interleaved run,
 // or its contiguous data cut into extents of at most 1073737728 bytes. An empty file
 // (or a clip without extents) has one extent of length 0 at block 0.
-std::vector<DataExtent> FileDataExtents(const ImageBuilder& builder, const TreeNode& file);
+std::vector<DataExtent> FileDataExtents(const ImageEmitter& emitter, const TreeNode& file);
 
 // Writes `extents` as long_ads (physical partition) into the allocation descriptor
 // area `ads` of an Extended File Entry at `entryBlock` and, when they do not fit, into
 // Allocation Extent Descriptors in the blocks that follow the entry (`entry` is the
 // start of the entry's run of blocks, ExtendedFileEntrySectors(extents.size()) long,
 // the layout's count). Returns the entry's L_AD.
-uint32_t WriteLongAdChain(const ImageBuilder& builder, uint8_t* entry, uint8_t* ads,
+uint32_t WriteLongAdChain(const ImageEmitter& emitter, uint8_t* entry, uint8_t* ads,
                           uint32_t entryBlock, const std::vector<DataExtent>& extents);
 
 }  // namespace vellumcast

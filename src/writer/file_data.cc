@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <cstring>
 
-#include "build/image_builder.h"
-#include "layout/disc_constants.h"
+#include "writer/image_writer.h"
+#include "base/disc_constants.h"
 #include "platform/output_file.h"
 #include "platform/paths.h"
 #include "platform/read_ahead.h"
@@ -27,13 +27,13 @@ bool OpenSource(OutputContext& out, SourceFile& file, const std::u16string& path
   const std::string hostPath = HostPath(path);
   if ((out.readAhead && out.readAhead->Take(hostPath, file)) || file.Open(hostPath)) return true;
   out.aborted = true;
-  out.builder->writeFailed = 1;
-  out.builder->Fail("cannot read " + Display(path) + ": " + file.error);
+  out.emitter->sink.failed = 1;
+  out.emitter->log.Fail("cannot read " + Display(path) + ": " + file.error);
   return false;
 }
 
 void WarnChangedSize(OutputContext& out, const std::u16string& path) {
-  out.builder->Warn(Display(path) + " changed size while the image was written");
+  out.emitter->log.Warn(Display(path) + " changed size while the image was written");
 }
 
 // The size on disk now, compared with the size the layout planned for.
@@ -48,8 +48,8 @@ void CheckSize(OutputContext& out, SourceFile& file, const std::u16string& path,
 
 void ReadFailed(OutputContext& out, SourceFile& source, const std::u16string& path) {
   out.aborted = true;
-  out.builder->writeFailed = 1;
-  out.builder->Fail("cannot read " + Display(path) + ": " + source.error);
+  out.emitter->sink.failed = 1;
+  out.emitter->log.Fail("cannot read " + Display(path) + ": " + source.error);
 }
 
 // Copies up to n sectors of `source` into the target inside the kernel, in chunks with
@@ -113,13 +113,13 @@ std::u16string BuildSourcePath(const TreeNode& file, const std::u16string& direc
 
 uint64_t CopySectors(OutputContext& out, SourceFile* source, const std::u16string& path, uint64_t n,
                      uint64_t& bytesRead) {
-  ImageBuilder& b = *out.builder;
+  ImageEmitter& emitter = *out.emitter;
   uint64_t copied = 0;
   bool ended = !source;  // the file has no more bytes: the rest is zeros
   if (source && source->Descriptor() >= 0 && n >= kKernelCopyMinimumSectors && out.ReadyForKernelCopy()) {
     copied = CopySectorsByKernel(out, *source, path, n, bytesRead, ended);
     if (out.Failed()) {
-      b.writeFailed = 1;
+      emitter.sink.failed = 1;
       return 0;
     }
   }
@@ -128,7 +128,7 @@ uint64_t CopySectors(OutputContext& out, SourceFile* source, const std::u16strin
     uint64_t wanted = std::min<uint64_t>(n - copied, UINT32_MAX);
     uint8_t* space = out.StagingSpace(uint32_t(wanted), granted);
     if (!space) {
-      b.writeFailed = 1;
+      emitter.sink.failed = 1;
       return 0;
     }
     // The sectors are read straight into the staging area in one large read. A
@@ -149,7 +149,7 @@ uint64_t CopySectors(OutputContext& out, SourceFile* source, const std::u16strin
     // the sector it was reported for, and nothing staged after it is written.
     for (uint32_t i = 0; i < granted; ++i) {
       bool ok = out.CommitStagedSector();
-      b.writeFailed = !ok;
+      emitter.sink.failed = !ok;
       if (!ok) return 0;
       ++copied;
     }
@@ -183,8 +183,8 @@ uint64_t CopyFileData(OutputContext& out, const TreeNode& file, const std::u16st
   for (const StereoClipPair::RunPiece& piece : run) viewSectors[piece.dependentView] += piece.sectors;
   if (viewSectors[1] != file.sectorCount || viewSectors[0] != baseNode.sectorCount) {
     out.aborted = true;
-    out.builder->writeFailed = 1;
-    out.builder->Fail("internal error: the interleaved extents of " + Display(path) + " and " +
+    out.emitter->sink.failed = 1;
+    out.emitter->log.Fail("internal error: the interleaved extents of " + Display(path) + " and " +
                       Display(basePath) + " do not cover the two clips");
     return 0;
   }

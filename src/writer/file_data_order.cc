@@ -2,7 +2,7 @@
 // a directory's files in primary order, then its subdirectories in primary order.
 #include "writer/file_data_order.h"
 
-#include "layout/disc_constants.h"
+#include "base/disc_constants.h"
 #include "platform/paths.h"
 #include "tree/tree_node.h"
 #include "writer/file_data.h"

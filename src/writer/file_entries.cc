@@ -5,8 +5,8 @@
 #include <cstring>
 #include <vector>
 
-#include "build/image_builder.h"
-#include "layout/disc_constants.h"
+#include "writer/image_writer.h"
+#include "base/disc_constants.h"
 #include "layout/entry_extents.h"
 #include "layout/layout_rules.h"
 #include "layout/volume_time.h"
@@ -64,27 +64,27 @@ constexpr uint32_t kExtendedAttributesLength =
     ea_header::kSize + free_ea_space::kAttributeLength + cgms_info::kAttributeLength;  // 132
 static_assert(kExtendedAttributesLength == 132);
 
-void WriteImplementationUseAttribute(const ImageBuilder& builder, uint8_t* a,
+void WriteImplementationUseAttribute(const ImageEmitter& emitter, uint8_t* a,
                                      const char* identifier, uint32_t length,
                                      uint32_t implementationUseLength) {
   le32(a + iuea::kAttributeType, iuea::kTypeImplementationUse);
   a[iuea::kAttributeSubtype] = iuea::kSubtype;
   le32(a + iuea::kAttributeLength, length);
   le32(a + iuea::kImplementationUseLength, implementationUseLength);
-  WriteUdfRegid(a + iuea::kImplementationIdentifier, identifier, builder.udfRevision);
+  WriteUdfRegid(a + iuea::kImplementationIdentifier, identifier, emitter.settings.udfRevision);
   le16(a + iuea::kHeaderChecksum, EaHeaderChecksum(a));
 }
 
 // The extended attribute space of a UDF 1.02 File Entry at `block`: the header
 // descriptor, then the free EA space and DVD CGMS attributes.
-void WriteExtendedAttributes(const ImageBuilder& builder, uint8_t* eas, uint32_t block) {
+void WriteExtendedAttributes(const ImageEmitter& emitter, uint8_t* eas, uint32_t block) {
   uint8_t* freeSpace = eas + ea_header::kSize;
   uint8_t* cgms = freeSpace + free_ea_space::kAttributeLength;
-  WriteImplementationUseAttribute(builder, freeSpace, "*UDF FreeEASpace",
+  WriteImplementationUseAttribute(emitter, freeSpace, "*UDF FreeEASpace",
                                   free_ea_space::kAttributeLength,
                                   free_ea_space::kImplementationUseLength);
   le16(freeSpace + free_ea_space::kFreeEaSpace, 0);
-  WriteImplementationUseAttribute(builder, cgms, "*UDF DVD CGMS Info", cgms_info::kAttributeLength,
+  WriteImplementationUseAttribute(emitter, cgms, "*UDF DVD CGMS Info", cgms_info::kAttributeLength,
                                   cgms_info::kImplementationUseLength);
   cgms[cgms_info::kCgmsInfo] = 0;  // copying permitted
   cgms[cgms_info::kDataStructureType] = 0;
@@ -93,7 +93,7 @@ void WriteExtendedAttributes(const ImageBuilder& builder, uint8_t* eas, uint32_t
   // No application attributes: the location is the length of the space.
   le32(eas + ea_header::kApplicationAttributesLocation, kExtendedAttributesLength);
   FillTag(eas, kTagExtendedAttributeHeaderDescriptor, ea_header::kCrcLength, block,
-          builder.udfRevision);
+          emitter.settings.udfRevision);
 }
 
 uint8_t FileType(const TreeNode& node) {
@@ -113,7 +113,7 @@ uint64_t UniqueId(const TreeNode& node) { return node.IsRoot() ? 0 : node.unique
 
 }  // namespace
 
-bool BuildFileEntry(const ImageBuilder& builder, const TreeNode& node, uint32_t block,
+bool BuildFileEntry(const ImageEmitter& emitter, const TreeNode& node, uint32_t block,
                     uint8_t* s, const char** why) {
   const uint64_t length = InformationLength(node);
   uint8_t* ads = s + fe::kExtendedAttributes + kExtendedAttributesLength;
@@ -121,7 +121,7 @@ bool BuildFileEntry(const ImageBuilder& builder, const TreeNode& node, uint32_t 
   if (node.isDirectory) {
     WriteShortAd(ads, node.udfDirLength, node.udfDirLocation);
   } else {
-    const std::vector<DataExtent> extents = FileDataExtents(builder, node);
+    const std::vector<DataExtent> extents = FileDataExtents(emitter, node);
     if (extents.size() > kShortAdsInFileEntry102) {
       *why = "A file has more extents than one UDF 1.02 File Entry can record";
       return false;
@@ -141,24 +141,24 @@ bool BuildFileEntry(const ImageBuilder& builder, const TreeNode& node, uint32_t 
   // Extended File Entry do; a directory carries the build time.
   uint8_t time[kUdfTimestampSize];
   if (node.isDirectory) {
-    std::memcpy(time, builder.buildTimeStamp, kUdfTimestampSize);
+    std::memcpy(time, emitter.settings.buildTimeStamp, kUdfTimestampSize);
   } else {
-    MakeUdfTimestamp(node.modifiedTime, time, builder.datesInUtc);
+    MakeUdfTimestamp(node.modifiedTime, time, emitter.settings.datesInUtc);
   }
   for (size_t field : {fe::kAccessTime, fe::kModificationTime, fe::kAttributeTime})
     std::memcpy(s + field, time, kUdfTimestampSize);
   le32(s + fe::kCheckpoint, 1);
-  WriteImplementationRegid(s + fe::kImplementationIdentifier, builder);
+  WriteImplementationRegid(s + fe::kImplementationIdentifier, emitter.settings);
   le64(s + fe::kUniqueId, UniqueId(node));
   le32(s + fe::kLengthOfExtendedAttributes, kExtendedAttributesLength);
   le32(s + fe::kLengthOfAllocationDescriptors, adLength);
-  WriteExtendedAttributes(builder, s + fe::kExtendedAttributes, block);
+  WriteExtendedAttributes(emitter, s + fe::kExtendedAttributes, block);
   FillTag(s, kTagFileEntry, uint16_t(fe::kFixedCrcLength + kExtendedAttributesLength + adLength),
-          block, builder.udfRevision);
+          block, emitter.settings.udfRevision);
   return true;
 }
 
-bool BuildExtendedFileEntry(const ImageBuilder& builder, const TreeNode& node, uint32_t block,
+bool BuildExtendedFileEntry(const ImageEmitter& emitter, const TreeNode& node, uint32_t block,
                             uint8_t* s, const char** why) {
   const uint64_t length = InformationLength(node);
   uint8_t* ads = s + efe::kAllocationDescriptors;
@@ -166,12 +166,12 @@ bool BuildExtendedFileEntry(const ImageBuilder& builder, const TreeNode& node, u
   if (node.isDirectory) {
     WriteShortAd(ads, node.udfDirLength, node.udfDirLocation);
   } else {
-    const std::vector<DataExtent> extents = FileDataExtents(builder, node);
-    if (ExtendedFileEntrySectors(extents.size()) > FileEntrySectors(builder, node)) {
+    const std::vector<DataExtent> extents = FileDataExtents(emitter, node);
+    if (ExtendedFileEntrySectors(extents.size()) > FileEntrySectors(emitter.settings, node)) {
       *why = "A file's extents do not fit the blocks planned for its UDF entry";
       return false;
     }
-    adLength = WriteLongAdChain(builder, s, ads, block, extents);
+    adLength = WriteLongAdChain(emitter, s, ads, block, extents);
   }
   WriteIcbTag(s + efe::kIcbTag, FileType(node),
               node.isDirectory ? kIcbFlagsShortAd : kIcbFlagsLongAd);
@@ -183,29 +183,29 @@ bool BuildExtendedFileEntry(const ImageBuilder& builder, const TreeNode& node, u
   le64(s + efe::kObjectSize, length);
   le64(s + efe::kLogicalBlocksRecorded, SectorsFor(length));
   uint8_t time[kUdfTimestampSize];
-  MakeUdfTimestamp(node.modifiedTime, time, builder.datesInUtc);
+  MakeUdfTimestamp(node.modifiedTime, time, emitter.settings.datesInUtc);
   for (size_t field : {efe::kAccessTime, efe::kModificationTime, efe::kCreationTime,
                        efe::kAttributeTime})
     std::memcpy(s + field, time, kUdfTimestampSize);
   le32(s + efe::kCheckpoint, 1);
-  WriteImplementationRegid(s + efe::kImplementationIdentifier, builder);
+  WriteImplementationRegid(s + efe::kImplementationIdentifier, emitter.settings);
   le64(s + efe::kUniqueId, UniqueId(node));
   le32(s + efe::kLengthOfExtendedAttributes, 0);
   le32(s + efe::kLengthOfAllocationDescriptors, adLength);
   FillTag(s, kTagExtendedFileEntry, uint16_t(efe::kFixedCrcLength + adLength), block,
-          builder.udfRevision);
+          emitter.settings.udfRevision);
   return true;
 }
 
-bool WriteEntry(ImageBuilder& builder, const TreeNode& node, uint32_t block) {
-  const uint32_t blocks = FileEntrySectors(builder, node);
-  if (blocks == 0) return builder.Fail("A UDF entry was planned without blocks");
+bool WriteEntry(ImageEmitter& emitter, const TreeNode& node, uint32_t block) {
+  const uint32_t blocks = FileEntrySectors(emitter.settings, node);
+  if (blocks == 0) return emitter.log.Fail("A UDF entry was planned without blocks");
   const char* why = nullptr;
-  const bool written = EmitFilledSectors(builder, blocks, [&](uint8_t* s) {
-    return builder.IsUdf250() ? BuildExtendedFileEntry(builder, node, block, s, &why)
-                              : BuildFileEntry(builder, node, block, s, &why);
+  const bool written = EmitFilledSectors(emitter, blocks, [&](uint8_t* s) {
+    return emitter.settings.IsUdf250() ? BuildExtendedFileEntry(emitter, node, block, s, &why)
+                              : BuildFileEntry(emitter, node, block, s, &why);
   });
-  return why ? builder.Fail(why) : written;
+  return why ? emitter.log.Fail(why) : written;
 }
 
 }  // namespace vellumcast

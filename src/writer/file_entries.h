@@ -6,18 +6,18 @@
 
 namespace vellumcast {
 
-struct ImageBuilder;
+struct ImageEmitter;
 struct TreeNode;
 
 // Builds the entry of `node` at partition block `block` into FileEntrySectors (the
 // layout's count, layout/entry_extents.h) zeroed sectors. False, with nothing else to rely on in `sectors`, when the node's extents
 // do not fit those blocks (the text of the failure in `why`).
-bool BuildFileEntry(const ImageBuilder& builder, const TreeNode& node, uint32_t block,
+bool BuildFileEntry(const ImageEmitter& emitter, const TreeNode& node, uint32_t block,
                     uint8_t* sectors, const char** why);
-bool BuildExtendedFileEntry(const ImageBuilder& builder, const TreeNode& node, uint32_t block,
+bool BuildExtendedFileEntry(const ImageEmitter& emitter, const TreeNode& node, uint32_t block,
                             uint8_t* sectors, const char** why);
 
 // Emits the entry (File Entry or Extended File Entry by revision) as one run.
-bool WriteEntry(ImageBuilder& builder, const TreeNode& node, uint32_t block);
+bool WriteEntry(ImageEmitter& emitter, const TreeNode& node, uint32_t block);
 
 }  // namespace vellumcast

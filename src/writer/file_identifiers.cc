@@ -3,8 +3,8 @@
 // may run across block boundaries.
 #include <cstring>
 
-#include "build/image_builder.h"
-#include "layout/disc_constants.h"
+#include "writer/image_writer.h"
+#include "base/disc_constants.h"
 #include "layout/layout_rules.h"
 #include "platform/text.h"
 #include "tree/tree_node.h"
@@ -32,7 +32,7 @@ constexpr uint8_t kCompression8Bit = 8;
 constexpr uint8_t kCompression16Bit = 16;
 
 // One descriptor at `p` (tag location `location`); returns its padded length.
-uint32_t PutIdentifier(const ImageBuilder& builder, uint8_t* p, uint32_t location,
+uint32_t PutIdentifier(const ImageEmitter& emitter, uint8_t* p, uint32_t location,
                        uint8_t characteristics, const TreeNode& target, bool recordUniqueId,
                        const TreeNode* named) {
   const uint32_t lengthOfFi = named ? named->udfNameLength + 1u : 0;
@@ -40,13 +40,13 @@ uint32_t PutIdentifier(const ImageBuilder& builder, uint8_t* p, uint32_t locatio
   p[fid::kFileCharacteristics] = characteristics;
   p[fid::kLengthOfFileIdentifier] = uint8_t(lengthOfFi);
   uint8_t* icb = p + fid::kIcb;
-  WriteLongAd(icb, kSectorSize, target.fileEntryLocation, FileSystemPartition(builder));
+  WriteLongAd(icb, kSectorSize, target.fileEntryLocation, FileSystemPartition(emitter.settings));
   le32(icb + long_ad::kImplementationUseUniqueId,
        recordUniqueId && !target.IsRoot() ? target.uniqueId : 0);
   le16(p + fid::kLengthOfImplementationUse, 0);
   if (named) {
     uint8_t* id = p + fid::kFixedSize;
-    if (builder.dvdVideoMode) {
+    if (emitter.tree.dvdVideoMode) {
       id[0] = kCompression8Bit;
       std::memcpy(id + 1, named->udfName, named->udfNameLength);
     } else {
@@ -62,13 +62,13 @@ uint32_t PutIdentifier(const ImageBuilder& builder, uint8_t* p, uint32_t locatio
   const uint32_t length =
       named ? UdfIdentifierDescriptorLength(named->udfNameLength) : kUdfParentIdentifierLength;
   FillTag(p, kTagFileIdentifierDescriptor, uint16_t(length - tag::kSize), location,
-          builder.udfRevision);
+          emitter.settings.udfRevision);
   return length;
 }
 
 }  // namespace
 
-bool BuildDirectoryIdentifiers(const ImageBuilder& builder, const TreeNode& directory,
+bool BuildDirectoryIdentifiers(const ImageEmitter& emitter, const TreeNode& directory,
                                uint32_t block, uint8_t* sectors, const char** why) {
   const uint32_t capacity = UdfDirectorySectors(directory) * kSectorSize;
   if (capacity < kUdfParentIdentifierLength) {
@@ -76,9 +76,9 @@ bool BuildDirectoryIdentifiers(const ImageBuilder& builder, const TreeNode& dire
     return false;
   }
   // The parent entry; in UDF 1.02 it carries no unique identifier.
-  uint32_t offset = PutIdentifier(builder, sectors, block,
+  uint32_t offset = PutIdentifier(emitter, sectors, block,
                                   fid::kCharacteristicDirectory | fid::kCharacteristicParent,
-                                  *directory.parent, builder.IsUdf250(), nullptr);
+                                  *directory.parent, emitter.settings.IsUdf250(), nullptr);
   for (const TreeNode* child = directory.firstChild; child; child = child->nextSibling) {
     if (child->udfNameLength > kUdfMaxNameBytes) {
       *why = "A UDF file identifier is longer than 254 bytes";
@@ -88,7 +88,7 @@ bool BuildDirectoryIdentifiers(const ImageBuilder& builder, const TreeNode& dire
       offset = capacity + 1;  // more than planned
       break;
     }
-    offset += PutIdentifier(builder, sectors + offset, block + offset / kSectorSize,
+    offset += PutIdentifier(emitter, sectors + offset, block + offset / kSectorSize,
                             child->isDirectory ? fid::kCharacteristicDirectory : 0, *child, true,
                             child);
   }

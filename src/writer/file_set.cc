@@ -1,8 +1,9 @@
 // Writes the File Set Descriptor (ECMA-167 4/14.1, OSTA UDF 2.3.2).
 #include <cstring>
 
-#include "build/image_builder.h"
-#include "layout/disc_constants.h"
+#include "layout/volume_label.h"
+#include "writer/image_writer.h"
+#include "base/disc_constants.h"
 #include "writer/byte_order.h"
 #include "writer/descriptor_tag.h"
 #include "writer/file_structures.h"
@@ -33,8 +34,8 @@ constexpr uint32_t kFileSetDescriptorBlock = 0;
 
 }  // namespace
 
-void BuildFileSetDescriptor(const ImageBuilder& builder, uint8_t* s) {
-  std::memcpy(s + fsd::kRecordingDateAndTime, builder.buildTimeStamp, sizeof builder.buildTimeStamp);
+void BuildFileSetDescriptor(const ImageEmitter& emitter, uint8_t* s) {
+  std::memcpy(s + fsd::kRecordingDateAndTime, emitter.settings.buildTimeStamp, sizeof emitter.settings.buildTimeStamp);
   le16(s + fsd::kInterchangeLevel, 3);
   le16(s + fsd::kMaximumInterchangeLevel, 3);
   le32(s + fsd::kCharacterSetList, 1);
@@ -42,14 +43,14 @@ void BuildFileSetDescriptor(const ImageBuilder& builder, uint8_t* s) {
   le32(s + fsd::kFileSetNumber, 0);
   le32(s + fsd::kFileSetDescriptorNumber, 0);
   WriteOstaCharspec(s + fsd::kLogicalVolumeIdentifierCharacterSet);
-  std::memcpy(s + fsd::kLogicalVolumeIdentifier, builder.volumeLabel, sizeof builder.volumeLabel);
+  std::memcpy(s + fsd::kLogicalVolumeIdentifier, emitter.settings.volumeLabel, sizeof emitter.settings.volumeLabel);
   WriteOstaCharspec(s + fsd::kFileSetCharacterSet);
-  builder.FitDString(s + fsd::kFileSetIdentifier, fsd::kFileSetIdentifierSize);
+  FitDString(emitter.settings, s + fsd::kFileSetIdentifier, fsd::kFileSetIdentifierSize);
   WriteLongAd(s + fsd::kRootDirectoryIcb, kSectorSize, kRootFileEntryBlock,
-              FileSystemPartition(builder));
-  WriteUdfRegid(s + fsd::kDomainIdentifier, "*OSTA UDF Compliant", builder.udfRevision,
+              FileSystemPartition(emitter.settings));
+  WriteUdfRegid(s + fsd::kDomainIdentifier, "*OSTA UDF Compliant", emitter.settings.udfRevision,
                 kDomainFlagsWriteProtected);
-  FillTag(s, kTagFileSetDescriptor, fsd::kCrcLength, kFileSetDescriptorBlock, builder.udfRevision);
+  FillTag(s, kTagFileSetDescriptor, fsd::kCrcLength, kFileSetDescriptorBlock, emitter.settings.udfRevision);
 }
 
 }  // namespace vellumcast

@@ -2,8 +2,8 @@
 // recorded closed.
 #include <cstring>
 
-#include "build/image_builder.h"
-#include "layout/disc_constants.h"
+#include "writer/image_writer.h"
+#include "base/disc_constants.h"
 #include "writer/byte_order.h"
 #include "writer/descriptor_tag.h"
 #include "writer/sector_emit.h"
@@ -40,36 +40,36 @@ constexpr uint32_t kSize = 46;
 
 }  // namespace
 
-void BuildLogicalVolumeIntegrityDescriptor(const ImageBuilder& builder, uint8_t* s,
+void BuildLogicalVolumeIntegrityDescriptor(const ImageEmitter& emitter, uint8_t* s,
                                            uint32_t location) {
-  const uint32_t partitions = builder.IsUdf250() ? 2 : 1;
-  std::memcpy(s + lvid::kRecordingDateAndTime, builder.buildTimeStamp, sizeof builder.buildTimeStamp);
+  const uint32_t partitions = emitter.settings.IsUdf250() ? 2 : 1;
+  std::memcpy(s + lvid::kRecordingDateAndTime, emitter.settings.buildTimeStamp, sizeof emitter.settings.buildTimeStamp);
   le32(s + lvid::kIntegrityType, lvid::kIntegrityClose);
   // The next unused unique identifier: the layout numbers every entry but the root
   // from 16 upward.
   le64(s + lvid::kUniqueId,
-       uint64_t(builder.totalFileCount) + builder.totalDirectoryCount + kFirstUniqueId);
+       uint64_t(emitter.tree.totalFileCount) + emitter.tree.totalDirectoryCount + kFirstUniqueId);
   le32(s + lvid::kNumberOfPartitions, partitions);
   le32(s + lvid::kLengthOfImplementationUse, lvid_iu::kSize);
   // Free Space Table: all zero (nothing is free on a read-only volume).
   uint8_t* sizeTable = s + lvid::kFreeSpaceTable + 4 * partitions;
-  le32(sizeTable, uint32_t(builder.partitionLength));
-  if (partitions == 2) le32(sizeTable + 4, builder.metadataBlocks);
+  le32(sizeTable, uint32_t(emitter.plan.partitionLength));
+  if (partitions == 2) le32(sizeTable + 4, emitter.plan.metadataBlocks);
   uint8_t* iu = sizeTable + 4 * partitions;
-  WriteImplementationRegid(iu + lvid_iu::kImplementationId, builder);
-  le32(iu + lvid_iu::kNumberOfFiles, builder.totalFileCount);
-  le32(iu + lvid_iu::kNumberOfDirectories, builder.totalDirectoryCount + 1);  // with the root
-  le16(iu + lvid_iu::kMinimumUdfReadRevision, builder.udfRevision);
-  le16(iu + lvid_iu::kMinimumUdfWriteRevision, builder.udfRevision);
-  le16(iu + lvid_iu::kMaximumUdfWriteRevision, builder.udfRevision);
+  WriteImplementationRegid(iu + lvid_iu::kImplementationId, emitter.settings);
+  le32(iu + lvid_iu::kNumberOfFiles, emitter.tree.totalFileCount);
+  le32(iu + lvid_iu::kNumberOfDirectories, emitter.tree.totalDirectoryCount + 1);  // with the root
+  le16(iu + lvid_iu::kMinimumUdfReadRevision, emitter.settings.udfRevision);
+  le16(iu + lvid_iu::kMinimumUdfWriteRevision, emitter.settings.udfRevision);
+  le16(iu + lvid_iu::kMaximumUdfWriteRevision, emitter.settings.udfRevision);
   FillTag(s, kTagLogicalVolumeIntegrityDescriptor,
           uint16_t(lvid::kFixedCrcLength + 8 * partitions + lvid_iu::kSize), location,
-          builder.udfRevision);
+          emitter.settings.udfRevision);
 }
 
-bool WriteLogicalVolumeIntegrityDescriptor(ImageBuilder& builder, uint32_t location) {
+bool WriteLogicalVolumeIntegrityDescriptor(ImageEmitter& emitter, uint32_t location) {
   return EmitFilledSectors(
-      builder, 1, [&](uint8_t* s) { BuildLogicalVolumeIntegrityDescriptor(builder, s, location); });
+      emitter, 1, [&](uint8_t* s) { BuildLogicalVolumeIntegrityDescriptor(emitter, s, location); });
 }
 
 }  // namespace vellumcast

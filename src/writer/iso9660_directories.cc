@@ -6,8 +6,8 @@
 #include <deque>
 #include <string>
 
-#include "build/image_builder.h"
-#include "layout/disc_constants.h"
+#include "writer/image_writer.h"
+#include "base/disc_constants.h"
 #include "layout/entry_extents.h"
 #include "layout/iso_hierarchy.h"
 #include "layout/layout_rules.h"
@@ -18,8 +18,8 @@
 namespace vellumcast {
 namespace {
 
-bool Mismatch(ImageBuilder& b, const std::string& what) {
-  return b.Fail("the ISO 9660 " + what + " does not match the layout");
+bool Mismatch(ImageEmitter& emitter, const std::string& what) {
+  return emitter.log.Fail("the ISO 9660 " + what + " does not match the layout");
 }
 
 // Visits every directory breadth-first from the root in the order of hierarchy `h`.
@@ -37,10 +37,10 @@ bool ForEachDirectoryBreadthFirst(const IsoHierarchy& h, TreeNode* root, Step st
   return true;
 }
 
-bool WritePathTable(ImageBuilder& b, const IsoHierarchy& h, bool bigEndian) {
-  const uint32_t sectors = PathTableSectors(b, h);
+bool WritePathTable(ImageEmitter& emitter, const IsoHierarchy& h, bool bigEndian) {
+  const uint32_t sectors = PathTableSectors(emitter.plan, h);
   uint32_t capacity = sectors * kSectorSize;
-  uint8_t* table = b.RequestSectors(sectors);
+  uint8_t* table = emitter.sink.RequestSectors(sectors);
   if (!table) return false;
   std::memset(table, 0, capacity);
   uint32_t offset = 0;
@@ -50,32 +50,32 @@ bool WritePathTable(ImageBuilder& b, const IsoHierarchy& h, bool bigEndian) {
     return true;
   };
   static const uint8_t kRootIdentifier = 0;
-  bool ok = put(&kRootIdentifier, 1, DirectorySector(b, h, *b.root), 1) &&
-            ForEachDirectoryBreadthFirst(h, b.root, [&](TreeNode& dir) {
+  bool ok = put(&kRootIdentifier, 1, DirectorySector(emitter.plan, h, *emitter.tree.root), 1) &&
+            ForEachDirectoryBreadthFirst(h, emitter.tree.root, [&](TreeNode& dir) {
               for (TreeNode* e = dir.*h.firstChild; e; e = e->*h.nextSibling) {
                 if (e->isDirectory &&
-                    !put(e->*h.name, e->*h.nameLength, DirectorySector(b, h, *e), dir.*h.pathTableNumber)) {
+                    !put(e->*h.name, e->*h.nameLength, DirectorySector(emitter.plan, h, *e), dir.*h.pathTableNumber)) {
                   return false;
                 }
               }
               return true;
             });
-  if (!ok || offset != PathTableBytes(b, h)) return Mismatch(b, "path table");
-  return b.WriteSectors(table, sectors);
+  if (!ok || offset != PathTableBytes(emitter.plan, h)) return Mismatch(emitter, "path table");
+  return emitter.sink.EmitSectors(table, sectors);
 }
 
 // The record of `slot` as hierarchy `h` describes it, without its system use.
-DirectoryRecord RecordFor(const ImageBuilder& b, const IsoHierarchy& h, const IsoRecordSlot& slot) {
+DirectoryRecord RecordFor(const ImageEmitter& emitter, const IsoHierarchy& h, const IsoRecordSlot& slot) {
   static const uint8_t kSelf = dirrec::kSelfIdentifier;
   static const uint8_t kParent = dirrec::kParentIdentifier;
   const TreeNode& node = *slot.node;
   DirectoryRecord r;
   r.time = node.modifiedTime;
-  r.utc = b.datesInUtc;
+  r.utc = emitter.settings.datesInUtc;
   r.identifier = slot.role == IsoRecordRole::Self ? &kSelf : slot.role == IsoRecordRole::Parent ? &kParent : node.*h.name;
   r.identifierLength = SlotIdentifierLength(h, slot);
   if (node.isDirectory) {
-    r.location = DirectorySector(b, h, node);
+    r.location = DirectorySector(emitter.plan, h, node);
     r.dataLength = node.*h.dirSize;
     r.flags = dirrec::kFlagDirectory;
     return r;
@@ -83,7 +83,7 @@ DirectoryRecord RecordFor(const ImageBuilder& b, const IsoHierarchy& h, const Is
   // A file below 4 GiB is one record; a larger one is a multi-extent file of
   // consecutive extents, each but the last of the largest extent size.
   const uint64_t before = uint64_t(slot.extent) * kIsoMaxExtentBytes;
-  r.location = FileDataSector(b, node) + slot.extent * uint32_t(kIsoMaxExtentBytes / kSectorSize);
+  r.location = FileDataSector(emitter.plan, node) + slot.extent * uint32_t(kIsoMaxExtentBytes / kSectorSize);
   r.dataLength = slot.extents == 1 ? uint32_t(node.size) : uint32_t(std::min(node.size - before, kIsoMaxExtentBytes));
   r.flags = slot.extent + 1 < slot.extents ? dirrec::kFlagMultiExtent : 0;
   return r;
@@ -103,77 +103,77 @@ uint8_t* PlaceRecord(uint8_t* extent, uint32_t capacity, uint32_t& offset, const
 
 // One directory extent of hierarchy `h`. `continuation` is the packing cursor of the
 // continuation areas, which the records' CE entries point into.
-bool WriteDirectoryExtent(ImageBuilder& b, const IsoHierarchy& h, TreeNode& dir, uint64_t& continuation) {
-  if (uint32_t(b.sectorsWritten) != DirectorySector(b, h, dir)) return Mismatch(b, "directory area");
+bool WriteDirectoryExtent(ImageEmitter& emitter, const IsoHierarchy& h, TreeNode& dir, uint64_t& continuation) {
+  if (uint32_t(emitter.sink.sectorsWritten) != DirectorySector(emitter.plan, h, dir)) return Mismatch(emitter, "directory area");
   uint32_t sectors = uint32_t(SectorsFor(dir.*h.dirSize));
   uint32_t capacity = sectors * kSectorSize;
-  uint8_t* extent = b.RequestSectors(sectors);
+  uint8_t* extent = emitter.sink.RequestSectors(sectors);
   if (!extent) return false;
   std::memset(extent, 0, capacity);
   uint32_t offset = 0;
   uint8_t unused[kSectorSize];
   bool ok = ForEachIsoRecord(h, dir, [&](const IsoRecordSlot& slot) {
-    SystemUseLayout use = RecordSystemUse(b, h, slot);
-    DirectoryRecord r = RecordFor(b, h, slot);
+    SystemUseLayout use = RecordSystemUse(emitter.settings, emitter.tree, h, slot);
+    DirectoryRecord r = RecordFor(emitter, h, slot);
     r.systemUseLength = uint8_t(use.recordBytes);
     uint8_t* at = PlaceRecord(extent, capacity, offset, r);
     if (!at) return false;
-    if (h.joliet || !b.rockRidge) return true;  // the system use stays zero
+    if (h.joliet || !emitter.settings.rockRidge) return true;  // the system use stays zero
     uint64_t place = use.continuationBytes ? IsoRecordStart(continuation, use.continuationBytes) : continuation;
     if (use.continuationBytes) continuation = place + use.continuationBytes;
-    return PutRockRidgeSystemUse(b, slot, use, at + IsoRecordLength(r.identifierLength, 0), unused,
-                                 RockRidgeAreaSector(b) + uint32_t(place / kSectorSize),
+    return PutRockRidgeSystemUse(emitter.settings, slot, use, at + IsoRecordLength(r.identifierLength, 0), unused,
+                                 RockRidgeAreaSector(emitter.plan) + uint32_t(place / kSectorSize),
                                  uint32_t(place % kSectorSize));
   });
-  if (!ok || offset != dir.*h.dirSize) return Mismatch(b, "directory of " + std::to_string(dir.*h.pathTableNumber));
-  return b.WriteSectors(extent, sectors);
+  if (!ok || offset != dir.*h.dirSize) return Mismatch(emitter, "directory of " + std::to_string(dir.*h.pathTableNumber));
+  return emitter.sink.EmitSectors(extent, sectors);
 }
 
-bool WriteHierarchy(ImageBuilder& b, const IsoHierarchy& h, uint64_t& continuation) {
-  return WritePathTable(b, h, false) && WritePathTable(b, h, true) &&
-         ForEachDirectoryBreadthFirst(h, b.root, [&](TreeNode& dir) { return WriteDirectoryExtent(b, h, dir, continuation); });
+bool WriteHierarchy(ImageEmitter& emitter, const IsoHierarchy& h, uint64_t& continuation) {
+  return WritePathTable(emitter, h, false) && WritePathTable(emitter, h, true) &&
+         ForEachDirectoryBreadthFirst(h, emitter.tree.root, [&](TreeNode& dir) { return WriteDirectoryExtent(emitter, h, dir, continuation); });
 }
 
 // The continuation areas of the primary hierarchy's records, packed in the order of
 // the records as the directory extents placed them, one sector at a time.
-bool WriteContinuationAreas(ImageBuilder& b) {
-  if (b.rockRidgeSectors == 0) return true;
-  if (uint32_t(b.sectorsWritten) != RockRidgeAreaSector(b)) return Mismatch(b, "continuation area");
+bool WriteContinuationAreas(ImageEmitter& emitter) {
+  if (emitter.plan.rockRidgeSectors == 0) return true;
+  if (uint32_t(emitter.sink.sectorsWritten) != RockRidgeAreaSector(emitter.plan)) return Mismatch(emitter, "continuation area");
   uint32_t sector = 0;
-  uint8_t* buffer = b.RequestSectors(1);
+  uint8_t* buffer = emitter.sink.RequestSectors(1);
   if (!buffer) return false;
   std::memset(buffer, 0, kSectorSize);
   uint64_t cursor = 0;
   uint8_t unused[kIsoMaxRecordBytes];
-  bool ok = ForEachDirectoryBreadthFirst(kPrimaryHierarchy, b.root, [&](TreeNode& dir) {
+  bool ok = ForEachDirectoryBreadthFirst(kPrimaryHierarchy, emitter.tree.root, [&](TreeNode& dir) {
     return ForEachIsoRecord(kPrimaryHierarchy, dir, [&](const IsoRecordSlot& slot) {
-      SystemUseLayout use = RecordSystemUse(b, kPrimaryHierarchy, slot);
+      SystemUseLayout use = RecordSystemUse(emitter.settings, emitter.tree, kPrimaryHierarchy, slot);
       if (!use.continuationBytes) return true;
       uint64_t place = IsoRecordStart(cursor, use.continuationBytes);
       cursor = place + use.continuationBytes;
       for (; place / kSectorSize > sector; ++sector) {
-        if (!b.WriteSectors(buffer, 1) || !(buffer = b.RequestSectors(1))) return false;
+        if (!emitter.sink.EmitSectors(buffer, 1) || !(buffer = emitter.sink.RequestSectors(1))) return false;
         std::memset(buffer, 0, kSectorSize);
       }
       std::memset(unused, 0, sizeof unused);
-      return PutRockRidgeSystemUse(b, slot, use, unused, buffer + place % kSectorSize,
-                                   RockRidgeAreaSector(b) + sector, uint32_t(place % kSectorSize));
+      return PutRockRidgeSystemUse(emitter.settings, slot, use, unused, buffer + place % kSectorSize,
+                                   RockRidgeAreaSector(emitter.plan) + sector, uint32_t(place % kSectorSize));
     });
   });
-  if (!ok || sector + 1 != uint32_t(b.rockRidgeSectors)) return Mismatch(b, "continuation area");
-  return b.WriteSectors(buffer, 1);
+  if (!ok || sector + 1 != uint32_t(emitter.plan.rockRidgeSectors)) return Mismatch(emitter, "continuation area");
+  return emitter.sink.EmitSectors(buffer, 1);
 }
 
 }  // namespace
 
-bool WriteIsoPathTablesAndDirectories(ImageBuilder& b) {
-  if (b.pathTableSectors == 0 || !b.root) return true;
+bool WriteIsoPathTablesAndDirectories(ImageEmitter& emitter) {
+  if (emitter.plan.pathTableSectors == 0 || !emitter.tree.root) return true;
   uint64_t continuation = 0;
-  if (!WriteHierarchy(b, kPrimaryHierarchy, continuation) || !WriteContinuationAreas(b)) return false;
-  if (!b.joliet) return true;
-  if (uint32_t(b.sectorsWritten) != PathTableStart(b, kJolietHierarchy)) return Mismatch(b, "Joliet path table");
+  if (!WriteHierarchy(emitter, kPrimaryHierarchy, continuation) || !WriteContinuationAreas(emitter)) return false;
+  if (!emitter.settings.joliet) return true;
+  if (uint32_t(emitter.sink.sectorsWritten) != PathTableStart(emitter.plan, kJolietHierarchy)) return Mismatch(emitter, "Joliet path table");
   uint64_t none = 0;
-  return WriteHierarchy(b, kJolietHierarchy, none);
+  return WriteHierarchy(emitter, kJolietHierarchy, none);
 }
 
 }  // namespace vellumcast

@@ -4,19 +4,19 @@
 
 namespace vellumcast {
 
-struct ImageBuilder;
+struct ImageEmitter;
 
 // Primary Volume Descriptor (ECMA-119 8.4): 1 sector.
-bool WriteIsoPrimaryVolumeDescriptor(ImageBuilder& builder);
+bool WriteIsoPrimaryVolumeDescriptor(ImageEmitter& emitter);
 // Joliet Supplementary Volume Descriptor (ECMA-119 8.5): 1 sector when Joliet is asked
 // for, else nothing.
-bool WriteIsoSupplementaryVolumeDescriptor(ImageBuilder& builder);
+bool WriteIsoSupplementaryVolumeDescriptor(ImageEmitter& emitter);
 // Volume Descriptor Set Terminator (ECMA-119 8.3): 1 sector.
-bool WriteIsoSetTerminator(ImageBuilder& builder);
+bool WriteIsoSetTerminator(ImageEmitter& emitter);
 // Type L path table, type M path table (pathTableSectors each), then every directory
 // extent in directory-number order (isoDirectorySectors in all), the Rock Ridge
 // continuation areas (rockRidgeSectors), and the same for the Joliet hierarchy. False
-// when the tree does not match the planned sizes (the builder says why).
-bool WriteIsoPathTablesAndDirectories(ImageBuilder& builder);
+// when the tree does not match the planned sizes (the log says why).
+bool WriteIsoPathTablesAndDirectories(ImageEmitter& emitter);
 
 }  // namespace vellumcast

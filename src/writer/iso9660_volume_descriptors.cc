@@ -2,8 +2,8 @@
 // the Volume Descriptor Set Terminator (ECMA-119 8.4, 8.5 and 8.3).
 #include <cstring>
 
-#include "build/image_builder.h"
-#include "layout/disc_constants.h"
+#include "writer/image_writer.h"
+#include "base/disc_constants.h"
 #include "layout/iso_hierarchy.h"
 #include "layout/layout_rules.h"
 #include "layout/volume_label.h"
@@ -91,9 +91,9 @@ void PutStandardHeader(uint8_t* sector, uint8_t type) {
 // The Primary Volume Descriptor (ECMA-119 8.4) or the Joliet Supplementary Volume
 // Descriptor (ECMA-119 8.5, escape sequence "%/E" for UCS-2 level 3): the same fields,
 // each describing its own hierarchy; the Joliet one's character fields in UCS-2.
-bool WriteVolumeDescriptor(ImageBuilder& b, const IsoHierarchy& h) {
+bool WriteVolumeDescriptor(ImageEmitter& emitter, const IsoHierarchy& h) {
   using namespace pvd;
-  uint8_t* s = b.RequestSectors(1);
+  uint8_t* s = emitter.sink.RequestSectors(1);
   if (!s) return false;
   std::memset(s, 0, kSectorSize);
   const bool joliet = h.joliet;
@@ -101,29 +101,29 @@ bool WriteVolumeDescriptor(ImageBuilder& b, const IsoHierarchy& h) {
   Fill(joliet, s + kSystemIdentifier, 32, nullptr, 0);
 
   if (joliet) {
-    JolietVolumeIdentifier(b, s + kVolumeIdentifier);
+    JolietVolumeIdentifier(emitter.settings, s + kVolumeIdentifier);
     std::memcpy(s + kEscapeSequences, "%/E", 3);
   } else {
-    IsoVolumeIdentifier(b, s + kVolumeIdentifier);
+    IsoVolumeIdentifier(emitter.settings, s + kVolumeIdentifier);
   }
 
-  both32(s + kVolumeSpaceSize, uint32_t(b.volumeSectors));
+  both32(s + kVolumeSpaceSize, uint32_t(emitter.plan.volumeSectors));
   both16(s + kVolumeSetSize, 1);
   both16(s + kVolumeSequenceNumber, 1);
   both16(s + kLogicalBlockSize, uint16_t(kSectorSize));
-  both32(s + kPathTableSize, PathTableBytes(b, h));
-  le32(s + kTypeLPathTable, PathTableStart(b, h));
+  both32(s + kPathTableSize, PathTableBytes(emitter.plan, h));
+  le32(s + kTypeLPathTable, PathTableStart(emitter.plan, h));
   le32(s + kOptionalTypeLPathTable, 0);
-  be32(s + kTypeMPathTable, PathTableStart(b, h) + PathTableSectors(b, h));
+  be32(s + kTypeMPathTable, PathTableStart(emitter.plan, h) + PathTableSectors(emitter.plan, h));
   be32(s + kOptionalTypeMPathTable, 0);
 
   // The root's record here is 34 bytes even in DVD-Video mode and with Rock Ridge.
   static const uint8_t kRootIdentifier = dirrec::kSelfIdentifier;
   DirectoryRecord root;
-  root.location = FirstDirectorySector(b, h);
-  root.dataLength = b.root ? b.root->*h.dirSize : 0;
-  root.time = b.buildTime;
-  root.utc = b.datesInUtc;
+  root.location = FirstDirectorySector(emitter.plan, h);
+  root.dataLength = emitter.tree.root ? emitter.tree.root->*h.dirSize : 0;
+  root.time = emitter.settings.buildTime;
+  root.utc = emitter.settings.datesInUtc;
   root.flags = dirrec::kFlagDirectory;
   root.identifier = &kRootIdentifier;
   root.identifierLength = 1;
@@ -136,34 +136,34 @@ bool WriteVolumeDescriptor(ImageBuilder& b, const IsoHierarchy& h) {
   }
   Fill(joliet, s + kPublisherIdentifier, 128, nullptr, 0);
   Fill(joliet, s + kDataPreparerIdentifier, 128, nullptr, 0);
-  const uint8_t* application = b.applicationId[0] == '*' ? b.applicationId + 1 : nullptr;
+  const uint8_t* application = emitter.settings.applicationId[0] == '*' ? emitter.settings.applicationId + 1 : nullptr;
   Fill(joliet, s + kApplicationIdentifier, 128, application, kApplicationIdChars);
   Fill(joliet, s + kCopyrightFileIdentifier, 37, nullptr, 0);
   Fill(joliet, s + kAbstractFileIdentifier, 37, nullptr, 0);
   Fill(joliet, s + kBibliographicFileIdentifier, 37, nullptr, 0);
 
-  MakeIsoVolumeDate(b.buildTime, true, s + kVolumeCreationDate, b.datesInUtc);
+  MakeIsoVolumeDate(emitter.settings.buildTime, true, s + kVolumeCreationDate, emitter.settings.datesInUtc);
   std::memcpy(s + kVolumeModificationDate, s + kVolumeCreationDate, 17);
   MakeIsoVolumeDate(0, false, s + kVolumeExpirationDate);
   MakeIsoVolumeDate(0, false, s + kVolumeEffectiveDate);
   s[kFileStructureVersion] = 1;
-  return b.WriteSectors(s, 1);
+  return emitter.sink.EmitSectors(s, 1);
 }
 
 }  // namespace
 
-bool WriteIsoPrimaryVolumeDescriptor(ImageBuilder& b) { return WriteVolumeDescriptor(b, kPrimaryHierarchy); }
+bool WriteIsoPrimaryVolumeDescriptor(ImageEmitter& emitter) { return WriteVolumeDescriptor(emitter, kPrimaryHierarchy); }
 
-bool WriteIsoSupplementaryVolumeDescriptor(ImageBuilder& b) {
-  return !b.joliet || WriteVolumeDescriptor(b, kJolietHierarchy);
+bool WriteIsoSupplementaryVolumeDescriptor(ImageEmitter& emitter) {
+  return !emitter.settings.joliet || WriteVolumeDescriptor(emitter, kJolietHierarchy);
 }
 
-bool WriteIsoSetTerminator(ImageBuilder& b) {
-  uint8_t* s = b.RequestSectors(1);
+bool WriteIsoSetTerminator(ImageEmitter& emitter) {
+  uint8_t* s = emitter.sink.RequestSectors(1);
   if (!s) return false;
   std::memset(s, 0, kSectorSize);
   PutStandardHeader(s, vd::kTypeTerminator);
-  return b.WriteSectors(s, 1);
+  return emitter.sink.EmitSectors(s, 1);
 }
 
 }  // namespace vellumcast

@@ -6,15 +6,15 @@
 #include <new>
 #include <string>
 
-#include "layout/disc_constants.h"
+#include "base/disc_constants.h"
 
 namespace vellumcast {
 namespace {
 
 bool ReportProgress(OutputContext& out) {
-  const ImageBuilder& b = *out.builder;
+  const ImageEmitter& emitter = *out.emitter;
   if (out.progress &&
-      !out.progress(uint32_t(b.sectorsWritten), uint32_t(b.volumeSectors), out.progressContext)) {
+      !out.progress(uint32_t(emitter.sink.sectorsWritten), uint32_t(emitter.plan.volumeSectors), out.progressContext)) {
     out.stopped = true;
   }
   return !out.Failed();
@@ -51,19 +51,19 @@ uint8_t* OutputContext::StagingSpace(uint32_t wanted, uint32_t& granted) {
 
 bool OutputContext::CommitStagedSector() {
   ++stagedSectors;
-  builder->sectorsWritten += 1;
+  emitter->sink.sectorsWritten += 1;
   return ReportProgress(*this);
 }
 
 bool OutputContext::CommitWrittenSector() {
-  builder->sectorsWritten += 1;
+  emitter->sink.sectorsWritten += 1;
   return ReportProgress(*this);
 }
 
 bool OutputContext::ReadyForKernelCopy() {
-  if (builder->plainDataCopy || !target->kernelCopy || Failed() || !Flush()) return false;
+  if (emitter->settings.plainDataCopy || !target->kernelCopy || Failed() || !Flush()) return false;
   // Nothing seeks: the target's end is where the next sector goes.
-  return target->length == uint64_t(builder->sectorsWritten) * kSectorSize;
+  return target->length == uint64_t(emitter->sink.sectorsWritten) * kSectorSize;
 }
 
 uint8_t* AcquireSectorBuffer(uint32_t n, void* context) {
@@ -74,7 +74,7 @@ uint8_t* AcquireSectorBuffer(uint32_t n, void* context) {
     out.buffer.reset(new (std::nothrow) uint8_t[size_t(n) * kSectorSize]);
     if (!out.buffer) {
       out.aborted = true;
-      out.builder->Fail("out of memory for a buffer of " + std::to_string(n) + " sectors");
+      out.emitter->log.Fail("out of memory for a buffer of " + std::to_string(n) + " sectors");
       return nullptr;
     }
     out.capacity = n;
@@ -100,27 +100,6 @@ bool WriteToTarget(const uint8_t* bytes, uint32_t n, void* context) {
     }
   }
   return ReportProgress(out);
-}
-
-bool ImageBuilder::WriteSectors(const uint8_t* bytes, uint32_t n) {
-  sectorsWritten += int32_t(n);
-  bool ok = emitSectors && emitSectors(bytes, n, writerContext);
-  writeFailed = !ok;
-  return ok;
-}
-
-bool ImageBuilder::WriteZeroSectors(uint32_t n) {
-  bool ok = true;
-  for (uint32_t i = 0; i < n && ok; ++i) {
-    uint8_t* sector = RequestSectors(1);
-    if (!sector) {
-      writeFailed = 1;
-      return false;
-    }
-    std::memset(sector, 0, kSectorSize);
-    ok = WriteSectors(sector, 1);
-  }
-  return ok;
 }
 
 }  // namespace vellumcast

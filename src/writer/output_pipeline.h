@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "build/image_builder.h"
+#include "writer/image_writer.h"
 #include "platform/output_file.h"
 
 namespace vellumcast {
@@ -15,7 +15,7 @@ namespace vellumcast {
 struct ReadAhead;
 
 struct OutputContext {
-  ImageBuilder* builder = nullptr;
+  ImageEmitter* emitter = nullptr;
   OutputFile* target = nullptr;
   WriterProgressFn progress = nullptr;
   void* progressContext = nullptr;
@@ -56,11 +56,7 @@ struct OutputContext {
   bool Flush();
 };
 
-// Writes the whole image through `out` in the sector map of the builder's formats;
-// false when the build is to fail (the builder records why, unless the sink failed).
-bool EmitImage(ImageBuilder& builder, OutputContext& out);
-
-// The builder's requestSectors and emitSectors hooks over an OutputContext.
+// The sink's request and emit hooks over an OutputContext.
 uint8_t* AcquireSectorBuffer(uint32_t n, void* context);
 bool WriteToTarget(const uint8_t* bytes, uint32_t n, void* context);
 

@@ -45,7 +45,7 @@ uint32_t Links(const TreeNode& node) {
 // A build with a fixed time (-time, SOURCE_DATE_EPOCH) records fixed owners,
 // permissions and times, so that the image depends on the files' contents, names and
 // modification times only; so does an entry the scan made up.
-bool FixedAttributes(const ImageBuilder& b, const TreeNode& node) { return b.datesInUtc || node.posixMode == 0; }
+bool FixedAttributes(const ImageSettings& settings, const TreeNode& node) { return settings.datesInUtc || node.posixMode == 0; }
 
 // NM entries for `n` bytes of `name`, pieces of at most 250 bytes; the last piece
 // continues when `more` (the name goes on in a continuation area).
@@ -112,10 +112,10 @@ uint32_t PutRripNm(uint8_t* p, const uint8_t* name, uint32_t n, bool continues) 
   return PutHeader(p, "NM", kRripNmHeaderBytes + n);
 }
 
-bool PutRockRidgeSystemUse(const ImageBuilder& b, const IsoRecordSlot& slot, const SystemUseLayout& use,
+bool PutRockRidgeSystemUse(const ImageSettings& settings, const IsoRecordSlot& slot, const SystemUseLayout& use,
                            uint8_t* field, uint8_t* continuation, uint32_t ceSector, uint32_t ceOffset) {
   const TreeNode& node = *slot.node;
-  const bool fixed = FixedAttributes(b, node);
+  const bool fixed = FixedAttributes(settings, node);
   uint32_t mode = node.isDirectory ? kPosixDirectory : kPosixRegular;
   if (fixed) {
     mode |= node.isDirectory ? kFixedDirectoryPermissions : kFixedFilePermissions;
@@ -127,7 +127,7 @@ bool PutRockRidgeSystemUse(const ImageBuilder& b, const IsoRecordSlot& slot, con
   if (rootSelf) at += PutSuspSp(field + at);
   at += PutRripPx(field + at, mode, Links(node), fixed ? 0 : node.uid, fixed ? 0 : node.gid);
   at += PutRripTf(field + at, node.modifiedTime, fixed ? node.modifiedTime : node.accessTime,
-                  fixed ? node.modifiedTime : node.attributeTime, b.datesInUtc);
+                  fixed ? node.modifiedTime : node.attributeTime, settings.datesInUtc);
   uint32_t continued = 0;
   if (slot.role == IsoRecordRole::Entry) {
     const std::string name = RockRidgeName(node);

@@ -7,22 +7,22 @@
 #include <cstring>
 #include <type_traits>
 
-#include "build/image_builder.h"
-#include "layout/disc_constants.h"
+#include "writer/image_writer.h"
+#include "base/disc_constants.h"
 
 namespace vellumcast {
 
 template <typename Fill>
-bool EmitFilledSectors(ImageBuilder& builder, uint32_t n, Fill&& fill) {
-  uint8_t* sectors = builder.RequestSectors(n);
-  if (!sectors) return builder.Fail("Out of memory for the output buffer");
+bool EmitFilledSectors(ImageEmitter& emitter, uint32_t n, Fill&& fill) {
+  uint8_t* sectors = emitter.sink.RequestSectors(n);
+  if (!sectors) return emitter.log.Fail("Out of memory for the output buffer");
   std::memset(sectors, 0, size_t(n) * kSectorSize);
   if constexpr (std::is_same_v<decltype(fill(sectors)), bool>) {
     if (!fill(sectors)) return false;
   } else {
     fill(sectors);
   }
-  return builder.WriteSectors(sectors, n);
+  return emitter.sink.EmitSectors(sectors, n);
 }
 
 }  // namespace vellumcast

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "build/image_builder.h"
+#include "base/image_settings.h"
 #include "writer/byte_order.h"
 
 namespace vellumcast {
@@ -21,8 +21,8 @@ void WriteIdentifierBytes(uint8_t* p, const char* identifier) {
 
 }  // namespace
 
-uint16_t FileSystemPartition(const ImageBuilder& builder) {
-  return builder.IsUdf250() ? kMetadataPartitionReference : kPhysicalPartition;
+uint16_t FileSystemPartition(const ImageSettings& settings) {
+  return settings.IsUdf250() ? kMetadataPartitionReference : kPhysicalPartition;
 }
 
 void WriteRegid(uint8_t* p, const char* identifier) {
@@ -36,14 +36,14 @@ void WriteUdfRegid(uint8_t* p, const char* identifier, uint16_t udfRevision, uin
   p[regid::kSuffixDomainFlags] = domainFlags;
 }
 
-void WriteImplementationRegid(uint8_t* p, const ImageBuilder& builder) {
+void WriteImplementationRegid(uint8_t* p, const ImageSettings& settings) {
   std::memset(p, 0, regid::kSize);
-  std::memcpy(p + regid::kIdentifier, builder.implementationId, regid::kIdentifierSize);
+  std::memcpy(p + regid::kIdentifier, settings.implementationId, regid::kIdentifierSize);
 }
 
-void WriteApplicationRegid(uint8_t* p, const ImageBuilder& builder) {
+void WriteApplicationRegid(uint8_t* p, const ImageSettings& settings) {
   std::memset(p, 0, regid::kSize);
-  std::memcpy(p + regid::kIdentifier, builder.applicationId, regid::kIdentifierSize);
+  std::memcpy(p + regid::kIdentifier, settings.applicationId, regid::kIdentifierSize);
 }
 
 void WriteOstaCharspec(uint8_t* p) {

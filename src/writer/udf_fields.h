@@ -8,7 +8,7 @@
 
 namespace vellumcast {
 
-struct ImageBuilder;
+struct ImageSettings;
 
 // Entity identifier (regid), 32 bytes.
 namespace regid {
@@ -86,16 +86,16 @@ constexpr uint32_t kExtentTypeNextAllocationExtent = 3u << 30;
 constexpr uint16_t kPhysicalPartition = 0;
 constexpr uint16_t kMetadataPartitionReference = 1;
 // The partition reference of the file-system structures (directories, entries).
-uint16_t FileSystemPartition(const ImageBuilder& builder);
+uint16_t FileSystemPartition(const ImageSettings& settings);
 
 // flags 0, the 23 identifier bytes of `identifier` (shorter text zero-padded), suffix zero.
 void WriteRegid(uint8_t* p, const char* identifier);
 // The same with a UDF identifier suffix: revision, domain flags.
 void WriteUdfRegid(uint8_t* p, const char* identifier, uint16_t udfRevision,
                    uint8_t domainFlags = 0);
-// The builder's implementation and application identifiers, suffix zero.
-void WriteImplementationRegid(uint8_t* p, const ImageBuilder& builder);
-void WriteApplicationRegid(uint8_t* p, const ImageBuilder& builder);
+// The image's implementation and application identifiers, suffix zero.
+void WriteImplementationRegid(uint8_t* p, const ImageSettings& settings);
+void WriteApplicationRegid(uint8_t* p, const ImageSettings& settings);
 // Type 0, "OSTA Compressed Unicode".
 void WriteOstaCharspec(uint8_t* p);
 

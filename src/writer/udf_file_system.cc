@@ -3,8 +3,8 @@
 // File Identifier Descriptors followed by the entries of its children.
 #include <deque>
 
-#include "build/image_builder.h"
-#include "layout/disc_constants.h"
+#include "writer/image_writer.h"
+#include "base/disc_constants.h"
 #include "layout/entry_extents.h"
 #include "layout/layout_rules.h"
 #include "tree/tree_node.h"
@@ -22,30 +22,30 @@ constexpr uint32_t kFileSetTerminatorBlock = 1;
 // image writer's comparison with metadataBlocks abandons the image.
 constexpr uint32_t kAreaFailed = 0xFFFFFFFF;
 
-uint32_t Mismatch(ImageBuilder& builder) {
-  builder.Fail("The UDF file-system area does not match the layout plan");
+uint32_t Mismatch(ImageEmitter& emitter) {
+  emitter.log.Fail("The UDF file-system area does not match the layout plan");
   return kAreaFailed;
 }
 
-bool WriteDirectory(ImageBuilder& builder, const TreeNode& directory, uint32_t block,
+bool WriteDirectory(ImageEmitter& emitter, const TreeNode& directory, uint32_t block,
                     uint32_t blocks) {
   const char* why = nullptr;
-  const bool written = EmitFilledSectors(builder, blocks, [&](uint8_t* s) {
-    return BuildDirectoryIdentifiers(builder, directory, block, s, &why);
+  const bool written = EmitFilledSectors(emitter, blocks, [&](uint8_t* s) {
+    return BuildDirectoryIdentifiers(emitter, directory, block, s, &why);
   });
-  return why ? builder.Fail(why) : written;
+  return why ? emitter.log.Fail(why) : written;
 }
 
 }  // namespace
 
-uint32_t WriteUdfFileSystemArea(ImageBuilder& builder) {
-  TreeNode* root = builder.root;
-  if (!root || root->fileEntryLocation != kRootFileEntryBlock) return Mismatch(builder);
-  if (!EmitFilledSectors(builder, 1, [&](uint8_t* s) { BuildFileSetDescriptor(builder, s); }) ||
-      !EmitFilledSectors(builder, 1, [&](uint8_t* s) {
-        BuildTerminatingDescriptor(builder, s, kFileSetTerminatorBlock);
+uint32_t WriteUdfFileSystemArea(ImageEmitter& emitter) {
+  TreeNode* root = emitter.tree.root;
+  if (!root || root->fileEntryLocation != kRootFileEntryBlock) return Mismatch(emitter);
+  if (!EmitFilledSectors(emitter, 1, [&](uint8_t* s) { BuildFileSetDescriptor(emitter, s); }) ||
+      !EmitFilledSectors(emitter, 1, [&](uint8_t* s) {
+        BuildTerminatingDescriptor(emitter, s, kFileSetTerminatorBlock);
       }) ||
-      !WriteEntry(builder, *root, kRootFileEntryBlock))
+      !WriteEntry(emitter, *root, kRootFileEntryBlock))
     return kAreaFailed;
   uint32_t n = kFixedFileSystemBlocks;
 
@@ -53,14 +53,14 @@ uint32_t WriteUdfFileSystemArea(ImageBuilder& builder) {
   while (!queue.empty()) {
     const TreeNode* directory = queue.front();
     queue.pop_front();
-    if (directory->udfDirLocation != n) return Mismatch(builder);
+    if (directory->udfDirLocation != n) return Mismatch(emitter);
     const uint32_t blocks = UdfDirectorySectors(*directory);
-    if (!WriteDirectory(builder, *directory, n, blocks)) return kAreaFailed;
+    if (!WriteDirectory(emitter, *directory, n, blocks)) return kAreaFailed;
     n += blocks;
     for (const TreeNode* child = directory->firstChild; child; child = child->nextSibling) {
-      if (child->fileEntryLocation != n) return Mismatch(builder);
-      if (!WriteEntry(builder, *child, n)) return kAreaFailed;
-      n += FileEntrySectors(builder, *child);
+      if (child->fileEntryLocation != n) return Mismatch(emitter);
+      if (!WriteEntry(emitter, *child, n)) return kAreaFailed;
+      n += FileEntrySectors(emitter.settings, *child);
       if (child->isDirectory) queue.push_back(child);
     }
   }

@@ -6,23 +6,23 @@
 
 namespace vellumcast {
 
-struct ImageBuilder;
+struct ImageEmitter;
 
 // "BEA01", "NSR02" (UDF 1.02) or "NSR03" (UDF 2.50), "TEA01": 3 sectors (ECMA-167 2/9.1).
-bool WriteVolumeRecognitionSequence(ImageBuilder& builder);
+bool WriteVolumeRecognitionSequence(ImageEmitter& emitter);
 // PVD, IUVD, PD, LVD, USD, TD at firstLocation .. firstLocation + 5: 6 sectors.
-bool WriteVolumeDescriptorSequence(ImageBuilder& builder, uint32_t firstLocation);
+bool WriteVolumeDescriptorSequence(ImageEmitter& emitter, uint32_t firstLocation);
 // Logical Volume Integrity Descriptor: 1 sector.
-bool WriteLogicalVolumeIntegrityDescriptor(ImageBuilder& builder, uint32_t location);
+bool WriteLogicalVolumeIntegrityDescriptor(ImageEmitter& emitter, uint32_t location);
 // Terminating Descriptor: 1 sector.
-bool WriteTerminatingDescriptor(ImageBuilder& builder, uint32_t location);
+bool WriteTerminatingDescriptor(ImageEmitter& emitter, uint32_t location);
 // Anchor Volume Descriptor Pointer: 1 sector.
-bool WriteAnchorVolumeDescriptorPointer(ImageBuilder& builder, uint32_t location);
+bool WriteAnchorVolumeDescriptorPointer(ImageEmitter& emitter, uint32_t location);
 // UDF 2.50 Metadata File entry (mirror false) or Metadata Mirror File entry: 1 sector;
 // `location` is the absolute sector.
-bool WriteMetadataFileEntry(ImageBuilder& builder, bool mirror, uint32_t location);
+bool WriteMetadataFileEntry(ImageEmitter& emitter, bool mirror, uint32_t location);
 // The UDF file-system area (File Set Descriptor, directories, File Entries); returns
 // the number of blocks written.
-uint32_t WriteUdfFileSystemArea(ImageBuilder& builder);
+uint32_t WriteUdfFileSystemArea(ImageEmitter& emitter);
 
 }  // namespace vellumcast

@@ -5,8 +5,8 @@
 
 #include <cstring>
 
-#include "build/image_builder.h"
-#include "layout/disc_constants.h"
+#include "writer/image_writer.h"
+#include "base/disc_constants.h"
 #include "layout/volume_label.h"
 #include "writer/byte_order.h"
 #include "writer/descriptor_tag.h"
@@ -145,63 +145,63 @@ void BuildVolumeStructureDescriptor(uint8_t* sector, const char* standardIdentif
   sector[vsd::kStructureVersion] = 1;
 }
 
-void BuildPrimaryVolumeDescriptor(const ImageBuilder& builder, uint8_t* s, uint32_t location) {
+void BuildPrimaryVolumeDescriptor(const ImageEmitter& emitter, uint8_t* s, uint32_t location) {
   le32(s + pvd::kVolumeDescriptorSequenceNumber, kSeqPrimary);
   le32(s + pvd::kPrimaryVolumeDescriptorNumber, 0);
-  builder.FitDString(s + pvd::kVolumeIdentifier, pvd::kVolumeIdentifierSize);
+  FitDString(emitter.settings, s + pvd::kVolumeIdentifier, pvd::kVolumeIdentifierSize);
   le16(s + pvd::kVolumeSequenceNumber, 1);
   le16(s + pvd::kMaximumVolumeSequenceNumber, 1);
   le16(s + pvd::kInterchangeLevel, 2);
   le16(s + pvd::kMaximumInterchangeLevel, 2);
   le32(s + pvd::kCharacterSetList, 1);
   le32(s + pvd::kMaximumCharacterSetList, 1);
-  UdfVolumeSetIdentifier(builder, s + pvd::kVolumeSetIdentifier);
+  UdfVolumeSetIdentifier(emitter.settings, emitter.plan.volumeSectors, s + pvd::kVolumeSetIdentifier);
   WriteOstaCharspec(s + pvd::kDescriptorCharacterSet);
   WriteOstaCharspec(s + pvd::kExplanatoryCharacterSet);
-  WriteApplicationRegid(s + pvd::kApplicationIdentifier, builder);
-  std::memcpy(s + pvd::kRecordingDateAndTime, builder.buildTimeStamp, sizeof builder.buildTimeStamp);
-  WriteImplementationRegid(s + pvd::kImplementationIdentifier, builder);
-  FillTag(s, kTagPrimaryVolumeDescriptor, pvd::kCrcLength, location, builder.udfRevision);
+  WriteApplicationRegid(s + pvd::kApplicationIdentifier, emitter.settings);
+  std::memcpy(s + pvd::kRecordingDateAndTime, emitter.settings.buildTimeStamp, sizeof emitter.settings.buildTimeStamp);
+  WriteImplementationRegid(s + pvd::kImplementationIdentifier, emitter.settings);
+  FillTag(s, kTagPrimaryVolumeDescriptor, pvd::kCrcLength, location, emitter.settings.udfRevision);
 }
 
-void BuildImplementationUseVolumeDescriptor(const ImageBuilder& builder, uint8_t* s,
+void BuildImplementationUseVolumeDescriptor(const ImageEmitter& emitter, uint8_t* s,
                                             uint32_t location) {
   le32(s + iuvd::kVolumeDescriptorSequenceNumber, kSeqImplementationUse);
-  WriteUdfRegid(s + iuvd::kImplementationIdentifier, "*UDF LV Info", builder.udfRevision);
+  WriteUdfRegid(s + iuvd::kImplementationIdentifier, "*UDF LV Info", emitter.settings.udfRevision);
   WriteOstaCharspec(s + iuvd::kLviCharset);
-  std::memcpy(s + iuvd::kLogicalVolumeIdentifier, builder.volumeLabel, sizeof builder.volumeLabel);
-  WriteImplementationRegid(s + iuvd::kImplementationId, builder);
+  std::memcpy(s + iuvd::kLogicalVolumeIdentifier, emitter.settings.volumeLabel, sizeof emitter.settings.volumeLabel);
+  WriteImplementationRegid(s + iuvd::kImplementationId, emitter.settings);
   FillTag(s, kTagImplementationUseVolumeDescriptor, iuvd::kCrcLength, location,
-          builder.udfRevision);
+          emitter.settings.udfRevision);
 }
 
-void BuildPartitionDescriptor(const ImageBuilder& builder, uint8_t* s, uint32_t location) {
+void BuildPartitionDescriptor(const ImageEmitter& emitter, uint8_t* s, uint32_t location) {
   le32(s + pd::kVolumeDescriptorSequenceNumber, kSeqPartition);
   le16(s + pd::kPartitionFlags, pd::kFlagAllocated);
   le16(s + pd::kPartitionNumber, 0);
-  WriteRegid(s + pd::kPartitionContents, builder.IsUdf250() ? "+NSR03" : "+NSR02");
-  s[pd::kPartitionContents + regid::kFlags] = builder.dvdVideoMode ? pd::kContentsFlagsDvdVideo : 0;
+  WriteRegid(s + pd::kPartitionContents, emitter.settings.IsUdf250() ? "+NSR03" : "+NSR02");
+  s[pd::kPartitionContents + regid::kFlags] = emitter.tree.dvdVideoMode ? pd::kContentsFlagsDvdVideo : 0;
   le32(s + pd::kAccessType, pd::kAccessReadOnly);
-  le32(s + pd::kPartitionStartingLocation, uint32_t(builder.dataBase));
-  le32(s + pd::kPartitionLength, uint32_t(builder.partitionLength));
-  WriteImplementationRegid(s + pd::kImplementationIdentifier, builder);
-  FillTag(s, kTagPartitionDescriptor, pd::kCrcLength, location, builder.udfRevision);
+  le32(s + pd::kPartitionStartingLocation, uint32_t(emitter.plan.dataBase));
+  le32(s + pd::kPartitionLength, uint32_t(emitter.plan.partitionLength));
+  WriteImplementationRegid(s + pd::kImplementationIdentifier, emitter.settings);
+  FillTag(s, kTagPartitionDescriptor, pd::kCrcLength, location, emitter.settings.udfRevision);
 }
 
-void BuildLogicalVolumeDescriptor(const ImageBuilder& builder, uint8_t* s, uint32_t location) {
-  const bool udf250 = builder.IsUdf250();
+void BuildLogicalVolumeDescriptor(const ImageEmitter& emitter, uint8_t* s, uint32_t location) {
+  const bool udf250 = emitter.settings.IsUdf250();
   le32(s + lvd::kVolumeDescriptorSequenceNumber, kSeqLogicalVolume);
   WriteOstaCharspec(s + lvd::kDescriptorCharacterSet);
-  std::memcpy(s + lvd::kLogicalVolumeIdentifier, builder.volumeLabel, sizeof builder.volumeLabel);
+  std::memcpy(s + lvd::kLogicalVolumeIdentifier, emitter.settings.volumeLabel, sizeof emitter.settings.volumeLabel);
   le32(s + lvd::kLogicalBlockSize, kSectorSize);
-  WriteUdfRegid(s + lvd::kDomainIdentifier, "*OSTA UDF Compliant", builder.udfRevision,
+  WriteUdfRegid(s + lvd::kDomainIdentifier, "*OSTA UDF Compliant", emitter.settings.udfRevision,
                 kDomainFlagsWriteProtected);
   WriteLongAd(s + lvd::kLogicalVolumeContentsUse, kFileSetExtentBytes, 0,
-              FileSystemPartition(builder));
+              FileSystemPartition(emitter.settings));
   const uint32_t mapTableLength = type1_map::kSize + (udf250 ? metadata_map::kSize : 0);
   le32(s + lvd::kMapTableLength, mapTableLength);
   le32(s + lvd::kNumberOfPartitionMaps, udf250 ? 2 : 1);
-  WriteImplementationRegid(s + lvd::kImplementationIdentifier, builder);
+  WriteImplementationRegid(s + lvd::kImplementationIdentifier, emitter.settings);
   WriteExtentAd(s + lvd::kIntegritySequenceExtent, kIntegrityExtentBytes, kIntegritySequenceSector);
 
   uint8_t* map1 = s + lvd::kPartitionMaps;
@@ -214,71 +214,71 @@ void BuildLogicalVolumeDescriptor(const ImageBuilder& builder, uint8_t* s, uint3
     map2[metadata_map::kPartitionMapType] = 2;
     map2[metadata_map::kPartitionMapLength] = metadata_map::kSize;
     WriteUdfRegid(map2 + metadata_map::kPartitionTypeIdentifier, "*UDF Metadata Partition",
-                  builder.udfRevision);
+                  emitter.settings.udfRevision);
     le16(map2 + metadata_map::kVolumeSequenceNumber, 1);
     le16(map2 + metadata_map::kPartitionNumber, 0);
     le32(map2 + metadata_map::kMetadataFileLocation, 0);
     le32(map2 + metadata_map::kMetadataMirrorFileLocation,
-         uint32_t(builder.mirrorEntrySector - builder.dataBase));
+         uint32_t(emitter.plan.mirrorEntrySector - emitter.plan.dataBase));
     le32(map2 + metadata_map::kMetadataBitmapFileLocation, metadata_map::kNoBitmapFile);
     le32(map2 + metadata_map::kAllocationUnitSize, kMetadataAlignment);
     le16(map2 + metadata_map::kAlignmentUnitSize, kMetadataAlignment);
     map2[metadata_map::kFlags] = metadata_map::kFlagDuplicateMetadata;
   }
   FillTag(s, kTagLogicalVolumeDescriptor, uint16_t(lvd::kFixedCrcLength + mapTableLength),
-          location, builder.udfRevision);
+          location, emitter.settings.udfRevision);
 }
 
-void BuildUnallocatedSpaceDescriptor(const ImageBuilder& builder, uint8_t* s, uint32_t location) {
+void BuildUnallocatedSpaceDescriptor(const ImageEmitter& emitter, uint8_t* s, uint32_t location) {
   le32(s + usd::kVolumeDescriptorSequenceNumber, kSeqUnallocatedSpace);
   le32(s + usd::kNumberOfAllocationDescriptors, 0);
-  FillTag(s, kTagUnallocatedSpaceDescriptor, usd::kCrcLength, location, builder.udfRevision);
+  FillTag(s, kTagUnallocatedSpaceDescriptor, usd::kCrcLength, location, emitter.settings.udfRevision);
 }
 
-void BuildTerminatingDescriptor(const ImageBuilder& builder, uint8_t* s, uint32_t location) {
+void BuildTerminatingDescriptor(const ImageEmitter& emitter, uint8_t* s, uint32_t location) {
   FillTag(s, kTagTerminatingDescriptor, kTerminatingDescriptorCrcLength, location,
-          builder.udfRevision);
+          emitter.settings.udfRevision);
 }
 
-void BuildAnchorVolumeDescriptorPointer(const ImageBuilder& builder, uint8_t* s,
+void BuildAnchorVolumeDescriptorPointer(const ImageEmitter& emitter, uint8_t* s,
                                         uint32_t location) {
-  const uint32_t reserve = builder.IsUdf250()
-                               ? uint32_t(builder.mirrorStart) + builder.metadataBlocks
+  const uint32_t reserve = emitter.settings.IsUdf250()
+                               ? uint32_t(emitter.plan.mirrorStart) + emitter.plan.metadataBlocks
                                : kReserveVdsSector;
   WriteExtentAd(s + avdp::kMainVolumeDescriptorSequenceExtent, kVdsExtentBytes, kMainVdsSector);
   WriteExtentAd(s + avdp::kReserveVolumeDescriptorSequenceExtent, kVdsExtentBytes, reserve);
-  FillTag(s, kTagAnchorVolumeDescriptorPointer, avdp::kCrcLength, location, builder.udfRevision);
+  FillTag(s, kTagAnchorVolumeDescriptorPointer, avdp::kCrcLength, location, emitter.settings.udfRevision);
 }
 
-bool WriteVolumeRecognitionSequence(ImageBuilder& builder) {
-  if (!builder.WritesUdf()) return true;
-  const char* identifiers[] = {"BEA01", builder.IsUdf250() ? "NSR03" : "NSR02", "TEA01"};
+bool WriteVolumeRecognitionSequence(ImageEmitter& emitter) {
+  if (!emitter.settings.WritesUdf()) return true;
+  const char* identifiers[] = {"BEA01", emitter.settings.IsUdf250() ? "NSR03" : "NSR02", "TEA01"};
   for (const char* id : identifiers)
-    if (!EmitFilledSectors(builder, 1, [&](uint8_t* s) { BuildVolumeStructureDescriptor(s, id); }))
+    if (!EmitFilledSectors(emitter, 1, [&](uint8_t* s) { BuildVolumeStructureDescriptor(s, id); }))
       return false;
   return true;
 }
 
-bool WriteVolumeDescriptorSequence(ImageBuilder& builder, uint32_t first) {
-  using Build = void (*)(const ImageBuilder&, uint8_t*, uint32_t);
+bool WriteVolumeDescriptorSequence(ImageEmitter& emitter, uint32_t first) {
+  using Build = void (*)(const ImageEmitter&, uint8_t*, uint32_t);
   const Build sequence[] = {BuildPrimaryVolumeDescriptor, BuildImplementationUseVolumeDescriptor,
                             BuildPartitionDescriptor,     BuildLogicalVolumeDescriptor,
                             BuildUnallocatedSpaceDescriptor, BuildTerminatingDescriptor};
   static_assert(sizeof sequence / sizeof sequence[0] == kVdsSectors);
   for (uint32_t i = 0; i < kVdsSectors; ++i)
-    if (!EmitFilledSectors(builder, 1, [&](uint8_t* s) { sequence[i](builder, s, first + i); }))
+    if (!EmitFilledSectors(emitter, 1, [&](uint8_t* s) { sequence[i](emitter, s, first + i); }))
       return false;
   return true;
 }
 
-bool WriteTerminatingDescriptor(ImageBuilder& builder, uint32_t location) {
-  return EmitFilledSectors(builder, 1,
-                           [&](uint8_t* s) { BuildTerminatingDescriptor(builder, s, location); });
+bool WriteTerminatingDescriptor(ImageEmitter& emitter, uint32_t location) {
+  return EmitFilledSectors(emitter, 1,
+                           [&](uint8_t* s) { BuildTerminatingDescriptor(emitter, s, location); });
 }
 
-bool WriteAnchorVolumeDescriptorPointer(ImageBuilder& builder, uint32_t location) {
+bool WriteAnchorVolumeDescriptorPointer(ImageEmitter& emitter, uint32_t location) {
   return EmitFilledSectors(
-      builder, 1, [&](uint8_t* s) { BuildAnchorVolumeDescriptorPointer(builder, s, location); });
+      emitter, 1, [&](uint8_t* s) { BuildAnchorVolumeDescriptorPointer(emitter, s, location); });
 }
 
 }  // namespace vellumcast

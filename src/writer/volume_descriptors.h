@@ -6,24 +6,24 @@
 
 namespace vellumcast {
 
-struct ImageBuilder;
+struct ImageEmitter;
 
 void BuildVolumeStructureDescriptor(uint8_t* sector, const char* standardIdentifier);
-void BuildPrimaryVolumeDescriptor(const ImageBuilder& builder, uint8_t* sector, uint32_t location);
-void BuildImplementationUseVolumeDescriptor(const ImageBuilder& builder, uint8_t* sector,
+void BuildPrimaryVolumeDescriptor(const ImageEmitter& emitter, uint8_t* sector, uint32_t location);
+void BuildImplementationUseVolumeDescriptor(const ImageEmitter& emitter, uint8_t* sector,
                                             uint32_t location);
-void BuildPartitionDescriptor(const ImageBuilder& builder, uint8_t* sector, uint32_t location);
-void BuildLogicalVolumeDescriptor(const ImageBuilder& builder, uint8_t* sector, uint32_t location);
-void BuildUnallocatedSpaceDescriptor(const ImageBuilder& builder, uint8_t* sector,
+void BuildPartitionDescriptor(const ImageEmitter& emitter, uint8_t* sector, uint32_t location);
+void BuildLogicalVolumeDescriptor(const ImageEmitter& emitter, uint8_t* sector, uint32_t location);
+void BuildUnallocatedSpaceDescriptor(const ImageEmitter& emitter, uint8_t* sector,
                                      uint32_t location);
-void BuildTerminatingDescriptor(const ImageBuilder& builder, uint8_t* sector, uint32_t location);
-void BuildAnchorVolumeDescriptorPointer(const ImageBuilder& builder, uint8_t* sector,
+void BuildTerminatingDescriptor(const ImageEmitter& emitter, uint8_t* sector, uint32_t location);
+void BuildAnchorVolumeDescriptorPointer(const ImageEmitter& emitter, uint8_t* sector,
                                         uint32_t location);
-void BuildLogicalVolumeIntegrityDescriptor(const ImageBuilder& builder, uint8_t* sector,
+void BuildLogicalVolumeIntegrityDescriptor(const ImageEmitter& emitter, uint8_t* sector,
                                            uint32_t location);
 // UDF 2.50 Metadata File (mirror false) or Metadata Mirror File entry; `location` is
 // the absolute sector.
-void BuildMetadataFileEntry(const ImageBuilder& builder, uint8_t* sector, bool mirror,
+void BuildMetadataFileEntry(const ImageEmitter& emitter, uint8_t* sector, bool mirror,
                             uint32_t location);
 
 }  // namespace vellumcast

@@ -1,6 +1,8 @@
-// Format constants shared by the layout plan and the writers, with their arithmetic.
+// Format constants shared by the scan, the layout plan and the writers, with their
+// arithmetic.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 
 namespace vellumcast {
@@ -74,5 +76,22 @@ constexpr uint32_t kUdfMaxNameBytes = 255 - 1;
 // The same counts under the names the disc-video rules use for stereoscopic clips.
 constexpr uint32_t kAllocationDescriptorsInFileEntry = kLongAdsInExtendedFileEntry;
 constexpr uint32_t kAllocationDescriptorsInExtentSector = kLongAdsInAllocationExtent;
+
+// Blocks taken by an Extended File Entry recording `extents` long_ads: the entry holds
+// 114 (or 113 and a continuation), each following Allocation Extent Descriptor 126 (or
+// 125 and a continuation): 0..114 -> 1, 115..239 -> 2, 240..364 -> 3.
+constexpr uint32_t ExtendedFileEntrySectors(uint64_t extents) {
+  if (extents <= kLongAdsInExtendedFileEntry) return 1;
+  const uint64_t remaining = extents - (kLongAdsInExtendedFileEntry - 1);
+  // Every Allocation Extent Descriptor but the last holds 125 and a continuation; the
+  // last holds up to 126.
+  uint64_t descriptors = 1;
+  if (remaining > kLongAdsInAllocationExtent) {
+    const uint64_t perLink = kLongAdsInAllocationExtent - 1;
+    descriptors += (remaining - kLongAdsInAllocationExtent + perLink - 1) / perLink;
+  }
+  const uint64_t sectors = 1 + descriptors;
+  return sectors > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(sectors);
+}
 
 }  // namespace vellumcast

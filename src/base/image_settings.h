@@ -1,0 +1,44 @@
+// What one image is to be: its file systems, its identity (identifiers, label, the one
+// build time) and how the source is read. Set by the build driver before the scan and
+// only read by the scan, the layout and the writer.
+#pragma once
+
+#include <cstdint>
+
+namespace vellumcast {
+
+// Bit set of the file systems written.
+enum FormatFlags : uint32_t {
+  FormatIso9660 = 1,
+  FormatUdf = 4,
+};
+
+struct ImageSettings {
+  uint32_t formatFlags = 0;
+  uint16_t udfRevision = 0x0102;
+  // ISO 9660 extensions asked for: Rock Ridge entries on the primary directory records,
+  // and a Joliet tree under a Supplementary Volume Descriptor.
+  bool rockRidge = false;
+  bool joliet = false;
+
+  // Volume identity.
+  int64_t buildTime = 0;            // seconds since 1970-01-01 UTC; the one "now" of the build
+  uint8_t buildTimeStamp[12] = {};  // buildTime as a UDF timestamp
+  bool datesInUtc = false;          // every date in UTC with offset 0 (a fixed build time)
+  uint8_t applicationId[23] = {};
+  uint8_t implementationId[23] = {};
+  uint8_t volumeLabel[128] = {};    // UDF dstring
+
+  // How the source is read; the image is the same either way.
+  // Reader threads that open and read the source files ahead of the file-data copy
+  // (and warm the scan); 0: each file is opened and read only when its data is due.
+  uint32_t readAheadReaders = 16;
+  // File data always read and written by this process, never copied by the kernel.
+  bool plainDataCopy = false;
+
+  bool WritesIso9660() const { return formatFlags & FormatIso9660; }
+  bool WritesUdf() const { return formatFlags & FormatUdf; }
+  bool IsUdf250() const { return udfRevision >= 0x0250; }
+};
+
+}  // namespace vellumcast
