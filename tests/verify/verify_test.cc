@@ -5,7 +5,7 @@
 #include <functional>
 
 #include "reader/ecma167_descriptors.h"
-#include "reader/reader_images.h"
+#include "reader_images.h"
 
 namespace vellumcast {
 namespace {
