@@ -30,13 +30,14 @@ struct ChoiceConfiguration {
 
 bool ConfigurationFor(FileSystemChoice choice, ChoiceConfiguration& out) {
   switch (choice) {
-    case 1: out = {FormatIso9660, 0, false}; return true;
-    case 2: out = {FormatIso9660 | FormatUdf, 0x0102, false}; return true;
-    case 3: out = {FormatUdf, 0x0250, true}; return true;
-    case 4: out = {FormatUdf, 0x0102, false}; return true;
-    case 5: out = {FormatUdf, 0x0250, false}; return true;
-    default: return false;
+    case FileSystemChoice::Iso9660: out = {FormatIso9660, 0, false}; return true;
+    case FileSystemChoice::Iso9660Udf102: out = {FormatIso9660 | FormatUdf, 0x0102, false}; return true;
+    case FileSystemChoice::Default: out = {FormatUdf, 0x0250, true}; return true;
+    case FileSystemChoice::Udf102: out = {FormatUdf, 0x0102, false}; return true;
+    case FileSystemChoice::Udf250: out = {FormatUdf, 0x0250, false}; return true;
+    case FileSystemChoice::OfImage: break;
   }
+  return false;
 }
 
 }  // namespace
@@ -138,13 +139,13 @@ std::unique_ptr<BuildJob> StartImageBuild(const char16_t* source, const char16_t
 
 int RunBuildJob(BuildJob* job) {
   ChoiceConfiguration config;
-  if (!job->options.compareImage.empty() && job->choice == kChoiceOfImage &&
+  if (!job->options.compareImage.empty() && job->choice == FileSystemChoice::OfImage &&
       !ChoiceOfImage(job->options.compareImage, job->choice, job->errorMessage)) {
     job->state = JobFinished;
     return 0;
   }
   if (!ConfigurationFor(job->choice, config)) {
-    job->errorMessage = "unknown file system choice " + std::to_string(job->choice);
+    job->errorMessage = "unknown file system choice " + std::to_string(int(job->choice));
     return 0;  // no builder is made; the state stays 0
   }
   job->errorMessage = IsoExtensionsRefused(job->options, job->choice);

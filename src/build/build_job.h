@@ -15,8 +15,16 @@
 
 namespace vellumcast {
 
-// The numeric file-system choice of the command line; 3 is the default.
-using FileSystemChoice = int32_t;
+// The file systems of an image as the user chooses them. The command line maps the user's
+// names and numbers ("ISO9660", 0, CD, ...) to these in one table.
+enum class FileSystemChoice : uint8_t {
+  OfImage,        // a comparison only: the file systems the image carries
+  Iso9660,        // ISO 9660 alone
+  Iso9660Udf102,  // ISO 9660 + UDF 1.02 over one copy of the data (a bridge image)
+  Default,        // UDF 2.50, with the stereoscopic Blu-ray layout when the folder holds one
+  Udf102,         // UDF 1.02
+  Udf250,         // UDF 2.50, every file recorded as it is
+};
 
 // Called with (sectors written so far, sectors in the image).
 using ProgressCallback = void (*)(uint32_t done, uint32_t total);
@@ -27,9 +35,6 @@ enum JobState : int32_t {
   JobFinished = 5,  // the writer has returned (or an earlier phase failed)
 };
 
-// The file-system choice of a comparison that follows the image's own file systems.
-constexpr FileSystemChoice kChoiceOfImage = 0;
-
 // Requests beyond the image itself.
 struct BuildOptions {
   bool planOnly = false;               // stop after the layout: no target is opened
@@ -38,7 +43,7 @@ struct BuildOptions {
   // it against the plan (a regular file or a block device only).
   bool verify = false;
   // Not empty: write nothing; plan the folder and check this image or device against
-  // the plan. The choice kChoiceOfImage follows the file systems the image carries.
+  // the plan. The choice FileSystemChoice::OfImage follows the file systems the image carries.
   std::u16string compareImage;
   ProgressCallback checkProgress = nullptr;  // (sectors compared, sectors to compare)
   void (*imageWritten)() = nullptr;          // the image is written; its check follows
@@ -62,7 +67,7 @@ struct BuildJob {
   WarningFn warningCallback = nullptr;  // called with (text, null) for every warning
   char firstIdentifier[23] = {};   // becomes the implementation identifier
   char secondIdentifier[23] = {};  // becomes the application identifier
-  FileSystemChoice choice = 0;
+  FileSystemChoice choice = FileSystemChoice::OfImage;
   std::u16string sourcePath;  // canonical, absolute, always ending in '/'
   std::u16string volumeLabel;  // at most 255 units; empty keeps the default label
   size_t labelUnits = 0;       // the label's length as given, before that cut

@@ -35,11 +35,11 @@ bool ChoiceOfImage(const std::u16string& image, FileSystemChoice& choice, std::s
     return false;
   }
   if (!found.udf) {
-    choice = 1;
+    choice = FileSystemChoice::Iso9660;
   } else if (found.iso9660) {
-    choice = 2;
+    choice = FileSystemChoice::Iso9660Udf102;
   } else {
-    choice = found.udfRevision == 0x0102 ? 4 : 3;
+    choice = found.udfRevision == 0x0102 ? FileSystemChoice::Udf102 : FileSystemChoice::Default;
   }
   return true;
 }

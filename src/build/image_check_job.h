@@ -8,8 +8,9 @@
 
 namespace vellumcast {
 
-// The choice whose image has the file systems `image` carries: ISO 9660 only (1),
-// ISO 9660 and UDF (2), UDF 1.02 (4), any other UDF revision (3). False with `error`
+// The choice whose image has the file systems `image` carries: ISO 9660 only,
+// ISO 9660 and UDF, UDF 1.02, or for any other UDF revision the default choice (whose
+// stereoscopic Blu-ray layout a 3D image may have). False with `error`
 // set when the image cannot be opened or carries neither file system.
 [[nodiscard]] bool ChoiceOfImage(const std::u16string& image, FileSystemChoice& choice, std::string& error);
 

@@ -15,12 +15,21 @@ struct ChoiceName {
   FileSystemChoice choice;
 };
 
-// In the order they are tried; 3 (UDF 2.50 with the Blu-ray analysis) has no name.
+// The user's names and numbers of the file systems, in the order they are tried; the
+// default (UDF 2.50 with the stereoscopic Blu-ray layout) has none.
 constexpr ChoiceName kChoiceNames[] = {
-    {u"ISO9660", 1},  {u"0", 1},        {u"CD", 1},
-    {u"ISO9660 + UDF 1.02", 2},         {u"1", 2},  {u"DVD", 2},
-    {u"UDF 1.02", 4}, {u"2", 4},
-    {u"UDF 2.50", 5}, {u"3", 5},        {u"BD", 5}, {u"UHD", 5},
+    {u"ISO9660", FileSystemChoice::Iso9660},
+    {u"0", FileSystemChoice::Iso9660},
+    {u"CD", FileSystemChoice::Iso9660},
+    {u"ISO9660 + UDF 1.02", FileSystemChoice::Iso9660Udf102},
+    {u"1", FileSystemChoice::Iso9660Udf102},
+    {u"DVD", FileSystemChoice::Iso9660Udf102},
+    {u"UDF 1.02", FileSystemChoice::Udf102},
+    {u"2", FileSystemChoice::Udf102},
+    {u"UDF 2.50", FileSystemChoice::Udf250},
+    {u"3", FileSystemChoice::Udf250},
+    {u"BD", FileSystemChoice::Udf250},
+    {u"UHD", FileSystemChoice::Udf250},
 };
 
 std::string Format(const char* format, std::u16string_view argument) {

@@ -44,7 +44,7 @@ struct CommandLine {
   std::optional<std::u16string> source;
   std::optional<std::u16string> target;
   std::u16string label;  // empty: the builder's default label applies
-  FileSystemChoice choice = 3;
+  FileSystemChoice choice = FileSystemChoice::Default;
   bool choiceGiven = false;  // -filesystem named a known file system
   bool sizeOnly = false;  // -size: plan the image and print its size instead of writing it
   bool replaceWithoutAsking = false;  // -yes: an existing target is replaced without the question

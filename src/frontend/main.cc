@@ -224,7 +224,7 @@ int Run(int argc, char** argv) {
   CatchStopSignals();
   options.stopFlag = &caughtStopSignal;
   const std::u16string target = line.target.value_or(u"");
-  const FileSystemChoice choice = comparing && !line.choiceGiven ? kChoiceOfImage : line.choice;
+  const FileSystemChoice choice = comparing && !line.choiceGiven ? FileSystemChoice::OfImage : line.choice;
   auto job = StartImageBuild(line.source->c_str(), line.label.c_str(), choice, target.c_str(),
                              console::kImplementationIdentifier, console::kApplicationIdentifier, false,
                              line.sizeOnly || line.quiet ? nullptr : PrintProgress, PrintWarning, options);

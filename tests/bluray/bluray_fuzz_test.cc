@@ -8,6 +8,7 @@
 #include <random>
 
 #include "bdmv_fixture.h"
+#include "choice_text.h"
 #include "bluray/bdmv_analysis.h"
 #include "bluray/bdmv_index.h"
 #include "bluray/clip_information.h"
@@ -220,7 +221,7 @@ TEST(BlurayFuzz, MutatedFoldersImageEveryFile) {
     static std::vector<std::string> warnings;  // the build calls back with a null context
     warnings.clear();
     auto job = StartImageBuild(
-        source.c_str(), nullptr, 3, target.c_str(), nullptr, nullptr, false, nullptr,
+        source.c_str(), nullptr, FileSystemChoice::Default, target.c_str(), nullptr, nullptr, false, nullptr,
         [](const std::string& text, void*) { warnings.push_back(text); }, options);
     ASSERT_TRUE(job->succeeded) << job->errorMessage;
     int planWarnings = 0;

@@ -1,6 +1,7 @@
 // The build entry and driver: the job record, the choice table, progress and cancel,
 // and the asynchronous build.
 #include "build/build_job.h"
+#include "choice_text.h"
 
 #include <gtest/gtest.h>
 
@@ -20,12 +21,12 @@ TEST(StartImageBuild, RecordsTheRequest) {
   std::filesystem::create_directories(dir / "src/sub");
   std::u16string src = Utf8ToUtf16(dir / "src/./sub/..");
   std::u16string target = Utf8ToUtf16(dir / "t.iso");
-  auto job = StartImageBuild(src.c_str(), u"Film", 4, target.c_str(), "Vellumcast ",
+  auto job = StartImageBuild(src.c_str(), u"Film", FileSystemChoice::Udf102, target.c_str(), "Vellumcast ",
                              "vellumcast_console 1.0 and more", false, nullptr);
   EXPECT_EQ(job->sourcePath, Utf8ToUtf16(dir / "src/"));
   EXPECT_EQ(job->targetPath, target);
   EXPECT_EQ(job->volumeLabel, u"Film");
-  EXPECT_EQ(job->choice, 4);
+  EXPECT_EQ(job->choice, FileSystemChoice::Udf102);
   EXPECT_STREQ(job->firstIdentifier, "Vellumcast ");
   EXPECT_EQ(std::string(job->secondIdentifier, 23), std::string("vellumcast_console 1.0 ", 22) + '\0');
   EXPECT_FALSE(job->thread.joinable());
@@ -44,7 +45,7 @@ TEST(StartImageBuild, LongLabelIsShortenedWithoutSplittingAPair) {
       {std::u16string(255, u'a'), 255},
   };
   for (const Case& c : cases) {
-    auto job = StartImageBuild(src.c_str(), c.label.c_str(), 0, target.c_str(), nullptr, nullptr,
+    auto job = StartImageBuild(src.c_str(), c.label.c_str(), FileSystemChoice::OfImage, target.c_str(), nullptr, nullptr,
                                false, nullptr);
     EXPECT_EQ(job->volumeLabel, c.label.substr(0, c.kept));
     EXPECT_EQ(job->firstIdentifier[0], 0);
@@ -54,7 +55,8 @@ TEST(StartImageBuild, LongLabelIsShortenedWithoutSplittingAPair) {
 
 TEST(RunBuildJob, ChoiceOutsideTheTableDoesNothing) {
   TempDir dir;
-  for (FileSystemChoice choice : {0, 6, -1}) {
+  for (int value : {0, 6, 255}) {  // OfImage without an image, and values outside the enumeration
+    const auto choice = static_cast<FileSystemChoice>(value);
     BuildJob job;
     job.choice = choice;
     job.sourcePath = Utf8ToUtf16(dir.path() + "/");
@@ -71,7 +73,7 @@ TEST(RunBuildJob, EveryChoiceFinishesAnEmptyFolder) {
   TempDir dir;
   std::filesystem::create_directories(dir / "src");
   std::filesystem::create_directories(dir / "out");
-  for (FileSystemChoice choice : {1, 2, 3, 4, 5}) {
+  for (FileSystemChoice choice : {FileSystemChoice::Iso9660, FileSystemChoice::Iso9660Udf102, FileSystemChoice::Default, FileSystemChoice::Udf102, FileSystemChoice::Udf250}) {
     std::u16string src = Utf8ToUtf16(dir / "src"), target = Utf8ToUtf16(dir / "out/t.iso");
     auto job = StartImageBuild(src.c_str(), u"", choice, target.c_str(), "Vellumcast ",
                                "vellumcast_console 1.0", false, nullptr);
@@ -118,7 +120,7 @@ TEST(RunBuildJob, CancelBeforeWriting) {
   TempDir dir;
   test::WriteFile(dir / "src/data.bin", test::PatternBytes(100000));
   BuildJob job;
-  job.choice = 2;
+  job.choice = FileSystemChoice::Iso9660Udf102;
   job.sourcePath = Utf8ToUtf16(dir / "src/");
   job.targetPath = Utf8ToUtf16(dir / "t.iso");
   job.progressCallback = Record;
@@ -136,7 +138,7 @@ TEST(StartImageBuild, AsynchronousBuildRunsOnAWorker) {
   TempDir dir;
   test::WriteFile(dir / "src/a.txt", "hello");
   std::u16string src = Utf8ToUtf16(dir / "src"), target = Utf8ToUtf16(dir / "t.iso");
-  auto job = StartImageBuild(src.c_str(), u"ASYNC", 5, target.c_str(), "Vellumcast ",
+  auto job = StartImageBuild(src.c_str(), u"ASYNC", FileSystemChoice::Udf250, target.c_str(), "Vellumcast ",
                              "vellumcast_console 1.0", true, nullptr);
   ASSERT_TRUE(job->thread.joinable());
   EXPECT_NE(job->thread.get_id(), std::this_thread::get_id());

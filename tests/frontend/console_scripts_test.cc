@@ -52,14 +52,14 @@ TEST(CommandLineScan, LongFormsAndPaths) {
   };
   const Case cases[] = {
       {{u"--label", u"L", u"--filesystem", u"cd", u"--output", u"t", u"a", u"--yes", u"--quiet"},
-       u"a", u"t", u"L", 1, true, true, {}},
-      {{u"a", u"--label=x=y", u"--output=-", u"--filesystem=DVD"}, u"a", u"-", u"x=y", 2, false, false, {}},
-      {{u"-Y", u"-Q", u"-yes", u"a", u"b"}, u"a", u"b", u"", 3, true, true, {}},
+       u"a", u"t", u"L", FileSystemChoice::Iso9660, true, true, {}},
+      {{u"a", u"--label=x=y", u"--output=-", u"--filesystem=DVD"}, u"a", u"-", u"x=y", FileSystemChoice::Iso9660Udf102, false, false, {}},
+      {{u"-Y", u"-Q", u"-yes", u"a", u"b"}, u"a", u"b", u"", FileSystemChoice::Default, true, true, {}},
       // "--" ends the switches; a lone "-" is a path
-      {{u"-q", u"--", u"-a", u"-b"}, u"-a", u"-b", u"", 3, false, true, {}},
-      {{u"a", u"-", u"-x"}, u"a", u"-", u"", 3, false, false, {Unknown("-x")}},
+      {{u"-q", u"--", u"-a", u"-b"}, u"-a", u"-b", u"", FileSystemChoice::Default, false, true, {}},
+      {{u"a", u"-", u"-x"}, u"a", u"-", u"", FileSystemChoice::Default, false, false, {Unknown("-x")}},
       // letters and words that name no switch; a value joined to a switch without one
-      {{u"-m", u"a", u"--yess", u"--yes=no", u"--lab", u"b", u"-M1"}, u"a", u"b", u"", 3, false, false,
+      {{u"-m", u"a", u"--yess", u"--yes=no", u"--lab", u"b", u"-M1"}, u"a", u"b", u"", FileSystemChoice::Default, false, false,
        {Unknown("-m"), Unknown("--yess"), Unknown("--yes=no"), Unknown("--lab"), Unknown("-M1")}},
   };
   for (const Case& c : cases) {

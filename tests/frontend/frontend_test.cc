@@ -82,16 +82,18 @@ std::string UnknownFileSystem(const std::string& value) {
 // ---- in-process: the scan ----
 
 TEST(FileSystemChoice, NamesAndNumbersIgnoringCase) {
-  struct Case { const char16_t* text; FileSystemChoice expected; };
-  for (Case c : {Case{u"ISO9660", 1}, {u"iso9660", 1}, {u"0", 1}, {u"cd", 1},
-                 {u"ISO9660 + UDF 1.02", 2}, {u"iso9660 + udf 1.02", 2}, {u"1", 2}, {u"dvd", 2},
-                 {u"UDF 1.02", 4}, {u"2", 4}, {u"udf 2.50", 5}, {u"3", 5}, {u"bd", 5}, {u"Uhd", 5},
+  using enum FileSystemChoice;
+  struct Case { const char16_t* text; std::optional<FileSystemChoice> expected; };
+  for (Case c : {Case{u"ISO9660", Iso9660}, {u"iso9660", Iso9660}, {u"0", Iso9660}, {u"cd", Iso9660},
+                 {u"ISO9660 + UDF 1.02", Iso9660Udf102}, {u"iso9660 + udf 1.02", Iso9660Udf102},
+                 {u"1", Iso9660Udf102}, {u"dvd", Iso9660Udf102}, {u"UDF 1.02", Udf102}, {u"2", Udf102},
+                 {u"udf 2.50", Udf250}, {u"3", Udf250}, {u"bd", Udf250}, {u"Uhd", Udf250},
                  // whole string against whole string: no partial or padded matches
-                 {u"xyz", 7}, {u"", 7}, {u"ISO9660+UDF 1.02", 7}, {u" CD", 7}, {u"UDF", 7},
-                 {u"4", 7}, {u"\u0130SO9660", 7}}) {
-    FileSystemChoice choice = 7;
-    EXPECT_EQ(ParseFileSystemChoice(c.text, choice), c.expected != 7);
-    EXPECT_EQ(choice, c.expected) << test::Quote(Utf16ToUtf8(c.text));
+                 {u"xyz", {}}, {u"", {}}, {u"ISO9660+UDF 1.02", {}}, {u" CD", {}}, {u"UDF", {}},
+                 {u"4", {}}, {u"\u0130SO9660", {}}}) {
+    FileSystemChoice choice = OfImage;
+    EXPECT_EQ(ParseFileSystemChoice(c.text, choice), c.expected.has_value());
+    EXPECT_EQ(choice, c.expected.value_or(OfImage)) << test::Quote(Utf16ToUtf8(c.text));
   }
 }
 
@@ -107,43 +109,43 @@ TEST(CommandLineScan, ValuesFromTheArguments) {
     std::optional<std::string> unknownFileSystem = {};  // the value named in the error
   };
   const Case cases[] = {
-      {{}, CommandAction::Usage, {}, {}, u"", 3, {}},
-      {{u"a", u"b"}, CommandAction::Build, u"a", u"b", u"", 3, {}},
-      {{u"/abs/src", u"/abs/t.iso"}, CommandAction::Build, u"/abs/src", u"/abs/t.iso", u"", 3, {}},
-      {{u"a", u"b", u"-?"}, CommandAction::Usage, u"a", u"b", u"", 3, {}},
-      {{u"-H", u"a"}, CommandAction::Usage, {}, {}, u"", 3, {}},
-      {{u"a", u"--help", u"b"}, CommandAction::Usage, u"a", {}, u"", 3, {}},
-      {{u"--version", u"a"}, CommandAction::Version, {}, {}, u"", 3, {}},
+      {{}, CommandAction::Usage, {}, {}, u"", FileSystemChoice::Default, {}},
+      {{u"a", u"b"}, CommandAction::Build, u"a", u"b", u"", FileSystemChoice::Default, {}},
+      {{u"/abs/src", u"/abs/t.iso"}, CommandAction::Build, u"/abs/src", u"/abs/t.iso", u"", FileSystemChoice::Default, {}},
+      {{u"a", u"b", u"-?"}, CommandAction::Usage, u"a", u"b", u"", FileSystemChoice::Default, {}},
+      {{u"-H", u"a"}, CommandAction::Usage, {}, {}, u"", FileSystemChoice::Default, {}},
+      {{u"a", u"--help", u"b"}, CommandAction::Usage, u"a", {}, u"", FileSystemChoice::Default, {}},
+      {{u"--version", u"a"}, CommandAction::Version, {}, {}, u"", FileSystemChoice::Default, {}},
       // second character decides, folded to lower case
-      {{u"a", u"b", u"-FILESYSTEM", u"dvd"}, CommandAction::Build, u"a", u"b", u"", 2, {}},
-      {{u"a", u"b", u"-fs", u"bd"}, CommandAction::Build, u"a", u"b", u"", 5, {}},
-      {{u"a", u"b", u"-Lbl", u"Film"}, CommandAction::Build, u"a", u"b", u"Film", 3, {}},
+      {{u"a", u"b", u"-FILESYSTEM", u"dvd"}, CommandAction::Build, u"a", u"b", u"", FileSystemChoice::Iso9660Udf102, {}},
+      {{u"a", u"b", u"-fs", u"bd"}, CommandAction::Build, u"a", u"b", u"", FileSystemChoice::Udf250, {}},
+      {{u"a", u"b", u"-Lbl", u"Film"}, CommandAction::Build, u"a", u"b", u"Film", FileSystemChoice::Default, {}},
       // an unknown value is an error, whatever other values say; the first one is named
-      {{u"-filesystem", u"xyz", u"a", u"b"}, CommandAction::Build, u"a", u"b", u"", 3, {}, "xyz"},
-      {{u"-f", u"cd", u"-f", u"xyz", u"a", u"b"}, CommandAction::Build, u"a", u"b", u"", 1, {}, "xyz"},
-      {{u"-f", u"DVD9", u"-f", u"UDF 1.02", u"-f", u"x"}, CommandAction::Build, {}, {}, u"", 4, {}, "DVD9"},
+      {{u"-filesystem", u"xyz", u"a", u"b"}, CommandAction::Build, u"a", u"b", u"", FileSystemChoice::Default, {}, "xyz"},
+      {{u"-f", u"cd", u"-f", u"xyz", u"a", u"b"}, CommandAction::Build, u"a", u"b", u"", FileSystemChoice::Iso9660, {}, "xyz"},
+      {{u"-f", u"DVD9", u"-f", u"UDF 1.02", u"-f", u"x"}, CommandAction::Build, {}, {}, u"", FileSystemChoice::Udf102, {}, "DVD9"},
       // a switch at the end of the line has no value
-      {{u"a", u"b", u"-filesystem"}, CommandAction::Build, u"a", u"b", u"", 3, {}, ""},
-      {{u"a", u"b", u"-label"}, CommandAction::Build, u"a", u"b", u"", 3, {}},
-      {{u"a", u"b", u"-o"}, CommandAction::Build, u"a", {}, u"", 3, {}},
+      {{u"a", u"b", u"-filesystem"}, CommandAction::Build, u"a", u"b", u"", FileSystemChoice::Default, {}, ""},
+      {{u"a", u"b", u"-label"}, CommandAction::Build, u"a", u"b", u"", FileSystemChoice::Default, {}},
+      {{u"a", u"b", u"-o"}, CommandAction::Build, u"a", {}, u"", FileSystemChoice::Default, {}},
       // a value is taken as it stands, even when it looks like a switch
-      {{u"-label", u"-x", u"a", u"b"}, CommandAction::Build, u"a", u"b", u"-x", 3, {}},
-      {{u"a", u"-label", u"-h"}, CommandAction::Build, u"a", {}, u"-h", 3, {}},
-      {{u"a", u"-o", u"-t.iso"}, CommandAction::Build, u"a", u"-t.iso", u"", 3, {}},
+      {{u"-label", u"-x", u"a", u"b"}, CommandAction::Build, u"a", u"b", u"-x", FileSystemChoice::Default, {}},
+      {{u"a", u"-label", u"-h"}, CommandAction::Build, u"a", {}, u"-h", FileSystemChoice::Default, {}},
+      {{u"a", u"-o", u"-t.iso"}, CommandAction::Build, u"a", u"-t.iso", u"", FileSystemChoice::Default, {}},
       // -o replaces any target; a positional after it draws the warning
-      {{u"a", u"-o", u"t", u"p"}, CommandAction::Build, u"a", u"t", u"", 3,
+      {{u"a", u"-o", u"t", u"p"}, CommandAction::Build, u"a", u"t", u"", FileSystemChoice::Default,
        {"Warning: argument \"p\" is ignored!\n"}},
-      {{u"a", u"b", u"-o", u"t"}, CommandAction::Build, u"a", u"t", u"", 3, {}},
-      {{u"a", u"b", u"c", u"d"}, CommandAction::Build, u"a", u"b", u"", 3,
+      {{u"a", u"b", u"-o", u"t"}, CommandAction::Build, u"a", u"t", u"", FileSystemChoice::Default, {}},
+      {{u"a", u"b", u"c", u"d"}, CommandAction::Build, u"a", u"b", u"", FileSystemChoice::Default,
        {"Warning: argument \"c\" is ignored!\n", "Warning: argument \"d\" is ignored!\n"}},
       // unknown switches are named and ignored; a lone '-' is a path
-      {{u"-x", u"a", u"--quiet", u"-zz", u"-"}, CommandAction::Build, u"a", u"-", u"", 3,
+      {{u"-x", u"a", u"--quiet", u"-zz", u"-"}, CommandAction::Build, u"a", u"-", u"", FileSystemChoice::Default,
        {"Warning: unknown switch -x ignored\n", "Warning: unknown switch -zz ignored\n"}},
       // '/' alone or first is a path
-      {{u"/", u"/t"}, CommandAction::Build, u"/", u"/t", u"", 3, {}},
+      {{u"/", u"/t"}, CommandAction::Build, u"/", u"/t", u"", FileSystemChoice::Default, {}},
       // non-ASCII arguments keep their text
       {{u"a", u"b", u"-l", u"Fil\u00e9 \U0001F4BF", u"\u00fcber"}, CommandAction::Build, u"a", u"b",
-       u"Fil\u00e9 \U0001F4BF", 3, {"Warning: argument \"\xc3\xbc" "ber\" is ignored!\n"}},
+       u"Fil\u00e9 \U0001F4BF", FileSystemChoice::Default, {"Warning: argument \"\xc3\xbc" "ber\" is ignored!\n"}},
   };
   for (const Case& c : cases) {
     CommandLine line = ParseCommandLine(c.args);

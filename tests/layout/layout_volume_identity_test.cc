@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "build/build_job.h"
+#include "choice_text.h"
 #include "build/image_builder.h"
 #include "layout/volume_label.h"
 #include "layout/volume_time.h"
@@ -164,8 +165,8 @@ TEST(VolumeTime, ImageDatesReadBackInEveryZone) {
   const struct timespec times[2] = {{fileTime, 0}, {fileTime, 0}};
   ASSERT_EQ(utimensat(AT_FDCWD, (src / "file.txt").c_str(), times, 0), 0);
   for (const Case& c : cases) {
-    for (FileSystemChoice choice : {2, 5}) {  // ISO 9660 + UDF 1.02, UDF 2.50
-      SCOPED_TRACE(std::string(c.tz) + ", choice " + std::to_string(choice));
+    for (FileSystemChoice choice : {FileSystemChoice::Iso9660Udf102, FileSystemChoice::Udf250}) {  // ISO 9660 + UDF 1.02, UDF 2.50
+      SCOPED_TRACE(std::string(c.tz) + ", choice " + ChoiceText(choice));
       ScopedTimeZone zone(c.tz);
       const std::string target = out / "dated.iso";
       const int64_t before = std::time(nullptr);
@@ -198,8 +199,8 @@ TEST(VolumeTime, ImageDatesReadBackInEveryZone) {
         if (id == 266) fields = {80, 92, 104, 116};
         for (size_t field : fields) check(UdfDate(d + field), file, c.udfMinutes);
       }
-      EXPECT_EQ(fileDates, choice == 2 ? 3 : 8);  // a 2.50 entry is in the metadata file and its mirror
-      if (choice != 2) continue;
+      EXPECT_EQ(fileDates, choice == FileSystemChoice::Iso9660Udf102 ? 3 : 8);  // a 2.50 entry is in the metadata file and its mirror
+      if (choice != FileSystemChoice::Iso9660Udf102) continue;
       // ISO 9660: the volume's creation and modification dates, the root's record and
       // the records of its directory extent.
       const uint8_t* pvd = bytes + 16 * 2048;

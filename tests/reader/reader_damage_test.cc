@@ -6,6 +6,7 @@
 #include <functional>
 
 #include "reader/ecma167_descriptors.h"
+#include "choice_text.h"
 #include "reader/iso9660_tree.h"
 #include "reader/udf_tree.h"
 #include "reader_images.h"
@@ -100,8 +101,8 @@ class ReaderDamage : public ::testing::TestWithParam<DamageCase> {
   static void SetUpTestSuite() {
     test::TempDir source, out;
     test::MakeReaderTree(source.path());
-    images[0] = test::BuildReaderImage(source.path(), out / "a.iso", 2);
-    images[1] = test::BuildReaderImage(source.path(), out / "b.iso", 5);
+    images[0] = test::BuildReaderImage(source.path(), out / "a.iso", FileSystemChoice::Iso9660Udf102);
+    images[1] = test::BuildReaderImage(source.path(), out / "b.iso", FileSystemChoice::Udf250);
   }
   static Image images[2];
 };
@@ -142,7 +143,7 @@ TEST(ReaderIso9660, MultiExtentFile) {
   test::TempDir source, out;
   const std::string bytes = test::PatternBytes(5000, 9);
   test::WriteFile(source / "BIG.BIN", bytes);
-  Image original = test::BuildReaderImage(source.path(), out / "a.iso", 1);
+  Image original = test::BuildReaderImage(source.path(), out / "a.iso", FileSystemChoice::Iso9660);
   ASSERT_FALSE(original.empty());
   for (bool final : {true, false}) {
     Image img = original;

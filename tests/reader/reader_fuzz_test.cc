@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "reader/ecma167_descriptors.h"
+#include "choice_text.h"
 #include "reader/image_survey.h"
 #include "reader/iso9660_tree.h"
 #include "reader/udf_tree.h"
@@ -93,11 +94,11 @@ void ReadAll(const std::string& img) {
 TEST(ReaderFuzz, BoundedMutationsOfRealImagesGiveProblemsNotCrashes) {
   struct Base {
     void (*make)(const std::string&);
-    int choice;
+    FileSystemChoice choice;
     bool rockRidgeJoliet;
   };
-  const Base bases[] = {{test::MakeReaderTree, 2, false}, {test::MakeReaderTree, 5, false},
-                        {test::MakeStereoFolder, 3, false}, {test::MakeReaderTree, 2, true}};
+  const Base bases[] = {{test::MakeReaderTree, FileSystemChoice::Iso9660Udf102, false}, {test::MakeReaderTree, FileSystemChoice::Udf250, false},
+                        {test::MakeStereoFolder, FileSystemChoice::Default, false}, {test::MakeReaderTree, FileSystemChoice::Iso9660Udf102, true}};
   // VELLUMCAST_FUZZ_CASES runs more cases by hand; make check runs 100 per image.
   const char* more = std::getenv("VELLUMCAST_FUZZ_CASES");
   const uint32_t kCasesPerImage = more ? uint32_t(std::strtoul(more, nullptr, 10)) : 100;
@@ -113,7 +114,7 @@ TEST(ReaderFuzz, BoundedMutationsOfRealImagesGiveProblemsNotCrashes) {
       std::mt19937 rng(seed * 7919 + uint32_t(base.choice) + (base.rockRidgeJoliet ? 100 : 0));
       std::string img = original;
       Mutate(img, hot, rng);
-      SCOPED_TRACE("choice " + std::to_string(base.choice) + " seed " + std::to_string(seed));
+      SCOPED_TRACE(std::string("choice ") + ChoiceText(base.choice) + " seed " + std::to_string(seed));
       ReadAll(img);
     }
   }

@@ -5,6 +5,7 @@
 #include <map>
 
 #include "iso_reader.h"
+#include "choice_text.h"
 #include "reader/image_survey.h"
 #include "reader/iso9660_tree.h"
 #include "reader/udf_tree.h"
@@ -17,19 +18,19 @@ namespace {
 struct OracleCase {
   const char* name;
   void (*make)(const std::string&);
-  int choice;
+  FileSystemChoice choice;
   bool iso;
   uint16_t udfRevision;
 };
 
 const OracleCase kOracleCases[] = {
-    {"Iso9660", test::MakeReaderTree, 1, true, 0},
-    {"IsoUdf102", test::MakeReaderTree, 2, true, 0x0102},
-    {"Udf102", test::MakeReaderTree, 4, false, 0x0102},
-    {"Udf250", test::MakeReaderTree, 5, false, 0x0250},
-    {"DvdVideo", test::MakeDvdVideoFolder, 2, true, 0x0102},
-    {"Stereoscopic", test::MakeStereoFolder, 3, false, 0x0250},
-    {"ContinuedExtents", test::MakeContinuedExtentsFolder, 3, false, 0x0250},
+    {"Iso9660", test::MakeReaderTree, FileSystemChoice::Iso9660, true, 0},
+    {"IsoUdf102", test::MakeReaderTree, FileSystemChoice::Iso9660Udf102, true, 0x0102},
+    {"Udf102", test::MakeReaderTree, FileSystemChoice::Udf102, false, 0x0102},
+    {"Udf250", test::MakeReaderTree, FileSystemChoice::Udf250, false, 0x0250},
+    {"DvdVideo", test::MakeDvdVideoFolder, FileSystemChoice::Iso9660Udf102, true, 0x0102},
+    {"Stereoscopic", test::MakeStereoFolder, FileSystemChoice::Default, false, 0x0250},
+    {"ContinuedExtents", test::MakeContinuedExtentsFolder, FileSystemChoice::Default, false, 0x0250},
 };
 
 void PrintTo(const OracleCase& c, std::ostream* os) { *os << c.name; }

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "bdmv_fixture.h"
+#include "choice_text.h"
 #include "build/build_job.h"
 #include "platform/text.h"
 #include "test_support.h"
@@ -74,7 +75,7 @@ inline void MakeContinuedExtentsFolder(const std::string& root) {
 // Builds `source` into `target` with file-system choice `choice` (1 ISO 9660, 2 ISO
 // 9660 + UDF 1.02, 3 UDF 2.50 with the Blu-ray analysis, 4 UDF 1.02, 5 UDF 2.50);
 // empty when the build fails.
-inline std::string BuildReaderImage(const std::string& source, const std::string& target, int choice,
+inline std::string BuildReaderImage(const std::string& source, const std::string& target, FileSystemChoice choice,
                                     bool rockRidgeJoliet = false) {
   BuildOptions options;
   options.rockRidge = options.joliet = rockRidgeJoliet;

@@ -1,6 +1,7 @@
 // DVD-Video and Blu-ray folder rules inside the scan: DVD-Video file keys and order,
 // the made-up AUDIO_TS and VIDEO_TS, stream clips and stereoscopic pairs.
 #include "tree/disc_video_rules.h"
+#include "choice_text.h"
 
 #include <gtest/gtest.h>
 
@@ -186,7 +187,7 @@ TEST(DvdVideoFolders, ImageOfFoldersInAnotherLetterCase) {
   WriteFile(dir / "src/video_ts/VIDEO_TS.IFO", test::PatternBytes(5000, 1));
   WriteFile(dir / "src/video_ts/vts_01_1.vob", test::PatternBytes(9000, 2));
   std::u16string src = Utf8ToUtf16(dir / "src"), target = Utf8ToUtf16(dir / "dvd.iso");
-  auto job = StartImageBuild(src.c_str(), u"", 2, target.c_str(), nullptr, nullptr, false, nullptr);
+  auto job = StartImageBuild(src.c_str(), u"", FileSystemChoice::Iso9660Udf102, target.c_str(), nullptr, nullptr, false, nullptr);
   ASSERT_TRUE(job->succeeded) << job->errorMessage;
   EXPECT_EQ(test::CompareIsoWithFolder(dir / "dvd.iso", dir / "src"), "");
 

@@ -5,6 +5,7 @@
 #include <functional>
 
 #include "reader/ecma167_descriptors.h"
+#include "choice_text.h"
 #include "reader_images.h"
 
 namespace vellumcast {
@@ -22,7 +23,7 @@ std::string AllDifferences(const CheckOutcome& c) {
 
 // A build of `source` to `target` with -verify, or (with `compare`) a comparison of
 // `target` with `source`; choice 0 compares through the image's own file systems.
-std::unique_ptr<BuildJob> Check(const std::string& source, const std::string& target, int choice, bool compare,
+std::unique_ptr<BuildJob> Check(const std::string& source, const std::string& target, FileSystemChoice choice, bool compare,
                                 bool rockRidgeJoliet = false) {
   BuildOptions options;
   options.verify = !compare;
@@ -36,18 +37,18 @@ std::unique_ptr<BuildJob> Check(const std::string& source, const std::string& ta
 struct VerifyCase {
   const char* name;
   void (*make)(const std::string&);
-  int choice;
+  FileSystemChoice choice;
   const char* fileSystems;
 };
 
 const VerifyCase kVerifyCases[] = {
-    {"Iso9660", test::MakeReaderTree, 1, "ISO 9660"},
-    {"Bridge", test::MakeReaderTree, 2, "ISO 9660 and UDF 1.02"},
-    {"Udf102", test::MakeReaderTree, 4, "UDF 1.02"},
-    {"Udf250", test::MakeReaderTree, 5, "UDF 2.50"},
-    {"DvdVideo", test::MakeDvdVideoFolder, 2, "ISO 9660 and UDF 1.02"},
-    {"Stereoscopic", test::MakeStereoFolder, 3, "UDF 2.50"},
-    {"ContinuedExtents", test::MakeContinuedExtentsFolder, 3, "UDF 2.50"},
+    {"Iso9660", test::MakeReaderTree, FileSystemChoice::Iso9660, "ISO 9660"},
+    {"Bridge", test::MakeReaderTree, FileSystemChoice::Iso9660Udf102, "ISO 9660 and UDF 1.02"},
+    {"Udf102", test::MakeReaderTree, FileSystemChoice::Udf102, "UDF 1.02"},
+    {"Udf250", test::MakeReaderTree, FileSystemChoice::Udf250, "UDF 2.50"},
+    {"DvdVideo", test::MakeDvdVideoFolder, FileSystemChoice::Iso9660Udf102, "ISO 9660 and UDF 1.02"},
+    {"Stereoscopic", test::MakeStereoFolder, FileSystemChoice::Default, "UDF 2.50"},
+    {"ContinuedExtents", test::MakeContinuedExtentsFolder, FileSystemChoice::Default, "UDF 2.50"},
 };
 
 void PrintTo(const VerifyCase& c, std::ostream* os) { *os << c.name; }
@@ -60,7 +61,7 @@ TEST_P(VerifyBuild, PassesAndComparesAlike) {
   test::TempDir source, out;
   c.make(source.path());
   for (bool compare : {false, true}) {
-    auto job = Check(source.path(), out / "a.iso", compare ? 0 : c.choice, compare);
+    auto job = Check(source.path(), out / "a.iso", compare ? FileSystemChoice::OfImage : c.choice, compare);
     ASSERT_TRUE(job->succeeded) << job->errorMessage;
     ASSERT_TRUE(job->checked);
     EXPECT_TRUE(job->check.Matches()) << AllDifferences(job->check);
@@ -111,8 +112,8 @@ class CompareDamaged : public ::testing::TestWithParam<DamageCase> {
  public:
   static void SetUpTestSuite() {
     test::MakeReaderTree(source.path());
-    images[0] = test::BuildReaderImage(source.path(), out / "a.iso", 2);
-    images[1] = test::BuildReaderImage(source.path(), out / "b.iso", 5);
+    images[0] = test::BuildReaderImage(source.path(), out / "a.iso", FileSystemChoice::Iso9660Udf102);
+    images[1] = test::BuildReaderImage(source.path(), out / "b.iso", FileSystemChoice::Udf250);
   }
   static test::TempDir source, out;
   static std::string images[2];
@@ -126,7 +127,7 @@ TEST_P(CompareDamaged, DiffersNamingWhat) {
   std::string img = images[c.base];
   c.damage(img);
   test::WriteFile(out / "damaged.iso", img);
-  auto job = Check(source.path(), out / "damaged.iso", 0, true);
+  auto job = Check(source.path(), out / "damaged.iso", FileSystemChoice::OfImage, true);
   ASSERT_TRUE(job->succeeded) << job->errorMessage;
   EXPECT_FALSE(job->check.Matches());
   EXPECT_NE(AllDifferences(job->check).find(c.expected), std::string::npos) << AllDifferences(job->check);
@@ -140,11 +141,11 @@ INSTANTIATE_TEST_SUITE_P(Copies, CompareDamaged, ::testing::ValuesIn(kDamageCase
 TEST(CompareEntries, ExtraInFolderAndInImage) {
   test::TempDir source, out;
   test::MakeReaderTree(source.path());
-  ASSERT_FALSE(test::BuildReaderImage(source.path(), out / "a.iso", 2).empty());
+  ASSERT_FALSE(test::BuildReaderImage(source.path(), out / "a.iso", FileSystemChoice::Iso9660Udf102).empty());
   test::WriteFile(source / "added.txt", "new\n");
   test::WriteFile(source / "new/inner.txt", "new\n");
   std::filesystem::remove(source / "s2047.bin");
-  auto job = Check(source.path(), out / "a.iso", 0, true);
+  auto job = Check(source.path(), out / "a.iso", FileSystemChoice::OfImage, true);
   ASSERT_TRUE(job->succeeded) << job->errorMessage;
   EXPECT_EQ(AllDifferences(job->check),
             "/added.txt: missing from ISO 9660\n"
@@ -161,11 +162,12 @@ TEST(VerifyRockRidgeJoliet, PassesAndNamesDamage) {
   test::TempDir source, out;
   test::MakeReaderTree(source.path());
   test::WriteFile(source / "a long name with spaces, \xc3\xa9t\xc3\xa9 and more than the ISO 9660 level allows.txt", "x\n");
-  const std::pair<int, const char*> builds[] = {{1, "ISO 9660, Rock Ridge and Joliet"},
-                                                {2, "ISO 9660, Rock Ridge, Joliet and UDF 1.02"}};
+  const std::pair<FileSystemChoice, const char*> builds[] = {
+      {FileSystemChoice::Iso9660, "ISO 9660, Rock Ridge and Joliet"},
+      {FileSystemChoice::Iso9660Udf102, "ISO 9660, Rock Ridge, Joliet and UDF 1.02"}};
   for (const auto& [choice, systems] : builds) {
     for (bool compare : {false, true}) {
-      auto job = Check(source.path(), out / "a.iso", compare ? 0 : choice, compare, true);
+      auto job = Check(source.path(), out / "a.iso", compare ? FileSystemChoice::OfImage : choice, compare, true);
       ASSERT_TRUE(job->succeeded) << job->errorMessage;
       ASSERT_TRUE(job->checked);
       EXPECT_TRUE(job->check.Matches()) << AllDifferences(job->check);
@@ -185,7 +187,7 @@ TEST(VerifyRockRidgeJoliet, PassesAndNamesDamage) {
     std::string img = image;
     img[at] = char(0xF0);
     test::WriteFile(out / "damaged.iso", img);
-    auto job = Check(source.path(), out / "damaged.iso", 0, true, true);
+    auto job = Check(source.path(), out / "damaged.iso", FileSystemChoice::OfImage, true, true);
     ASSERT_TRUE(job->succeeded) << job->errorMessage;
     EXPECT_NE(AllDifferences(job->check).find(expected), std::string::npos) << AllDifferences(job->check);
   }

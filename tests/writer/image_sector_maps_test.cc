@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "build/build_job.h"
+#include "choice_text.h"
 #include "platform/text.h"
 #include "test_support.h"
 #include "writer/byte_order.h"
@@ -51,7 +52,7 @@ TEST(ImageSectorMaps, VolumeStructuresAtTheirSectors) {
     FileSystemChoice choice;
     bool iso;
     const char* nsr;
-  } cases[] = {{2, true, "NSR02"}, {4, false, "NSR02"}, {5, false, "NSR03"}};
+  } cases[] = {{FileSystemChoice::Iso9660Udf102, true, "NSR02"}, {FileSystemChoice::Udf102, false, "NSR02"}, {FileSystemChoice::Udf250, false, "NSR03"}};
   for (const auto& c : cases) {
     TempDir src, out;
     MakeSource(src);
@@ -71,7 +72,7 @@ TEST(ImageSectorMaps, VolumeStructuresAtTheirSectors) {
     EXPECT_TRUE(image.Zero(vrs + 3, 32));
     EXPECT_EQ(image.Tag(32), kPrimaryVolumeDescriptor);
     EXPECT_EQ(image.Tag(37), kTerminating);
-    const bool udf250 = c.choice == 5;
+    const bool udf250 = c.choice == FileSystemChoice::Udf250;
     if (!udf250) {
       EXPECT_TRUE(image.Zero(38, 48));
       EXPECT_EQ(image.Tag(48), kPrimaryVolumeDescriptor);

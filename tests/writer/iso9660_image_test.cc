@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "build/build_job.h"
+#include "choice_text.h"
 #include "iso_reader.h"
 #include "platform/text.h"
 #include "test_support.h"
@@ -52,7 +53,7 @@ void MakeTree(const TempDir& src) {
 }
 
 TEST(Iso9660Image, ReadsBackAsTheSourceTree) {
-  for (FileSystemChoice choice : {1, 2}) {
+  for (FileSystemChoice choice : {FileSystemChoice::Iso9660, FileSystemChoice::Iso9660Udf102}) {
     TempDir src, out;
     MakeTree(src);
     std::string target = out / "img.iso";
@@ -74,7 +75,7 @@ TEST(Iso9660Image, SourceChangesDuringTheWrite) {
     MakeTree(src);
     hooks.atFirstCall = [&] { std::filesystem::remove(src / "DOCS/DEEP/NOTE.TXT"); };
     std::string target = out / "img.iso";
-    auto job = Build(src.path(), target, 1);
+    auto job = Build(src.path(), target, FileSystemChoice::Iso9660);
     EXPECT_FALSE(job->succeeded);
     EXPECT_EQ(job->errorMessage, "cannot read " + src / "DOCS/DEEP/NOTE.TXT" + ": No such file or directory");
     EXPECT_FALSE(std::filesystem::exists(target));
@@ -85,7 +86,7 @@ TEST(Iso9660Image, SourceChangesDuringTheWrite) {
     MakeTree(src);
     hooks.atFirstCall = [&] { WriteFile(src / "DATA.BIN", "short"); };
     std::string target = out / "img.iso";
-    auto job = Build(src.path(), target, 2);
+    auto job = Build(src.path(), target, FileSystemChoice::Iso9660Udf102);
     ASSERT_TRUE(job->succeeded) << job->errorMessage;
     ASSERT_EQ(hooks.warnings.size(), 1u);
     EXPECT_EQ(hooks.warnings[0], src / "DATA.BIN" + " changed size while the image was written");
@@ -112,7 +113,7 @@ TEST(Iso9660Image, FileOfFourGibibytesAndMore) {
   close(fd);
   WriteFile(src / "SMALL.TXT", "small");
   std::string target = out / "huge.iso";
-  auto job = Build(src.path(), target, 2);
+  auto job = Build(src.path(), target, FileSystemChoice::Iso9660Udf102);
   ASSERT_TRUE(job->succeeded) << job->errorMessage;
   IsoListing listing = ReadIsoImage(target);
   ASSERT_TRUE(listing.ok) << listing.error;
@@ -174,7 +175,7 @@ TEST(Iso9660Image, EveryNameReachableAsTheKernelShowsIt) {
        {"...~1", "README.;1", "Readme~1.;1", "x.;1", "x;1~1", "\xE9~1"}},
   };
   for (const Case& c : cases) {
-    for (FileSystemChoice choice : {1, 2}) {
+    for (FileSystemChoice choice : {FileSystemChoice::Iso9660, FileSystemChoice::Iso9660Udf102}) {
       TempDir src, out;
       std::vector<std::string> contents;
       for (const std::string& name : c.names) {
@@ -198,7 +199,7 @@ TEST(Iso9660Image, EveryNameReachableAsTheKernelShowsIt) {
         }
         if (!e.isDirectory) read.push_back(ReadIsoBytes(target, e.firstSector, 0, e.size));
       }
-      if (choice == 2) {
+      if (choice == FileSystemChoice::Iso9660Udf102) {
         EXPECT_EQ(identifiers, c.identifiers);
       }
       std::sort(contents.begin(), contents.end());

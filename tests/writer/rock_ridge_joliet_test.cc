@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "build/build_job.h"
+#include "choice_text.h"
 #include "platform/text.h"
 #include "reader/iso9660_tree.h"
 #include "test_support.h"
@@ -75,9 +76,9 @@ TEST(RockRidgeJoliet, ImagesWithoutTheSwitchesAreUnchanged) {
     uint64_t hash;
   };
   const Case cases[] = {
-      {MakeNamesTree, 1, 0xa9609ee390030f6dull},    {MakeNamesTree, 2, 0xce86862f5cdab087ull},
-      {MakeNamesTree, 4, 0xad75063f935b17d4ull},    {MakeNamesTree, 5, 0x6386d9851f81679cull},
-      {MakeDvdVideoTree, 2, 0xba0de85a86264461ull},
+      {MakeNamesTree, FileSystemChoice::Iso9660, 0xa9609ee390030f6dull},    {MakeNamesTree, FileSystemChoice::Iso9660Udf102, 0xce86862f5cdab087ull},
+      {MakeNamesTree, FileSystemChoice::Udf102, 0xad75063f935b17d4ull},    {MakeNamesTree, FileSystemChoice::Udf250, 0x6386d9851f81679cull},
+      {MakeDvdVideoTree, FileSystemChoice::Iso9660Udf102, 0xba0de85a86264461ull},
   };
   for (const Case& c : cases) {
     TempDir src, out;
@@ -219,7 +220,7 @@ TEST(RockRidgeJoliet, BothTreesReadBackAsTheSource) {
   TempDir src;
   MakeNamesTree(src);
   std::vector<std::string> want = SourceTree(src.path());
-  for (FileSystemChoice choice : {1, 2}) {
+  for (FileSystemChoice choice : {FileSystemChoice::Iso9660, FileSystemChoice::Iso9660Udf102}) {
     TempDir out;
     Built b = BuildWith(src.path(), out / "img.iso", choice, true, true);
     ASSERT_TRUE(b.ok) << b.error;
@@ -254,7 +255,7 @@ TEST(RockRidgeJoliet, EntryBytesOfANameInTwoNmEntriesAndAContinuationArea) {
   const std::string name = std::string(240, 'n') + ".txt";
   WriteFile(src / name, "x");
   FixTimes(src.path());
-  Built b = BuildWith(src.path(), out / "img.iso", 1, true, false);
+  Built b = BuildWith(src.path(), out / "img.iso", FileSystemChoice::Iso9660, true, false);
   ASSERT_TRUE(b.ok) << b.error;
   // Sector 16 PVD, 17 terminator, 18 and 19 path tables, 20 the root, 21 continuation.
   std::vector<Record> root = Records(b.image, 20, 2048);
@@ -297,7 +298,7 @@ TEST(RockRidgeJoliet, EntryBytesOfANameInTwoNmEntriesAndAContinuationArea) {
 TEST(RockRidgeJoliet, SupplementaryVolumeDescriptor) {
   TempDir src, out;
   MakeNamesTree(src);
-  Built b = BuildWith(src.path(), out / "img.iso", 1, false, true);
+  Built b = BuildWith(src.path(), out / "img.iso", FileSystemChoice::Iso9660, false, true);
   ASSERT_TRUE(b.ok) << b.error;
   const std::string svd = b.image.substr(17 * 2048, 2048);
   EXPECT_EQ(svd.substr(0, 7), Bytes({2, 'C', 'D', '0', '0', '1', 1}));
@@ -324,7 +325,7 @@ TEST(RockRidgeJoliet, JolietNamesShortenedAndUnique) {
                                   emoji, std::string("a;b:c?.txt")}) {
     WriteFile(src / name, name);
   }
-  Built b = BuildWith(src.path(), out / "img.iso", 2, false, true);
+  Built b = BuildWith(src.path(), out / "img.iso", FileSystemChoice::Iso9660Udf102, false, true);
   ASSERT_TRUE(b.ok) << b.error;
   std::vector<std::string> want = {std::string(59, 'x') + ".jpeg", std::string(57, 'x') + "~1.jpeg", "Photo.JPG",
                                    "a_b_c_.txt", std::string(63, 'e'), "photo~1.jpg"};
@@ -339,11 +340,11 @@ TEST(RockRidgeJoliet, ReproducibleWithAFixedTime) {
   TempDir src, out;
   MakeNamesTree(src);
   chmod((src / "README.TXT").c_str(), 0640);
-  Built first = BuildWith(src.path(), out / "a.iso", 2, true, true);
-  Built second = BuildWith(src.path(), out / "b.iso", 2, true, true);
+  Built first = BuildWith(src.path(), out / "a.iso", FileSystemChoice::Iso9660Udf102, true, true);
+  Built second = BuildWith(src.path(), out / "b.iso", FileSystemChoice::Iso9660Udf102, true, true);
   ASSERT_TRUE(first.ok && second.ok) << first.error << second.error;
   EXPECT_TRUE(first.image == second.image);
-  Built clock = BuildWith(src.path(), out / "c.iso", 2, true, true, false);
+  Built clock = BuildWith(src.path(), out / "c.iso", FileSystemChoice::Iso9660Udf102, true, true, false);
   ASSERT_TRUE(clock.ok) << clock.error;
   for (const Built* b : {&first, &clock}) {
     const size_t root = 16 * 2048 + 156;
@@ -359,7 +360,7 @@ TEST(RockRidgeJoliet, ReproducibleWithAFixedTime) {
 TEST(RockRidgeJoliet, RefusedWithoutIso9660) {
   TempDir src, out;
   WriteFile(src / "a.txt", "a");
-  for (FileSystemChoice choice : {3, 4, 5}) {
+  for (FileSystemChoice choice : {FileSystemChoice::Default, FileSystemChoice::Udf102, FileSystemChoice::Udf250}) {
     for (bool rockRidge : {true, false}) {
       Built b = BuildWith(src.path(), out / "img.iso", choice, rockRidge, !rockRidge);
       EXPECT_FALSE(b.ok);

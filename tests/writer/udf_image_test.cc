@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bdmv_fixture.h"
+#include "choice_text.h"
 #include "build/build_job.h"
 #include "build/image_builder.h"
 #include "platform/text.h"
@@ -49,7 +50,7 @@ struct Built {
 std::vector<std::string> warnings;
 void CollectWarning(const std::string& text, void*) { warnings.push_back(text); }
 
-Built Build(const std::string& source, const std::string& target, int choice) {
+Built Build(const std::string& source, const std::string& target, FileSystemChoice choice) {
   Built b;
   std::u16string src = Utf8ToUtf16(source), dst = Utf8ToUtf16(target);
   warnings.clear();
@@ -61,7 +62,7 @@ Built Build(const std::string& source, const std::string& target, int choice) {
   return b;
 }
 
-class UdfImage : public ::testing::TestWithParam<int> {};
+class UdfImage : public ::testing::TestWithParam<FileSystemChoice> {};
 
 TEST_P(UdfImage, ReadsBackAndEveryTagChecks) {
   test::TempDir source, out;
@@ -93,26 +94,29 @@ TEST_P(UdfImage, ReadsBackAndEveryTagChecks) {
   EXPECT_EQ(report.directories, directories);
   EXPECT_EQ(report.lvidFiles, files);
   EXPECT_EQ(report.lvidDirectories, directories);
-  EXPECT_EQ(report.revision, GetParam() == 2 || GetParam() == 4 ? 0x0102 : 0x0250);
+  EXPECT_EQ(report.revision, GetParam() == FileSystemChoice::Iso9660Udf102 || GetParam() == FileSystemChoice::Udf102 ? 0x0102 : 0x0250);
 }
 
-std::string ChoiceName(const ::testing::TestParamInfo<int>& info) {
+std::string ChoiceName(const ::testing::TestParamInfo<FileSystemChoice>& info) {
   switch (info.param) {
-    case 2: return "IsoUdf102";
-    case 3: return "Default";
-    case 4: return "Udf102";
+    case FileSystemChoice::Iso9660Udf102: return "IsoUdf102";
+    case FileSystemChoice::Default: return "Default";
+    case FileSystemChoice::Udf102: return "Udf102";
     default: return "Udf250";
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Choices, UdfImage, ::testing::Values(2, 3, 4, 5), ChoiceName);
+INSTANTIATE_TEST_SUITE_P(Choices, UdfImage,
+                         ::testing::Values(FileSystemChoice::Iso9660Udf102, FileSystemChoice::Default,
+                                           FileSystemChoice::Udf102, FileSystemChoice::Udf250),
+                         ChoiceName);
 
 // An empty folder in UDF 1.02: partition at 257 with a 4-block area (File Set
 // Descriptor, terminator, root entry of 40 bytes, one block with the parent entry).
 TEST(UdfImageLayout, EmptyFolderUdf102) {
   test::TempDir source, out;
   const std::string target = out / "empty.img";
-  Built built = Build(source.path(), target, 4);
+  Built built = Build(source.path(), target, FileSystemChoice::Udf102);
   ASSERT_TRUE(built.ok && built.written);
   ASSERT_EQ(built.image.size(), 288u * 2048);
   auto sector = [&](size_t s) { return reinterpret_cast<const uint8_t*>(built.image.data()) + s * 2048; };
@@ -150,7 +154,7 @@ TEST(UdfImageLayout, StereoscopicClipsWithContinuedExtents) {
   test::TempDir source, out;
   f.Write(source.path());
   const std::string target = out / "bd.iso";
-  Built built = Build(source.path(), target, 3);
+  Built built = Build(source.path(), target, FileSystemChoice::Default);
   ASSERT_TRUE(built.ok && built.written);
 
   test::UdfWalkReport report = test::WalkUdfDescriptors(built.image);
@@ -274,10 +278,10 @@ TEST(UdfImageNames, ChangedFullNamesAreNamedOnce) {
   test::WriteFile(source / "a\xFF", "second");  // both a\uFFFD in UDF
   const std::string longName(200, 'L');
   for (int i = 0; i < 23; ++i) test::WriteFile(source / ("long/" + longName + std::to_string(i) + ".txt"), "x");
-  for (int choice : {1, 2, 4, 5}) {
+  for (FileSystemChoice choice : {FileSystemChoice::Iso9660, FileSystemChoice::Iso9660Udf102, FileSystemChoice::Udf102, FileSystemChoice::Udf250}) {
     test::TempDir out;
     ASSERT_TRUE(Build(source.path(), out / "image.iso", choice).ok);
-    if (choice == 1) {
+    if (choice == FileSystemChoice::Iso9660) {
       EXPECT_TRUE(warnings.empty()) << warnings[0];
       continue;
     }
