@@ -1,10 +1,16 @@
-// Reading an entry's bytes through its extents.
+// Reading an entry's bytes through its extents; gathering a walk's folders.
 #include "reader/image_tree.h"
 
 #include <algorithm>
 #include <cstring>
+#include <span>
 
 namespace vellumcast {
+
+void GatherFolder(ImageFolder& folder, void* tree) {
+  std::vector<ImageEntry>& entries = static_cast<ImageTree*>(tree)->entries;
+  for (ImageEntry& e : folder.entries) entries.push_back(std::move(e));
+}
 
 bool ReadEntryBytes(ImageSource& image, const ImageEntry& entry, uint64_t offset, uint8_t* out, size_t n) {
   if (offset > entry.size || n > entry.size - offset) return false;
@@ -13,8 +19,13 @@ bool ReadEntryBytes(ImageSource& image, const ImageEntry& entry, uint64_t offset
     std::memcpy(out, entry.embedded.data() + offset, n);
     return true;
   }
-  uint64_t start = 0;  // the entry's byte at which the current extent begins
-  for (const ImageExtent& e : entry.extents) {
+  return ReadExtentBytes(image, entry.extents.data(), entry.extents.size(), offset, out, n);
+}
+
+bool ReadExtentBytes(ImageSource& image, const ImageExtent* extents, size_t count, uint64_t offset, uint8_t* out,
+                     size_t n) {
+  uint64_t start = 0;  // the file's byte at which the current extent begins
+  for (const ImageExtent& e : std::span(extents, count)) {
     if (n == 0) break;
     if (offset < start + e.bytes) {
       const uint64_t within = offset - start;

@@ -1,6 +1,7 @@
-// What a walk of one file system of an image finds: a plain list of entries with their
-// paths, sizes, extents and times, the problems met on the way, and the limits that
-// keep a walk of damaged or hostile bytes finite.
+// What a walk of one file system of an image finds: its entries with their paths,
+// sizes, extents and times, handed over one folder at a time or gathered into a plain
+// list, the problems met on the way, and the limits that keep a walk of damaged or
+// hostile bytes finite.
 #pragma once
 
 #include <cstdint>
@@ -26,7 +27,25 @@ struct ImageEntry {
   std::vector<ImageExtent> extents;  // a file's bytes in order, together exactly `size`
   std::string embedded;  // a UDF file whose bytes sit in its File Entry (no extents)
   int64_t modified = 0;  // seconds since 1970-01-01 UTC
+  uint32_t folder = 0;   // a directory: the number its own folder is handed over with
 };
+
+// One folder of a walk, handed over once its records are read: its entries, files and
+// folders with their full paths. Folders come parents before children, each once; a
+// folder whose records cannot be read, or that lies past a limit, is not handed over
+// (its entry in its parent's list stands alone).
+struct ImageFolder {
+  std::string path;      // "" for the root
+  uint32_t number = 0;   // 0: the root; otherwise the `folder` of its entry in the parent's list
+  std::vector<ImageEntry> entries;
+};
+
+// Receives each folder of a walk; it may take the folder's entries.
+using ImageFolderFn = void (*)(ImageFolder& folder, void* context);
+
+// The visitor of a whole-tree read: appends the folder's entries to the ImageTree that
+// `tree` points to.
+void GatherFolder(ImageFolder& folder, void* tree);
 
 struct ImageTree {
   std::string volumeId;
@@ -65,5 +84,8 @@ struct ReadReport {
 // false when the range passes the entry's size or the image cannot be read.
 [[nodiscard]] bool ReadEntryBytes(ImageSource& image, const ImageEntry& entry, uint64_t offset,
                                   uint8_t* out, size_t n);
+// The same through `count` extents that together hold a file's bytes.
+[[nodiscard]] bool ReadExtentBytes(ImageSource& image, const ImageExtent* extents, size_t count, uint64_t offset,
+                                   uint8_t* out, size_t n);
 
 }  // namespace vellumcast

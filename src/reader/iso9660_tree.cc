@@ -20,6 +20,7 @@ struct IsoDirectory {
   uint32_t level = 1;  // the root is level 1 (ECMA-119 6.8.2.1)
   std::string identifier;
   std::string name;  // as the tree shows it
+  uint32_t number = 0;  // the number the walk hands the folder over with
 };
 
 constexpr const char* kNoTree = "no sp entry and rock ridge er entry";
@@ -33,8 +34,11 @@ struct IsoWalk {
   ReadReport& report;
   const ReadLimits& limits;
   IsoNames names = kIsoPlainNames;
+  ImageFolderFn visit = nullptr;
+  void* context = nullptr;
   uint8_t suspSkip = 0;  // SP: bytes skipped at the start of every System Use field
   std::unordered_map<uint32_t, IsoDirectory> directories;  // by extent
+  uint32_t listed = 0;   // entries listed so far
 
   void Problem(const std::string& what) { report.Add(std::string(IsoNamesLabel(names)) + ": " + what); }
   // The SUSP entries of a record's System Use field and its continuation areas; false
@@ -101,6 +105,13 @@ bool IsoWalk::ReadDirectory(const IsoDirectory& dir, uint32_t dataLength, const 
     return false;
   }
   std::vector<std::pair<IsoDirectory, uint32_t>> children;
+  ImageFolder folder{path, dir.number, {}};
+  std::vector<ImageEntry>& entries = folder.entries;
+  // Hands the folder over; its entries are not kept beyond this.
+  auto handOver = [&] {
+    visit(folder, context);
+    folder = {};
+  };
   ImageEntry* pending = nullptr;  // a multi-extent file still waiting for its final record
   uint32_t index = 0;
   for (uint32_t s = 0; s < sectors; ++s) {
@@ -165,8 +176,9 @@ bool IsoWalk::ReadDirectory(const IsoDirectory& dir, uint32_t dataLength, const 
         Problem(where + ": multi-extent file " + pending->path + " has no final record");
         pending = nullptr;
       }
-      if (tree.entries.size() >= limits.entries) {
+      if (listed >= limits.entries) {
         Problem("more than " + std::to_string(limits.entries) + " entries");
+        handOver();
         return true;
       }
       if (isDir) {
@@ -179,10 +191,11 @@ bool IsoWalk::ReadDirectory(const IsoDirectory& dir, uint32_t dataLength, const 
           Problem(where + ": directory " + childPath + " loops back or shares an extent");
           continue;
         }
-        IsoDirectory child{r.extent, dir.extent, dir.level + 1, r.identifier, name};
+        IsoDirectory child{r.extent, dir.extent, dir.level + 1, r.identifier, name, tree.directories};
         directories[r.extent] = child;
         children.emplace_back(child, r.dataLength);
-        tree.entries.push_back(ImageEntry{childPath, true, false, r.dataLength, {}, {}, r.recorded});
+        entries.push_back(ImageEntry{childPath, true, false, r.dataLength, {}, {}, r.recorded, child.number});
+        ++listed;
         ++tree.directories;
         continue;
       }
@@ -193,15 +206,17 @@ bool IsoWalk::ReadDirectory(const IsoDirectory& dir, uint32_t dataLength, const 
         pending->extents.push_back(extent);
         pending->size += r.dataLength;
       } else {
-        tree.entries.push_back(ImageEntry{childPath, false, false, r.dataLength, {extent}, {}, r.recorded});
+        entries.push_back(ImageEntry{childPath, false, false, r.dataLength, {extent}, {}, r.recorded});
+        ++listed;
         ++tree.files;
-        pending = &tree.entries.back();
+        pending = &entries.back();
       }
       if (!(r.flags & kIsoFlagMultiExtent)) pending = nullptr;
     }
   }
   if (pending) Problem("directory " + shown + ": multi-extent file " + pending->path + " has no final record");
   if (index < 2) Problem("directory " + shown + " at sector " + std::to_string(dir.extent) + ": no records for itself and its parent");
+  handOver();
   if (dir.level > limits.depth && !children.empty()) {
     Problem("directory " + shown + ": deeper than " + std::to_string(limits.depth) + " levels");
     return true;
@@ -354,8 +369,13 @@ const char* IsoNamesLabel(IsoNames names) {
 
 bool ReadIso9660Tree(ImageSource& image, ImageTree& tree, ReadReport& report, const ReadLimits& limits,
                      IsoNames names) {
+  return WalkIso9660Tree(image, tree, report, GatherFolder, &tree, limits, names);
+}
+
+bool WalkIso9660Tree(ImageSource& image, ImageTree& tree, ReadReport& report, ImageFolderFn visit, void* context,
+                     const ReadLimits& limits, IsoNames names) {
   tree = {};
-  IsoWalk walk{image, tree, report, limits, names, 0, {}};
+  IsoWalk walk{image, tree, report, limits, names, visit, context, 0, {}, 0};
   const bool joliet = names == kIsoJolietNames;
   const char* descriptor = joliet ? "supplementary volume descriptor" : "primary volume descriptor";
   IsoPrimaryDescriptor pvd;
@@ -391,7 +411,7 @@ bool ReadIso9660Tree(ImageSource& image, ImageTree& tree, ReadReport& report, co
   tree.volumeId = joliet ? Ucs2Text(pvd.volumeId) : pvd.volumeId;
   tree.directories = 1;
   if (names == kIsoRockRidgeNames && !walk.RootRockRidge(pvd.root)) return false;
-  IsoDirectory root{pvd.root.extent, pvd.root.extent, 1, std::string(1, '\0'), ""};
+  IsoDirectory root{pvd.root.extent, pvd.root.extent, 1, std::string(1, '\0'), "", 0};
   walk.directories[root.extent] = root;
   const size_t problemsBefore = report.problems.size() + report.dropped;
   if (!walk.ReadDirectory(root, pvd.root.dataLength, "")) return false;

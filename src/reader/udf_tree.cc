@@ -13,15 +13,20 @@ struct UdfWalk {
   UdfVolume& volume;
   ImageTree& tree;
   const ReadLimits& limits;
+  ImageFolderFn visit = nullptr;
+  void* context = nullptr;
   std::set<std::pair<uint16_t, uint32_t>> visited;  // directory entries met, against loops
   bool complete = true;  // false once a limit cut the walk short
+  uint32_t listed = 0;   // entries listed so far
 
   void Problem(const std::string& what) const { volume.Problem(what); }
   static std::string Entry(const UdfAllocation& icb, const std::string& path) {
     return "file entry at block " + std::to_string(icb.block) + " (" + (path.empty() ? "/" : path) + ")";
   }
-  // Reads the directory whose entry is `icb`; false when its entry or data cannot be read.
-  bool ReadDirectory(const UdfAllocation& icb, const UdfAllocation& parent, const std::string& path, uint32_t depth);
+  // Reads the directory whose entry is `icb` and hands it over as folder `number`; false
+  // when its entry or data cannot be read.
+  bool ReadDirectory(const UdfAllocation& icb, const UdfAllocation& parent, const std::string& path, uint32_t number,
+                     uint32_t depth);
 };
 
 // Which partition block holds byte `pos` of a directory whose bytes lie in `pieces`
@@ -36,7 +41,7 @@ uint32_t BlockOf(const std::vector<std::pair<uint64_t, UdfAllocation>>& pieces, 
 }
 
 bool UdfWalk::ReadDirectory(const UdfAllocation& icb, const UdfAllocation& parent, const std::string& path,
-                            uint32_t depth) {
+                            uint32_t number, uint32_t depth) {
   std::vector<uint8_t> storage;
   UdfFileEntry entry;
   std::string why;
@@ -86,6 +91,7 @@ bool UdfWalk::ReadDirectory(const UdfAllocation& icb, const UdfAllocation& paren
   }
   const ByteSpan span(bytes.data(), bytes.size());
   std::vector<std::pair<UdfAllocation, std::string>> subdirectories;
+  ImageFolder folder{path, number, {}};
   for (size_t pos = 0; pos < bytes.size();) {
     UdfFileIdentifier fid;
     UdfTag tag;
@@ -115,9 +121,10 @@ bool UdfWalk::ReadDirectory(const UdfAllocation& icb, const UdfAllocation& paren
       Problem(where + ": identifier not usable as a name");
       continue;
     }
-    if (tree.entries.size() >= limits.entries) {
+    if (listed >= limits.entries) {
       Problem("more than " + std::to_string(limits.entries) + " entries");
       complete = false;
+      visit(folder, context);
       return true;
     }
     const std::string child = path.empty() ? name : path + "/" + name;
@@ -154,27 +161,39 @@ bool UdfWalk::ReadDirectory(const UdfAllocation& icb, const UdfAllocation& paren
       Problem(Entry(fid.icb, child) + ": " + why);
       continue;
     }
-    tree.entries.push_back(std::move(e));
+    folder.entries.push_back(std::move(e));
+    ++listed;
     ++tree.files;
   }
   if (depth >= limits.depth && !subdirectories.empty()) {
     Problem(Entry(icb, path) + ": deeper than " + std::to_string(limits.depth) + " levels");
     complete = false;
+    visit(folder, context);
     return true;
   }
+  // The folder's directories follow its files; each is read after the folder is handed
+  // over, so that only the folders on the way down are held.
+  const uint32_t firstNumber = tree.directories;
+  std::vector<uint8_t> childStorage;
   for (const auto& [childIcb, childPath] : subdirectories) {
-    std::vector<uint8_t> childStorage;
     UdfFileEntry childEntry;
     ImageEntry e;
     e.path = childPath;
     e.directory = true;
+    e.folder = tree.directories;
     if (volume.ReadEntry(childIcb, childStorage, childEntry, why)) {
       e.size = childEntry.informationLength;
       e.modified = childEntry.modified;
     }
-    tree.entries.push_back(std::move(e));
+    folder.entries.push_back(std::move(e));
+    ++listed;
     ++tree.directories;
-    ReadDirectory(childIcb, icb, childPath, depth + 1);
+  }
+  visit(folder, context);
+  folder = {};
+  for (uint32_t i = 0; i < subdirectories.size(); ++i) {
+    const auto& [childIcb, childPath] = subdirectories[i];
+    ReadDirectory(childIcb, icb, childPath, firstNumber + i, depth + 1);
   }
   return true;
 }
@@ -182,6 +201,11 @@ bool UdfWalk::ReadDirectory(const UdfAllocation& icb, const UdfAllocation& paren
 }  // namespace
 
 bool ReadUdfTree(ImageSource& image, ImageTree& tree, ReadReport& report, const ReadLimits& limits) {
+  return WalkUdfTree(image, tree, report, GatherFolder, &tree, limits);
+}
+
+bool WalkUdfTree(ImageSource& image, ImageTree& tree, ReadReport& report, ImageFolderFn visit, void* context,
+                 const ReadLimits& limits) {
   tree = {};
   UdfVolume volume;
   if (!ReadUdfVolume(image, volume, report, limits)) return false;
@@ -202,11 +226,11 @@ bool ReadUdfTree(ImageSource& image, ImageTree& tree, ReadReport& report, const 
   }
   UdfFileSet fileSet;
   DecodeUdfFileSet(ByteSpan(block.data(), block.size()), fileSet);
-  UdfWalk walk{volume, tree, limits, {}, true};
+  UdfWalk walk{volume, tree, limits, visit, context, {}, true, 0};
   walk.visited.insert({fileSet.root.partition, fileSet.root.block});
   tree.directories = 1;
   const size_t problemsBefore = report.problems.size() + report.dropped;
-  if (!walk.ReadDirectory(fileSet.root, fileSet.root, "", 0)) return false;
+  if (!walk.ReadDirectory(fileSet.root, fileSet.root, "", 0, 0)) return false;
   // The counts are checked against a whole tree only: a damaged entry already has its
   // own problem, and the counts would differ for its sake alone.
   const bool whole = walk.complete && report.problems.size() + report.dropped == problemsBefore;

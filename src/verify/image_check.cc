@@ -1,8 +1,10 @@
-// Matching each file system's tree with the plan by name, then comparing every file's
-// bytes with its source in one pass over the image. The file systems are checked one
-// after the other, so that only one tree is held at a time; a file whose extents a
-// file system shares with one checked before (both trees of a bridge image point at one
-// copy of the data) is not read again.
+// Matching each file system's folders with the planned folders by name as the reader
+// walks them, then comparing every file's bytes with its source in one pass over the
+// image. Only the folders on the reader's way down and, per planned file, a compact job
+// (where its bytes lie in the image) are held, never the paths of all entries. The file
+// systems are checked one after the other; a file whose extents a file system shares
+// with one checked before (both trees of a bridge image point at one copy of the data)
+// is not read again.
 #include "verify/image_check.h"
 
 #include <algorithm>
@@ -10,9 +12,9 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <span>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 
 #include "reader/image_survey.h"
 #include "reader/iso9660_tree.h"
@@ -27,12 +29,23 @@ constexpr size_t kImageChunkBytes = kSourceBatchBytes;
 // How far ahead of the comparison the system is asked to read a large file's extents.
 constexpr uint64_t kImageReadAheadBytes = 8u << 20;
 
-// One planned file to compare with its entry in the tree being checked.
+// What a folder of the walk is matched with, besides a planned folder (index + 1; 0:
+// the root): nothing to look into (a folder the plan does not have is named once, not
+// with its entries; a folder already handed over), or a folder where the plan has a
+// file, whose every entry is one the folder does not have.
+constexpr uint32_t kUnplanned = 0xFFFFFFFF;
+constexpr uint32_t kPlannedFile = 0xFFFFFFFE;
+
+// One planned file to compare with its bytes in the file system being checked: most
+// often one recorded extent that holds the whole file, else its extents in
+// `Checker::extents`, or (no extents) its bytes embedded in its UDF File Entry, kept in
+// `Checker::embedded`.
 struct ByteJob {
+  uint64_t at = 0;  // the sector of its one extent, its first extent in `extents`, or its first byte in `embedded`
   uint32_t planned = 0;
-  const ImageEntry* entry = nullptr;
-  bool failed = false;
+  uint32_t extentCount = 0;  // kOneExtent, or the count in `extents` (0: embedded)
 };
+constexpr uint32_t kOneExtent = 0xFFFFFFFF;
 
 // A digest of where an entry's bytes lie (FNV-1a over its extents or embedded bytes);
 // never 0, which stands for "not compared".
@@ -50,27 +63,23 @@ uint64_t Fingerprint(const ImageEntry& entry) {
   return h | 1;
 }
 
-uint64_t FirstSector(const ImageEntry& entry) {
-  for (const ImageExtent& e : entry.extents) {
-    if (!e.zero) return e.sector;
-  }
-  return 0;
-}
-
 const char* Kind(bool directory) { return directory ? "a folder" : "a file"; }
 
 // How a difference names an entry: its path in the image from the root.
-std::string Shown(std::string_view path) { return "/" + std::string(path); }
-
-std::string_view FolderOf(std::string_view path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string_view::npos ? std::string_view() : path.substr(0, slash);
+std::string Shown(std::string_view path) {
+  std::string shown(1, '/');
+  return shown.append(path);
 }
 
-// Asks the system to read [offset, offset + n) of an entry ahead of its comparison.
-void ReadAheadOf(ImageSource& image, const ImageEntry& entry, uint64_t offset, uint64_t n) {
+std::string_view NameIn(std::string_view path) {
+  const size_t slash = path.rfind('/');
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+// Asks the system to read [offset, offset + n) of a file ahead of its comparison.
+void ReadAheadOf(ImageSource& image, std::span<const ImageExtent> extents, uint64_t offset, uint64_t n) {
   uint64_t start = 0;
-  for (const ImageExtent& e : entry.extents) {
+  for (const ImageExtent& e : extents) {
     if (start >= offset + n) break;
     const uint64_t end = start + e.bytes;
     if (!e.zero && end > offset) {
@@ -87,84 +96,181 @@ struct Checker {
   CheckOutcome& outcome;
   CheckProgressFn progress;
   void* context;
-  std::vector<uint64_t> compared;                     // per planned entry: Fingerprint, 0 when not compared
-  std::unordered_map<uint32_t, std::string> failures;  // per planned entry: what differed
-  uint64_t done = 0;                                   // bytes compared so far
+  // The planned entries of folder f (index + 1; 0: the root) in plan order:
+  // children[childStart[f]] up to children[childStart[f + 1]].
+  std::vector<uint32_t> childStart = {}, children = {};
+  std::vector<uint64_t> compared = {};                      // per planned entry: Fingerprint, 0 when not compared
+  std::unordered_map<uint32_t, std::string> failures = {};  // per planned entry: what differed
+  uint64_t done = 0;                                        // bytes compared so far
 
+  // The file system being checked.
+  PlannedNames iso = kPlannedIsoNames;
+  const ImageTree* walked = nullptr;   // its volume, filled before the first folder comes
+  std::string name = {};               // "ISO 9660", "UDF 1.02"
+  std::vector<uint32_t> folders = {};  // per folder number of the walk: what it is matched with
+  std::vector<ByteJob> jobs = {};
+  std::vector<ImageExtent> extents = {};
+  std::string embedded = {};
+  CheckOutcome found = {};  // the differences of the matching, reported after the reader's problems
+
+  void IndexChildren();
   bool CheckFileSystem(PlannedNames names);
-  void Match(const ImageTree& tree, PlannedNames iso, const std::string& name, std::vector<ByteJob>& jobs);
-  void NameExtras(const ImageTree& tree, const std::string& name);
-  bool CompareBytes(std::vector<ByteJob>& jobs, PlannedNames iso, const std::string& name);
-  void Differs(uint32_t planned, PlannedNames iso, const std::string& name, const std::string& what) {
-    outcome.Add(Shown(disc.PathOf(planned, iso)) + ": " + what + " (" + name + ")");
+  void NameFileSystem();
+  static void Visit(ImageFolder& folder, void* checker) { static_cast<Checker*>(checker)->Match(folder); }
+  void Match(ImageFolder& folder);
+  void MatchFile(uint32_t p, const ImageEntry& entry);
+  void Plan(uint32_t number, uint32_t what) {
+    if (number >= folders.size()) folders.resize(size_t(number) + 1, kUnplanned);
+    folders[number] = what;
+  }
+  bool InFileSystem(const PlannedEntry& e) const {
+    return iso == kPlannedUdfNames ? e.inUdf : iso == kPlannedJolietNames ? e.inJoliet : e.inIso;
+  }
+  void Missing(uint32_t p, const std::string& path) {
+    const std::string source = SourceDisplayPath(*disc.entries[p].node);
+    found.Add(Shown(path) + ": missing from " + name + (source == path ? "" : " (the source's " + source + ")"));
+  }
+  void NameUnread();
+  // Bytes [offset, offset + n) of a job's file in the image; false when they cannot be read.
+  bool ReadJob(const ByteJob& job, uint64_t offset, uint8_t* out, size_t n);
+  bool CompareBytes();
+  void Differs(CheckOutcome& to, uint32_t planned, const std::string& what) {
+    to.Add(Shown(disc.PathOf(planned, iso)) + ": " + what + " (" + name + ")");
   }
 };
 
-void Checker::Match(const ImageTree& tree, PlannedNames iso, const std::string& name, std::vector<ByteJob>& jobs) {
-  std::unordered_map<std::string_view, uint32_t> byPath;
-  byPath.reserve(tree.entries.size());
-  for (uint32_t i = 0; i < tree.entries.size(); ++i) {
-    if (!byPath.emplace(tree.entries[i].path, i).second) {
-      outcome.Add(Shown(tree.entries[i].path) + ": recorded twice in " + name);
+void Checker::IndexChildren() {
+  const size_t n = disc.entries.size();
+  childStart.assign(n + 2, 0);
+  for (const PlannedEntry& e : disc.entries) ++childStart[e.parent + 1];
+  for (size_t f = 1; f < childStart.size(); ++f) childStart[f] += childStart[f - 1];
+  children.resize(n);
+  std::vector<uint32_t> next(childStart.begin(), childStart.end() - 1);
+  for (uint32_t p = 0; p < n; ++p) children[next[disc.entries[p].parent]++] = p;
+}
+
+void Checker::NameFileSystem() {
+  name = iso == kPlannedUdfNames         ? UdfRevisionName(walked->udfRevision)
+         : iso == kPlannedRockRidgeNames ? "Rock Ridge"
+         : iso == kPlannedJolietNames    ? "Joliet"
+                                         : "ISO 9660";
+}
+
+void Checker::Match(ImageFolder& folder) {
+  if (name.empty()) NameFileSystem();
+  if (folder.number >= folders.size()) return;
+  const uint32_t plan = folders[folder.number];
+  folders[folder.number] = kUnplanned;
+  if (plan == kUnplanned) return;
+  const std::vector<ImageEntry>& entries = folder.entries;
+  std::unordered_map<std::string_view, uint32_t> byName;
+  byName.reserve(entries.size());
+  for (uint32_t i = 0; i < entries.size(); ++i) {
+    if (!byName.emplace(NameIn(entries[i].path), i).second) {
+      found.Add(Shown(entries[i].path) + ": recorded twice in " + name);
     }
   }
-  std::unordered_map<uint32_t, std::string> folderPaths;  // planned folders found, by index + 1
-  std::vector<bool> matched(tree.entries.size(), false);
-  for (uint32_t p = 0; p < disc.entries.size(); ++p) {
+  std::vector<bool> matched(entries.size(), false);
+  const uint32_t first = plan == kPlannedFile ? 0 : childStart[plan], end = plan == kPlannedFile ? 0 : childStart[plan + 1];
+  for (uint32_t c = first; c < end; ++c) {
+    const uint32_t p = children[c];
     const PlannedEntry& planned = disc.entries[p];
-    if (!(iso == kPlannedUdfNames ? planned.inUdf : iso == kPlannedJolietNames ? planned.inJoliet : planned.inIso)) continue;
-    auto folder = folderPaths.find(planned.parent);
-    if (planned.parent && folder == folderPaths.end()) continue;  // its folder is missing
+    if (!InFileSystem(planned)) continue;
     const std::string own = disc.NameOf(p, iso);
-    const std::string path = planned.parent ? folder->second + "/" + own : own;
-    auto found = byPath.find(path);
-    if (found == byPath.end()) {
-      const std::string source = SourceDisplayPath(*planned.node);
-      outcome.Add(Shown(path) + ": missing from " + name + (source == path ? "" : " (the source's " + source + ")"));
+    const std::string path = folder.path.empty() ? own : folder.path + "/" + own;
+    auto at = byName.find(own);
+    if (at == byName.end()) {
+      Missing(p, path);
       continue;
     }
-    matched[found->second] = true;
-    const ImageEntry& entry = tree.entries[found->second];
+    matched[at->second] = true;
+    const ImageEntry& entry = entries[at->second];
     if (entry.directory != planned.directory) {
-      outcome.Add(Shown(path) + ": " + Kind(entry.directory) + " in " + name + ", " + Kind(planned.directory) +
-                  " in the source");
+      found.Add(Shown(path) + ": " + Kind(entry.directory) + " in " + name + ", " + Kind(planned.directory) +
+                " in the source");
+      if (entry.directory) Plan(entry.folder, kPlannedFile);
       continue;
     }
     if (planned.directory) {
-      folderPaths[p + 1] = path;
+      Plan(entry.folder, p + 1);
       continue;
     }
     if (entry.size != planned.size) {
-      outcome.Add(Shown(path) + ": " + std::to_string(entry.size) + " bytes in " + name + ", " +
-                  std::to_string(planned.size) + " in the source");
+      found.Add(Shown(path) + ": " + std::to_string(entry.size) + " bytes in " + name + ", " +
+                std::to_string(planned.size) + " in the source");
       continue;
     }
-    if (planned.size == 0) continue;
-    const uint64_t print = Fingerprint(entry);
-    if (compared[p] == print) {  // the same bytes of the image, compared before
-      auto failure = failures.find(p);
-      if (failure != failures.end()) Differs(p, iso, name, failure->second);
-      continue;
-    }
-    compared[p] = print;
-    jobs.push_back({p, &entry, false});
+    if (planned.size != 0) MatchFile(p, entry);
   }
   // Every entry the folder does not have; a folder is named once, not with its entries.
-  std::unordered_set<std::string_view> extraFolders;
-  for (uint32_t i = 0; i < tree.entries.size(); ++i) {
+  for (uint32_t i = 0; i < entries.size(); ++i) {
     if (matched[i]) continue;
-    const ImageEntry& entry = tree.entries[i];
-    const bool inExtra = extraFolders.count(FolderOf(entry.path)) != 0;
-    if (entry.directory) extraFolders.insert(entry.path);
-    if (inExtra) continue;
-    outcome.Add(Shown(entry.path) + ": " + Kind(entry.directory) + " in " + name + " that the folder does not have");
+    found.Add(Shown(entries[i].path) + ": " + Kind(entries[i].directory) + " in " + name +
+              " that the folder does not have");
   }
 }
 
-bool Checker::CompareBytes(std::vector<ByteJob>& jobs, PlannedNames iso, const std::string& name) {
+void Checker::MatchFile(uint32_t p, const ImageEntry& entry) {
+  const uint64_t print = Fingerprint(entry);
+  if (compared[p] == print) {  // the same bytes of the image, compared before
+    auto failure = failures.find(p);
+    if (failure != failures.end()) Differs(found, p, failure->second);
+    return;
+  }
+  compared[p] = print;
+  ByteJob job;
+  job.planned = p;
+  if (!entry.embedded.empty() || entry.extents.empty()) {
+    job.at = embedded.size();
+    embedded += entry.embedded;
+  } else if (entry.extents.size() == 1 && !entry.extents[0].zero) {
+    job.at = entry.extents[0].sector;
+    job.extentCount = kOneExtent;
+  } else {
+    job.at = extents.size();
+    job.extentCount = uint32_t(entry.extents.size());
+    extents.insert(extents.end(), entry.extents.begin(), entry.extents.end());
+  }
+  jobs.push_back(job);
+}
+
+// The planned entries of every planned folder that the walk listed but could not read
+// (or that lay past a limit): each is missing, as its folder shows nothing.
+void Checker::NameUnread() {
+  for (uint32_t what : folders) {
+    if (what >= kPlannedFile) continue;
+    for (uint32_t c = childStart[what]; c < childStart[what + 1]; ++c) {
+      if (InFileSystem(disc.entries[children[c]])) Missing(children[c], disc.PathOf(children[c], iso));
+    }
+  }
+}
+
+bool Checker::ReadJob(const ByteJob& job, uint64_t offset, uint8_t* out, size_t n) {
+  const uint64_t size = disc.entries[job.planned].size;
+  if (offset > size || n > size - offset) return false;
+  if (job.extentCount == 0) {
+    if (job.at + offset + n > embedded.size()) return false;
+    std::memcpy(out, embedded.data() + job.at + offset, n);
+    return true;
+  }
+  const ImageExtent one{job.at, size, false};
+  const std::span<const ImageExtent> runs =
+      job.extentCount == kOneExtent ? std::span(&one, 1) : std::span(extents.data() + job.at, job.extentCount);
+  if (size >= kImageReadAheadBytes) ReadAheadOf(image, runs, offset + n, kImageReadAheadBytes);
+  return ReadExtentBytes(image, runs.data(), runs.size(), offset, out, n);
+}
+
+bool Checker::CompareBytes() {
   // In the order of the image's sectors, so that the image is read front to back.
+  auto firstSector = [&](const ByteJob& job) -> uint64_t {
+    if (job.extentCount == kOneExtent) return job.at;
+    for (uint32_t i = 0; i < job.extentCount; ++i) {
+      if (!extents[job.at + i].zero) return extents[job.at + i].sector;
+    }
+    return 0;
+  };
   std::stable_sort(jobs.begin(), jobs.end(),
-                   [](const ByteJob& a, const ByteJob& b) { return FirstSector(*a.entry) < FirstSector(*b.entry); });
+                   [&](const ByteJob& a, const ByteJob& b) { return firstSector(a) < firstSector(b); });
   std::vector<const TreeNode*> nodes;
   nodes.reserve(jobs.size());
   uint64_t total = done;
@@ -177,33 +283,30 @@ bool Checker::CompareBytes(std::vector<ByteJob>& jobs, PlannedNames iso, const s
   SourceReadAhead source;
   if (!buffer || !source.Start(nodes)) return false;
   if (progress && !progress(done, total, context)) return false;
-  auto fail = [&](ByteJob& job, const std::string& what) {
-    if (job.failed) return;
-    job.failed = true;
-    failures[job.planned] = what;
-    Differs(job.planned, iso, name, what);
+  std::vector<bool> failed(jobs.size(), false);
+  auto fail = [&](uint32_t index, const std::string& what) {
+    if (failed[index]) return;
+    failed[index] = true;
+    failures[jobs[index].planned] = what;
+    Differs(outcome, jobs[index].planned, what);
   };
   while (SourceBatch* batch = source.Next()) {
     for (const SourceSegment& segment : batch->segments) {
-      ByteJob& job = jobs[segment.job];
-      if (job.failed) continue;
+      const ByteJob& job = jobs[segment.job];
+      if (failed[segment.job]) continue;
       if (!segment.failure.empty()) {
-        fail(job, segment.failure);
+        fail(segment.job, segment.failure);
         continue;
       }
-      const ImageEntry& entry = *job.entry;
-      if (entry.size >= kImageReadAheadBytes) {
-        ReadAheadOf(image, entry, segment.offset + segment.bytes, kImageReadAheadBytes);
-      }
-      if (!ReadEntryBytes(image, entry, segment.offset, buffer.get(), segment.bytes)) {
-        fail(job, "cannot be read from the image at byte " + std::to_string(segment.offset) + ": " +
+      if (!ReadJob(job, segment.offset, buffer.get(), segment.bytes)) {
+        fail(segment.job, "cannot be read from the image at byte " + std::to_string(segment.offset) + ": " +
                       (image.error.empty() ? "its extents pass the image's end" : image.error));
         continue;
       }
       if (std::memcmp(buffer.get(), segment.data, segment.bytes) != 0) {
         size_t at = 0;
         while (buffer[at] == segment.data[at]) ++at;
-        fail(job, "byte " + std::to_string(segment.offset + at) + " differs from the source");
+        fail(segment.job, "byte " + std::to_string(segment.offset + at) + " differs from the source");
       }
     }
     for (const SourceSegment& segment : batch->segments) done += segment.bytes;
@@ -218,25 +321,39 @@ IsoNames IsoNamesOf(PlannedNames names) {
   return names == kPlannedRockRidgeNames ? kIsoRockRidgeNames : names == kPlannedJolietNames ? kIsoJolietNames : kIsoPlainNames;
 }
 
-bool Checker::CheckFileSystem(PlannedNames iso) {
+bool Checker::CheckFileSystem(PlannedNames names) {
+  iso = names;
+  name.clear();
+  folders.assign(1, 0);  // the root, matched with the planned root
+  jobs = {};
+  jobs.reserve(disc.files);
+  extents = {};
+  embedded = {};
+  found = {};
   ImageTree tree;
+  walked = &tree;
   ReadReport report;
   const bool udf = iso == kPlannedUdfNames;
-  const bool ok = udf ? ReadUdfTree(image, tree, report) : ReadIso9660Tree(image, tree, report, {}, IsoNamesOf(iso));
+  const bool ok = udf ? WalkUdfTree(image, tree, report, Visit, this)
+                      : WalkIso9660Tree(image, tree, report, Visit, this, {}, IsoNamesOf(iso));
   for (std::string& problem : report.problems) outcome.Add(std::move(problem));
   outcome.moreDifferences += report.dropped;
   if (!ok) {
     if (report.Clean()) outcome.Add(std::string(udf ? "udf" : IsoNamesLabel(IsoNamesOf(iso))) + ": the file system cannot be read");
     return true;
   }
-  const std::string name = udf ? UdfRevisionName(tree.udfRevision)
-                           : iso == kPlannedRockRidgeNames ? "Rock Ridge"
-                           : iso == kPlannedJolietNames    ? "Joliet"
-                                                           : "ISO 9660";
+  if (name.empty()) NameFileSystem();
   outcome.fileSystems += (outcome.fileSystems.empty() ? "" : ", ") + name;
-  std::vector<ByteJob> jobs;
-  Match(tree, iso, name, jobs);
-  return CompareBytes(jobs, iso, name);
+  NameUnread();
+  for (std::string& difference : found.differences) outcome.Add(std::move(difference));
+  outcome.moreDifferences += found.moreDifferences;
+  found = {};
+  folders = {};
+  const bool finished = CompareBytes();
+  jobs = {};
+  extents = {};
+  embedded = {};
+  return finished;
 }
 
 }  // namespace
@@ -253,7 +370,9 @@ bool CheckImage(ImageSource& image, const PlannedDisc& disc, CheckOutcome& outco
   if (plan.udf && found.udf && found.udfRevision != plan.udfRevision) {
     outcome.Add("the image has " + UdfRevisionName(found.udfRevision) + ", not " + UdfRevisionName(plan.udfRevision));
   }
-  Checker checker{image, disc, outcome, progress, context, std::vector<uint64_t>(disc.entries.size(), 0), {}, 0};
+  Checker checker{.image = image, .disc = disc, .outcome = outcome, .progress = progress, .context = context};
+  checker.compared.assign(disc.entries.size(), 0);
+  checker.IndexChildren();
   if (plan.iso9660 && found.iso9660 && plan.rockRidge && !HasIsoTree(image, kIsoRockRidgeNames))
     outcome.Add("the image has no Rock Ridge names");
   if (plan.iso9660 && found.iso9660 && plan.joliet && !HasIsoTree(image, kIsoJolietNames))

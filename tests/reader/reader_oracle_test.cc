@@ -47,6 +47,28 @@ std::string Latin1ToUtf8(const std::string& bytes) {
   return Utf16ToUtf8(units);
 }
 
+// A walk folder by folder hands over each folder once, after the entry that names it,
+// with exactly its own entries; together they are the entries of the whole tree.
+struct FolderWalk {
+  std::map<uint32_t, std::string> named{{0, ""}};  // folder number -> the path of its entry
+  size_t entries = 0;
+
+  static void Visit(ImageFolder& folder, void* context) {
+    FolderWalk& walk = *static_cast<FolderWalk*>(context);
+    auto it = walk.named.find(folder.number);
+    ASSERT_NE(it, walk.named.end()) << folder.path;
+    EXPECT_EQ(it->second, folder.path);
+    walk.named.erase(it);
+    for (const ImageEntry& e : folder.entries) {
+      EXPECT_EQ(e.path.substr(0, folder.path.empty() ? 0 : folder.path.size() + 1),
+                folder.path.empty() ? "" : folder.path + "/");
+      EXPECT_EQ(e.path.find('/', folder.path.empty() ? 0 : folder.path.size() + 1), std::string::npos) << e.path;
+      if (e.directory) walk.named[e.folder] = e.path;
+    }
+    walk.entries += folder.entries.size();
+  }
+};
+
 class ReaderOracle : public ::testing::TestWithParam<OracleCase> {};
 
 TEST_P(ReaderOracle, AgreesWithLibiso9660AndLibudfread) {
@@ -67,6 +89,11 @@ TEST_P(ReaderOracle, AgreesWithLibiso9660AndLibudfread) {
     ReadReport report;
     ASSERT_TRUE(ReadIso9660Tree(image, tree, report));
     for (const std::string& p : report.problems) ADD_FAILURE() << p;
+    FolderWalk walk;
+    ImageTree counts;
+    ASSERT_TRUE(WalkIso9660Tree(image, counts, report, FolderWalk::Visit, &walk));
+    EXPECT_TRUE(walk.named.empty());
+    EXPECT_EQ(walk.entries, tree.entries.size());
     const test::IsoListing listing = test::ReadIsoImage(target);
     ASSERT_TRUE(listing.ok) << listing.error;
     EXPECT_EQ(tree.volumeId, listing.volumeId);
@@ -88,6 +115,11 @@ TEST_P(ReaderOracle, AgreesWithLibiso9660AndLibudfread) {
     ReadReport report;
     ASSERT_TRUE(ReadUdfTree(image, tree, report));
     for (const std::string& p : report.problems) ADD_FAILURE() << p;
+    FolderWalk walk;
+    ImageTree counts;
+    ASSERT_TRUE(WalkUdfTree(image, counts, report, FolderWalk::Visit, &walk));
+    EXPECT_TRUE(walk.named.empty());
+    EXPECT_EQ(walk.entries, tree.entries.size());
     test::TreeListing listed;
     std::string error, volumeId;
     ASSERT_TRUE(test::ListUdfImage(target, listed, error, &volumeId)) << error;

@@ -156,6 +156,35 @@ TEST(CompareEntries, ExtraInFolderAndInImage) {
             "/s2047.bin: a file in UDF 1.02 that the folder does not have\n");
 }
 
+// Each kind of difference with a UDF image of the folder is named: a size, a file where
+// the folder has a folder (whose entries are not looked for) and the reverse (whose
+// entries are then extra), a folder the folder no longer has (named alone, without its
+// entries).
+TEST(CompareEntries, EachKindOfDifference) {
+  namespace fs = std::filesystem;
+  test::TempDir built, out;
+  test::MakeReaderTree(built.path());
+  ASSERT_FALSE(test::BuildReaderImage(built.path(), out / "a.iso", 4).empty());
+  const std::pair<void (*)(const std::string&), const char*> changes[] = {
+      {[](const std::string& s) { test::WriteFile(s + "/s2049.bin", "short"); },
+       "/s2049.bin: 2049 bytes in UDF 1.02, 5 in the source\n"},
+      {[](const std::string& s) { fs::remove(s + "/s2047.bin"), test::WriteFile(s + "/s2047.bin/inner", "x"); },
+       "/s2047.bin: a file in UDF 1.02, a folder in the source\n"},
+      {[](const std::string& s) { fs::remove_all(s + "/Grüße"), test::WriteFile(s + "/Grüße", "x"); },
+       "/Grüße: a folder in UDF 1.02, a file in the source\n"
+       "/Grüße/日本語のファイル.txt: a file in UDF 1.02 that the folder does not have\n"},
+      {[](const std::string& s) { fs::remove_all(s + "/a"); }, "/a: a folder in UDF 1.02 that the folder does not have\n"},
+  };
+  for (const auto& [change, expected] : changes) {
+    test::TempDir source;
+    test::MakeReaderTree(source.path());
+    change(source.path());
+    auto job = Check(source.path(), out / "a.iso", 0, true);
+    ASSERT_TRUE(job->succeeded) << job->errorMessage;
+    EXPECT_EQ(AllDifferences(job->check), expected);
+  }
+}
+
 // -R -J: the Rock Ridge names and the Joliet tree verify beside ISO 9660 (and UDF); a
 // flipped byte in an NM entry or a Joliet directory record is named.
 TEST(VerifyRockRidgeJoliet, PassesAndNamesDamage) {
