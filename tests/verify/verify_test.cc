@@ -164,7 +164,7 @@ TEST(CompareEntries, EachKindOfDifference) {
   namespace fs = std::filesystem;
   test::TempDir built, out;
   test::MakeReaderTree(built.path());
-  ASSERT_FALSE(test::BuildReaderImage(built.path(), out / "a.iso", 4).empty());
+  ASSERT_FALSE(test::BuildReaderImage(built.path(), out / "a.iso", FileSystemChoice::Udf102).empty());
   const std::pair<void (*)(const std::string&), const char*> changes[] = {
       {[](const std::string& s) { test::WriteFile(s + "/s2049.bin", "short"); },
        "/s2049.bin: 2049 bytes in UDF 1.02, 5 in the source\n"},
@@ -179,7 +179,7 @@ TEST(CompareEntries, EachKindOfDifference) {
     test::TempDir source;
     test::MakeReaderTree(source.path());
     change(source.path());
-    auto job = Check(source.path(), out / "a.iso", 0, true);
+    auto job = Check(source.path(), out / "a.iso", FileSystemChoice::OfImage, true);
     ASSERT_TRUE(job->succeeded) << job->errorMessage;
     EXPECT_EQ(AllDifferences(job->check), expected);
   }
