@@ -40,7 +40,7 @@ std::vector<DataExtent> FileDataExtents(const ImageEmitter& emitter, const TreeN
 // Allocation Extent Descriptors in the blocks that follow the entry (`entry` is the
 // start of the entry's run of blocks, ExtendedFileEntrySectors(extents.size()) long,
 // the layout's count). Returns the entry's L_AD.
-uint32_t WriteLongAdChain(const ImageEmitter& emitter, uint8_t* entry, uint8_t* ads,
+uint32_t PutLongAdChain(const ImageEmitter& emitter, uint8_t* entry, uint8_t* ads,
                           uint32_t entryBlock, const std::vector<DataExtent>& extents);
 
 }  // namespace vellumcast

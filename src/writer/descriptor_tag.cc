@@ -55,7 +55,7 @@ uint16_t DescriptorCrc(const uint8_t* bytes, int64_t length) {
   return crc;
 }
 
-uint8_t* FillTag(uint8_t* descriptor, uint16_t identifier, uint16_t crcLength,
+uint8_t* PutDescriptorTag(uint8_t* descriptor, uint16_t identifier, uint16_t crcLength,
                  uint32_t location, uint16_t udfRevision) {
   uint8_t* t = descriptor;
   le16(t + tag::kTagIdentifier, identifier);

@@ -40,7 +40,7 @@ bool FileDataOrder::Next(ReadAheadRequest& request) {
     while (!level.inSubdirectories && level.cursor) {
       const TreeNode& e = *level.cursor;
       level.cursor = e.nextSibling;
-      // The same choice as CopyFileData: what it opens, in the order it opens it.
+      // The same choice as EmitFileData: what it opens, in the order it opens it.
       if (e.isDirectory || e.kind == StereoBase || e.kind == StereoInterleaved) continue;
       if (e.sectorCount == 0 && e.kind != StereoDependent) continue;
       Describe(e, level.path, request);

@@ -15,7 +15,7 @@ struct FileDataOrder {
   // The walk over the tree below `root`, which must not change while the order is used.
   explicit FileDataOrder(const TreeNode* root);
 
-  // The next source file WriteFileData opens: a file with data sectors, a stereoscopic
+  // The next source file EmitFileData opens: a file with data sectors, a stereoscopic
   // dependent-view clip and then its base-view clip. False after the last one.
   bool Next(ReadAheadRequest& request);
   // Next as a ReadAheadNextFn over a FileDataOrder.

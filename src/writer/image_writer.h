@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "base/diagnostics.h"
 #include "base/image_settings.h"
@@ -23,6 +24,10 @@ struct ImageEmitter {
   SectorSink& sink;
   Diagnostics& log;
 };
+
+// Records that `structure` ("the UDF file-system area", "the ISO 9660 path table", ...)
+// does not come out as the layout planned it; returns false.
+bool Mismatch(const ImageEmitter& emitter, const std::string& structure);
 
 // Writes the image to `targetPath` ("-": standard output) through a temporary file that
 // replaces the target only when the image is complete. False when the build is to fail
