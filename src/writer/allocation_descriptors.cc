@@ -1,4 +1,4 @@
-// Writes the allocation descriptors of UDF file entries (ECMA-167 4/14.14.1 short_ad,
+// Puts the allocation descriptors of UDF file entries (ECMA-167 4/14.14.1 short_ad,
 // 4/14.14.2 long_ad) and their continuation in Allocation Extent Descriptors
 // (ECMA-167 4/14.5, OSTA UDF 2.3.11).
 #include "writer/allocation_descriptors.h"

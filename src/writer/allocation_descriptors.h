@@ -35,7 +35,7 @@ struct DataExtent {
 // (or a clip without extents) has one extent of length 0 at block 0.
 std::vector<DataExtent> FileDataExtents(const ImageEmitter& emitter, const TreeNode& file);
 
-// Writes `extents` as long_ads (physical partition) into the allocation descriptor
+// Puts `extents` as long_ads (physical partition) into the allocation descriptor
 // area `ads` of an Extended File Entry at `entryBlock` and, when they do not fit, into
 // Allocation Extent Descriptors in the blocks that follow the entry (`entry` is the
 // start of the entry's run of blocks, ExtendedFileEntrySectors(extents.size()) long,

@@ -1,4 +1,4 @@
-// Writes the UDF descriptor tag and computes its CRC (ECMA-167 3/7.2 and 1/7.2.6).
+// Puts the UDF descriptor tag and computes its CRC (ECMA-167 3/7.2 and 1/7.2.6).
 #include "writer/descriptor_tag.h"
 
 #include <array>

@@ -1,5 +1,6 @@
 // The file-data order as an explicit depth-first walk that can stop after any file:
-// a directory's files in primary order, then its subdirectories in primary order.
+// a directory's files in primary order, then its subdirectories in primary order. It
+// writes nothing; it follows the order of the file data extents (ECMA-119 9.1).
 #include "writer/file_data_order.h"
 
 #include "base/disc_constants.h"

@@ -1,4 +1,4 @@
-// Writes UDF File Entries (ECMA-167 4/14.9 with the OSTA UDF 1.02 3.3.4 implementation
+// Builds UDF File Entries (ECMA-167 4/14.9 with the OSTA UDF 1.02 3.3.4 implementation
 // use extended attributes) and Extended File Entries (ECMA-167 4/14.17, OSTA UDF 2.50).
 #include "writer/file_entries.h"
 

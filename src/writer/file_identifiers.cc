@@ -1,4 +1,4 @@
-// Writes the File Identifier Descriptors of a directory (ECMA-167 4/14.4, OSTA UDF
+// Builds the File Identifier Descriptors of a directory (ECMA-167 4/14.4, OSTA UDF
 // 2.3.4): one run of blocks in which descriptors follow each other without gaps and
 // may run across block boundaries.
 #include "writer/file_identifiers.h"

@@ -1,4 +1,4 @@
-// Writes the File Set Descriptor (ECMA-167 4/14.1, OSTA UDF 2.3.2).
+// Builds the File Set Descriptor (ECMA-167 4/14.1, OSTA UDF 2.3.2).
 #include "writer/file_set.h"
 
 #include <cstring>

@@ -1,6 +1,7 @@
 // The image writer: opens the target, emits every sector of the image in order for
-// the four sector maps (ISO 9660; UDF 1.02 alone or with ISO 9660; UDF 2.50) and
-// completes or abandons the target file.
+// the four sector maps (ISO 9660, ECMA-119 6.2; UDF 1.02 alone or with ISO 9660; UDF
+// 2.50, ECMA-167 3/8.4 with OSTA UDF 2.2.13's metadata mirror) and completes or abandons
+// the target file.
 #include "writer/image_writer.h"
 
 #include <string>

@@ -1,4 +1,4 @@
-// Writes the Logical Volume Integrity Descriptor (ECMA-167 3/10.10, OSTA UDF 2.2.6),
+// Builds the Logical Volume Integrity Descriptor (ECMA-167 3/10.10, OSTA UDF 2.2.6),
 // recorded closed.
 #include "writer/integrity.h"
 

@@ -1,4 +1,4 @@
-// Writes the UDF 2.50 Metadata File and Metadata Mirror File entries (OSTA UDF 2.50
+// Builds the UDF 2.50 Metadata File and Metadata Mirror File entries (OSTA UDF 2.50
 // 2.2.13): Extended File Entries (ECMA-167 4/14.17) in the physical partition whose
 // one short_ad covers the metadata partition's content or its mirror copy.
 #include "writer/metadata_file.h"

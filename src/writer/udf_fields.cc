@@ -1,4 +1,4 @@
-// Writes the sub-structures shared by the UDF descriptors: regid, charspec, extent_ad,
+// Puts the sub-structures shared by the UDF descriptors: regid, charspec, extent_ad,
 // short_ad, long_ad (ECMA-167 1/7, 3/7.1, 4/14.14) and the ICB tag (ECMA-167 4/14.6).
 #include "writer/udf_fields.h"
 

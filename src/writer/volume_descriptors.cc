@@ -1,6 +1,7 @@
-// Writes the UDF Volume Descriptor Sequence (Primary, Implementation Use, Partition,
+// Builds the UDF Volume Descriptor Sequence (Primary, Implementation Use, Partition,
 // Logical Volume, Unallocated Space, Terminating Descriptor) and the Anchor Volume
-// Descriptor Pointer, following ECMA-167 3/10 as profiled by OSTA UDF 1.02 and 2.50.
+// Descriptor Pointer, following ECMA-167 3/10 as profiled by OSTA UDF 1.02 and 2.50, and
+// emits the Volume Recognition Sequence (ECMA-167 2/9.1) and the descriptor sequences.
 #include "writer/volume_descriptors.h"
 
 #include <cstring>
