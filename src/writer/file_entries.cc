@@ -96,6 +96,29 @@ void PutExtendedAttributes(const ImageEmitter& emitter, uint8_t* eas, uint32_t b
           emitter.settings.udfRevision);
 }
 
+// Where the File Entry and the Extended File Entry record the header fields that follow
+// the information length (the fields before it lie at the same offsets in both).
+struct EntryOffsets {
+  size_t logicalBlocksRecorded;
+  size_t times[4];  // access, modification, (creation,) attribute
+  size_t timeCount;
+  size_t checkpoint;
+  size_t implementationIdentifier;
+  size_t uniqueId;
+  size_t lengthOfExtendedAttributes;
+  size_t lengthOfAllocationDescriptors;
+};
+constexpr EntryOffsets kFileEntryOffsets{
+    fe::kLogicalBlocksRecorded, {fe::kAccessTime, fe::kModificationTime, fe::kAttributeTime}, 3,
+    fe::kCheckpoint, fe::kImplementationIdentifier, fe::kUniqueId,
+    fe::kLengthOfExtendedAttributes, fe::kLengthOfAllocationDescriptors};
+constexpr EntryOffsets kExtendedFileEntryOffsets{
+    efe::kLogicalBlocksRecorded,
+    {efe::kAccessTime, efe::kModificationTime, efe::kCreationTime, efe::kAttributeTime}, 4,
+    efe::kCheckpoint, efe::kImplementationIdentifier, efe::kUniqueId,
+    efe::kLengthOfExtendedAttributes, efe::kLengthOfAllocationDescriptors};
+static_assert(fe::kIcbTag == efe::kIcbTag && fe::kInformationLength == efe::kInformationLength);
+
 uint8_t FileType(const TreeNode& node) {
   if (node.isDirectory) return kFileTypeDirectory;
   return node.kind == Ordinary ? kFileTypeRegular : kFileTypeRealTime;
@@ -117,33 +140,21 @@ EntryHeader NodeEntryHeader(const TreeNode& node, const uint8_t* time) {
 
 void PutEntryHeader(const ImageSettings& settings, uint8_t* s, bool extended,
                     const EntryHeader& h) {
+  const EntryOffsets& at = extended ? kExtendedFileEntryOffsets : kFileEntryOffsets;
   PutIcbTag(s + fe::kIcbTag, h.fileType, h.icbFlags);
   le32(s + fe::kUid, kNoId);
   le32(s + fe::kGid, kNoId);
   le32(s + fe::kPermissions, kPermissionsReadExecute);
   le16(s + fe::kFileLinkCount, h.linkCount);
   le64(s + fe::kInformationLength, h.informationLength);
-  if (extended) {
-    le64(s + efe::kObjectSize, h.informationLength);
-    le64(s + efe::kLogicalBlocksRecorded, h.blocksRecorded);
-    for (size_t field : {efe::kAccessTime, efe::kModificationTime, efe::kCreationTime,
-                         efe::kAttributeTime})
-      std::memcpy(s + field, h.time, kUdfTimestampSize);
-    le32(s + efe::kCheckpoint, 1);
-    PutImplementationRegid(s + efe::kImplementationIdentifier, settings);
-    le64(s + efe::kUniqueId, h.uniqueId);
-    le32(s + efe::kLengthOfExtendedAttributes, h.extendedAttributesLength);
-    le32(s + efe::kLengthOfAllocationDescriptors, h.allocationDescriptorsLength);
-  } else {
-    le64(s + fe::kLogicalBlocksRecorded, h.blocksRecorded);
-    for (size_t field : {fe::kAccessTime, fe::kModificationTime, fe::kAttributeTime})
-      std::memcpy(s + field, h.time, kUdfTimestampSize);
-    le32(s + fe::kCheckpoint, 1);
-    PutImplementationRegid(s + fe::kImplementationIdentifier, settings);
-    le64(s + fe::kUniqueId, h.uniqueId);
-    le32(s + fe::kLengthOfExtendedAttributes, h.extendedAttributesLength);
-    le32(s + fe::kLengthOfAllocationDescriptors, h.allocationDescriptorsLength);
-  }
+  if (extended) le64(s + efe::kObjectSize, h.informationLength);
+  le64(s + at.logicalBlocksRecorded, h.blocksRecorded);
+  for (size_t i = 0; i < at.timeCount; ++i) std::memcpy(s + at.times[i], h.time, kUdfTimestampSize);
+  le32(s + at.checkpoint, 1);
+  PutImplementationRegid(s + at.implementationIdentifier, settings);
+  le64(s + at.uniqueId, h.uniqueId);
+  le32(s + at.lengthOfExtendedAttributes, h.extendedAttributesLength);
+  le32(s + at.lengthOfAllocationDescriptors, h.allocationDescriptorsLength);
 }
 
 bool BuildFileEntry(const ImageEmitter& emitter, const TreeNode& node, uint32_t block,
