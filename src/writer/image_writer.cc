@@ -51,8 +51,8 @@ bool EmitIsoOnly(OutputContext& out) {
   ImageEmitter& emitter = *out.emitter;
   return emitter.sink.EmitZeroSectors(kSystemAreaSectors) && EmitIsoPrimaryVolumeDescriptor(emitter) &&
          EmitIsoSupplementaryVolumeDescriptor(emitter) && EmitIsoSetTerminator(emitter) &&
-         AtPlannedSector(emitter, emitter.plan.pathTableStart, "path table") && EmitIsoPathTablesAndDirectories(emitter) &&
-         EmitFileDataArea(out) &&
+         AtPlannedSector(emitter, emitter.plan.pathTableStart, "path table") &&
+         EmitIsoPathTablesAndDirectories(emitter) && EmitFileDataArea(out) &&
          EmitPaddingToMultipleOf32(emitter, 0);
 }
 
@@ -84,7 +84,8 @@ bool EmitWithUdf(OutputContext& out) {
       !EmitDescriptor(emitter, BuildAnchorVolumeDescriptorPointer, kAnchorSector)) {
     return false;
   }
-  if (iso && !(AtPlannedSector(emitter, emitter.plan.pathTableStart, "path table") && EmitIsoPathTablesAndDirectories(emitter))) {
+  if (iso && !(AtPlannedSector(emitter, emitter.plan.pathTableStart, "path table") &&
+               EmitIsoPathTablesAndDirectories(emitter))) {
     return false;
   }
   if (udf250) {
@@ -109,12 +110,14 @@ bool EmitWithUdf(OutputContext& out) {
   if (!EmitFileDataArea(out)) return false;
   if (udf250) {
     if (!AtPlannedSector(emitter, emitter.plan.mirrorEntrySector, "metadata mirror") ||
-        !EmitDescriptor(emitter, BuildMetadataFileEntry, true, uint32_t(emitter.plan.mirrorEntrySector)) || !EmitPaddingToMultipleOf32(emitter, 0)) {
+        !EmitDescriptor(emitter, BuildMetadataFileEntry, true, uint32_t(emitter.plan.mirrorEntrySector)) ||
+        !EmitPaddingToMultipleOf32(emitter, 0)) {
       return false;
     }
     uint32_t mirrorBlocks = 0;
-    if (!EmitUdfFileSystemArea(emitter, mirrorBlocks) || mirrorBlocks != blocks ||
-        !emitter.sink.EmitZeroSectors(emitter.plan.metadataBlocks - blocks) ||
+    if (!EmitUdfFileSystemArea(emitter, mirrorBlocks)) return false;
+    if (mirrorBlocks != blocks) return Mismatch(emitter, "the UDF metadata mirror");
+    if (!emitter.sink.EmitZeroSectors(emitter.plan.metadataBlocks - blocks) ||
         !EmitVolumeDescriptorSequence(emitter, uint32_t(emitter.plan.mirrorStart) + emitter.plan.metadataBlocks)) {
       return false;
     }
