@@ -1,4 +1,4 @@
-// Writes the allocation descriptors of UDF file entries (ECMA-167 4/14.14.1 short_ad,
+// Puts the allocation descriptors of UDF file entries (ECMA-167 4/14.14.1 short_ad,
 // 4/14.14.2 long_ad) and their continuation in Allocation Extent Descriptors
 // (ECMA-167 4/14.5, OSTA UDF 2.3.11).
 #include "writer/allocation_descriptors.h"
@@ -28,8 +28,8 @@ void AppendPieces(std::vector<StereoExtent>& out, uint32_t offset, uint32_t sect
   }
 }
 
-void PutLongAd(uint8_t* p, const DataExtent& e) {
-  WriteLongAd(p, e.length, e.block, kPhysicalPartition);
+void PutDataExtent(uint8_t* p, const DataExtent& e) {
+  PutLongAd(p, e.length, e.block, kPhysicalPartition);
 }
 
 }  // namespace
@@ -80,18 +80,18 @@ std::vector<DataExtent> FileDataExtents(const ImageEmitter& emitter, const TreeN
   return extents;
 }
 
-uint32_t WriteLongAdChain(const ImageEmitter& emitter, uint8_t* entry, uint8_t* ads,
+uint32_t PutLongAdChain(const ImageEmitter& emitter, uint8_t* entry, uint8_t* ads,
                           uint32_t entryBlock, const std::vector<DataExtent>& extents) {
   const size_t count = extents.size();
   if (count <= kLongAdsInExtendedFileEntry) {
-    for (size_t i = 0; i < count; ++i) PutLongAd(ads + i * long_ad::kSize, extents[i]);
+    for (size_t i = 0; i < count; ++i) PutDataExtent(ads + i * long_ad::kSize, extents[i]);
     return uint32_t(count * long_ad::kSize);
   }
   // The entry: 113 extents and a continuation to the next block.
   const uint32_t continuationLength = kExtentTypeNextAllocationExtent | kSectorSize;
   size_t next = kLongAdsInExtendedFileEntry - 1;
-  for (size_t i = 0; i < next; ++i) PutLongAd(ads + i * long_ad::kSize, extents[i]);
-  WriteLongAd(ads + next * long_ad::kSize, continuationLength, entryBlock + 1,
+  for (size_t i = 0; i < next; ++i) PutDataExtent(ads + i * long_ad::kSize, extents[i]);
+  PutLongAd(ads + next * long_ad::kSize, continuationLength, entryBlock + 1,
               kMetadataPartitionReference);
   const uint32_t entryAdLength = kLongAdsInExtendedFileEntry * long_ad::kSize;
 
@@ -102,17 +102,17 @@ uint32_t WriteLongAdChain(const ImageEmitter& emitter, uint8_t* entry, uint8_t* 
     const size_t remaining = count - next;
     const bool last = remaining <= kLongAdsInAllocationExtent;
     const size_t here = last ? remaining : kLongAdsInAllocationExtent - 1;
-    for (size_t i = 0; i < here; ++i) PutLongAd(blockAds + i * long_ad::kSize, extents[next + i]);
+    for (size_t i = 0; i < here; ++i) PutDataExtent(blockAds + i * long_ad::kSize, extents[next + i]);
     next += here;
     uint32_t adLength = uint32_t(here * long_ad::kSize);
     if (!last) {
-      WriteLongAd(blockAds + here * long_ad::kSize, continuationLength, entryBlock + k + 1,
+      PutLongAd(blockAds + here * long_ad::kSize, continuationLength, entryBlock + k + 1,
                   kMetadataPartitionReference);
       adLength += long_ad::kSize;
     }
     le32(block + aed::kPreviousAllocationExtentLocation, 0);
     le32(block + aed::kLengthOfAllocationDescriptors, adLength);
-    FillTag(block, kTagAllocationExtentDescriptor, uint16_t(aed::kFixedCrcLength + adLength),
+    PutDescriptorTag(block, kTagAllocationExtentDescriptor, uint16_t(aed::kFixedCrcLength + adLength),
             entryBlock + k, emitter.settings.udfRevision);
   }
   return entryAdLength;

@@ -35,12 +35,12 @@ struct DataExtent {
 // (or a clip without extents) has one extent of length 0 at block 0.
 std::vector<DataExtent> FileDataExtents(const ImageEmitter& emitter, const TreeNode& file);
 
-// Writes `extents` as long_ads (physical partition) into the allocation descriptor
+// Puts `extents` as long_ads (physical partition) into the allocation descriptor
 // area `ads` of an Extended File Entry at `entryBlock` and, when they do not fit, into
 // Allocation Extent Descriptors in the blocks that follow the entry (`entry` is the
 // start of the entry's run of blocks, ExtendedFileEntrySectors(extents.size()) long,
 // the layout's count). Returns the entry's L_AD.
-uint32_t WriteLongAdChain(const ImageEmitter& emitter, uint8_t* entry, uint8_t* ads,
+uint32_t PutLongAdChain(const ImageEmitter& emitter, uint8_t* entry, uint8_t* ads,
                           uint32_t entryBlock, const std::vector<DataExtent>& extents);
 
 }  // namespace vellumcast

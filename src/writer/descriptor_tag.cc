@@ -1,4 +1,4 @@
-// Writes the UDF descriptor tag and computes its CRC (ECMA-167 3/7.2 and 1/7.2.6).
+// Puts the UDF descriptor tag and computes its CRC (ECMA-167 3/7.2 and 1/7.2.6).
 #include "writer/descriptor_tag.h"
 
 #include <array>
@@ -55,7 +55,7 @@ uint16_t DescriptorCrc(const uint8_t* bytes, int64_t length) {
   return crc;
 }
 
-uint8_t* FillTag(uint8_t* descriptor, uint16_t identifier, uint16_t crcLength,
+uint8_t* PutDescriptorTag(uint8_t* descriptor, uint16_t identifier, uint16_t crcLength,
                  uint32_t location, uint16_t udfRevision) {
   uint8_t* t = descriptor;
   le16(t + tag::kTagIdentifier, identifier);

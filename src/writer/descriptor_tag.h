@@ -43,11 +43,11 @@ enum UdfTagIdentifier : uint16_t {
 // inversion) of `length` bytes; 0 for a length of 0 or less.
 uint16_t DescriptorCrc(const uint8_t* bytes, int64_t length);
 
-// Fills the tag of `descriptor`, whose body must already be complete: identifier,
+// Puts the tag of `descriptor`, whose body must already be complete: identifier,
 // descriptor version (3 for UDF 2.50 and later, else 2), serial number 1, the CRC of
 // the `crcLength` bytes after the tag, the location and the tag checksum. Returns a
 // pointer to the first byte after the tag.
-uint8_t* FillTag(uint8_t* descriptor, uint16_t identifier, uint16_t crcLength,
+uint8_t* PutDescriptorTag(uint8_t* descriptor, uint16_t identifier, uint16_t crcLength,
                  uint32_t location, uint16_t udfRevision);
 
 // Header checksum of an Implementation Use Extended Attribute: the 16-bit wrapping

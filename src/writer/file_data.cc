@@ -1,5 +1,6 @@
-// File data of the image: a depth-first walk over the source tree that copies every
-// file's planned sectors in large reads, reporting progress sector by sector.
+// Emits the file data of the image (the extents that ECMA-119 9.1 records and ECMA-167
+// 4/14.14 allocation descriptors point to): a depth-first walk over the source tree that
+// copies every file's planned sectors in large reads, reporting progress sector by sector.
 #include "writer/file_data.h"
 
 #include <algorithm>
@@ -27,7 +28,7 @@ bool OpenSource(OutputContext& out, SourceFile& file, const std::u16string& path
   const std::string hostPath = HostPath(path);
   if ((out.readAhead && out.readAhead->Take(hostPath, file)) || file.Open(hostPath)) return true;
   out.aborted = true;
-  out.emitter->sink.failed = 1;
+  out.emitter->sink.failed = true;
   out.emitter->log.Fail("cannot read " + Display(path) + ": " + file.error);
   return false;
 }
@@ -48,7 +49,7 @@ void CheckSize(OutputContext& out, SourceFile& file, const std::u16string& path,
 
 void ReadFailed(OutputContext& out, SourceFile& source, const std::u16string& path) {
   out.aborted = true;
-  out.emitter->sink.failed = 1;
+  out.emitter->sink.failed = true;
   out.emitter->log.Fail("cannot read " + Display(path) + ": " + source.error);
 }
 
@@ -111,16 +112,16 @@ std::u16string BuildSourcePath(const TreeNode& file, const std::u16string& direc
   return directoryPath + file.name;
 }
 
-uint64_t CopySectors(OutputContext& out, SourceFile* source, const std::u16string& path, uint64_t n,
-                     uint64_t& bytesRead) {
+bool EmitSourceSectors(OutputContext& out, SourceFile* source, const std::u16string& path, uint64_t n,
+                       uint64_t& bytesRead) {
   ImageEmitter& emitter = *out.emitter;
   uint64_t copied = 0;
   bool ended = !source;  // the file has no more bytes: the rest is zeros
   if (source && source->Descriptor() >= 0 && n >= kKernelCopyMinimumSectors && out.ReadyForKernelCopy()) {
     copied = CopySectorsByKernel(out, *source, path, n, bytesRead, ended);
     if (out.Failed()) {
-      emitter.sink.failed = 1;
-      return 0;
+      emitter.sink.failed = true;
+      return false;
     }
   }
   while (copied < n) {
@@ -128,8 +129,8 @@ uint64_t CopySectors(OutputContext& out, SourceFile* source, const std::u16strin
     uint64_t wanted = std::min<uint64_t>(n - copied, UINT32_MAX);
     uint8_t* space = out.StagingSpace(uint32_t(wanted), granted);
     if (!space) {
-      emitter.sink.failed = 1;
-      return 0;
+      emitter.sink.failed = true;
+      return false;
     }
     // The sectors are read straight into the staging area in one large read. A
     // kernel-side copy (copy_file_range) could take this place once the staged sectors
@@ -138,7 +139,7 @@ uint64_t CopySectors(OutputContext& out, SourceFile* source, const std::u16strin
     int64_t got = ended ? 0 : source->Read(space, bytes);
     if (got < 0) {
       ReadFailed(out, *source, path);
-      return 0;
+      return false;
     }
     if (size_t(got) < bytes) {
       ended = true;
@@ -150,27 +151,27 @@ uint64_t CopySectors(OutputContext& out, SourceFile* source, const std::u16strin
     for (uint32_t i = 0; i < granted; ++i) {
       bool ok = out.CommitStagedSector();
       emitter.sink.failed = !ok;
-      if (!ok) return 0;
+      if (!ok) return false;
       ++copied;
     }
   }
-  return copied;
+  return true;
 }
 
-uint64_t CopyFileData(OutputContext& out, const TreeNode& file, const std::u16string& directoryPath) {
-  if (file.kind == StereoBase || file.kind == StereoInterleaved) return 0;  // in the dependent's run
-  if (file.sectorCount == 0 && file.kind != StereoDependent) return 0;      // no data, no read
+bool EmitFileData(OutputContext& out, const TreeNode& file, const std::u16string& directoryPath) {
+  if (file.kind == StereoBase || file.kind == StereoInterleaved) return true;  // in the dependent's run
+  if (file.sectorCount == 0 && file.kind != StereoDependent) return true;      // no data, no read
   std::u16string path = BuildSourcePath(file, directoryPath);
   SourceFile own;
-  if (!OpenSource(out, own, path)) return 0;
+  if (!OpenSource(out, own, path)) return false;
   bool warned = false;
   CheckSize(out, own, path, file.size, warned);
 
   if (file.kind != StereoDependent || !file.stereoPair || !file.baseNode) {
     uint64_t bytesRead = 0;
-    uint64_t copied = CopySectors(out, &own, path, file.sectorCount, bytesRead);
+    if (!EmitSourceSectors(out, &own, path, file.sectorCount, bytesRead)) return false;
     if (!out.Failed() && bytesRead < file.size && !warned) WarnChangedSize(out, path);
-    return copied;
+    return true;
   }
 
   // The interleaved run of a stereoscopic pair: dependent extent i, then base extent i.
@@ -183,42 +184,39 @@ uint64_t CopyFileData(OutputContext& out, const TreeNode& file, const std::u16st
   for (const StereoClipPair::RunPiece& piece : run) viewSectors[piece.dependentView] += piece.sectors;
   if (viewSectors[1] != file.sectorCount || viewSectors[0] != baseNode.sectorCount) {
     out.aborted = true;
-    out.emitter->sink.failed = 1;
-    out.emitter->log.Fail("internal error: the interleaved extents of " + Display(path) + " and " +
-                      Display(basePath) + " do not cover the two clips");
-    return 0;
+    out.emitter->sink.failed = true;
+    return out.emitter->log.Fail("internal error: the interleaved extents of " + Display(path) + " and " +
+                                 Display(basePath) + " do not cover the two clips");
   }
   SourceFile base;
-  if (!OpenSource(out, base, basePath)) return 0;
+  if (!OpenSource(out, base, basePath)) return false;
   bool baseWarned = false;
   CheckSize(out, base, basePath, baseNode.size, baseWarned);
 
-  uint64_t copied = 0, ownRead = 0, baseRead = 0;
+  uint64_t ownRead = 0, baseRead = 0;
   for (const StereoClipPair::RunPiece& piece : run) {
     if (piece.sectors == 0) continue;
-    uint64_t done = piece.dependentView ? CopySectors(out, &own, path, piece.sectors, ownRead)
-                                        : CopySectors(out, &base, basePath, piece.sectors, baseRead);
-    if (out.Failed()) return 0;
-    copied += done;
+    const bool emitted = piece.dependentView ? EmitSourceSectors(out, &own, path, piece.sectors, ownRead)
+                                             : EmitSourceSectors(out, &base, basePath, piece.sectors, baseRead);
+    if (!emitted || out.Failed()) return false;
   }
   if (ownRead < file.size && !warned) WarnChangedSize(out, path);
   if (baseRead < baseNode.size && !baseWarned) WarnChangedSize(out, basePath);
-  return copied;
+  return true;
 }
 
-uint64_t WriteFileData(OutputContext& out, const TreeNode& directory, const std::u16string& directoryPath) {
-  if (out.Failed()) return 0;
+bool EmitDirectoryFileData(OutputContext& out, const TreeNode& directory, const std::u16string& directoryPath) {
+  if (out.Failed()) return false;
   const std::u16string path = FileDataDirectoryPath(directory, directoryPath);
-  uint64_t sectors = 0;
   for (const TreeNode* e = directory.firstChild; e; e = e->nextSibling) {
-    if (out.Failed()) return 0;
-    if (!e->isDirectory) sectors += CopyFileData(out, *e, path);
+    if (out.Failed()) return false;
+    if (!e->isDirectory && !EmitFileData(out, *e, path)) return false;
   }
   for (const TreeNode* e = directory.firstChild; e; e = e->nextSibling) {
-    if (out.Failed()) return 0;
-    if (e->isDirectory) sectors += WriteFileData(out, *e, path);
+    if (out.Failed()) return false;
+    if (e->isDirectory && !EmitDirectoryFileData(out, *e, path)) return false;
   }
-  return sectors;
+  return true;
 }
 
 }  // namespace vellumcast

@@ -1,5 +1,5 @@
-// Copying the file data of the source folder into the image, in the order in which
-// the layout gave the files their sectors.
+// Emitting the file data of the source folder into the image (the extents of ECMA-119
+// 9.1 and ECMA-167 4/14.14), in the order in which the layout gave the files their sectors.
 #pragma once
 
 #include <cstdint>
@@ -15,21 +15,22 @@ struct OutputContext;
 struct SourceFile;
 struct TreeNode;
 
-// Copies the data of every file below `directory` (whose own path, ending in '/', is
-// `directoryPath`, or empty for the root): a directory's files in primary order, then
-// its subdirectories in primary order, depth first. Returns the sectors copied; stops
-// early when the build fails.
-uint64_t WriteFileData(OutputContext& out, const TreeNode& directory, const std::u16string& directoryPath);
+// Emits the data of every file below `directory` (whose parent's path, ending in '/',
+// is `directoryPath`, or empty for the root): a directory's files in primary order, then
+// its subdirectories in primary order, depth first. False, and nothing more emitted,
+// once the build fails.
+[[nodiscard]] bool EmitDirectoryFileData(OutputContext& out, const TreeNode& directory,
+                                         const std::u16string& directoryPath);
 
-// Copies one file's planned sectors; a stereoscopic dependent-view clip copies the
-// whole interleaved run of its pair. Returns the sectors copied.
-uint64_t CopyFileData(OutputContext& out, const TreeNode& file, const std::u16string& directoryPath);
+// Emits one file's planned sectors; a stereoscopic dependent-view clip emits the whole
+// interleaved run of its pair. False when the build fails.
+[[nodiscard]] bool EmitFileData(OutputContext& out, const TreeNode& file, const std::u16string& directoryPath);
 
-// Copies `n` sectors from `source` (null: zero sectors): a file that ends early is
-// completed with zeros, one that is longer is cut. Returns the sectors copied (n unless the build fails);
+// Emits `n` sectors copied from `source` (null: zero sectors): a file that ends early is
+// completed with zeros, one that is longer is cut. False when the build fails;
 // `bytesRead` grows by the bytes that came from the file.
-uint64_t CopySectors(OutputContext& out, SourceFile* source, const std::u16string& path, uint64_t n,
-                     uint64_t& bytesRead);
+[[nodiscard]] bool EmitSourceSectors(OutputContext& out, SourceFile* source, const std::u16string& path,
+                                     uint64_t n, uint64_t& bytesRead);
 
 // The source path of `directory` below its parent's path `parentPath` (empty for the
 // root), ending in '/'.

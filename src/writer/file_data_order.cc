@@ -1,5 +1,6 @@
 // The file-data order as an explicit depth-first walk that can stop after any file:
-// a directory's files in primary order, then its subdirectories in primary order.
+// a directory's files in primary order, then its subdirectories in primary order. It
+// writes nothing; it follows the order of the file data extents (ECMA-119 9.1).
 #include "writer/file_data_order.h"
 
 #include "base/disc_constants.h"
@@ -40,7 +41,7 @@ bool FileDataOrder::Next(ReadAheadRequest& request) {
     while (!level.inSubdirectories && level.cursor) {
       const TreeNode& e = *level.cursor;
       level.cursor = e.nextSibling;
-      // The same choice as CopyFileData: what it opens, in the order it opens it.
+      // The same choice as EmitFileData: what it opens, in the order it opens it.
       if (e.isDirectory || e.kind == StereoBase || e.kind == StereoInterleaved) continue;
       if (e.sectorCount == 0 && e.kind != StereoDependent) continue;
       Describe(e, level.path, request);

@@ -1,5 +1,6 @@
 // The order in which the file-data walk opens source files, handed out one file at a
-// time so that reader threads can work ahead of the writer along it.
+// time so that reader threads can work ahead of the writer along it. It writes nothing;
+// the order is that of the file data extents (ECMA-119 9.1, ECMA-167 4/14.14).
 #pragma once
 
 #include <string>
@@ -15,9 +16,9 @@ struct FileDataOrder {
   // The walk over the tree below `root`, which must not change while the order is used.
   explicit FileDataOrder(const TreeNode* root);
 
-  // The next source file WriteFileData opens: a file with data sectors, a stereoscopic
+  // The next source file EmitFileData opens: a file with data sectors, a stereoscopic
   // dependent-view clip and then its base-view clip. False after the last one.
-  bool Next(ReadAheadRequest& request);
+  [[nodiscard]] bool Next(ReadAheadRequest& request);
   // Next as a ReadAheadNextFn over a FileDataOrder.
   static bool NextOf(void* order, ReadAheadRequest& request);
 

@@ -1,4 +1,4 @@
-// Writes UDF File Entries (ECMA-167 4/14.9 with the OSTA UDF 1.02 3.3.4 implementation
+// Builds UDF File Entries (ECMA-167 4/14.9 with the OSTA UDF 1.02 3.3.4 implementation
 // use extended attributes) and Extended File Entries (ECMA-167 4/14.17, OSTA UDF 2.50).
 #include "writer/file_entries.h"
 
@@ -64,27 +64,27 @@ constexpr uint32_t kExtendedAttributesLength =
     ea_header::kSize + free_ea_space::kAttributeLength + cgms_info::kAttributeLength;  // 132
 static_assert(kExtendedAttributesLength == 132);
 
-void WriteImplementationUseAttribute(const ImageEmitter& emitter, uint8_t* a,
+void PutImplementationUseAttribute(const ImageEmitter& emitter, uint8_t* a,
                                      const char* identifier, uint32_t length,
                                      uint32_t implementationUseLength) {
   le32(a + iuea::kAttributeType, iuea::kTypeImplementationUse);
   a[iuea::kAttributeSubtype] = iuea::kSubtype;
   le32(a + iuea::kAttributeLength, length);
   le32(a + iuea::kImplementationUseLength, implementationUseLength);
-  WriteUdfRegid(a + iuea::kImplementationIdentifier, identifier, emitter.settings.udfRevision);
+  PutUdfRegid(a + iuea::kImplementationIdentifier, identifier, emitter.settings.udfRevision);
   le16(a + iuea::kHeaderChecksum, EaHeaderChecksum(a));
 }
 
 // The extended attribute space of a UDF 1.02 File Entry at `block`: the header
 // descriptor, then the free EA space and DVD CGMS attributes.
-void WriteExtendedAttributes(const ImageEmitter& emitter, uint8_t* eas, uint32_t block) {
+void PutExtendedAttributes(const ImageEmitter& emitter, uint8_t* eas, uint32_t block) {
   uint8_t* freeSpace = eas + ea_header::kSize;
   uint8_t* cgms = freeSpace + free_ea_space::kAttributeLength;
-  WriteImplementationUseAttribute(emitter, freeSpace, "*UDF FreeEASpace",
+  PutImplementationUseAttribute(emitter, freeSpace, "*UDF FreeEASpace",
                                   free_ea_space::kAttributeLength,
                                   free_ea_space::kImplementationUseLength);
   le16(freeSpace + free_ea_space::kFreeEaSpace, 0);
-  WriteImplementationUseAttribute(emitter, cgms, "*UDF DVD CGMS Info", cgms_info::kAttributeLength,
+  PutImplementationUseAttribute(emitter, cgms, "*UDF DVD CGMS Info", cgms_info::kAttributeLength,
                                   cgms_info::kImplementationUseLength);
   cgms[cgms_info::kCgmsInfo] = 0;  // copying permitted
   cgms[cgms_info::kDataStructureType] = 0;
@@ -92,51 +92,85 @@ void WriteExtendedAttributes(const ImageEmitter& emitter, uint8_t* eas, uint32_t
   le32(eas + ea_header::kImplementationAttributesLocation, ea_header::kSize);
   // No application attributes: the location is the length of the space.
   le32(eas + ea_header::kApplicationAttributesLocation, kExtendedAttributesLength);
-  FillTag(eas, kTagExtendedAttributeHeaderDescriptor, ea_header::kCrcLength, block,
+  PutDescriptorTag(eas, kTagExtendedAttributeHeaderDescriptor, ea_header::kCrcLength, block,
           emitter.settings.udfRevision);
 }
+
+// Where the File Entry and the Extended File Entry record the header fields that follow
+// the information length (the fields before it lie at the same offsets in both).
+struct EntryOffsets {
+  size_t logicalBlocksRecorded;
+  size_t times[4];  // access, modification, (creation,) attribute
+  size_t timeCount;
+  size_t checkpoint;
+  size_t implementationIdentifier;
+  size_t uniqueId;
+  size_t lengthOfExtendedAttributes;
+  size_t lengthOfAllocationDescriptors;
+};
+constexpr EntryOffsets kFileEntryOffsets{
+    fe::kLogicalBlocksRecorded, {fe::kAccessTime, fe::kModificationTime, fe::kAttributeTime}, 3,
+    fe::kCheckpoint, fe::kImplementationIdentifier, fe::kUniqueId,
+    fe::kLengthOfExtendedAttributes, fe::kLengthOfAllocationDescriptors};
+constexpr EntryOffsets kExtendedFileEntryOffsets{
+    efe::kLogicalBlocksRecorded,
+    {efe::kAccessTime, efe::kModificationTime, efe::kCreationTime, efe::kAttributeTime}, 4,
+    efe::kCheckpoint, efe::kImplementationIdentifier, efe::kUniqueId,
+    efe::kLengthOfExtendedAttributes, efe::kLengthOfAllocationDescriptors};
+static_assert(fe::kIcbTag == efe::kIcbTag && fe::kInformationLength == efe::kInformationLength);
 
 uint8_t FileType(const TreeNode& node) {
   if (node.isDirectory) return kFileTypeDirectory;
   return node.kind == Ordinary ? kFileTypeRegular : kFileTypeRealTime;
 }
 
-uint64_t InformationLength(const TreeNode& node) {
-  return node.isDirectory ? uint64_t(node.udfDirLength) : node.size;
+// The header of `node`'s entry as far as the node decides it.
+EntryHeader NodeEntryHeader(const TreeNode& node, const uint8_t* time) {
+  EntryHeader h;
+  h.fileType = FileType(node);
+  h.linkCount = node.isDirectory ? uint16_t(node.subdirCount + 1) : 1;
+  h.informationLength = node.isDirectory ? uint64_t(node.udfDirLength) : node.size;
+  h.blocksRecorded = SectorsFor(h.informationLength);
+  h.time = time;
+  h.uniqueId = node.IsRoot() ? 0 : node.uniqueId;
+  return h;
 }
-
-uint16_t LinkCount(const TreeNode& node) {
-  return node.isDirectory ? uint16_t(node.subdirCount + 1) : 1;
-}
-
-uint64_t UniqueId(const TreeNode& node) { return node.IsRoot() ? 0 : node.uniqueId; }
 
 }  // namespace
 
-bool BuildFileEntry(const ImageEmitter& emitter, const TreeNode& node, uint32_t block,
-                    uint8_t* s, const char** why) {
-  const uint64_t length = InformationLength(node);
-  uint8_t* ads = s + fe::kExtendedAttributes + kExtendedAttributesLength;
-  uint32_t adLength = short_ad::kSize;
-  if (node.isDirectory) {
-    WriteShortAd(ads, node.udfDirLength, node.udfDirLocation);
-  } else {
-    const std::vector<DataExtent> extents = FileDataExtents(emitter, node);
-    if (extents.size() > kShortAdsInFileEntry102) {
-      *why = "A file has more extents than one UDF 1.02 File Entry can record";
-      return false;
-    }
-    adLength = uint32_t(extents.size() * short_ad::kSize);
-    for (size_t i = 0; i < extents.size(); ++i)
-      WriteShortAd(ads + i * short_ad::kSize, extents[i].length, extents[i].block);
-  }
-  WriteIcbTag(s + fe::kIcbTag, FileType(node), kIcbFlagsShortAd);
+void PutEntryHeader(const ImageSettings& settings, uint8_t* s, bool extended,
+                    const EntryHeader& h) {
+  const EntryOffsets& at = extended ? kExtendedFileEntryOffsets : kFileEntryOffsets;
+  PutIcbTag(s + fe::kIcbTag, h.fileType, h.icbFlags);
   le32(s + fe::kUid, kNoId);
   le32(s + fe::kGid, kNoId);
   le32(s + fe::kPermissions, kPermissionsReadExecute);
-  le16(s + fe::kFileLinkCount, LinkCount(node));
-  le64(s + fe::kInformationLength, length);
-  le64(s + fe::kLogicalBlocksRecorded, SectorsFor(length));
+  le16(s + fe::kFileLinkCount, h.linkCount);
+  le64(s + fe::kInformationLength, h.informationLength);
+  if (extended) le64(s + efe::kObjectSize, h.informationLength);
+  le64(s + at.logicalBlocksRecorded, h.blocksRecorded);
+  for (size_t i = 0; i < at.timeCount; ++i) std::memcpy(s + at.times[i], h.time, kUdfTimestampSize);
+  le32(s + at.checkpoint, 1);
+  PutImplementationRegid(s + at.implementationIdentifier, settings);
+  le64(s + at.uniqueId, h.uniqueId);
+  le32(s + at.lengthOfExtendedAttributes, h.extendedAttributesLength);
+  le32(s + at.lengthOfAllocationDescriptors, h.allocationDescriptorsLength);
+}
+
+bool BuildFileEntry(const ImageEmitter& emitter, const TreeNode& node, uint32_t block,
+                    uint8_t* s) {
+  uint8_t* ads = s + fe::kExtendedAttributes + kExtendedAttributesLength;
+  uint32_t adLength = short_ad::kSize;
+  if (node.isDirectory) {
+    PutShortAd(ads, node.udfDirLength, node.udfDirLocation);
+  } else {
+    const std::vector<DataExtent> extents = FileDataExtents(emitter, node);
+    if (extents.size() > kShortAdsInFileEntry102)
+      return emitter.log.Fail("a file has more extents than one UDF 1.02 File Entry can record");
+    adLength = uint32_t(extents.size() * short_ad::kSize);
+    for (size_t i = 0; i < extents.size(); ++i)
+      PutShortAd(ads + i * short_ad::kSize, extents[i].length, extents[i].block);
+  }
   // A file carries its own modification time, as its ISO 9660 record and a UDF 2.50
   // Extended File Entry do; a directory carries the build time.
   uint8_t time[kUdfTimestampSize];
@@ -145,67 +179,48 @@ bool BuildFileEntry(const ImageEmitter& emitter, const TreeNode& node, uint32_t 
   } else {
     MakeUdfTimestamp(node.modifiedTime, time, emitter.settings.datesInUtc);
   }
-  for (size_t field : {fe::kAccessTime, fe::kModificationTime, fe::kAttributeTime})
-    std::memcpy(s + field, time, kUdfTimestampSize);
-  le32(s + fe::kCheckpoint, 1);
-  WriteImplementationRegid(s + fe::kImplementationIdentifier, emitter.settings);
-  le64(s + fe::kUniqueId, UniqueId(node));
-  le32(s + fe::kLengthOfExtendedAttributes, kExtendedAttributesLength);
-  le32(s + fe::kLengthOfAllocationDescriptors, adLength);
-  WriteExtendedAttributes(emitter, s + fe::kExtendedAttributes, block);
-  FillTag(s, kTagFileEntry, uint16_t(fe::kFixedCrcLength + kExtendedAttributesLength + adLength),
-          block, emitter.settings.udfRevision);
+  EntryHeader header = NodeEntryHeader(node, time);
+  header.icbFlags = kIcbFlagsShortAd;
+  header.extendedAttributesLength = kExtendedAttributesLength;
+  header.allocationDescriptorsLength = adLength;
+  PutEntryHeader(emitter.settings, s, false, header);
+  PutExtendedAttributes(emitter, s + fe::kExtendedAttributes, block);
+  PutDescriptorTag(s, kTagFileEntry,
+                   uint16_t(fe::kFixedCrcLength + kExtendedAttributesLength + adLength), block,
+                   emitter.settings.udfRevision);
   return true;
 }
 
 bool BuildExtendedFileEntry(const ImageEmitter& emitter, const TreeNode& node, uint32_t block,
-                            uint8_t* s, const char** why) {
-  const uint64_t length = InformationLength(node);
+                            uint8_t* s) {
   uint8_t* ads = s + efe::kAllocationDescriptors;
   uint32_t adLength = short_ad::kSize;
   if (node.isDirectory) {
-    WriteShortAd(ads, node.udfDirLength, node.udfDirLocation);
+    PutShortAd(ads, node.udfDirLength, node.udfDirLocation);
   } else {
     const std::vector<DataExtent> extents = FileDataExtents(emitter, node);
-    if (ExtendedFileEntrySectors(extents.size()) > FileEntrySectors(emitter.settings, node)) {
-      *why = "A file's extents do not fit the blocks planned for its UDF entry";
-      return false;
-    }
-    adLength = WriteLongAdChain(emitter, s, ads, block, extents);
+    if (ExtendedFileEntrySectors(extents.size()) > FileEntrySectors(emitter.settings, node))
+      return emitter.log.Fail("a file's extents do not fit the blocks planned for its UDF entry");
+    adLength = PutLongAdChain(emitter, s, ads, block, extents);
   }
-  WriteIcbTag(s + efe::kIcbTag, FileType(node),
-              node.isDirectory ? kIcbFlagsShortAd : kIcbFlagsLongAd);
-  le32(s + efe::kUid, kNoId);
-  le32(s + efe::kGid, kNoId);
-  le32(s + efe::kPermissions, kPermissionsReadExecute);
-  le16(s + efe::kFileLinkCount, LinkCount(node));
-  le64(s + efe::kInformationLength, length);
-  le64(s + efe::kObjectSize, length);
-  le64(s + efe::kLogicalBlocksRecorded, SectorsFor(length));
   uint8_t time[kUdfTimestampSize];
   MakeUdfTimestamp(node.modifiedTime, time, emitter.settings.datesInUtc);
-  for (size_t field : {efe::kAccessTime, efe::kModificationTime, efe::kCreationTime,
-                       efe::kAttributeTime})
-    std::memcpy(s + field, time, kUdfTimestampSize);
-  le32(s + efe::kCheckpoint, 1);
-  WriteImplementationRegid(s + efe::kImplementationIdentifier, emitter.settings);
-  le64(s + efe::kUniqueId, UniqueId(node));
-  le32(s + efe::kLengthOfExtendedAttributes, 0);
-  le32(s + efe::kLengthOfAllocationDescriptors, adLength);
-  FillTag(s, kTagExtendedFileEntry, uint16_t(efe::kFixedCrcLength + adLength), block,
-          emitter.settings.udfRevision);
+  EntryHeader header = NodeEntryHeader(node, time);
+  header.icbFlags = node.isDirectory ? kIcbFlagsShortAd : kIcbFlagsLongAd;
+  header.allocationDescriptorsLength = adLength;
+  PutEntryHeader(emitter.settings, s, true, header);
+  PutDescriptorTag(s, kTagExtendedFileEntry, uint16_t(efe::kFixedCrcLength + adLength), block,
+                   emitter.settings.udfRevision);
   return true;
 }
 
-bool WriteEntry(ImageEmitter& emitter, const TreeNode& node, uint32_t block) {
+bool EmitEntry(ImageEmitter& emitter, const TreeNode& node, uint32_t block) {
   const uint32_t blocks = FileEntrySectors(emitter.settings, node);
-  if (blocks == 0) return emitter.log.Fail("A UDF entry was planned without blocks");
-  const char* why = nullptr;
-  const bool written = EmitFilledSectors(emitter, blocks, [&](uint8_t* s) {
-    return emitter.settings.IsUdf250() ? BuildExtendedFileEntry(emitter, node, block, s, &why)
-                              : BuildFileEntry(emitter, node, block, s, &why);
+  if (blocks == 0) return emitter.log.Fail("a UDF entry was planned without blocks");
+  return EmitFilledSectors(emitter, blocks, [&](uint8_t* s) {
+    return emitter.settings.IsUdf250() ? BuildExtendedFileEntry(emitter, node, block, s)
+                                       : BuildFileEntry(emitter, node, block, s);
   });
-  return why ? emitter.log.Fail(why) : written;
 }
 
 }  // namespace vellumcast

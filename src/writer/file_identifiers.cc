@@ -1,6 +1,8 @@
-// Writes the File Identifier Descriptors of a directory (ECMA-167 4/14.4, OSTA UDF
+// Builds the File Identifier Descriptors of a directory (ECMA-167 4/14.4, OSTA UDF
 // 2.3.4): one run of blocks in which descriptors follow each other without gaps and
 // may run across block boundaries.
+#include "writer/file_identifiers.h"
+
 #include <cstring>
 
 #include "writer/image_writer.h"
@@ -10,7 +12,6 @@
 #include "tree/tree_node.h"
 #include "writer/byte_order.h"
 #include "writer/descriptor_tag.h"
-#include "writer/file_structures.h"
 #include "writer/udf_fields.h"
 
 namespace vellumcast {
@@ -40,7 +41,7 @@ uint32_t PutIdentifier(const ImageEmitter& emitter, uint8_t* p, uint32_t locatio
   p[fid::kFileCharacteristics] = characteristics;
   p[fid::kLengthOfFileIdentifier] = uint8_t(lengthOfFi);
   uint8_t* icb = p + fid::kIcb;
-  WriteLongAd(icb, kSectorSize, target.fileEntryLocation, FileSystemPartition(emitter.settings));
+  PutLongAd(icb, kSectorSize, target.fileEntryLocation, FileSystemPartition(emitter.settings));
   le32(icb + long_ad::kImplementationUseUniqueId,
        recordUniqueId && !target.IsRoot() ? target.uniqueId : 0);
   le16(p + fid::kLengthOfImplementationUse, 0);
@@ -61,29 +62,26 @@ uint32_t PutIdentifier(const ImageEmitter& emitter, uint8_t* p, uint32_t locatio
   }
   const uint32_t length =
       named ? UdfIdentifierDescriptorLength(named->udfNameLength) : kUdfParentIdentifierLength;
-  FillTag(p, kTagFileIdentifierDescriptor, uint16_t(length - tag::kSize), location,
+  PutDescriptorTag(p, kTagFileIdentifierDescriptor, uint16_t(length - tag::kSize), location,
           emitter.settings.udfRevision);
   return length;
 }
 
+constexpr char kLengthMismatch[] = "a UDF directory does not match its planned length";
+
 }  // namespace
 
 bool BuildDirectoryIdentifiers(const ImageEmitter& emitter, const TreeNode& directory,
-                               uint32_t block, uint8_t* sectors, const char** why) {
+                               uint32_t block, uint8_t* sectors) {
   const uint32_t capacity = UdfDirectorySectors(directory) * kSectorSize;
-  if (capacity < kUdfParentIdentifierLength) {
-    *why = "A UDF directory does not match its planned length";
-    return false;
-  }
+  if (capacity < kUdfParentIdentifierLength) return emitter.log.Fail(kLengthMismatch);
   // The parent entry; in UDF 1.02 it carries no unique identifier.
   uint32_t offset = PutIdentifier(emitter, sectors, block,
                                   fid::kCharacteristicDirectory | fid::kCharacteristicParent,
                                   *directory.parent, emitter.settings.IsUdf250(), nullptr);
   for (const TreeNode* child = directory.firstChild; child; child = child->nextSibling) {
-    if (child->udfNameLength > kUdfMaxNameBytes) {
-      *why = "A UDF file identifier is longer than 254 bytes";
-      return false;
-    }
+    if (child->udfNameLength > kUdfMaxNameBytes)
+      return emitter.log.Fail("a UDF file identifier is longer than 254 bytes");
     if (offset + UdfIdentifierDescriptorLength(child->udfNameLength) > capacity) {
       offset = capacity + 1;  // more than planned
       break;
@@ -92,11 +90,7 @@ bool BuildDirectoryIdentifiers(const ImageEmitter& emitter, const TreeNode& dire
                             child->isDirectory ? fid::kCharacteristicDirectory : 0, *child, true,
                             child);
   }
-  if (offset != directory.udfDirLength) {
-    *why = "A UDF directory does not match its planned length";
-    return false;
-  }
-  return true;
+  return offset == directory.udfDirLength || emitter.log.Fail(kLengthMismatch);
 }
 
 }  // namespace vellumcast

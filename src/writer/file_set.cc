@@ -1,4 +1,6 @@
-// Writes the File Set Descriptor (ECMA-167 4/14.1, OSTA UDF 2.3.2).
+// Builds the File Set Descriptor (ECMA-167 4/14.1, OSTA UDF 2.3.2).
+#include "writer/file_set.h"
+
 #include <cstring>
 
 #include "layout/volume_label.h"
@@ -6,7 +8,6 @@
 #include "base/disc_constants.h"
 #include "writer/byte_order.h"
 #include "writer/descriptor_tag.h"
-#include "writer/file_structures.h"
 #include "writer/udf_fields.h"
 
 namespace vellumcast {
@@ -42,15 +43,15 @@ void BuildFileSetDescriptor(const ImageEmitter& emitter, uint8_t* s) {
   le32(s + fsd::kMaximumCharacterSetList, 1);
   le32(s + fsd::kFileSetNumber, 0);
   le32(s + fsd::kFileSetDescriptorNumber, 0);
-  WriteOstaCharspec(s + fsd::kLogicalVolumeIdentifierCharacterSet);
+  PutOstaCharspec(s + fsd::kLogicalVolumeIdentifierCharacterSet);
   std::memcpy(s + fsd::kLogicalVolumeIdentifier, emitter.settings.volumeLabel, sizeof emitter.settings.volumeLabel);
-  WriteOstaCharspec(s + fsd::kFileSetCharacterSet);
+  PutOstaCharspec(s + fsd::kFileSetCharacterSet);
   FitDString(emitter.settings, s + fsd::kFileSetIdentifier, fsd::kFileSetIdentifierSize);
-  WriteLongAd(s + fsd::kRootDirectoryIcb, kSectorSize, kRootFileEntryBlock,
+  PutLongAd(s + fsd::kRootDirectoryIcb, kSectorSize, kRootFileEntryBlock,
               FileSystemPartition(emitter.settings));
-  WriteUdfRegid(s + fsd::kDomainIdentifier, "*OSTA UDF Compliant", emitter.settings.udfRevision,
+  PutUdfRegid(s + fsd::kDomainIdentifier, "*OSTA UDF Compliant", emitter.settings.udfRevision,
                 kDomainFlagsWriteProtected);
-  FillTag(s, kTagFileSetDescriptor, fsd::kCrcLength, kFileSetDescriptorBlock, emitter.settings.udfRevision);
+  PutDescriptorTag(s, kTagFileSetDescriptor, fsd::kCrcLength, kFileSetDescriptorBlock, emitter.settings.udfRevision);
 }
 
 }  // namespace vellumcast

@@ -1,6 +1,7 @@
 // The image writer: opens the target, emits every sector of the image in order for
-// the four sector maps (ISO 9660; UDF 1.02 alone or with ISO 9660; UDF 2.50) and
-// completes or abandons the target file.
+// the four sector maps (ISO 9660, ECMA-119 6.2; UDF 1.02 alone or with ISO 9660; UDF
+// 2.50, ECMA-167 3/8.4 with OSTA UDF 2.2.13's metadata mirror) and completes or abandons
+// the target file.
 #include "writer/image_writer.h"
 
 #include <string>
@@ -11,9 +12,14 @@
 #include "platform/text.h"
 #include "writer/file_data.h"
 #include "writer/file_data_order.h"
-#include "writer/iso9660_structures.h"
+#include "writer/integrity.h"
+#include "writer/iso9660_directories.h"
+#include "writer/iso9660_volume_descriptors.h"
+#include "writer/metadata_file.h"
 #include "writer/output_pipeline.h"
-#include "writer/udf_structures.h"
+#include "writer/sector_emit.h"
+#include "writer/udf_file_system.h"
+#include "writer/volume_descriptors.h"
 
 namespace vellumcast {
 namespace {
@@ -23,7 +29,7 @@ constexpr uint32_t kInitialBufferSectors = 4;
 constexpr uint32_t kStagingSectors = 1024;
 
 // Zero sectors up to the next multiple of 32 sectors past `sectorsWritten` + `reserve`.
-bool PadToMultipleOf32(ImageEmitter& emitter, uint32_t reserve) {
+bool EmitPaddingToMultipleOf32(ImageEmitter& emitter, uint32_t reserve) {
   uint32_t d = (uint32_t(emitter.sink.sectorsWritten) + reserve) % kMetadataAlignment;
   return d == 0 || emitter.sink.EmitZeroSectors(kMetadataAlignment - d);
 }
@@ -34,20 +40,20 @@ bool AtPlannedSector(ImageEmitter& emitter, int64_t planned, const char* what) {
                 std::to_string(emitter.sink.sectorsWritten) + " instead of " + std::to_string(planned) + ")");
 }
 
-bool EmitFileData(OutputContext& out) {
+bool EmitFileDataArea(OutputContext& out) {
   ImageEmitter& emitter = *out.emitter;
   if (!AtPlannedSector(emitter, int64_t(emitter.plan.dataBase) + emitter.plan.fileDataOffset, "file data")) return false;
-  if (emitter.tree.root) WriteFileData(out, *emitter.tree.root, std::u16string());
+  if (emitter.tree.root && !EmitDirectoryFileData(out, *emitter.tree.root, std::u16string())) return false;
   return !out.Failed() && !emitter.sink.failed;
 }
 
 bool EmitIsoOnly(OutputContext& out) {
   ImageEmitter& emitter = *out.emitter;
-  return emitter.sink.EmitZeroSectors(kSystemAreaSectors) && WriteIsoPrimaryVolumeDescriptor(emitter) &&
-         WriteIsoSupplementaryVolumeDescriptor(emitter) && WriteIsoSetTerminator(emitter) &&
-         AtPlannedSector(emitter, emitter.plan.pathTableStart, "path table") && WriteIsoPathTablesAndDirectories(emitter) &&
-         EmitFileData(out) &&
-         PadToMultipleOf32(emitter, 0);
+  return emitter.sink.EmitZeroSectors(kSystemAreaSectors) && EmitIsoPrimaryVolumeDescriptor(emitter) &&
+         EmitIsoSupplementaryVolumeDescriptor(emitter) && EmitIsoSetTerminator(emitter) &&
+         AtPlannedSector(emitter, emitter.plan.pathTableStart, "path table") &&
+         EmitIsoPathTablesAndDirectories(emitter) && EmitFileDataArea(out) &&
+         EmitPaddingToMultipleOf32(emitter, 0);
 }
 
 bool EmitWithUdf(OutputContext& out) {
@@ -55,16 +61,16 @@ bool EmitWithUdf(OutputContext& out) {
   const bool udf250 = emitter.settings.IsUdf250();
   const bool iso = emitter.settings.WritesIso9660() && !udf250;
   if (!emitter.sink.EmitZeroSectors(kSystemAreaSectors)) return false;
-  if (iso && !(WriteIsoPrimaryVolumeDescriptor(emitter) && WriteIsoSupplementaryVolumeDescriptor(emitter) &&
-               WriteIsoSetTerminator(emitter))) {
+  if (iso && !(EmitIsoPrimaryVolumeDescriptor(emitter) && EmitIsoSupplementaryVolumeDescriptor(emitter) &&
+               EmitIsoSetTerminator(emitter))) {
     return false;
   }
-  if (!WriteVolumeRecognitionSequence(emitter)) return false;
+  if (!EmitVolumeRecognitionSequence(emitter)) return false;
   if (!emitter.sink.EmitZeroSectors(kMainVdsSector - uint32_t(emitter.sink.sectorsWritten))) return false;
-  if (!WriteVolumeDescriptorSequence(emitter, kMainVdsSector)) return false;
+  if (!EmitVolumeDescriptorSequence(emitter, kMainVdsSector)) return false;
   if (!udf250) {
     if (!emitter.sink.EmitZeroSectors(kReserveVdsSector - kMainVdsSector - kVdsSectors) ||
-        !WriteVolumeDescriptorSequence(emitter, kReserveVdsSector) ||
+        !EmitVolumeDescriptorSequence(emitter, kReserveVdsSector) ||
         !emitter.sink.EmitZeroSectors(kIntegritySequenceSector - kReserveVdsSector - kVdsSectors)) {
       return false;
     }
@@ -72,27 +78,28 @@ bool EmitWithUdf(OutputContext& out) {
     return false;
   }
   if (!AtPlannedSector(emitter, kIntegritySequenceSector, "integrity sequence") ||
-      !WriteLogicalVolumeIntegrityDescriptor(emitter, kIntegritySequenceSector) ||
-      !WriteTerminatingDescriptor(emitter, kIntegritySequenceSector + 1) ||
+      !EmitDescriptor(emitter, BuildLogicalVolumeIntegrityDescriptor, kIntegritySequenceSector) ||
+      !EmitDescriptor(emitter, BuildTerminatingDescriptor, kIntegritySequenceSector + 1) ||
       !emitter.sink.EmitZeroSectors(kAnchorSector - kIntegritySequenceSector - 2) ||
-      !WriteAnchorVolumeDescriptorPointer(emitter, kAnchorSector)) {
+      !EmitDescriptor(emitter, BuildAnchorVolumeDescriptorPointer, kAnchorSector)) {
     return false;
   }
-  if (iso && !(AtPlannedSector(emitter, emitter.plan.pathTableStart, "path table") && WriteIsoPathTablesAndDirectories(emitter))) {
+  if (iso && !(AtPlannedSector(emitter, emitter.plan.pathTableStart, "path table") &&
+               EmitIsoPathTablesAndDirectories(emitter))) {
     return false;
   }
   if (udf250) {
     if (!emitter.sink.EmitZeroSectors(uint32_t(emitter.plan.dataBase) - kAfterAnchorSector) ||
-        !WriteMetadataFileEntry(emitter, false, uint32_t(emitter.plan.dataBase)) ||
+        !EmitDescriptor(emitter, BuildMetadataFileEntry, false, uint32_t(emitter.plan.dataBase)) ||
         !emitter.sink.EmitZeroSectors(kMetadataContentOffset - 1)) {
       return false;
     }
   }
   const int32_t areaStart = emitter.sink.sectorsWritten;
-  uint32_t blocks = WriteUdfFileSystemArea(emitter);
-  if (emitter.sink.failed) return false;
+  uint32_t blocks = 0;
+  if (!EmitUdfFileSystemArea(emitter, blocks)) return false;
   if (blocks > emitter.plan.metadataBlocks || emitter.sink.sectorsWritten - areaStart != int32_t(blocks)) {
-    return emitter.log.Fail("the UDF file system area does not match the layout");
+    return Mismatch(emitter, "the UDF file-system area");
   }
   if (udf250) {
     if ((blocks ^ uint32_t(emitter.sink.sectorsWritten)) % kMetadataAlignment != 0) {
@@ -100,23 +107,30 @@ bool EmitWithUdf(OutputContext& out) {
     }
     if (!emitter.sink.EmitZeroSectors(emitter.plan.metadataBlocks - blocks)) return false;
   }
-  if (!EmitFileData(out)) return false;
+  if (!EmitFileDataArea(out)) return false;
   if (udf250) {
     if (!AtPlannedSector(emitter, emitter.plan.mirrorEntrySector, "metadata mirror") ||
-        !WriteMetadataFileEntry(emitter, true, uint32_t(emitter.plan.mirrorEntrySector)) || !PadToMultipleOf32(emitter, 0)) {
+        !EmitDescriptor(emitter, BuildMetadataFileEntry, true, uint32_t(emitter.plan.mirrorEntrySector)) ||
+        !EmitPaddingToMultipleOf32(emitter, 0)) {
       return false;
     }
-    if (WriteUdfFileSystemArea(emitter) != blocks || emitter.sink.failed ||
-        !emitter.sink.EmitZeroSectors(emitter.plan.metadataBlocks - blocks) ||
-        !WriteVolumeDescriptorSequence(emitter, uint32_t(emitter.plan.mirrorStart) + emitter.plan.metadataBlocks)) {
+    uint32_t mirrorBlocks = 0;
+    if (!EmitUdfFileSystemArea(emitter, mirrorBlocks)) return false;
+    if (mirrorBlocks != blocks) return Mismatch(emitter, "the UDF metadata mirror");
+    if (!emitter.sink.EmitZeroSectors(emitter.plan.metadataBlocks - blocks) ||
+        !EmitVolumeDescriptorSequence(emitter, uint32_t(emitter.plan.mirrorStart) + emitter.plan.metadataBlocks)) {
       return false;
     }
   }
-  return PadToMultipleOf32(emitter, 1) &&
-         WriteAnchorVolumeDescriptorPointer(emitter, uint32_t(emitter.plan.volumeSectors) - 1);
+  return EmitPaddingToMultipleOf32(emitter, 1) &&
+         EmitDescriptor(emitter, BuildAnchorVolumeDescriptorPointer, uint32_t(emitter.plan.volumeSectors) - 1);
 }
 
 }  // namespace
+
+bool Mismatch(const ImageEmitter& emitter, const std::string& structure) {
+  return emitter.log.Fail(structure + " does not match the layout");
+}
 
 bool EmitImage(ImageEmitter& emitter, OutputContext& out) {
   emitter.sink.request = AcquireSectorBuffer;

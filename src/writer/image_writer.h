@@ -1,8 +1,11 @@
 // The image writer: emits every sector of a laid-out image from sector 0 upward, in the
-// sector map of its file systems, checking the plan at every boundary.
+// sector map of its file systems (ECMA-119 6.2 system area and volume descriptors from
+// sector 16; ECMA-167 2/8.3 recognition, 3/8.4.2.1 anchors), checking the plan at every
+// boundary.
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "base/diagnostics.h"
 #include "base/image_settings.h"
@@ -23,6 +26,10 @@ struct ImageEmitter {
   SectorSink& sink;
   Diagnostics& log;
 };
+
+// Records that `structure` ("the UDF file-system area", "the ISO 9660 path table", ...)
+// does not come out as the layout planned it; returns false.
+[[nodiscard]] bool Mismatch(const ImageEmitter& emitter, const std::string& structure);
 
 // Writes the image to `targetPath` ("-": standard output) through a temporary file that
 // replaces the target only when the image is complete. False when the build is to fail

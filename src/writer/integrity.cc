@@ -1,15 +1,14 @@
-// Writes the Logical Volume Integrity Descriptor (ECMA-167 3/10.10, OSTA UDF 2.2.6),
+// Builds the Logical Volume Integrity Descriptor (ECMA-167 3/10.10, OSTA UDF 2.2.6),
 // recorded closed.
+#include "writer/integrity.h"
+
 #include <cstring>
 
 #include "writer/image_writer.h"
 #include "base/disc_constants.h"
 #include "writer/byte_order.h"
 #include "writer/descriptor_tag.h"
-#include "writer/sector_emit.h"
 #include "writer/udf_fields.h"
-#include "writer/udf_structures.h"
-#include "writer/volume_descriptors.h"
 
 namespace vellumcast {
 namespace {
@@ -56,20 +55,15 @@ void BuildLogicalVolumeIntegrityDescriptor(const ImageEmitter& emitter, uint8_t*
   le32(sizeTable, uint32_t(emitter.plan.partitionLength));
   if (partitions == 2) le32(sizeTable + 4, emitter.plan.metadataBlocks);
   uint8_t* iu = sizeTable + 4 * partitions;
-  WriteImplementationRegid(iu + lvid_iu::kImplementationId, emitter.settings);
+  PutImplementationRegid(iu + lvid_iu::kImplementationId, emitter.settings);
   le32(iu + lvid_iu::kNumberOfFiles, emitter.tree.totalFileCount);
   le32(iu + lvid_iu::kNumberOfDirectories, emitter.tree.totalDirectoryCount + 1);  // with the root
   le16(iu + lvid_iu::kMinimumUdfReadRevision, emitter.settings.udfRevision);
   le16(iu + lvid_iu::kMinimumUdfWriteRevision, emitter.settings.udfRevision);
   le16(iu + lvid_iu::kMaximumUdfWriteRevision, emitter.settings.udfRevision);
-  FillTag(s, kTagLogicalVolumeIntegrityDescriptor,
+  PutDescriptorTag(s, kTagLogicalVolumeIntegrityDescriptor,
           uint16_t(lvid::kFixedCrcLength + 8 * partitions + lvid_iu::kSize), location,
           emitter.settings.udfRevision);
-}
-
-bool WriteLogicalVolumeIntegrityDescriptor(ImageEmitter& emitter, uint32_t location) {
-  return EmitFilledSectors(
-      emitter, 1, [&](uint8_t* s) { BuildLogicalVolumeIntegrityDescriptor(emitter, s, location); });
 }
 
 }  // namespace vellumcast

@@ -1,6 +1,9 @@
-// The ISO 9660 path tables (ECMA-119 9.4, type L then type M) and directory extents
-// (ECMA-119 9.1 and 6.8.1), in the breadth-first order of the directory numbers: of the
-// primary hierarchy, then its Rock Ridge continuation areas, then of the Joliet one.
+// Emits the ISO 9660 path tables (ECMA-119 9.4, type L then type M) and directory
+// extents (ECMA-119 9.1 and 6.8.1), in the breadth-first order of the directory numbers:
+// of the primary hierarchy, then its Rock Ridge continuation areas (IEEE P1281 SUSP CE),
+// then of the Joliet one.
+#include "writer/iso9660_directories.h"
+
 #include <algorithm>
 #include <cstring>
 #include <deque>
@@ -12,15 +15,11 @@
 #include "layout/iso_hierarchy.h"
 #include "layout/layout_rules.h"
 #include "writer/iso9660_records.h"
-#include "writer/iso9660_structures.h"
 #include "writer/rock_ridge_entries.h"
+#include "writer/sector_emit.h"
 
 namespace vellumcast {
 namespace {
-
-bool Mismatch(ImageEmitter& emitter, const std::string& what) {
-  return emitter.log.Fail("the ISO 9660 " + what + " does not match the layout");
-}
 
 // Visits every directory breadth-first from the root in the order of hierarchy `h`.
 template <typename Step>
@@ -37,12 +36,8 @@ bool ForEachDirectoryBreadthFirst(const IsoHierarchy& h, TreeNode* root, Step st
   return true;
 }
 
-bool WritePathTable(ImageEmitter& emitter, const IsoHierarchy& h, bool bigEndian) {
-  const uint32_t sectors = PathTableSectors(emitter.plan, h);
-  uint32_t capacity = sectors * kSectorSize;
-  uint8_t* table = emitter.sink.RequestSectors(sectors);
-  if (!table) return false;
-  std::memset(table, 0, capacity);
+bool BuildPathTable(const ImageEmitter& emitter, const IsoHierarchy& h, bool bigEndian, uint8_t* table) {
+  const uint32_t capacity = PathTableSectors(emitter.plan, h) * kSectorSize;
   uint32_t offset = 0;
   auto put = [&](const uint8_t* id, uint8_t idLength, uint32_t location, uint16_t parent) {
     if (offset + IsoPathTableRecordLength(idLength) > capacity) return false;
@@ -60,8 +55,12 @@ bool WritePathTable(ImageEmitter& emitter, const IsoHierarchy& h, bool bigEndian
               }
               return true;
             });
-  if (!ok || offset != PathTableBytes(emitter.plan, h)) return Mismatch(emitter, "path table");
-  return emitter.sink.EmitSectors(table, sectors);
+  return (ok && offset == PathTableBytes(emitter.plan, h)) || Mismatch(emitter, "the ISO 9660 path table");
+}
+
+bool EmitPathTable(ImageEmitter& emitter, const IsoHierarchy& h, bool bigEndian) {
+  return EmitFilledSectors(emitter, PathTableSectors(emitter.plan, h),
+                           [&](uint8_t* table) { return BuildPathTable(emitter, h, bigEndian, table); });
 }
 
 // The record of `slot` as hierarchy `h` describes it, without its system use.
@@ -101,15 +100,11 @@ uint8_t* PlaceRecord(uint8_t* extent, uint32_t capacity, uint32_t& offset, const
   return at;
 }
 
-// One directory extent of hierarchy `h`. `continuation` is the packing cursor of the
-// continuation areas, which the records' CE entries point into.
-bool WriteDirectoryExtent(ImageEmitter& emitter, const IsoHierarchy& h, TreeNode& dir, uint64_t& continuation) {
-  if (uint32_t(emitter.sink.sectorsWritten) != DirectorySector(emitter.plan, h, dir)) return Mismatch(emitter, "directory area");
-  uint32_t sectors = uint32_t(SectorsFor(dir.*h.dirSize));
-  uint32_t capacity = sectors * kSectorSize;
-  uint8_t* extent = emitter.sink.RequestSectors(sectors);
-  if (!extent) return false;
-  std::memset(extent, 0, capacity);
+// One directory extent of hierarchy `h` into its zeroed sectors. `continuation` is the
+// packing cursor of the continuation areas, which the records' CE entries point into.
+bool BuildDirectoryExtent(const ImageEmitter& emitter, const IsoHierarchy& h, TreeNode& dir,
+                          uint64_t& continuation, uint8_t* extent) {
+  const uint32_t capacity = uint32_t(SectorsFor(dir.*h.dirSize)) * kSectorSize;
   uint32_t offset = 0;
   uint8_t unused[kSectorSize];
   bool ok = ForEachIsoRecord(h, dir, [&](const IsoRecordSlot& slot) {
@@ -125,24 +120,29 @@ bool WriteDirectoryExtent(ImageEmitter& emitter, const IsoHierarchy& h, TreeNode
                                  RockRidgeAreaSector(emitter.plan) + uint32_t(place / kSectorSize),
                                  uint32_t(place % kSectorSize));
   });
-  if (!ok || offset != dir.*h.dirSize) return Mismatch(emitter, "directory of " + std::to_string(dir.*h.pathTableNumber));
-  return emitter.sink.EmitSectors(extent, sectors);
+  return (ok && offset == dir.*h.dirSize) ||
+         Mismatch(emitter, "the ISO 9660 directory of " + std::to_string(dir.*h.pathTableNumber));
 }
 
-bool WriteHierarchy(ImageEmitter& emitter, const IsoHierarchy& h, uint64_t& continuation) {
-  return WritePathTable(emitter, h, false) && WritePathTable(emitter, h, true) &&
-         ForEachDirectoryBreadthFirst(h, emitter.tree.root, [&](TreeNode& dir) { return WriteDirectoryExtent(emitter, h, dir, continuation); });
+bool EmitDirectoryExtent(ImageEmitter& emitter, const IsoHierarchy& h, TreeNode& dir, uint64_t& continuation) {
+  if (uint32_t(emitter.sink.sectorsWritten) != DirectorySector(emitter.plan, h, dir))
+    return Mismatch(emitter, "the ISO 9660 directory area");
+  return EmitFilledSectors(emitter, uint32_t(SectorsFor(dir.*h.dirSize)), [&](uint8_t* extent) {
+    return BuildDirectoryExtent(emitter, h, dir, continuation, extent);
+  });
 }
 
-// The continuation areas of the primary hierarchy's records, packed in the order of
-// the records as the directory extents placed them, one sector at a time.
-bool WriteContinuationAreas(ImageEmitter& emitter) {
-  if (emitter.plan.rockRidgeSectors == 0) return true;
-  if (uint32_t(emitter.sink.sectorsWritten) != RockRidgeAreaSector(emitter.plan)) return Mismatch(emitter, "continuation area");
-  uint32_t sector = 0;
-  uint8_t* buffer = emitter.sink.RequestSectors(1);
-  if (!buffer) return false;
-  std::memset(buffer, 0, kSectorSize);
+bool EmitHierarchy(ImageEmitter& emitter, const IsoHierarchy& h, uint64_t& continuation) {
+  return EmitPathTable(emitter, h, false) && EmitPathTable(emitter, h, true) &&
+         ForEachDirectoryBreadthFirst(h, emitter.tree.root,
+                                      [&](TreeNode& dir) { return EmitDirectoryExtent(emitter, h, dir, continuation); });
+}
+
+// The continuation areas of the primary hierarchy's records into their zeroed sectors,
+// packed in the order of the records as the directory extents placed them.
+bool BuildContinuationAreas(const ImageEmitter& emitter, uint8_t* area) {
+  const uint64_t capacity = uint64_t(emitter.plan.rockRidgeSectors) * kSectorSize;
+  uint32_t sector = 0;  // the sector of the last area placed
   uint64_t cursor = 0;
   uint8_t unused[kIsoMaxRecordBytes];
   bool ok = ForEachDirectoryBreadthFirst(kPrimaryHierarchy, emitter.tree.root, [&](TreeNode& dir) {
@@ -151,29 +151,36 @@ bool WriteContinuationAreas(ImageEmitter& emitter) {
       if (!use.continuationBytes) return true;
       uint64_t place = IsoRecordStart(cursor, use.continuationBytes);
       cursor = place + use.continuationBytes;
-      for (; place / kSectorSize > sector; ++sector) {
-        if (!emitter.sink.EmitSectors(buffer, 1) || !(buffer = emitter.sink.RequestSectors(1))) return false;
-        std::memset(buffer, 0, kSectorSize);
-      }
+      if (cursor > capacity) return false;
+      sector = uint32_t(place / kSectorSize);
       std::memset(unused, 0, sizeof unused);
-      return PutRockRidgeSystemUse(emitter.settings, slot, use, unused, buffer + place % kSectorSize,
+      return PutRockRidgeSystemUse(emitter.settings, slot, use, unused, area + place,
                                    RockRidgeAreaSector(emitter.plan) + sector, uint32_t(place % kSectorSize));
     });
   });
-  if (!ok || sector + 1 != uint32_t(emitter.plan.rockRidgeSectors)) return Mismatch(emitter, "continuation area");
-  return emitter.sink.EmitSectors(buffer, 1);
+  return (ok && sector + 1 == uint32_t(emitter.plan.rockRidgeSectors)) ||
+         Mismatch(emitter, "the ISO 9660 continuation area");
+}
+
+bool EmitContinuationAreas(ImageEmitter& emitter) {
+  if (emitter.plan.rockRidgeSectors == 0) return true;
+  if (uint32_t(emitter.sink.sectorsWritten) != RockRidgeAreaSector(emitter.plan))
+    return Mismatch(emitter, "the ISO 9660 continuation area");
+  return EmitFilledSectors(emitter, uint32_t(emitter.plan.rockRidgeSectors),
+                           [&](uint8_t* area) { return BuildContinuationAreas(emitter, area); });
 }
 
 }  // namespace
 
-bool WriteIsoPathTablesAndDirectories(ImageEmitter& emitter) {
+bool EmitIsoPathTablesAndDirectories(ImageEmitter& emitter) {
   if (emitter.plan.pathTableSectors == 0 || !emitter.tree.root) return true;
   uint64_t continuation = 0;
-  if (!WriteHierarchy(emitter, kPrimaryHierarchy, continuation) || !WriteContinuationAreas(emitter)) return false;
+  if (!EmitHierarchy(emitter, kPrimaryHierarchy, continuation) || !EmitContinuationAreas(emitter)) return false;
   if (!emitter.settings.joliet) return true;
-  if (uint32_t(emitter.sink.sectorsWritten) != PathTableStart(emitter.plan, kJolietHierarchy)) return Mismatch(emitter, "Joliet path table");
+  if (uint32_t(emitter.sink.sectorsWritten) != PathTableStart(emitter.plan, kJolietHierarchy))
+    return Mismatch(emitter, "the ISO 9660 Joliet path table");
   uint64_t none = 0;
-  return WriteHierarchy(emitter, kJolietHierarchy, none);
+  return EmitHierarchy(emitter, kJolietHierarchy, none);
 }
 
 }  // namespace vellumcast

@@ -1,4 +1,4 @@
-// ISO 9660 directory records (ECMA-119 9.1) and path table records (ECMA-119 9.4).
+// Puts ISO 9660 directory records (ECMA-119 9.1) and path table records (ECMA-119 9.4).
 #include "writer/iso9660_records.h"
 
 #include <cstring>

@@ -44,10 +44,10 @@ struct DirectoryRecord {
   uint8_t systemUseLength = 0;  // zero bytes after the identifier (DVD-Video: 6)
 };
 
-// Writes the record at `p` (zeroed by the caller); returns its length, IsoRecordLength.
+// Puts the record at `p` (zeroed by the caller); returns its length, IsoRecordLength.
 uint32_t PutDirectoryRecord(uint8_t* p, const DirectoryRecord& record);
 
-// Writes one path table record (bigEndian: type M table); returns its length,
+// Puts one path table record (bigEndian: type M table); returns its length,
 // IsoPathTableRecordLength.
 uint32_t PutPathTableRecord(uint8_t* p, bool bigEndian, const uint8_t* identifier,
                             uint8_t identifierLength, uint32_t location, uint16_t parentNumber);

@@ -1,5 +1,7 @@
-// The ISO 9660 Primary Volume Descriptor, the Joliet Supplementary Volume Descriptor and
-// the Volume Descriptor Set Terminator (ECMA-119 8.4, 8.5 and 8.3).
+// Emits the ISO 9660 Primary Volume Descriptor, the Joliet Supplementary Volume
+// Descriptor and the Volume Descriptor Set Terminator (ECMA-119 8.4, 8.5 and 8.3).
+#include "writer/iso9660_volume_descriptors.h"
+
 #include <cstring>
 
 #include "writer/image_writer.h"
@@ -10,7 +12,7 @@
 #include "layout/volume_time.h"
 #include "writer/byte_order.h"
 #include "writer/iso9660_records.h"
-#include "writer/iso9660_structures.h"
+#include "writer/sector_emit.h"
 
 namespace vellumcast {
 namespace {
@@ -55,7 +57,7 @@ constexpr size_t kApplicationIdChars = 22;         // the entity identifier afte
 
 // Blank-filling: at most `size` bytes of `text` up to its first zero byte, 'a'-'z'
 // raised to 'A'-'Z', the rest of the field blanks.
-void BlankFill(uint8_t* field, size_t size, const uint8_t* text, size_t maxChars) {
+void PutBlankFilled(uint8_t* field, size_t size, const uint8_t* text, size_t maxChars) {
   std::memset(field, ' ', size);
   for (size_t i = 0; text && i < maxChars && i < size && text[i]; ++i) {
     uint8_t c = text[i];
@@ -66,7 +68,7 @@ void BlankFill(uint8_t* field, size_t size, const uint8_t* text, size_t maxChars
 // A Joliet character field: `text` (up to its first zero byte, at most `maxChars` and
 // size / 2 characters, as they are) in UCS-2 big-endian, the rest blanks (0x0020); a
 // field of odd size ends in a zero byte.
-void JolietFill(uint8_t* field, size_t size, const uint8_t* text, size_t maxChars) {
+void PutJolietFilled(uint8_t* field, size_t size, const uint8_t* text, size_t maxChars) {
   std::memset(field, 0, size);
   size_t n = 0;
   while (text && n < maxChars && n < size / 2 && text[n]) ++n;
@@ -74,11 +76,11 @@ void JolietFill(uint8_t* field, size_t size, const uint8_t* text, size_t maxChar
 }
 
 // A character field of the primary (blank-filled, upper case) or Joliet (UCS-2) form.
-void Fill(bool joliet, uint8_t* field, size_t size, const uint8_t* text, size_t maxChars) {
+void PutTextField(bool joliet, uint8_t* field, size_t size, const uint8_t* text, size_t maxChars) {
   if (joliet) {
-    JolietFill(field, size, text, maxChars);
+    PutJolietFilled(field, size, text, maxChars);
   } else {
-    BlankFill(field, size, text, maxChars);
+    PutBlankFilled(field, size, text, maxChars);
   }
 }
 
@@ -91,14 +93,11 @@ void PutStandardHeader(uint8_t* sector, uint8_t type) {
 // The Primary Volume Descriptor (ECMA-119 8.4) or the Joliet Supplementary Volume
 // Descriptor (ECMA-119 8.5, escape sequence "%/E" for UCS-2 level 3): the same fields,
 // each describing its own hierarchy; the Joliet one's character fields in UCS-2.
-bool WriteVolumeDescriptor(ImageEmitter& emitter, const IsoHierarchy& h) {
+void BuildIsoVolumeDescriptor(const ImageEmitter& emitter, uint8_t* s, const IsoHierarchy& h) {
   using namespace pvd;
-  uint8_t* s = emitter.sink.RequestSectors(1);
-  if (!s) return false;
-  std::memset(s, 0, kSectorSize);
   const bool joliet = h.joliet;
   PutStandardHeader(s, joliet ? vd::kTypeSupplementary : vd::kTypePrimary);
-  Fill(joliet, s + kSystemIdentifier, 32, nullptr, 0);
+  PutTextField(joliet, s + kSystemIdentifier, 32, nullptr, 0);
 
   if (joliet) {
     JolietVolumeIdentifier(emitter.settings, s + kVolumeIdentifier);
@@ -130,40 +129,37 @@ bool WriteVolumeDescriptor(ImageEmitter& emitter, const IsoHierarchy& h) {
   PutDirectoryRecord(s + kRootDirectoryRecord, root);
 
   if (joliet) {
-    JolietFill(s + kVolumeSetIdentifier, 128, reinterpret_cast<const uint8_t*>("UNDEFINED"), 9);
+    PutJolietFilled(s + kVolumeSetIdentifier, 128, reinterpret_cast<const uint8_t*>("UNDEFINED"), 9);
   } else {
     IsoVolumeSetIdentifier(s + kVolumeSetIdentifier);
   }
-  Fill(joliet, s + kPublisherIdentifier, 128, nullptr, 0);
-  Fill(joliet, s + kDataPreparerIdentifier, 128, nullptr, 0);
+  PutTextField(joliet, s + kPublisherIdentifier, 128, nullptr, 0);
+  PutTextField(joliet, s + kDataPreparerIdentifier, 128, nullptr, 0);
   const uint8_t* application = emitter.settings.applicationId[0] == '*' ? emitter.settings.applicationId + 1 : nullptr;
-  Fill(joliet, s + kApplicationIdentifier, 128, application, kApplicationIdChars);
-  Fill(joliet, s + kCopyrightFileIdentifier, 37, nullptr, 0);
-  Fill(joliet, s + kAbstractFileIdentifier, 37, nullptr, 0);
-  Fill(joliet, s + kBibliographicFileIdentifier, 37, nullptr, 0);
+  PutTextField(joliet, s + kApplicationIdentifier, 128, application, kApplicationIdChars);
+  PutTextField(joliet, s + kCopyrightFileIdentifier, 37, nullptr, 0);
+  PutTextField(joliet, s + kAbstractFileIdentifier, 37, nullptr, 0);
+  PutTextField(joliet, s + kBibliographicFileIdentifier, 37, nullptr, 0);
 
   MakeIsoVolumeDate(emitter.settings.buildTime, true, s + kVolumeCreationDate, emitter.settings.datesInUtc);
   std::memcpy(s + kVolumeModificationDate, s + kVolumeCreationDate, 17);
   MakeIsoVolumeDate(0, false, s + kVolumeExpirationDate);
   MakeIsoVolumeDate(0, false, s + kVolumeEffectiveDate);
   s[kFileStructureVersion] = 1;
-  return emitter.sink.EmitSectors(s, 1);
 }
+
+void BuildIsoSetTerminator(const ImageEmitter&, uint8_t* s) { PutStandardHeader(s, vd::kTypeTerminator); }
 
 }  // namespace
 
-bool WriteIsoPrimaryVolumeDescriptor(ImageEmitter& emitter) { return WriteVolumeDescriptor(emitter, kPrimaryHierarchy); }
-
-bool WriteIsoSupplementaryVolumeDescriptor(ImageEmitter& emitter) {
-  return !emitter.settings.joliet || WriteVolumeDescriptor(emitter, kJolietHierarchy);
+bool EmitIsoPrimaryVolumeDescriptor(ImageEmitter& emitter) {
+  return EmitDescriptor(emitter, BuildIsoVolumeDescriptor, kPrimaryHierarchy);
 }
 
-bool WriteIsoSetTerminator(ImageEmitter& emitter) {
-  uint8_t* s = emitter.sink.RequestSectors(1);
-  if (!s) return false;
-  std::memset(s, 0, kSectorSize);
-  PutStandardHeader(s, vd::kTypeTerminator);
-  return emitter.sink.EmitSectors(s, 1);
+bool EmitIsoSupplementaryVolumeDescriptor(ImageEmitter& emitter) {
+  return !emitter.settings.joliet || EmitDescriptor(emitter, BuildIsoVolumeDescriptor, kJolietHierarchy);
 }
+
+bool EmitIsoSetTerminator(ImageEmitter& emitter) { return EmitDescriptor(emitter, BuildIsoSetTerminator); }
 
 }  // namespace vellumcast

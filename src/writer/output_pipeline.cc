@@ -1,4 +1,6 @@
-// The output pipeline: sector buffer, staging area, sink and progress accounting.
+// The output pipeline: sector buffer, staging area, sink and progress accounting. It
+// writes no structure of its own: the 2048-byte sectors (ECMA-119 6.1.2, ECMA-167 3/8.1.2)
+// go to the target in the order they are emitted.
 #include "writer/output_pipeline.h"
 
 #include <algorithm>

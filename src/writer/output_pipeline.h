@@ -1,6 +1,7 @@
 // The sequential output pipeline: the reusable sector buffer handed to the structure
 // writers, a large staging area that collects emitted sectors before they go to the
-// image file, and progress reporting after every emitted run.
+// image file, and progress reporting after every emitted run. It adds no structure of
+// its own (ECMA-119 and ECMA-167 structures come from the writers).
 #pragma once
 
 #include <cstdint>
@@ -37,7 +38,7 @@ struct OutputContext {
   bool aborted = false;     // a phase failed for another reason (already reported)
 
   // Allocates the sector buffer and the staging area; false when memory is refused.
-  bool Allocate(uint32_t bufferSectors, uint32_t stagingSectors);
+  [[nodiscard]] bool Allocate(uint32_t bufferSectors, uint32_t stagingSectors);
   bool Failed() const { return writeError || stopped || aborted; }
 
   // Free space at the end of the staging area, for up to `wanted` sectors; writes the
@@ -45,15 +46,15 @@ struct OutputContext {
   uint8_t* StagingSpace(uint32_t wanted, uint32_t& granted);
   // Counts one sector placed at the start of StagingSpace's result as emitted and
   // reports progress; false once the build is to stop.
-  bool CommitStagedSector();
+  [[nodiscard]] bool CommitStagedSector();
   // Counts one sector written straight to the target (not staged) and reports progress;
   // false once the build is to stop.
-  bool CommitWrittenSector();
+  [[nodiscard]] bool CommitWrittenSector();
   // Writes out what is staged so that the target can take file data copied by the kernel
   // at the next planned sector; false when the kernel cannot copy into this target.
-  bool ReadyForKernelCopy();
+  [[nodiscard]] bool ReadyForKernelCopy();
   // Writes everything staged to the target.
-  bool Flush();
+  [[nodiscard]] bool Flush();
 };
 
 // The sink's request and emit hooks over an OutputContext.

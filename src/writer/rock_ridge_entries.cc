@@ -1,4 +1,4 @@
-// SUSP and Rock Ridge entries (IEEE P1281, IEEE P1282) of ISO 9660 directory records.
+// Puts the SUSP and Rock Ridge entries (IEEE P1281, IEEE P1282) of ISO 9660 directory records.
 #include "writer/rock_ridge_entries.h"
 
 #include <cstring>

@@ -1,4 +1,5 @@
-// Emitting sectors through the sink: counting them and noting the first refusal.
+// Emitting sectors through the sink: counting them and noting the first refusal. The
+// count is the logical sector number (ECMA-119 6.1.2, ECMA-167 3/8.1.2) of the next sector.
 #include "writer/sector_sink.h"
 
 #include <cstring>

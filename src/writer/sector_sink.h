@@ -1,6 +1,7 @@
 // The sector sink every structure writer hands its sectors to: a buffer of n sectors
 // to fill, the filled sectors passed on to the output pipeline, and the count of
-// sectors emitted, which the writer compares with the plan at every boundary.
+// sectors emitted, which the writer compares with the plan at every boundary: the
+// logical sector number of ECMA-119 6.1.2 and ECMA-167 3/8.1.2 of the next sector.
 #pragma once
 
 #include <cstdint>
@@ -24,9 +25,9 @@ struct SectorSink {
   uint8_t* RequestSectors(uint32_t n) { return request(n, context); }
   // Hands n filled sectors on and counts them; false (and `failed`) when the pipeline
   // refuses them.
-  bool EmitSectors(const uint8_t* bytes, uint32_t n);
+  [[nodiscard]] bool EmitSectors(const uint8_t* bytes, uint32_t n);
   // Emits n zero sectors.
-  bool EmitZeroSectors(uint32_t n);
+  [[nodiscard]] bool EmitZeroSectors(uint32_t n);
 };
 
 }  // namespace vellumcast

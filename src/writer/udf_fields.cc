@@ -1,4 +1,4 @@
-// Writes the sub-structures shared by the UDF descriptors: regid, charspec, extent_ad,
+// Puts the sub-structures shared by the UDF descriptors: regid, charspec, extent_ad,
 // short_ad, long_ad (ECMA-167 1/7, 3/7.1, 4/14.14) and the ICB tag (ECMA-167 4/14.6).
 #include "writer/udf_fields.h"
 
@@ -12,7 +12,7 @@ namespace {
 
 constexpr char kOstaCompressedUnicode[] = "OSTA Compressed Unicode";
 
-void WriteIdentifierBytes(uint8_t* p, const char* identifier) {
+void PutIdentifierBytes(uint8_t* p, const char* identifier) {
   size_t n = identifier ? std::strlen(identifier) : 0;
   if (n > regid::kIdentifierSize) n = regid::kIdentifierSize;
   std::memset(p + regid::kIdentifier, 0, regid::kIdentifierSize);
@@ -25,52 +25,52 @@ uint16_t FileSystemPartition(const ImageSettings& settings) {
   return settings.IsUdf250() ? kMetadataPartitionReference : kPhysicalPartition;
 }
 
-void WriteRegid(uint8_t* p, const char* identifier) {
+void PutRegid(uint8_t* p, const char* identifier) {
   std::memset(p, 0, regid::kSize);
-  WriteIdentifierBytes(p, identifier);
+  PutIdentifierBytes(p, identifier);
 }
 
-void WriteUdfRegid(uint8_t* p, const char* identifier, uint16_t udfRevision, uint8_t domainFlags) {
-  WriteRegid(p, identifier);
+void PutUdfRegid(uint8_t* p, const char* identifier, uint16_t udfRevision, uint8_t domainFlags) {
+  PutRegid(p, identifier);
   le16(p + regid::kSuffixUdfRevision, udfRevision);
   p[regid::kSuffixDomainFlags] = domainFlags;
 }
 
-void WriteImplementationRegid(uint8_t* p, const ImageSettings& settings) {
+void PutImplementationRegid(uint8_t* p, const ImageSettings& settings) {
   std::memset(p, 0, regid::kSize);
   std::memcpy(p + regid::kIdentifier, settings.implementationId, regid::kIdentifierSize);
 }
 
-void WriteApplicationRegid(uint8_t* p, const ImageSettings& settings) {
+void PutApplicationRegid(uint8_t* p, const ImageSettings& settings) {
   std::memset(p, 0, regid::kSize);
   std::memcpy(p + regid::kIdentifier, settings.applicationId, regid::kIdentifierSize);
 }
 
-void WriteOstaCharspec(uint8_t* p) {
+void PutOstaCharspec(uint8_t* p) {
   std::memset(p, 0, charspec::kSize);
   p[charspec::kCharacterSetType] = 0;
   std::memcpy(p + charspec::kCharacterSetInfo, kOstaCompressedUnicode,
               sizeof kOstaCompressedUnicode - 1);
 }
 
-void WriteExtentAd(uint8_t* p, uint32_t length, uint32_t location) {
+void PutExtentAd(uint8_t* p, uint32_t length, uint32_t location) {
   le32(p + extent_ad::kLength, length);
   le32(p + extent_ad::kLocation, location);
 }
 
-void WriteShortAd(uint8_t* p, uint32_t length, uint32_t position) {
+void PutShortAd(uint8_t* p, uint32_t length, uint32_t position) {
   le32(p + short_ad::kExtentLength, length);
   le32(p + short_ad::kExtentPosition, position);
 }
 
-void WriteLongAd(uint8_t* p, uint32_t length, uint32_t block, uint16_t partition) {
+void PutLongAd(uint8_t* p, uint32_t length, uint32_t block, uint16_t partition) {
   std::memset(p, 0, long_ad::kSize);
   le32(p + long_ad::kExtentLength, length);
   le32(p + long_ad::kLogicalBlockNumber, block);
   le16(p + long_ad::kPartitionReferenceNumber, partition);
 }
 
-void WriteIcbTag(uint8_t* p, uint8_t fileType, uint16_t flags) {
+void PutIcbTag(uint8_t* p, uint8_t fileType, uint16_t flags) {
   std::memset(p, 0, icbtag::kSize);
   le32(p + icbtag::kPriorRecordedNumberOfDirectEntries, 0);
   le16(p + icbtag::kStrategyType, kStrategyType4);

@@ -89,21 +89,21 @@ constexpr uint16_t kMetadataPartitionReference = 1;
 uint16_t FileSystemPartition(const ImageSettings& settings);
 
 // flags 0, the 23 identifier bytes of `identifier` (shorter text zero-padded), suffix zero.
-void WriteRegid(uint8_t* p, const char* identifier);
+void PutRegid(uint8_t* p, const char* identifier);
 // The same with a UDF identifier suffix: revision, domain flags.
-void WriteUdfRegid(uint8_t* p, const char* identifier, uint16_t udfRevision,
+void PutUdfRegid(uint8_t* p, const char* identifier, uint16_t udfRevision,
                    uint8_t domainFlags = 0);
 // The image's implementation and application identifiers, suffix zero.
-void WriteImplementationRegid(uint8_t* p, const ImageSettings& settings);
-void WriteApplicationRegid(uint8_t* p, const ImageSettings& settings);
+void PutImplementationRegid(uint8_t* p, const ImageSettings& settings);
+void PutApplicationRegid(uint8_t* p, const ImageSettings& settings);
 // Type 0, "OSTA Compressed Unicode".
-void WriteOstaCharspec(uint8_t* p);
+void PutOstaCharspec(uint8_t* p);
 
-void WriteExtentAd(uint8_t* p, uint32_t length, uint32_t location);
-void WriteShortAd(uint8_t* p, uint32_t length, uint32_t position);
-void WriteLongAd(uint8_t* p, uint32_t length, uint32_t block, uint16_t partition);
+void PutExtentAd(uint8_t* p, uint32_t length, uint32_t location);
+void PutShortAd(uint8_t* p, uint32_t length, uint32_t position);
+void PutLongAd(uint8_t* p, uint32_t length, uint32_t block, uint16_t partition);
 
 // ICB tag of strategy 4 with one entry and no parent ICB.
-void WriteIcbTag(uint8_t* p, uint8_t fileType, uint16_t flags);
+void PutIcbTag(uint8_t* p, uint8_t fileType, uint16_t flags);
 
 }  // namespace vellumcast

@@ -1,6 +1,7 @@
-// Writes the UDF Volume Descriptor Sequence (Primary, Implementation Use, Partition,
+// Builds the UDF Volume Descriptor Sequence (Primary, Implementation Use, Partition,
 // Logical Volume, Unallocated Space, Terminating Descriptor) and the Anchor Volume
-// Descriptor Pointer, following ECMA-167 3/10 as profiled by OSTA UDF 1.02 and 2.50.
+// Descriptor Pointer, following ECMA-167 3/10 as profiled by OSTA UDF 1.02 and 2.50, and
+// emits the Volume Recognition Sequence (ECMA-167 2/9.1) and the descriptor sequences.
 #include "writer/volume_descriptors.h"
 
 #include <cstring>
@@ -12,7 +13,6 @@
 #include "writer/descriptor_tag.h"
 #include "writer/sector_emit.h"
 #include "writer/udf_fields.h"
-#include "writer/udf_structures.h"
 
 namespace vellumcast {
 namespace {
@@ -156,22 +156,22 @@ void BuildPrimaryVolumeDescriptor(const ImageEmitter& emitter, uint8_t* s, uint3
   le32(s + pvd::kCharacterSetList, 1);
   le32(s + pvd::kMaximumCharacterSetList, 1);
   UdfVolumeSetIdentifier(emitter.settings, emitter.plan.volumeSectors, s + pvd::kVolumeSetIdentifier);
-  WriteOstaCharspec(s + pvd::kDescriptorCharacterSet);
-  WriteOstaCharspec(s + pvd::kExplanatoryCharacterSet);
-  WriteApplicationRegid(s + pvd::kApplicationIdentifier, emitter.settings);
+  PutOstaCharspec(s + pvd::kDescriptorCharacterSet);
+  PutOstaCharspec(s + pvd::kExplanatoryCharacterSet);
+  PutApplicationRegid(s + pvd::kApplicationIdentifier, emitter.settings);
   std::memcpy(s + pvd::kRecordingDateAndTime, emitter.settings.buildTimeStamp, sizeof emitter.settings.buildTimeStamp);
-  WriteImplementationRegid(s + pvd::kImplementationIdentifier, emitter.settings);
-  FillTag(s, kTagPrimaryVolumeDescriptor, pvd::kCrcLength, location, emitter.settings.udfRevision);
+  PutImplementationRegid(s + pvd::kImplementationIdentifier, emitter.settings);
+  PutDescriptorTag(s, kTagPrimaryVolumeDescriptor, pvd::kCrcLength, location, emitter.settings.udfRevision);
 }
 
 void BuildImplementationUseVolumeDescriptor(const ImageEmitter& emitter, uint8_t* s,
                                             uint32_t location) {
   le32(s + iuvd::kVolumeDescriptorSequenceNumber, kSeqImplementationUse);
-  WriteUdfRegid(s + iuvd::kImplementationIdentifier, "*UDF LV Info", emitter.settings.udfRevision);
-  WriteOstaCharspec(s + iuvd::kLviCharset);
+  PutUdfRegid(s + iuvd::kImplementationIdentifier, "*UDF LV Info", emitter.settings.udfRevision);
+  PutOstaCharspec(s + iuvd::kLviCharset);
   std::memcpy(s + iuvd::kLogicalVolumeIdentifier, emitter.settings.volumeLabel, sizeof emitter.settings.volumeLabel);
-  WriteImplementationRegid(s + iuvd::kImplementationId, emitter.settings);
-  FillTag(s, kTagImplementationUseVolumeDescriptor, iuvd::kCrcLength, location,
+  PutImplementationRegid(s + iuvd::kImplementationId, emitter.settings);
+  PutDescriptorTag(s, kTagImplementationUseVolumeDescriptor, iuvd::kCrcLength, location,
           emitter.settings.udfRevision);
 }
 
@@ -179,30 +179,30 @@ void BuildPartitionDescriptor(const ImageEmitter& emitter, uint8_t* s, uint32_t 
   le32(s + pd::kVolumeDescriptorSequenceNumber, kSeqPartition);
   le16(s + pd::kPartitionFlags, pd::kFlagAllocated);
   le16(s + pd::kPartitionNumber, 0);
-  WriteRegid(s + pd::kPartitionContents, emitter.settings.IsUdf250() ? "+NSR03" : "+NSR02");
+  PutRegid(s + pd::kPartitionContents, emitter.settings.IsUdf250() ? "+NSR03" : "+NSR02");
   s[pd::kPartitionContents + regid::kFlags] = emitter.tree.dvdVideoMode ? pd::kContentsFlagsDvdVideo : 0;
   le32(s + pd::kAccessType, pd::kAccessReadOnly);
   le32(s + pd::kPartitionStartingLocation, uint32_t(emitter.plan.dataBase));
   le32(s + pd::kPartitionLength, uint32_t(emitter.plan.partitionLength));
-  WriteImplementationRegid(s + pd::kImplementationIdentifier, emitter.settings);
-  FillTag(s, kTagPartitionDescriptor, pd::kCrcLength, location, emitter.settings.udfRevision);
+  PutImplementationRegid(s + pd::kImplementationIdentifier, emitter.settings);
+  PutDescriptorTag(s, kTagPartitionDescriptor, pd::kCrcLength, location, emitter.settings.udfRevision);
 }
 
 void BuildLogicalVolumeDescriptor(const ImageEmitter& emitter, uint8_t* s, uint32_t location) {
   const bool udf250 = emitter.settings.IsUdf250();
   le32(s + lvd::kVolumeDescriptorSequenceNumber, kSeqLogicalVolume);
-  WriteOstaCharspec(s + lvd::kDescriptorCharacterSet);
+  PutOstaCharspec(s + lvd::kDescriptorCharacterSet);
   std::memcpy(s + lvd::kLogicalVolumeIdentifier, emitter.settings.volumeLabel, sizeof emitter.settings.volumeLabel);
   le32(s + lvd::kLogicalBlockSize, kSectorSize);
-  WriteUdfRegid(s + lvd::kDomainIdentifier, "*OSTA UDF Compliant", emitter.settings.udfRevision,
+  PutUdfRegid(s + lvd::kDomainIdentifier, "*OSTA UDF Compliant", emitter.settings.udfRevision,
                 kDomainFlagsWriteProtected);
-  WriteLongAd(s + lvd::kLogicalVolumeContentsUse, kFileSetExtentBytes, 0,
+  PutLongAd(s + lvd::kLogicalVolumeContentsUse, kFileSetExtentBytes, 0,
               FileSystemPartition(emitter.settings));
   const uint32_t mapTableLength = type1_map::kSize + (udf250 ? metadata_map::kSize : 0);
   le32(s + lvd::kMapTableLength, mapTableLength);
   le32(s + lvd::kNumberOfPartitionMaps, udf250 ? 2 : 1);
-  WriteImplementationRegid(s + lvd::kImplementationIdentifier, emitter.settings);
-  WriteExtentAd(s + lvd::kIntegritySequenceExtent, kIntegrityExtentBytes, kIntegritySequenceSector);
+  PutImplementationRegid(s + lvd::kImplementationIdentifier, emitter.settings);
+  PutExtentAd(s + lvd::kIntegritySequenceExtent, kIntegrityExtentBytes, kIntegritySequenceSector);
 
   uint8_t* map1 = s + lvd::kPartitionMaps;
   map1[type1_map::kPartitionMapType] = 1;
@@ -213,7 +213,7 @@ void BuildLogicalVolumeDescriptor(const ImageEmitter& emitter, uint8_t* s, uint3
     uint8_t* map2 = map1 + type1_map::kSize;
     map2[metadata_map::kPartitionMapType] = 2;
     map2[metadata_map::kPartitionMapLength] = metadata_map::kSize;
-    WriteUdfRegid(map2 + metadata_map::kPartitionTypeIdentifier, "*UDF Metadata Partition",
+    PutUdfRegid(map2 + metadata_map::kPartitionTypeIdentifier, "*UDF Metadata Partition",
                   emitter.settings.udfRevision);
     le16(map2 + metadata_map::kVolumeSequenceNumber, 1);
     le16(map2 + metadata_map::kPartitionNumber, 0);
@@ -225,18 +225,18 @@ void BuildLogicalVolumeDescriptor(const ImageEmitter& emitter, uint8_t* s, uint3
     le16(map2 + metadata_map::kAlignmentUnitSize, kMetadataAlignment);
     map2[metadata_map::kFlags] = metadata_map::kFlagDuplicateMetadata;
   }
-  FillTag(s, kTagLogicalVolumeDescriptor, uint16_t(lvd::kFixedCrcLength + mapTableLength),
+  PutDescriptorTag(s, kTagLogicalVolumeDescriptor, uint16_t(lvd::kFixedCrcLength + mapTableLength),
           location, emitter.settings.udfRevision);
 }
 
 void BuildUnallocatedSpaceDescriptor(const ImageEmitter& emitter, uint8_t* s, uint32_t location) {
   le32(s + usd::kVolumeDescriptorSequenceNumber, kSeqUnallocatedSpace);
   le32(s + usd::kNumberOfAllocationDescriptors, 0);
-  FillTag(s, kTagUnallocatedSpaceDescriptor, usd::kCrcLength, location, emitter.settings.udfRevision);
+  PutDescriptorTag(s, kTagUnallocatedSpaceDescriptor, usd::kCrcLength, location, emitter.settings.udfRevision);
 }
 
 void BuildTerminatingDescriptor(const ImageEmitter& emitter, uint8_t* s, uint32_t location) {
-  FillTag(s, kTagTerminatingDescriptor, kTerminatingDescriptorCrcLength, location,
+  PutDescriptorTag(s, kTagTerminatingDescriptor, kTerminatingDescriptorCrcLength, location,
           emitter.settings.udfRevision);
 }
 
@@ -245,12 +245,12 @@ void BuildAnchorVolumeDescriptorPointer(const ImageEmitter& emitter, uint8_t* s,
   const uint32_t reserve = emitter.settings.IsUdf250()
                                ? uint32_t(emitter.plan.mirrorStart) + emitter.plan.metadataBlocks
                                : kReserveVdsSector;
-  WriteExtentAd(s + avdp::kMainVolumeDescriptorSequenceExtent, kVdsExtentBytes, kMainVdsSector);
-  WriteExtentAd(s + avdp::kReserveVolumeDescriptorSequenceExtent, kVdsExtentBytes, reserve);
-  FillTag(s, kTagAnchorVolumeDescriptorPointer, avdp::kCrcLength, location, emitter.settings.udfRevision);
+  PutExtentAd(s + avdp::kMainVolumeDescriptorSequenceExtent, kVdsExtentBytes, kMainVdsSector);
+  PutExtentAd(s + avdp::kReserveVolumeDescriptorSequenceExtent, kVdsExtentBytes, reserve);
+  PutDescriptorTag(s, kTagAnchorVolumeDescriptorPointer, avdp::kCrcLength, location, emitter.settings.udfRevision);
 }
 
-bool WriteVolumeRecognitionSequence(ImageEmitter& emitter) {
+bool EmitVolumeRecognitionSequence(ImageEmitter& emitter) {
   if (!emitter.settings.WritesUdf()) return true;
   const char* identifiers[] = {"BEA01", emitter.settings.IsUdf250() ? "NSR03" : "NSR02", "TEA01"};
   for (const char* id : identifiers)
@@ -259,26 +259,15 @@ bool WriteVolumeRecognitionSequence(ImageEmitter& emitter) {
   return true;
 }
 
-bool WriteVolumeDescriptorSequence(ImageEmitter& emitter, uint32_t first) {
+bool EmitVolumeDescriptorSequence(ImageEmitter& emitter, uint32_t first) {
   using Build = void (*)(const ImageEmitter&, uint8_t*, uint32_t);
   const Build sequence[] = {BuildPrimaryVolumeDescriptor, BuildImplementationUseVolumeDescriptor,
                             BuildPartitionDescriptor,     BuildLogicalVolumeDescriptor,
                             BuildUnallocatedSpaceDescriptor, BuildTerminatingDescriptor};
   static_assert(sizeof sequence / sizeof sequence[0] == kVdsSectors);
   for (uint32_t i = 0; i < kVdsSectors; ++i)
-    if (!EmitFilledSectors(emitter, 1, [&](uint8_t* s) { sequence[i](emitter, s, first + i); }))
-      return false;
+    if (!EmitDescriptor(emitter, sequence[i], first + i)) return false;
   return true;
-}
-
-bool WriteTerminatingDescriptor(ImageEmitter& emitter, uint32_t location) {
-  return EmitFilledSectors(emitter, 1,
-                           [&](uint8_t* s) { BuildTerminatingDescriptor(emitter, s, location); });
-}
-
-bool WriteAnchorVolumeDescriptorPointer(ImageEmitter& emitter, uint32_t location) {
-  return EmitFilledSectors(
-      emitter, 1, [&](uint8_t* s) { BuildAnchorVolumeDescriptorPointer(emitter, s, location); });
 }
 
 }  // namespace vellumcast

@@ -19,11 +19,10 @@ void BuildUnallocatedSpaceDescriptor(const ImageEmitter& emitter, uint8_t* secto
 void BuildTerminatingDescriptor(const ImageEmitter& emitter, uint8_t* sector, uint32_t location);
 void BuildAnchorVolumeDescriptorPointer(const ImageEmitter& emitter, uint8_t* sector,
                                         uint32_t location);
-void BuildLogicalVolumeIntegrityDescriptor(const ImageEmitter& emitter, uint8_t* sector,
-                                           uint32_t location);
-// UDF 2.50 Metadata File (mirror false) or Metadata Mirror File entry; `location` is
-// the absolute sector.
-void BuildMetadataFileEntry(const ImageEmitter& emitter, uint8_t* sector, bool mirror,
-                            uint32_t location);
+
+// "BEA01", "NSR02" (UDF 1.02) or "NSR03" (UDF 2.50), "TEA01": 3 sectors (ECMA-167 2/9.1).
+[[nodiscard]] bool EmitVolumeRecognitionSequence(ImageEmitter& emitter);
+// PVD, IUVD, PD, LVD, USD, TD at firstLocation .. firstLocation + 5: 6 sectors.
+[[nodiscard]] bool EmitVolumeDescriptorSequence(ImageEmitter& emitter, uint32_t firstLocation);
 
 }  // namespace vellumcast

@@ -15,7 +15,8 @@
 #include "udf_tag_check.h"
 #include "writer/allocation_descriptors.h"
 #include "writer/file_entries.h"
-#include "writer/file_structures.h"
+#include "writer/file_identifiers.h"
+#include "writer/file_set.h"
 
 namespace vellumcast {
 namespace {
@@ -49,10 +50,9 @@ uint16_t Version(const ImageBuilder& b) { return b.settings.IsUdf250() ? 3 : 2; 
 // The entry of `node` at `block`, built into the blocks it takes.
 std::vector<uint8_t> Entry(ImageBuilder& b, const TreeNode& node, uint32_t block) {
   std::vector<uint8_t> s(size_t(FileEntrySectors(b.settings, node)) * 2048, 0);
-  const char* why = nullptr;
-  const bool ok = b.settings.IsUdf250() ? BuildExtendedFileEntry(test::WriterView(b), node, block, s.data(), &why)
-                               : BuildFileEntry(test::WriterView(b), node, block, s.data(), &why);
-  EXPECT_TRUE(ok) << (why ? why : "");
+  const bool ok = b.settings.IsUdf250() ? BuildExtendedFileEntry(test::WriterView(b), node, block, s.data())
+                                        : BuildFileEntry(test::WriterView(b), node, block, s.data());
+  EXPECT_TRUE(ok) << b.log.error;
   return s;
 }
 
@@ -314,11 +314,11 @@ TEST(AllocationExtents, LargePlainFiles) {
   TreeNode* fits = Add(t, &t.root(), u"fits", false, 217 * uint64_t(kMaxExtentBytes));
   TreeNode* over = Add(t, &t.root(), u"over", false, 217 * uint64_t(kMaxExtentBytes) + 1);
   std::vector<uint8_t> s(2048, 0);
-  const char* why = nullptr;
-  EXPECT_TRUE(BuildFileEntry(test::WriterView(old), *fits, 3, s.data(), &why));
+  EXPECT_TRUE(BuildFileEntry(test::WriterView(old), *fits, 3, s.data()));
   EXPECT_EQ(Le32(&s[172]), 217u * 8);
-  EXPECT_FALSE(BuildFileEntry(test::WriterView(old), *over, 3, s.data(), &why));
-  EXPECT_NE(why, nullptr);
+  EXPECT_EQ(old.log.error, "");
+  EXPECT_FALSE(BuildFileEntry(test::WriterView(old), *over, 3, s.data()));
+  EXPECT_EQ(old.log.error, "a file has more extents than one UDF 1.02 File Entry can record");
 }
 
 TEST(StereoExtents, InterleavedPlaces) {
@@ -383,8 +383,7 @@ TEST(FileIdentifiers, ParentChildrenNamesAndBlockCrossing) {
     dir->udfDirLength = length;
     const uint32_t blocks = (length + 2047) / 2048;
     std::vector<uint8_t> s(blocks * 2048, 0);
-    const char* why = nullptr;
-    ASSERT_TRUE(BuildDirectoryIdentifiers(test::WriterView(b), *dir, 50, s.data(), &why));
+    ASSERT_TRUE(BuildDirectoryIdentifiers(test::WriterView(b), *dir, 50, s.data())) << b.log.error;
     const uint16_t partition = c.revision >= 0x0250 ? 1 : 0;
     // Parent entry.
     EXPECT_TRUE(ValidTag(s.data(), 257, 50, Version(b)));
@@ -428,14 +427,17 @@ TEST(FileIdentifiers, ParentChildrenNamesAndBlockCrossing) {
     TreeNode* sub = children[0];
     sub->udfDirLength = 40;
     std::vector<uint8_t> p(2048, 0);
-    ASSERT_TRUE(BuildDirectoryIdentifiers(test::WriterView(b), *sub, 60, p.data(), &why));
+    ASSERT_TRUE(BuildDirectoryIdentifiers(test::WriterView(b), *sub, 60, p.data())) << b.log.error;
     EXPECT_EQ(Le32(&p[24]), 7u);
     EXPECT_EQ(Le32(&p[32]), c.revision >= 0x0250 ? 20u : 0u);
 
     dir->udfDirLength = length - 4;  // a plan that disagrees is refused
-    EXPECT_FALSE(BuildDirectoryIdentifiers(test::WriterView(b), *dir, 50, s.data(), &why));
+    EXPECT_FALSE(BuildDirectoryIdentifiers(test::WriterView(b), *dir, 50, s.data()));
+    EXPECT_EQ(b.log.error, "a UDF directory does not match its planned length");
+    b.log.error.clear();
     sub->udfDirLength = 0;  // not even room for the parent entry: nothing is written
-    EXPECT_FALSE(BuildDirectoryIdentifiers(test::WriterView(b), *sub, 60, nullptr, &why));
+    EXPECT_FALSE(BuildDirectoryIdentifiers(test::WriterView(b), *sub, 60, nullptr));
+    EXPECT_EQ(b.log.error, "a UDF directory does not match its planned length");
   }
 }
 
@@ -447,8 +449,7 @@ TEST(FileIdentifiers, EscapedBytesShowAsReplacementCharacter) {
   Add(t, root, std::u16string(u"a") + char16_t(0xDCE9), false);
   root->udfDirLength = 40 + 44;
   std::vector<uint8_t> s(2048, 0);
-  const char* why = nullptr;
-  ASSERT_TRUE(BuildDirectoryIdentifiers(test::WriterView(b), *root, 3, s.data(), &why));
+  ASSERT_TRUE(BuildDirectoryIdentifiers(test::WriterView(b), *root, 3, s.data())) << b.log.error;
   EXPECT_EQ(s[40 + 39], 0x00);
   EXPECT_EQ(s[40 + 40], 'a');
   EXPECT_EQ(s[40 + 41], 0xFF);

@@ -9,6 +9,8 @@
 #include "udf_tag_check.h"
 #include "writer_view.h"
 #include "writer/descriptor_tag.h"
+#include "writer/integrity.h"
+#include "writer/metadata_file.h"
 #include "writer/volume_descriptors.h"
 
 namespace vellumcast {
@@ -78,11 +80,11 @@ TEST(DescriptorTag, CrcOfCheckStringAndTableEntries) {
   EXPECT_EQ(DescriptorCrc(bytes, 1000), test::BitwiseCrc(bytes, 1000));
 }
 
-TEST(DescriptorTag, FillTagFieldsAndChecksum) {
+TEST(DescriptorTag, PutDescriptorTagFieldsAndChecksum) {
   for (uint16_t revision : {uint16_t(0x0102), uint16_t(0x0250)}) {
     Sector d(2048, 0);
     for (int i = 16; i < 40; ++i) d[i] = uint8_t(i);
-    uint8_t* after = FillTag(d.data(), 261, 24, 0x01020304, revision);
+    uint8_t* after = PutDescriptorTag(d.data(), 261, 24, 0x01020304, revision);
     EXPECT_EQ(after, d.data() + 16);
     EXPECT_TRUE(ValidTag(d.data(), 261, 0x01020304, revision >= 0x0250 ? 3 : 2));
     EXPECT_EQ(Le16(d.data() + 10), 24);
