@@ -101,6 +101,16 @@ size_t Utf16Length(const char16_t* s) {
   return n;
 }
 
+bool EqualsUtf16(const char16_t* a, const char16_t* b) {
+  if (!a) a = u"";
+  if (!b) b = u"";
+  while (*a && *a == *b) {
+    ++a;
+    ++b;
+  }
+  return *a == *b;
+}
+
 bool EqualsIgnoringAsciiCase(std::u16string_view a, std::u16string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {

@@ -30,6 +30,10 @@ inline char16_t DiscUnit(char16_t c) {
 // Length in units of a NUL-terminated UTF-16 string.
 size_t Utf16Length(const char16_t* s);
 
+// Whether two NUL-terminated UTF-16 strings hold the same units; a null pointer is the
+// empty string.
+bool EqualsUtf16(const char16_t* a, const char16_t* b);
+
 // Case-insensitive comparison of ASCII letters only; all other units compare as they are.
 bool EqualsIgnoringAsciiCase(std::u16string_view a, std::u16string_view b);
 
