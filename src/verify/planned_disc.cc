@@ -3,7 +3,7 @@
 
 #include "bluray/stereo_clip_pair.h"
 #include "base/disc_constants.h"
-#include "layout/identifiers.h"
+#include "layout/udf_identifier.h"
 #include "layout/iso_hierarchy.h"
 #include "platform/paths.h"
 #include "platform/text.h"
