@@ -122,6 +122,20 @@ bool EqualsIgnoringAsciiCase(std::u16string_view a, std::u16string_view b) {
   return true;
 }
 
+std::string Latin1ToUtf8(const uint8_t* bytes, size_t length) {
+  std::string out;
+  for (size_t i = 0; i < length; ++i) {
+    const uint8_t c = bytes[i];
+    if (c < 0x80) {
+      out += char(c);
+    } else {
+      out += char(0xC0 | (c >> 6));
+      out += char(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
+}
+
 std::string Ucs2BeToUtf8(const uint8_t* bytes, size_t length) {
   std::string out;
   for (size_t i = 0; i + 1 < length; i += 2) {

@@ -20,6 +20,9 @@ std::string Utf16ToUtf8(std::u16string_view utf16);
 // UCS-2 big-endian (a Joliet identifier) as UTF-8, unit by unit as a UCS-2 reader decodes
 // it: a surrogate unit gives its own three bytes; an odd last byte is dropped.
 std::string Ucs2BeToUtf8(const uint8_t* bytes, size_t length);
+// 8-bit characters (ISO-8859-1: an ISO 9660 identifier, an 8-bit UDF identifier) as
+// UTF-8: ASCII as it is, every other byte as its Latin-1 character.
+std::string Latin1ToUtf8(const uint8_t* bytes, size_t length);
 
 // The unit recorded on the disc for one unit of a name: an escaped byte (a host name
 // that was not valid UTF-8) shows as U+FFFD, the replacement character.
