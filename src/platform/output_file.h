@@ -53,10 +53,11 @@ struct OutputFile {
   bool Write(const uint8_t* bytes, size_t n);
   // Appends up to n bytes read from `sourceFd` at its current position, copied inside the
   // kernel (copy_file_range) without passing through this process; both file positions
-  // advance. Returns the bytes copied: fewer than n when the source ends, or when the
-  // kernel cannot copy between the two files, in which case `kernelCopy` becomes false
-  // and the caller goes on reading and writing itself. -1 with `error` set on a failure.
-  int64_t CopyFrom(int sourceFd, uint64_t n);
+  // advance. `copied` receives the bytes copied: fewer than n when the source ends, or
+  // when the kernel cannot copy between the two files, in which case `kernelCopy` becomes
+  // false and the caller goes on reading and writing itself. False with `error` set on a
+  // failure (`copied` then counts what was copied before it).
+  [[nodiscard]] bool CopyFrom(int sourceFd, uint64_t n, uint64_t& copied);
   // Completes the image: gives the temporary file its length, closes it and renames it
   // over the target (or closes the target written directly). False with `error` set.
   bool Finish();

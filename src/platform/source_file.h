@@ -52,8 +52,9 @@ struct SourceFile {
   // The file's current size in bytes; false with `error` set when it cannot be read.
   bool Size(uint64_t& size);
   // Reads until n bytes came or the file ended, in one read call where the system
-  // allows; returns the count, or -1 with `error` set when the system reports a failure.
-  int64_t Read(uint8_t* buffer, size_t n);
+  // allows; `got` receives the count (below n only at the end of the file). False with
+  // `error` set when the system reports a failure.
+  [[nodiscard]] bool Read(uint8_t* buffer, size_t n, size_t& got);
   // Moves the read position to byte `offset`; false with `error` set.
   bool SkipTo(uint64_t offset);
   // Asks the system to bring bytes [offset, offset + n) into memory without waiting.
