@@ -4,7 +4,8 @@
 
 #include <cstring>
 
-#include "bluray/big_endian_reader.h"
+#include "bluray/control_file.h"
+#include "platform/byte_span.h"
 
 namespace vellumcast {
 namespace {
@@ -28,12 +29,12 @@ constexpr uint64_t kAppInfoEnd = kUserData + kUserDataSize;  // 78
 bool ReadBdmvIndex(const uint8_t* bytes, size_t count, BdmvIndex& out) {
   namespace f = index_bdmv;
   out = BdmvIndex{};
-  BigEndianReader r(bytes, count);
-  if (!r.Require(0, f::kAppInfoEnd)) return false;
+  ByteSpan r(bytes, count);
+  if (!r.Need(0, f::kAppInfoEnd)) return false;
   if (r.Text(f::kTypeIndicator, kFourCharacterCode) != "INDX") return false;
   out.version = r.Text(f::kVersion, kFourCharacterCode);
-  out.indexesStart = r.U32(f::kIndexesStart);
-  out.extensionDataStart = r.U32(f::kExtensionDataStart);
+  out.indexesStart = r.U32Be(f::kIndexesStart);
+  out.extensionDataStart = r.U32Be(f::kExtensionDataStart);
   if (out.indexesStart >= count || out.extensionDataStart >= count) return false;
   uint8_t flags = r.U8(f::kAppInfoFlags);
   out.initialOutputModePreference = flags & f::kInitialOutputModeMask;

@@ -3,8 +3,9 @@
 // ExtensionData bytes, with every length, count and start address checked against the file.
 #include "bluray/clip_information.h"
 
-#include "bluray/big_endian_reader.h"
+#include "bluray/control_file.h"
 #include "bluray/extension_data.h"
+#include "platform/byte_span.h"
 
 namespace vellumcast {
 namespace {
@@ -55,14 +56,14 @@ constexpr uint64_t kFirstStream = 8;
 constexpr uint64_t kStreamEntrySize = 12;
 }  // namespace cpi
 
-void ReadClipInfoLists(BigEndianReader& r, ClipInformation& out) {
+void ReadClipInfoLists(ByteSpan& r, ClipInformation& out) {
   namespace f = clip_info;
   uint64_t pos = f::kEnd;
   if (out.atcDelta) {
     uint8_t count = r.U8(f::kAtcDeltaCount);
     for (uint8_t i = 0; i < count && r.ok; ++i) {
       uint64_t e = f::kFirstAtcDelta + i * f::kAtcDeltaSize;
-      out.atcDeltas.push_back({r.U32(e), r.Text(e + f::kAtcDeltaFollowingClipName, kClipNameChars),
+      out.atcDeltas.push_back({r.U32Be(e), r.Text(e + f::kAtcDeltaFollowingClipName, kClipNameChars),
                                r.Text(e + f::kAtcDeltaFollowingCodec, kFourCharacterCode)});
     }
     pos = f::kFirstAtcDelta + count * f::kAtcDeltaSize;
@@ -75,18 +76,18 @@ void ReadClipInfoLists(BigEndianReader& r, ClipInformation& out) {
   }
 }
 
-void ReadSequenceInfo(BigEndianReader& r, uint64_t start, ClipInformation& out) {
+void ReadSequenceInfo(ByteSpan& r, uint64_t start, ClipInformation& out) {
   namespace f = sequence_info;
   uint8_t atcCount = r.U8(start + f::kAtcCount);
   uint64_t pos = start + f::kFirstAtc;
   for (uint8_t i = 0; i < atcCount && r.ok; ++i) {
     ClipInformation::AtcSequence atc;
-    atc.startPacket = r.U32(pos);
+    atc.startPacket = r.U32Be(pos);
     uint8_t stcCount = r.U8(pos + 4);
     atc.stcIdOffset = r.U8(pos + 5);
     pos += f::kAtcHeadSize;
     for (uint8_t j = 0; j < stcCount && r.ok; ++j, pos += f::kStcSize) {
-      atc.stcSequences.push_back({r.U16(pos), r.U32(pos + 2), r.U32(pos + 6), r.U32(pos + 10)});
+      atc.stcSequences.push_back({r.U16Be(pos), r.U32Be(pos + 2), r.U32Be(pos + 6), r.U32Be(pos + 10)});
     }
     out.atcSequences.push_back(std::move(atc));
   }
@@ -96,21 +97,21 @@ void ReadSequenceInfo(BigEndianReader& r, uint64_t start, ClipInformation& out) 
 
 bool ReadClipInformation(const uint8_t* bytes, size_t count, ClipInformation& out) {
   out = ClipInformation{};
-  BigEndianReader r(bytes, count);
-  if (!r.Require(0, clip_info::kEnd)) return false;
+  ByteSpan r(bytes, count);
+  if (!r.Need(0, clip_info::kEnd)) return false;
   out.typeIndicator = r.Text(clpi::kTypeIndicator, kFourCharacterCode);
   out.version = r.Text(clpi::kVersion, kFourCharacterCode);
-  out.sequenceInfoStart = r.U32(clpi::kSequenceInfoStart);
-  out.programInfoStart = r.U32(clpi::kProgramInfoStart);
-  out.cpiStart = r.U32(clpi::kCpiStart);
-  out.clipMarkStart = r.U32(clpi::kClipMarkStart);
-  out.extensionDataStart = r.U32(clpi::kExtensionDataStart);
+  out.sequenceInfoStart = r.U32Be(clpi::kSequenceInfoStart);
+  out.programInfoStart = r.U32Be(clpi::kProgramInfoStart);
+  out.cpiStart = r.U32Be(clpi::kCpiStart);
+  out.clipMarkStart = r.U32Be(clpi::kClipMarkStart);
+  out.extensionDataStart = r.U32Be(clpi::kExtensionDataStart);
 
   out.clipStreamType = r.U8(clip_info::kClipStreamType);
   out.applicationType = r.U8(clip_info::kApplicationType);
-  out.atcDelta = r.U32(clip_info::kFlags) & 1;
-  out.tsRecordingRate = r.U32(clip_info::kTsRecordingRate);
-  out.sourcePackets = r.U32(clip_info::kSourcePackets);
+  out.atcDelta = r.U32Be(clip_info::kFlags) & 1;
+  out.tsRecordingRate = r.U32Be(clip_info::kTsRecordingRate);
+  out.sourcePackets = r.U32Be(clip_info::kSourcePackets);
   out.validityFlags = r.U8(clip_info::kValidityFlags);
   out.formatIdentifier = r.Text(clip_info::kFormatIdentifier, kFourCharacterCode);
   out.networkInformation = r.Text(clip_info::kNetworkInformation, 9);
@@ -121,24 +122,24 @@ bool ReadClipInformation(const uint8_t* bytes, size_t count, ClipInformation& ou
   if (out.programInfoStart) {
     // The programs and their stream coding are of no use to this program; the block
     // must lie inside the file.
-    uint32_t length = r.U32(out.programInfoStart);
-    r.Require(out.programInfoStart, 4 + uint64_t(length));
+    uint32_t length = r.U32Be(out.programInfoStart);
+    r.Need(out.programInfoStart, 4 + uint64_t(length));
     out.programCount = r.U8(uint64_t(out.programInfoStart) + 5);
   }
   if (out.cpiStart) {
-    uint32_t length = r.U32(out.cpiStart);
-    if (length != 0 && r.Require(out.cpiStart, 4 + uint64_t(length))) {
+    uint32_t length = r.U32Be(out.cpiStart);
+    if (length != 0 && r.Need(out.cpiStart, 4 + uint64_t(length))) {
       // The EP map's coarse and fine tables are not needed; its stream entries must
       // lie inside the file.
-      out.cpiType = r.U16(uint64_t(out.cpiStart) + cpi::kType) & 0x0F;
+      out.cpiType = r.U16Be(uint64_t(out.cpiStart) + cpi::kType) & 0x0F;
       out.epMapStreamCount = r.U8(uint64_t(out.cpiStart) + cpi::kStreamCount);
-      r.Require(uint64_t(out.cpiStart) + cpi::kFirstStream,
+      r.Need(uint64_t(out.cpiStart) + cpi::kFirstStream,
                 uint64_t(out.epMapStreamCount) * cpi::kStreamEntrySize);
     }
   }
   if (out.clipMarkStart) {
-    uint32_t length = r.U32(out.clipMarkStart);
-    if (length != 0 && r.Require(uint64_t(out.clipMarkStart) + 4, length)) {
+    uint32_t length = r.U32Be(out.clipMarkStart);
+    if (length != 0 && r.Need(uint64_t(out.clipMarkStart) + 4, length)) {
       out.clipMark.assign(bytes + out.clipMarkStart + 4, bytes + out.clipMarkStart + 4 + length);
     }
   }

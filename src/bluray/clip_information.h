@@ -59,6 +59,6 @@ struct ClipInformation {
 
 // Decodes a clip information file. False when a needed field, count, length or start
 // address points past the end of the bytes: the file is then not usable.
-bool ReadClipInformation(const uint8_t* bytes, size_t count, ClipInformation& out);
+[[nodiscard]] bool ReadClipInformation(const uint8_t* bytes, size_t count, ClipInformation& out);
 
 }  // namespace vellumcast

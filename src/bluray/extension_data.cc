@@ -18,18 +18,18 @@ constexpr uint64_t kLengthFieldSize = 4;
 
 // Each decoder sees only its own block and changes `out` only when the whole block
 // decodes inside it.
-bool ReadLengthAndValue(BigEndianReader r, ExtensionData::LengthAndValue& out) {
-  ExtensionData::LengthAndValue v{r.U32(0), r.U16(4)};
+bool ReadLengthAndValue(ByteSpan r, ExtensionData::LengthAndValue& out) {
+  ExtensionData::LengthAndValue v{r.U32Be(0), r.U16Be(4)};
   if (r.ok) out = v;
   return r.ok;
 }
 
 // One STN_table_SS per PlayItem, each a 16-bit length and that many bytes.
-bool ReadStnTablesSs(BigEndianReader r, std::vector<uint16_t>& lengths) {
+bool ReadStnTablesSs(ByteSpan r, std::vector<uint16_t>& lengths) {
   std::vector<uint16_t> found;
   for (uint64_t pos = 0; pos < r.size && r.ok;) {
-    uint16_t length = r.U16(pos);
-    r.Require(pos + 2, length);
+    uint16_t length = r.U16Be(pos);
+    r.Need(pos + 2, length);
     found.push_back(length);
     pos += 2 + uint64_t(length);
   }
@@ -37,9 +37,9 @@ bool ReadStnTablesSs(BigEndianReader r, std::vector<uint16_t>& lengths) {
   return r.ok;
 }
 
-bool ReadSubPathEntries(BigEndianReader r, ExtensionData& out) {
-  uint32_t length = r.U32(0);
-  uint16_t count = r.U16(4);
+bool ReadSubPathEntries(ByteSpan r, ExtensionData& out) {
+  uint32_t length = r.U32Be(0);
+  uint16_t count = r.U16Be(4);
   std::vector<SubPath> found;
   uint64_t pos = 6;
   for (uint16_t i = 0; i < count && r.ok; ++i) {
@@ -53,30 +53,30 @@ bool ReadSubPathEntries(BigEndianReader r, ExtensionData& out) {
   return true;
 }
 
-bool ReadExtentStartPoints(BigEndianReader r, ExtensionData& out) {
-  uint32_t length = r.U32(0);
-  uint32_t count = r.U32(4);
-  if (!r.Require(8, uint64_t(count) * 4)) return false;
+bool ReadExtentStartPoints(ByteSpan r, ExtensionData& out) {
+  uint32_t length = r.U32Be(0);
+  uint32_t count = r.U32Be(4);
+  if (!r.Need(8, uint64_t(count) * 4)) return false;
   out.extentStartPointsLength = length;
   out.extentStartPoints.reserve(out.extentStartPoints.size() + count);
-  for (uint32_t i = 0; i < count; ++i) out.extentStartPoints.push_back(r.U32(8 + uint64_t(i) * 4));
+  for (uint32_t i = 0; i < count; ++i) out.extentStartPoints.push_back(r.U32Be(8 + uint64_t(i) * 4));
   return true;
 }
 
-bool ReadLength(BigEndianReader r, uint32_t& length) {
-  uint32_t v = r.U32(0);
+bool ReadLength(ByteSpan r, uint32_t& length) {
+  uint32_t v = r.U32Be(0);
   if (r.ok) length = v;
   return r.ok;
 }
 
-void ReadBlock(const ExtensionData::Entry& entry, BigEndianReader block, ExtensionData& out) {
+void ReadBlock(const ExtensionData::Entry& entry, ByteSpan block, ExtensionData& out) {
   switch ((uint32_t(entry.id1) << 16) | entry.id2) {
     case 0x10001: ReadLengthAndValue(block, out.block11); break;
     case 0x10002: ReadLengthAndValue(block, out.block12); break;
     case 0x20001: ReadStnTablesSs(block, out.stnTableSsLengths); break;
     case 0x20002: ReadSubPathEntries(block, out); break;
     case 0x20003:
-      if (block.Require(0, 4)) {
+      if (block.Need(0, 4)) {
         for (int i = 0; i < 4; ++i) out.block23[i] = block.data[i];
       }
       break;
@@ -93,29 +93,29 @@ bool ReadExtensionData(const uint8_t* bytes, size_t count, ExtensionData& out) {
   namespace f = extension;
   out = ExtensionData{};
   if (count == 0) return true;
-  BigEndianReader r(bytes, count);
-  uint32_t length = r.U32(f::kLength);
+  ByteSpan r(bytes, count);
+  uint32_t length = r.U32Be(f::kLength);
   if (!r.ok) return false;
   if (length == 0) return true;
   uint64_t end = f::kLengthFieldSize + uint64_t(length);
-  if (!r.Require(0, end)) return false;
+  if (!r.Need(0, end)) return false;
   r.size = size_t(end);  // nothing after the ExtensionData belongs to it
 
   out.length = length;
-  out.dataBlockStartAddress = r.U32(f::kDataBlockStartAddress);
-  uint8_t entryCount = uint8_t(r.U32(f::kEntryCount));
-  r.Require(f::kFirstEntry, uint64_t(entryCount) * f::kEntrySize);
+  out.dataBlockStartAddress = r.U32Be(f::kDataBlockStartAddress);
+  uint8_t entryCount = uint8_t(r.U32Be(f::kEntryCount));
+  r.Need(f::kFirstEntry, uint64_t(entryCount) * f::kEntrySize);
   if (!r.ok) {
     out = ExtensionData{};
     return false;
   }
   for (uint8_t i = 0; i < entryCount; ++i) {
     uint64_t pos = f::kFirstEntry + uint64_t(i) * f::kEntrySize;
-    out.entries.push_back({r.U16(pos), r.U16(pos + 2), r.U32(pos + 4), r.U32(pos + 8)});
+    out.entries.push_back({r.U16Be(pos), r.U16Be(pos + 2), r.U32Be(pos + 4), r.U32Be(pos + 8)});
   }
   for (const auto& entry : out.entries) {
     if (!r.Has(entry.startAddress, entry.dataLength)) continue;  // outside: the block is absent
-    ReadBlock(entry, BigEndianReader(r.data + entry.startAddress, entry.dataLength), out);
+    ReadBlock(entry, ByteSpan(r.data + entry.startAddress, entry.dataLength), out);
   }
   return true;
 }
@@ -124,9 +124,9 @@ bool CopyExtensionBytes(const uint8_t* bytes, size_t count, uint32_t start,
                         std::vector<uint8_t>& out) {
   out.clear();
   if (start == 0) return true;
-  BigEndianReader r(bytes, count);
-  uint32_t length = r.U32(start);
-  if (!r.Require(start, 4 + uint64_t(length))) return false;
+  ByteSpan r(bytes, count);
+  uint32_t length = r.U32Be(start);
+  if (!r.Need(start, 4 + uint64_t(length))) return false;
   out.assign(bytes + start, bytes + start + 4 + length);
   return true;
 }

@@ -50,11 +50,11 @@ constexpr uint16_t kExtentStartPoints[2] = {2, 4};
 // the ExtensionData is left out (its fields stay 0, its lists unchanged). Blocks of the
 // same kind add to the same lists. False when the length or the entry table runs past
 // the bytes: the file then is not usable.
-bool ReadExtensionData(const uint8_t* bytes, size_t count, ExtensionData& out);
+[[nodiscard]] bool ReadExtensionData(const uint8_t* bytes, size_t count, ExtensionData& out);
 
 // The ExtensionData (length field and the bytes it counts) that starts at `start` in a
 // control file, copied to `out`; start 0 means none. False when it runs past the bytes.
-bool CopyExtensionBytes(const uint8_t* bytes, size_t count, uint32_t start,
+[[nodiscard]] bool CopyExtensionBytes(const uint8_t* bytes, size_t count, uint32_t start,
                         std::vector<uint8_t>& out);
 
 }  // namespace vellumcast

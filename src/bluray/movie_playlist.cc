@@ -3,8 +3,9 @@
 // ExtensionData bytes, with every length, count and start address checked against the file.
 #include "bluray/movie_playlist.h"
 
-#include "bluray/big_endian_reader.h"
+#include "bluray/control_file.h"
 #include "bluray/extension_data.h"
+#include "platform/byte_span.h"
 
 namespace vellumcast {
 namespace {
@@ -49,10 +50,10 @@ constexpr uint64_t kFirstMark = 6;
 constexpr uint64_t kMarkSize = 14;
 }  // namespace play_list_mark
 
-void ReadPlayItem(BigEndianReader& r, uint64_t pos, PlayItem& item, uint64_t& next) {
+void ReadPlayItem(ByteSpan& r, uint64_t pos, PlayItem& item, uint64_t& next) {
   namespace f = play_item;
-  uint16_t length = r.U16(pos + f::kLength);
-  r.Require(pos, f::kLengthFieldSize + length);
+  uint16_t length = r.U16Be(pos + f::kLength);
+  r.Need(pos, f::kLengthFieldSize + length);
   next = pos + f::kLengthFieldSize + length;
   item.clipName = r.Text(pos + f::kClipName, kClipNameChars);
   item.codecId = r.Text(pos + f::kCodecId, kFourCharacterCode);
@@ -60,10 +61,10 @@ void ReadPlayItem(BigEndianReader& r, uint64_t pos, PlayItem& item, uint64_t& ne
   item.multiAngle = flags & 0x10;
   item.connectionCondition = flags & 0x0F;
   item.stcId = r.U8(pos + f::kStcId);
-  item.inTime = r.U32(pos + f::kInTime);
-  item.outTime = r.U32(pos + f::kOutTime);
-  item.userOperationMask = r.U64(pos + f::kUserOperationMask);
-  item.randomAccessAndStill = r.U32(pos + f::kRandomAccessAndStill);
+  item.inTime = r.U32Be(pos + f::kInTime);
+  item.outTime = r.U32Be(pos + f::kOutTime);
+  item.userOperationMask = r.U64Be(pos + f::kUserOperationMask);
+  item.randomAccessAndStill = r.U32Be(pos + f::kRandomAccessAndStill);
   if (item.multiAngle && r.ok) {
     uint8_t angles = r.U8(pos + f::kAngleCount);
     for (uint8_t i = 1; i < angles && r.ok; ++i) {
@@ -78,20 +79,20 @@ void ReadPlayItem(BigEndianReader& r, uint64_t pos, PlayItem& item, uint64_t& ne
 
 bool ReadMoviePlaylist(const uint8_t* bytes, size_t count, MoviePlaylist& out) {
   out = MoviePlaylist{};
-  BigEndianReader r(bytes, count);
+  ByteSpan r(bytes, count);
   out.typeIndicator = r.Text(mpls::kTypeIndicator, kFourCharacterCode);
   out.version = r.Text(mpls::kVersion, kFourCharacterCode);
-  uint32_t playListStart = r.U32(mpls::kPlayListStart);
-  uint32_t markStart = r.U32(mpls::kPlayListMarkStart);
-  uint32_t extensionStart = r.U32(mpls::kExtensionDataStart);
+  uint32_t playListStart = r.U32Be(mpls::kPlayListStart);
+  uint32_t markStart = r.U32Be(mpls::kPlayListMarkStart);
+  uint32_t extensionStart = r.U32Be(mpls::kExtensionDataStart);
   out.playbackType = r.U8(mpls::kPlaybackType);
-  out.playbackCount = r.U16(mpls::kPlaybackCount);
-  out.userOperationMask = r.U64(mpls::kUserOperationMask);
-  out.flags = uint8_t(r.U16(mpls::kFlags) >> 12);
+  out.playbackCount = r.U16Be(mpls::kPlaybackCount);
+  out.userOperationMask = r.U64Be(mpls::kUserOperationMask);
+  out.flags = uint8_t(r.U16Be(mpls::kFlags) >> 12);
   if (!r.ok) return false;
 
-  uint16_t playItemCount = r.U16(uint64_t(playListStart) + play_list::kPlayItemCount);
-  uint16_t subPathCount = r.U16(uint64_t(playListStart) + play_list::kSubPathCount);
+  uint16_t playItemCount = r.U16Be(uint64_t(playListStart) + play_list::kPlayItemCount);
+  uint16_t subPathCount = r.U16Be(uint64_t(playListStart) + play_list::kSubPathCount);
   uint64_t pos = uint64_t(playListStart) + play_list::kFirstPlayItem;
   for (uint16_t i = 0; i < playItemCount && r.ok; ++i) {
     PlayItem item;
@@ -104,12 +105,12 @@ bool ReadMoviePlaylist(const uint8_t* bytes, size_t count, MoviePlaylist& out) {
     out.subPaths.push_back(std::move(subPath));
   }
 
-  uint16_t markCount = r.U16(uint64_t(markStart) + play_list_mark::kMarkCount);
+  uint16_t markCount = r.U16Be(uint64_t(markStart) + play_list_mark::kMarkCount);
   uint64_t first = uint64_t(markStart) + play_list_mark::kFirstMark;
-  if (r.ok && r.Require(first, uint64_t(markCount) * play_list_mark::kMarkSize)) {
+  if (r.ok && r.Need(first, uint64_t(markCount) * play_list_mark::kMarkSize)) {
     for (uint16_t i = 0; i < markCount; ++i) {
       uint64_t m = first + uint64_t(i) * play_list_mark::kMarkSize;
-      out.marks.push_back({r.U8(m + 1), r.U16(m + 2), r.U32(m + 4), r.U16(m + 8), r.U32(m + 10)});
+      out.marks.push_back({r.U8(m + 1), r.U16Be(m + 2), r.U32Be(m + 4), r.U16Be(m + 8), r.U32Be(m + 10)});
     }
   }
   if (!r.ok) return false;

@@ -2,6 +2,8 @@
 // PlayList / SubPath), with every length and count checked against the bytes.
 #include "bluray/sub_path.h"
 
+#include "bluray/control_file.h"
+
 namespace vellumcast {
 namespace {
 
@@ -30,20 +32,20 @@ constexpr uint64_t kLengthFieldSize = 2;
 }  // namespace sub_play_item
 
 
-void ReadSubPlayItem(BigEndianReader& r, uint64_t pos, SubPlayItem& item, uint64_t& next) {
+void ReadSubPlayItem(ByteSpan& r, uint64_t pos, SubPlayItem& item, uint64_t& next) {
   namespace f = sub_play_item;
-  uint16_t length = r.U16(pos + f::kLength);
-  r.Require(pos, f::kLengthFieldSize + length);
+  uint16_t length = r.U16Be(pos + f::kLength);
+  r.Need(pos, f::kLengthFieldSize + length);
   next = pos + f::kLengthFieldSize + length;
   item.clipName = r.Text(pos + f::kClipName, kClipNameChars);
-  uint32_t flags = r.U32(pos + f::kFlags);
+  uint32_t flags = r.U32Be(pos + f::kFlags);
   item.connectionCondition = uint8_t((flags >> 1) & 0xF);
   item.multiClipEntries = flags & 1;
   item.stcId = r.U8(pos + f::kStcId);
-  item.inTime = r.U32(pos + f::kInTime);
-  item.outTime = r.U32(pos + f::kOutTime);
-  item.syncPlayItemId = r.U16(pos + f::kSyncPlayItemId);
-  item.syncStartPts = r.U32(pos + f::kSyncStartPts);
+  item.inTime = r.U32Be(pos + f::kInTime);
+  item.outTime = r.U32Be(pos + f::kOutTime);
+  item.syncPlayItemId = r.U16Be(pos + f::kSyncPlayItemId);
+  item.syncStartPts = r.U32Be(pos + f::kSyncStartPts);
   if (item.multiClipEntries && r.ok) {
     uint8_t count = r.U8(pos + f::kClipEntryCount);
     for (uint8_t i = 1; i < count && r.ok; ++i) {
@@ -55,13 +57,13 @@ void ReadSubPlayItem(BigEndianReader& r, uint64_t pos, SubPlayItem& item, uint64
 
 }  // namespace
 
-void ReadSubPath(BigEndianReader& r, uint64_t pos, SubPath& out, uint64_t& next) {
+void ReadSubPath(ByteSpan& r, uint64_t pos, SubPath& out, uint64_t& next) {
   namespace f = sub_path;
-  uint32_t length = r.U32(pos + f::kLength);
-  r.Require(pos, f::kLengthFieldSize + length);
+  uint32_t length = r.U32Be(pos + f::kLength);
+  r.Need(pos, f::kLengthFieldSize + length);
   next = pos + f::kLengthFieldSize + length;
   out.type = r.U8(pos + f::kType);
-  out.repeat = r.U16(pos + f::kFlags) & 1;
+  out.repeat = r.U16Be(pos + f::kFlags) & 1;
   uint8_t count = r.U8(pos + f::kItemCount);
   uint64_t itemPos = pos + f::kFirstItem;
   out.items.clear();

@@ -1,13 +1,13 @@
 // ISO 9660 file and directory identifiers (ECMA-119 7.5, 7.6 and 9.1.11) in the 8.3
 // shape: directories up to 8 characters, files base (8), '.', extension (3), ";1".
+#include "layout/iso_identifier.h"
+
 #include <cstring>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
-#include "layout/layout_plan.h"
-#include "layout/identifiers.h"
 #include "platform/text.h"
 
 namespace vellumcast {

@@ -1,6 +1,8 @@
 // Joliet file identifiers (Joliet, Microsoft 1995: UCS-2 level 3, escape sequence
 // "%/E"): the full name in UTF-16 big-endian, at most 64 units, without a version; and the
 // Joliet order of each directory (ascending identifiers, as ECMA-119 9.3 sorts them).
+#include "layout/joliet_identifier.h"
+
 #include <algorithm>
 #include <cstring>
 #include <string>
@@ -9,8 +11,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "layout/layout_plan.h"
-#include "layout/identifiers.h"
+#include "layout/udf_identifier.h"
 #include "platform/text.h"
 
 namespace vellumcast {

@@ -3,17 +3,17 @@
 // writers emit the image from sector 0 upward exactly as planned here.
 #include <cinttypes>
 #include <cstdio>
-#include <deque>
 #include <string>
 #include <vector>
 
 #include "layout/layout_plan.h"
 #include "base/disc_constants.h"
 #include "layout/entry_extents.h"
-#include "layout/identifiers.h"
+#include "layout/tree_order.h"
 #include "layout/iso_hierarchy.h"
 #include "layout/layout_rules.h"
 #include "platform/text.h"
+#include "tree/tree_walk.h"
 
 namespace vellumcast {
 namespace {
@@ -44,41 +44,6 @@ uint64_t RoundUp(uint64_t v, uint64_t m) { return (v + m - 1) / m * m; }
 uint64_t RoundDown(uint64_t v, uint64_t m) { return v / m * m; }
 
 std::string Text(const char16_t* name) { return Utf16ToUtf8(name ? name : u""); }
-
-// Visits the root and then every directory in first-in first-out order; a visited
-// directory's subdirectories are queued in the order of the chain `first` / `next`
-// (primary, ISO 9660 or Joliet).
-template <typename Step>
-bool WalkBreadthFirst(TreeNode& root, TreeNode* TreeNode::*first, TreeNode* TreeNode::*next, Step step) {
-  std::deque<TreeNode*> queue{&root};
-  while (!queue.empty()) {
-    TreeNode* directory = queue.front();
-    queue.pop_front();
-    if (!step(*directory)) return false;
-    for (TreeNode* e = directory->*first; e; e = e->*next) {
-      if (e->isDirectory) queue.push_back(e);
-    }
-  }
-  return true;
-}
-
-// Visits a directory, then each subdirectory's tree in primary order (pre-order).
-template <typename Step>
-bool WalkDepthFirst(TreeNode& root, Step step) {
-  std::vector<TreeNode*> stack{&root};
-  std::vector<TreeNode*> children;
-  while (!stack.empty()) {
-    TreeNode* directory = stack.back();
-    stack.pop_back();
-    if (!step(*directory)) return false;
-    children.clear();
-    for (TreeNode* e = directory->firstChild; e; e = e->nextSibling) {
-      if (e->isDirectory) children.push_back(e);
-    }
-    stack.insert(stack.end(), children.rbegin(), children.rend());
-  }
-  return true;
-}
 
 // A directory's UDF data (its File Identifier Descriptors) followed by the File Entries
 // of its entries in primary order.

@@ -1,14 +1,18 @@
 // The two orders of every directory: the primary order, sorted by UDF file identifier
 // for UDF images (OSTA UDF leaves the order free; sorting makes it stable and readable),
 // and the ISO 9660 order of ECMA-119 9.3 (ascending identifiers).
+#include "layout/tree_order.h"
+
 #include <algorithm>
 #include <cstring>
-#include <deque>
 #include <string_view>
 #include <vector>
 
-#include "layout/layout_plan.h"
-#include "layout/identifiers.h"
+#include "layout/iso_identifier.h"
+#include "layout/joliet_identifier.h"
+#include "layout/udf_identifier.h"
+#include "platform/text.h"
+#include "tree/tree_walk.h"
 
 namespace vellumcast {
 namespace {
@@ -19,18 +23,12 @@ std::vector<TreeNode*> Entries(const TreeNode& directory) {
   return entries;
 }
 
-bool NameIs(const TreeNode& node, const char16_t* name) {
-  const char16_t* a = node.name;
-  while (*a && *a == *name) ++a, ++name;
-  return *a == *name;
-}
-
 // In DVD-Video mode players expect the root, VIDEO_TS and AUDIO_TS in the order the
 // scan gave them.
 bool KeepsScanOrder(const LayoutPlanner& planner, const TreeNode& directory) {
   if (!planner.tree.dvdVideoMode) return false;
   if (directory.IsRoot()) return true;
-  return directory.parent->IsRoot() && (NameIs(directory, u"VIDEO_TS") || NameIs(directory, u"AUDIO_TS"));
+  return directory.parent->IsRoot() && (EqualsUtf16(directory.name, u"VIDEO_TS") || EqualsUtf16(directory.name, u"AUDIO_TS"));
 }
 
 // The stored identifier bytes compared as units: 16-bit units in the 16-bit form, bytes
@@ -96,13 +94,11 @@ void SortIsoOrder(TreeNode& directory) {
 }
 
 bool NameAndSortTree(LayoutPlanner& planner, TreeNode& root) {
-  std::deque<TreeNode*> pending{&root};
   uint32_t changedNames = 0;
   uint32_t changedJolietNames = 0;
   const bool joliet = planner.settings.WritesIso9660() && planner.settings.joliet;
-  while (!pending.empty()) {
-    TreeNode& directory = *pending.front();
-    pending.pop_front();
+  // Each directory is named and sorted when visited; its subdirectories are queued after.
+  const bool named = WalkBreadthFirst(root, [&](TreeNode& directory) {
     // A UDF image sorts its primary order; only an ISO 9660 image and the DVD-Video
     // folders keep the order of the scan.
     if (planner.settings.WritesUdf() && !KeepsScanOrder(planner, directory)) SortBySourceName(directory);
@@ -111,10 +107,9 @@ bool NameAndSortTree(LayoutPlanner& planner, TreeNode& root) {
     if (planner.settings.WritesUdf()) SortUdfOrder(planner, directory);
     if (planner.settings.WritesIso9660()) SortIsoOrder(directory);
     if (joliet && !NameJolietEntries(planner, directory, changedJolietNames)) return false;
-    for (TreeNode* e = directory.firstChild; e; e = e->nextSibling) {
-      if (e->isDirectory) pending.push_back(e);
-    }
-  }
+    return true;
+  });
+  if (!named) return false;
   WarnChangedNamesLeft(planner, changedNames);
   WarnJolietNamesLeft(planner, changedJolietNames);
   return true;

@@ -1,15 +1,16 @@
 // UDF file identifiers (ECMA-167 4/14.4.4, OSTA UDF 2.1.1 and 2.3.4): the name's UTF-16
 // units (compression identifier 16) or, in DVD-Video mode, its 8-bit ISO-8859-1 form
 // (compression identifier 8).
+#include "layout/udf_identifier.h"
+
 #include <cstring>
 #include <string>
 #include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
-#include "layout/layout_plan.h"
 #include "base/disc_constants.h"
-#include "layout/identifiers.h"
+#include "layout/iso_identifier.h"
 #include "platform/text.h"
 
 namespace vellumcast {

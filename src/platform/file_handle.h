@@ -31,7 +31,7 @@ struct FileHandle {
   // Opens `path` with a FileOpenMode set. A handle already open is closed first.
   // Opening only for reading refuses anything but a regular file (a directory, a FIFO,
   // a device), and never blocks on a FIFO.
-  bool Open(const char16_t* path, uint32_t mode);
+  [[nodiscard]] bool Open(const char16_t* path, uint32_t mode);
   bool IsOpen() const { return handle >= 0; }
   // Size in bytes, 0 when it cannot be found.
   uint64_t Size();

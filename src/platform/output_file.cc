@@ -204,10 +204,10 @@ bool OutputFile::Write(const uint8_t* bytes, size_t n) {
   return true;
 }
 
-int64_t OutputFile::CopyFrom(int sourceFd, uint64_t n) {
-  uint64_t done = 0;
-  while (kernelCopy && done < n) {
-    size_t chunk = size_t(std::min<uint64_t>(n - done, kCopyChunk));
+bool OutputFile::CopyFrom(int sourceFd, uint64_t n, uint64_t& copied) {
+  copied = 0;
+  while (kernelCopy && copied < n) {
+    size_t chunk = size_t(std::min<uint64_t>(n - copied, kCopyChunk));
     ssize_t r = copy_file_range(sourceFd, nullptr, file.handle, nullptr, chunk, 0);
     if (r < 0) {
       if (errno == EINTR) continue;
@@ -220,13 +220,13 @@ int64_t OutputFile::CopyFrom(int sourceFd, uint64_t n) {
         break;
       }
       error = strerror(errno);
-      return -1;
+      return false;
     }
     if (r == 0) break;  // the source ended
-    done += uint64_t(r);
+    copied += uint64_t(r);
     length += uint64_t(r);
   }
-  return int64_t(done);
+  return true;
 }
 
 bool OutputFile::Finish() {

@@ -48,18 +48,19 @@ struct OutputFile {
   ~OutputFile() { Abandon(); }
 
   // Opens the place the image is written to. False with `error` set when it cannot be.
-  bool Open(std::u16string_view target);
+  [[nodiscard]] bool Open(std::u16string_view target);
   // Appends n bytes; false with `error` set on a failed or short write.
-  bool Write(const uint8_t* bytes, size_t n);
+  [[nodiscard]] bool Write(const uint8_t* bytes, size_t n);
   // Appends up to n bytes read from `sourceFd` at its current position, copied inside the
   // kernel (copy_file_range) without passing through this process; both file positions
-  // advance. Returns the bytes copied: fewer than n when the source ends, or when the
-  // kernel cannot copy between the two files, in which case `kernelCopy` becomes false
-  // and the caller goes on reading and writing itself. -1 with `error` set on a failure.
-  int64_t CopyFrom(int sourceFd, uint64_t n);
+  // advance. `copied` receives the bytes copied: fewer than n when the source ends, or
+  // when the kernel cannot copy between the two files, in which case `kernelCopy` becomes
+  // false and the caller goes on reading and writing itself. False with `error` set on a
+  // failure (`copied` then counts what was copied before it).
+  [[nodiscard]] bool CopyFrom(int sourceFd, uint64_t n, uint64_t& copied);
   // Completes the image: gives the temporary file its length, closes it and renames it
   // over the target (or closes the target written directly). False with `error` set.
-  bool Finish();
+  [[nodiscard]] bool Finish();
   // Closes the file and removes the temporary file, if any; the target is untouched.
   void Abandon();
   int Descriptor() const { return file.handle; }

@@ -55,14 +55,14 @@ struct ReadAhead {
 
   // Starts the readers over the order `next` hands out. False (nothing started) when
   // no thread could be started; the consumer then simply opens every file itself.
-  bool Start(ReadAheadNextFn next, void* context, const ReadAheadLimits& limits);
+  [[nodiscard]] bool Start(ReadAheadNextFn next, void* context, const ReadAheadLimits& limits);
   // The consumer's next file, which must be `hostPath`: true with `into` holding it
   // (open, or its bytes read), false when the consumer is to open it itself, also when
   // the file was removed, replaced or changed since a reader opened it. Waits while a
   // reader is still busy with it. A file out of order stops the read-ahead. Bytes read
   // whole stay valid until the next Take or Stop: the consumer is done with one small
   // file before it takes the next.
-  bool Take(const std::string& hostPath, SourceFile& into);
+  [[nodiscard]] bool Take(const std::string& hostPath, SourceFile& into);
   // Ends the readers at once (each finishes at most the one read or request it is in),
   // joins them and closes and frees everything in the window. Safe to call twice.
   void Stop();

@@ -125,20 +125,21 @@ bool SourceFile::Size(uint64_t& size) {
   return true;
 }
 
-int64_t SourceFile::Read(uint8_t* buffer, size_t n) {
+bool SourceFile::Read(uint8_t* buffer, size_t n, size_t& got) {
   if (holdsContent) {
-    size_t got = std::min(n, contentBytes - contentUsed);
+    got = std::min(n, contentBytes - contentUsed);
     if (got) std::memcpy(buffer, content + contentUsed, got);
     contentUsed += got;
-    return int64_t(got);
+    return true;
   }
   file.error = file.IsOpen() ? 0 : EBADF;
-  size_t got = file.Read(buffer, n, n);
+  got = file.Read(buffer, n, n);
   if (file.error) {
     error = strerror(file.error);
-    return -1;
+    got = 0;
+    return false;
   }
-  return int64_t(got);
+  return true;
 }
 
 bool SourceFile::SkipTo(uint64_t offset) {

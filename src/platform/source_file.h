@@ -37,12 +37,12 @@ struct SourceFile {
   bool regular = false;  // the open file was a regular file when it was opened
 
   // Opens `hostPath` for reading; false with `error` set.
-  bool Open(const std::string& hostPath);
+  [[nodiscard]] bool Open(const std::string& hostPath);
   // Opens the regular file `hostPath`, reads up to n bytes of it into `buffer` (which
   // becomes `content` and must outlive this record's use of it) and closes it again;
   // false with `error` set (nothing held) when it cannot be opened, is not a regular
   // file or cannot be read.
-  bool ReadWhole(const std::string& hostPath, uint8_t* buffer, size_t n);
+  [[nodiscard]] bool ReadWhole(const std::string& hostPath, uint8_t* buffer, size_t n);
   // Takes over what `other` holds (its descriptor or its bytes); `other` is left closed.
   void Adopt(SourceFile& other);
   bool IsRegular() const { return regular; }
@@ -50,12 +50,13 @@ struct SourceFile {
   // replaced, written or resized since it was opened.
   bool Unchanged(const std::string& hostPath) const;
   // The file's current size in bytes; false with `error` set when it cannot be read.
-  bool Size(uint64_t& size);
+  [[nodiscard]] bool Size(uint64_t& size);
   // Reads until n bytes came or the file ended, in one read call where the system
-  // allows; returns the count, or -1 with `error` set when the system reports a failure.
-  int64_t Read(uint8_t* buffer, size_t n);
+  // allows; `got` receives the count (below n only at the end of the file). False with
+  // `error` set when the system reports a failure.
+  [[nodiscard]] bool Read(uint8_t* buffer, size_t n, size_t& got);
   // Moves the read position to byte `offset`; false with `error` set.
-  bool SkipTo(uint64_t offset);
+  [[nodiscard]] bool SkipTo(uint64_t offset);
   // Asks the system to bring bytes [offset, offset + n) into memory without waiting.
   void RequestBytes(uint64_t offset, uint64_t n);
   int Descriptor() const { return file.handle; }

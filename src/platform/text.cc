@@ -101,6 +101,16 @@ size_t Utf16Length(const char16_t* s) {
   return n;
 }
 
+bool EqualsUtf16(const char16_t* a, const char16_t* b) {
+  if (!a) a = u"";
+  if (!b) b = u"";
+  while (*a && *a == *b) {
+    ++a;
+    ++b;
+  }
+  return *a == *b;
+}
+
 bool EqualsIgnoringAsciiCase(std::u16string_view a, std::u16string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
@@ -110,6 +120,20 @@ bool EqualsIgnoringAsciiCase(std::u16string_view a, std::u16string_view b) {
     if (x != y) return false;
   }
   return true;
+}
+
+std::string Latin1ToUtf8(const uint8_t* bytes, size_t length) {
+  std::string out;
+  for (size_t i = 0; i < length; ++i) {
+    const uint8_t c = bytes[i];
+    if (c < 0x80) {
+      out += char(c);
+    } else {
+      out += char(0xC0 | (c >> 6));
+      out += char(0x80 | (c & 0x3F));
+    }
+  }
+  return out;
 }
 
 std::string Ucs2BeToUtf8(const uint8_t* bytes, size_t length) {

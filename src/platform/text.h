@@ -20,6 +20,9 @@ std::string Utf16ToUtf8(std::u16string_view utf16);
 // UCS-2 big-endian (a Joliet identifier) as UTF-8, unit by unit as a UCS-2 reader decodes
 // it: a surrogate unit gives its own three bytes; an odd last byte is dropped.
 std::string Ucs2BeToUtf8(const uint8_t* bytes, size_t length);
+// 8-bit characters (ISO-8859-1: an ISO 9660 identifier, an 8-bit UDF identifier) as
+// UTF-8: ASCII as it is, every other byte as its Latin-1 character.
+std::string Latin1ToUtf8(const uint8_t* bytes, size_t length);
 
 // The unit recorded on the disc for one unit of a name: an escaped byte (a host name
 // that was not valid UTF-8) shows as U+FFFD, the replacement character.
@@ -29,6 +32,10 @@ inline char16_t DiscUnit(char16_t c) {
 
 // Length in units of a NUL-terminated UTF-16 string.
 size_t Utf16Length(const char16_t* s);
+
+// Whether two NUL-terminated UTF-16 strings hold the same units; a null pointer is the
+// empty string.
+bool EqualsUtf16(const char16_t* a, const char16_t* b);
 
 // Case-insensitive comparison of ASCII letters only; all other units compare as they are.
 bool EqualsIgnoringAsciiCase(std::u16string_view a, std::u16string_view b);

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-#include "reader/byte_span.h"
+#include "platform/byte_span.h"
 
 namespace vellumcast {
 

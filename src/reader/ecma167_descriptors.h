@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "reader/byte_span.h"
+#include "platform/byte_span.h"
 
 namespace vellumcast {
 

@@ -55,7 +55,7 @@ struct ImageSource {
   void ReadAhead(uint64_t offset, uint64_t n) { file.ReadAhead(offset, n); }
 
  private:
-  bool ReadDirect(uint64_t offset, uint8_t* out, size_t n);
+  [[nodiscard]] bool ReadDirect(uint64_t offset, uint8_t* out, size_t n);
 };
 
 }  // namespace vellumcast

@@ -57,16 +57,7 @@ struct IsoWalk {
 
 // An identifier's bytes as UTF-8: ASCII as it is, other bytes as Latin-1.
 std::string IdentifierText(const std::string& bytes) {
-  std::string out;
-  for (unsigned char c : bytes) {
-    if (c < 0x80) {
-      out += char(c);
-    } else {
-      out += char(0xC0 | (c >> 6));
-      out += char(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
+  return Latin1ToUtf8(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
 }
 
 // A file identifier without its version (";1") and without a final '.' of an

@@ -139,9 +139,10 @@ bool ReadMetadataFile(const UdfVolume& v, uint16_t ref, uint32_t block, uint8_t 
 }
 
 // OSTA UDF 2.2.13.1: the metadata file and its mirror hold the same bytes. Compared a
-// megabyte at a time; the offset of the first difference, or -1.
-int64_t FirstDifference(ImageSource& image, const std::vector<ImageExtent>& a, const std::vector<ImageExtent>& b,
-                        uint64_t size) {
+// megabyte at a time; true when they differ, with `at` the offset of the first
+// difference (a read that fails counts as a difference at the start of its megabyte).
+bool FindDifference(ImageSource& image, const std::vector<ImageExtent>& a, const std::vector<ImageExtent>& b,
+                    uint64_t size, uint64_t& at) {
   constexpr size_t kStep = 1u << 20;
   const size_t step = size_t(std::min<uint64_t>(kStep, size));
   std::vector<uint8_t> x(step), y(step);
@@ -149,16 +150,17 @@ int64_t FirstDifference(ImageSource& image, const std::vector<ImageExtent>& a, c
   ea.extents = a;
   eb.extents = b;
   ea.size = eb.size = size;
-  for (uint64_t at = 0; at < size; at += step) {
+  for (at = 0; at < size; at += step) {
     const size_t n = size_t(std::min<uint64_t>(step, size - at));
-    if (!ReadEntryBytes(image, ea, at, x.data(), n) || !ReadEntryBytes(image, eb, at, y.data(), n)) return int64_t(at);
+    if (!ReadEntryBytes(image, ea, at, x.data(), n) || !ReadEntryBytes(image, eb, at, y.data(), n)) return true;
     if (std::memcmp(x.data(), y.data(), n) != 0) {
       size_t i = 0;
       while (x[i] == y[i]) ++i;
-      return int64_t(at + i);
+      at += i;
+      return true;
     }
   }
-  return -1;
+  return false;
 }
 
 bool SetUpMaps(ImageSource& image, UdfVolume& v, const Sequence& seq) {
@@ -201,7 +203,7 @@ bool SetUpMaps(ImageSource& image, UdfVolume& v, const Sequence& seq) {
     if (mainOk && mirrorOk) {
       if (mainBytes != mirrorBytes) {
         v.Problem("metadata mirror file at block " + std::to_string(m.mirrorFile) + ": size differs from the metadata file");
-      } else if (const int64_t at = FirstDifference(image, main, mirror, mainBytes); at >= 0) {
+      } else if (uint64_t at = 0; FindDifference(image, main, mirror, mainBytes, at)) {
         v.Problem("metadata mirror file at block " + std::to_string(m.mirrorFile) +
                   ": differs from the metadata file at byte " + std::to_string(at));
       }

@@ -4,6 +4,10 @@
 // the mirror), the integrity sequence, and the translation of a partition block into
 // image sectors. Allocation descriptors of an entry, with their Allocation Extent
 // Descriptor chain, are read here too, as both the metadata file and the tree need them.
+//
+// UdfVolume's operations are defined in two files: the volume structures (ReadUdfVolume,
+// HasUdf) in udf_volume.cc, the partition blocks and entry allocations (Resolve,
+// ReadBlock, ReadEntry, Allocations, EntryExtents) in udf_allocations.cc.
 #pragma once
 
 #include <cstdint>

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/disc_constants.h"
+#include "platform/text.h"
 #include "tree/source_entry.h"
 
 namespace vellumcast {
@@ -55,14 +56,6 @@ uint32_t KeyOfText(const char (&t)[kDvdNameUnits]) {
   return 0;
 }
 
-bool NameIs(const char16_t* name, const char16_t* wanted) {
-  while (*name && *name == *wanted) {
-    ++name;
-    ++wanted;
-  }
-  return *name == 0 && *wanted == 0;
-}
-
 }  // namespace
 
 uint32_t DvdFileKey(SourceEntry& entry) {
@@ -86,9 +79,9 @@ uint32_t DvdFileKey(SourceEntry& entry) {
 TreeNode* FindStreamDirectory(TreeNode* root) {
   if (!root) return nullptr;
   for (TreeNode* bdmv = root->firstChild; bdmv; bdmv = bdmv->nextSibling) {
-    if (!bdmv->isDirectory || !NameIs(bdmv->name, u"BDMV")) continue;
+    if (!bdmv->isDirectory || !EqualsUtf16(bdmv->name, u"BDMV")) continue;
     for (TreeNode* stream = bdmv->firstChild; stream; stream = stream->nextSibling) {
-      if (stream->isDirectory && NameIs(stream->name, u"STREAM")) return stream;
+      if (stream->isDirectory && EqualsUtf16(stream->name, u"STREAM")) return stream;
     }
   }
   return nullptr;
@@ -98,7 +91,7 @@ bool ClipNumberOf(const char16_t* name, uint16_t& number) {
   for (int i = 0; i < 5; ++i) {
     if (name[i] < u'0' || name[i] > u'9') return false;
   }
-  if (!NameIs(name + 5, u".m2ts")) return false;
+  if (!EqualsUtf16(name + 5, u".m2ts")) return false;
   uint16_t n = 0;
   for (int i = 0; i < 5; ++i) n = uint16_t(n * 10 + (name[i] - u'0'));
   number = n;

@@ -1,5 +1,6 @@
 // The walk over the source folder that builds the source tree: the scan state shared by
-// the ordinary walk and the DVD-Video folders, and the Blu-ray stream pass after it.
+// the ordinary walk (source_scanner.cc) and the DVD-Video folders (dvd_video_folders.cc,
+// which reads through it); the Blu-ray stream pass runs after it (stereo_stream_pass.h).
 #pragma once
 
 #include <cstdint>
@@ -8,15 +9,11 @@
 
 #include "base/diagnostics.h"
 #include "base/image_settings.h"
-#include "tree/source_tree.h"
 #include "platform/find_iterator.h"
+#include "tree/source_tree.h"
 #include "tree/tree_node.h"
 
 namespace vellumcast {
-
-// A file of more than this inside a DVD-Video folder is written, with a warning: the
-// DVD-Video format keeps every VOB and AOB file at or below 1 GiB.
-constexpr uint64_t kDvdVideoFileLimitBytes = 1ull << 30;
 
 struct SourceScanner {
   SourceScanner(SourceTree& t, const ImageSettings& s, Diagnostics& l) : tree(t), settings(s), log(l) {}
@@ -36,19 +33,13 @@ struct SourceScanner {
   std::string dvdFolderNames[2];      // source folders read into AUDIO_TS and VIDEO_TS
 
   // The whole scan; false when the build must stop (log.Fail was called).
-  bool Run(const char16_t* sourcePath);
+  [[nodiscard]] bool Run(const char16_t* sourcePath);
 
   // Appends the entries of the directory `path` names under `directory`, depth first.
   // `parent` and `hostName` open it relative to its parent's listing; without a parent
   // `path` is opened. False only when the build must stop.
-  bool ScanDirectory(TreeNode* directory, uint32_t depth, TreeNode* last, const FindIterator* parent,
+  [[nodiscard]] bool ScanDirectory(TreeNode* directory, uint32_t depth, TreeNode* last, const FindIterator* parent,
                      const char* hostName);
-
-  // DVD-Video detection and the made-up AUDIO_TS and VIDEO_TS (ISO 9660 + UDF 1.02
-  // only). False only when the build must stop.
-  bool ApplyDvdVideoFolders();
-  bool KeepSourceName(TreeNode* directory, const std::string& hostName);
-  bool ReadDvdVideoFolder(TreeNode* directory, const std::string& hostName, char zoneLetter);
 
   // Fills targetEntries from tree.targetPath, before the walk.
   void FindTargetEntries();
@@ -61,12 +52,5 @@ struct SourceScanner {
   // The path of an entry of the directory being listed, for messages.
   std::string EntryPath(const FindEntry& entry) const { return path + entry.hostName; }
 };
-
-// Blu-ray stream pass on the finished tree: stream clips marked for real-time
-// recording, and with a stereoscopic plan the clips paired and their .ssif entries made
-// up in BDMV/STREAM/SSIF, in place of the source's files of those names. When the tree
-// does not hold what the plan needs, the plan is given up (one warning) and the tree
-// stays as scanned. False only when the build must stop.
-bool ApplyStreamPass(SourceTree& tree, Diagnostics& log);
 
 }  // namespace vellumcast

@@ -3,6 +3,8 @@
 // its record and BDMV/STREAM/SSIF gets one interleaved .ssif entry per pair, in place of
 // the source's file of that name. The tree is checked against the whole plan before
 // anything is changed, so a plan that does not fit leaves the tree exactly as scanned.
+#include "tree/stereo_stream_pass.h"
+
 #include <cstdio>
 #include <iterator>
 #include <map>
@@ -14,7 +16,6 @@
 #include "platform/text.h"
 #include "tree/disc_video_rules.h"
 #include "tree/source_entry.h"
-#include "tree/source_scanner.h"
 
 namespace vellumcast {
 namespace {
@@ -51,7 +52,7 @@ std::string ClipPath(const TreeNode* stream, uint16_t number) {
 
 TreeNode* ChildNamed(TreeNode* directory, const std::u16string& name) {
   for (TreeNode* node = directory->firstChild; node; node = node->nextSibling) {
-    if (name == node->name) return node;
+    if (EqualsUtf16(node->name, name.c_str())) return node;
   }
   return nullptr;
 }

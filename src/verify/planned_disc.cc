@@ -3,7 +3,7 @@
 
 #include "bluray/stereo_clip_pair.h"
 #include "base/disc_constants.h"
-#include "layout/identifiers.h"
+#include "layout/udf_identifier.h"
 #include "layout/iso_hierarchy.h"
 #include "platform/paths.h"
 #include "platform/text.h"
@@ -11,21 +11,6 @@
 
 namespace vellumcast {
 namespace {
-
-// The 8-bit characters of an identifier (ISO-8859-1) as UTF-8.
-std::string Latin1ToUtf8(const uint8_t* bytes, size_t length) {
-  std::string out;
-  for (size_t i = 0; i < length; ++i) {
-    const uint8_t c = bytes[i];
-    if (c < 0x80) {
-      out += char(c);
-    } else {
-      out += char(0xC0 | (c >> 6));
-      out += char(0x80 | (c & 0x3F));
-    }
-  }
-  return out;
-}
 
 // The UDF file identifier as a reader decodes it from OSTA CS0: an unpaired low
 // surrogate shows as U+FFFD.

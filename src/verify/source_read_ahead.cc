@@ -93,8 +93,8 @@ bool SourceReadAhead::ReadJob(uint32_t index, SourceBatch*& batch) {
       }
       const size_t n = size_t(std::min<uint64_t>(left, kBatchBytes - batch->used));
       uint8_t* at = batch->buffer.get() + batch->used;
-      int64_t got = ended ? 0 : file.Read(at, n);
-      if (got < 0) return fail("cannot read the source file: " + file.error);
+      size_t got = 0;
+      if (!ended && !file.Read(at, n, got)) return fail("cannot read the source file: " + file.error);
       if (size_t(got) < n) {
         if (!piece.zeroFill) return fail("the source file ends at byte " + std::to_string(fileOffset + uint64_t(got)));
         ended = true;
@@ -108,7 +108,8 @@ bool SourceReadAhead::ReadJob(uint32_t index, SourceBatch*& batch) {
     }
     // A file read whole must end where the image's copy ends.
     uint8_t probe = 0;
-    if (!piece.zeroFill && p + 1 == pieces.size() && file.Read(&probe, 1) > 0) {
+    size_t extra = 0;
+    if (!piece.zeroFill && p + 1 == pieces.size() && file.Read(&probe, 1, extra) && extra > 0) {
       return fail("the source file is longer than the image's copy (" + std::to_string(fileOffset) + " bytes)");
     }
   }

@@ -73,7 +73,7 @@ struct SourceReadAhead {
   SourceBatch* TakeFree();
   void Put(SourceBatch* batch);
   // Reads the pieces of job `index` into batches; false once a stop was requested.
-  bool ReadJob(uint32_t index, SourceBatch*& batch);
+  [[nodiscard]] bool ReadJob(uint32_t index, SourceBatch*& batch);
 };
 
 }  // namespace vellumcast

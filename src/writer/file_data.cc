@@ -66,8 +66,8 @@ uint64_t CopySectorsByKernel(OutputContext& out, SourceFile& source, const std::
   uint64_t copied = 0;
   while (copied < n && target.kernelCopy) {
     uint64_t wanted = std::min<uint64_t>(n - copied, kKernelCopyChunkSectors) * kSectorSize;
-    int64_t got = target.CopyFrom(source.Descriptor(), wanted);
-    if (got < 0) {
+    uint64_t got = 0;
+    if (!target.CopyFrom(source.Descriptor(), wanted, got)) {
       out.writeError = true;
       return 0;
     }
@@ -75,8 +75,8 @@ uint64_t CopySectorsByKernel(OutputContext& out, SourceFile& source, const std::
     uint64_t sectors = uint64_t(got) / kSectorSize;
     if (size_t partial = size_t(uint64_t(got) % kSectorSize)) {
       uint8_t tail[kSectorSize] = {};
-      int64_t more = source.Read(tail, kSectorSize - partial);
-      if (more < 0) {
+      size_t more = 0;
+      if (!source.Read(tail, kSectorSize - partial, more)) {
         ReadFailed(out, source, path);
         return 0;
       }
@@ -136,8 +136,8 @@ bool EmitSourceSectors(OutputContext& out, SourceFile* source, const std::u16str
     // kernel-side copy (copy_file_range) could take this place once the staged sectors
     // are flushed; the per-sector accounting below would stay as it is.
     size_t bytes = size_t(granted) * kSectorSize;
-    int64_t got = ended ? 0 : source->Read(space, bytes);
-    if (got < 0) {
+    size_t got = 0;
+    if (!ended && !source->Read(space, bytes, got)) {
       ReadFailed(out, *source, path);
       return false;
     }

@@ -74,14 +74,15 @@ struct ExactBytes {
 
 void ReadAsEveryKind(const std::string& s) {
   ExactBytes b(s);
+  // Whether each decoder accepts the bytes is free; it must stay inside them.
   BdmvIndex index;
-  ReadBdmvIndex(b.data.get(), b.size, index);
+  static_cast<void>(ReadBdmvIndex(b.data.get(), b.size, index));
   MoviePlaylist playlist;
   if (ReadMoviePlaylist(b.data.get(), b.size, playlist)) {
     ASSERT_LE(playlist.extensionBytes.size(), b.size);
     ExactBytes e(std::string(playlist.extensionBytes.begin(), playlist.extensionBytes.end()));
     ExtensionData ext;
-    ReadExtensionData(e.data.get(), e.size, ext);
+    static_cast<void>(ReadExtensionData(e.data.get(), e.size, ext));
   }
   ClipInformation clip;
   if (ReadClipInformation(b.data.get(), b.size, clip)) {
@@ -97,7 +98,7 @@ void ReadAsEveryKind(const std::string& s) {
     }
   }
   ExtensionData ext;
-  ReadExtensionData(b.data.get(), b.size, ext);
+  static_cast<void>(ReadExtensionData(b.data.get(), b.size, ext));
 }
 
 TEST(BlurayFuzz, MutatedControlFiles) {

@@ -16,7 +16,6 @@
 #include <thread>
 
 #include "frontend/command_line.h"
-#include "layout/identifiers.h"
 #include "platform/text.h"
 #include "test_support.h"
 #include "tree_test_support.h"

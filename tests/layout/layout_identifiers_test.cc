@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "layout/identifiers.h"
+#include "layout/tree_order.h"
 #include "tree_test_support.h"
 
 namespace vellumcast {

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "reader/byte_span.h"
+#include "platform/byte_span.h"
 #include "reader/ecma119_records.h"
 #include "reader/ecma167_descriptors.h"
 #include "reader/susp_entries.h"

@@ -13,13 +13,13 @@
 #include "build/build_job.h"
 #include "platform/text.h"
 #include "test_support.h"
+#include "udf_tag_check.h"
 
 namespace vellumcast::test {
 
-// Byte access to an image held in a string, for making damaged copies.
+// Byte access to an image held in a string, for making damaged copies (fields are read
+// with Le16 and Le32 of udf_tag_check.h).
 inline uint8_t* At(std::string& img, size_t sector) { return reinterpret_cast<uint8_t*>(img.data()) + sector * 2048; }
-inline uint32_t Le32(const uint8_t* p) { return p[0] | (p[1] << 8) | (p[2] << 16) | (uint32_t(p[3]) << 24); }
-inline uint16_t Le16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
 
 // The first sector from `from` that begins with a UDF tag of `id` (and, when `fileType`
 // is set, an entry of that file type).

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstring>
-#include <deque>
 #include <memory>
 #include <string>
 #include <unordered_map>
@@ -16,6 +15,7 @@
 #include "tree/node_arena.h"
 #include "tree/source_entry.h"
 #include "tree/tree_node.h"
+#include "tree/tree_walk.h"
 
 namespace vellumcast::test {
 
@@ -226,10 +226,8 @@ struct HandTree {
     const uint32_t extra = b.tree.dvdVideoMode ? 6 : 0;
     uint32_t ptBytes = 0, isoSectors = 0;
     uint16_t number = 1;
-    std::deque<TreeNode*> queue{b.tree.root};
-    while (!queue.empty()) {
-      TreeNode* d = queue.front();
-      queue.pop_front();
+    WalkBreadthFirst(*b.tree.root, &TreeNode::isoFirstChild, &TreeNode::isoNextSibling, [&](TreeNode& directory) {
+      TreeNode* d = &directory;
       ptBytes += 8 + d->isoNameLength + (d->isoNameLength % 2);
       uint32_t offset = 0;
       auto place = [&](uint32_t length) {
@@ -243,13 +241,13 @@ struct HandTree {
         for (uint32_t i = 0; i < records; ++i) {
           place(33 + e->isoNameLength + (e->isoNameLength % 2 == 0 ? 1 : 0) + extra);
         }
-        if (e->isDirectory) queue.push_back(e);
       }
       d->isoDirSize = offset;
       d->pathTableNumber = number++;
       d->isoDirLocation = isoSectors;
       isoSectors += (offset + kSectorSize - 1) / kSectorSize;
-    }
+      return true;
+    });
     uint32_t dataSectors = 0;
     PlaceData(b.tree.root, dataSectors);
     b.plan.pathTableStart = 18;

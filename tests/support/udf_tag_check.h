@@ -1,6 +1,7 @@
 // Independent checks of UDF descriptor tags for the tests: a bitwise CRC-ITU-T (not
 // the writer's table) and the tag checksum, identifier, version and location; readers
-// of little-endian fields and of identifier bytes.
+// of little-endian fields and of identifier bytes, through the program's bounded
+// ByteSpan (platform/byte_span.h).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+
+#include "platform/byte_span.h"
 
 namespace vellumcast::test {
 
@@ -20,29 +23,35 @@ inline uint16_t BitwiseCrc(const uint8_t* p, size_t n) {
   return crc;
 }
 
-inline uint16_t Le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
-inline uint32_t Le32(const uint8_t* p) { return uint32_t(Le16(p)) | uint32_t(Le16(p + 2)) << 16; }
-inline uint64_t Le64(const uint8_t* p) { return Le32(p) | uint64_t(Le32(p + 4)) << 32; }
-inline std::string Text(const uint8_t* p, size_t n) { return std::string(reinterpret_cast<const char*>(p), n); }
+// Fields at a position the test has already placed inside its sector.
+inline uint16_t Le16(const uint8_t* p) { return ByteSpan(p, 2).U16Le(0); }
+inline uint32_t Le32(const uint8_t* p) { return ByteSpan(p, 4).U32Le(0); }
+inline uint64_t Le64(const uint8_t* p) { return ByteSpan(p, 8).U64Le(0); }
+inline std::string Text(const uint8_t* p, size_t n) { return ByteSpan(p, n).Text(0, n); }
 
-// The tag at `d` has identifier `id`, a correct checksum, serial number 1, a CRC length
-// within `available` bytes with a matching CRC, and location `location`.
-inline ::testing::AssertionResult ValidTag(const uint8_t* d, uint16_t id, uint32_t location,
-                                           uint16_t version, size_t available = 2048) {
+// The tag at the start of `d` has identifier `id`, a correct checksum, serial number 1,
+// a CRC length within the span with a matching CRC, and location `location`.
+inline ::testing::AssertionResult ValidTag(ByteSpan d, uint16_t id, uint32_t location, uint16_t version) {
+  if (!d.Has(0, 16)) return ::testing::AssertionFailure() << "tag of " << id << " outside the bytes";
   uint8_t sum = 0;
   for (int i = 0; i < 16; ++i)
-    if (i != 4) sum = uint8_t(sum + d[i]);
-  const uint16_t crcLength = Le16(d + 10);
-  if (Le16(d) != id) return ::testing::AssertionFailure() << "identifier " << Le16(d) << " not " << id;
-  if (Le16(d + 2) != version) return ::testing::AssertionFailure() << "version " << Le16(d + 2);
-  if (d[4] != sum) return ::testing::AssertionFailure() << "tag checksum of " << id;
-  if (Le16(d + 6) != 1) return ::testing::AssertionFailure() << "serial number";
-  if (16u + crcLength > available) return ::testing::AssertionFailure() << "CRC length " << crcLength;
-  if (Le16(d + 8) != BitwiseCrc(d + 16, crcLength))
+    if (i != 4) sum = uint8_t(sum + d.U8(i));
+  const uint16_t crcLength = d.U16Le(10);
+  if (d.U16Le(0) != id) return ::testing::AssertionFailure() << "identifier " << d.U16Le(0) << " not " << id;
+  if (d.U16Le(2) != version) return ::testing::AssertionFailure() << "version " << d.U16Le(2);
+  if (d.U8(4) != sum) return ::testing::AssertionFailure() << "tag checksum of " << id;
+  if (d.U16Le(6) != 1) return ::testing::AssertionFailure() << "serial number";
+  if (!d.Has(16, crcLength)) return ::testing::AssertionFailure() << "CRC length " << crcLength;
+  if (d.U16Le(8) != BitwiseCrc(d.data + 16, crcLength))
     return ::testing::AssertionFailure() << "CRC of descriptor " << id;
-  if (Le32(d + 12) != location)
-    return ::testing::AssertionFailure() << "location " << Le32(d + 12) << " not " << location;
+  if (d.U32Le(12) != location)
+    return ::testing::AssertionFailure() << "location " << d.U32Le(12) << " not " << location;
   return ::testing::AssertionSuccess();
+}
+// The same over the `available` bytes from `d`.
+inline ::testing::AssertionResult ValidTag(const uint8_t* d, uint16_t id, uint32_t location,
+                                           uint16_t version, size_t available = 2048) {
+  return ValidTag(ByteSpan(d, available), id, location, version);
 }
 
 }  // namespace vellumcast::test

@@ -9,7 +9,7 @@
 #include "choice_text.h"
 #include "platform/text.h"
 #include "test_support.h"
-#include "writer/byte_order.h"
+#include "platform/byte_span.h"
 
 namespace vellumcast::test {
 namespace {
@@ -20,11 +20,11 @@ void Progress(uint32_t done, uint32_t total) { progressCalls.push_back({done, to
 struct Image {
   std::string bytes;
   uint32_t sectors() const { return uint32_t(bytes.size() / 2048); }
-  const uint8_t* At(uint32_t sector) const {
-    return reinterpret_cast<const uint8_t*>(bytes.data()) + size_t(sector) * 2048;
+  ByteSpan At(uint32_t sector) const {
+    return ByteSpan(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()).Sub(size_t(sector) * 2048, 2048);
   }
   std::string Sector(uint32_t sector) const { return bytes.substr(size_t(sector) * 2048, 2048); }
-  uint16_t Tag(uint32_t sector) const { return get_le16(At(sector)); }
+  uint16_t Tag(uint32_t sector) const { return At(sector).U16Le(0); }
   bool Zero(uint32_t first, uint32_t end) const {
     return bytes.substr(size_t(first) * 2048, size_t(end - first) * 2048) == std::string(size_t(end - first) * 2048, '\0');
   }
@@ -76,7 +76,7 @@ TEST(ImageSectorMaps, VolumeStructuresAtTheirSectors) {
     if (!udf250) {
       EXPECT_TRUE(image.Zero(38, 48));
       EXPECT_EQ(image.Tag(48), kPrimaryVolumeDescriptor);
-      EXPECT_EQ(get_le32(image.At(48) + 12), 48u);
+      EXPECT_EQ(image.At(48).U32Le(12), 48u);
       EXPECT_TRUE(image.Zero(54, 64));
     } else {
       EXPECT_TRUE(image.Zero(38, 64));
@@ -86,7 +86,7 @@ TEST(ImageSectorMaps, VolumeStructuresAtTheirSectors) {
     EXPECT_TRUE(image.Zero(66, 256));
     EXPECT_EQ(image.Tag(256), kAnchor);
     EXPECT_EQ(image.Tag(v - 1), kAnchor);
-    EXPECT_EQ(get_le32(image.At(v - 1) + 12), v - 1);
+    EXPECT_EQ(image.At(v - 1).U32Le(12), v - 1);
     ASSERT_FALSE(progressCalls.empty());
     EXPECT_EQ(progressCalls.back(), std::make_pair(v, v));
 
@@ -105,7 +105,7 @@ TEST(ImageSectorMaps, VolumeStructuresAtTheirSectors) {
       EXPECT_EQ(image.bytes.substr(320 * 2048, size_t(m) * 2048),
                 image.bytes.substr(size_t(mirrorStart) * 2048, size_t(m) * 2048));
       EXPECT_EQ(image.Tag(mirrorStart + m), kPrimaryVolumeDescriptor);
-      EXPECT_EQ(get_le32(image.At(mirrorStart + m) + 12), mirrorStart + m);
+      EXPECT_EQ(image.At(mirrorStart + m).U32Le(12), mirrorStart + m);
       uint32_t mirrorEntry = mirrorStart - 1;
       while (image.Zero(mirrorEntry, mirrorEntry + 1)) --mirrorEntry;
       EXPECT_EQ(image.Tag(mirrorEntry), kExtendedFileEntry);

@@ -6,9 +6,10 @@
 #include <vector>
 
 #include "iso_reader.h"
+#include "platform/byte_span.h"
 #include "test_support.h"
 #include "tree_test_support.h"
-#include "writer/byte_order.h"
+#include "writer/byte_order.h"  // le32 and the others build the expected path tables
 
 namespace vellumcast::test {
 namespace {
@@ -24,8 +25,11 @@ struct Written {
   bool ok;
   std::string image;
   std::string Sector(uint32_t n) const { return image.substr(size_t(n) * 2048, 2048); }
-  const uint8_t* At(uint32_t sector, uint32_t offset = 0) const {
-    return reinterpret_cast<const uint8_t*>(image.data()) + size_t(sector) * 2048 + offset;
+  // From `sector` to the end of the image, bounded.
+  ByteSpan At(uint32_t sector) const {
+    const ByteSpan all(reinterpret_cast<const uint8_t*>(image.data()), image.size());
+    const size_t start = size_t(sector) * 2048;
+    return all.Sub(start, start <= all.size ? all.size - start : 0);
   }
 };
 
@@ -56,24 +60,24 @@ TEST(Iso9660Structures, EmptyFolderImage) {
   EXPECT_EQ(Field(w, 16, 0, 7), std::string("\x01" "CD001\x01", 7));
   EXPECT_EQ(Field(w, 16, 8, 32), Blanks(32));
   EXPECT_EQ(Field(w, 16, 40, 32), "UNTITLED" + Blanks(24));
-  EXPECT_EQ(get_le32(w.At(16, 80)), 32u);
-  EXPECT_EQ(get_be32(w.At(16, 84)), 32u);
+  EXPECT_EQ(w.At(16).U32Le(80), 32u);
+  EXPECT_EQ(w.At(16).U32Be(84), 32u);
   EXPECT_EQ(Field(w, 16, 120, 12), std::string("\x01\x00\x00\x01\x01\x00\x00\x01\x00\x08\x08\x00", 12));
-  EXPECT_EQ(get_le32(w.At(16, 132)), 10u);
-  EXPECT_EQ(get_be32(w.At(16, 136)), 10u);
-  EXPECT_EQ(get_le32(w.At(16, 140)), 18u);
-  EXPECT_EQ(get_le32(w.At(16, 144)), 0u);
-  EXPECT_EQ(get_be32(w.At(16, 148)), 19u);
-  EXPECT_EQ(get_be32(w.At(16, 152)), 0u);
+  EXPECT_EQ(w.At(16).U32Le(132), 10u);
+  EXPECT_EQ(w.At(16).U32Be(136), 10u);
+  EXPECT_EQ(w.At(16).U32Le(140), 18u);
+  EXPECT_EQ(w.At(16).U32Le(144), 0u);
+  EXPECT_EQ(w.At(16).U32Be(148), 19u);
+  EXPECT_EQ(w.At(16).U32Be(152), 0u);
   // Root record: 34 bytes, extent 20, 68 bytes of directory, flags 2, identifier 0.
-  EXPECT_EQ(w.At(16, 156)[0], 34);
-  EXPECT_EQ(get_le32(w.At(16, 158)), 20u);
-  EXPECT_EQ(get_be32(w.At(16, 162)), 20u);
-  EXPECT_EQ(get_le32(w.At(16, 166)), 68u);
-  EXPECT_EQ(w.At(16, 156)[25], 2);
-  EXPECT_EQ(get_le16(w.At(16, 156 + 28)), 1u);
-  EXPECT_EQ(w.At(16, 156)[32], 1);
-  EXPECT_EQ(w.At(16, 156)[33], 0);
+  EXPECT_EQ(w.At(16).U8(156 + 0), 34);
+  EXPECT_EQ(w.At(16).U32Le(158), 20u);
+  EXPECT_EQ(w.At(16).U32Be(162), 20u);
+  EXPECT_EQ(w.At(16).U32Le(166), 68u);
+  EXPECT_EQ(w.At(16).U8(156 + 25), 2);
+  EXPECT_EQ(w.At(16).U16Le(156 + 28), 1u);
+  EXPECT_EQ(w.At(16).U8(156 + 32), 1);
+  EXPECT_EQ(w.At(16).U8(156 + 33), 0);
   EXPECT_EQ(Field(w, 16, 190, 128), "UNDEFINED" + Blanks(119));
   EXPECT_EQ(Field(w, 16, 318, 256), Blanks(256));
   EXPECT_EQ(Field(w, 16, 574, 128), "VELLUMCAST_CONSOLE 1.0" + Blanks(106));
@@ -81,7 +85,7 @@ TEST(Iso9660Structures, EmptyFolderImage) {
   EXPECT_EQ(Field(w, 16, 847, 17), std::string(16, '0') + '\0');
   EXPECT_EQ(Field(w, 16, 864, 17), std::string(16, '0') + '\0');
   EXPECT_EQ(Field(w, 16, 813, 17), Field(w, 16, 830, 17));
-  EXPECT_EQ(w.At(16)[881], 1);
+  EXPECT_EQ(w.At(16).U8(881), 1);
   EXPECT_EQ(Field(w, 16, 882, 2048 - 882), std::string(2048 - 882, '\0'));
 
   // Terminator, then one-record path tables in both byte orders.
@@ -91,12 +95,12 @@ TEST(Iso9660Structures, EmptyFolderImage) {
 
   // The root directory: self and parent records, both pointing at the root.
   for (uint32_t offset : {0u, 34u}) {
-    EXPECT_EQ(w.At(20, offset)[0], 34);
-    EXPECT_EQ(get_le32(w.At(20, offset + 2)), 20u);
-    EXPECT_EQ(get_le32(w.At(20, offset + 10)), 68u);
-    EXPECT_EQ(w.At(20, offset)[25], 2);
-    EXPECT_EQ(w.At(20, offset)[32], 1);
-    EXPECT_EQ(w.At(20, offset)[33], offset ? 1 : 0);
+    EXPECT_EQ(w.At(20).U8(offset + 0), 34);
+    EXPECT_EQ(w.At(20).U32Le(offset + 2), 20u);
+    EXPECT_EQ(w.At(20).U32Le(offset + 10), 68u);
+    EXPECT_EQ(w.At(20).U8(offset + 25), 2);
+    EXPECT_EQ(w.At(20).U8(offset + 32), 1);
+    EXPECT_EQ(w.At(20).U8(offset + 33), offset ? 1 : 0);
   }
   EXPECT_EQ(Field(w, 20, 68, 2048 - 68), std::string(2048 - 68, '\0'));
   EXPECT_EQ(w.image.substr(21 * 2048), std::string(11 * 2048, '\0'));
@@ -186,30 +190,30 @@ TEST(Iso9660Structures, PathTablesAndDirectoryRecords) {
     // Every record of ABC's extent: none crosses a sector boundary, the gaps are zero,
     // identifiers of even length are followed by one zero byte.
     const uint32_t extra = dvd ? 6 : 0;
-    const uint8_t* extent = w.At(dirs + abc->isoDirLocation);
+    const ByteSpan extent = w.At(dirs + abc->isoDirLocation);
     uint32_t offset = 0, records = 0;
     while (offset < abc->isoDirSize) {
-      uint8_t length = extent[offset];
+      uint8_t length = extent.U8(offset);
       if (length == 0) {  // zero to the end of the sector
         uint32_t end = (offset / 2048 + 1) * 2048;
-        for (uint32_t i = offset; i < end; ++i) ASSERT_EQ(extent[i], 0) << i;
+        for (uint32_t i = offset; i < end; ++i) ASSERT_EQ(extent.U8(i), 0) << i;
         offset = end;
         continue;
       }
       ASSERT_LE(offset % 2048 + length, 2048u);
-      uint8_t idLength = extent[offset + 32];
+      uint8_t idLength = extent.U8(offset + 32);
       uint32_t expected = records < 2 ? 34 + extra : 33 + idLength + (idLength % 2 == 0) + extra;
       EXPECT_EQ(length, expected);
-      for (uint32_t i = 33 + idLength; i < length; ++i) EXPECT_EQ(extent[offset + i], 0);
+      for (uint32_t i = 33 + idLength; i < length; ++i) EXPECT_EQ(extent.U8(offset + i), 0);
       offset += length;
       ++records;
     }
     EXPECT_EQ(records, 72u);
     EXPECT_EQ(offset, abc->isoDirSize);
     // The parent record of DEEP points at AB.
-    const uint8_t* deepExtent = w.At(dirs + deep->isoDirLocation);
-    EXPECT_EQ(get_le32(deepExtent + 34 + extra + 2), dirs + ab->isoDirLocation);
-    EXPECT_EQ(get_be32(deepExtent + 34 + extra + 14), ab->isoDirSize);
+    const ByteSpan deepExtent = w.At(dirs + deep->isoDirLocation);
+    EXPECT_EQ(deepExtent.U32Le(34 + extra + 2), dirs + ab->isoDirLocation);
+    EXPECT_EQ(deepExtent.U32Be(34 + extra + 14), ab->isoDirSize);
 
     EXPECT_EQ(CompareIsoWithFolder(out / "out.iso", src.path()), "") << "dvd " << dvd;
   }

@@ -14,6 +14,7 @@
 
 #include "build/build_job.h"
 #include "choice_text.h"
+#include "platform/byte_span.h"
 #include "platform/text.h"
 #include "reader/iso9660_tree.h"
 #include "test_support.h"
@@ -100,9 +101,9 @@ struct Record {
   bool isDirectory = false;
 };
 
+// A little-endian field of `b`, bounded: a field past the bytes reads as 0.
 uint32_t Le32(const std::string& b, size_t at) {
-  return uint32_t(uint8_t(b[at])) | uint32_t(uint8_t(b[at + 1])) << 8 | uint32_t(uint8_t(b[at + 2])) << 16 |
-         uint32_t(uint8_t(b[at + 3])) << 24;
+  return ByteSpan(reinterpret_cast<const uint8_t*>(b.data()), b.size()).U32Le(at);
 }
 
 // The records of the directory extent at `sector` of `size` bytes.

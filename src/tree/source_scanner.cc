@@ -5,14 +5,16 @@
 #include <cerrno>
 #include <cstring>
 
-#include "tree/source_tree.h"
+#include "tree/source_scanner.h"
+
 #include "base/disc_constants.h"
 #include "platform/output_file.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "platform/tree_warm_up.h"
+#include "tree/dvd_video_folders.h"
 #include "tree/source_entry.h"
-#include "tree/source_scanner.h"
+#include "tree/stereo_stream_pass.h"
 
 namespace vellumcast {
 namespace {
@@ -31,21 +33,6 @@ std::string DirectoryForMessage(const std::string& hostPath) {
 }
 
 }  // namespace
-
-void SourceTree::Release() {
-  if (arena) {
-    DestroyArena(arena);
-    arena = nullptr;
-    root = nullptr;
-    ssifDirectory = nullptr;
-  }
-  stereoPlan.reset();
-}
-
-bool ScanSourceTree(SourceTree& tree, const ImageSettings& settings, Diagnostics& log, const char16_t* sourcePath) {
-  SourceScanner scanner(tree, settings, log);
-  return scanner.Run(sourcePath);
-}
 
 bool SourceScanner::Run(const char16_t* sourcePath) {
   std::u16string source = sourcePath ? sourcePath : u"";
@@ -82,7 +69,7 @@ bool SourceScanner::Run(const char16_t* sourcePath) {
   TreeWarmUp warmUp;
   if (settings.readAheadReaders > 0) warmUp.Start(path, settings.readAheadReaders);
 
-  if (!ApplyDvdVideoFolders()) return false;
+  if (!ApplyDvdVideoFolders(*this)) return false;
 
   TreeNode* last = nullptr;
   if (tree.dvdVideoMode) {

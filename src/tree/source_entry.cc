@@ -10,14 +10,7 @@
 
 namespace vellumcast {
 
-bool IsThumbsDb(const char16_t* name) {
-  const char16_t* thumbs = u"Thumbs.db";
-  while (*name && *name == *thumbs) {
-    ++name;
-    ++thumbs;
-  }
-  return *name == 0 && *thumbs == 0;
-}
+bool IsThumbsDb(const char16_t* name) { return EqualsUtf16(name, u"Thumbs.db"); }
 
 SourceEntry SourceEntryFrom(const FindEntry& found) {
   SourceEntry e;

@@ -1,10 +1,13 @@
-// A bounded view of bytes read from an image. Every getter takes a position and checks
-// it against the view's size; a read outside the view gives 0 and clears `ok`, which
-// stays cleared (sticky), so a decoder reads all its fields and checks `ok` once.
+// A bounded view of bytes: a sector read from an image, a Blu-ray control file, a test's
+// image in memory. Every getter takes a position and checks it against the view's size;
+// a read outside the view gives 0 (or an empty text) and clears `ok`, which stays
+// cleared (sticky), so a decoder reads all its fields and checks `ok` once. Positions
+// are 64-bit, so sums of 32-bit fields never wrap.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace vellumcast {
 
@@ -45,6 +48,10 @@ struct ByteSpan {
     return (uint32_t(data[pos]) << 24) | (uint32_t(data[pos + 1]) << 16) | (uint32_t(data[pos + 2]) << 8) |
            uint32_t(data[pos + 3]);
   }
+  uint64_t U64Be(size_t pos) const {
+    uint64_t high = U32Be(pos);
+    return (high << 32) | U32Be(pos + 4);
+  }
   // ECMA-119 7.2.3 / 7.3.3: a little-endian copy then a big-endian copy. `agree` is
   // cleared when the two copies differ; the little-endian value is returned.
   uint16_t Both16(size_t pos, bool& agree) const {
@@ -66,6 +73,10 @@ struct ByteSpan {
       return empty;
     }
     return ByteSpan(data + pos, n);
+  }
+  // `n` bytes from `pos` as characters (a five-digit clip name, a four-letter code).
+  std::string Text(size_t pos, size_t n) const {
+    return Need(pos, n) ? std::string(reinterpret_cast<const char*>(data + pos), n) : std::string();
   }
   // True when the n bytes at pos equal `text` (n bytes, not terminated).
   bool Equals(size_t pos, const char* text, size_t n) const {
