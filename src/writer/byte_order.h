@@ -24,16 +24,6 @@ inline void both16(uint8_t* p, uint16_t v) { le16(p, v); be16(p + 2, v); }
 // ECMA-119 7.3.3: little-endian then big-endian, 8 bytes.
 inline void both32(uint8_t* p, uint32_t v) { le32(p, v); be32(p + 4, v); }
 
-inline uint16_t get_le16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-inline uint32_t get_le32(const uint8_t* p) {
-  return uint32_t(p[0]) | (uint32_t(p[1]) << 8) | (uint32_t(p[2]) << 16) | (uint32_t(p[3]) << 24);
-}
-inline uint64_t get_le64(const uint8_t* p) { return get_le32(p) | (uint64_t(get_le32(p + 4)) << 32); }
-inline uint16_t get_be16(const uint8_t* p) { return uint16_t((p[0] << 8) | p[1]); }
-inline uint32_t get_be32(const uint8_t* p) {
-  return (uint32_t(p[0]) << 24) | (uint32_t(p[1]) << 16) | (uint32_t(p[2]) << 8) | uint32_t(p[3]);
-}
-
 // A character field of `size` bytes: `text` (at most `size` bytes of it), then `pad`.
 inline void padded(uint8_t* p, size_t size, const char* text, uint8_t pad = ' ') {
   size_t n = text ? std::strlen(text) : 0;

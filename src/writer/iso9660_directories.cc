@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <deque>
 #include <string>
 
 #include "writer/image_writer.h"
@@ -14,27 +13,13 @@
 #include "layout/entry_extents.h"
 #include "layout/iso_hierarchy.h"
 #include "layout/layout_rules.h"
+#include "tree/tree_walk.h"
 #include "writer/iso9660_records.h"
 #include "writer/rock_ridge_entries.h"
 #include "writer/sector_emit.h"
 
 namespace vellumcast {
 namespace {
-
-// Visits every directory breadth-first from the root in the order of hierarchy `h`.
-template <typename Step>
-bool ForEachDirectoryBreadthFirst(const IsoHierarchy& h, TreeNode* root, Step step) {
-  std::deque<TreeNode*> queue{root};
-  while (!queue.empty()) {
-    TreeNode* dir = queue.front();
-    queue.pop_front();
-    if (!step(*dir)) return false;
-    for (TreeNode* e = dir->*h.firstChild; e; e = e->*h.nextSibling) {
-      if (e->isDirectory) queue.push_back(e);
-    }
-  }
-  return true;
-}
 
 bool BuildPathTable(const ImageEmitter& emitter, const IsoHierarchy& h, bool bigEndian, uint8_t* table) {
   const uint32_t capacity = PathTableSectors(emitter.plan, h) * kSectorSize;
@@ -46,7 +31,7 @@ bool BuildPathTable(const ImageEmitter& emitter, const IsoHierarchy& h, bool big
   };
   static const uint8_t kRootIdentifier = 0;
   bool ok = put(&kRootIdentifier, 1, DirectorySector(emitter.plan, h, *emitter.tree.root), 1) &&
-            ForEachDirectoryBreadthFirst(h, emitter.tree.root, [&](TreeNode& dir) {
+            WalkBreadthFirst(*emitter.tree.root, h.firstChild, h.nextSibling, [&](TreeNode& dir) {
               for (TreeNode* e = dir.*h.firstChild; e; e = e->*h.nextSibling) {
                 if (e->isDirectory &&
                     !put(e->*h.name, e->*h.nameLength, DirectorySector(emitter.plan, h, *e), dir.*h.pathTableNumber)) {
@@ -134,7 +119,7 @@ bool EmitDirectoryExtent(ImageEmitter& emitter, const IsoHierarchy& h, TreeNode&
 
 bool EmitHierarchy(ImageEmitter& emitter, const IsoHierarchy& h, uint64_t& continuation) {
   return EmitPathTable(emitter, h, false) && EmitPathTable(emitter, h, true) &&
-         ForEachDirectoryBreadthFirst(h, emitter.tree.root,
+         WalkBreadthFirst(*emitter.tree.root, h.firstChild, h.nextSibling,
                                       [&](TreeNode& dir) { return EmitDirectoryExtent(emitter, h, dir, continuation); });
 }
 
@@ -145,7 +130,7 @@ bool BuildContinuationAreas(const ImageEmitter& emitter, uint8_t* area) {
   uint32_t sector = 0;  // the sector of the last area placed
   uint64_t cursor = 0;
   uint8_t unused[kIsoMaxRecordBytes];
-  bool ok = ForEachDirectoryBreadthFirst(kPrimaryHierarchy, emitter.tree.root, [&](TreeNode& dir) {
+  bool ok = WalkBreadthFirst(*emitter.tree.root, kPrimaryHierarchy.firstChild, kPrimaryHierarchy.nextSibling, [&](TreeNode& dir) {
     return ForEachIsoRecord(kPrimaryHierarchy, dir, [&](const IsoRecordSlot& slot) {
       SystemUseLayout use = RecordSystemUse(emitter.settings, emitter.tree, kPrimaryHierarchy, slot);
       if (!use.continuationBytes) return true;

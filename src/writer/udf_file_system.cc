@@ -3,12 +3,12 @@
 // its File Identifier Descriptors followed by the entries of its children.
 #include "writer/udf_file_system.h"
 
-#include <deque>
 
 #include "base/disc_constants.h"
 #include "layout/entry_extents.h"
 #include "layout/layout_rules.h"
 #include "tree/tree_node.h"
+#include "tree/tree_walk.h"
 #include "writer/file_entries.h"
 #include "writer/file_identifiers.h"
 #include "writer/file_set.h"
@@ -41,21 +41,21 @@ bool EmitUdfFileSystemArea(ImageEmitter& emitter, uint32_t& blocks) {
     return false;
   uint32_t n = kFixedFileSystemBlocks;
 
-  std::deque<const TreeNode*> queue{root};
-  while (!queue.empty()) {
-    const TreeNode* directory = queue.front();
-    queue.pop_front();
-    if (directory->udfDirLocation != n) return Mismatch(emitter, kArea);
-    const uint32_t directoryBlocks = UdfDirectorySectors(*directory);
-    if (!EmitDirectoryIdentifiers(emitter, *directory, n, directoryBlocks)) return false;
+  // Each directory's identifiers, then its entries' File Entries, directories breadth
+  // first: the blocks the layout handed out in the same walk.
+  const bool ok = WalkBreadthFirst(*static_cast<const TreeNode*>(root), [&](const TreeNode& directory) {
+    if (directory.udfDirLocation != n) return Mismatch(emitter, kArea);
+    const uint32_t directoryBlocks = UdfDirectorySectors(directory);
+    if (!EmitDirectoryIdentifiers(emitter, directory, n, directoryBlocks)) return false;
     n += directoryBlocks;
-    for (const TreeNode* child = directory->firstChild; child; child = child->nextSibling) {
+    for (const TreeNode* child = directory.firstChild; child; child = child->nextSibling) {
       if (child->fileEntryLocation != n) return Mismatch(emitter, kArea);
       if (!EmitEntry(emitter, *child, n)) return false;
       n += FileEntrySectors(emitter.settings, *child);
-      if (child->isDirectory) queue.push_back(child);
     }
-  }
+    return true;
+  });
+  if (!ok) return false;
   blocks = n;
   return true;
 }

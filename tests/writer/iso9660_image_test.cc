@@ -13,6 +13,7 @@
 #include "build/build_job.h"
 #include "choice_text.h"
 #include "iso_reader.h"
+#include "platform/byte_span.h"
 #include "platform/text.h"
 #include "test_support.h"
 #include "writer/byte_order.h"
@@ -125,22 +126,22 @@ TEST(Iso9660Image, FileOfFourGibibytesAndMore) {
   ASSERT_GE(image, 0);
   uint8_t pvd[2048], dir[2048];
   ASSERT_EQ(pread(image, pvd, 2048, 16 * 2048), 2048);
-  ASSERT_EQ(pread(image, dir, 2048, off_t(get_le32(pvd + 156 + 2)) * 2048), 2048);
+  ASSERT_EQ(pread(image, dir, 2048, off_t(ByteSpan(pvd, 2048).U32Le(156 + 2)) * 2048), 2048);
   close(image);
-  std::vector<const uint8_t*> records;
+  std::vector<ByteSpan> records;
   for (uint32_t at = 0; at < 2048 && dir[at]; at += dir[at]) {
     if (std::string(reinterpret_cast<const char*>(dir + at + 33), dir[at + 32]).rfind("HUGE.BIN", 0) == 0) {
-      records.push_back(dir + at);
+      records.emplace_back(dir + at, 2048 - at);
     }
   }
   ASSERT_EQ(records.size(), 2u);
-  EXPECT_EQ(records[0][25], 0x80);
-  EXPECT_EQ(records[1][25], 0x00);
-  EXPECT_EQ(get_le32(records[0] + 10), 0xFFFFF800u);
-  EXPECT_EQ(get_be32(records[0] + 14), 0xFFFFF800u);
-  EXPECT_EQ(get_le32(records[1] + 10), uint32_t(size - 0xFFFFF800u));
-  EXPECT_EQ(get_le32(records[1] + 2), get_le32(records[0] + 2) + 0xFFFFF800u / 2048);
-  EXPECT_EQ(get_be32(records[1] + 6), get_le32(records[1] + 2));
+  EXPECT_EQ(records[0].U8(25), 0x80);
+  EXPECT_EQ(records[1].U8(25), 0x00);
+  EXPECT_EQ(records[0].U32Le(10), 0xFFFFF800u);
+  EXPECT_EQ(records[0].U32Be(14), 0xFFFFF800u);
+  EXPECT_EQ(records[1].U32Le(10), uint32_t(size - 0xFFFFF800u));
+  EXPECT_EQ(records[1].U32Le(2), records[0].U32Le(2) + 0xFFFFF800u / 2048);
+  EXPECT_EQ(records[1].U32Be(6), records[1].U32Le(2));
 }
 
 // The name the Linux kernel's iso9660 driver (mounted without Rock Ridge and Joliet) shows
