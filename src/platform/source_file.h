@@ -35,6 +35,12 @@ struct SourceFile {
   bool holdsContent = false;
   FileStamp stamp;  // the open file's state when it was opened (or read in advance)
   bool regular = false;  // the open file was a regular file when it was opened
+  // Set before the first Read: that read first takes only bytes the page cache holds,
+  // and `fromStorage` tells whether any had to come from the storage.
+  bool watchMemory = false;
+  // Bytes had to be read from the storage (or the system could not tell): set by
+  // ReadWhole, by a watched Read and by InMemory.
+  bool fromStorage = false;
 
   // Opens `hostPath` for reading; false with `error` set.
   bool Open(const std::string& hostPath);
@@ -56,6 +62,9 @@ struct SourceFile {
   int64_t Read(uint8_t* buffer, size_t n);
   // Moves the read position to byte `offset`; false with `error` set.
   bool SkipTo(uint64_t offset);
+  // True when the byte at `offset` (or the end of the file) is in the page cache; false,
+  // setting `fromStorage`, when it is not or the system cannot tell. Reads nothing.
+  bool InMemory(uint64_t offset);
   // Asks the system to bring bytes [offset, offset + n) into memory without waiting.
   void RequestBytes(uint64_t offset, uint64_t n);
   int Descriptor() const { return file.handle; }

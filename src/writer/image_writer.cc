@@ -166,7 +166,9 @@ bool ImageBuilder::WriteImage(const char16_t* targetPathText, WriterProgressFn p
   ReadAheadLimits limits;
   limits.readers = readAheadReaders;
   if (root && readAheadReaders > 0) {
-    if (readAhead.Start(FileDataOrder::NextOf, &order, limits)) out.readAhead = &readAhead;
+    if (readAhead.Start(FileDataOrder::NextOf, &order, limits, FileDataOrder::ContinueAfterOf)) {
+      out.readAhead = &readAhead;
+    }
   }
   bool ok = EmitImage(*this, out);
   readAhead.Stop();
