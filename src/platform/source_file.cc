@@ -155,6 +155,10 @@ bool SourceFile::Size(uint64_t& size) {
     size = contentFileSize;
     return true;
   }
+  if (regular) {  // from the status read at the open (or checked unchanged since)
+    size = stamp.size;
+    return true;
+  }
   file.error = file.IsOpen() ? 0 : EBADF;
   uint64_t now = file.Size();
   if (file.error) {
@@ -175,10 +179,11 @@ int64_t SourceFile::Read(uint8_t* buffer, size_t n) {
   file.error = file.IsOpen() ? 0 : EBADF;
   size_t cached = 0;
   if (watchMemory && file.IsOpen() && n > 0) {
+    // No timing here: a read held up by other processes would wake the readers for
+    // nothing, while a cached read that was in fact quick storage only wakes them a
+    // file later.
     watchMemory = false;
-    const auto start = std::chrono::steady_clock::now();
     ssize_t r = ReadCached(file.handle, buffer, n);
-    if (r > 0 && TookLong(start, size_t(r))) fromStorage = true;
     if (r >= 0 && size_t(r) == n) return r;
     cached = r > 0 ? size_t(r) : 0;
     // Any byte beyond the cached ones came from the storage.

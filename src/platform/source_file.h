@@ -55,7 +55,9 @@ struct SourceFile {
   // True when `hostPath` still leads to this file in the state of `stamp`: not removed,
   // replaced, written or resized since it was opened.
   bool Unchanged(const std::string& hostPath) const;
-  // The file's current size in bytes; false with `error` set when it cannot be read.
+  // The file's size in bytes: for a regular file as its status said when it was opened
+  // (or was last found unchanged), else as it is now; false with `error` set when it
+  // cannot be read.
   bool Size(uint64_t& size);
   // Reads until n bytes came or the file ended, in one read call where the system
   // allows; returns the count, or -1 with `error` set when the system reports a failure.
