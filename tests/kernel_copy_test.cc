@@ -274,60 +274,67 @@ TEST(ReadAhead, StopAndFailedWriteEndTheReaders) {
 // Files that come wholly from memory rest the readers: the consumer opens its files
 // itself until one has to come from the storage, and from there the readers go on.
 TEST(ReadAhead, ReadersRestOnFilesInMemoryAndResumeAtOneFromTheStorage) {
-  constexpr size_t kFiles = 3000;
-  TempDir src;
-  std::vector<std::string> paths;
-  std::vector<size_t> index(kFiles);
-  for (size_t i = 0; i < kFiles; ++i) {
-    paths.push_back(src / ("f" + std::to_string(i)));
-    WriteFile(paths.back(), PatternBytes(4000 + i, uint32_t(i)));
-    index[i] = i;
-  }
-  struct Order {
-    const std::vector<std::string>& paths;
-    size_t next = 0;
+  struct Case {
+    size_t files;
+    size_t size;  // of the first file; each next one a byte longer
+    bool readWhole;
   };
-  auto next = [](void* o, ReadAheadRequest& r) {
-    auto& order = *static_cast<Order*>(o);
-    if (order.next == order.paths.size()) return false;
-    r = ReadAheadRequest{order.paths[order.next++], 4 * kSector, true};
-    return true;
-  };
-  auto seek = [](void* o, const void* after) { static_cast<Order*>(o)->next = *static_cast<const size_t*>(after) + 1; };
-  for (size_t evictFrom : {kFiles, kFiles / 2}) {
-    SCOPED_TRACE(evictFrom);
-    for (size_t i = 0; i < kFiles; ++i) {
-      int fd = open(paths[i].c_str(), O_RDONLY);
-      ASSERT_GE(fd, 0);
-      if (i < evictFrom) ReadFile(paths[i]);  // in memory
-      else fdatasync(fd), posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);  // out of it
-      // (mincore: a probe by reading would start reading the file in.)
-      void* map = mmap(nullptr, 4000 + i, PROT_READ, MAP_SHARED, fd, 0);
-      unsigned char pages[2] = {0, 0};
-      bool inMemory = map != MAP_FAILED && mincore(map, 4000 + i, pages) == 0 && (pages[0] & 1);
-      if (map != MAP_FAILED) munmap(map, 4000 + i);
-      close(fd);
-      if (i >= evictFrom && inMemory) GTEST_SKIP() << "files stay in memory";
+  for (Case c : {Case{3000, 4000, true}, Case{400, 130000, false}}) {
+    TempDir src;
+    std::vector<std::string> paths;
+    std::vector<size_t> index(c.files);
+    for (size_t i = 0; i < c.files; ++i) {
+      paths.push_back(src / ("f" + std::to_string(i)));
+      WriteFile(paths.back(), PatternBytes(c.size + i, uint32_t(i)));
+      index[i] = i;
     }
-    Order order{paths};
-    ReadAhead readAhead;
-    ASSERT_TRUE(readAhead.Start(next, &order, ReadAheadLimits{}, seek));
-    size_t watched[2] = {0, 0};  // files the consumer read itself while the readers rested
-    for (size_t i = 0; i < kFiles; ++i) {
-      SourceFile file;
-      if (!readAhead.Take(paths[i], file)) {
-        ASSERT_TRUE(file.Open(paths[i]));
-        file.watchMemory = readAhead.Resting();
-        watched[i >= evictFrom] += file.watchMemory;
+    struct Order {
+      const std::vector<std::string>& paths;
+      Case c;
+      size_t next = 0;
+    };
+    auto next = [](void* o, ReadAheadRequest& r) {
+      auto& order = *static_cast<Order*>(o);
+      if (order.next == order.paths.size()) return false;
+      r = ReadAheadRequest{order.paths[order.next++], order.c.size + order.c.files + kSector, order.c.readWhole};
+      return true;
+    };
+    auto seek = [](void* o, const void* after) { static_cast<Order*>(o)->next = *static_cast<const size_t*>(after) + 1; };
+    std::vector<uint8_t> bytes(c.size + c.files + kSector);
+    for (size_t evictFrom : {c.files, c.files / 2}) {
+      SCOPED_TRACE(std::to_string(c.size) + " from " + std::to_string(evictFrom));
+      for (size_t i = 0; i < c.files; ++i) {
+        int fd = open(paths[i].c_str(), O_RDONLY);
+        ASSERT_GE(fd, 0);
+        if (i < evictFrom) ReadFile(paths[i]);  // in memory
+        else fdatasync(fd), posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);  // out of it
+        // (mincore: a probe by reading would start reading the file in.)
+        void* map = mmap(nullptr, c.size, PROT_READ, MAP_SHARED, fd, 0);
+        unsigned char pages[64] = {};
+        bool inMemory = map != MAP_FAILED && mincore(map, c.size, pages) == 0 && (pages[0] & 1);
+        if (map != MAP_FAILED) munmap(map, c.size);
+        close(fd);
+        if (i >= evictFrom && inMemory) GTEST_SKIP() << "files stay in memory";
       }
-      uint8_t bytes[4 * kSector];
-      int64_t got = file.Read(bytes, sizeof bytes);
-      ASSERT_TRUE(std::string(reinterpret_cast<char*>(bytes), size_t(std::max<int64_t>(got, 0))) ==
-                  PatternBytes(4000 + i, uint32_t(i))) << i;
-      if (readAhead.Resting() && file.fromStorage) readAhead.Resume(&index[i]);
+      Order order{paths, c};
+      ReadAhead readAhead;
+      ASSERT_TRUE(readAhead.Start(next, &order, ReadAheadLimits{}, seek));
+      size_t watched[2] = {0, 0};  // files the consumer read itself while the readers rested
+      for (size_t i = 0; i < c.files; ++i) {
+        SourceFile file;
+        if (!readAhead.Take(paths[i], file)) {
+          ASSERT_TRUE(file.Open(paths[i]));
+          file.watchMemory = readAhead.Resting();
+          watched[i >= evictFrom] += file.watchMemory;
+        }
+        int64_t got = file.Read(bytes.data(), bytes.size());
+        ASSERT_TRUE(std::string(reinterpret_cast<char*>(bytes.data()), size_t(std::max<int64_t>(got, 0))) ==
+                    PatternBytes(c.size + i, uint32_t(i))) << i;
+        if (readAhead.Resting() && file.fromStorage) readAhead.Resume(&index[i]);
+      }
+      EXPECT_GT(watched[0], 0u) << "the readers did not rest";
+      EXPECT_LE(watched[1], (c.files - evictFrom) / 4) << "the readers did not resume";
     }
-    EXPECT_GT(watched[0], evictFrom / 2) << "the readers did not rest";
-    EXPECT_LE(watched[1], (kFiles - evictFrom) / 4) << "the readers did not resume";
   }
 }
 

@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <chrono>
 #include <new>
 #include <system_error>
 
@@ -21,10 +22,13 @@ constexpr uint64_t kRequestStepBytes = 256 << 10;
 // Files a reader claims at once, up to this many bytes.
 constexpr size_t kBatchFiles = 8;
 constexpr uint64_t kBatchBytes = 512 << 10;
-// Small files in a row that came wholly from the page cache before the readers rest:
-// a folder from the storage rarely has that many in memory (only what the scan or the
-// disc analysis read), a folder in memory reaches it within the first batches.
+// Files in a row found in the page cache (a small file read wholly from there, both
+// ends of a large file's first bytes) before the readers rest: a folder from the
+// storage rarely has that many in memory (only what the scan or the disc analysis
+// read), a folder in memory reaches it within the first batches.
 constexpr uint32_t kRestAfterFiles = 64;
+// Two probes of bytes in memory take about a microsecond; more means they were read in.
+constexpr auto kProbeTime = std::chrono::microseconds(20);
 
 }  // namespace
 
@@ -174,8 +178,15 @@ void ReadAhead::Fill(Entry& entry) const {
     return;
   }
   entry.usable = true;
-  file.InMemory(0);  // only a hint: a miss tells the folder is not in memory
   const uint64_t wanted = std::min(r.plannedBytes, kLargeFileRequestBytes);
+  // Both ends of the bytes to request in memory, found within microseconds: nothing to
+  // request (a probe that misses starts reading its bytes in, like the requests below).
+  const auto start = std::chrono::steady_clock::now();
+  if (file.InMemory(0) && (wanted == 0 || file.InMemory(wanted - 1)) &&
+      std::chrono::steady_clock::now() - start < kProbeTime) {
+    return;
+  }
+  file.fromStorage = true;
   for (uint64_t at = 0; at < wanted && !stopping; at += kRequestStepBytes) {
     file.RequestBytes(at, std::min(kRequestStepBytes, wanted - at));
   }
@@ -187,8 +198,6 @@ void ReadAhead::Judge(const Entry& entry) {
     inMemoryRun = 0;
     return;
   }
-  // The first bytes of a large file in memory say little of the rest of it.
-  if (!entry.request.readWhole) return;
   if (inMemoryRun.fetch_add(1) + 1 == kRestAfterFiles) {
     std::lock_guard<std::mutex> lock(mutex);
     if (!stopping) resting = true;

@@ -14,7 +14,8 @@
 //
 // Files already in the page cache gain nothing from other threads: reading them there
 // and copying their bytes once more only costs processor time, which on a busy machine
-// is the consumer's. So the readers rest once a run of files came wholly from memory;
+// is the consumer's. So the readers rest once a run of files was found in memory (a
+// large file whose first bytes are in memory is not requested either);
 // the consumer then opens every file itself, and wakes them again (from its own place
 // in the order) at the first file whose bytes had to come from the storage.
 #pragma once
