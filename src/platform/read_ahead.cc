@@ -5,6 +5,7 @@
 #include <sys/resource.h>
 
 #include <algorithm>
+#include <chrono>
 #include <new>
 #include <system_error>
 
@@ -21,12 +22,21 @@ constexpr uint64_t kRequestStepBytes = 256 << 10;
 // Files a reader claims at once, up to this many bytes.
 constexpr size_t kBatchFiles = 8;
 constexpr uint64_t kBatchBytes = 512 << 10;
+// Files in a row found in the page cache (a small file read wholly from there, both
+// ends of a large file's first bytes) before the readers rest: a folder from the
+// storage rarely has that many in memory (only what the scan or the disc analysis
+// read), a folder in memory reaches it within the first batches.
+constexpr uint32_t kRestAfterFiles = 64;
+// Two probes of bytes in memory take about a microsecond; more means they were read in.
+constexpr auto kProbeTime = std::chrono::microseconds(20);
 
 }  // namespace
 
-bool ReadAhead::Start(ReadAheadNextFn nextFn, void* nextContext, const ReadAheadLimits& wanted) {
+bool ReadAhead::Start(ReadAheadNextFn nextFn, void* nextContext, const ReadAheadLimits& wanted,
+                      ReadAheadSeekFn seekFn) {
   Stop();
   next = nextFn;
+  seek = seekFn;
   context = nextContext;
   limits = wanted;
   // Descriptors stay far below the process's limit: each reader holds one while it
@@ -39,6 +49,9 @@ bool ReadAhead::Start(ReadAheadNextFn nextFn, void* nextContext, const ReadAhead
   }
   stopping = false;
   orderEnded = false;
+  resting = false;
+  drained = false;
+  inMemoryRun = 0;
   taken = 0;
   ring.size = limits.memoryBytes;
   ring.head = ring.used = 0;
@@ -113,7 +126,14 @@ ReadAhead::Entry& ReadAhead::Claim() {
 void ReadAhead::ReaderLoop() {
   std::vector<Entry*> batch;
   std::unique_lock<std::mutex> lock(mutex);
-  while (!stopping && PeekNext()) {
+  while (!stopping) {
+    if (resting) {
+      ++idleReaders;
+      readersWake.wait(lock);
+      --idleReaders;
+      continue;
+    }
+    if (!PeekNext()) break;
     if (!RoomFor(*pending)) {
       ++idleReaders;
       readersWake.wait(lock);
@@ -127,11 +147,13 @@ void ReadAhead::ReaderLoop() {
     do {
       bytes += pending->plannedBytes;
       batch.push_back(&Claim());
-    } while (batch.size() < kBatchFiles && bytes < kBatchBytes && PeekNext() && RoomFor(*pending));
+    } while (batch.size() < kBatchFiles && bytes < kBatchBytes && !resting && PeekNext() &&
+             RoomFor(*pending));
     lock.unlock();
     for (Entry* entry : batch) {
       if (stopping) break;  // what is left in the window is only freed
       Fill(*entry);
+      Judge(*entry);
       entry->ready = true;
       if (consumerWaiting) {
         std::lock_guard<std::mutex> wakeLock(mutex);
@@ -157,9 +179,44 @@ void ReadAhead::Fill(Entry& entry) const {
   }
   entry.usable = true;
   const uint64_t wanted = std::min(r.plannedBytes, kLargeFileRequestBytes);
+  // Both ends of the bytes to request in memory, found within microseconds: nothing to
+  // request (a probe that misses starts reading its bytes in, like the requests below).
+  const auto start = std::chrono::steady_clock::now();
+  if (file.InMemory(0) && (wanted == 0 || file.InMemory(wanted - 1)) &&
+      std::chrono::steady_clock::now() - start < kProbeTime) {
+    return;
+  }
+  file.fromStorage = true;
   for (uint64_t at = 0; at < wanted && !stopping; at += kRequestStepBytes) {
     file.RequestBytes(at, std::min(kRequestStepBytes, wanted - at));
   }
+}
+
+void ReadAhead::Judge(const Entry& entry) {
+  if (!seek) return;
+  if (!entry.usable || entry.file.fromStorage) {
+    inMemoryRun = 0;
+    return;
+  }
+  if (inMemoryRun.fetch_add(1) + 1 == kRestAfterFiles) {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!stopping) resting = true;
+  }
+}
+
+void ReadAhead::Resume(const void* after) {
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!drained || stopping) return;
+    // No reader is in `next` now: resting ones wait, the others have ended.
+    seek(context, after);
+    pending.reset();
+    orderEnded = false;
+    resting = false;
+    drained = false;
+    inMemoryRun = 0;
+  }
+  readersWake.notify_all();
 }
 
 void ReadAhead::Release(Entry& entry) {
@@ -168,11 +225,15 @@ void ReadAhead::Release(Entry& entry) {
 }
 
 bool ReadAhead::Take(const std::string& hostPath, SourceFile& into) {
-  if (readers.empty()) return false;
+  if (readers.empty() || drained) return false;
   std::unique_lock<std::mutex> lock(mutex);
   // The consumer is done with the file it took before; its bytes may now be overwritten.
   ring.Free(heldRingBytes);
   heldRingBytes = 0;
+  if (window.empty() && resting) {
+    drained = true;  // from here on the consumer opens its files itself
+    return false;
+  }
   if (window.empty()) {
     // The readers have not come this far: the consumer opens the file itself, and the
     // readers go on after it.
@@ -205,7 +266,7 @@ bool ReadAhead::Take(const std::string& hostPath, SourceFile& into) {
   // Keeping ahead: one reader refills the window while the consumer works (with the
   // files in memory one is enough, and more would only take processor time from the
   // consumer); the others join when the consumer finds a file not ready.
-  if (idleReaders && AtLowWater()) readersWake.notify_one();
+  if (idleReaders && !resting && AtLowWater()) readersWake.notify_one();
   lock.unlock();
   // A file removed, replaced or written since a reader opened it is opened afresh: the
   // image takes every file as it is at its turn, as without the read-ahead.
@@ -227,6 +288,8 @@ void ReadAhead::Stop() {
   window.clear();  // closes what is still open and frees what was read
   pending.reset();
   idleReaders = openFiles = 0;
+  resting = false;
+  drained = false;
   windowBytes = 0;
   ring.used = ring.head = heldRingBytes = 0;
 }

@@ -11,6 +11,13 @@
 // ring is used first in, first out, and no memory is allocated per file. A file the readers could not open or read, or
 // that is not a regular file, is left to the consumer, which opens it itself and meets
 // (and reports) the failure where it always did.
+//
+// Files already in the page cache gain nothing from other threads: reading them there
+// and copying their bytes once more only costs processor time, which on a busy machine
+// is the consumer's. So the readers rest once a run of files was found in memory (a
+// large file whose first bytes are in memory is not requested either);
+// the consumer then opens every file itself, and wakes them again (from its own place
+// in the order) at the first file whose bytes had to come from the storage.
 #pragma once
 
 #include <atomic>
@@ -38,6 +45,9 @@ struct ReadAheadRequest {
 // Hands out the next file of the consumer's order; false after the last. Called by
 // the readers and by the consumer, never by two at once.
 using ReadAheadNextFn = bool (*)(void* context, ReadAheadRequest& request);
+// Moves the order to just after the consumer's file `after` (as the order knows it);
+// called with no reader in `next`.
+using ReadAheadSeekFn = void (*)(void* context, const void* after);
 
 struct ReadAheadLimits {
   uint32_t readers = 16;
@@ -55,7 +65,9 @@ struct ReadAhead {
 
   // Starts the readers over the order `next` hands out. False (nothing started) when
   // no thread could be started; the consumer then simply opens every file itself.
-  [[nodiscard]] bool Start(ReadAheadNextFn next, void* context, const ReadAheadLimits& limits);
+  // Without `seek` the readers never rest.
+  [[nodiscard]] bool Start(ReadAheadNextFn next, void* context, const ReadAheadLimits& limits,
+                           ReadAheadSeekFn seek = nullptr);
   // The consumer's next file, which must be `hostPath`: true with `into` holding it
   // (open, or its bytes read), false when the consumer is to open it itself, also when
   // the file was removed, replaced or changed since a reader opened it. Waits while a
@@ -63,6 +75,12 @@ struct ReadAhead {
   // whole stay valid until the next Take or Stop: the consumer is done with one small
   // file before it takes the next.
   [[nodiscard]] bool Take(const std::string& hostPath, SourceFile& into);
+  // The readers rest and the consumer has taken all they had read: it opens its files
+  // itself (Take declines them) and watches whether they come from memory.
+  bool Resting() const { return drained.load(std::memory_order_relaxed); }
+  // The consumer's file `after` had to come from the storage: the readers go on from
+  // the next file of the order.
+  void Resume(const void* after);
   // Ends the readers at once (each finishes at most the one read or request it is in),
   // joins them and closes and frees everything in the window. Safe to call twice.
   void Stop();
@@ -105,8 +123,11 @@ struct ReadAhead {
   Entry& Claim();
   void Fill(Entry& entry) const;
   void Release(Entry& entry);
+  // Counts a filled file towards the run found in memory; rests the readers at its end.
+  void Judge(const Entry& entry);
 
   ReadAheadNextFn next = nullptr;
+  ReadAheadSeekFn seek = nullptr;
   void* context = nullptr;
   ReadAheadLimits limits;
 
@@ -118,6 +139,9 @@ struct ReadAhead {
   bool orderEnded = false;
   std::atomic<bool> stopping{false};  // also read by readers between requests
   std::atomic<bool> consumerWaiting{false};
+  bool resting = false;               // the readers claim nothing
+  std::atomic<bool> drained{false};   // resting, and the window is empty
+  std::atomic<uint32_t> inMemoryRun{0};  // files in a row read wholly from memory
   uint32_t idleReaders = 0;
   uint32_t openFiles = 0;
   uint64_t windowBytes = 0;

@@ -35,6 +35,12 @@ struct SourceFile {
   bool holdsContent = false;
   FileStamp stamp;  // the open file's state when it was opened (or read in advance)
   bool regular = false;  // the open file was a regular file when it was opened
+  // Set before the first Read: that read first takes only bytes the page cache holds,
+  // and `fromStorage` tells whether any had to come from the storage.
+  bool watchMemory = false;
+  // Bytes had to be read from the storage (or the system could not tell): set by
+  // ReadWhole, by a watched Read and by InMemory.
+  bool fromStorage = false;
 
   // Opens `hostPath` for reading; false with `error` set.
   [[nodiscard]] bool Open(const std::string& hostPath);
@@ -49,7 +55,9 @@ struct SourceFile {
   // True when `hostPath` still leads to this file in the state of `stamp`: not removed,
   // replaced, written or resized since it was opened.
   bool Unchanged(const std::string& hostPath) const;
-  // The file's current size in bytes; false with `error` set when it cannot be read.
+  // The file's size in bytes: for a regular file as its status said when it was opened
+  // (or was last found unchanged), else as it is now; false with `error` set when it
+  // cannot be read.
   [[nodiscard]] bool Size(uint64_t& size);
   // Reads until n bytes came or the file ended, in one read call where the system
   // allows; `got` receives the count (below n only at the end of the file). False with
@@ -57,6 +65,9 @@ struct SourceFile {
   [[nodiscard]] bool Read(uint8_t* buffer, size_t n, size_t& got);
   // Moves the read position to byte `offset`; false with `error` set.
   [[nodiscard]] bool SkipTo(uint64_t offset);
+  // True when the byte at `offset` (or the end of the file) is in the page cache; false,
+  // setting `fromStorage`, when it is not or the system cannot tell. Reads nothing.
+  bool InMemory(uint64_t offset);
   // Asks the system to bring bytes [offset, offset + n) into memory without waiting.
   void RequestBytes(uint64_t offset, uint64_t n);
   int Descriptor() const { return file.handle; }

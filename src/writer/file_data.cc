@@ -26,11 +26,30 @@ std::string Display(const std::u16string& path) { return Utf16ToUtf8(path); }
 // The file as the read-ahead readers left it (open, or already read), or opened here.
 bool OpenSource(OutputContext& out, SourceFile& file, const std::u16string& path) {
   const std::string hostPath = HostPath(path);
-  if ((out.readAhead && out.readAhead->Take(hostPath, file)) || file.Open(hostPath)) return true;
+  if (out.readAhead && out.readAhead->Take(hostPath, file)) return true;
+  if (file.Open(hostPath)) {
+    // While the readers rest, the first read tells whether they are needed again.
+    file.watchMemory = out.readAhead && out.readAhead->Resting();
+    return true;
+  }
   out.aborted = true;
   out.emitter->sink.failed = true;
   out.emitter->log.Fail("cannot read " + Display(path) + ": " + file.error);
   return false;
+}
+
+// A file the kernel copies is not read here: while the readers rest, a probe of its
+// first byte tells whether it is in memory.
+void WatchKernelCopy(SourceFile& file, const TreeNode& node) {
+  if (file.watchMemory && node.sectorCount >= kKernelCopyMinimumSectors) file.InMemory(0);
+}
+
+// The consumer's own file had to come from the storage while the readers rested: they
+// go on after it.
+void WakeReaders(OutputContext& out, const TreeNode& node, const SourceFile& a, const SourceFile* b) {
+  if (out.readAhead && out.readAhead->Resting() && (a.fromStorage || (b && b->fromStorage))) {
+    out.readAhead->Resume(&node);
+  }
 }
 
 void WarnChangedSize(OutputContext& out, const std::u16string& path) {
@@ -166,11 +185,13 @@ bool EmitFileData(OutputContext& out, const TreeNode& file, const std::u16string
   if (!OpenSource(out, own, path)) return false;
   bool warned = false;
   CheckSize(out, own, path, file.size, warned);
+  WatchKernelCopy(own, file);
 
   if (file.kind != StereoDependent || !file.stereoPair || !file.baseNode) {
     uint64_t bytesRead = 0;
     if (!EmitSourceSectors(out, &own, path, file.sectorCount, bytesRead)) return false;
     if (!out.Failed() && bytesRead < file.size && !warned) WarnChangedSize(out, path);
+    if (!out.Failed()) WakeReaders(out, file, own, nullptr);
     return true;
   }
 
@@ -192,6 +213,7 @@ bool EmitFileData(OutputContext& out, const TreeNode& file, const std::u16string
   if (!OpenSource(out, base, basePath)) return false;
   bool baseWarned = false;
   CheckSize(out, base, basePath, baseNode.size, baseWarned);
+  WatchKernelCopy(base, baseNode);
 
   uint64_t ownRead = 0, baseRead = 0;
   for (const StereoClipPair::RunPiece& piece : run) {
@@ -202,6 +224,7 @@ bool EmitFileData(OutputContext& out, const TreeNode& file, const std::u16string
   }
   if (ownRead < file.size && !warned) WarnChangedSize(out, path);
   if (baseRead < baseNode.size && !baseWarned) WarnChangedSize(out, basePath);
+  WakeReaders(out, file, own, &base);
   return true;
 }
 

@@ -22,7 +22,7 @@ void Describe(const TreeNode& file, const std::u16string& directoryPath, ReadAhe
 
 }  // namespace
 
-FileDataOrder::FileDataOrder(const TreeNode* root) {
+FileDataOrder::FileDataOrder(const TreeNode* treeRoot) : root(treeRoot) {
   if (root) Enter(*root, std::u16string());
 }
 
@@ -66,6 +66,31 @@ bool FileDataOrder::Next(ReadAheadRequest& request) {
     Enter(subdirectory, parentPath);
   }
   return false;
+}
+
+void FileDataOrder::ContinueAfter(const TreeNode& file) {
+  stack.clear();
+  baseClip = nullptr;
+  // The file's directory and its ancestors up to the root, innermost first.
+  std::vector<const TreeNode*> chain;
+  for (const TreeNode* d = file.parent; d; d = d->parent) {
+    chain.push_back(d);
+    if (d == root || d->IsRoot()) break;
+  }
+  // Each ancestor is in its subdirectories, just past the one leading down; the file's
+  // own directory is in its files, just past the file.
+  std::u16string parentPath;
+  for (size_t i = chain.size(); i-- > 0;) {
+    Enter(*chain[i], parentPath);
+    Level& level = stack.back();
+    level.inSubdirectories = i > 0;
+    level.cursor = i > 0 ? chain[i - 1]->nextSibling : file.nextSibling;
+    parentPath = level.path;
+  }
+}
+
+void FileDataOrder::ContinueAfterOf(void* order, const void* after) {
+  static_cast<FileDataOrder*>(order)->ContinueAfter(*static_cast<const TreeNode*>(after));
 }
 
 bool FileDataOrder::NextOf(void* order, ReadAheadRequest& request) {

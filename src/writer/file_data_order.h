@@ -21,6 +21,11 @@ struct FileDataOrder {
   [[nodiscard]] bool Next(ReadAheadRequest& request);
   // Next as a ReadAheadNextFn over a FileDataOrder.
   static bool NextOf(void* order, ReadAheadRequest& request);
+  // Goes on after `file` (an entry WriteFileData copies, below the root), as if Next had
+  // just handed it out, and its base-view clip after it for a dependent-view clip.
+  void ContinueAfter(const TreeNode& file);
+  // ContinueAfter as a ReadAheadSeekFn; `after` is the TreeNode.
+  static void ContinueAfterOf(void* order, const void* after);
 
  private:
   struct Level {
@@ -31,6 +36,7 @@ struct FileDataOrder {
   };
   void Enter(const TreeNode& directory, const std::u16string& parentPath);
 
+  const TreeNode* root = nullptr;
   std::vector<Level> stack;
   const TreeNode* baseClip = nullptr;  // the base-view clip that follows its dependent
   std::u16string baseClipPath;

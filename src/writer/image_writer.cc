@@ -183,7 +183,9 @@ bool WriteImage(const ImageSettings& settings, const SourceTree& tree, const Lay
   ReadAheadLimits limits;
   limits.readers = settings.readAheadReaders;
   if (tree.root && settings.readAheadReaders > 0) {
-    if (readAhead.Start(FileDataOrder::NextOf, &order, limits)) out.readAhead = &readAhead;
+    if (readAhead.Start(FileDataOrder::NextOf, &order, limits, FileDataOrder::ContinueAfterOf)) {
+      out.readAhead = &readAhead;
+    }
   }
   bool ok = EmitImage(emitter, out);
   readAhead.Stop();
