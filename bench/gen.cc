@@ -139,11 +139,18 @@ int main(int argc, char** argv) {
   list_file = std::fopen(argv[3], "wb");
   if (!list_file) Die(std::string("create ") + argv[3]);
   MakeDir(root);
-  if (kind == "big") Big(root);
-  else if (kind == "mixed") Mixed(root);
-  else if (kind == "small") Small(root);
-  else if (kind == "tree" && argc == 6) Tree(root, std::atoi(argv[4]), std::atoi(argv[5]));
-  else { std::fprintf(stderr, "gen: unknown dataset %s\n", kind.c_str()); return 2; }
+  if (kind == "big")
+    Big(root);
+  else if (kind == "mixed")
+    Mixed(root);
+  else if (kind == "small")
+    Small(root);
+  else if (kind == "tree" && argc == 6)
+    Tree(root, std::atoi(argv[4]), std::atoi(argv[5]));
+  else {
+    std::fprintf(stderr, "gen: unknown dataset %s\n", kind.c_str());
+    return 2;
+  }
   if (std::fclose(list_file) != 0) Die("close list");
   return 0;
 }

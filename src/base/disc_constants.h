@@ -22,9 +22,9 @@ constexpr uint32_t kIsoOnlyPathTableStart = 18;
 constexpr uint32_t kAnchorSector = 256;
 constexpr uint32_t kAfterAnchorSector = 257;
 constexpr uint32_t kMainVdsSector = 32;
-constexpr uint32_t kReserveVdsSector = 48;          // UDF 1.02
+constexpr uint32_t kReserveVdsSector = 48;  // UDF 1.02
 constexpr uint32_t kIntegritySequenceSector = 64;
-constexpr uint32_t kVdsSectors = 6;                 // PVD, IUVD, PD, LVD, USD, TD
+constexpr uint32_t kVdsSectors = 6;  // PVD, IUVD, PD, LVD, USD, TD
 // Extents recorded in the anchors and the Logical Volume Descriptor: each Volume
 // Descriptor Sequence extent is 16 sectors (ECMA-167 3/8.4.2.2 asks for at least 16),
 // the integrity sequence 2 sectors (descriptor and terminator).
@@ -34,7 +34,7 @@ constexpr uint32_t kIntegrityExtentBytes = 2 * kSectorSize;
 // UDF 2.50: the physical partition starts at 288 = 9 x 32, the metadata file's entry
 // is its block 0 and the metadata content begins 32 blocks in (sector 320).
 constexpr uint32_t kUdf250PartitionStart = 288;
-constexpr uint32_t kMetadataAlignment = 32;         // blocks; also the image size granule
+constexpr uint32_t kMetadataAlignment = 32;  // blocks; also the image size granule
 constexpr uint32_t kMetadataContentOffset = 32;
 
 // UDF file-system blocks 0, 1, 2: File Set Descriptor, its Terminating Descriptor and
@@ -63,11 +63,11 @@ constexpr uint32_t kIsoMaxDirectories = 65535;
 // long_ads. With more extents the entry holds 113 and a continuation long_ad; each
 // Allocation Extent Descriptor (24 bytes of header) holds (2048 - 24) / 16 = 126 long_ads,
 // or 125 and a continuation.
-constexpr uint32_t kLongAdsInExtendedFileEntry = (kSectorSize - 216) / 16;           // 114
-constexpr uint32_t kLongAdsInAllocationExtent = (kSectorSize - 24) / 16;             // 126
+constexpr uint32_t kLongAdsInExtendedFileEntry = (kSectorSize - 216) / 16;  // 114
+constexpr uint32_t kLongAdsInAllocationExtent = (kSectorSize - 24) / 16;    // 126
 // UDF 1.02 File Entry: 176 bytes of fixed fields and 132 bytes of extended attributes,
 // then (2048 - 176 - 132) / 8 = 217 short_ads; the layout plans a single block.
-constexpr uint32_t kShortAdsInFileEntry102 = (kSectorSize - 176 - 132) / 8;          // 217
+constexpr uint32_t kShortAdsInFileEntry102 = (kSectorSize - 176 - 132) / 8;  // 217
 
 // A UDF File Identifier is recorded with a one-byte length that counts the compression
 // identifier too (ECMA-167 4/14.4.4): 254 bytes of name at most, i.e. 127 UTF-16 units

@@ -27,7 +27,7 @@ struct ImageSettings {
   bool datesInUtc = false;          // every date in UTC with offset 0 (a fixed build time)
   uint8_t applicationId[23] = {};
   uint8_t implementationId[23] = {};
-  uint8_t volumeLabel[128] = {};    // UDF dstring
+  uint8_t volumeLabel[128] = {};  // UDF dstring
 
   // How the source is read; the image is the same either way.
   // Reader threads that open and read the source files ahead of the file-data copy

@@ -5,8 +5,8 @@
 #include "bluray/bdmv_analysis.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdint>
+#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
@@ -52,8 +52,8 @@ bool EachClipInOnePair(const ClipPairs& pairs, std::string& reason) {
     for (int32_t clip : clips) {
       auto [at, added] = owner.emplace(uint16_t(clip), &pair);
       if (!added) {
-        reason = "clip " + ClipText(clip) + " belongs to two pairs (" + PairText(*at->second) + ", " +
-                 PairText(pair) + ")";
+        reason = "clip " + ClipText(clip) + " belongs to two pairs (" + PairText(*at->second) +
+                 ", " + PairText(pair) + ")";
         return false;
       }
     }
@@ -89,7 +89,8 @@ bool HasStereoscopicIndex(const std::u16string& sourcePath) {
 // Adds the pairs of one playlist file when it qualifies: PlayItems, a non-empty
 // ExtensionData with an STN_table_SS, and a SubPath entries block whose first SubPath
 // has one SubPlayItem per PlayItem.
-void CollectPlaylistPairs(const std::u16string& source, const std::u16string& name, ClipPairs& pairs) {
+void CollectPlaylistPairs(const std::u16string& source, const std::u16string& name,
+                          ClipPairs& pairs) {
   MoviePlaylist playlist;
   {
     ControlFile file;

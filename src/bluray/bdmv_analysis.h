@@ -14,7 +14,8 @@ namespace vellumcast {
 // `giveUpReason` empty when the folder declares no 3D content or no playlist pairs any
 // clips; with the reason (naming the clip and what is wrong) when the declared pairs
 // cannot be interleaved, so the folder must be imaged as it is.
-[[nodiscard]] bool AnalyzeBdmvFolder(const char16_t* sourcePath, StereoPlan& plan, std::string& giveUpReason);
+[[nodiscard]] bool AnalyzeBdmvFolder(const char16_t* sourcePath, StereoPlan& plan,
+                                     std::string& giveUpReason);
 
 // The one warning of a build that gives up its stereoscopic plan for `reason`.
 inline std::string StereoLayoutNotApplied(const std::string& reason) {

@@ -45,13 +45,13 @@ constexpr uint8_t kApplicationTypeWithFonts = 6;
 namespace sequence_info {
 constexpr uint64_t kAtcCount = 5;
 constexpr uint64_t kFirstAtc = 6;
-constexpr uint64_t kAtcHeadSize = 6;   // start packet 4, STC count 1, STC id offset 1
-constexpr uint64_t kStcSize = 14;      // PCR PID 2, start packet 4, start 4, end 4
+constexpr uint64_t kAtcHeadSize = 6;  // start packet 4, STC count 1, STC id offset 1
+constexpr uint64_t kStcSize = 14;     // PCR PID 2, start packet 4, start 4, end 4
 }  // namespace sequence_info
 
 namespace cpi {
-constexpr uint64_t kType = 4;          // low 4 bits of a 16-bit word
-constexpr uint64_t kStreamCount = 7;   // EP map: number_of_stream_PID_entries
+constexpr uint64_t kType = 4;         // low 4 bits of a 16-bit word
+constexpr uint64_t kStreamCount = 7;  // EP map: number_of_stream_PID_entries
 constexpr uint64_t kFirstStream = 8;
 constexpr uint64_t kStreamEntrySize = 12;
 }  // namespace cpi
@@ -63,7 +63,8 @@ void ReadClipInfoLists(ByteSpan& r, ClipInformation& out) {
     uint8_t count = r.U8(f::kAtcDeltaCount);
     for (uint8_t i = 0; i < count && r.ok; ++i) {
       uint64_t e = f::kFirstAtcDelta + i * f::kAtcDeltaSize;
-      out.atcDeltas.push_back({r.U32Be(e), r.Text(e + f::kAtcDeltaFollowingClipName, kClipNameChars),
+      out.atcDeltas.push_back({r.U32Be(e),
+                               r.Text(e + f::kAtcDeltaFollowingClipName, kClipNameChars),
                                r.Text(e + f::kAtcDeltaFollowingCodec, kFourCharacterCode)});
     }
     pos = f::kFirstAtcDelta + count * f::kAtcDeltaSize;
@@ -71,7 +72,8 @@ void ReadClipInfoLists(ByteSpan& r, ClipInformation& out) {
   if (out.applicationType == f::kApplicationTypeWithFonts) {
     uint8_t count = r.U8(pos + f::kFontCountAfterLists);
     for (uint8_t i = 0; i < count && r.ok; ++i) {
-      out.fontFileNames.push_back(r.Text(pos + f::kFirstFontAfterLists + i * f::kFontEntrySize, kClipNameChars));
+      out.fontFileNames.push_back(
+          r.Text(pos + f::kFirstFontAfterLists + i * f::kFontEntrySize, kClipNameChars));
     }
   }
 }
@@ -87,7 +89,8 @@ void ReadSequenceInfo(ByteSpan& r, uint64_t start, ClipInformation& out) {
     atc.stcIdOffset = r.U8(pos + 5);
     pos += f::kAtcHeadSize;
     for (uint8_t j = 0; j < stcCount && r.ok; ++j, pos += f::kStcSize) {
-      atc.stcSequences.push_back({r.U16Be(pos), r.U32Be(pos + 2), r.U32Be(pos + 6), r.U32Be(pos + 10)});
+      atc.stcSequences.push_back(
+          {r.U16Be(pos), r.U32Be(pos + 2), r.U32Be(pos + 6), r.U32Be(pos + 10)});
     }
     out.atcSequences.push_back(std::move(atc));
   }
@@ -134,7 +137,7 @@ bool ReadClipInformation(const uint8_t* bytes, size_t count, ClipInformation& ou
       out.cpiType = r.U16Be(uint64_t(out.cpiStart) + cpi::kType) & 0x0F;
       out.epMapStreamCount = r.U8(uint64_t(out.cpiStart) + cpi::kStreamCount);
       r.Need(uint64_t(out.cpiStart) + cpi::kFirstStream,
-                uint64_t(out.epMapStreamCount) * cpi::kStreamEntrySize);
+             uint64_t(out.epMapStreamCount) * cpi::kStreamEntrySize);
     }
   }
   if (out.clipMarkStart) {

@@ -51,7 +51,7 @@ struct ClipInformation {
   uint8_t programCount = 0;               // ProgramInfo
   uint8_t cpiType = 0;                    // CPI
   uint8_t epMapStreamCount = 0;
-  std::vector<uint8_t> clipMark;          // ClipMark content as stored
+  std::vector<uint8_t> clipMark;  // ClipMark content as stored
   // The whole ExtensionData: its 4-byte length field and the bytes it counts; empty
   // when the file has none.
   std::vector<uint8_t> extensionBytes;

@@ -59,7 +59,8 @@ bool ReadExtentStartPoints(ByteSpan r, ExtensionData& out) {
   if (!r.Need(8, uint64_t(count) * 4)) return false;
   out.extentStartPointsLength = length;
   out.extentStartPoints.reserve(out.extentStartPoints.size() + count);
-  for (uint32_t i = 0; i < count; ++i) out.extentStartPoints.push_back(r.U32Be(8 + uint64_t(i) * 4));
+  for (uint32_t i = 0; i < count; ++i)
+    out.extentStartPoints.push_back(r.U32Be(8 + uint64_t(i) * 4));
   return true;
 }
 

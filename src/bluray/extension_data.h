@@ -26,8 +26,8 @@ struct ExtensionData {
   uint32_t dataBlockStartAddress = 0;
   std::vector<Entry> entries;
 
-  LengthAndValue block11;                  // (1, 1)
-  LengthAndValue block12;                  // (1, 2)
+  LengthAndValue block11;                   // (1, 1)
+  LengthAndValue block12;                   // (1, 2)
   std::vector<uint16_t> stnTableSsLengths;  // (2, 1): one STN_table_SS per PlayItem
   uint32_t subPathEntriesLength = 0;        // (2, 2): SubPath entries
   std::vector<SubPath> subPaths;
@@ -55,6 +55,6 @@ constexpr uint16_t kExtentStartPoints[2] = {2, 4};
 // The ExtensionData (length field and the bytes it counts) that starts at `start` in a
 // control file, copied to `out`; start 0 means none. False when it runs past the bytes.
 [[nodiscard]] bool CopyExtensionBytes(const uint8_t* bytes, size_t count, uint32_t start,
-                        std::vector<uint8_t>& out);
+                                      std::vector<uint8_t>& out);
 
 }  // namespace vellumcast

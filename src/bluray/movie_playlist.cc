@@ -16,10 +16,10 @@ constexpr uint64_t kVersion = 4;
 constexpr uint64_t kPlayListStart = 8;
 constexpr uint64_t kPlayListMarkStart = 12;
 constexpr uint64_t kExtensionDataStart = 16;
-constexpr uint64_t kPlaybackType = 45;   // AppInfoPlayList
+constexpr uint64_t kPlaybackType = 45;  // AppInfoPlayList
 constexpr uint64_t kPlaybackCount = 46;
 constexpr uint64_t kUserOperationMask = 48;
-constexpr uint64_t kFlags = 56;          // 16 bits, the flags in bits 15 to 12
+constexpr uint64_t kFlags = 56;  // 16 bits, the flags in bits 15 to 12
 }  // namespace mpls
 
 namespace play_list {
@@ -38,9 +38,9 @@ constexpr uint64_t kInTime = 14;
 constexpr uint64_t kOutTime = 18;
 constexpr uint64_t kUserOperationMask = 22;
 constexpr uint64_t kRandomAccessAndStill = 30;
-constexpr uint64_t kAngleCount = 34;     // when is_multi_angle
+constexpr uint64_t kAngleCount = 34;  // when is_multi_angle
 constexpr uint64_t kFirstAngle = 36;
-constexpr uint64_t kAngleSize = 10;      // clip name 5, codec identifier 4, STC id 1
+constexpr uint64_t kAngleSize = 10;  // clip name 5, codec identifier 4, STC id 1
 constexpr uint64_t kLengthFieldSize = 2;
 }  // namespace play_item
 
@@ -68,7 +68,8 @@ void ReadPlayItem(ByteSpan& r, uint64_t pos, PlayItem& item, uint64_t& next) {
   if (item.multiAngle && r.ok) {
     uint8_t angles = r.U8(pos + f::kAngleCount);
     for (uint8_t i = 1; i < angles && r.ok; ++i) {
-      item.angleClipNames.push_back(r.Text(pos + f::kFirstAngle + (i - 1) * f::kAngleSize, kClipNameChars));
+      item.angleClipNames.push_back(
+          r.Text(pos + f::kFirstAngle + (i - 1) * f::kAngleSize, kClipNameChars));
     }
   }
   // The STN_table that follows is of no use to this program and is stepped over with
@@ -110,7 +111,8 @@ bool ReadMoviePlaylist(const uint8_t* bytes, size_t count, MoviePlaylist& out) {
   if (r.ok && r.Need(first, uint64_t(markCount) * play_list_mark::kMarkSize)) {
     for (uint16_t i = 0; i < markCount; ++i) {
       uint64_t m = first + uint64_t(i) * play_list_mark::kMarkSize;
-      out.marks.push_back({r.U8(m + 1), r.U16Be(m + 2), r.U32Be(m + 4), r.U16Be(m + 8), r.U32Be(m + 10)});
+      out.marks.push_back(
+          {r.U8(m + 1), r.U16Be(m + 2), r.U32Be(m + 4), r.U16Be(m + 8), r.U32Be(m + 10)});
     }
   }
   if (!r.ok) return false;

@@ -11,15 +11,15 @@
 namespace vellumcast {
 
 struct PlayItem {
-  std::string clipName;       // Clip_Information_file_name, five characters
-  std::string codecId;        // Clip_codec_identifier, four characters
-  bool multiAngle = false;    // is_multi_angle
+  std::string clipName;     // Clip_Information_file_name, five characters
+  std::string codecId;      // Clip_codec_identifier, four characters
+  bool multiAngle = false;  // is_multi_angle
   uint8_t connectionCondition = 0;
-  uint8_t stcId = 0;          // ref_to_STC_id
+  uint8_t stcId = 0;  // ref_to_STC_id
   uint32_t inTime = 0;
   uint32_t outTime = 0;
   uint64_t userOperationMask = 0;
-  uint32_t randomAccessAndStill = 0;  // random access flag, still mode, still time
+  uint32_t randomAccessAndStill = 0;        // random access flag, still mode, still time
   std::vector<std::string> angleClipNames;  // the angles after the first
 };
 

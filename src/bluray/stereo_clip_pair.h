@@ -10,11 +10,11 @@ namespace vellumcast {
 
 // A plain value; copying it copies both extent lists.
 struct StereoClipPair {
-  uint16_t baseClip = 0;        // five-digit number of the base-view clip, modulo 65536
-  uint16_t dependentClip = 0;   // five-digit number of the dependent-view clip, modulo 65536
-  uint32_t baseSectors = 0;     // base-view clip size in 2048-byte sectors
+  uint16_t baseClip = 0;       // five-digit number of the base-view clip, modulo 65536
+  uint16_t dependentClip = 0;  // five-digit number of the dependent-view clip, modulo 65536
+  uint32_t baseSectors = 0;    // base-view clip size in 2048-byte sectors
   uint32_t dependentSectors = 0;
-  std::vector<uint32_t> baseExtents;       // extent sizes in sectors, in file order
+  std::vector<uint32_t> baseExtents;  // extent sizes in sectors, in file order
   std::vector<uint32_t> dependentExtents;
 
   // One piece of the interleaved run: `sectors` sectors of one view's stream file.

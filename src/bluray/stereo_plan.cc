@@ -41,8 +41,8 @@ bool CheckStreamFile(std::u16string_view sourcePath, int32_t clip, uint32_t pack
   const uint64_t expected = uint64_t(packets) * kSourcePacketBytes;
   const uint64_t size = file.Size();
   if (size == expected) return true;
-  reason = name + " holds " + Number(size) + " bytes, but its clip information gives " + Number(packets) +
-           " source packets (" + Number(expected) + " bytes)";
+  reason = name + " holds " + Number(size) + " bytes, but its clip information gives " +
+           Number(packets) + " source packets (" + Number(expected) + " bytes)";
   return false;
 }
 
@@ -80,7 +80,8 @@ bool ReadClipView(std::u16string_view sourcePath, int32_t clip, uint32_t& sector
       return false;
     }
   } else if (sectors != 0) {
-    reason = name + ": no extent start points for its " + Number(info.sourcePackets) + " source packets";
+    reason =
+        name + ": no extent start points for its " + Number(info.sourcePackets) + " source packets";
     return false;
   }
   return CheckStreamFile(sourcePath, clip, info.sourcePackets, reason);
@@ -106,8 +107,8 @@ bool DeriveExtents(const std::vector<uint32_t>& s, uint32_t packets, std::vector
       return false;
     }
     if (s[i] >= packets) {
-      reason = "extent start point " + Number(s[i]) + " is not below the clip's " + Number(packets) +
-               " source packets";
+      reason = "extent start point " + Number(s[i]) + " is not below the clip's " +
+               Number(packets) + " source packets";
       return false;
     }
   }
@@ -121,7 +122,8 @@ bool DeriveExtents(const std::vector<uint32_t>& s, uint32_t packets, std::vector
   extents.push_back(ClipSectors(packets - s.back()));
   total += extents.back();
   if (total == ClipSectors(packets)) return true;
-  reason = "its extents add up to " + Number(total) + " sectors, not the clip's " + Number(ClipSectors(packets));
+  reason = "its extents add up to " + Number(total) + " sectors, not the clip's " +
+           Number(ClipSectors(packets));
   return false;
 }
 
@@ -131,20 +133,23 @@ bool BuildStereoClipPair(std::u16string_view sourcePath, int32_t baseClip, int32
   out.baseClip = uint16_t(baseClip);
   out.dependentClip = uint16_t(dependentClip);
   if (!ReadClipView(sourcePath, baseClip, out.baseSectors, out.baseExtents, reason)) return false;
-  if (!ReadClipView(sourcePath, dependentClip, out.dependentSectors, out.dependentExtents, reason)) {
+  if (!ReadClipView(sourcePath, dependentClip, out.dependentSectors, out.dependentExtents,
+                    reason)) {
     return false;
   }
   // The interleaved run walks the dependent-view extents; base-view extents beyond
   // them would have no place in it.
   if (out.baseExtents.size() > out.dependentExtents.size()) {
     reason = ClipFileName("CLIPINF", baseClip, "clpi") + " gives more extents (" +
-             Number(out.baseExtents.size()) + ") than " + ClipFileName("CLIPINF", dependentClip, "clpi") +
-             " (" + Number(out.dependentExtents.size()) + ")";
+             Number(out.baseExtents.size()) + ") than " +
+             ClipFileName("CLIPINF", dependentClip, "clpi") + " (" +
+             Number(out.dependentExtents.size()) + ")";
     return false;
   }
   // The .ssif file covers the whole run; its size in sectors is a 32-bit number.
   if (uint64_t(out.baseSectors) + out.dependentSectors > UINT32_MAX) {
-    reason = ClipFileName("STREAM", baseClip, "m2ts") + " and " + ClipFileName("STREAM", dependentClip, "m2ts") +
+    reason = ClipFileName("STREAM", baseClip, "m2ts") + " and " +
+             ClipFileName("STREAM", dependentClip, "m2ts") +
              " are too large for one interleaved file";
     return false;
   }

@@ -36,14 +36,15 @@ constexpr uint32_t ClipSectors(uint32_t packets) {
 // start point is 0 and every start point is a multiple of 32 packets, below `packets`
 // and above the one before it; otherwise false, with `reason` saying which rule fails.
 [[nodiscard]] bool DeriveExtents(const std::vector<uint32_t>& startPoints, uint32_t packets,
-                   std::vector<uint32_t>& extents, std::string& reason);
+                                 std::vector<uint32_t>& extents, std::string& reason);
 
 // The record of the pair (base-view clip, dependent-view clip), read from
 // BDMV/CLIPINF of `sourcePath`. False, with `reason` naming the file and what is wrong
 // with it, when a clip information file cannot be read, its extents do not tile the
 // stream file, the stream file BDMV/STREAM/nnnnn.m2ts is not packets x 192 bytes long,
 // or the base view has more extents than the dependent view.
-[[nodiscard]] bool BuildStereoClipPair(std::u16string_view sourcePath, int32_t baseClip, int32_t dependentClip,
-                         StereoClipPair& out, std::string& reason);
+[[nodiscard]] bool BuildStereoClipPair(std::u16string_view sourcePath, int32_t baseClip,
+                                       int32_t dependentClip, StereoClipPair& out,
+                                       std::string& reason);
 
 }  // namespace vellumcast

@@ -31,7 +31,6 @@ constexpr uint64_t kClipEntrySize = 10;  // clip name 5, codec identifier 4, STC
 constexpr uint64_t kLengthFieldSize = 2;
 }  // namespace sub_play_item
 
-
 void ReadSubPlayItem(ByteSpan& r, uint64_t pos, SubPlayItem& item, uint64_t& next) {
   namespace f = sub_play_item;
   uint16_t length = r.U16Be(pos + f::kLength);

@@ -11,14 +11,14 @@
 namespace vellumcast {
 
 struct SubPlayItem {
-  std::string clipName;          // Clip_Information_file_name, five characters
+  std::string clipName;             // Clip_Information_file_name, five characters
   uint8_t connectionCondition = 0;  // SP_connection_condition
   bool multiClipEntries = false;    // is_multi_Clip_entries
   uint8_t stcId = 0;                // ref_to_STC_id
   uint32_t inTime = 0;
   uint32_t outTime = 0;
   uint16_t syncPlayItemId = 0;
-  uint32_t syncStartPts = 0;        // sync_start_PTS_of_PlayItem
+  uint32_t syncStartPts = 0;                  // sync_start_PTS_of_PlayItem
   std::vector<std::string> furtherClipNames;  // the multi-clip entries after the first
 };
 

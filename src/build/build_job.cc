@@ -15,7 +15,8 @@ namespace vellumcast {
 namespace {
 
 constexpr size_t kLabelUnits = 255;
-constexpr const char* kStoppedMessage = "the build was stopped";  // the label field holds 255 units and a terminator
+constexpr const char* kStoppedMessage =
+    "the build was stopped";  // the label field holds 255 units and a terminator
 
 void CopyIdentifier(char (&field)[23], const char* id) {
   std::memset(field, 0, sizeof field);
@@ -31,7 +32,9 @@ struct ChoiceConfiguration {
 bool ConfigurationFor(FileSystemChoice choice, ChoiceConfiguration& out) {
   switch (choice) {
     case FileSystemChoice::Iso9660: out = {FormatIso9660, 0, false}; return true;
-    case FileSystemChoice::Iso9660Udf102: out = {FormatIso9660 | FormatUdf, 0x0102, false}; return true;
+    case FileSystemChoice::Iso9660Udf102:
+      out = {FormatIso9660 | FormatUdf, 0x0102, false};
+      return true;
     case FileSystemChoice::Default: out = {FormatUdf, 0x0250, true}; return true;
     case FileSystemChoice::Udf102: out = {FormatUdf, 0x0102, false}; return true;
     case FileSystemChoice::Udf250: out = {FormatUdf, 0x0250, false}; return true;
@@ -57,7 +60,8 @@ namespace {
 // Runs the phases up to and including the write; false at the first failure.
 bool RunPhases(BuildJob* job, ImageBuilder& builder, const ChoiceConfiguration& config) {
   if (job->options.verify && (job->options.planOnly || IsStandardOutputTarget(job->targetPath))) {
-    return builder.log.Fail("an image can only be verified when it is written to a file or a device");
+    return builder.log.Fail(
+        "an image can only be verified when it is written to a file or a device");
   }
   if (config.analyzeBluray) {
     auto plan = std::make_unique<StereoPlan>();
@@ -82,7 +86,9 @@ bool RunPhases(BuildJob* job, ImageBuilder& builder, const ChoiceConfiguration& 
     builder.tree.targetPath = job->targetPath;
   }
 
-  builder.log.stopRequested = [](void* context) { return static_cast<BuildJob*>(context)->StopRequested(); };
+  builder.log.stopRequested = [](void* context) {
+    return static_cast<BuildJob*>(context)->StopRequested();
+  };
   builder.log.stopContext = job;
 
   if (!builder.ScanSourceTree(job->sourcePath.c_str())) return false;
@@ -93,8 +99,9 @@ bool RunPhases(BuildJob* job, ImageBuilder& builder, const ChoiceConfiguration& 
   if (comparing) return CheckPlannedImage(job, builder, job->options.compareImage, false);
   const Medium& largest = LargestMediumFor(builder.settings.formatFlags);
   if (uint32_t(builder.plan.volumeSectors) > largest.sectors) {
-    builder.log.Warn("the image (" + std::to_string(builder.plan.volumeSectors) + " sectors) is larger than a " +
-                 largest.name + " (" + std::to_string(largest.sectors) + " sectors)");
+    builder.log.Warn("the image (" + std::to_string(builder.plan.volumeSectors) +
+                     " sectors) is larger than a " + largest.name + " (" +
+                     std::to_string(largest.sectors) + " sectors)");
   }
   job->state = JobWriting;
   if (!builder.WriteImage(job->targetPath.c_str(), ReportJobProgress, job)) return false;

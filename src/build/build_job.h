@@ -37,8 +37,8 @@ enum JobState : int32_t {
 
 // Requests beyond the image itself.
 struct BuildOptions {
-  bool planOnly = false;               // stop after the layout: no target is opened
-  std::optional<int64_t> buildTime;    // a fixed build time (seconds since 1970, UTC)
+  bool planOnly = false;             // stop after the layout: no target is opened
+  std::optional<int64_t> buildTime;  // a fixed build time (seconds since 1970, UTC)
   // After the write, flush the image to the storage, drop its cached pages and check
   // it against the plan (a regular file or a block device only).
   bool verify = false;
@@ -47,8 +47,8 @@ struct BuildOptions {
   std::u16string compareImage;
   ProgressCallback checkProgress = nullptr;  // (sectors compared, sectors to compare)
   void (*imageWritten)() = nullptr;          // the image is written; its check follows
-  bool rockRidge = false;              // Rock Ridge on the ISO 9660 tree
-  bool joliet = false;                 // a Joliet tree beside it
+  bool rockRidge = false;                    // Rock Ridge on the ISO 9660 tree
+  bool joliet = false;                       // a Joliet tree beside it
   // A flag set from outside the build, such as by a signal handler: once it is non-zero
   // the build stops as on a cancel request. Null: none.
   const volatile std::sig_atomic_t* stopFlag = nullptr;
@@ -65,10 +65,10 @@ struct BuildJob {
   std::thread thread;  // the worker of an asynchronous build; empty otherwise
   ProgressCallback progressCallback = nullptr;
   WarningFn warningCallback = nullptr;  // called with (text, null) for every warning
-  char firstIdentifier[23] = {};   // becomes the implementation identifier
-  char secondIdentifier[23] = {};  // becomes the application identifier
+  char firstIdentifier[23] = {};        // becomes the implementation identifier
+  char secondIdentifier[23] = {};       // becomes the application identifier
   FileSystemChoice choice = FileSystemChoice::OfImage;
-  std::u16string sourcePath;  // canonical, absolute, always ending in '/'
+  std::u16string sourcePath;   // canonical, absolute, always ending in '/'
   std::u16string volumeLabel;  // at most 255 units; empty keeps the default label
   size_t labelUnits = 0;       // the label's length as given, before that cut
   std::u16string targetPath;

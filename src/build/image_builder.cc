@@ -37,9 +37,15 @@ void ImageBuilder::FixBuildTime(int64_t time) {
   MakeUdfTimestamp(settings.buildTime, settings.buildTimeStamp, true);
 }
 
-void ImageBuilder::SetImplementationId(const char* id) { SetEntityIdentifier(settings.implementationId, id); }
-void ImageBuilder::SetApplicationId(const char* id) { SetEntityIdentifier(settings.applicationId, id); }
-void ImageBuilder::SetVolumeLabel(const char16_t* label) { vellumcast::SetVolumeLabel(settings, label); }
+void ImageBuilder::SetImplementationId(const char* id) {
+  SetEntityIdentifier(settings.implementationId, id);
+}
+void ImageBuilder::SetApplicationId(const char* id) {
+  SetEntityIdentifier(settings.applicationId, id);
+}
+void ImageBuilder::SetVolumeLabel(const char16_t* label) {
+  vellumcast::SetVolumeLabel(settings, label);
+}
 
 bool ImageBuilder::ScanSourceTree(const char16_t* sourcePath) {
   return vellumcast::ScanSourceTree(tree, settings, log, sourcePath);
@@ -47,7 +53,8 @@ bool ImageBuilder::ScanSourceTree(const char16_t* sourcePath) {
 
 bool ImageBuilder::PlanLayout() { return vellumcast::PlanLayout(settings, tree, plan, log); }
 
-bool ImageBuilder::WriteImage(const char16_t* targetPath, WriterProgressFn progress, void* progressContext) {
+bool ImageBuilder::WriteImage(const char16_t* targetPath, WriterProgressFn progress,
+                              void* progressContext) {
   return vellumcast::WriteImage(settings, tree, plan, log, targetPath, progress, progressContext);
 }
 

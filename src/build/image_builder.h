@@ -38,7 +38,8 @@ struct ImageBuilder {
   // Phases; each returns false at a failure, which `log` records.
   [[nodiscard]] bool ScanSourceTree(const char16_t* sourcePath);
   [[nodiscard]] bool PlanLayout();
-  [[nodiscard]] bool WriteImage(const char16_t* targetPath, WriterProgressFn progress, void* progressContext);
+  [[nodiscard]] bool WriteImage(const char16_t* targetPath, WriterProgressFn progress,
+                                void* progressContext);
 };
 
 }  // namespace vellumcast

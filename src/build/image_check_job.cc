@@ -44,7 +44,8 @@ bool ChoiceOfImage(const std::u16string& image, FileSystemChoice& choice, std::s
   return true;
 }
 
-bool CheckPlannedImage(BuildJob* job, ImageBuilder& builder, const std::u16string& image, bool fromStorage) {
+bool CheckPlannedImage(BuildJob* job, ImageBuilder& builder, const std::u16string& image,
+                       bool fromStorage) {
   ImageSource source;
   if (!source.Open(HostPath(image))) return builder.log.Fail(source.error);
   if (fromStorage && !source.FlushAndDropCache()) return builder.log.Fail(source.error);
@@ -58,7 +59,8 @@ bool CheckPlannedImage(BuildJob* job, ImageBuilder& builder, const std::u16strin
   PlannedDisc disc;
   PlanDisc(*builder.tree.root, naming, disc);
   if (!CheckImage(source, disc, job->check, ReportCheckProgress, job)) {
-    return builder.log.Fail(job->StopRequested() ? "the check was stopped" : "out of memory while checking the image");
+    return builder.log.Fail(job->StopRequested() ? "the check was stopped"
+                                                 : "out of memory while checking the image");
   }
   job->checked = true;
   return true;

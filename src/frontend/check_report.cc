@@ -15,10 +15,11 @@ const char* RefusedCheck(const CommandLine& line, bool streaming) {
   return nullptr;
 }
 
-int PrintCheckOutcome(const CheckOutcome& outcome, FILE* console, const std::string& image, bool verifying) {
+int PrintCheckOutcome(const CheckOutcome& outcome, FILE* console, const std::string& image,
+                      bool verifying) {
   if (outcome.Matches()) {
-    std::fprintf(console, console::kVerified, outcome.files, static_cast<unsigned long long>(outcome.bytes),
-                 outcome.fileSystems.c_str());
+    std::fprintf(console, console::kVerified, outcome.files,
+                 static_cast<unsigned long long>(outcome.bytes), outcome.fileSystems.c_str());
     return 0;
   }
   std::fflush(console);
@@ -26,7 +27,8 @@ int PrintCheckOutcome(const CheckOutcome& outcome, FILE* console, const std::str
     std::fprintf(stderr, "%s%s\n", console::kErrorPrefix, difference.c_str());
   }
   if (outcome.moreDifferences) {
-    std::fprintf(stderr, console::kMoreDifferences, static_cast<unsigned long long>(outcome.moreDifferences));
+    std::fprintf(stderr, console::kMoreDifferences,
+                 static_cast<unsigned long long>(outcome.moreDifferences));
   }
   std::fprintf(stderr, verifying ? console::kVerifyKept : console::kCompareDiffers, image.c_str());
   std::fflush(stderr);

@@ -18,6 +18,7 @@ const char* RefusedCheck(const CommandLine& line, bool streaming);
 // Prints the outcome: "Verified: ..." on `console` when everything matches, else each
 // difference as an "Error: " line on standard error and what became of the image.
 // Returns the exit status: 0 when everything matches, 1 otherwise.
-int PrintCheckOutcome(const CheckOutcome& outcome, FILE* console, const std::string& image, bool verifying);
+int PrintCheckOutcome(const CheckOutcome& outcome, FILE* console, const std::string& image,
+                      bool verifying);
 
 }  // namespace vellumcast

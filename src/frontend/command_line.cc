@@ -55,8 +55,8 @@ bool Digits(std::u16string_view text, size_t at, size_t n, int& value) {
 
 // "YYYY-MM-DDTHH:MM:SSZ", checked field by field through a round trip in UTC.
 bool ParseIsoUtcTime(std::u16string_view text, int64_t& seconds) {
-  if (text.size() != 20 || text[4] != u'-' || text[7] != u'-' || text[10] != u'T' || text[13] != u':' ||
-      text[16] != u':' || text[19] != u'Z') {
+  if (text.size() != 20 || text[4] != u'-' || text[7] != u'-' || text[10] != u'T' ||
+      text[13] != u':' || text[16] != u':' || text[19] != u'Z') {
     return false;
   }
   int year, month, day, hour, minute, second;
@@ -189,12 +189,8 @@ CommandLine ParseCommandLine(const std::vector<std::u16string>& args) {
         }
       }
       switch (named->id) {
-        case SwitchId::Help:
-          line.action = CommandAction::Usage;
-          return line;
-        case SwitchId::Version:
-          line.action = CommandAction::Version;
-          return line;
+        case SwitchId::Help: line.action = CommandAction::Usage; return line;
+        case SwitchId::Version: line.action = CommandAction::Version; return line;
         case SwitchId::Compare:
           line.compareImage = value.value_or(u"");  // an empty value is refused later
           break;
@@ -207,33 +203,19 @@ CommandLine ParseCommandLine(const std::vector<std::u16string>& args) {
           }
           break;
         }
-        case SwitchId::Label:
-          line.label = value.value_or(u"");
-          break;
+        case SwitchId::Label: line.label = value.value_or(u""); break;
         case SwitchId::Output:
           line.target = value;  // none at the end of the line: the target is cleared
           break;
-        case SwitchId::Size:
-          line.sizeOnly = true;
-          break;
+        case SwitchId::Size: line.sizeOnly = true; break;
         case SwitchId::Time:
           line.buildTime = value.value_or(u"");  // an empty value is refused later
           break;
-        case SwitchId::Verify:
-          line.verify = true;
-          break;
-        case SwitchId::Yes:
-          line.replaceWithoutAsking = true;
-          break;
-        case SwitchId::Quiet:
-          line.quiet = true;
-          break;
-        case SwitchId::RockRidge:
-          line.rockRidge = true;
-          break;
-        case SwitchId::Joliet:
-          line.joliet = true;
-          break;
+        case SwitchId::Verify: line.verify = true; break;
+        case SwitchId::Yes: line.replaceWithoutAsking = true; break;
+        case SwitchId::Quiet: line.quiet = true; break;
+        case SwitchId::RockRidge: line.rockRidge = true; break;
+        case SwitchId::Joliet: line.joliet = true; break;
       }
       continue;
     }

@@ -21,7 +21,19 @@ enum class CommandAction {
 
 // Every switch the command line accepts.
 enum class SwitchId {
-  FileSystem, Label, Output, Size, Time, RockRidge, Joliet, Verify, Compare, Yes, Quiet, Help, Version
+  FileSystem,
+  Label,
+  Output,
+  Size,
+  Time,
+  RockRidge,
+  Joliet,
+  Verify,
+  Compare,
+  Yes,
+  Quiet,
+  Help,
+  Version
 };
 
 // One switch and the ways it is written: after one '-' only the second character counts
@@ -46,14 +58,14 @@ struct CommandLine {
   std::u16string label;  // empty: the builder's default label applies
   FileSystemChoice choice = FileSystemChoice::Default;
   bool choiceGiven = false;  // -filesystem named a known file system
-  bool sizeOnly = false;  // -size: plan the image and print its size instead of writing it
+  bool sizeOnly = false;     // -size: plan the image and print its size instead of writing it
   bool replaceWithoutAsking = false;  // -yes: an existing target is replaced without the question
   bool quiet = false;                 // -quiet: no progress line and no "Done"
   std::optional<std::u16string> buildTime;  // the text of -time, checked by ParseBuildTime
   bool verify = false;  // -verify: check the image against the folder after writing it
   std::optional<std::u16string> compareImage;  // -compare IMAGE: check it, write nothing
-  bool rockRidge = false;  // -rockridge (-R): Rock Ridge on the ISO 9660 tree
-  bool joliet = false;     // -joliet (-J): a Joliet tree beside it
+  bool rockRidge = false;                      // -rockridge (-R): Rock Ridge on the ISO 9660 tree
+  bool joliet = false;                         // -joliet (-J): a Joliet tree beside it
   // Console lines (UTF-8, each with its line end) to print before anything else, in
   // the order the scan met them.
   std::vector<std::string> warnings;

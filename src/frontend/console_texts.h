@@ -75,11 +75,13 @@ constexpr const char* kVerifyRefused =
 constexpr const char* kCompareRefused =
     "Error: -compare writes nothing: give the source folder and the image or device to compare, "
     "without a target, -o, -size or -verify\n";
-constexpr const char* kCompareNoImage = "Error: Please specify the image or device to compare with!\n";
+constexpr const char* kCompareNoImage =
+    "Error: Please specify the image or device to compare with!\n";
 constexpr const char* kCheckProgress = "Checking %u%%...\r";
 constexpr const char* kVerified = "Verified: %u files, %llu bytes in %s\n";
 constexpr const char* kMoreDifferences = "Error: ... and %llu more differences\n";
-constexpr const char* kVerifyKept = "Error: the image %s does not match the folder; it stays where it was written\n";
+constexpr const char* kVerifyKept =
+    "Error: the image %s does not match the folder; it stays where it was written\n";
 constexpr const char* kCompareDiffers = "Error: %s does not match the folder\n";
 
 // On standard error when SIGINT, SIGTERM or SIGHUP stopped the build (exit code 128 +

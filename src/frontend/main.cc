@@ -90,7 +90,9 @@ void PrintDiagnostic(const char* prefix, const std::string& text) {
   std::fflush(stderr);
 }
 
-void PrintWarning(const std::string& text, void*) { PrintDiagnostic(console::kWarningPrefix, text); }
+void PrintWarning(const std::string& text, void*) {
+  PrintDiagnostic(console::kWarningPrefix, text);
+}
 
 // The overwrite question: one character, then one more (the end of the answer line)
 // read and dropped. Only an answer beginning with 'y' or 'Y' confirms. At the end of the
@@ -164,14 +166,9 @@ int Run(int argc, char** argv) {
 
   for (const std::string& warning : line.warnings) PrintToStandardError(warning);
   switch (line.action) {
-    case CommandAction::Usage:
-      PrintUsage();
-      return 0;
-    case CommandAction::Version:
-      std::fprintf(consoleStream, "%s\n", console::kBanner);
-      return 0;
-    case CommandAction::Build:
-      break;
+    case CommandAction::Usage: PrintUsage(); return 0;
+    case CommandAction::Version: std::fprintf(consoleStream, "%s\n", console::kBanner); return 0;
+    case CommandAction::Build: break;
   }
 
   const bool comparing = line.compareImage.has_value();
@@ -215,8 +212,9 @@ int Run(int argc, char** argv) {
     }
   }
   // A device or a pipe is written to, not replaced: there is nothing to ask about.
-  if (!line.sizeOnly && !streaming && !comparing && !line.replaceWithoutAsking && PathExists(line.target->c_str()) &&
-      !IsCharacterDeviceOrPipe(line.target->c_str()) && !ConfirmOverwrite(*line.target)) {
+  if (!line.sizeOnly && !streaming && !comparing && !line.replaceWithoutAsking &&
+      PathExists(line.target->c_str()) && !IsCharacterDeviceOrPipe(line.target->c_str()) &&
+      !ConfirmOverwrite(*line.target)) {
     return 1;
   }
 
@@ -224,18 +222,21 @@ int Run(int argc, char** argv) {
   CatchStopSignals();
   options.stopFlag = &caughtStopSignal;
   const std::u16string target = line.target.value_or(u"");
-  const FileSystemChoice choice = comparing && !line.choiceGiven ? FileSystemChoice::OfImage : line.choice;
-  auto job = StartImageBuild(line.source->c_str(), line.label.c_str(), choice, target.c_str(),
-                             console::kImplementationIdentifier, console::kApplicationIdentifier, false,
-                             line.sizeOnly || line.quiet ? nullptr : PrintProgress, PrintWarning, options);
+  const FileSystemChoice choice =
+      comparing && !line.choiceGiven ? FileSystemChoice::OfImage : line.choice;
+  auto job =
+      StartImageBuild(line.source->c_str(), line.label.c_str(), choice, target.c_str(),
+                      console::kImplementationIdentifier, console::kApplicationIdentifier, false,
+                      line.sizeOnly || line.quiet ? nullptr : PrintProgress, PrintWarning, options);
   if (!job->succeeded && caughtStopSignal) {
     // The shell's convention for a program ended by a signal: 128 + its number.
     PrintDiagnostic(console::kErrorPrefix, console::kStopped);
     return 128 + caughtStopSignal;
   }
   if (!job->succeeded) {
-    PrintDiagnostic(console::kErrorPrefix,
-                    job->errorMessage.empty() ? std::string("the image was not built") : job->errorMessage);
+    PrintDiagnostic(console::kErrorPrefix, job->errorMessage.empty()
+                                               ? std::string("the image was not built")
+                                               : job->errorMessage);
     return 1;
   }
   if (line.sizeOnly) {
@@ -243,8 +244,8 @@ int Run(int argc, char** argv) {
     return 0;
   }
   if (job->checked) {
-    return PrintCheckOutcome(job->check, consoleStream, Utf16ToUtf8(comparing ? *line.compareImage : target),
-                             !comparing);
+    return PrintCheckOutcome(job->check, consoleStream,
+                             Utf16ToUtf8(comparing ? *line.compareImage : target), !comparing);
   }
   if (!line.quiet) std::fputs(console::kDone, consoleStream);
   return 0;

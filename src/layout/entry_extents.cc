@@ -2,8 +2,8 @@
 // and UDF writers (ECMA-119 9.1 multi-extent files, ECMA-167 4/14.9 and 4/14.5).
 #include "layout/entry_extents.h"
 
-#include "base/image_settings.h"
 #include "base/disc_constants.h"
+#include "base/image_settings.h"
 #include "tree/tree_node.h"
 
 namespace vellumcast {

@@ -19,7 +19,8 @@ uint32_t Even(uint32_t n) { return n + n % 2; }
 std::string RockRidgeName(const TreeNode& node) { return Utf16ToUtf8(node.name ? node.name : u""); }
 
 uint32_t RockRidgeNameEntriesBytes(uint32_t nameBytes) {
-  uint32_t pieces = nameBytes == 0 ? 1 : (nameBytes + kRripNmMaxNameBytes - 1) / kRripNmMaxNameBytes;
+  uint32_t pieces =
+      nameBytes == 0 ? 1 : (nameBytes + kRripNmMaxNameBytes - 1) / kRripNmMaxNameBytes;
   return pieces * kRripNmHeaderBytes + nameBytes;
 }
 
@@ -30,7 +31,8 @@ uint32_t RockRidgeErBytes() {
 // In the record: [SP] PX TF [NM...] when they fit the 254 bytes of a record; otherwise
 // [SP] PX TF, as much of the name as fits in one NM, and CE, with the rest of the name
 // in the continuation area. The root's "." record always continues, with ER.
-SystemUseLayout RecordSystemUse(const ImageSettings& settings, const SourceTree& tree, const IsoHierarchy& h, const IsoRecordSlot& slot) {
+SystemUseLayout RecordSystemUse(const ImageSettings& settings, const SourceTree& tree,
+                                const IsoHierarchy& h, const IsoRecordSlot& slot) {
   SystemUseLayout out;
   if (h.joliet) return out;
   if (!settings.rockRidge) {

@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <string>
 
-#include "layout/layout_plan.h"
 #include "layout/entry_extents.h"
+#include "layout/layout_plan.h"
 #include "layout/layout_rules.h"
 #include "tree/tree_node.h"
 
@@ -28,13 +28,22 @@ struct IsoHierarchy {
   uint16_t TreeNode::*pathTableNumber;
 };
 
-inline constexpr IsoHierarchy kPrimaryHierarchy = {
-    false, &TreeNode::isoFirstChild, &TreeNode::isoNextSibling, &TreeNode::isoName, &TreeNode::isoNameLength,
-    &TreeNode::isoDirLocation, &TreeNode::isoDirSize, &TreeNode::pathTableNumber};
-inline constexpr IsoHierarchy kJolietHierarchy = {
-    true, &TreeNode::jolietFirstChild, &TreeNode::jolietNextSibling, &TreeNode::jolietName,
-    &TreeNode::jolietNameLength, &TreeNode::jolietDirLocation, &TreeNode::jolietDirSize,
-    &TreeNode::jolietPathTableNumber};
+inline constexpr IsoHierarchy kPrimaryHierarchy = {false,
+                                                   &TreeNode::isoFirstChild,
+                                                   &TreeNode::isoNextSibling,
+                                                   &TreeNode::isoName,
+                                                   &TreeNode::isoNameLength,
+                                                   &TreeNode::isoDirLocation,
+                                                   &TreeNode::isoDirSize,
+                                                   &TreeNode::pathTableNumber};
+inline constexpr IsoHierarchy kJolietHierarchy = {true,
+                                                  &TreeNode::jolietFirstChild,
+                                                  &TreeNode::jolietNextSibling,
+                                                  &TreeNode::jolietName,
+                                                  &TreeNode::jolietNameLength,
+                                                  &TreeNode::jolietDirLocation,
+                                                  &TreeNode::jolietDirSize,
+                                                  &TreeNode::jolietPathTableNumber};
 
 // Where the planned areas of ISO 9660 lie: type L and type M path tables of the primary
 // hierarchy, its directories, the Rock Ridge continuation areas, then the Joliet path
@@ -54,14 +63,16 @@ inline uint32_t PathTableBytes(const LayoutPlan& plan, const IsoHierarchy& h) {
 inline uint32_t FirstDirectorySector(const LayoutPlan& plan, const IsoHierarchy& h) {
   return PathTableStart(plan, h) + 2 * PathTableSectors(plan, h);
 }
-inline uint32_t DirectorySector(const LayoutPlan& plan, const IsoHierarchy& h, const TreeNode& directory) {
+inline uint32_t DirectorySector(const LayoutPlan& plan, const IsoHierarchy& h,
+                                const TreeNode& directory) {
   return FirstDirectorySector(plan, h) + directory.*h.dirLocation;
 }
 // All sectors of ISO 9660 after the volume descriptors: both hierarchies and the
 // continuation areas.
 inline uint32_t IsoAreaSectors(const LayoutPlan& plan) {
-  return 2 * uint32_t(plan.pathTableSectors) + uint32_t(plan.isoDirectorySectors) + uint32_t(plan.rockRidgeSectors) +
-         2 * uint32_t(plan.jolietPathTableSectors) + uint32_t(plan.jolietDirectorySectors);
+  return 2 * uint32_t(plan.pathTableSectors) + uint32_t(plan.isoDirectorySectors) +
+         uint32_t(plan.rockRidgeSectors) + 2 * uint32_t(plan.jolietPathTableSectors) +
+         uint32_t(plan.jolietDirectorySectors);
 }
 
 // One record of a directory extent, in recorded order: the directory itself (identifier
@@ -96,8 +107,8 @@ inline uint8_t SlotIdentifierLength(const IsoHierarchy& h, const IsoRecordSlot& 
 constexpr uint32_t kSuspSpBytes = 7;
 constexpr uint32_t kSuspCeBytes = 28;
 constexpr uint32_t kSuspErHeaderBytes = 8;
-constexpr uint32_t kRripPxBytes = 36;                // mode, links, uid, gid (RRIP 1.10)
-constexpr uint32_t kRripTfBytes = 5 + 3 * 7;         // modify, access, attributes; 7-byte dates
+constexpr uint32_t kRripPxBytes = 36;         // mode, links, uid, gid (RRIP 1.10)
+constexpr uint32_t kRripTfBytes = 5 + 3 * 7;  // modify, access, attributes; 7-byte dates
 constexpr uint32_t kRripNmHeaderBytes = 5;
 constexpr uint32_t kRripNmMaxNameBytes = 255 - kRripNmHeaderBytes;
 // A record's length is one byte and kept even (ECMA-119 9.1.1, 9.1.13).
@@ -122,6 +133,7 @@ uint32_t RockRidgeErBytes();
 // does not fit the record goes to a continuation area named by CE (ER always does).
 // Without Rock Ridge: the six zero bytes of DVD-Video mode, or nothing; Joliet records
 // carry nothing.
-SystemUseLayout RecordSystemUse(const ImageSettings& settings, const SourceTree& tree, const IsoHierarchy& h, const IsoRecordSlot& slot);
+SystemUseLayout RecordSystemUse(const ImageSettings& settings, const SourceTree& tree,
+                                const IsoHierarchy& h, const IsoRecordSlot& slot);
 
 }  // namespace vellumcast

@@ -48,7 +48,8 @@ std::u16string Key(const std::u16string& units) {
 }
 
 bool StoreJolietName(LayoutPlanner& planner, TreeNode& node, const std::u16string& units) {
-  auto* storage = static_cast<uint8_t*>(ArenaAlloc(planner.tree.arena, uint32_t(2 * units.size() + 1)));
+  auto* storage =
+      static_cast<uint8_t*>(ArenaAlloc(planner.tree.arena, uint32_t(2 * units.size() + 1)));
   if (!storage) return planner.log.Fail("out of memory while naming the Joliet entries");
   for (size_t i = 0; i < units.size(); ++i) {
     storage[2 * i] = uint8_t(units[i] >> 8);
@@ -59,10 +60,11 @@ bool StoreJolietName(LayoutPlanner& planner, TreeNode& node, const std::u16strin
   return true;
 }
 
-void WarnChangedName(const LayoutPlanner& planner, const TreeNode& node, const std::u16string& identifier,
-                     const char* why, uint32_t& changedNames) {
+void WarnChangedName(const LayoutPlanner& planner, const TreeNode& node,
+                     const std::u16string& identifier, const char* why, uint32_t& changedNames) {
   if (++changedNames > kMaxNameWarnings) return;
-  planner.log.Warn(SourcePathOf(node) + " is named \"" + Utf16ToUtf8(identifier) + "\" in Joliet: " + why);
+  planner.log.Warn(SourcePathOf(node) + " is named \"" + Utf16ToUtf8(identifier) +
+                   "\" in Joliet: " + why);
 }
 
 // Ascending by identifier bytes (big-endian units compare as the units do).
@@ -70,8 +72,8 @@ void SortJolietOrder(TreeNode& directory) {
   std::vector<TreeNode*> entries;
   for (TreeNode* e = directory.firstChild; e; e = e->nextSibling) entries.push_back(e);
   std::stable_sort(entries.begin(), entries.end(), [](const TreeNode* a, const TreeNode* b) {
-    return std::lexicographical_compare(a->jolietName, a->jolietName + a->jolietNameLength, b->jolietName,
-                                        b->jolietName + b->jolietNameLength);
+    return std::lexicographical_compare(a->jolietName, a->jolietName + a->jolietNameLength,
+                                        b->jolietName, b->jolietName + b->jolietNameLength);
   });
   directory.jolietFirstChild = entries.empty() ? nullptr : entries.front();
   for (size_t i = 0; i < entries.size(); ++i) {
@@ -83,8 +85,9 @@ void SortJolietOrder(TreeNode& directory) {
 
 void WarnJolietNamesLeft(const LayoutPlanner& planner, uint32_t changedNames) {
   if (changedNames <= kMaxNameWarnings) return;
-  planner.log.Warn(std::to_string(changedNames - kMaxNameWarnings) + " more names are shortened or numbered in Joliet (" +
-               std::to_string(changedNames) + " in all)");
+  planner.log.Warn(std::to_string(changedNames - kMaxNameWarnings) +
+                   " more names are shortened or numbered in Joliet (" +
+                   std::to_string(changedNames) + " in all)");
 }
 
 // A name that fits is recorded as it is (characters Joliet does not allow become '_'). A
@@ -114,7 +117,8 @@ bool NameJolietEntries(LayoutPlanner& planner, TreeNode& directory, uint32_t& ch
     TreeNode* e = entries[i];
     const std::u16string& name = names[i];
     const bool tooLong = name.size() > kJolietMaxUnits;
-    std::u16string identifier = tooLong ? ShortenedName(name, kJolietMaxUnits, 0, kKeptExtensionUnits) : name;
+    std::u16string identifier =
+        tooLong ? ShortenedName(name, kJolietMaxUnits, 0, kKeptExtensionUnits) : name;
     if ((tooLong && fitting.count(Key(identifier))) || given.count(Key(identifier))) {
       uint32_t& n = nextVariant[name];
       do {
@@ -123,12 +127,15 @@ bool NameJolietEntries(LayoutPlanner& planner, TreeNode& directory, uint32_t& ch
     }
     given.insert(Key(identifier));
     if (tooLong) {
-      WarnChangedName(planner, *e, identifier, "the name is longer than the 64 characters of a Joliet identifier",
+      WarnChangedName(planner, *e, identifier,
+                      "the name is longer than the 64 characters of a Joliet identifier",
                       changedNames);
     } else if (identifier != name) {
-      WarnChangedName(planner, *e, identifier, "another name of its folder has the same Joliet form", changedNames);
+      WarnChangedName(planner, *e, identifier,
+                      "another name of its folder has the same Joliet form", changedNames);
     } else if (replaced[i]) {
-      WarnChangedName(planner, *e, identifier, "Joliet does not allow some of its characters", changedNames);
+      WarnChangedName(planner, *e, identifier, "Joliet does not allow some of its characters",
+                      changedNames);
     }
     if (!StoreJolietName(planner, *e, identifier)) return false;
   }

@@ -12,7 +12,8 @@ namespace vellumcast {
 // Gives every entry of `directory` its Joliet identifier (unique within the directory;
 // a warning for each name recorded differently, only the first 20 on their own) and
 // builds the Joliet order (ascending identifiers). False when the arena is full.
-[[nodiscard]] bool NameJolietEntries(LayoutPlanner& planner, TreeNode& directory, uint32_t& changedNames);
+[[nodiscard]] bool NameJolietEntries(LayoutPlanner& planner, TreeNode& directory,
+                                     uint32_t& changedNames);
 void WarnJolietNamesLeft(const LayoutPlanner& planner, uint32_t changedNames);
 
 }  // namespace vellumcast

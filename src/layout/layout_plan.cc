@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "layout/layout_plan.h"
 #include "base/disc_constants.h"
 #include "layout/entry_extents.h"
-#include "layout/tree_order.h"
 #include "layout/iso_hierarchy.h"
+#include "layout/layout_plan.h"
 #include "layout/layout_rules.h"
+#include "layout/tree_order.h"
 #include "platform/text.h"
 #include "tree/tree_walk.h"
 
@@ -21,8 +21,8 @@ namespace {
 // Every count is kept in 64 bits and checked before it goes into a 32-bit field.
 // One ISO 9660 hierarchy (primary or Joliet).
 struct IsoCounters {
-  uint64_t ptBytes = 0;            // bytes of one path table
-  uint64_t isoSectors = 0;         // directory sectors; next extent's position
+  uint64_t ptBytes = 0;     // bytes of one path table
+  uint64_t isoSectors = 0;  // directory sectors; next extent's position
   uint32_t nextDirectoryNumber = 1;
 };
 
@@ -60,16 +60,19 @@ bool UdfDirectoryStep(LayoutPlanner& planner, LayoutCounters& c, TreeNode& direc
   uint64_t k = SectorsFor(length);
   uint64_t block = c.nextUdfBlock + k;
   for (TreeNode* e = directory.firstChild; e; e = e->nextSibling) {
-    if (!planner.settings.IsUdf250() && !e->isDirectory && UdfExtentCount(e->size) > kShortAdsInFileEntry102) {
-      return planner.log.Fail("the file " + Text(e->name) + " is too large for UDF 1.02 (more than " +
-                          std::to_string(kShortAdsInFileEntry102) + " extents of " +
-                          std::to_string(kMaxExtentBytes) + " bytes); use UDF 2.50");
+    if (!planner.settings.IsUdf250() && !e->isDirectory &&
+        UdfExtentCount(e->size) > kShortAdsInFileEntry102) {
+      return planner.log.Fail("the file " + Text(e->name) +
+                              " is too large for UDF 1.02 (more than " +
+                              std::to_string(kShortAdsInFileEntry102) + " extents of " +
+                              std::to_string(kMaxExtentBytes) + " bytes); use UDF 2.50");
     }
     uint32_t sectors = FileEntrySectors(planner.settings, *e);
     e->fileEntryLocation = uint32_t(block);
     block += sectors;
     if (!e->stereoPair) c.udfExtraEntryBlocks += sectors - 1;
-    if (block > kMaxSectorField) return planner.log.Fail("the tree has too many entries for one UDF image");
+    if (block > kMaxSectorField)
+      return planner.log.Fail("the tree has too many entries for one UDF image");
   }
   c.udfDirSectors += k;
   c.nextUdfBlock = block;
@@ -79,12 +82,12 @@ bool UdfDirectoryStep(LayoutPlanner& planner, LayoutCounters& c, TreeNode& direc
 // A directory's ISO 9660 extent in hierarchy `h`: the self and parent records, then one
 // record per entry in that hierarchy's order (one per extent for a multi-extent file),
 // none crossing a sector. Continuation areas of its records are placed as they come.
-bool IsoDirectoryStep(LayoutPlanner& planner, const IsoHierarchy& h, IsoCounters& c, uint64_t& continuation,
-                      TreeNode& directory) {
+bool IsoDirectoryStep(LayoutPlanner& planner, const IsoHierarchy& h, IsoCounters& c,
+                      uint64_t& continuation, TreeNode& directory) {
   if (c.nextDirectoryNumber > kIsoMaxDirectories) {
     return planner.log.Fail("the folder holds more than " + std::to_string(kIsoMaxDirectories) +
-                        " directories, more than an ISO 9660 path table can number; "
-                        "choose a UDF-only file system");
+                            " directories, more than an ISO 9660 path table can number; "
+                            "choose a UDF-only file system");
   }
   c.ptBytes += IsoPathTableRecordLength(directory.IsRoot() ? 1 : directory.*h.nameLength);
   uint64_t offset = 0;
@@ -92,11 +95,13 @@ bool IsoDirectoryStep(LayoutPlanner& planner, const IsoHierarchy& h, IsoCounters
     SystemUseLayout use = RecordSystemUse(planner.settings, planner.tree, h, slot);
     uint32_t length = IsoRecordLength(SlotIdentifierLength(h, slot), use.recordBytes);
     offset = IsoRecordStart(offset, length) + length;
-    if (use.continuationBytes) continuation = IsoRecordStart(continuation, use.continuationBytes) + use.continuationBytes;
+    if (use.continuationBytes)
+      continuation = IsoRecordStart(continuation, use.continuationBytes) + use.continuationBytes;
     return true;
   });
   if (offset > UINT32_MAX) {
-    return planner.log.Fail("the folder " + Text(directory.name) + " has too many entries for ISO 9660");
+    return planner.log.Fail("the folder " + Text(directory.name) +
+                            " has too many entries for ISO 9660");
   }
   directory.*h.dirSize = uint32_t(offset);
   directory.*h.pathTableNumber = uint16_t(c.nextDirectoryNumber++);
@@ -128,12 +133,13 @@ bool DataStep(LayoutPlanner& planner, LayoutCounters& c, TreeNode& directory) {
           if (e->baseNode) c.dataSectors += e->baseNode->sectorCount;
           break;
         case StereoBase:
-        case StereoInterleaved:
-          break;  // placed with the dependent clip's interleaved run
+        case StereoInterleaved: break;  // placed with the dependent clip's interleaved run
       }
-      if (c.dataSectors > kMaxSectorField) return planner.log.Fail("the files are too large for one disc image");
+      if (c.dataSectors > kMaxSectorField)
+        return planner.log.Fail("the files are too large for one disc image");
     }
-    if (c.nextUniqueId > UINT32_MAX) return planner.log.Fail("the tree has too many entries for UDF");
+    if (c.nextUniqueId > UINT32_MAX)
+      return planner.log.Fail("the tree has too many entries for UDF");
     e->uniqueId = uint32_t(c.nextUniqueId++);
   }
   return true;
@@ -156,26 +162,30 @@ void StereoFixUp(TreeNode& ssifDirectory) {
 // (which are what the image uses); a difference means the tree and its counters
 // disagree, and the integrity descriptor's file and directory counts would be wrong.
 bool CheckUdfBlocks(LayoutPlanner& planner, const LayoutCounters& c) {
-  uint64_t expected = kFixedFileSystemBlocks + c.udfDirSectors + planner.tree.extraDescriptorSectors +
-                      planner.tree.totalFileCount + planner.tree.totalDirectoryCount + c.udfExtraEntryBlocks;
+  uint64_t expected = kFixedFileSystemBlocks + c.udfDirSectors +
+                      planner.tree.extraDescriptorSectors + planner.tree.totalFileCount +
+                      planner.tree.totalDirectoryCount + c.udfExtraEntryBlocks;
   if (expected == c.nextUdfBlock) return true;
   char text[200];
   std::snprintf(text, sizeof text,
                 "internal layout error: %" PRIu64 " UDF file-system blocks planned, %" PRIu64
                 " expected from the tree's counters (%u files, %u directories)",
-                c.nextUdfBlock, expected, planner.tree.totalFileCount, planner.tree.totalDirectoryCount);
+                c.nextUdfBlock, expected, planner.tree.totalFileCount,
+                planner.tree.totalDirectoryCount);
   return planner.log.Fail(text);
 }
 
 }  // namespace
 
-bool PlanLayout(const ImageSettings& settings, SourceTree& tree, LayoutPlan& plan, Diagnostics& log) {
+bool PlanLayout(const ImageSettings& settings, SourceTree& tree, LayoutPlan& plan,
+                Diagnostics& log) {
   LayoutPlanner planner{settings, tree, plan, log};
   plan = LayoutPlan{};
   // ISO 9660 alone: the path tables follow the volume descriptors (a Supplementary
   // Volume Descriptor for Joliet adds one); with UDF they follow the anchor at 256.
-  plan.pathTableStart = settings.formatFlags == FormatIso9660 ? int32_t(kIsoOnlyPathTableStart + (settings.joliet ? 1 : 0))
-                                                : int32_t(kAfterAnchorSector);
+  plan.pathTableStart = settings.formatFlags == FormatIso9660
+                            ? int32_t(kIsoOnlyPathTableStart + (settings.joliet ? 1 : 0))
+                            : int32_t(kAfterAnchorSector);
   if (!tree.root) return log.Fail("there is no source tree to lay out");
   if (settings.WritesIso9660() && settings.WritesUdf() && settings.IsUdf250()) {
     return log.Fail("ISO 9660 is written together with UDF 1.02 only");
@@ -187,30 +197,36 @@ bool PlanLayout(const ImageSettings& settings, SourceTree& tree, LayoutPlan& pla
 
   LayoutCounters c;
   if (!NameAndSortTree(planner, *tree.root)) return false;
-  if (settings.WritesUdf() && !WalkBreadthFirst(*tree.root, &TreeNode::firstChild, &TreeNode::nextSibling,
-                                       [&](TreeNode& d) { return UdfDirectoryStep(planner, c, d); })) {
+  if (settings.WritesUdf() &&
+      !WalkBreadthFirst(*tree.root, &TreeNode::firstChild, &TreeNode::nextSibling,
+                        [&](TreeNode& d) { return UdfDirectoryStep(planner, c, d); })) {
     return false;
   }
-  if (settings.WritesIso9660() && !WalkBreadthFirst(*tree.root, &TreeNode::isoFirstChild, &TreeNode::isoNextSibling, [&](TreeNode& d) {
-        return IsoDirectoryStep(planner, kPrimaryHierarchy, c.iso, c.continuationBytes, d);
-      })) {
+  if (settings.WritesIso9660() &&
+      !WalkBreadthFirst(
+          *tree.root, &TreeNode::isoFirstChild, &TreeNode::isoNextSibling, [&](TreeNode& d) {
+            return IsoDirectoryStep(planner, kPrimaryHierarchy, c.iso, c.continuationBytes, d);
+          })) {
     return false;
   }
   uint64_t noContinuation = 0;
   if (settings.WritesIso9660() && settings.joliet &&
-      !WalkBreadthFirst(*tree.root, &TreeNode::jolietFirstChild, &TreeNode::jolietNextSibling, [&](TreeNode& d) {
-        return IsoDirectoryStep(planner, kJolietHierarchy, c.joliet, noContinuation, d);
-      })) {
+      !WalkBreadthFirst(
+          *tree.root, &TreeNode::jolietFirstChild, &TreeNode::jolietNextSibling, [&](TreeNode& d) {
+            return IsoDirectoryStep(planner, kJolietHierarchy, c.joliet, noContinuation, d);
+          })) {
     return false;
   }
-  if (!WalkDepthFirst(*tree.root, [&](TreeNode& d) { return DataStep(planner, c, d); })) return false;
+  if (!WalkDepthFirst(*tree.root, [&](TreeNode& d) { return DataStep(planner, c, d); }))
+    return false;
   if (tree.ssifDirectory) StereoFixUp(*tree.ssifDirectory);
 
   const uint64_t f = c.dataSectors;
   // ISO 9660: the primary path tables and directories, the continuation areas, the
   // Joliet path tables and directories, one after another.
   uint64_t p = 0, d = 0, rr = 0, jp = 0, jd = 0, isoArea = 0;
-  uint64_t volume = 0, base = 0, offset = 0, partition = 0, metadata = 0, mirrorEntry = 0, mirror = 0;
+  uint64_t volume = 0, base = 0, offset = 0, partition = 0, metadata = 0, mirrorEntry = 0,
+           mirror = 0;
   if (settings.WritesIso9660()) {
     p = SectorsFor(c.iso.ptBytes);
     d = c.iso.isoSectors;
@@ -248,7 +264,7 @@ bool PlanLayout(const ImageSettings& settings, SourceTree& tree, LayoutPlan& pla
   // Every other field is below the image size.
   if (volume > kMaxSectorField || c.iso.ptBytes > UINT32_MAX || c.joliet.ptBytes > UINT32_MAX) {
     return log.Fail("the image would have " + std::to_string(volume) + " sectors; at most " +
-                std::to_string(kMaxSectorField) + " (4 TiB) can be recorded");
+                    std::to_string(kMaxSectorField) + " (4 TiB) can be recorded");
   }
   plan.fileDataSectors = int32_t(f);
   if (settings.WritesIso9660()) {

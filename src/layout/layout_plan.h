@@ -13,7 +13,7 @@
 namespace vellumcast {
 
 struct LayoutPlan {
-  int32_t volumeSectors = 0;     // the whole image
+  int32_t volumeSectors = 0;  // the whole image
   int32_t fileDataSectors = 0;
   // ISO 9660: the primary hierarchy's path tables (type L, then type M) and directories,
   // the Rock Ridge continuation areas right after them, then the Joliet hierarchy's.
@@ -48,6 +48,7 @@ struct LayoutPlanner {
 
 // Names, orders and places every node of the tree and fills `plan`. False when the
 // image cannot be laid out (`log` says why).
-[[nodiscard]] bool PlanLayout(const ImageSettings& settings, SourceTree& tree, LayoutPlan& plan, Diagnostics& log);
+[[nodiscard]] bool PlanLayout(const ImageSettings& settings, SourceTree& tree, LayoutPlan& plan,
+                              Diagnostics& log);
 
 }  // namespace vellumcast

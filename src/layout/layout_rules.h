@@ -7,8 +7,8 @@
 
 #include <cstdint>
 
-#include "layout/layout_plan.h"
 #include "base/disc_constants.h"
+#include "layout/layout_plan.h"
 #include "tree/tree_node.h"
 
 namespace vellumcast {
@@ -35,7 +35,9 @@ inline uint64_t IsoRecordStart(uint64_t offset, uint32_t length) {
   return inSector + length > kSectorSize ? offset - inSector + kSectorSize : offset;
 }
 // ECMA-119 9.4: a path table record is 8 bytes and the identifier, padded to even length.
-inline uint32_t IsoPathTableRecordLength(uint32_t nameLength) { return 8 + nameLength + nameLength % 2; }
+inline uint32_t IsoPathTableRecordLength(uint32_t nameLength) {
+  return 8 + nameLength + nameLength % 2;
+}
 
 // First sector of the ISO 9660 directory extents (after the type L and type M tables).
 inline uint32_t IsoFirstDirectorySector(const LayoutPlan& plan) {

@@ -7,8 +7,8 @@
 
 #include <cstdint>
 
-#include "base/image_settings.h"
 #include "base/disc_constants.h"
+#include "base/image_settings.h"
 
 namespace vellumcast {
 
@@ -44,8 +44,8 @@ static_assert(uint64_t(kBd100Sectors) * kSectorSize == 100103356416u);
 
 // Smallest first.
 constexpr Medium kCommonMedia[] = {
-    {"CD 700 MB", kCdSectors}, {"DVD-5", kDvd5Sectors},   {"DVD-9", kDvd9Sectors},
-    {"BD-25", kBd25Sectors},   {"BD-50", kBd50Sectors},   {"BD-100", kBd100Sectors},
+    {"CD 700 MB", kCdSectors}, {"DVD-5", kDvd5Sectors}, {"DVD-9", kDvd9Sectors},
+    {"BD-25", kBd25Sectors},   {"BD-50", kBd50Sectors}, {"BD-100", kBd100Sectors},
 };
 
 // ISO 9660 alone is the CD file system, ISO 9660 + UDF 1.02 the DVD one, UDF alone the

@@ -28,7 +28,8 @@ std::vector<TreeNode*> Entries(const TreeNode& directory) {
 bool KeepsScanOrder(const LayoutPlanner& planner, const TreeNode& directory) {
   if (!planner.tree.dvdVideoMode) return false;
   if (directory.IsRoot()) return true;
-  return directory.parent->IsRoot() && (EqualsUtf16(directory.name, u"VIDEO_TS") || EqualsUtf16(directory.name, u"AUDIO_TS"));
+  return directory.parent->IsRoot() &&
+         (EqualsUtf16(directory.name, u"VIDEO_TS") || EqualsUtf16(directory.name, u"AUDIO_TS"));
 }
 
 // The stored identifier bytes compared as units: 16-bit units in the 16-bit form, bytes
@@ -47,7 +48,8 @@ bool UdfNameLess(const TreeNode* a, const TreeNode* b, bool eightBit) {
 }
 
 bool IsoNameLess(const TreeNode* a, const TreeNode* b) {
-  return std::strcmp(reinterpret_cast<const char*>(a->isoName), reinterpret_cast<const char*>(b->isoName)) < 0;
+  return std::strcmp(reinterpret_cast<const char*>(a->isoName),
+                     reinterpret_cast<const char*>(b->isoName)) < 0;
 }
 
 // Relinks the primary order of `directory` in `entries` order.
@@ -75,8 +77,9 @@ void SortUdfOrder(const LayoutPlanner& planner, TreeNode& directory) {
   if (KeepsScanOrder(planner, directory)) return;
   std::vector<TreeNode*> entries = Entries(directory);
   bool eightBit = planner.tree.dvdVideoMode;
-  std::stable_sort(entries.begin(), entries.end(),
-                   [eightBit](const TreeNode* a, const TreeNode* b) { return UdfNameLess(a, b, eightBit); });
+  std::stable_sort(
+      entries.begin(), entries.end(),
+      [eightBit](const TreeNode* a, const TreeNode* b) { return UdfNameLess(a, b, eightBit); });
   Relink(directory, entries);
 }
 
@@ -101,9 +104,11 @@ bool NameAndSortTree(LayoutPlanner& planner, TreeNode& root) {
   const bool named = WalkBreadthFirst(root, [&](TreeNode& directory) {
     // A UDF image sorts its primary order; only an ISO 9660 image and the DVD-Video
     // folders keep the order of the scan.
-    if (planner.settings.WritesUdf() && !KeepsScanOrder(planner, directory)) SortBySourceName(directory);
+    if (planner.settings.WritesUdf() && !KeepsScanOrder(planner, directory))
+      SortBySourceName(directory);
     if (planner.settings.WritesIso9660() && !NameIsoEntries(planner, directory)) return false;
-    if (planner.settings.WritesUdf() && !NameUdfEntries(planner, directory, changedNames)) return false;
+    if (planner.settings.WritesUdf() && !NameUdfEntries(planner, directory, changedNames))
+      return false;
     if (planner.settings.WritesUdf()) SortUdfOrder(planner, directory);
     if (planner.settings.WritesIso9660()) SortIsoOrder(directory);
     if (joliet && !NameJolietEntries(planner, directory, changedJolietNames)) return false;

@@ -41,7 +41,8 @@ UdfUnits Shortened(const UdfUnits& name, size_t limit, uint32_t variant) {
 
 bool StoreUdfName(LayoutPlanner& planner, TreeNode& node, const UdfUnits& units, bool eightBit) {
   size_t bytes = eightBit ? units.size() : 2 * units.size();
-  auto* storage = static_cast<uint8_t*>(ArenaAlloc(planner.tree.arena, static_cast<uint32_t>(bytes + 1)));
+  auto* storage =
+      static_cast<uint8_t*>(ArenaAlloc(planner.tree.arena, static_cast<uint32_t>(bytes + 1)));
   if (!storage) return planner.log.Fail("out of memory while naming the UDF entries");
   if (eightBit) {
     for (size_t i = 0; i < units.size(); ++i) storage[i] = uint8_t(units[i]);
@@ -59,8 +60,8 @@ void WarnChangedName(const LayoutPlanner& planner, const TreeNode& node, const U
                      bool shortened, uint32_t& changedNames) {
   if (++changedNames > kMaxNameWarnings) return;
   planner.log.Warn(SourcePathOf(node) + " is named \"" + Utf16ToUtf8(identifier) + "\" in UDF: " +
-               (shortened ? "the name is longer than a UDF file identifier can hold"
-                          : "another name of its folder has the same UDF form"));
+                   (shortened ? "the name is longer than a UDF file identifier can hold"
+                              : "another name of its folder has the same UDF form"));
 }
 
 }  // namespace
@@ -86,7 +87,8 @@ UdfUnits Head(const UdfUnits& text, size_t count) {
 //   stem and extension fill the limit;
 // - variant N >= 1 puts "~N" between the cut stem and the extension.
 // A surrogate pair is never split.
-std::u16string ShortenedName(const std::u16string& name, size_t limit, uint32_t variant, size_t keptExtension) {
+std::u16string ShortenedName(const std::u16string& name, size_t limit, uint32_t variant,
+                             size_t keptExtension) {
   UdfUnits extension;
   size_t dot = name.rfind(u'.');
   if (dot != UdfUnits::npos && dot > 0 && name.size() - dot <= keptExtension) {
@@ -107,14 +109,16 @@ std::u16string ShortenedName(const std::u16string& name, size_t limit, uint32_t 
 std::string SourcePathOf(const TreeNode& node) {
   std::u16string path = node.sourceName ? node.sourceName : node.name;
   const TreeNode* d = node.parent;
-  for (; !d->IsRoot(); d = d->parent) path = std::u16string(d->sourceName ? d->sourceName : d->name) + u'/' + path;
+  for (; !d->IsRoot(); d = d->parent)
+    path = std::u16string(d->sourceName ? d->sourceName : d->name) + u'/' + path;
   return Utf16ToUtf8(d->name + path);
 }
 
 void WarnChangedNamesLeft(const LayoutPlanner& planner, uint32_t changedNames) {
   if (changedNames <= kMaxNameWarnings) return;
-  planner.log.Warn(std::to_string(changedNames - kMaxNameWarnings) + " more names are shortened or numbered in UDF (" +
-               std::to_string(changedNames) + " in all)");
+  planner.log.Warn(std::to_string(changedNames - kMaxNameWarnings) +
+                   " more names are shortened or numbered in UDF (" + std::to_string(changedNames) +
+                   " in all)");
 }
 
 char16_t UdfNameUnit(const TreeNode& node, uint32_t i) {
@@ -165,7 +169,8 @@ bool NameUdfEntries(LayoutPlanner& planner, TreeNode& directory, uint32_t& chang
       } while (fitting.count(identifier) || given.count(identifier));
     }
     given.insert(identifier);
-    if (identifier != name) WarnChangedName(planner, *e, identifier, name.size() > limit, changedNames);
+    if (identifier != name)
+      WarnChangedName(planner, *e, identifier, name.size() > limit, changedNames);
     if (!StoreUdfName(planner, *e, identifier, eightBit)) return false;
   }
   return true;

@@ -25,13 +25,15 @@ namespace vellumcast {
 // False when the arena is full. Warns about each full name it records shortened or
 // numbered, counting them in `changedNames`; only the first 20 draw their own warning,
 // WarnChangedNamesLeft sums up the rest.
-[[nodiscard]] bool NameUdfEntries(LayoutPlanner& planner, TreeNode& directory, uint32_t& changedNames);
+[[nodiscard]] bool NameUdfEntries(LayoutPlanner& planner, TreeNode& directory,
+                                  uint32_t& changedNames);
 void WarnChangedNamesLeft(const LayoutPlanner& planner, uint32_t changedNames);
 
 // `name` in at most `limit` units: stem, "~N" for variant N >= 1, and the extension (the
 // text from the last '.', not a leading one, when at most `keptExtension` units), the
 // stem cut to fit; a surrogate pair is never split.
-std::u16string ShortenedName(const std::u16string& name, size_t limit, uint32_t variant, size_t keptExtension);
+std::u16string ShortenedName(const std::u16string& name, size_t limit, uint32_t variant,
+                             size_t keptExtension);
 
 // The source path of an entry for messages: the source folder and the names below it as
 // they were read.

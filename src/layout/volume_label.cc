@@ -18,7 +18,7 @@ namespace {
 constexpr uint8_t kCompression8Bit = 8;
 constexpr uint8_t kCompression16Bit = 16;
 constexpr uint32_t kLabelBytes = sizeof(ImageSettings::volumeLabel);  // 128
-constexpr uint32_t kLabelContentBytes = kLabelBytes - 2;             // 126
+constexpr uint32_t kLabelContentBytes = kLabelBytes - 2;              // 126
 constexpr uint32_t kIsoVolumeIdentifierChars = 31;
 
 bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
@@ -121,10 +121,14 @@ void JolietVolumeIdentifier(const ImageSettings& settings, uint8_t out[32]) {
   uint32_t content = used > 0 ? used - 1 : 0;
   if (content > kLabelContentBytes) content = kLabelContentBytes;
   if (settings.volumeLabel[0] == kCompression8Bit) {
-    for (uint32_t i = 0; i < content && i < kIsoVolumeIdentifierBytes / 2; ++i) units += char16_t(settings.volumeLabel[1 + i]);
+    for (uint32_t i = 0; i < content && i < kIsoVolumeIdentifierBytes / 2; ++i)
+      units += char16_t(settings.volumeLabel[1 + i]);
   } else {
-    uint32_t n = WholeCharacters16(settings.volumeLabel + 1, content < kIsoVolumeIdentifierBytes ? content : kIsoVolumeIdentifierBytes);
-    for (uint32_t i = 0; i < n; i += 2) units += char16_t((settings.volumeLabel[1 + i] << 8) | settings.volumeLabel[2 + i]);
+    uint32_t n = WholeCharacters16(settings.volumeLabel + 1, content < kIsoVolumeIdentifierBytes
+                                                                 ? content
+                                                                 : kIsoVolumeIdentifierBytes);
+    for (uint32_t i = 0; i < n; i += 2)
+      units += char16_t((settings.volumeLabel[1 + i] << 8) | settings.volumeLabel[2 + i]);
   }
   while (units.size() < kIsoVolumeIdentifierBytes / 2) units += u' ';
   for (size_t i = 0; i < units.size(); ++i) {
@@ -148,7 +152,8 @@ std::string LabelFitWarning(const ImageSettings& settings, size_t labelUnits) {
     uint8_t id[kIsoVolumeIdentifierBytes];
     JolietVolumeIdentifier(settings, id);
     std::u16string text;
-    for (uint32_t i = 0; i < kIsoVolumeIdentifierBytes; i += 2) text += char16_t((id[i] << 8) | id[i + 1]);
+    for (uint32_t i = 0; i < kIsoVolumeIdentifierBytes; i += 2)
+      text += char16_t((id[i] << 8) | id[i + 1]);
     text.erase(text.find_last_not_of(u' ') + 1);
     cut = cut || text.size() < labelUnits;
     what += ", Joliet \"" + Utf16ToUtf8(text) + "\"";
@@ -179,7 +184,8 @@ void IsoVolumeSetIdentifier(uint8_t out[128]) {
   std::memcpy(out, "UNDEFINED", 9);
 }
 
-void UdfVolumeSetIdentifier(const ImageSettings& settings, int32_t volumeSectors, uint8_t out[128]) {
+void UdfVolumeSetIdentifier(const ImageSettings& settings, int32_t volumeSectors,
+                            uint8_t out[128]) {
   char digits[17];
   std::snprintf(digits, sizeof digits, "%08X%08X", static_cast<uint32_t>(settings.buildTime),
                 static_cast<uint32_t>(volumeSectors));

@@ -13,7 +13,7 @@ namespace {
 
 // The local calendar fields of one time and their offset from UTC in seconds.
 struct LocalTime {
-  int year;  // full year, e.g. 2024
+  int year;   // full year, e.g. 2024
   int month;  // 1-12
   int day, hour, minute, second;
   int64_t offsetSeconds;
@@ -48,8 +48,9 @@ bool ToLocalTime(int64_t time, LocalTime& out, bool inUtc) {
   } else if (!localtime_r(&t, &local)) {
     return false;
   }
-  int64_t localAsUtc = DaysFromCivil(int64_t(local.tm_year) + 1900, local.tm_mon + 1, local.tm_mday) * 86400 +
-                       local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
+  int64_t localAsUtc =
+      DaysFromCivil(int64_t(local.tm_year) + 1900, local.tm_mon + 1, local.tm_mday) * 86400 +
+      local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
   out.year = local.tm_year + 1900;
   out.month = local.tm_mon + 1;
   out.day = local.tm_mday;
@@ -148,8 +149,8 @@ void MakeIsoVolumeDate(int64_t time, bool hasTime, uint8_t out[17], bool utc) {
   // Four digits of year: 0001-9999; anything else stays "not specified".
   if (lt.year < 1 || lt.year > 9999) return;
   char text[32];
-  std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d%02d", lt.year, lt.month, lt.day, lt.hour,
-                lt.minute, lt.second, 0);
+  std::snprintf(text, sizeof text, "%04d%02d%02d%02d%02d%02d%02d", lt.year, lt.month, lt.day,
+                lt.hour, lt.minute, lt.second, 0);
   std::memcpy(out, text, 16);
   out[16] = static_cast<uint8_t>(static_cast<int8_t>(quarters));
 }

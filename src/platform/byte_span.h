@@ -45,8 +45,8 @@ struct ByteSpan {
   }
   uint32_t U32Be(size_t pos) const {
     if (!Need(pos, 4)) return 0;
-    return (uint32_t(data[pos]) << 24) | (uint32_t(data[pos + 1]) << 16) | (uint32_t(data[pos + 2]) << 8) |
-           uint32_t(data[pos + 3]);
+    return (uint32_t(data[pos]) << 24) | (uint32_t(data[pos + 1]) << 16) |
+           (uint32_t(data[pos + 2]) << 8) | uint32_t(data[pos + 3]);
   }
   uint64_t U64Be(size_t pos) const {
     uint64_t high = U32Be(pos);

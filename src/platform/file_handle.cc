@@ -21,9 +21,12 @@ bool FileHandle::Open(const char16_t* path, uint32_t mode) {
     return false;
   }
   int flags = O_CLOEXEC | O_NONBLOCK;  // non-blocking only while opening: a FIFO must not hang us
-  if ((mode & OpenRead) && (mode & OpenWrite)) flags |= O_RDWR;
-  else if (mode & OpenWrite) flags |= O_WRONLY;
-  else flags |= O_RDONLY;
+  if ((mode & OpenRead) && (mode & OpenWrite))
+    flags |= O_RDWR;
+  else if (mode & OpenWrite)
+    flags |= O_WRONLY;
+  else
+    flags |= O_RDONLY;
   if (mode & OpenCreate) flags |= O_CREAT | O_TRUNC;
   std::string host = HostPath(path);
   int fd = ::open(host.c_str(), flags, 0666);

@@ -33,10 +33,10 @@ struct FindEntry {
   char16_t name[kFindNameUnits];  // NUL-terminated; bytes that are not UTF-8 are escaped
 
   FindEntryType type;
-  int statError;           // errno when type is Unreadable or DanglingLink
-  uint64_t device;         // identity of what the entry leads to (links followed)
+  int statError;    // errno when type is Unreadable or DanglingLink
+  uint64_t device;  // identity of what the entry leads to (links followed)
   uint64_t inode;
-  const char* hostName;    // the name's bytes; valid until the iterator moves on
+  const char* hostName;  // the name's bytes; valid until the iterator moves on
 };
 
 // Identity of a file or directory on the host: device and inode.

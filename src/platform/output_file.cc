@@ -234,7 +234,8 @@ bool OutputFile::Finish() {
     error = strerror(EBADF);
     return false;
   }
-  if ((!tempPath.empty() || writtenInPlace || createdTarget) && ftruncate(file.handle, off_t(length)) != 0) {
+  if ((!tempPath.empty() || writtenInPlace || createdTarget) &&
+      ftruncate(file.handle, off_t(length)) != 0) {
     error = strerror(errno);
     Abandon();
     return false;

@@ -1,8 +1,8 @@
 // The image file being written: a temporary file beside a regular-file target, renamed
 // over it only when the image is complete (with the old file's owner, group and
 // permission bits), or the target itself when it is a device or a pipe or when its
-// folder takes no temporary file, or standard output for the target "-". Writes are sequential; runs of zero
-// bytes in a fresh temporary file may be left as holes, which read back as zeros.
+// folder takes no temporary file, or standard output for the target "-". Writes are sequential;
+// runs of zero bytes in a fresh temporary file may be left as holes, which read back as zeros.
 #pragma once
 
 #include <cstddef>
@@ -32,7 +32,7 @@ struct OutputFile {
   std::string tempPath;    // the temporary file beside it; empty when writing directly
   uint64_t length = 0;     // bytes written (or skipped as a hole) so far
   bool holesAllowed = false;
-  bool kernelCopy = false; // CopyFrom may work: a regular file not yet refused by the kernel
+  bool kernelCopy = false;  // CopyFrom may work: a regular file not yet refused by the kernel
   // No temporary file could be made beside the target (`noTemporaryReason` says why), so
   // the regular-file target is written directly: `writtenInPlace` when it existed (a
   // failure leaves it incomplete), `createdTarget` when this build made it (a failure
@@ -40,7 +40,7 @@ struct OutputFile {
   bool writtenInPlace = false;
   bool createdTarget = false;
   std::string noTemporaryReason;
-  std::string error;       // the system's reason for the last failure
+  std::string error;  // the system's reason for the last failure
 
   OutputFile() = default;
   OutputFile(const OutputFile&) = delete;

@@ -8,9 +8,9 @@
 // The window ahead of the consumer is bounded in files, in bytes requested, in bytes held
 // in memory and in descriptors held open. The bytes of small files go into one ring
 // buffer allocated at the start: files are claimed and taken in the same order, so the
-// ring is used first in, first out, and no memory is allocated per file. A file the readers could not open or read, or
-// that is not a regular file, is left to the consumer, which opens it itself and meets
-// (and reports) the failure where it always did.
+// ring is used first in, first out, and no memory is allocated per file. A file the readers could
+// not open or read, or that is not a regular file, is left to the consumer, which opens it itself
+// and meets (and reports) the failure where it always did.
 //
 // Files already in the page cache gain nothing from other threads: reading them there
 // and copying their bytes once more only costs processor time, which on a busy machine
@@ -51,10 +51,10 @@ using ReadAheadSeekFn = void (*)(void* context, const void* after);
 
 struct ReadAheadLimits {
   uint32_t readers = 16;
-  uint32_t files = 4096;                 // files in the window
-  uint32_t openFiles = 64;               // descriptors held open in the window
-  uint64_t windowBytes = 128ull << 20;   // bytes read or requested ahead of the consumer
-  uint64_t memoryBytes = 4ull << 20;     // the ring for small files' bytes
+  uint32_t files = 4096;                // files in the window
+  uint32_t openFiles = 64;              // descriptors held open in the window
+  uint64_t windowBytes = 128ull << 20;  // bytes read or requested ahead of the consumer
+  uint64_t memoryBytes = 4ull << 20;    // the ring for small files' bytes
 };
 
 struct ReadAhead {
@@ -92,10 +92,10 @@ struct ReadAhead {
   struct Entry {
     ReadAheadRequest request;
     std::atomic<bool> ready{false};
-    bool usable = false;    // opened (and read, for a whole read) without a failure
-    SourceFile file;        // open, or holding the bytes read
+    bool usable = false;  // opened (and read, for a whole read) without a failure
+    SourceFile file;      // open, or holding the bytes read
     uint64_t windowBytes = 0;
-    uint64_t ringBytes = 0;  // its share of the ring, the unused end before a wrap included
+    uint64_t ringBytes = 0;    // its share of the ring, the unused end before a wrap included
     uint8_t* bytes = nullptr;  // where in the ring a small file's bytes go
   };
 
@@ -132,15 +132,15 @@ struct ReadAhead {
   ReadAheadLimits limits;
 
   std::mutex mutex;
-  std::condition_variable readersWake;   // room in the window, or stop
-  std::condition_variable consumerWake;  // an entry became ready
+  std::condition_variable readersWake;        // room in the window, or stop
+  std::condition_variable consumerWake;       // an entry became ready
   std::deque<std::unique_ptr<Entry>> window;  // claimed files in the consumer's order
-  std::unique_ptr<ReadAheadRequest> pending;   // fetched but not yet claimed (no room)
+  std::unique_ptr<ReadAheadRequest> pending;  // fetched but not yet claimed (no room)
   bool orderEnded = false;
   std::atomic<bool> stopping{false};  // also read by readers between requests
   std::atomic<bool> consumerWaiting{false};
-  bool resting = false;               // the readers claim nothing
-  std::atomic<bool> drained{false};   // resting, and the window is empty
+  bool resting = false;                  // the readers claim nothing
+  std::atomic<bool> drained{false};      // resting, and the window is empty
   std::atomic<uint32_t> inMemoryRun{0};  // files in a row read wholly from memory
   uint32_t idleReaders = 0;
   uint32_t openFiles = 0;

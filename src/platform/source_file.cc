@@ -42,7 +42,8 @@ constexpr auto kInMemoryReadTime = std::chrono::microseconds(20);
 // True when a read of n bytes begun at `start` took longer than bytes from memory take
 // (the fixed time above and one microsecond per KiB).
 bool TookLong(std::chrono::steady_clock::time_point start, size_t n) {
-  return std::chrono::steady_clock::now() - start > kInMemoryReadTime + std::chrono::microseconds(n >> 10);
+  return std::chrono::steady_clock::now() - start >
+         kInMemoryReadTime + std::chrono::microseconds(n >> 10);
 }
 
 FileStamp StampOf(const struct stat& st) {

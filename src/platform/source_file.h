@@ -33,7 +33,7 @@ struct SourceFile {
   size_t contentUsed = 0;
   uint64_t contentFileSize = 0;
   bool holdsContent = false;
-  FileStamp stamp;  // the open file's state when it was opened (or read in advance)
+  FileStamp stamp;       // the open file's state when it was opened (or read in advance)
   bool regular = false;  // the open file was a regular file when it was opened
   // Set before the first Read: that read first takes only bytes the page cache holds,
   // and `fromStorage` tells whether any had to come from the storage.

@@ -15,11 +15,24 @@ size_t ValidSequence(const unsigned char* s, size_t n, char32_t& out) {
   unsigned char c = s[0];
   size_t len;
   char32_t v, min;
-  if (c < 0x80) { out = c; return 1; }
-  if ((c & 0xE0) == 0xC0) { len = 2; v = c & 0x1F; min = 0x80; }
-  else if ((c & 0xF0) == 0xE0) { len = 3; v = c & 0x0F; min = 0x800; }
-  else if ((c & 0xF8) == 0xF0) { len = 4; v = c & 0x07; min = 0x10000; }
-  else return 0;
+  if (c < 0x80) {
+    out = c;
+    return 1;
+  }
+  if ((c & 0xE0) == 0xC0) {
+    len = 2;
+    v = c & 0x1F;
+    min = 0x80;
+  } else if ((c & 0xF0) == 0xE0) {
+    len = 3;
+    v = c & 0x0F;
+    min = 0x800;
+  } else if ((c & 0xF8) == 0xF0) {
+    len = 4;
+    v = c & 0x07;
+    min = 0x10000;
+  } else
+    return 0;
   if (len > n) return 0;
   for (size_t i = 1; i < len; ++i) {
     if ((s[i] & 0xC0) != 0x80) return 0;

@@ -26,9 +26,7 @@ std::string Latin1ToUtf8(const uint8_t* bytes, size_t length);
 
 // The unit recorded on the disc for one unit of a name: an escaped byte (a host name
 // that was not valid UTF-8) shows as U+FFFD, the replacement character.
-inline char16_t DiscUnit(char16_t c) {
-  return (c >= 0xDC80 && c <= 0xDCFF) ? char16_t(0xFFFD) : c;
-}
+inline char16_t DiscUnit(char16_t c) { return (c >= 0xDC80 && c <= 0xDCFF) ? char16_t(0xFFFD) : c; }
 
 // Length in units of a NUL-terminated UTF-16 string.
 size_t Utf16Length(const char16_t* s);

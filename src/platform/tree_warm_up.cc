@@ -88,7 +88,8 @@ void TreeWarmUp::Visit(const std::string& directory) {
   const auto spent = std::chrono::steady_clock::now() - start;
   std::lock_guard<std::mutex> lock(mutex);
   visitedEntries += entries;
-  visitedNanoseconds += uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(spent).count());
+  visitedNanoseconds +=
+      uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(spent).count());
   if (!joined && visitedEntries >= kEntriesBeforeJudging) {
     if (visitedNanoseconds < visitedEntries * kInMemoryNanosecondsPerEntry) {
       stopping = true;

@@ -45,7 +45,7 @@ struct TreeWarmUp {
   uint32_t busy = 0;                // workers listing a directory
   uint64_t visitedEntries = 0;      // entries whose status was read, and the time it took
   uint64_t visitedNanoseconds = 0;
-  bool joined = false;              // the tree is slow to read: every worker at work
+  bool joined = false;  // the tree is slow to read: every worker at work
   std::atomic<bool> stopping{false};
   std::vector<std::thread> threads;
 };

@@ -16,9 +16,10 @@ constexpr int64_t DaysFromCivil(int64_t year, int64_t month, int64_t day) {
 }
 
 // The UTC second of a local time `offsetMinutes` east of UTC.
-constexpr int64_t CivilSeconds(int64_t year, int64_t month, int64_t day, int64_t hour, int64_t minute,
-                               int64_t second, int64_t offsetMinutes) {
-  return DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second - offsetMinutes * 60;
+constexpr int64_t CivilSeconds(int64_t year, int64_t month, int64_t day, int64_t hour,
+                               int64_t minute, int64_t second, int64_t offsetMinutes) {
+  return DaysFromCivil(year, month, day) * 86400 + hour * 3600 + minute * 60 + second -
+         offsetMinutes * 60;
 }
 
 }  // namespace vellumcast

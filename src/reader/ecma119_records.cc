@@ -46,7 +46,8 @@ int64_t RecordingTime(ByteSpan b, size_t at) {
   const uint8_t month = b.U8(at + 1), day = b.U8(at + 2);
   if (month < 1 || month > 12 || day < 1 || day > 31) return 0;
   const int8_t offset = int8_t(b.U8(at + 6));
-  return CivilSeconds(1900 + b.U8(at), month, day, b.U8(at + 3), b.U8(at + 4), b.U8(at + 5), int64_t(offset) * 15);
+  return CivilSeconds(1900 + b.U8(at), month, day, b.U8(at + 3), b.U8(at + 4), b.U8(at + 5),
+                      int64_t(offset) * 15);
 }
 
 }  // namespace
@@ -82,7 +83,8 @@ bool DecodeIsoDirectoryRecord(ByteSpan b, IsoDirectoryRecord& out, const char*& 
   b.Both16(kRecSequence, agree);
   out.identifier.assign(reinterpret_cast<const char*>(b.data) + kRecIdentifier, idLength);
   const size_t systemUse = kRecIdentifier + idLength + (idLength % 2 == 0 ? 1 : 0);
-  if (systemUse < out.length) out.systemUse.assign(reinterpret_cast<const char*>(b.data) + systemUse, out.length - systemUse);
+  if (systemUse < out.length)
+    out.systemUse.assign(reinterpret_cast<const char*>(b.data) + systemUse, out.length - systemUse);
   if (!agree) {
     why = "both-byte-order fields disagree";
     return false;
@@ -95,16 +97,19 @@ bool IsIsoVolumeDescriptor(ByteSpan sector, uint8_t& type) {
   return sector.Equals(1, "CD001", 5) && sector.U8(6) == 1;
 }
 
-bool DecodeIsoPrimaryDescriptor(ByteSpan s, IsoPrimaryDescriptor& out, const char*& why, bool supplementary) {
+bool DecodeIsoPrimaryDescriptor(ByteSpan s, IsoPrimaryDescriptor& out, const char*& why,
+                                bool supplementary) {
   out = {};
   uint8_t type = 0;
-  if (!IsIsoVolumeDescriptor(s, type) || type != (supplementary ? kIsoSupplementaryDescriptor : kIsoPrimaryDescriptor)) {
+  if (!IsIsoVolumeDescriptor(s, type) ||
+      type != (supplementary ? kIsoSupplementaryDescriptor : kIsoPrimaryDescriptor)) {
     why = "not a primary volume descriptor";
     return false;
   }
   // Joliet: UCS-2 level 1, 2 or 3 ("%/@", "%/C", "%/E").
   out.joliet = supplementary && s.Equals(kSvdEscapes, "%/", 2) &&
-               (s.U8(kSvdEscapes + 2) == '@' || s.U8(kSvdEscapes + 2) == 'C' || s.U8(kSvdEscapes + 2) == 'E');
+               (s.U8(kSvdEscapes + 2) == '@' || s.U8(kSvdEscapes + 2) == 'C' ||
+                s.U8(kSvdEscapes + 2) == 'E');
   bool agree = true;
   const ByteSpan id = s.Sub(kPvdVolumeId, kPvdVolumeIdBytes);
   out.volumeId.assign(reinterpret_cast<const char*>(id.data), id.size);
@@ -124,7 +129,8 @@ bool DecodeIsoPrimaryDescriptor(ByteSpan s, IsoPrimaryDescriptor& out, const cha
     return false;
   }
   const char* rootWhy = nullptr;
-  if (s.U8(kPvdRoot) != kPvdRootBytes || !DecodeIsoDirectoryRecord(s.Sub(kPvdRoot, kPvdRootBytes), out.root, rootWhy) ||
+  if (s.U8(kPvdRoot) != kPvdRootBytes ||
+      !DecodeIsoDirectoryRecord(s.Sub(kPvdRoot, kPvdRootBytes), out.root, rootWhy) ||
       out.root.identifier != std::string(1, '\0') || !(out.root.flags & kIsoFlagDirectory)) {
     why = "root directory record wrong";
     return false;
@@ -132,7 +138,8 @@ bool DecodeIsoPrimaryDescriptor(ByteSpan s, IsoPrimaryDescriptor& out, const cha
   return true;
 }
 
-bool DecodeIsoPathRecord(ByteSpan table, size_t pos, bool bigEndian, IsoPathRecord& out, const char*& why) {
+bool DecodeIsoPathRecord(ByteSpan table, size_t pos, bool bigEndian, IsoPathRecord& out,
+                         const char*& why) {
   out = {};
   const uint8_t idLength = table.U8(pos + kPathIdentifierLength);
   if (!table.ok || idLength == 0) {
@@ -146,7 +153,8 @@ bool DecodeIsoPathRecord(ByteSpan table, size_t pos, bool bigEndian, IsoPathReco
   }
   out.extent = bigEndian ? table.U32Be(pos + kPathExtent) : table.U32Le(pos + kPathExtent);
   out.parent = bigEndian ? table.U16Be(pos + kPathParent) : table.U16Le(pos + kPathParent);
-  out.identifier.assign(reinterpret_cast<const char*>(table.data) + pos + kPathIdentifier, idLength);
+  out.identifier.assign(reinterpret_cast<const char*>(table.data) + pos + kPathIdentifier,
+                        idLength);
   return true;
 }
 

@@ -28,22 +28,23 @@ constexpr uint8_t kIsoFlagMultiExtent = 0x80;
 
 // ECMA-119 9.1: a directory record.
 struct IsoDirectoryRecord {
-  uint8_t length = 0;            // bytes of the record (9.1.1)
-  uint8_t attributeLength = 0;   // extended attribute record, in logical blocks (9.1.2)
-  uint32_t extent = 0;           // first logical block (9.1.3)
-  uint32_t dataLength = 0;       // bytes (9.1.4)
-  int64_t recorded = 0;          // recording date and time (9.1.5), seconds since 1970 UTC
-  uint8_t flags = 0;             // 9.1.6
-  uint8_t unitSize = 0;          // interleaved mode (9.1.7, 9.1.8); 0 when not interleaved
+  uint8_t length = 0;           // bytes of the record (9.1.1)
+  uint8_t attributeLength = 0;  // extended attribute record, in logical blocks (9.1.2)
+  uint32_t extent = 0;          // first logical block (9.1.3)
+  uint32_t dataLength = 0;      // bytes (9.1.4)
+  int64_t recorded = 0;         // recording date and time (9.1.5), seconds since 1970 UTC
+  uint8_t flags = 0;            // 9.1.6
+  uint8_t unitSize = 0;         // interleaved mode (9.1.7, 9.1.8); 0 when not interleaved
   uint8_t gapSize = 0;
-  std::string identifier;        // the identifier's bytes (9.1.10, 9.1.11)
-  std::string systemUse;         // the System Use field after the padding (9.1.13)
+  std::string identifier;  // the identifier's bytes (9.1.10, 9.1.11)
+  std::string systemUse;   // the System Use field after the padding (9.1.13)
 };
 
 // Decodes the record at the start of `bytes` (which ends where the record's sector
 // ends). False with `why` set when the record's length, identifier length or a
 // both-byte-order field is wrong.
-[[nodiscard]] bool DecodeIsoDirectoryRecord(ByteSpan bytes, IsoDirectoryRecord& out, const char*& why);
+[[nodiscard]] bool DecodeIsoDirectoryRecord(ByteSpan bytes, IsoDirectoryRecord& out,
+                                            const char*& why);
 
 // ECMA-119 8.4: the Primary Volume Descriptor (the fields a reader uses).
 struct IsoPrimaryDescriptor {
@@ -59,8 +60,8 @@ struct IsoPrimaryDescriptor {
 
 // Decodes the Primary Volume Descriptor in one sector; false with `why` set. With
 // `supplementary`, the Supplementary Volume Descriptor (8.5) of the same layout.
-[[nodiscard]] bool DecodeIsoPrimaryDescriptor(ByteSpan sector, IsoPrimaryDescriptor& out, const char*& why,
-                                              bool supplementary = false);
+[[nodiscard]] bool DecodeIsoPrimaryDescriptor(ByteSpan sector, IsoPrimaryDescriptor& out,
+                                              const char*& why, bool supplementary = false);
 
 // ECMA-119 8.1: true when the sector holds a volume descriptor ("CD001", version 1);
 // `type` is its type.
@@ -69,14 +70,14 @@ bool IsIsoVolumeDescriptor(ByteSpan sector, uint8_t& type);
 // ECMA-119 9.4: a path table record.
 struct IsoPathRecord {
   uint32_t extent = 0;
-  uint16_t parent = 0;       // number of the parent directory's record, from 1
+  uint16_t parent = 0;  // number of the parent directory's record, from 1
   std::string identifier;
-  uint32_t length = 0;       // bytes of the record with its padding
+  uint32_t length = 0;  // bytes of the record with its padding
 };
 
 // Decodes the record at `pos` of a type L (little-endian) or type M (big-endian)
 // table; false with `why` set when it does not fit in the table.
-[[nodiscard]] bool DecodeIsoPathRecord(ByteSpan table, size_t pos, bool bigEndian, IsoPathRecord& out,
-                                       const char*& why);
+[[nodiscard]] bool DecodeIsoPathRecord(ByteSpan table, size_t pos, bool bigEndian,
+                                       IsoPathRecord& out, const char*& why);
 
 }  // namespace vellumcast

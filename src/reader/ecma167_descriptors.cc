@@ -116,11 +116,14 @@ UdfExtent DecodeExtent(ByteSpan b, size_t pos) { return UdfExtent{b.U32Le(pos), 
 
 uint16_t UdfCrc(const uint8_t* bytes, size_t n) {
   uint16_t crc = 0;
-  for (size_t i = 0; i < n; ++i) crc = uint16_t((crc << 8) ^ kCrcTable[((crc >> 8) ^ bytes[i]) & 0xFF]);
+  for (size_t i = 0; i < n; ++i)
+    crc = uint16_t((crc << 8) ^ kCrcTable[((crc >> 8) ^ bytes[i]) & 0xFF]);
   return crc;
 }
 
-uint16_t PeekUdfTagId(ByteSpan bytes) { return bytes.Has(0, kTagBytes) ? bytes.U16Le(kTagIdentifier) : 0; }
+uint16_t PeekUdfTagId(ByteSpan bytes) {
+  return bytes.Has(0, kTagBytes) ? bytes.U16Le(kTagIdentifier) : 0;
+}
 
 bool DecodeUdfTag(ByteSpan b, uint16_t expected, uint32_t location, UdfTag& out, const char*& why) {
   out = {};
@@ -235,7 +238,8 @@ bool DecodeUdfIntegrity(ByteSpan s, UdfIntegrity& out, const char*& why) {
   out = {};
   out.type = s.U32Le(kLvidType);
   out.next = DecodeExtent(s, kLvidNext);
-  const uint32_t partitions = s.U32Le(kLvidPartitions), useLength = s.U32Le(kLvidImplementationLength);
+  const uint32_t partitions = s.U32Le(kLvidPartitions),
+                 useLength = s.U32Le(kLvidImplementationLength);
   if (partitions > 256 || useLength < kLvidDirectoriesInUse + 4 ||
       !s.Has(kLvidTables + size_t(partitions) * 8, useLength)) {
     why = "implementation use does not fit the descriptor";

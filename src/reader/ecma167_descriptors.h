@@ -58,7 +58,8 @@ uint16_t UdfCrc(const uint8_t* bytes, size_t n);
 // Decodes and checks the tag at the start of `bytes`: identifier `expected`, checksum,
 // CRC over its CRC length (which must fit in `bytes`) and tag location `location`.
 // False with `why` set ("tag checksum wrong", ...).
-[[nodiscard]] bool DecodeUdfTag(ByteSpan bytes, uint16_t expected, uint32_t location, UdfTag& out, const char*& why);
+[[nodiscard]] bool DecodeUdfTag(ByteSpan bytes, uint16_t expected, uint32_t location, UdfTag& out,
+                                const char*& why);
 // The identifier of the tag at the start of `bytes`, unchecked (0 when too short).
 uint16_t PeekUdfTagId(ByteSpan bytes);
 
@@ -70,10 +71,10 @@ struct UdfExtent {
 
 // ECMA-167 4/14.14: an allocation descriptor, short or long, with its extent type split off.
 struct UdfAllocation {
-  uint32_t bytes = 0;     // extent length (30 bits)
-  uint32_t type = 0;      // kUdfExtent*
-  uint32_t block = 0;     // logical block within the partition
-  uint16_t partition = 0; // partition reference number (long form); the entry's own for short
+  uint32_t bytes = 0;      // extent length (30 bits)
+  uint32_t type = 0;       // kUdfExtent*
+  uint32_t block = 0;      // logical block within the partition
+  uint16_t partition = 0;  // partition reference number (long form); the entry's own for short
 };
 
 // A long_ad (4/14.14.2) at `pos`.
@@ -86,7 +87,8 @@ struct UdfAnchor {
   UdfExtent main;
   UdfExtent reserve;
 };
-[[nodiscard]] bool DecodeUdfAnchor(ByteSpan sector, uint32_t location, UdfAnchor& out, const char*& why);
+[[nodiscard]] bool DecodeUdfAnchor(ByteSpan sector, uint32_t location, UdfAnchor& out,
+                                   const char*& why);
 
 // ECMA-167 3/10.5: Partition Descriptor.
 struct UdfPartitionDescriptor {
@@ -100,10 +102,10 @@ void DecodeUdfPartition(ByteSpan sector, UdfPartitionDescriptor& out);
 
 // ECMA-167 3/10.7 and OSTA UDF 2.2.8, 2.2.10: one partition map.
 struct UdfPartitionMap {
-  uint8_t type = 0;             // 1 or 2
-  std::string identifier;       // a type 2 map's partition type ("*UDF Metadata Partition")
+  uint8_t type = 0;        // 1 or 2
+  std::string identifier;  // a type 2 map's partition type ("*UDF Metadata Partition")
   uint16_t partitionNumber = 0;
-  uint32_t metadataFile = 0;    // a metadata map's file and mirror locations (blocks)
+  uint32_t metadataFile = 0;  // a metadata map's file and mirror locations (blocks)
   uint32_t mirrorFile = 0;
 };
 
@@ -112,10 +114,10 @@ struct UdfLogicalVolume {
   uint32_t sequenceNumber = 0;
   std::string volumeId;
   uint32_t blockSize = 0;
-  std::string domain;            // "*OSTA UDF Compliant"
-  uint16_t domainRevision = 0;   // 0x0102, 0x0250
-  UdfAllocation fileSet;         // 4/3.1: where the File Set Descriptor is
-  UdfExtent integrity;           // the integrity sequence
+  std::string domain;           // "*OSTA UDF Compliant"
+  uint16_t domainRevision = 0;  // 0x0102, 0x0250
+  UdfAllocation fileSet;        // 4/3.1: where the File Set Descriptor is
+  UdfExtent integrity;          // the integrity sequence
   std::vector<UdfPartitionMap> maps;
 };
 [[nodiscard]] bool DecodeUdfLogicalVolume(ByteSpan sector, UdfLogicalVolume& out, const char*& why);
@@ -139,10 +141,10 @@ void DecodeUdfFileSet(ByteSpan block, UdfFileSet& out);
 struct UdfFileEntry {
   bool extended = false;
   uint8_t fileType = 0;
-  uint8_t adType = 0;         // 4/14.6.8: 0 short, 1 long, 2 extended, 3 data in the entry
+  uint8_t adType = 0;  // 4/14.6.8: 0 short, 1 long, 2 extended, 3 data in the entry
   uint64_t informationLength = 0;
-  int64_t modified = 0;       // seconds since 1970 UTC
-  ByteSpan ads;               // the allocation descriptors (or the embedded data)
+  int64_t modified = 0;  // seconds since 1970 UTC
+  ByteSpan ads;          // the allocation descriptors (or the embedded data)
 };
 // Decodes the entry in `block` (the tag already checked); false with `why` set when
 // L_EA + L_AD would pass the block.
@@ -160,7 +162,8 @@ struct UdfFileIdentifier {
 };
 // Decodes the descriptor at `pos` of a directory's bytes; false with `why` set when it
 // passes the bytes. The identifier is decoded apart (DecodeCs0), after the tag check.
-[[nodiscard]] bool DecodeUdfFileIdentifier(ByteSpan bytes, size_t pos, UdfFileIdentifier& out, const char*& why);
+[[nodiscard]] bool DecodeUdfFileIdentifier(ByteSpan bytes, size_t pos, UdfFileIdentifier& out,
+                                           const char*& why);
 
 // ECMA-167 4/14.5: Allocation Extent Descriptor; `ads` are the descriptors it holds.
 [[nodiscard]] bool DecodeUdfAllocationExtent(ByteSpan block, ByteSpan& ads, const char*& why);

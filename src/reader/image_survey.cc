@@ -20,8 +20,8 @@ ImageFileSystems SurveyImage(ImageSource& image) {
 
 std::string UdfRevisionName(uint16_t revision) {
   // The revision is binary-coded decimal: 0x0250 is 2.50.
-  const char digits[] = {char('0' + ((revision >> 8) & 0xF)), '.', char('0' + ((revision >> 4) & 0xF)),
-                         char('0' + (revision & 0xF)), '\0'};
+  const char digits[] = {char('0' + ((revision >> 8) & 0xF)), '.',
+                         char('0' + ((revision >> 4) & 0xF)), char('0' + (revision & 0xF)), '\0'};
   return std::string("UDF ") + digits;
 }
 

@@ -12,7 +12,8 @@ void GatherFolder(ImageFolder& folder, void* tree) {
   for (ImageEntry& e : folder.entries) entries.push_back(std::move(e));
 }
 
-bool ReadEntryBytes(ImageSource& image, const ImageEntry& entry, uint64_t offset, uint8_t* out, size_t n) {
+bool ReadEntryBytes(ImageSource& image, const ImageEntry& entry, uint64_t offset, uint8_t* out,
+                    size_t n) {
   if (offset > entry.size || n > entry.size - offset) return false;
   if (!entry.embedded.empty() || entry.extents.empty()) {
     if (entry.embedded.size() < offset + n) return false;
@@ -22,8 +23,8 @@ bool ReadEntryBytes(ImageSource& image, const ImageEntry& entry, uint64_t offset
   return ReadExtentBytes(image, entry.extents.data(), entry.extents.size(), offset, out, n);
 }
 
-bool ReadExtentBytes(ImageSource& image, const ImageExtent* extents, size_t count, uint64_t offset, uint8_t* out,
-                     size_t n) {
+bool ReadExtentBytes(ImageSource& image, const ImageExtent* extents, size_t count, uint64_t offset,
+                     uint8_t* out, size_t n) {
   uint64_t start = 0;  // the file's byte at which the current extent begins
   for (const ImageExtent& e : std::span(extents, count)) {
     if (n == 0) break;

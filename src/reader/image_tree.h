@@ -22,12 +22,12 @@ struct ImageExtent {
 struct ImageEntry {
   std::string path;  // UTF-8, '/'-separated, below the root, no leading '/'
   bool directory = false;
-  bool realTime = false;  // UDF file type 249 (ECMA-167 4/14.6.6)
-  uint64_t size = 0;      // bytes of a file; the directory's own bytes for a directory
+  bool realTime = false;             // UDF file type 249 (ECMA-167 4/14.6.6)
+  uint64_t size = 0;                 // bytes of a file; the directory's own bytes for a directory
   std::vector<ImageExtent> extents;  // a file's bytes in order, together exactly `size`
-  std::string embedded;  // a UDF file whose bytes sit in its File Entry (no extents)
-  int64_t modified = 0;  // seconds since 1970-01-01 UTC
-  uint32_t folder = 0;   // a directory: the number its own folder is handed over with
+  std::string embedded;              // a UDF file whose bytes sit in its File Entry (no extents)
+  int64_t modified = 0;              // seconds since 1970-01-01 UTC
+  uint32_t folder = 0;               // a directory: the number its own folder is handed over with
 };
 
 // One folder of a walk, handed over once its records are read: its entries, files and
@@ -35,8 +35,8 @@ struct ImageEntry {
 // folder whose records cannot be read, or that lies past a limit, is not handed over
 // (its entry in its parent's list stands alone).
 struct ImageFolder {
-  std::string path;      // "" for the root
-  uint32_t number = 0;   // 0: the root; otherwise the `folder` of its entry in the parent's list
+  std::string path;     // "" for the root
+  uint32_t number = 0;  // 0: the root; otherwise the `folder` of its entry in the parent's list
   std::vector<ImageEntry> entries;
 };
 
@@ -49,17 +49,17 @@ void GatherFolder(ImageFolder& folder, void* tree);
 
 struct ImageTree {
   std::string volumeId;
-  uint16_t udfRevision = 0;  // UDF: the domain revision (0x0102, 0x0250); 0 for ISO 9660
-  uint32_t files = 0;        // file entries of the tree
-  uint32_t directories = 0;  // directory entries, the root included
+  uint16_t udfRevision = 0;         // UDF: the domain revision (0x0102, 0x0250); 0 for ISO 9660
+  uint32_t files = 0;               // file entries of the tree
+  uint32_t directories = 0;         // directory entries, the root included
   std::vector<ImageEntry> entries;  // the root is not listed; parents before children
 };
 
 // Bounds of one walk. An image that needs more is reported, not followed.
 struct ReadLimits {
-  uint32_t depth = 256;             // directory levels below the root
-  uint32_t chain = 4096;            // links of one chain (extents, pointers, sequences)
-  uint32_t entries = 4u << 20;      // entries of one tree
+  uint32_t depth = 256;                  // directory levels below the root
+  uint32_t chain = 4096;                 // links of one chain (extents, pointers, sequences)
+  uint32_t entries = 4u << 20;           // entries of one tree
   uint64_t directoryBytes = 256u << 20;  // bytes of one directory
 };
 
@@ -67,7 +67,7 @@ struct ReadLimits {
 // and its sector or block ("udf: file entry at block 412: tag checksum wrong").
 struct ReadReport {
   std::vector<std::string> problems;
-  uint32_t limit = 200;   // problems kept; the rest are only counted
+  uint32_t limit = 200;  // problems kept; the rest are only counted
   uint32_t dropped = 0;
 
   void Add(std::string text) {
@@ -85,7 +85,7 @@ struct ReadReport {
 [[nodiscard]] bool ReadEntryBytes(ImageSource& image, const ImageEntry& entry, uint64_t offset,
                                   uint8_t* out, size_t n);
 // The same through `count` extents that together hold a file's bytes.
-[[nodiscard]] bool ReadExtentBytes(ImageSource& image, const ImageExtent* extents, size_t count, uint64_t offset,
-                                   uint8_t* out, size_t n);
+[[nodiscard]] bool ReadExtentBytes(ImageSource& image, const ImageExtent* extents, size_t count,
+                                   uint64_t offset, uint8_t* out, size_t n);
 
 }  // namespace vellumcast

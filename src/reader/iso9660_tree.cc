@@ -19,7 +19,7 @@ struct IsoDirectory {
   uint32_t parentExtent = 0;
   uint32_t level = 1;  // the root is level 1 (ECMA-119 6.8.2.1)
   std::string identifier;
-  std::string name;  // as the tree shows it
+  std::string name;     // as the tree shows it
   uint32_t number = 0;  // the number the walk hands the folder over with
 };
 
@@ -38,9 +38,11 @@ struct IsoWalk {
   void* context = nullptr;
   uint8_t suspSkip = 0;  // SP: bytes skipped at the start of every System Use field
   std::unordered_map<uint32_t, IsoDirectory> directories;  // by extent
-  uint32_t listed = 0;   // entries listed so far
+  uint32_t listed = 0;                                     // entries listed so far
 
-  void Problem(const std::string& what) { report.Add(std::string(IsoNamesLabel(names)) + ": " + what); }
+  void Problem(const std::string& what) {
+    report.Add(std::string(IsoNamesLabel(names)) + ": " + what);
+  }
   // The SUSP entries of a record's System Use field and its continuation areas; false
   // with the problem in `why` when an entry or a continuation is damaged.
   bool SystemUse(const IsoDirectoryRecord& r, uint8_t skip, SuspFindings& found, std::string& why);
@@ -52,7 +54,8 @@ struct IsoWalk {
   }
   // False when the directory's own extent cannot be read.
   bool ReadDirectory(const IsoDirectory& dir, uint32_t dataLength, const std::string& path);
-  void CheckPathTable(uint32_t location, uint32_t size, bool bigEndian, std::vector<IsoPathRecord>& records);
+  void CheckPathTable(uint32_t location, uint32_t size, bool bigEndian,
+                      std::vector<IsoPathRecord>& records);
 };
 
 // An identifier's bytes as UTF-8: ASCII as it is, other bytes as Latin-1.
@@ -75,24 +78,27 @@ std::string Ucs2Text(const std::string& bytes) {
 }
 
 std::string At(uint64_t sector, size_t offset) {
-  return "directory record at sector " + std::to_string(sector) + " offset " + std::to_string(offset);
+  return "directory record at sector " + std::to_string(sector) + " offset " +
+         std::to_string(offset);
 }
 
 bool IsoWalk::ReadDirectory(const IsoDirectory& dir, uint32_t dataLength, const std::string& path) {
   const std::string shown = path.empty() ? "/" : path;
   if (dataLength > limits.directoryBytes) {
-    Problem("directory " + shown + " at sector " + std::to_string(dir.extent) + ": " + std::to_string(dataLength) +
-            " bytes is too large");
+    Problem("directory " + shown + " at sector " + std::to_string(dir.extent) + ": " +
+            std::to_string(dataLength) + " bytes is too large");
     return false;
   }
   if (!ExtentInImage(dir.extent, dataLength)) {
-    Problem("directory " + shown + " at sector " + std::to_string(dir.extent) + ": passes the end of the image");
+    Problem("directory " + shown + " at sector " + std::to_string(dir.extent) +
+            ": passes the end of the image");
     return false;
   }
   const uint32_t sectors = (dataLength + kImageSectorSize - 1) / kImageSectorSize;
   std::vector<uint8_t> bytes(size_t(sectors) * kImageSectorSize);
   if (!image.ReadSectors(dir.extent, sectors, bytes.data())) {
-    Problem("directory " + shown + " at sector " + std::to_string(dir.extent) + ": cannot be read: " + image.error);
+    Problem("directory " + shown + " at sector " + std::to_string(dir.extent) +
+            ": cannot be read: " + image.error);
     return false;
   }
   std::vector<std::pair<IsoDirectory, uint32_t>> children;
@@ -107,7 +113,8 @@ bool IsoWalk::ReadDirectory(const IsoDirectory& dir, uint32_t dataLength, const 
   uint32_t index = 0;
   for (uint32_t s = 0; s < sectors; ++s) {
     const ByteSpan sector(bytes.data() + size_t(s) * kImageSectorSize, kImageSectorSize);
-    const size_t end = std::min<size_t>(kImageSectorSize, dataLength - size_t(s) * kImageSectorSize);
+    const size_t end =
+        std::min<size_t>(kImageSectorSize, dataLength - size_t(s) * kImageSectorSize);
     size_t pos = 0;
     while (pos < end && sector.U8(pos) != 0) {
       IsoDirectoryRecord r;
@@ -122,8 +129,11 @@ bool IsoWalk::ReadDirectory(const IsoDirectory& dir, uint32_t dataLength, const 
       if (i < 2) {
         // ECMA-119 6.8.2.2: the first two records name the directory and its parent.
         const uint32_t expected = i == 0 ? dir.extent : dir.parentExtent;
-        if (r.identifier != std::string(1, char(i)) || r.extent != expected || !(r.flags & kIsoFlagDirectory))
-          Problem(where + ": " + (i == 0 ? "first record does not point to its directory" : "second record does not point to the parent directory"));
+        if (r.identifier != std::string(1, char(i)) || r.extent != expected ||
+            !(r.flags & kIsoFlagDirectory))
+          Problem(where + ": " +
+                  (i == 0 ? "first record does not point to its directory"
+                          : "second record does not point to the parent directory"));
         continue;
       }
       if (r.flags & kIsoFlagAssociated) continue;
@@ -145,7 +155,8 @@ bool IsoWalk::ReadDirectory(const IsoDirectory& dir, uint32_t dataLength, const 
           continue;
         }
         if (!found.haveName || found.nameContinues) {
-          Problem(where + ": " + (found.haveName ? "nm entry continues past the last" : "no nm entry"));
+          Problem(where + ": " +
+                  (found.haveName ? "nm entry continues past the last" : "no nm entry"));
           continue;
         }
         name = found.name;
@@ -173,19 +184,23 @@ bool IsoWalk::ReadDirectory(const IsoDirectory& dir, uint32_t dataLength, const 
         return true;
       }
       if (isDir) {
-        if (r.flags & kIsoFlagMultiExtent) Problem(where + ": directory " + childPath + " flagged multi-extent");
+        if (r.flags & kIsoFlagMultiExtent)
+          Problem(where + ": directory " + childPath + " flagged multi-extent");
         if (r.attributeLength != 0) {
-          Problem(where + ": directory " + childPath + " with an extended attribute record not supported");
+          Problem(where + ": directory " + childPath +
+                  " with an extended attribute record not supported");
           continue;
         }
         if (directories.count(r.extent)) {
           Problem(where + ": directory " + childPath + " loops back or shares an extent");
           continue;
         }
-        IsoDirectory child{r.extent, dir.extent, dir.level + 1, r.identifier, name, tree.directories};
+        IsoDirectory child{r.extent,     dir.extent, dir.level + 1,
+                           r.identifier, name,       tree.directories};
         directories[r.extent] = child;
         children.emplace_back(child, r.dataLength);
-        entries.push_back(ImageEntry{childPath, true, false, r.dataLength, {}, {}, r.recorded, child.number});
+        entries.push_back(
+            ImageEntry{childPath, true, false, r.dataLength, {}, {}, r.recorded, child.number});
         ++listed;
         ++tree.directories;
         continue;
@@ -193,11 +208,13 @@ bool IsoWalk::ReadDirectory(const IsoDirectory& dir, uint32_t dataLength, const 
       ImageExtent extent{dataSector, r.dataLength, false};
       if (pending) {
         // ECMA-119 6.5.1: every extent but the last of a file fills whole blocks.
-        if (pending->size % kImageSectorSize != 0) Problem(where + ": extent of " + childPath + " before the last is not whole sectors");
+        if (pending->size % kImageSectorSize != 0)
+          Problem(where + ": extent of " + childPath + " before the last is not whole sectors");
         pending->extents.push_back(extent);
         pending->size += r.dataLength;
       } else {
-        entries.push_back(ImageEntry{childPath, false, false, r.dataLength, {extent}, {}, r.recorded});
+        entries.push_back(
+            ImageEntry{childPath, false, false, r.dataLength, {extent}, {}, r.recorded});
         ++listed;
         ++tree.files;
         pending = &entries.back();
@@ -205,8 +222,11 @@ bool IsoWalk::ReadDirectory(const IsoDirectory& dir, uint32_t dataLength, const 
       if (!(r.flags & kIsoFlagMultiExtent)) pending = nullptr;
     }
   }
-  if (pending) Problem("directory " + shown + ": multi-extent file " + pending->path + " has no final record");
-  if (index < 2) Problem("directory " + shown + " at sector " + std::to_string(dir.extent) + ": no records for itself and its parent");
+  if (pending)
+    Problem("directory " + shown + ": multi-extent file " + pending->path + " has no final record");
+  if (index < 2)
+    Problem("directory " + shown + " at sector " + std::to_string(dir.extent) +
+            ": no records for itself and its parent");
   handOver();
   if (dir.level > limits.depth && !children.empty()) {
     Problem("directory " + shown + ": deeper than " + std::to_string(limits.depth) + " levels");
@@ -218,13 +238,15 @@ bool IsoWalk::ReadDirectory(const IsoDirectory& dir, uint32_t dataLength, const 
   return true;
 }
 
-bool IsoWalk::SystemUse(const IsoDirectoryRecord& r, uint8_t skip, SuspFindings& found, std::string& why) {
+bool IsoWalk::SystemUse(const IsoDirectoryRecord& r, uint8_t skip, SuspFindings& found,
+                        std::string& why) {
   if (skip > r.systemUse.size()) {
     why = "system use field shorter than the sp skip length";
     return false;
   }
   const char* what = nullptr;
-  if (!DecodeSuspArea(ByteSpan(reinterpret_cast<const uint8_t*>(r.systemUse.data()) + skip, r.systemUse.size() - skip),
+  if (!DecodeSuspArea(ByteSpan(reinterpret_cast<const uint8_t*>(r.systemUse.data()) + skip,
+                               r.systemUse.size() - skip),
                       found, what)) {
     why = what;
     return false;
@@ -242,7 +264,8 @@ bool IsoWalk::SystemUse(const IsoDirectoryRecord& r, uint8_t skip, SuspFindings&
       return false;
     }
     area.resize(found.ceLength);
-    if (!image.ReadBytes(uint64_t(found.ceBlock) * kImageSectorSize + found.ceOffset, area.data(), area.size())) {
+    if (!image.ReadBytes(uint64_t(found.ceBlock) * kImageSectorSize + found.ceOffset, area.data(),
+                         area.size())) {
       why = ce + ": cannot be read: " + image.error;
       return false;
     }
@@ -281,8 +304,10 @@ bool IsoWalk::RootRockRidge(const IsoDirectoryRecord& root) {
   return true;
 }
 
-void IsoWalk::CheckPathTable(uint32_t location, uint32_t size, bool bigEndian, std::vector<IsoPathRecord>& records) {
-  const std::string table = std::string(bigEndian ? "type m" : "type l") + " path table at sector " + std::to_string(location);
+void IsoWalk::CheckPathTable(uint32_t location, uint32_t size, bool bigEndian,
+                             std::vector<IsoPathRecord>& records) {
+  const std::string table = std::string(bigEndian ? "type m" : "type l") +
+                            " path table at sector " + std::to_string(location);
   if (!ExtentInImage(location, size) || size > limits.directoryBytes) {
     Problem(table + ": passes the end of the image");
     return;
@@ -313,7 +338,8 @@ void IsoWalk::CheckPathTable(uint32_t location, uint32_t size, bool bigEndian, s
     } else {
       levels.push_back(levels[r.parent - 1] + 1);
       const IsoPathRecord& before = records.back();
-      if (levels.back() < levels[number - 2] || (levels.back() == levels[number - 2] && r.parent < before.parent))
+      if (levels.back() < levels[number - 2] ||
+          (levels.back() == levels[number - 2] && r.parent < before.parent))
         Problem(where + ": out of order");
     }
     records.push_back(r);
@@ -329,7 +355,8 @@ void IsoWalk::CheckPathTable(uint32_t location, uint32_t size, bool bigEndian, s
       Problem(where + ": parent or identifier differs from the directory hierarchy");
   }
   if (records.size() != directories.size())
-    Problem(table + ": " + std::to_string(records.size()) + " records for " + std::to_string(directories.size()) + " directories");
+    Problem(table + ": " + std::to_string(records.size()) + " records for " +
+            std::to_string(directories.size()) + " directories");
 }
 
 }  // namespace
@@ -351,20 +378,23 @@ bool HasIsoTree(ImageSource& image, IsoNames names) {
 bool HasIso9660(ImageSource& image) {
   uint8_t sector[kImageSectorSize] = {};
   uint8_t type = 0;
-  return image.ReadSectors(kIsoFirstDescriptorSector, 1, sector) && IsIsoVolumeDescriptor(ByteSpan(sector, sizeof sector), type);
+  return image.ReadSectors(kIsoFirstDescriptorSector, 1, sector) &&
+         IsIsoVolumeDescriptor(ByteSpan(sector, sizeof sector), type);
 }
 
 const char* IsoNamesLabel(IsoNames names) {
-  return names == kIsoJolietNames ? "joliet" : names == kIsoRockRidgeNames ? "rock ridge" : "iso9660";
+  return names == kIsoJolietNames      ? "joliet"
+         : names == kIsoRockRidgeNames ? "rock ridge"
+                                       : "iso9660";
 }
 
-bool ReadIso9660Tree(ImageSource& image, ImageTree& tree, ReadReport& report, const ReadLimits& limits,
-                     IsoNames names) {
+bool ReadIso9660Tree(ImageSource& image, ImageTree& tree, ReadReport& report,
+                     const ReadLimits& limits, IsoNames names) {
   return WalkIso9660Tree(image, tree, report, GatherFolder, &tree, limits, names);
 }
 
-bool WalkIso9660Tree(ImageSource& image, ImageTree& tree, ReadReport& report, ImageFolderFn visit, void* context,
-                     const ReadLimits& limits, IsoNames names) {
+bool WalkIso9660Tree(ImageSource& image, ImageTree& tree, ReadReport& report, ImageFolderFn visit,
+                     void* context, const ReadLimits& limits, IsoNames names) {
   tree = {};
   IsoWalk walk{image, tree, report, limits, names, visit, context, 0, {}, 0};
   const bool joliet = names == kIsoJolietNames;
@@ -375,12 +405,15 @@ bool WalkIso9660Tree(ImageSource& image, ImageTree& tree, ReadReport& report, Im
   for (uint32_t n = 0; n < limits.chain && !terminated; ++n) {
     const uint64_t at = kIsoFirstDescriptorSector + n;
     uint8_t type = 0;
-    if (!image.ReadSectors(at, 1, sector) || !IsIsoVolumeDescriptor(ByteSpan(sector, sizeof sector), type)) {
-      walk.Problem("sector " + std::to_string(at) + ": volume descriptor set ends without a set terminator");
+    if (!image.ReadSectors(at, 1, sector) ||
+        !IsIsoVolumeDescriptor(ByteSpan(sector, sizeof sector), type)) {
+      walk.Problem("sector " + std::to_string(at) +
+                   ": volume descriptor set ends without a set terminator");
       break;
     }
     terminated = type == kIsoSetTerminator;
-    if (type != (joliet ? kIsoSupplementaryDescriptor : kIsoPrimaryDescriptor) || havePrimary) continue;
+    if (type != (joliet ? kIsoSupplementaryDescriptor : kIsoPrimaryDescriptor) || havePrimary)
+      continue;
     const char* why = nullptr;
     if (!DecodeIsoPrimaryDescriptor(ByteSpan(sector, sizeof sector), pvd, why, joliet)) {
       walk.Problem(std::string(descriptor) + " at sector " + std::to_string(at) + ": " + why);
@@ -393,12 +426,14 @@ bool WalkIso9660Tree(ImageSource& image, ImageTree& tree, ReadReport& report, Im
     return false;
   }
   if (pvd.blockSize != kImageSectorSize) {
-    walk.Problem(std::string(descriptor) + ": logical block size " + std::to_string(pvd.blockSize) + " not supported");
+    walk.Problem(std::string(descriptor) + ": logical block size " + std::to_string(pvd.blockSize) +
+                 " not supported");
     return false;
   }
   if (pvd.volumeSpaceSize > image.Sectors())
-    walk.Problem(std::string(descriptor) + ": volume space size " + std::to_string(pvd.volumeSpaceSize) +
-                 " sectors is larger than the image (" + std::to_string(image.Sectors()) + " sectors)");
+    walk.Problem(std::string(descriptor) + ": volume space size " +
+                 std::to_string(pvd.volumeSpaceSize) + " sectors is larger than the image (" +
+                 std::to_string(image.Sectors()) + " sectors)");
   tree.volumeId = joliet ? Ucs2Text(pvd.volumeId) : pvd.volumeId;
   tree.directories = 1;
   if (names == kIsoRockRidgeNames && !walk.RootRockRidge(pvd.root)) return false;
@@ -416,7 +451,8 @@ bool WalkIso9660Tree(ImageSource& image, ImageTree& tree, ReadReport& report, Im
     for (size_t i = 0; i < typeL.size(); ++i) {
       if (typeL[i].extent != typeM[i].extent || typeL[i].parent != typeM[i].parent ||
           typeL[i].identifier != typeM[i].identifier) {
-        walk.Problem("type m path table: record " + std::to_string(i + 1) + " differs from the type l table");
+        walk.Problem("type m path table: record " + std::to_string(i + 1) +
+                     " differs from the type l table");
         break;
       }
     }

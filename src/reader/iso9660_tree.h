@@ -31,7 +31,8 @@ bool HasIsoTree(ImageSource& image, IsoNames names);
 // The same walk handing each folder to `visit` as soon as its records are read, so that
 // only the folders on the way down are held; `tree` gets the volume identifier and the
 // counts, no entries.
-[[nodiscard]] bool WalkIso9660Tree(ImageSource& image, ImageTree& tree, ReadReport& report, ImageFolderFn visit,
-                                   void* context, const ReadLimits& limits = {}, IsoNames names = kIsoPlainNames);
+[[nodiscard]] bool WalkIso9660Tree(ImageSource& image, ImageTree& tree, ReadReport& report,
+                                   ImageFolderFn visit, void* context,
+                                   const ReadLimits& limits = {}, IsoNames names = kIsoPlainNames);
 
 }  // namespace vellumcast

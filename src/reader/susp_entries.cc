@@ -70,7 +70,8 @@ bool DecodeSuspArea(ByteSpan area, SuspFindings& out, const char*& why) {
       out.haveContinuation = true;
     } else if (e.Equals(kEntrySignature, "ER", 2)) {
       const size_t idBytes = e.U8(kErIdentifierLength);
-      const size_t all = kErIdentifier + idBytes + e.U8(kErDescriptorLength) + e.U8(kErSourceLength);
+      const size_t all =
+          kErIdentifier + idBytes + e.U8(kErDescriptorLength) + e.U8(kErSourceLength);
       if (all > length) {
         why = "er entry lengths do not fit the entry";
         return false;

@@ -12,12 +12,12 @@ namespace vellumcast {
 
 // What one System Use area (or continuation area) says.
 struct SuspFindings {
-  bool sp = false;            // SP with its check bytes BE EF
-  uint8_t skip = 0;           // SP: bytes skipped at the start of every System Use field
-  bool rockRidge = false;     // ER naming RRIP_1991A, IEEE_P1282 or IEEE_1282
-  bool haveName = false;      // at least one NM
-  bool nameContinues = false; // the last NM had its CONTINUE flag
-  std::string name;           // the NM pieces joined; "." or ".." for CURRENT or PARENT
+  bool sp = false;                // SP with its check bytes BE EF
+  uint8_t skip = 0;               // SP: bytes skipped at the start of every System Use field
+  bool rockRidge = false;         // ER naming RRIP_1991A, IEEE_P1282 or IEEE_1282
+  bool haveName = false;          // at least one NM
+  bool nameContinues = false;     // the last NM had its CONTINUE flag
+  std::string name;               // the NM pieces joined; "." or ".." for CURRENT or PARENT
   bool haveContinuation = false;  // CE: the area goes on at block / offset / length
   uint32_t ceBlock = 0, ceOffset = 0, ceLength = 0;
 };

@@ -23,7 +23,8 @@ bool UdfVolume::Resolve(uint16_t ref, uint32_t block, uint64_t bytes, std::vecto
   const UdfMapView& map = maps[ref];
   if (!map.metadata) {
     if (uint64_t(block) + BlocksFor(bytes) > map.length) {
-      why = "block " + std::to_string(block) + " passes the end of partition " + std::to_string(ref);
+      why =
+          "block " + std::to_string(block) + " passes the end of partition " + std::to_string(ref);
       return false;
     }
     const uint64_t sector = uint64_t(map.start) + block;
@@ -71,16 +72,16 @@ bool UdfVolume::ReadBlock(uint16_t ref, uint32_t block, uint8_t* out, std::strin
   return true;
 }
 
-bool UdfVolume::ReadEntry(const UdfAllocation& icb, std::vector<uint8_t>& block, UdfFileEntry& entry,
-                          std::string& why) const {
+bool UdfVolume::ReadEntry(const UdfAllocation& icb, std::vector<uint8_t>& block,
+                          UdfFileEntry& entry, std::string& why) const {
   block.assign(kImageSectorSize, 0);
   if (!ReadBlock(icb.partition, icb.block, block.data(), why)) return false;
   const ByteSpan span(block.data(), block.size());
   const uint16_t id = PeekUdfTagId(span);
   UdfTag tag;
   const char* reason = nullptr;
-  if (!DecodeUdfTag(span, id == kUdfExtendedFileEntry ? kUdfExtendedFileEntry : kUdfFileEntry, icb.block, tag,
-                    reason) ||
+  if (!DecodeUdfTag(span, id == kUdfExtendedFileEntry ? kUdfExtendedFileEntry : kUdfFileEntry,
+                    icb.block, tag, reason) ||
       !DecodeUdfFileEntry(span, entry, reason)) {
     why = reason;
     return false;
@@ -88,8 +89,8 @@ bool UdfVolume::ReadEntry(const UdfAllocation& icb, std::vector<uint8_t>& block,
   return true;
 }
 
-bool UdfVolume::Allocations(const UdfFileEntry& entry, uint16_t ref, std::vector<UdfAllocation>& out,
-                            std::string& why) const {
+bool UdfVolume::Allocations(const UdfFileEntry& entry, uint16_t ref,
+                            std::vector<UdfAllocation>& out, std::string& why) const {
   if (entry.adType > 1) {
     why = "allocation descriptor type " + std::to_string(entry.adType) + " not supported";
     return false;
@@ -135,8 +136,8 @@ bool UdfVolume::Allocations(const UdfFileEntry& entry, uint16_t ref, std::vector
   }
 }
 
-bool UdfVolume::EntryExtents(const UdfFileEntry& entry, uint16_t ref, uint64_t size, std::vector<ImageExtent>& out,
-                             std::string& why) const {
+bool UdfVolume::EntryExtents(const UdfFileEntry& entry, uint16_t ref, uint64_t size,
+                             std::vector<ImageExtent>& out, std::string& why) const {
   std::vector<UdfAllocation> allocations;
   if (!Allocations(entry, ref, allocations, why)) return false;
   uint64_t left = size;
@@ -151,7 +152,8 @@ bool UdfVolume::EntryExtents(const UdfFileEntry& entry, uint16_t ref, uint64_t s
     left -= take;
   }
   if (left != 0) {
-    why = "allocation descriptors cover " + std::to_string(size - left) + " of " + std::to_string(size) + " bytes";
+    why = "allocation descriptors cover " + std::to_string(size - left) + " of " +
+          std::to_string(size) + " bytes";
     return false;
   }
   return true;

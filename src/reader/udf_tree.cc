@@ -16,17 +16,18 @@ struct UdfWalk {
   ImageFolderFn visit = nullptr;
   void* context = nullptr;
   std::set<std::pair<uint16_t, uint32_t>> visited;  // directory entries met, against loops
-  bool complete = true;  // false once a limit cut the walk short
-  uint32_t listed = 0;   // entries listed so far
+  bool complete = true;                             // false once a limit cut the walk short
+  uint32_t listed = 0;                              // entries listed so far
 
   void Problem(const std::string& what) const { volume.Problem(what); }
   static std::string Entry(const UdfAllocation& icb, const std::string& path) {
-    return "file entry at block " + std::to_string(icb.block) + " (" + (path.empty() ? "/" : path) + ")";
+    return "file entry at block " + std::to_string(icb.block) + " (" + (path.empty() ? "/" : path) +
+           ")";
   }
   // Reads the directory whose entry is `icb` and hands it over as folder `number`; false
   // when its entry or data cannot be read.
-  bool ReadDirectory(const UdfAllocation& icb, const UdfAllocation& parent, const std::string& path, uint32_t number,
-                     uint32_t depth);
+  bool ReadDirectory(const UdfAllocation& icb, const UdfAllocation& parent, const std::string& path,
+                     uint32_t number, uint32_t depth);
 };
 
 // Which partition block holds byte `pos` of a directory whose bytes lie in `pieces`
@@ -40,8 +41,8 @@ uint32_t BlockOf(const std::vector<std::pair<uint64_t, UdfAllocation>>& pieces, 
   return block;
 }
 
-bool UdfWalk::ReadDirectory(const UdfAllocation& icb, const UdfAllocation& parent, const std::string& path,
-                            uint32_t number, uint32_t depth) {
+bool UdfWalk::ReadDirectory(const UdfAllocation& icb, const UdfAllocation& parent,
+                            const std::string& path, uint32_t number, uint32_t depth) {
   std::vector<uint8_t> storage;
   UdfFileEntry entry;
   std::string why;
@@ -50,11 +51,14 @@ bool UdfWalk::ReadDirectory(const UdfAllocation& icb, const UdfAllocation& paren
     return false;
   }
   if (entry.fileType != kUdfTypeDirectory) {
-    Problem(Entry(icb, path) + ": file type " + std::to_string(entry.fileType) + " where a directory belongs");
+    Problem(Entry(icb, path) + ": file type " + std::to_string(entry.fileType) +
+            " where a directory belongs");
     return false;
   }
-  if (entry.informationLength > limits.directoryBytes || entry.informationLength > volume.image->size) {
-    Problem(Entry(icb, path) + ": directory of " + std::to_string(entry.informationLength) + " bytes is too large");
+  if (entry.informationLength > limits.directoryBytes ||
+      entry.informationLength > volume.image->size) {
+    Problem(Entry(icb, path) + ": directory of " + std::to_string(entry.informationLength) +
+            " bytes is too large");
     return false;
   }
   // The directory's bytes, and where each piece lies in its partition.
@@ -97,10 +101,11 @@ bool UdfWalk::ReadDirectory(const UdfAllocation& icb, const UdfAllocation& paren
     UdfTag tag;
     const char* reason = nullptr;
     const uint32_t block = BlockOf(pieces, pos);
-    const std::string where = "file identifier at block " + std::to_string(block) + " (" + (path.empty() ? "/" : path) + ")";
+    const std::string where = "file identifier at block " + std::to_string(block) + " (" +
+                              (path.empty() ? "/" : path) + ")";
     if (!DecodeUdfFileIdentifier(span, pos, fid, reason) ||
-        !DecodeUdfTag(span.Sub(pos, std::min<size_t>(fid.length, bytes.size() - pos)), kUdfFileIdentifier, block, tag,
-                      reason)) {
+        !DecodeUdfTag(span.Sub(pos, std::min<size_t>(fid.length, bytes.size() - pos)),
+                      kUdfFileIdentifier, block, tag, reason)) {
       Problem(where + ": " + reason);
       break;  // its length cannot be trusted: neither can what follows
     }
@@ -143,7 +148,8 @@ bool UdfWalk::ReadDirectory(const UdfAllocation& icb, const UdfAllocation& paren
       continue;
     }
     if (file.fileType != kUdfTypeRegular && file.fileType != kUdfTypeRealTime) {
-      Problem(Entry(fid.icb, child) + ": file type " + std::to_string(file.fileType) + " not supported");
+      Problem(Entry(fid.icb, child) + ": file type " + std::to_string(file.fileType) +
+              " not supported");
       continue;
     }
     ImageEntry e;
@@ -156,8 +162,10 @@ bool UdfWalk::ReadDirectory(const UdfAllocation& icb, const UdfAllocation& paren
         Problem(Entry(fid.icb, child) + ": information length passes the embedded data");
         continue;
       }
-      e.embedded.assign(reinterpret_cast<const char*>(file.ads.data), size_t(file.informationLength));
-    } else if (!volume.EntryExtents(file, fid.icb.partition, file.informationLength, e.extents, why)) {
+      e.embedded.assign(reinterpret_cast<const char*>(file.ads.data),
+                        size_t(file.informationLength));
+    } else if (!volume.EntryExtents(file, fid.icb.partition, file.informationLength, e.extents,
+                                    why)) {
       Problem(Entry(fid.icb, child) + ": " + why);
       continue;
     }
@@ -200,12 +208,13 @@ bool UdfWalk::ReadDirectory(const UdfAllocation& icb, const UdfAllocation& paren
 
 }  // namespace
 
-bool ReadUdfTree(ImageSource& image, ImageTree& tree, ReadReport& report, const ReadLimits& limits) {
+bool ReadUdfTree(ImageSource& image, ImageTree& tree, ReadReport& report,
+                 const ReadLimits& limits) {
   return WalkUdfTree(image, tree, report, GatherFolder, &tree, limits);
 }
 
-bool WalkUdfTree(ImageSource& image, ImageTree& tree, ReadReport& report, ImageFolderFn visit, void* context,
-                 const ReadLimits& limits) {
+bool WalkUdfTree(ImageSource& image, ImageTree& tree, ReadReport& report, ImageFolderFn visit,
+                 void* context, const ReadLimits& limits) {
   tree = {};
   UdfVolume volume;
   if (!ReadUdfVolume(image, volume, report, limits)) return false;
@@ -236,10 +245,11 @@ bool WalkUdfTree(ImageSource& image, ImageTree& tree, ReadReport& report, ImageF
   const bool whole = walk.complete && report.problems.size() + report.dropped == problemsBefore;
   if (volume.haveIntegrity && whole &&
       (volume.integrity.files != tree.files || volume.integrity.directories != tree.directories)) {
-    volume.Problem("logical volume integrity descriptor at sector " + std::to_string(volume.integritySector) + ": " +
-                   std::to_string(volume.integrity.files) + " files and " + std::to_string(volume.integrity.directories) +
-                   " directories recorded, the tree holds " + std::to_string(tree.files) + " and " +
-                   std::to_string(tree.directories));
+    volume.Problem(
+        "logical volume integrity descriptor at sector " + std::to_string(volume.integritySector) +
+        ": " + std::to_string(volume.integrity.files) + " files and " +
+        std::to_string(volume.integrity.directories) + " directories recorded, the tree holds " +
+        std::to_string(tree.files) + " and " + std::to_string(tree.directories));
   }
   return true;
 }

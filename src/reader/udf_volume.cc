@@ -32,16 +32,19 @@ struct Sequence {
   std::map<uint16_t, std::vector<uint8_t>> partitionBytes;
 };
 
-void ReadSequence(ImageSource& image, UdfExtent extent, const char* name, Sequence& out, UdfVolume& v) {
+void ReadSequence(ImageSource& image, UdfExtent extent, const char* name, Sequence& out,
+                  UdfVolume& v) {
   uint8_t sector[kImageSectorSize] = {};
   const ByteSpan span(sector, sizeof sector);
   for (uint32_t links = 0; links < v.limits.chain; ++links) {
-    const uint32_t count = std::min<uint32_t>(extent.length / kImageSectorSize, kMaxSequenceSectors);
+    const uint32_t count =
+        std::min<uint32_t>(extent.length / kImageSectorSize, kMaxSequenceSectors);
     bool next = false;
     for (uint32_t i = 0; i < count; ++i) {
       const uint64_t at = uint64_t(extent.location) + i;
       if (!image.ReadSectors(at, 1, sector)) {
-        v.Problem(std::string(name) + " volume descriptor sequence: " + Sector(at) + " passes the end of the image");
+        v.Problem(std::string(name) + " volume descriptor sequence: " + Sector(at) +
+                  " passes the end of the image");
         return;
       }
       const uint16_t id = PeekUdfTagId(span);
@@ -49,8 +52,8 @@ void ReadSequence(ImageSource& image, UdfExtent extent, const char* name, Sequen
       UdfTag tag;
       const char* why = nullptr;
       if (id > kUdfIntegrity || !DecodeUdfTag(span, id, uint32_t(at), tag, why)) {
-        v.Problem(std::string(name) + " volume descriptor sequence: descriptor at " + Sector(at) + ": " +
-                  (why ? why : "not a volume descriptor"));
+        v.Problem(std::string(name) + " volume descriptor sequence: descriptor at " + Sector(at) +
+                  ": " + (why ? why : "not a volume descriptor"));
         continue;
       }
       if (id == kUdfTerminating) return;
@@ -80,7 +83,8 @@ void ReadSequence(ImageSource& image, UdfExtent extent, const char* name, Sequen
     }
     if (!next) return;
   }
-  v.Problem(std::string(name) + " volume descriptor sequence: more than " + std::to_string(v.limits.chain) + " pointers");
+  v.Problem(std::string(name) + " volume descriptor sequence: more than " +
+            std::to_string(v.limits.chain) + " pointers");
 }
 
 // ECMA-167 2/9.1: the Volume Recognition Sequence from sector 16: any ECMA-119
@@ -121,13 +125,15 @@ bool ReadAnchor(ImageSource& image, uint64_t at, UdfAnchor& anchor, std::string&
 }
 
 // Reads the metadata file (or its mirror) at `block` of the physical partition `ref`.
-bool ReadMetadataFile(const UdfVolume& v, uint16_t ref, uint32_t block, uint8_t type, std::vector<ImageExtent>& runs,
-                      uint64_t& bytes, std::string& why) {
+bool ReadMetadataFile(const UdfVolume& v, uint16_t ref, uint32_t block, uint8_t type,
+                      std::vector<ImageExtent>& runs, uint64_t& bytes, std::string& why) {
   std::vector<uint8_t> storage;
   UdfFileEntry entry;
-  if (!v.ReadEntry(UdfAllocation{kImageSectorSize, 0, block, ref}, storage, entry, why)) return false;
+  if (!v.ReadEntry(UdfAllocation{kImageSectorSize, 0, block, ref}, storage, entry, why))
+    return false;
   if (entry.fileType != type) {
-    why = "file type " + std::to_string(entry.fileType) + " where " + std::to_string(type) + " belongs";
+    why = "file type " + std::to_string(entry.fileType) + " where " + std::to_string(type) +
+          " belongs";
     return false;
   }
   bytes = entry.informationLength;
@@ -141,8 +147,8 @@ bool ReadMetadataFile(const UdfVolume& v, uint16_t ref, uint32_t block, uint8_t 
 // OSTA UDF 2.2.13.1: the metadata file and its mirror hold the same bytes. Compared a
 // megabyte at a time; true when they differ, with `at` the offset of the first
 // difference (a read that fails counts as a difference at the start of its megabyte).
-bool FindDifference(ImageSource& image, const std::vector<ImageExtent>& a, const std::vector<ImageExtent>& b,
-                    uint64_t size, uint64_t& at) {
+bool FindDifference(ImageSource& image, const std::vector<ImageExtent>& a,
+                    const std::vector<ImageExtent>& b, uint64_t size, uint64_t& at) {
   constexpr size_t kStep = 1u << 20;
   const size_t step = size_t(std::min<uint64_t>(kStep, size));
   std::vector<uint8_t> x(step), y(step);
@@ -152,7 +158,8 @@ bool FindDifference(ImageSource& image, const std::vector<ImageExtent>& a, const
   ea.size = eb.size = size;
   for (at = 0; at < size; at += step) {
     const size_t n = size_t(std::min<uint64_t>(step, size - at));
-    if (!ReadEntryBytes(image, ea, at, x.data(), n) || !ReadEntryBytes(image, eb, at, y.data(), n)) return true;
+    if (!ReadEntryBytes(image, ea, at, x.data(), n) || !ReadEntryBytes(image, eb, at, y.data(), n))
+      return true;
     if (std::memcmp(x.data(), y.data(), n) != 0) {
       size_t i = 0;
       while (x[i] == y[i]) ++i;
@@ -171,7 +178,8 @@ bool SetUpMaps(ImageSource& image, UdfVolume& v, const Sequence& seq) {
     const UdfPartitionMap& m = v.logical.maps[i];
     auto pd = seq.partitions.find(m.partitionNumber);
     if (pd == seq.partitions.end()) {
-      v.Problem("partition map " + std::to_string(i) + ": no partition descriptor numbered " + std::to_string(m.partitionNumber));
+      v.Problem("partition map " + std::to_string(i) + ": no partition descriptor numbered " +
+                std::to_string(m.partitionNumber));
       return false;
     }
     if (uint64_t(pd->second.start) + pd->second.length > image.Sectors())
@@ -195,14 +203,17 @@ bool SetUpMaps(ImageSource& image, UdfVolume& v, const Sequence& seq) {
     std::vector<ImageExtent> main, mirror;
     uint64_t mainBytes = 0, mirrorBytes = 0;
     std::string why;
-    const bool mainOk = ReadMetadataFile(v, uint16_t(ref), m.metadataFile, kUdfTypeMetadata, main, mainBytes, why);
+    const bool mainOk =
+        ReadMetadataFile(v, uint16_t(ref), m.metadataFile, kUdfTypeMetadata, main, mainBytes, why);
     if (!mainOk) v.Problem("metadata file at block " + std::to_string(m.metadataFile) + ": " + why);
-    const bool mirrorOk =
-        ReadMetadataFile(v, uint16_t(ref), m.mirrorFile, kUdfTypeMetadataMirror, mirror, mirrorBytes, why);
-    if (!mirrorOk) v.Problem("metadata mirror file at block " + std::to_string(m.mirrorFile) + ": " + why);
+    const bool mirrorOk = ReadMetadataFile(v, uint16_t(ref), m.mirrorFile, kUdfTypeMetadataMirror,
+                                           mirror, mirrorBytes, why);
+    if (!mirrorOk)
+      v.Problem("metadata mirror file at block " + std::to_string(m.mirrorFile) + ": " + why);
     if (mainOk && mirrorOk) {
       if (mainBytes != mirrorBytes) {
-        v.Problem("metadata mirror file at block " + std::to_string(m.mirrorFile) + ": size differs from the metadata file");
+        v.Problem("metadata mirror file at block " + std::to_string(m.mirrorFile) +
+                  ": size differs from the metadata file");
       } else if (uint64_t at = 0; FindDifference(image, main, mirror, mainBytes, at)) {
         v.Problem("metadata mirror file at block " + std::to_string(m.mirrorFile) +
                   ": differs from the metadata file at byte " + std::to_string(at));
@@ -221,7 +232,8 @@ void ReadIntegrity(ImageSource& image, UdfVolume& v) {
   uint8_t sector[kImageSectorSize] = {};
   const ByteSpan span(sector, sizeof sector);
   for (uint32_t links = 0; links < v.limits.chain && extent.length >= kImageSectorSize; ++links) {
-    const uint32_t count = std::min<uint32_t>(extent.length / kImageSectorSize, kMaxSequenceSectors);
+    const uint32_t count =
+        std::min<uint32_t>(extent.length / kImageSectorSize, kMaxSequenceSectors);
     UdfExtent next{};
     for (uint32_t i = 0; i < count; ++i) {
       const uint64_t at = uint64_t(extent.location) + i;
@@ -234,7 +246,8 @@ void ReadIntegrity(ImageSource& image, UdfVolume& v) {
       UdfTag tag;
       const char* why = nullptr;
       UdfIntegrity lvid;
-      if (!DecodeUdfTag(span, kUdfIntegrity, uint32_t(at), tag, why) || !DecodeUdfIntegrity(span, lvid, why)) {
+      if (!DecodeUdfTag(span, kUdfIntegrity, uint32_t(at), tag, why) ||
+          !DecodeUdfIntegrity(span, lvid, why)) {
         v.Problem("logical volume integrity descriptor at " + Sector(at) + ": " + why);
         return;
       }
@@ -252,8 +265,10 @@ void ReadIntegrity(ImageSource& image, UdfVolume& v) {
 bool HasUdf(ImageSource& image) {
   UdfAnchor anchor;
   std::string why;
-  return (image.Sectors() > kFirstAnchorSector && ReadAnchor(image, kFirstAnchorSector, anchor, why)) ||
-         (image.Sectors() > kFirstAnchorSector && ReadAnchor(image, image.Sectors() - 1, anchor, why));
+  return (image.Sectors() > kFirstAnchorSector &&
+          ReadAnchor(image, kFirstAnchorSector, anchor, why)) ||
+         (image.Sectors() > kFirstAnchorSector &&
+          ReadAnchor(image, image.Sectors() - 1, anchor, why));
 }
 
 bool ReadUdfVolume(ImageSource& image, UdfVolume& v, ReadReport& report, const ReadLimits& limits) {
@@ -263,7 +278,8 @@ bool ReadUdfVolume(ImageSource& image, UdfVolume& v, ReadReport& report, const R
   v.limits = limits;
   const uint64_t sectors = image.Sectors();
   if (sectors <= kFirstAnchorSector) {
-    v.Problem("image of " + std::to_string(sectors) + " sectors is too small for an anchor at sector 256");
+    v.Problem("image of " + std::to_string(sectors) +
+              " sectors is too small for an anchor at sector 256");
     return false;
   }
   UdfAnchor first, last, chosen;
@@ -276,8 +292,12 @@ bool ReadUdfVolume(ImageSource& image, UdfVolume& v, ReadReport& report, const R
     std::string why;
     haveLast = ReadAnchor(image, sectors - 1 - kFirstAnchorSector, last, why);
   }
-  if (!haveLast) v.Problem("anchor volume descriptor pointer at the last " + Sector(sectors - 1) + ": " + whyLast);
-  if (haveFirst && haveLast && (first.main.location != last.main.location || first.reserve.location != last.reserve.location))
+  if (!haveLast)
+    v.Problem("anchor volume descriptor pointer at the last " + Sector(sectors - 1) + ": " +
+              whyLast);
+  if (haveFirst && haveLast &&
+      (first.main.location != last.main.location ||
+       first.reserve.location != last.reserve.location))
     v.Problem("anchor volume descriptor pointers disagree");
   if (!haveFirst && !haveLast) return false;
   chosen = haveFirst ? first : last;
@@ -287,28 +307,36 @@ bool ReadUdfVolume(ImageSource& image, UdfVolume& v, ReadReport& report, const R
   ReadSequence(image, chosen.reserve, "reserve", reserve, v);
   const bool mainUsable = main.haveLogical && !main.partitions.empty();
   const bool reserveUsable = reserve.haveLogical && !reserve.partitions.empty();
-  if (!mainUsable) v.Problem("main volume descriptor sequence: no logical volume or partition descriptor");
-  if (!reserveUsable) v.Problem("reserve volume descriptor sequence: no logical volume or partition descriptor");
+  if (!mainUsable)
+    v.Problem("main volume descriptor sequence: no logical volume or partition descriptor");
+  if (!reserveUsable)
+    v.Problem("reserve volume descriptor sequence: no logical volume or partition descriptor");
   if (mainUsable && reserveUsable) {
     if (main.logicalBytes != reserve.logicalBytes)
-      v.Problem("reserve volume descriptor sequence: logical volume descriptor differs from the main one");
+      v.Problem(
+          "reserve volume descriptor sequence: logical volume descriptor differs from the main "
+          "one");
     if (main.partitionBytes != reserve.partitionBytes)
-      v.Problem("reserve volume descriptor sequence: partition descriptors differ from the main ones");
+      v.Problem(
+          "reserve volume descriptor sequence: partition descriptors differ from the main ones");
   }
   if (!mainUsable && !reserveUsable) return false;
   const Sequence& seq = mainUsable ? main : reserve;
   v.logical = seq.logical;
   if (v.logical.blockSize != kImageSectorSize) {
-    v.Problem("logical volume descriptor: block size " + std::to_string(v.logical.blockSize) + " not supported");
+    v.Problem("logical volume descriptor: block size " + std::to_string(v.logical.blockSize) +
+              " not supported");
     return false;
   }
-  if (v.logical.domain != kOstaDomain) v.Problem("logical volume descriptor: domain \"" + v.logical.domain + "\" is not OSTA UDF");
+  if (v.logical.domain != kOstaDomain)
+    v.Problem("logical volume descriptor: domain \"" + v.logical.domain + "\" is not OSTA UDF");
   const std::string nsr = RecognitionNsr(image);
   if (nsr.empty()) {
     v.Problem("volume recognition sequence: no NSR descriptor in an extended area");
   } else if (nsr != (v.logical.domainRevision >= 0x0200 ? "NSR03" : "NSR02")) {
     v.Problem("volume recognition sequence: " + nsr + " does not match UDF revision " +
-              std::to_string(v.logical.domainRevision >> 8) + "." + std::to_string((v.logical.domainRevision >> 4) & 0xF) +
+              std::to_string(v.logical.domainRevision >> 8) + "." +
+              std::to_string((v.logical.domainRevision >> 4) & 0xF) +
               std::to_string(v.logical.domainRevision & 0xF));
   }
   if (!SetUpMaps(image, v, seq)) return false;
@@ -316,7 +344,8 @@ bool ReadUdfVolume(ImageSource& image, UdfVolume& v, ReadReport& report, const R
   if (!v.haveIntegrity) {
     v.Problem("no logical volume integrity descriptor");
   } else if (v.integrity.type != 1) {
-    v.Problem("logical volume integrity descriptor at " + Sector(v.integritySector) + ": volume not closed");
+    v.Problem("logical volume integrity descriptor at " + Sector(v.integritySector) +
+              ": volume not closed");
   }
   return true;
 }

@@ -42,18 +42,18 @@ struct UdfVolume {
   void Problem(const std::string& what) const { report->Add("udf: " + what); }
   // Image runs of `bytes` bytes from `block` of partition reference `ref`; false with
   // `why` set when they pass the partition, the metadata file or the image.
-  [[nodiscard]] bool Resolve(uint16_t ref, uint32_t block, uint64_t bytes, std::vector<ImageExtent>& out,
-                             std::string& why) const;
+  [[nodiscard]] bool Resolve(uint16_t ref, uint32_t block, uint64_t bytes,
+                             std::vector<ImageExtent>& out, std::string& why) const;
   // One block of partition `ref`; false with `why` set.
   [[nodiscard]] bool ReadBlock(uint16_t ref, uint32_t block, uint8_t* out, std::string& why) const;
   // Reads the File Entry or Extended File Entry at `icb` into `block` (one block of
   // storage) and `entry`; false with `why` set (tag, lengths).
-  [[nodiscard]] bool ReadEntry(const UdfAllocation& icb, std::vector<uint8_t>& block, UdfFileEntry& entry,
-                               std::string& why) const;
+  [[nodiscard]] bool ReadEntry(const UdfAllocation& icb, std::vector<uint8_t>& block,
+                               UdfFileEntry& entry, std::string& why) const;
   // The allocations of `entry` (recorded in partition `ref`), its Allocation Extent
   // Descriptor chain followed; false with `why` set.
-  [[nodiscard]] bool Allocations(const UdfFileEntry& entry, uint16_t ref, std::vector<UdfAllocation>& out,
-                                 std::string& why) const;
+  [[nodiscard]] bool Allocations(const UdfFileEntry& entry, uint16_t ref,
+                                 std::vector<UdfAllocation>& out, std::string& why) const;
   // The image runs of `entry`'s first `size` bytes; false with `why` set when the
   // allocations do not cover them or pass their partition.
   [[nodiscard]] bool EntryExtents(const UdfFileEntry& entry, uint16_t ref, uint64_t size,

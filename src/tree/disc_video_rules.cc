@@ -21,19 +21,24 @@ uint32_t TitleSetKey(const char (&t)[kDvdNameUnits], uint32_t zone) {
   if (!IsDigit(t[4]) || !IsDigit(t[5]) || !IsDigit(t[7])) return 0;
   const char* type = t + 9;
   uint32_t fileType;
-  if (std::memcmp(type, "IFO", 3) == 0) fileType = dvd_key::kInformationFile;
-  else if (std::memcmp(type, "AOB", 3) == 0 || std::memcmp(type, "VOB", 3) == 0) fileType = dvd_key::kObjectFile;
-  else if (std::memcmp(type, "BUP", 3) == 0) fileType = dvd_key::kBackupFile;
-  else return 0;
-  return zone + uint32_t(t[4] - '0') * dvd_key::kTitleSetTens + uint32_t(t[5] - '0') * dvd_key::kTitleSetUnits +
-         fileType + uint32_t(t[7] - '0');
+  if (std::memcmp(type, "IFO", 3) == 0)
+    fileType = dvd_key::kInformationFile;
+  else if (std::memcmp(type, "AOB", 3) == 0 || std::memcmp(type, "VOB", 3) == 0)
+    fileType = dvd_key::kObjectFile;
+  else if (std::memcmp(type, "BUP", 3) == 0)
+    fileType = dvd_key::kBackupFile;
+  else
+    return 0;
+  return zone + uint32_t(t[4] - '0') * dvd_key::kTitleSetTens +
+         uint32_t(t[5] - '0') * dvd_key::kTitleSetUnits + fileType + uint32_t(t[7] - '0');
 }
 
 uint32_t KeyOfText(const char (&t)[kDvdNameUnits]) {
   if (t[0] == 'A') {
     if (t[1] == 'U') {
       if (std::memcmp(t, "AUDIO_", 6) != 0) return 0;
-      static const char* const kAudioNames[] = {"TS.IFO", "PP.IFO", "TS.VOB", "SV.IFO", "SV.VOB", "TS.BUP"};
+      static const char* const kAudioNames[] = {"TS.IFO", "PP.IFO", "TS.VOB",
+                                                "SV.IFO", "SV.VOB", "TS.BUP"};
       for (uint32_t i = 0; i < 6; ++i) {
         if (std::memcmp(t + 6, kAudioNames[i], 6) == 0) return dvd_key::kAudioZone + i;
       }
@@ -99,7 +104,8 @@ bool ClipNumberOf(const char16_t* name, uint16_t& number) {
 }
 
 uint32_t CountStereoExtents(const StereoClipPair& pair, StereoView view) {
-  const std::vector<uint32_t>& extents = view == StereoView::Base ? pair.baseExtents : pair.dependentExtents;
+  const std::vector<uint32_t>& extents =
+      view == StereoView::Base ? pair.baseExtents : pair.dependentExtents;
   uint32_t count = 0;
   for (uint32_t sectors : extents) {
     // ceil(sectors / kMaxExtentSectors) without overflowing near 2^32

@@ -41,5 +41,4 @@ enum class StereoView : uint8_t { Base, Dependent };
 // of at most kMaxExtentSectors sectors.
 uint32_t CountStereoExtents(const StereoClipPair& pair, StereoView view);
 
-
 }  // namespace vellumcast

@@ -19,7 +19,8 @@ constexpr char kZoneLetters[2] = {'A', 'V'};
 constexpr uint16_t kDvdVideoUdfRevision = 0x0102;
 
 bool IsDvdVideoBuild(const ImageSettings& settings) {
-  return settings.formatFlags == (FormatIso9660 | FormatUdf) && settings.udfRevision == kDvdVideoUdfRevision;
+  return settings.formatFlags == (FormatIso9660 | FormatUdf) &&
+         settings.udfRevision == kDvdVideoUdfRevision;
 }
 
 bool IsDotOrDotDot(const char16_t* name) {
@@ -32,7 +33,8 @@ bool KeepSourceName(SourceScanner& scanner, TreeNode* directory, const std::stri
   std::u16string name = Utf8ToUtf16(hostName);
   if (EqualsUtf16(name.c_str(), directory->name)) return true;
   const uint32_t bytes = uint32_t(sizeof(char16_t) * (name.size() + 1));
-  auto* copy = static_cast<char16_t*>(ArenaAllocAligned(scanner.tree.arena, bytes, alignof(char16_t)));
+  auto* copy =
+      static_cast<char16_t*>(ArenaAllocAligned(scanner.tree.arena, bytes, alignof(char16_t)));
   if (!copy) return scanner.log.Fail("out of memory while reading the source folder");
   std::memcpy(copy, name.c_str(), bytes);
   directory->sourceName = copy;
@@ -58,7 +60,8 @@ bool ReadDvdVideoFolder(SourceScanner& scanner, TreeNode* directory, const std::
     // What a DVD-Video folder may not hold is left out, each with a warning naming it;
     // only a Thumbs.db file goes silently, as it does everywhere.
     if (entry.type == FindEntryType::Directory) {
-      log.Warn("leaving out " + scanner.EntryPath(entry) + ": a DVD-Video " + folder + " folder holds no folders");
+      log.Warn("leaving out " + scanner.EntryPath(entry) + ": a DVD-Video " + folder +
+               " folder holds no folders");
       continue;
     }
     char16_t first = entry.name[0];
@@ -72,7 +75,8 @@ bool ReadDvdVideoFolder(SourceScanner& scanner, TreeNode* directory, const std::
     }
     if (!scanner.AcceptFile(entry, identified ? &self : nullptr)) continue;
     if (file.size > kDvdVideoFileLimitBytes) {
-      log.Warn(scanner.EntryPath(entry) + " is larger than 1 GiB; DVD-Video players may not read it");
+      log.Warn(scanner.EntryPath(entry) +
+               " is larger than 1 GiB; DVD-Video players may not read it");
     }
     // The listing's name buffer is reused by the next entry: keep a copy of the name
     // (a recognised name is exactly 12 units).
@@ -100,7 +104,7 @@ bool ApplyDvdVideoFolders(SourceScanner& scanner) {
   const ImageSettings& settings = scanner.settings;
   SourceTree& tree = scanner.tree;
   Diagnostics& log = scanner.log;
-  std::string (&dvdFolderNames)[2] = scanner.dvdFolderNames;
+  std::string(&dvdFolderNames)[2] = scanner.dvdFolderNames;
   if (!IsDvdVideoBuild(settings)) return true;
 
   // Any entry named AUDIO_TS or VIDEO_TS, in any letter case and of any kind, turns the
@@ -110,7 +114,8 @@ bool ApplyDvdVideoFolders(SourceScanner& scanner) {
   bool exact[2] = {false, false};
   FindIterator listing;
   FindEntry entry;
-  for (bool more = listing.FirstHost(scanner.path.c_str(), entry); more; more = listing.Next(entry)) {
+  for (bool more = listing.FirstHost(scanner.path.c_str(), entry); more;
+       more = listing.Next(entry)) {
     for (int zone = 0; zone < 2; ++zone) {
       if (!EqualsIgnoringAsciiCase(entry.name, kZoneFolders[zone])) continue;
       found = true;
@@ -130,8 +135,8 @@ bool ApplyDvdVideoFolders(SourceScanner& scanner) {
   TreeNode* last = nullptr;
   TreeNode* folders[2] = {nullptr, nullptr};
   for (int zone = 0; zone < 2; ++zone) {
-    if (AddChild(tree, log, tree.root, last, MadeUpEntry(kZoneFolders[zone], true), &folders[zone]) ==
-        AddResult::OutOfMemory) {
+    if (AddChild(tree, log, tree.root, last, MadeUpEntry(kZoneFolders[zone], true),
+                 &folders[zone]) == AddResult::OutOfMemory) {
       return false;
     }
   }
@@ -141,7 +146,8 @@ bool ApplyDvdVideoFolders(SourceScanner& scanner) {
   for (int zone = 0; zone < 2; ++zone) {
     if (!folders[zone] || dvdFolderNames[zone].empty()) continue;
     if (!KeepSourceName(scanner, folders[zone], dvdFolderNames[zone])) return false;
-    if (!ReadDvdVideoFolder(scanner, folders[zone], dvdFolderNames[zone], kZoneLetters[zone])) return false;
+    if (!ReadDvdVideoFolder(scanner, folders[zone], dvdFolderNames[zone], kZoneLetters[zone]))
+      return false;
   }
   return true;
 }

@@ -11,7 +11,7 @@ namespace {
 constexpr uint32_t kDefaultBlockSize = 4096;
 constexpr uint32_t kMinimumBlockSize = 1024;
 constexpr uint32_t kMaximumBlockSize = 64u * 1024 * 1024;  // 67108864
-constexpr uint32_t kLinkWordBytes = 8;  // every block starts with its link word
+constexpr uint32_t kLinkWordBytes = 8;                     // every block starts with its link word
 
 std::atomic<int64_t> liveAllocations{0};
 
@@ -30,11 +30,15 @@ void Release(void* p) {
 }  // namespace
 
 NodeArena* CreateArena(uint32_t blockSize) {
-  if (blockSize == 0) blockSize = kDefaultBlockSize;
-  else if (blockSize < kMinimumBlockSize) blockSize = kMinimumBlockSize;
-  else if (blockSize > kMaximumBlockSize) blockSize = kMaximumBlockSize;
+  if (blockSize == 0)
+    blockSize = kDefaultBlockSize;
+  else if (blockSize < kMinimumBlockSize)
+    blockSize = kMinimumBlockSize;
+  else if (blockSize > kMaximumBlockSize)
+    blockSize = kMaximumBlockSize;
   // The header, then the first block's link word, then blockSize bytes of space.
-  auto* raw = static_cast<uint8_t*>(ZeroedAllocation(sizeof(NodeArena) + kLinkWordBytes + blockSize));
+  auto* raw =
+      static_cast<uint8_t*>(ZeroedAllocation(sizeof(NodeArena) + kLinkWordBytes + blockSize));
   if (!raw) return nullptr;
   auto* arena = reinterpret_cast<NodeArena*>(raw);
   arena->chainHead = reinterpret_cast<void**>(raw + sizeof(NodeArena));

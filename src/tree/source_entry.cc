@@ -41,9 +41,10 @@ AddResult AddChild(SourceTree& tree, Diagnostics& log, TreeNode* directory, Tree
   if (tree.totalFileCount >= tree.fileLimit) return AddResult::Refused;
   if (!entry.isDirectory && IsThumbsDb(entry.Name())) return AddResult::Refused;
 
-  auto* node = static_cast<TreeNode*>(ArenaAllocAligned(tree.arena, sizeof(TreeNode), alignof(TreeNode)));
-  auto* name = node ? static_cast<char16_t*>(
-                          ArenaAllocAligned(tree.arena, uint32_t(entry.nameBytes), alignof(char16_t)))
+  auto* node =
+      static_cast<TreeNode*>(ArenaAllocAligned(tree.arena, sizeof(TreeNode), alignof(TreeNode)));
+  auto* name = node ? static_cast<char16_t*>(ArenaAllocAligned(
+                          tree.arena, uint32_t(entry.nameBytes), alignof(char16_t)))
                     : nullptr;
   if (!name) {
     log.Fail("out of memory while reading the source folder");

@@ -20,11 +20,11 @@ struct SourceEntry {
   uint64_t size = 0;                      // bytes; 0 for a directory
   uint32_t dvdKey = 0;                    // order of a DVD-Video file
   uint8_t isDirectory = 0;
-  uint8_t ssifMark = 0;                   // a made-up .ssif entry (StereoInterleaved)
-  int64_t modifiedTime = 0;               // seconds since 1970
+  uint8_t ssifMark = 0;      // a made-up .ssif entry (StereoInterleaved)
+  int64_t modifiedTime = 0;  // seconds since 1970
   int64_t accessTime = 0;
-  int64_t attributeTime = 0;              // st_ctime
-  uint32_t posixMode = 0;                 // st_mode; 0 for an entry the scan makes up
+  int64_t attributeTime = 0;  // st_ctime
+  uint32_t posixMode = 0;     // st_mode; 0 for an entry the scan makes up
   uint32_t uid = 0;
   uint32_t gid = 0;
   char16_t inlineName[kInlineNameUnits] = {};

@@ -44,14 +44,16 @@ bool SourceScanner::Run(const char16_t* sourcePath) {
     if (!tree.arena) return log.Fail("out of memory while reading the source folder");
   }
   const size_t nameBytes = 2 * source.size() + 2;
-  auto* root = static_cast<TreeNode*>(ArenaAllocAligned(tree.arena, sizeof(TreeNode), alignof(TreeNode)));
+  auto* root =
+      static_cast<TreeNode*>(ArenaAllocAligned(tree.arena, sizeof(TreeNode), alignof(TreeNode)));
   auto* name = root && nameBytes < tree.arena->blockSize
-                   ? static_cast<char16_t*>(ArenaAllocAligned(tree.arena, uint32_t(nameBytes), alignof(char16_t)))
+                   ? static_cast<char16_t*>(
+                         ArenaAllocAligned(tree.arena, uint32_t(nameBytes), alignof(char16_t)))
                    : nullptr;
   if (name) std::memcpy(name, source.c_str(), nameBytes);
   if (!name) {
     return log.Fail("cannot hold the source path " + DirectoryForMessage(path) +
-                        " in the source tree (too long or out of memory)");
+                    " in the source tree (too long or out of memory)");
   }
   root->isoNameLength = kRootIsoNameLength;
   root->isDirectory = 1;
@@ -84,7 +86,8 @@ bool SourceScanner::ScanDirectory(TreeNode* directory, uint32_t depth, TreeNode*
   if (log.StopRequested()) return log.Fail("the build was stopped");
   FindIterator listing;
   FindEntry entry;
-  bool more = parent ? listing.FirstIn(*parent, hostName, entry) : listing.FirstHost(path.c_str(), entry);
+  bool more =
+      parent ? listing.FirstIn(*parent, hostName, entry) : listing.FirstHost(path.c_str(), entry);
   if (!more) {
     if (listing.error) WarnUnreadableDirectory(path, listing.error);
     return true;
@@ -110,20 +113,22 @@ bool SourceScanner::ScanDirectory(TreeNode* directory, uint32_t depth, TreeNode*
     }
     if (entry.type == FindEntryType::Directory) {
       if (depth == 1 && tree.dvdVideoMode &&
-          (EqualsIgnoringAsciiCase(entry.name, u"AUDIO_TS") || EqualsIgnoringAsciiCase(entry.name, u"VIDEO_TS"))) {
+          (EqualsIgnoringAsciiCase(entry.name, u"AUDIO_TS") ||
+           EqualsIgnoringAsciiCase(entry.name, u"VIDEO_TS"))) {
         // Built by the DVD-Video rules; a second folder of the same name in another
         // letter case cannot be placed beside the made-up one.
         if (dvdFolderNames[0] != entryName && dvdFolderNames[1] != entryName) {
           log.Warn("leaving out " + EntryPath(entry) +
-                       ": another folder of this name is used for the DVD-Video structure");
+                   ": another folder of this name is used for the DVD-Video structure");
         }
         continue;
       }
       bool loop = false;
-      for (const FileIdentity& ancestor : ancestors) loop = loop || ancestor == FileIdentity{entry.device, entry.inode};
+      for (const FileIdentity& ancestor : ancestors)
+        loop = loop || ancestor == FileIdentity{entry.device, entry.inode};
       if (loop) {
         log.Warn("skipping directory " + EntryPath(entry) +
-                     ": it leads back to a folder that contains it (symbolic link loop)");
+                 ": it leads back to a folder that contains it (symbolic link loop)");
         continue;
       }
       TreeNode* added = nullptr;
@@ -169,11 +174,14 @@ void SourceScanner::FindTargetEntries() {
   const std::string destination = ImageDestination(named);
   for (const std::string& entryPath : {named, destination}) {
     size_t slash = entryPath.rfind('/');
-    std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : entryPath.substr(0, slash);
+    std::string folder = slash == std::string::npos ? "."
+                         : slash == 0               ? "/"
+                                                    : entryPath.substr(0, slash);
     TargetEntry entry;
     entry.name = slash == std::string::npos ? entryPath : entryPath.substr(slash + 1);
     if (entry.name.empty() || !PathIdentity(Utf8ToUtf16(folder).c_str(), entry.folder)) continue;
-    if (targetEntries.empty() || targetEntries[0].folder != entry.folder || targetEntries[0].name != entry.name) {
+    if (targetEntries.empty() || targetEntries[0].folder != entry.folder ||
+        targetEntries[0].name != entry.name) {
       targetEntries.push_back(entry);
     }
   }
@@ -187,13 +195,13 @@ bool SourceScanner::AcceptFile(const FindEntry& entry, const FileIdentity* direc
     if (!directory || *directory != target.folder) continue;
     if (entry.hostName == target.name) return false;
     if (IsTemporaryImageName(entry.hostName, target.name)) {
-      log.Warn("leaving out " + EntryPath(entry) + ": a temporary file of an unfinished earlier build");
+      log.Warn("leaving out " + EntryPath(entry) +
+               ": a temporary file of an unfinished earlier build");
       return false;
     }
   }
   switch (entry.type) {
-    case FindEntryType::File:
-      return true;
+    case FindEntryType::File: return true;
     case FindEntryType::Special:
       log.Warn("skipping " + EntryPath(entry) + ": not a regular file or directory");
       return false;
@@ -201,10 +209,10 @@ bool SourceScanner::AcceptFile(const FindEntry& entry, const FileIdentity* direc
       log.Warn("skipping " + EntryPath(entry) + ": dangling symbolic link");
       return false;
     case FindEntryType::Unreadable:
-    case FindEntryType::Directory:
-      break;
+    case FindEntryType::Directory: break;
   }
-  log.Warn("skipping " + EntryPath(entry) + ": " + std::strerror(entry.statError ? entry.statError : EIO));
+  log.Warn("skipping " + EntryPath(entry) + ": " +
+           std::strerror(entry.statError ? entry.statError : EIO));
   return false;
 }
 

@@ -16,12 +16,13 @@
 namespace vellumcast {
 
 struct SourceScanner {
-  SourceScanner(SourceTree& t, const ImageSettings& s, Diagnostics& l) : tree(t), settings(s), log(l) {}
+  SourceScanner(SourceTree& t, const ImageSettings& s, Diagnostics& l)
+      : tree(t), settings(s), log(l) {}
 
   SourceTree& tree;
   const ImageSettings& settings;
   Diagnostics& log;
-  std::string path;                   // host bytes of the directory being listed, ending in '/'
+  std::string path;                     // host bytes of the directory being listed, ending in '/'
   std::vector<FileIdentity> ancestors;  // the directories being listed, root first
   // The directory entries the image takes: the target as named and, when that is a
   // symbolic link, the file the link leads to (the one the finished image replaces).
@@ -30,7 +31,7 @@ struct SourceScanner {
     std::string name;     // host bytes of the entry's name
   };
   std::vector<TargetEntry> targetEntries;
-  std::string dvdFolderNames[2];      // source folders read into AUDIO_TS and VIDEO_TS
+  std::string dvdFolderNames[2];  // source folders read into AUDIO_TS and VIDEO_TS
 
   // The whole scan; false when the build must stop (log.Fail was called).
   [[nodiscard]] bool Run(const char16_t* sourcePath);
@@ -38,8 +39,8 @@ struct SourceScanner {
   // Appends the entries of the directory `path` names under `directory`, depth first.
   // `parent` and `hostName` open it relative to its parent's listing; without a parent
   // `path` is opened. False only when the build must stop.
-  [[nodiscard]] bool ScanDirectory(TreeNode* directory, uint32_t depth, TreeNode* last, const FindIterator* parent,
-                     const char* hostName);
+  [[nodiscard]] bool ScanDirectory(TreeNode* directory, uint32_t depth, TreeNode* last,
+                                   const FindIterator* parent, const char* hostName);
 
   // Fills targetEntries from tree.targetPath, before the walk.
   void FindTargetEntries();

@@ -15,7 +15,8 @@ void SourceTree::Release() {
   stereoPlan.reset();
 }
 
-bool ScanSourceTree(SourceTree& tree, const ImageSettings& settings, Diagnostics& log, const char16_t* sourcePath) {
+bool ScanSourceTree(SourceTree& tree, const ImageSettings& settings, Diagnostics& log,
+                    const char16_t* sourcePath) {
   SourceScanner scanner(tree, settings, log);
   return scanner.Run(sourcePath);
 }

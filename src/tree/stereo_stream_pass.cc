@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "bluray/bdmv_analysis.h"
 #include "base/disc_constants.h"
+#include "bluray/bdmv_analysis.h"
 #include "platform/text.h"
 #include "tree/disc_video_rules.h"
 #include "tree/source_entry.h"
@@ -81,8 +81,8 @@ struct PairInTree {
 
 // The clip of `number`, which must be the only clip file of STREAM with that number
 // modulo 65536 and must hold the sectors of its clip information.
-bool FindClip(const std::multimap<uint16_t, TreeNode*>& clips, const TreeNode* stream, uint16_t number,
-              uint32_t sectors, TreeNode*& out, std::string& reason) {
+bool FindClip(const std::multimap<uint16_t, TreeNode*>& clips, const TreeNode* stream,
+              uint16_t number, uint32_t sectors, TreeNode*& out, std::string& reason) {
   auto [first, end] = clips.equal_range(number);
   if (first == end) {
     reason = ClipPath(stream, number) + " is not in the source tree";
@@ -95,8 +95,8 @@ bool FindClip(const std::multimap<uint16_t, TreeNode*>& clips, const TreeNode* s
   }
   out = first->second;
   if (out->sectorCount == sectors) return true;
-  reason = TreePath(out) + " holds " + std::to_string(out->size) + " bytes, not the " + std::to_string(sectors) +
-           " sectors of its clip information";
+  reason = TreePath(out) + " holds " + std::to_string(out->size) + " bytes, not the " +
+           std::to_string(sectors) + " sectors of its clip information";
   return false;
 }
 
@@ -124,10 +124,11 @@ bool FitPlan(StereoPlan& plan, TreeNode* stream, TreeNode* ssif, std::vector<Pai
     const uint64_t runBytes = uint64_t(pair.RunSectors()) * kSectorSize;
     if (p.replaced && (p.replaced->isDirectory || p.replaced->size != runBytes)) {
       reason = TreePath(p.replaced) +
-               (p.replaced->isDirectory ? std::string(" is a folder")
-                                        : " holds " + std::to_string(p.replaced->size) + " bytes, not the " +
-                                              std::to_string(runBytes) + " of " + TreePath(p.dependent) +
-                                              " and " + TreePath(p.base) + " interleaved");
+               (p.replaced->isDirectory
+                    ? std::string(" is a folder")
+                    : " holds " + std::to_string(p.replaced->size) + " bytes, not the " +
+                          std::to_string(runBytes) + " of " + TreePath(p.dependent) + " and " +
+                          TreePath(p.base) + " interleaved");
       return false;
     }
     pairs.push_back(std::move(p));
@@ -168,7 +169,8 @@ bool ApplyStreamPass(SourceTree& tree, Diagnostics& log) {
   if (!ssif) {
     TreeNode* streamLast = stream->firstChild;
     while (streamLast && streamLast->nextSibling) streamLast = streamLast->nextSibling;
-    if (AddChild(tree, log, stream, streamLast, MadeUpEntry(u"SSIF", true), &ssif) == AddResult::OutOfMemory) {
+    if (AddChild(tree, log, stream, streamLast, MadeUpEntry(u"SSIF", true), &ssif) ==
+        AddResult::OutOfMemory) {
       return false;
     }
     if (!ssif) return log.Fail("cannot add the folder BDMV/STREAM/SSIF to the source tree");
@@ -179,7 +181,7 @@ bool ApplyStreamPass(SourceTree& tree, Diagnostics& log) {
   for (PairInTree& p : pairs) {
     if (!p.replaced) continue;
     log.Warn(TreePath(p.replaced) + " is recorded as a view of " + TreePath(p.dependent) + " and " +
-                 TreePath(p.base) + " interleaved, not copied from the source");
+             TreePath(p.base) + " interleaved, not copied from the source");
     RemoveFile(tree, ssif, p.replaced);
   }
   TreeNode* ssifLast = ssif->firstChild;
@@ -196,7 +198,8 @@ bool ApplyStreamPass(SourceTree& tree, Diagnostics& log) {
     interleaved.modifiedTime = p.replaced ? p.replaced->modifiedTime : p.base->modifiedTime;
     interleaved.ssifMark = 1;
     TreeNode* node = nullptr;
-    if (AddChild(tree, log, ssif, ssifLast, interleaved, &node) == AddResult::OutOfMemory) return false;
+    if (AddChild(tree, log, ssif, ssifLast, interleaved, &node) == AddResult::OutOfMemory)
+      return false;
     if (node) {
       node->dependentNode = p.dependent;
       node->baseNode = p.base;

@@ -35,7 +35,7 @@ struct TreeNode {
   const uint8_t* udfName;    // UDF file identifier bytes (layout)
   const uint8_t* isoName;    // ISO 9660 identifier, NUL-terminated (layout)
   uint8_t udfNameLength;
-  uint8_t isoNameLength;     // the root is created with 2
+  uint8_t isoNameLength;  // the root is created with 2
   uint8_t isDirectory;
   TreeNodeKind kind;
   StereoClipPair* stereoPair;  // StereoBase / StereoDependent: the pair record

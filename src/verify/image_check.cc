@@ -41,7 +41,8 @@ constexpr uint32_t kPlannedFile = 0xFFFFFFFE;
 // `Checker::extents`, or (no extents) its bytes embedded in its UDF File Entry, kept in
 // `Checker::embedded`.
 struct ByteJob {
-  uint64_t at = 0;  // the sector of its one extent, its first extent in `extents`, or its first byte in `embedded`
+  uint64_t at = 0;  // the sector of its one extent, its first extent in `extents`, or its first
+                    // byte in `embedded`
   uint32_t planned = 0;
   uint32_t extentCount = 0;  // kOneExtent, or the count in `extents` (0: embedded)
 };
@@ -77,7 +78,8 @@ std::string_view NameIn(std::string_view path) {
 }
 
 // Asks the system to read [offset, offset + n) of a file ahead of its comparison.
-void ReadAheadOf(ImageSource& image, std::span<const ImageExtent> extents, uint64_t offset, uint64_t n) {
+void ReadAheadOf(ImageSource& image, std::span<const ImageExtent> extents, uint64_t offset,
+                 uint64_t n) {
   uint64_t start = 0;
   for (const ImageExtent& e : extents) {
     if (start >= offset + n) break;
@@ -99,7 +101,7 @@ struct Checker {
   // The planned entries of folder f (index + 1; 0: the root) in plan order:
   // children[childStart[f]] up to children[childStart[f + 1]].
   std::vector<uint32_t> childStart = {}, children = {};
-  std::vector<uint64_t> compared = {};                      // per planned entry: Fingerprint, 0 when not compared
+  std::vector<uint64_t> compared = {};  // per planned entry: Fingerprint, 0 when not compared
   std::unordered_map<uint32_t, std::string> failures = {};  // per planned entry: what differed
   uint64_t done = 0;                                        // bytes compared so far
 
@@ -116,7 +118,9 @@ struct Checker {
   void IndexChildren();
   bool CheckFileSystem(PlannedNames names);
   void NameFileSystem();
-  static void Visit(ImageFolder& folder, void* checker) { static_cast<Checker*>(checker)->Match(folder); }
+  static void Visit(ImageFolder& folder, void* checker) {
+    static_cast<Checker*>(checker)->Match(folder);
+  }
   void Match(ImageFolder& folder);
   void MatchFile(uint32_t p, const ImageEntry& entry);
   void Plan(uint32_t number, uint32_t what) {
@@ -128,7 +132,8 @@ struct Checker {
   }
   void Missing(uint32_t p, const std::string& path) {
     const std::string source = SourceDisplayPath(*disc.entries[p].node);
-    found.Add(Shown(path) + ": missing from " + name + (source == path ? "" : " (the source's " + source + ")"));
+    found.Add(Shown(path) + ": missing from " + name +
+              (source == path ? "" : " (the source's " + source + ")"));
   }
   void NameUnread();
   // Bytes [offset, offset + n) of a job's file in the image; false when they cannot be read.
@@ -171,7 +176,8 @@ void Checker::Match(ImageFolder& folder) {
     }
   }
   std::vector<bool> matched(entries.size(), false);
-  const uint32_t first = plan == kPlannedFile ? 0 : childStart[plan], end = plan == kPlannedFile ? 0 : childStart[plan + 1];
+  const uint32_t first = plan == kPlannedFile ? 0 : childStart[plan],
+                 end = plan == kPlannedFile ? 0 : childStart[plan + 1];
   for (uint32_t c = first; c < end; ++c) {
     const uint32_t p = children[c];
     const PlannedEntry& planned = disc.entries[p];
@@ -186,8 +192,8 @@ void Checker::Match(ImageFolder& folder) {
     matched[at->second] = true;
     const ImageEntry& entry = entries[at->second];
     if (entry.directory != planned.directory) {
-      found.Add(Shown(path) + ": " + Kind(entry.directory) + " in " + name + ", " + Kind(planned.directory) +
-                " in the source");
+      found.Add(Shown(path) + ": " + Kind(entry.directory) + " in " + name + ", " +
+                Kind(planned.directory) + " in the source");
       if (entry.directory) Plan(entry.folder, kPlannedFile);
       continue;
     }
@@ -240,7 +246,8 @@ void Checker::NameUnread() {
   for (uint32_t what : folders) {
     if (what >= kPlannedFile) continue;
     for (uint32_t c = childStart[what]; c < childStart[what + 1]; ++c) {
-      if (InFileSystem(disc.entries[children[c]])) Missing(children[c], disc.PathOf(children[c], iso));
+      if (InFileSystem(disc.entries[children[c]]))
+        Missing(children[c], disc.PathOf(children[c], iso));
     }
   }
 }
@@ -255,7 +262,8 @@ bool Checker::ReadJob(const ByteJob& job, uint64_t offset, uint8_t* out, size_t 
   }
   const ImageExtent one{job.at, size, false};
   const std::span<const ImageExtent> runs =
-      job.extentCount == kOneExtent ? std::span(&one, 1) : std::span(extents.data() + job.at, job.extentCount);
+      job.extentCount == kOneExtent ? std::span(&one, 1)
+                                    : std::span(extents.data() + job.at, job.extentCount);
   if (size >= kImageReadAheadBytes) ReadAheadOf(image, runs, offset + n, kImageReadAheadBytes);
   return ReadExtentBytes(image, runs.data(), runs.size(), offset, out, n);
 }
@@ -269,8 +277,9 @@ bool Checker::CompareBytes() {
     }
     return 0;
   };
-  std::stable_sort(jobs.begin(), jobs.end(),
-                   [&](const ByteJob& a, const ByteJob& b) { return firstSector(a) < firstSector(b); });
+  std::stable_sort(jobs.begin(), jobs.end(), [&](const ByteJob& a, const ByteJob& b) {
+    return firstSector(a) < firstSector(b);
+  });
   std::vector<const TreeNode*> nodes;
   nodes.reserve(jobs.size());
   uint64_t total = done;
@@ -299,14 +308,16 @@ bool Checker::CompareBytes() {
         continue;
       }
       if (!ReadJob(job, segment.offset, buffer.get(), segment.bytes)) {
-        fail(segment.job, "cannot be read from the image at byte " + std::to_string(segment.offset) + ": " +
-                      (image.error.empty() ? "its extents pass the image's end" : image.error));
+        fail(segment.job,
+             "cannot be read from the image at byte " + std::to_string(segment.offset) + ": " +
+                 (image.error.empty() ? "its extents pass the image's end" : image.error));
         continue;
       }
       if (std::memcmp(buffer.get(), segment.data, segment.bytes) != 0) {
         size_t at = 0;
         while (buffer[at] == segment.data[at]) ++at;
-        fail(segment.job, "byte " + std::to_string(segment.offset + at) + " differs from the source");
+        fail(segment.job,
+             "byte " + std::to_string(segment.offset + at) + " differs from the source");
       }
     }
     for (const SourceSegment& segment : batch->segments) done += segment.bytes;
@@ -318,7 +329,9 @@ bool Checker::CompareBytes() {
 
 // The reader's tree for the names of a plan.
 IsoNames IsoNamesOf(PlannedNames names) {
-  return names == kPlannedRockRidgeNames ? kIsoRockRidgeNames : names == kPlannedJolietNames ? kIsoJolietNames : kIsoPlainNames;
+  return names == kPlannedRockRidgeNames ? kIsoRockRidgeNames
+         : names == kPlannedJolietNames  ? kIsoJolietNames
+                                         : kIsoPlainNames;
 }
 
 bool Checker::CheckFileSystem(PlannedNames names) {
@@ -339,7 +352,9 @@ bool Checker::CheckFileSystem(PlannedNames names) {
   for (std::string& problem : report.problems) outcome.Add(std::move(problem));
   outcome.moreDifferences += report.dropped;
   if (!ok) {
-    if (report.Clean()) outcome.Add(std::string(udf ? "udf" : IsoNamesLabel(IsoNamesOf(iso))) + ": the file system cannot be read");
+    if (report.Clean())
+      outcome.Add(std::string(udf ? "udf" : IsoNamesLabel(IsoNamesOf(iso))) +
+                  ": the file system cannot be read");
     return true;
   }
   if (name.empty()) NameFileSystem();
@@ -358,8 +373,8 @@ bool Checker::CheckFileSystem(PlannedNames names) {
 
 }  // namespace
 
-bool CheckImage(ImageSource& image, const PlannedDisc& disc, CheckOutcome& outcome, CheckProgressFn progress,
-                void* context) {
+bool CheckImage(ImageSource& image, const PlannedDisc& disc, CheckOutcome& outcome,
+                CheckProgressFn progress, void* context) {
   outcome = {};
   outcome.files = disc.files;
   outcome.bytes = disc.fileBytes;
@@ -368,9 +383,11 @@ bool CheckImage(ImageSource& image, const PlannedDisc& disc, CheckOutcome& outco
   if (plan.iso9660 && !found.iso9660) outcome.Add("the image has no ISO 9660 file system");
   if (plan.udf && !found.udf) outcome.Add("the image has no UDF file system");
   if (plan.udf && found.udf && found.udfRevision != plan.udfRevision) {
-    outcome.Add("the image has " + UdfRevisionName(found.udfRevision) + ", not " + UdfRevisionName(plan.udfRevision));
+    outcome.Add("the image has " + UdfRevisionName(found.udfRevision) + ", not " +
+                UdfRevisionName(plan.udfRevision));
   }
-  Checker checker{.image = image, .disc = disc, .outcome = outcome, .progress = progress, .context = context};
+  Checker checker{
+      .image = image, .disc = disc, .outcome = outcome, .progress = progress, .context = context};
   checker.compared.assign(disc.entries.size(), 0);
   checker.IndexChildren();
   if (plan.iso9660 && found.iso9660 && plan.rockRidge && !HasIsoTree(image, kIsoRockRidgeNames))

@@ -18,7 +18,8 @@ namespace vellumcast {
 constexpr size_t kShownDifferences = 20;
 
 struct CheckOutcome {
-  std::vector<std::string> differences;  // "<path in the image>: <what differs>" or a structure's problem
+  std::vector<std::string>
+      differences;  // "<path in the image>: <what differs>" or a structure's problem
   uint64_t moreDifferences = 0;
   std::string fileSystems;  // the file systems checked: "ISO 9660, Rock Ridge and UDF 1.02"
   uint32_t files = 0;       // planned files (each counted once)

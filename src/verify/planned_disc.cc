@@ -1,10 +1,10 @@
 // The planned image as names and source pieces, from the named and laid-out tree.
 #include "verify/planned_disc.h"
 
-#include "bluray/stereo_clip_pair.h"
 #include "base/disc_constants.h"
-#include "layout/udf_identifier.h"
+#include "bluray/stereo_clip_pair.h"
 #include "layout/iso_hierarchy.h"
+#include "layout/udf_identifier.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "tree/tree_node.h"
@@ -35,7 +35,8 @@ std::u16string SourceFilePath(const TreeNode& node) {
   return path;
 }
 
-void PlanDirectory(const TreeNode& directory, uint32_t parent, const DiscNaming& naming, PlannedDisc& disc) {
+void PlanDirectory(const TreeNode& directory, uint32_t parent, const DiscNaming& naming,
+                   PlannedDisc& disc) {
   for (const TreeNode* node = directory.firstChild; node; node = node->nextSibling) {
     PlannedEntry entry;
     entry.parent = parent;
@@ -44,7 +45,8 @@ void PlanDirectory(const TreeNode& directory, uint32_t parent, const DiscNaming&
     const PlannedEntry* folder = parent ? &disc.entries[parent - 1] : nullptr;
     entry.inIso = naming.iso9660 && node->isoName && (!folder || folder->inIso);
     entry.inUdf = naming.udf && node->udfName && (!folder || folder->inUdf);
-    entry.inJoliet = naming.iso9660 && naming.joliet && node->jolietName && (!folder || folder->inJoliet);
+    entry.inJoliet =
+        naming.iso9660 && naming.joliet && node->jolietName && (!folder || folder->inJoliet);
     if (!node->isDirectory) {
       entry.size = node->size;
       ++disc.files;
@@ -78,13 +80,12 @@ std::string PlannedDisc::NameOf(uint32_t index, PlannedNames names) const {
   const TreeNode& node = *entry.node;
   switch (names) {
     case kPlannedIsoNames:
-      return entry.inIso ? ShownIsoName(node.isoName, node.isoNameLength, node.isDirectory) : std::string();
-    case kPlannedRockRidgeNames:
-      return entry.inIso ? RockRidgeName(node) : std::string();
+      return entry.inIso ? ShownIsoName(node.isoName, node.isoNameLength, node.isDirectory)
+                         : std::string();
+    case kPlannedRockRidgeNames: return entry.inIso ? RockRidgeName(node) : std::string();
     case kPlannedJolietNames:
       return entry.inJoliet ? Ucs2BeToUtf8(node.jolietName, node.jolietNameLength) : std::string();
-    case kPlannedUdfNames:
-      break;
+    case kPlannedUdfNames: break;
   }
   return entry.inUdf ? ShownUdfName(node, naming.eightBitUdfNames) : std::string();
 }
@@ -110,7 +111,8 @@ void SourcePiecesOf(const TreeNode& node, std::vector<SourcePiece>& pieces) {
   const TreeNode* dependent = node.dependentNode;
   const TreeNode* base = node.baseNode;
   if (!dependent || !base || !dependent->stereoPair) return;
-  const std::string paths[2] = {HostPath(SourceFilePath(*base)), HostPath(SourceFilePath(*dependent))};
+  const std::string paths[2] = {HostPath(SourceFilePath(*base)),
+                                HostPath(SourceFilePath(*dependent))};
   uint64_t offsets[2] = {0, 0};
   for (const StereoClipPair::RunPiece& piece : dependent->stereoPair->InterleavedRun()) {
     const uint64_t bytes = uint64_t(piece.sectors) * kSectorSize;

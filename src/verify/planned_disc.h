@@ -26,10 +26,10 @@ struct SourcePiece {
 struct PlannedEntry {
   uint32_t parent = 0;  // index + 1 of the entry's folder in the plan; 0: the root
   bool directory = false;
-  bool inIso = false;   // recorded in ISO 9660
-  bool inUdf = false;   // recorded in UDF
+  bool inIso = false;     // recorded in ISO 9660
+  bool inUdf = false;     // recorded in UDF
   bool inJoliet = false;  // recorded in the Joliet tree
-  uint64_t size = 0;    // a file's bytes in the image
+  uint64_t size = 0;      // a file's bytes in the image
   const TreeNode* node = nullptr;
 };
 
@@ -39,12 +39,17 @@ struct DiscNaming {
   bool udf = false;
   uint16_t udfRevision = 0;
   bool eightBitUdfNames = false;  // DVD-Video mode: UDF identifiers in 8-bit characters
-  bool rockRidge = false;  // the ISO 9660 tree carries Rock Ridge names
-  bool joliet = false;     // a Joliet tree beside it
+  bool rockRidge = false;         // the ISO 9660 tree carries Rock Ridge names
+  bool joliet = false;            // a Joliet tree beside it
 };
 
 // The names of one of the image's trees.
-enum PlannedNames : uint8_t { kPlannedIsoNames, kPlannedUdfNames, kPlannedRockRidgeNames, kPlannedJolietNames };
+enum PlannedNames : uint8_t {
+  kPlannedIsoNames,
+  kPlannedUdfNames,
+  kPlannedRockRidgeNames,
+  kPlannedJolietNames
+};
 
 struct PlannedDisc {
   DiscNaming naming;

@@ -82,7 +82,8 @@ bool SourceReadAhead::ReadJob(uint32_t index, SourceBatch*& batch) {
     SourceFile file;
     if (!file.Open(piece.hostPath)) return fail("cannot read the source file: " + file.error);
     uint64_t fileOffset = piece.offset;
-    if (fileOffset && !file.SkipTo(fileOffset)) return fail("cannot read the source file: " + file.error);
+    if (fileOffset && !file.SkipTo(fileOffset))
+      return fail("cannot read the source file: " + file.error);
     uint64_t left = piece.bytes;
     bool ended = false;
     while (left) {
@@ -94,9 +95,11 @@ bool SourceReadAhead::ReadJob(uint32_t index, SourceBatch*& batch) {
       const size_t n = size_t(std::min<uint64_t>(left, kBatchBytes - batch->used));
       uint8_t* at = batch->buffer.get() + batch->used;
       size_t got = 0;
-      if (!ended && !file.Read(at, n, got)) return fail("cannot read the source file: " + file.error);
+      if (!ended && !file.Read(at, n, got))
+        return fail("cannot read the source file: " + file.error);
       if (size_t(got) < n) {
-        if (!piece.zeroFill) return fail("the source file ends at byte " + std::to_string(fileOffset + uint64_t(got)));
+        if (!piece.zeroFill)
+          return fail("the source file ends at byte " + std::to_string(fileOffset + uint64_t(got)));
         ended = true;
         std::memset(at + got, 0, n - size_t(got));
       }
@@ -110,7 +113,8 @@ bool SourceReadAhead::ReadJob(uint32_t index, SourceBatch*& batch) {
     uint8_t probe = 0;
     size_t extra = 0;
     if (!piece.zeroFill && p + 1 == pieces.size() && file.Read(&probe, 1, extra) && extra > 0) {
-      return fail("the source file is longer than the image's copy (" + std::to_string(fileOffset) + " bytes)");
+      return fail("the source file is longer than the image's copy (" + std::to_string(fileOffset) +
+                  " bytes)");
     }
   }
   return true;

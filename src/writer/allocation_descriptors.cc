@@ -5,15 +5,15 @@
 
 #include <algorithm>
 
-#include "bluray/stereo_clip_pair.h"
-#include "writer/image_writer.h"
 #include "base/disc_constants.h"
+#include "bluray/stereo_clip_pair.h"
 #include "layout/entry_extents.h"
 #include "layout/layout_rules.h"
 #include "tree/tree_node.h"
 #include "writer/byte_order.h"
 #include "writer/descriptor_tag.h"
 #include "writer/file_entry_fields.h"
+#include "writer/image_writer.h"
 #include "writer/udf_fields.h"
 
 namespace vellumcast {
@@ -81,7 +81,7 @@ std::vector<DataExtent> FileDataExtents(const ImageEmitter& emitter, const TreeN
 }
 
 uint32_t PutLongAdChain(const ImageEmitter& emitter, uint8_t* entry, uint8_t* ads,
-                          uint32_t entryBlock, const std::vector<DataExtent>& extents) {
+                        uint32_t entryBlock, const std::vector<DataExtent>& extents) {
   const size_t count = extents.size();
   if (count <= kLongAdsInExtendedFileEntry) {
     for (size_t i = 0; i < count; ++i) PutDataExtent(ads + i * long_ad::kSize, extents[i]);
@@ -92,7 +92,7 @@ uint32_t PutLongAdChain(const ImageEmitter& emitter, uint8_t* entry, uint8_t* ad
   size_t next = kLongAdsInExtendedFileEntry - 1;
   for (size_t i = 0; i < next; ++i) PutDataExtent(ads + i * long_ad::kSize, extents[i]);
   PutLongAd(ads + next * long_ad::kSize, continuationLength, entryBlock + 1,
-              kMetadataPartitionReference);
+            kMetadataPartitionReference);
   const uint32_t entryAdLength = kLongAdsInExtendedFileEntry * long_ad::kSize;
 
   // Then one Allocation Extent Descriptor per block, in the blocks after the entry.
@@ -102,18 +102,20 @@ uint32_t PutLongAdChain(const ImageEmitter& emitter, uint8_t* entry, uint8_t* ad
     const size_t remaining = count - next;
     const bool last = remaining <= kLongAdsInAllocationExtent;
     const size_t here = last ? remaining : kLongAdsInAllocationExtent - 1;
-    for (size_t i = 0; i < here; ++i) PutDataExtent(blockAds + i * long_ad::kSize, extents[next + i]);
+    for (size_t i = 0; i < here; ++i)
+      PutDataExtent(blockAds + i * long_ad::kSize, extents[next + i]);
     next += here;
     uint32_t adLength = uint32_t(here * long_ad::kSize);
     if (!last) {
       PutLongAd(blockAds + here * long_ad::kSize, continuationLength, entryBlock + k + 1,
-                  kMetadataPartitionReference);
+                kMetadataPartitionReference);
       adLength += long_ad::kSize;
     }
     le32(block + aed::kPreviousAllocationExtentLocation, 0);
     le32(block + aed::kLengthOfAllocationDescriptors, adLength);
-    PutDescriptorTag(block, kTagAllocationExtentDescriptor, uint16_t(aed::kFixedCrcLength + adLength),
-            entryBlock + k, emitter.settings.udfRevision);
+    PutDescriptorTag(block, kTagAllocationExtentDescriptor,
+                     uint16_t(aed::kFixedCrcLength + adLength), entryBlock + k,
+                     emitter.settings.udfRevision);
   }
   return entryAdLength;
 }

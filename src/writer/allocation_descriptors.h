@@ -41,6 +41,6 @@ std::vector<DataExtent> FileDataExtents(const ImageEmitter& emitter, const TreeN
 // start of the entry's run of blocks, ExtendedFileEntrySectors(extents.size()) long,
 // the layout's count). Returns the entry's L_AD.
 uint32_t PutLongAdChain(const ImageEmitter& emitter, uint8_t* entry, uint8_t* ads,
-                          uint32_t entryBlock, const std::vector<DataExtent>& extents);
+                        uint32_t entryBlock, const std::vector<DataExtent>& extents);
 
 }  // namespace vellumcast

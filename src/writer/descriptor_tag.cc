@@ -47,16 +47,15 @@ uint16_t DescriptorCrc(const uint8_t* bytes, int64_t length) {
   // of the step, and each byte's contribution is shifted by the bytes after it.
   for (; i + kSlices <= length; i += kSlices) {
     const uint8_t* b = bytes + i;
-    crc = uint16_t(t[7][b[0] ^ (crc >> 8)] ^ t[6][b[1] ^ (crc & 0xFF)] ^ t[5][b[2]] ^
-                   t[4][b[3]] ^ t[3][b[4]] ^ t[2][b[5]] ^ t[1][b[6]] ^ t[0][b[7]]);
+    crc = uint16_t(t[7][b[0] ^ (crc >> 8)] ^ t[6][b[1] ^ (crc & 0xFF)] ^ t[5][b[2]] ^ t[4][b[3]] ^
+                   t[3][b[4]] ^ t[2][b[5]] ^ t[1][b[6]] ^ t[0][b[7]]);
   }
-  for (; i < length; ++i)
-    crc = uint16_t((crc << 8) ^ t[0][((crc >> 8) ^ bytes[i]) & 0xFF]);
+  for (; i < length; ++i) crc = uint16_t((crc << 8) ^ t[0][((crc >> 8) ^ bytes[i]) & 0xFF]);
   return crc;
 }
 
 uint8_t* PutDescriptorTag(uint8_t* descriptor, uint16_t identifier, uint16_t crcLength,
-                 uint32_t location, uint16_t udfRevision) {
+                          uint32_t location, uint16_t udfRevision) {
   uint8_t* t = descriptor;
   le16(t + tag::kTagIdentifier, identifier);
   le16(t + tag::kDescriptorVersion, udfRevision >= 0x0250 ? 3 : 2);

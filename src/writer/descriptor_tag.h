@@ -48,7 +48,7 @@ uint16_t DescriptorCrc(const uint8_t* bytes, int64_t length);
 // the `crcLength` bytes after the tag, the location and the tag checksum. Returns a
 // pointer to the first byte after the tag.
 uint8_t* PutDescriptorTag(uint8_t* descriptor, uint16_t identifier, uint16_t crcLength,
-                 uint32_t location, uint16_t udfRevision);
+                          uint32_t location, uint16_t udfRevision);
 
 // Header checksum of an Implementation Use Extended Attribute: the 16-bit wrapping
 // sum of the 48 header bytes starting at the attribute type.

@@ -7,19 +7,19 @@
 #include <cstdint>
 #include <cstring>
 
-#include "writer/image_writer.h"
 #include "base/disc_constants.h"
 #include "platform/output_file.h"
 #include "platform/paths.h"
 #include "platform/read_ahead.h"
 #include "platform/source_file.h"
 #include "platform/text.h"
+#include "writer/image_writer.h"
 #include "writer/output_pipeline.h"
 
 namespace vellumcast {
 namespace {
 
-constexpr uint64_t kKernelCopyChunkSectors = 8192;     // 16 MiB between progress reports
+constexpr uint64_t kKernelCopyChunkSectors = 8192;  // 16 MiB between progress reports
 
 std::string Display(const std::u16string& path) { return Utf16ToUtf8(path); }
 
@@ -46,7 +46,8 @@ void WatchKernelCopy(SourceFile& file, const TreeNode& node) {
 
 // The consumer's own file had to come from the storage while the readers rested: they
 // go on after it.
-void WakeReaders(OutputContext& out, const TreeNode& node, const SourceFile& a, const SourceFile* b) {
+void WakeReaders(OutputContext& out, const TreeNode& node, const SourceFile& a,
+                 const SourceFile* b) {
   if (out.readAhead && out.readAhead->Resting() && (a.fromStorage || (b && b->fromStorage))) {
     out.readAhead->Resume(&node);
   }
@@ -131,12 +132,13 @@ std::u16string BuildSourcePath(const TreeNode& file, const std::u16string& direc
   return directoryPath + file.name;
 }
 
-bool EmitSourceSectors(OutputContext& out, SourceFile* source, const std::u16string& path, uint64_t n,
-                       uint64_t& bytesRead) {
+bool EmitSourceSectors(OutputContext& out, SourceFile* source, const std::u16string& path,
+                       uint64_t n, uint64_t& bytesRead) {
   ImageEmitter& emitter = *out.emitter;
   uint64_t copied = 0;
   bool ended = !source;  // the file has no more bytes: the rest is zeros
-  if (source && source->Descriptor() >= 0 && n >= kKernelCopyMinimumSectors && out.ReadyForKernelCopy()) {
+  if (source && source->Descriptor() >= 0 && n >= kKernelCopyMinimumSectors &&
+      out.ReadyForKernelCopy()) {
     copied = CopySectorsByKernel(out, *source, path, n, bytesRead, ended);
     if (out.Failed()) {
       emitter.sink.failed = true;
@@ -178,8 +180,9 @@ bool EmitSourceSectors(OutputContext& out, SourceFile* source, const std::u16str
 }
 
 bool EmitFileData(OutputContext& out, const TreeNode& file, const std::u16string& directoryPath) {
-  if (file.kind == StereoBase || file.kind == StereoInterleaved) return true;  // in the dependent's run
-  if (file.sectorCount == 0 && file.kind != StereoDependent) return true;      // no data, no read
+  if (file.kind == StereoBase || file.kind == StereoInterleaved)
+    return true;                                                           // in the dependent's run
+  if (file.sectorCount == 0 && file.kind != StereoDependent) return true;  // no data, no read
   std::u16string path = BuildSourcePath(file, directoryPath);
   SourceFile own;
   if (!OpenSource(out, own, path)) return false;
@@ -202,12 +205,13 @@ bool EmitFileData(OutputContext& out, const TreeNode& file, const std::u16string
   std::u16string basePath = BuildSourcePath(baseNode, directoryPath);
   const std::vector<StereoClipPair::RunPiece> run = file.stereoPair->InterleavedRun();
   uint64_t viewSectors[2] = {0, 0};  // base, dependent
-  for (const StereoClipPair::RunPiece& piece : run) viewSectors[piece.dependentView] += piece.sectors;
+  for (const StereoClipPair::RunPiece& piece : run)
+    viewSectors[piece.dependentView] += piece.sectors;
   if (viewSectors[1] != file.sectorCount || viewSectors[0] != baseNode.sectorCount) {
     out.aborted = true;
     out.emitter->sink.failed = true;
-    return out.emitter->log.Fail("internal error: the interleaved extents of " + Display(path) + " and " +
-                                 Display(basePath) + " do not cover the two clips");
+    return out.emitter->log.Fail("internal error: the interleaved extents of " + Display(path) +
+                                 " and " + Display(basePath) + " do not cover the two clips");
   }
   SourceFile base;
   if (!OpenSource(out, base, basePath)) return false;
@@ -218,8 +222,9 @@ bool EmitFileData(OutputContext& out, const TreeNode& file, const std::u16string
   uint64_t ownRead = 0, baseRead = 0;
   for (const StereoClipPair::RunPiece& piece : run) {
     if (piece.sectors == 0) continue;
-    const bool emitted = piece.dependentView ? EmitSourceSectors(out, &own, path, piece.sectors, ownRead)
-                                             : EmitSourceSectors(out, &base, basePath, piece.sectors, baseRead);
+    const bool emitted = piece.dependentView
+                             ? EmitSourceSectors(out, &own, path, piece.sectors, ownRead)
+                             : EmitSourceSectors(out, &base, basePath, piece.sectors, baseRead);
     if (!emitted || out.Failed()) return false;
   }
   if (ownRead < file.size && !warned) WarnChangedSize(out, path);
@@ -228,7 +233,8 @@ bool EmitFileData(OutputContext& out, const TreeNode& file, const std::u16string
   return true;
 }
 
-bool EmitDirectoryFileData(OutputContext& out, const TreeNode& directory, const std::u16string& directoryPath) {
+bool EmitDirectoryFileData(OutputContext& out, const TreeNode& directory,
+                           const std::u16string& directoryPath) {
   if (out.Failed()) return false;
   const std::u16string path = FileDataDirectoryPath(directory, directoryPath);
   for (const TreeNode* e = directory.firstChild; e; e = e->nextSibling) {

@@ -24,13 +24,14 @@ struct TreeNode;
 
 // Emits one file's planned sectors; a stereoscopic dependent-view clip emits the whole
 // interleaved run of its pair. False when the build fails.
-[[nodiscard]] bool EmitFileData(OutputContext& out, const TreeNode& file, const std::u16string& directoryPath);
+[[nodiscard]] bool EmitFileData(OutputContext& out, const TreeNode& file,
+                                const std::u16string& directoryPath);
 
 // Emits `n` sectors copied from `source` (null: zero sectors): a file that ends early is
 // completed with zeros, one that is longer is cut. False when the build fails;
 // `bytesRead` grows by the bytes that came from the file.
-[[nodiscard]] bool EmitSourceSectors(OutputContext& out, SourceFile* source, const std::u16string& path,
-                                     uint64_t n, uint64_t& bytesRead);
+[[nodiscard]] bool EmitSourceSectors(OutputContext& out, SourceFile* source,
+                                     const std::u16string& path, uint64_t n, uint64_t& bytesRead);
 
 // The source path of `directory` below its parent's path `parentPath` (empty for the
 // root), ending in '/'.

@@ -11,7 +11,8 @@
 namespace vellumcast {
 namespace {
 
-void Describe(const TreeNode& file, const std::u16string& directoryPath, ReadAheadRequest& request) {
+void Describe(const TreeNode& file, const std::u16string& directoryPath,
+              ReadAheadRequest& request) {
   request.hostPath = HostPath(BuildSourcePath(file, directoryPath));
   request.plannedBytes = uint64_t(file.sectorCount) * kSectorSize;
   // Read whole exactly the files the writer copies through its staging area; the others
@@ -27,7 +28,8 @@ FileDataOrder::FileDataOrder(const TreeNode* treeRoot) : root(treeRoot) {
 }
 
 void FileDataOrder::Enter(const TreeNode& directory, const std::u16string& parentPath) {
-  stack.push_back(Level{&directory, FileDataDirectoryPath(directory, parentPath), directory.firstChild, false});
+  stack.push_back(
+      Level{&directory, FileDataDirectoryPath(directory, parentPath), directory.firstChild, false});
 }
 
 bool FileDataOrder::Next(ReadAheadRequest& request) {

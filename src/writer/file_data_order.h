@@ -30,9 +30,9 @@ struct FileDataOrder {
  private:
   struct Level {
     const TreeNode* directory;
-    std::u16string path;      // the directory's source path, ending in '/'
-    const TreeNode* cursor;   // next entry to look at
-    bool inSubdirectories;    // its files are done; now its subdirectories
+    std::u16string path;     // the directory's source path, ending in '/'
+    const TreeNode* cursor;  // next entry to look at
+    bool inSubdirectories;   // its files are done; now its subdirectories
   };
   void Enter(const TreeNode& directory, const std::u16string& parentPath);
 

@@ -5,7 +5,6 @@
 #include <cstring>
 #include <vector>
 
-#include "writer/image_writer.h"
 #include "base/disc_constants.h"
 #include "layout/entry_extents.h"
 #include "layout/layout_rules.h"
@@ -15,6 +14,7 @@
 #include "writer/byte_order.h"
 #include "writer/descriptor_tag.h"
 #include "writer/file_entry_fields.h"
+#include "writer/image_writer.h"
 #include "writer/sector_emit.h"
 #include "writer/udf_fields.h"
 
@@ -64,9 +64,8 @@ constexpr uint32_t kExtendedAttributesLength =
     ea_header::kSize + free_ea_space::kAttributeLength + cgms_info::kAttributeLength;  // 132
 static_assert(kExtendedAttributesLength == 132);
 
-void PutImplementationUseAttribute(const ImageEmitter& emitter, uint8_t* a,
-                                     const char* identifier, uint32_t length,
-                                     uint32_t implementationUseLength) {
+void PutImplementationUseAttribute(const ImageEmitter& emitter, uint8_t* a, const char* identifier,
+                                   uint32_t length, uint32_t implementationUseLength) {
   le32(a + iuea::kAttributeType, iuea::kTypeImplementationUse);
   a[iuea::kAttributeSubtype] = iuea::kSubtype;
   le32(a + iuea::kAttributeLength, length);
@@ -81,11 +80,11 @@ void PutExtendedAttributes(const ImageEmitter& emitter, uint8_t* eas, uint32_t b
   uint8_t* freeSpace = eas + ea_header::kSize;
   uint8_t* cgms = freeSpace + free_ea_space::kAttributeLength;
   PutImplementationUseAttribute(emitter, freeSpace, "*UDF FreeEASpace",
-                                  free_ea_space::kAttributeLength,
-                                  free_ea_space::kImplementationUseLength);
+                                free_ea_space::kAttributeLength,
+                                free_ea_space::kImplementationUseLength);
   le16(freeSpace + free_ea_space::kFreeEaSpace, 0);
   PutImplementationUseAttribute(emitter, cgms, "*UDF DVD CGMS Info", cgms_info::kAttributeLength,
-                                  cgms_info::kImplementationUseLength);
+                                cgms_info::kImplementationUseLength);
   cgms[cgms_info::kCgmsInfo] = 0;  // copying permitted
   cgms[cgms_info::kDataStructureType] = 0;
   le32(cgms + cgms_info::kProtectionSystemInfo, 0);
@@ -93,7 +92,7 @@ void PutExtendedAttributes(const ImageEmitter& emitter, uint8_t* eas, uint32_t b
   // No application attributes: the location is the length of the space.
   le32(eas + ea_header::kApplicationAttributesLocation, kExtendedAttributesLength);
   PutDescriptorTag(eas, kTagExtendedAttributeHeaderDescriptor, ea_header::kCrcLength, block,
-          emitter.settings.udfRevision);
+                   emitter.settings.udfRevision);
 }
 
 // Where the File Entry and the Extended File Entry record the header fields that follow
@@ -109,14 +108,23 @@ struct EntryOffsets {
   size_t lengthOfAllocationDescriptors;
 };
 constexpr EntryOffsets kFileEntryOffsets{
-    fe::kLogicalBlocksRecorded, {fe::kAccessTime, fe::kModificationTime, fe::kAttributeTime}, 3,
-    fe::kCheckpoint, fe::kImplementationIdentifier, fe::kUniqueId,
-    fe::kLengthOfExtendedAttributes, fe::kLengthOfAllocationDescriptors};
+    fe::kLogicalBlocksRecorded,
+    {fe::kAccessTime, fe::kModificationTime, fe::kAttributeTime},
+    3,
+    fe::kCheckpoint,
+    fe::kImplementationIdentifier,
+    fe::kUniqueId,
+    fe::kLengthOfExtendedAttributes,
+    fe::kLengthOfAllocationDescriptors};
 constexpr EntryOffsets kExtendedFileEntryOffsets{
     efe::kLogicalBlocksRecorded,
-    {efe::kAccessTime, efe::kModificationTime, efe::kCreationTime, efe::kAttributeTime}, 4,
-    efe::kCheckpoint, efe::kImplementationIdentifier, efe::kUniqueId,
-    efe::kLengthOfExtendedAttributes, efe::kLengthOfAllocationDescriptors};
+    {efe::kAccessTime, efe::kModificationTime, efe::kCreationTime, efe::kAttributeTime},
+    4,
+    efe::kCheckpoint,
+    efe::kImplementationIdentifier,
+    efe::kUniqueId,
+    efe::kLengthOfExtendedAttributes,
+    efe::kLengthOfAllocationDescriptors};
 static_assert(fe::kIcbTag == efe::kIcbTag && fe::kInformationLength == efe::kInformationLength);
 
 uint8_t FileType(const TreeNode& node) {
@@ -157,8 +165,7 @@ void PutEntryHeader(const ImageSettings& settings, uint8_t* s, bool extended,
   le32(s + at.lengthOfAllocationDescriptors, h.allocationDescriptorsLength);
 }
 
-bool BuildFileEntry(const ImageEmitter& emitter, const TreeNode& node, uint32_t block,
-                    uint8_t* s) {
+bool BuildFileEntry(const ImageEmitter& emitter, const TreeNode& node, uint32_t block, uint8_t* s) {
   uint8_t* ads = s + fe::kExtendedAttributes + kExtendedAttributesLength;
   uint32_t adLength = short_ad::kSize;
   if (node.isDirectory) {

@@ -19,7 +19,7 @@ struct EntryHeader {
   uint16_t linkCount = 0;
   uint64_t informationLength = 0;  // also the Extended File Entry's object size
   uint64_t blocksRecorded = 0;
-  const uint8_t* time = nullptr;   // a 12-byte timestamp for every time field
+  const uint8_t* time = nullptr;  // a 12-byte timestamp for every time field
   uint64_t uniqueId = 0;
   uint32_t extendedAttributesLength = 0;
   uint32_t allocationDescriptorsLength = 0;

@@ -5,13 +5,13 @@
 
 #include <cstring>
 
-#include "writer/image_writer.h"
 #include "base/disc_constants.h"
 #include "layout/layout_rules.h"
 #include "platform/text.h"
 #include "tree/tree_node.h"
 #include "writer/byte_order.h"
 #include "writer/descriptor_tag.h"
+#include "writer/image_writer.h"
 #include "writer/udf_fields.h"
 
 namespace vellumcast {
@@ -63,7 +63,7 @@ uint32_t PutIdentifier(const ImageEmitter& emitter, uint8_t* p, uint32_t locatio
   const uint32_t length =
       named ? UdfIdentifierDescriptorLength(named->udfNameLength) : kUdfParentIdentifierLength;
   PutDescriptorTag(p, kTagFileIdentifierDescriptor, uint16_t(length - tag::kSize), location,
-          emitter.settings.udfRevision);
+                   emitter.settings.udfRevision);
   return length;
 }
 
@@ -86,9 +86,9 @@ bool BuildDirectoryIdentifiers(const ImageEmitter& emitter, const TreeNode& dire
       offset = capacity + 1;  // more than planned
       break;
     }
-    offset += PutIdentifier(emitter, sectors + offset, block + offset / kSectorSize,
-                            child->isDirectory ? fid::kCharacteristicDirectory : 0, *child, true,
-                            child);
+    offset +=
+        PutIdentifier(emitter, sectors + offset, block + offset / kSectorSize,
+                      child->isDirectory ? fid::kCharacteristicDirectory : 0, *child, true, child);
   }
   return offset == directory.udfDirLength || emitter.log.Fail(kLengthMismatch);
 }

@@ -3,11 +3,11 @@
 
 #include <cstring>
 
-#include "layout/volume_label.h"
-#include "writer/image_writer.h"
 #include "base/disc_constants.h"
+#include "layout/volume_label.h"
 #include "writer/byte_order.h"
 #include "writer/descriptor_tag.h"
+#include "writer/image_writer.h"
 #include "writer/udf_fields.h"
 
 namespace vellumcast {
@@ -36,7 +36,8 @@ constexpr uint32_t kFileSetDescriptorBlock = 0;
 }  // namespace
 
 void BuildFileSetDescriptor(const ImageEmitter& emitter, uint8_t* s) {
-  std::memcpy(s + fsd::kRecordingDateAndTime, emitter.settings.buildTimeStamp, sizeof emitter.settings.buildTimeStamp);
+  std::memcpy(s + fsd::kRecordingDateAndTime, emitter.settings.buildTimeStamp,
+              sizeof emitter.settings.buildTimeStamp);
   le16(s + fsd::kInterchangeLevel, 3);
   le16(s + fsd::kMaximumInterchangeLevel, 3);
   le32(s + fsd::kCharacterSetList, 1);
@@ -44,14 +45,16 @@ void BuildFileSetDescriptor(const ImageEmitter& emitter, uint8_t* s) {
   le32(s + fsd::kFileSetNumber, 0);
   le32(s + fsd::kFileSetDescriptorNumber, 0);
   PutOstaCharspec(s + fsd::kLogicalVolumeIdentifierCharacterSet);
-  std::memcpy(s + fsd::kLogicalVolumeIdentifier, emitter.settings.volumeLabel, sizeof emitter.settings.volumeLabel);
+  std::memcpy(s + fsd::kLogicalVolumeIdentifier, emitter.settings.volumeLabel,
+              sizeof emitter.settings.volumeLabel);
   PutOstaCharspec(s + fsd::kFileSetCharacterSet);
   FitDString(emitter.settings, s + fsd::kFileSetIdentifier, fsd::kFileSetIdentifierSize);
   PutLongAd(s + fsd::kRootDirectoryIcb, kSectorSize, kRootFileEntryBlock,
-              FileSystemPartition(emitter.settings));
+            FileSystemPartition(emitter.settings));
   PutUdfRegid(s + fsd::kDomainIdentifier, "*OSTA UDF Compliant", emitter.settings.udfRevision,
-                kDomainFlagsWriteProtected);
-  PutDescriptorTag(s, kTagFileSetDescriptor, fsd::kCrcLength, kFileSetDescriptorBlock, emitter.settings.udfRevision);
+              kDomainFlagsWriteProtected);
+  PutDescriptorTag(s, kTagFileSetDescriptor, fsd::kCrcLength, kFileSetDescriptorBlock,
+                   emitter.settings.udfRevision);
 }
 
 }  // namespace vellumcast

@@ -37,20 +37,25 @@ bool EmitPaddingToMultipleOf32(ImageEmitter& emitter, uint32_t reserve) {
 bool AtPlannedSector(ImageEmitter& emitter, int64_t planned, const char* what) {
   if (emitter.sink.sectorsWritten == planned) return true;
   return emitter.log.Fail(std::string("the ") + what + " does not start at its planned sector (" +
-                std::to_string(emitter.sink.sectorsWritten) + " instead of " + std::to_string(planned) + ")");
+                          std::to_string(emitter.sink.sectorsWritten) + " instead of " +
+                          std::to_string(planned) + ")");
 }
 
 bool EmitFileDataArea(OutputContext& out) {
   ImageEmitter& emitter = *out.emitter;
-  if (!AtPlannedSector(emitter, int64_t(emitter.plan.dataBase) + emitter.plan.fileDataOffset, "file data")) return false;
-  if (emitter.tree.root && !EmitDirectoryFileData(out, *emitter.tree.root, std::u16string())) return false;
+  if (!AtPlannedSector(emitter, int64_t(emitter.plan.dataBase) + emitter.plan.fileDataOffset,
+                       "file data"))
+    return false;
+  if (emitter.tree.root && !EmitDirectoryFileData(out, *emitter.tree.root, std::u16string()))
+    return false;
   return !out.Failed() && !emitter.sink.failed;
 }
 
 bool EmitIsoOnly(OutputContext& out) {
   ImageEmitter& emitter = *out.emitter;
-  return emitter.sink.EmitZeroSectors(kSystemAreaSectors) && EmitIsoPrimaryVolumeDescriptor(emitter) &&
-         EmitIsoSupplementaryVolumeDescriptor(emitter) && EmitIsoSetTerminator(emitter) &&
+  return emitter.sink.EmitZeroSectors(kSystemAreaSectors) &&
+         EmitIsoPrimaryVolumeDescriptor(emitter) && EmitIsoSupplementaryVolumeDescriptor(emitter) &&
+         EmitIsoSetTerminator(emitter) &&
          AtPlannedSector(emitter, emitter.plan.pathTableStart, "path table") &&
          EmitIsoPathTablesAndDirectories(emitter) && EmitFileDataArea(out) &&
          EmitPaddingToMultipleOf32(emitter, 0);
@@ -61,12 +66,13 @@ bool EmitWithUdf(OutputContext& out) {
   const bool udf250 = emitter.settings.IsUdf250();
   const bool iso = emitter.settings.WritesIso9660() && !udf250;
   if (!emitter.sink.EmitZeroSectors(kSystemAreaSectors)) return false;
-  if (iso && !(EmitIsoPrimaryVolumeDescriptor(emitter) && EmitIsoSupplementaryVolumeDescriptor(emitter) &&
-               EmitIsoSetTerminator(emitter))) {
+  if (iso && !(EmitIsoPrimaryVolumeDescriptor(emitter) &&
+               EmitIsoSupplementaryVolumeDescriptor(emitter) && EmitIsoSetTerminator(emitter))) {
     return false;
   }
   if (!EmitVolumeRecognitionSequence(emitter)) return false;
-  if (!emitter.sink.EmitZeroSectors(kMainVdsSector - uint32_t(emitter.sink.sectorsWritten))) return false;
+  if (!emitter.sink.EmitZeroSectors(kMainVdsSector - uint32_t(emitter.sink.sectorsWritten)))
+    return false;
   if (!EmitVolumeDescriptorSequence(emitter, kMainVdsSector)) return false;
   if (!udf250) {
     if (!emitter.sink.EmitZeroSectors(kReserveVdsSector - kMainVdsSector - kVdsSectors) ||
@@ -74,7 +80,8 @@ bool EmitWithUdf(OutputContext& out) {
         !emitter.sink.EmitZeroSectors(kIntegritySequenceSector - kReserveVdsSector - kVdsSectors)) {
       return false;
     }
-  } else if (!emitter.sink.EmitZeroSectors(kIntegritySequenceSector - uint32_t(emitter.sink.sectorsWritten))) {
+  } else if (!emitter.sink.EmitZeroSectors(kIntegritySequenceSector -
+                                           uint32_t(emitter.sink.sectorsWritten))) {
     return false;
   }
   if (!AtPlannedSector(emitter, kIntegritySequenceSector, "integrity sequence") ||
@@ -98,7 +105,8 @@ bool EmitWithUdf(OutputContext& out) {
   const int32_t areaStart = emitter.sink.sectorsWritten;
   uint32_t blocks = 0;
   if (!EmitUdfFileSystemArea(emitter, blocks)) return false;
-  if (blocks > emitter.plan.metadataBlocks || emitter.sink.sectorsWritten - areaStart != int32_t(blocks)) {
+  if (blocks > emitter.plan.metadataBlocks ||
+      emitter.sink.sectorsWritten - areaStart != int32_t(blocks)) {
     return Mismatch(emitter, "the UDF file-system area");
   }
   if (udf250) {
@@ -110,7 +118,8 @@ bool EmitWithUdf(OutputContext& out) {
   if (!EmitFileDataArea(out)) return false;
   if (udf250) {
     if (!AtPlannedSector(emitter, emitter.plan.mirrorEntrySector, "metadata mirror") ||
-        !EmitDescriptor(emitter, BuildMetadataFileEntry, true, uint32_t(emitter.plan.mirrorEntrySector)) ||
+        !EmitDescriptor(emitter, BuildMetadataFileEntry, true,
+                        uint32_t(emitter.plan.mirrorEntrySector)) ||
         !EmitPaddingToMultipleOf32(emitter, 0)) {
       return false;
     }
@@ -118,12 +127,14 @@ bool EmitWithUdf(OutputContext& out) {
     if (!EmitUdfFileSystemArea(emitter, mirrorBlocks)) return false;
     if (mirrorBlocks != blocks) return Mismatch(emitter, "the UDF metadata mirror");
     if (!emitter.sink.EmitZeroSectors(emitter.plan.metadataBlocks - blocks) ||
-        !EmitVolumeDescriptorSequence(emitter, uint32_t(emitter.plan.mirrorStart) + emitter.plan.metadataBlocks)) {
+        !EmitVolumeDescriptorSequence(
+            emitter, uint32_t(emitter.plan.mirrorStart) + emitter.plan.metadataBlocks)) {
       return false;
     }
   }
   return EmitPaddingToMultipleOf32(emitter, 1) &&
-         EmitDescriptor(emitter, BuildAnchorVolumeDescriptorPointer, uint32_t(emitter.plan.volumeSectors) - 1);
+         EmitDescriptor(emitter, BuildAnchorVolumeDescriptorPointer,
+                        uint32_t(emitter.plan.volumeSectors) - 1);
 }
 
 }  // namespace
@@ -146,8 +157,9 @@ bool EmitImage(ImageEmitter& emitter, OutputContext& out) {
   }
   ok = ok && !out.Failed() && out.Flush();
   if (ok && emitter.sink.sectorsWritten != emitter.plan.volumeSectors) {
-    ok = emitter.log.Fail("the image has " + std::to_string(emitter.sink.sectorsWritten) + " sectors instead of the planned " +
-                std::to_string(emitter.plan.volumeSectors));
+    ok = emitter.log.Fail("the image has " + std::to_string(emitter.sink.sectorsWritten) +
+                          " sectors instead of the planned " +
+                          std::to_string(emitter.plan.volumeSectors));
   }
   emitter.sink.request = nullptr;
   emitter.sink.emit = nullptr;
@@ -155,10 +167,12 @@ bool EmitImage(ImageEmitter& emitter, OutputContext& out) {
   return ok;
 }
 
-bool WriteImage(const ImageSettings& settings, const SourceTree& tree, const LayoutPlan& plan, Diagnostics& log,
-                const char16_t* targetPathText, WriterProgressFn progress, void* progressContext) {
+bool WriteImage(const ImageSettings& settings, const SourceTree& tree, const LayoutPlan& plan,
+                Diagnostics& log, const char16_t* targetPathText, WriterProgressFn progress,
+                void* progressContext) {
   const std::u16string target = targetPathText ? targetPathText : u"";
-  const std::string shown = IsStandardOutputTarget(target) ? "standard output" : Utf16ToUtf8(target);
+  const std::string shown =
+      IsStandardOutputTarget(target) ? "standard output" : Utf16ToUtf8(target);
   OutputFile file;
   if (!file.Open(target)) return log.Fail("cannot write " + shown + ": " + file.error);
   if (file.writtenInPlace) {
@@ -194,7 +208,8 @@ bool WriteImage(const ImageSettings& settings, const SourceTree& tree, const Lay
     file.Abandon();
     if (out.writeError) return log.Fail("cannot write " + shown + ": " + file.error);
     if (out.stopped) return log.Fail("the build was stopped");
-    return log.Fail("the image could not be completed");  // a more precise reason is already recorded
+    return log.Fail(
+        "the image could not be completed");  // a more precise reason is already recorded
   }
   if (!file.Finish()) return log.Fail("cannot write " + shown + ": " + file.error);
   return true;

@@ -34,9 +34,9 @@ struct ImageEmitter {
 // Writes the image to `targetPath` ("-": standard output) through a temporary file that
 // replaces the target only when the image is complete. False when the build is to fail
 // (`log` says why); nothing is then left at the target's place.
-[[nodiscard]] bool WriteImage(const ImageSettings& settings, const SourceTree& tree, const LayoutPlan& plan,
-                              Diagnostics& log, const char16_t* targetPath, WriterProgressFn progress,
-                              void* progressContext);
+[[nodiscard]] bool WriteImage(const ImageSettings& settings, const SourceTree& tree,
+                              const LayoutPlan& plan, Diagnostics& log, const char16_t* targetPath,
+                              WriterProgressFn progress, void* progressContext);
 
 // Writes the whole image through `out`; false when the build is to fail (the log says
 // why, unless the sink failed).

@@ -4,10 +4,10 @@
 
 #include <cstring>
 
-#include "writer/image_writer.h"
 #include "base/disc_constants.h"
 #include "writer/byte_order.h"
 #include "writer/descriptor_tag.h"
+#include "writer/image_writer.h"
 #include "writer/udf_fields.h"
 
 namespace vellumcast {
@@ -42,7 +42,8 @@ constexpr uint32_t kSize = 46;
 void BuildLogicalVolumeIntegrityDescriptor(const ImageEmitter& emitter, uint8_t* s,
                                            uint32_t location) {
   const uint32_t partitions = emitter.settings.IsUdf250() ? 2 : 1;
-  std::memcpy(s + lvid::kRecordingDateAndTime, emitter.settings.buildTimeStamp, sizeof emitter.settings.buildTimeStamp);
+  std::memcpy(s + lvid::kRecordingDateAndTime, emitter.settings.buildTimeStamp,
+              sizeof emitter.settings.buildTimeStamp);
   le32(s + lvid::kIntegrityType, lvid::kIntegrityClose);
   // The next unused unique identifier: the layout numbers every entry but the root
   // from 16 upward.
@@ -62,8 +63,8 @@ void BuildLogicalVolumeIntegrityDescriptor(const ImageEmitter& emitter, uint8_t*
   le16(iu + lvid_iu::kMinimumUdfWriteRevision, emitter.settings.udfRevision);
   le16(iu + lvid_iu::kMaximumUdfWriteRevision, emitter.settings.udfRevision);
   PutDescriptorTag(s, kTagLogicalVolumeIntegrityDescriptor,
-          uint16_t(lvid::kFixedCrcLength + 8 * partitions + lvid_iu::kSize), location,
-          emitter.settings.udfRevision);
+                   uint16_t(lvid::kFixedCrcLength + 8 * partitions + lvid_iu::kSize), location,
+                   emitter.settings.udfRevision);
 }
 
 }  // namespace vellumcast

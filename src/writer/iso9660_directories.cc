@@ -8,12 +8,12 @@
 #include <cstring>
 #include <string>
 
-#include "writer/image_writer.h"
 #include "base/disc_constants.h"
 #include "layout/entry_extents.h"
 #include "layout/iso_hierarchy.h"
 #include "layout/layout_rules.h"
 #include "tree/tree_walk.h"
+#include "writer/image_writer.h"
 #include "writer/iso9660_records.h"
 #include "writer/rock_ridge_entries.h"
 #include "writer/sector_emit.h"
@@ -21,7 +21,8 @@
 namespace vellumcast {
 namespace {
 
-bool BuildPathTable(const ImageEmitter& emitter, const IsoHierarchy& h, bool bigEndian, uint8_t* table) {
+bool BuildPathTable(const ImageEmitter& emitter, const IsoHierarchy& h, bool bigEndian,
+                    uint8_t* table) {
   const uint32_t capacity = PathTableSectors(emitter.plan, h) * kSectorSize;
   uint32_t offset = 0;
   auto put = [&](const uint8_t* id, uint8_t idLength, uint32_t location, uint16_t parent) {
@@ -34,29 +35,35 @@ bool BuildPathTable(const ImageEmitter& emitter, const IsoHierarchy& h, bool big
             WalkBreadthFirst(*emitter.tree.root, h.firstChild, h.nextSibling, [&](TreeNode& dir) {
               for (TreeNode* e = dir.*h.firstChild; e; e = e->*h.nextSibling) {
                 if (e->isDirectory &&
-                    !put(e->*h.name, e->*h.nameLength, DirectorySector(emitter.plan, h, *e), dir.*h.pathTableNumber)) {
+                    !put(e->*h.name, e->*h.nameLength, DirectorySector(emitter.plan, h, *e),
+                         dir.*h.pathTableNumber)) {
                   return false;
                 }
               }
               return true;
             });
-  return (ok && offset == PathTableBytes(emitter.plan, h)) || Mismatch(emitter, "the ISO 9660 path table");
+  return (ok && offset == PathTableBytes(emitter.plan, h)) ||
+         Mismatch(emitter, "the ISO 9660 path table");
 }
 
 bool EmitPathTable(ImageEmitter& emitter, const IsoHierarchy& h, bool bigEndian) {
-  return EmitFilledSectors(emitter, PathTableSectors(emitter.plan, h),
-                           [&](uint8_t* table) { return BuildPathTable(emitter, h, bigEndian, table); });
+  return EmitFilledSectors(emitter, PathTableSectors(emitter.plan, h), [&](uint8_t* table) {
+    return BuildPathTable(emitter, h, bigEndian, table);
+  });
 }
 
 // The record of `slot` as hierarchy `h` describes it, without its system use.
-DirectoryRecord RecordFor(const ImageEmitter& emitter, const IsoHierarchy& h, const IsoRecordSlot& slot) {
+DirectoryRecord RecordFor(const ImageEmitter& emitter, const IsoHierarchy& h,
+                          const IsoRecordSlot& slot) {
   static const uint8_t kSelf = dirrec::kSelfIdentifier;
   static const uint8_t kParent = dirrec::kParentIdentifier;
   const TreeNode& node = *slot.node;
   DirectoryRecord r;
   r.time = node.modifiedTime;
   r.utc = emitter.settings.datesInUtc;
-  r.identifier = slot.role == IsoRecordRole::Self ? &kSelf : slot.role == IsoRecordRole::Parent ? &kParent : node.*h.name;
+  r.identifier = slot.role == IsoRecordRole::Self     ? &kSelf
+                 : slot.role == IsoRecordRole::Parent ? &kParent
+                                                      : node.*h.name;
   r.identifierLength = SlotIdentifierLength(h, slot);
   if (node.isDirectory) {
     r.location = DirectorySector(emitter.plan, h, node);
@@ -67,8 +74,10 @@ DirectoryRecord RecordFor(const ImageEmitter& emitter, const IsoHierarchy& h, co
   // A file below 4 GiB is one record; a larger one is a multi-extent file of
   // consecutive extents, each but the last of the largest extent size.
   const uint64_t before = uint64_t(slot.extent) * kIsoMaxExtentBytes;
-  r.location = FileDataSector(emitter.plan, node) + slot.extent * uint32_t(kIsoMaxExtentBytes / kSectorSize);
-  r.dataLength = slot.extents == 1 ? uint32_t(node.size) : uint32_t(std::min(node.size - before, kIsoMaxExtentBytes));
+  r.location =
+      FileDataSector(emitter.plan, node) + slot.extent * uint32_t(kIsoMaxExtentBytes / kSectorSize);
+  r.dataLength = slot.extents == 1 ? uint32_t(node.size)
+                                   : uint32_t(std::min(node.size - before, kIsoMaxExtentBytes));
   r.flags = slot.extent + 1 < slot.extents ? dirrec::kFlagMultiExtent : 0;
   return r;
 }
@@ -76,7 +85,8 @@ DirectoryRecord RecordFor(const ImageEmitter& emitter, const IsoHierarchy& h, co
 // Places a record at `offset`, first moving to the next sector when it would cross a
 // sector boundary (ECMA-119 6.8.1.1). Returns where it starts, or null when it does not
 // fit in `capacity`.
-uint8_t* PlaceRecord(uint8_t* extent, uint32_t capacity, uint32_t& offset, const DirectoryRecord& r) {
+uint8_t* PlaceRecord(uint8_t* extent, uint32_t capacity, uint32_t& offset,
+                     const DirectoryRecord& r) {
   uint32_t length = IsoRecordLength(r.identifierLength, r.systemUseLength);
   offset = uint32_t(IsoRecordStart(offset, length));
   if (offset + length > capacity) return nullptr;
@@ -99,9 +109,11 @@ bool BuildDirectoryExtent(const ImageEmitter& emitter, const IsoHierarchy& h, Tr
     uint8_t* at = PlaceRecord(extent, capacity, offset, r);
     if (!at) return false;
     if (h.joliet || !emitter.settings.rockRidge) return true;  // the system use stays zero
-    uint64_t place = use.continuationBytes ? IsoRecordStart(continuation, use.continuationBytes) : continuation;
+    uint64_t place =
+        use.continuationBytes ? IsoRecordStart(continuation, use.continuationBytes) : continuation;
     if (use.continuationBytes) continuation = place + use.continuationBytes;
-    return PutRockRidgeSystemUse(emitter.settings, slot, use, at + IsoRecordLength(r.identifierLength, 0), unused,
+    return PutRockRidgeSystemUse(emitter.settings, slot, use,
+                                 at + IsoRecordLength(r.identifierLength, 0), unused,
                                  RockRidgeAreaSector(emitter.plan) + uint32_t(place / kSectorSize),
                                  uint32_t(place % kSectorSize));
   });
@@ -109,7 +121,8 @@ bool BuildDirectoryExtent(const ImageEmitter& emitter, const IsoHierarchy& h, Tr
          Mismatch(emitter, "the ISO 9660 directory of " + std::to_string(dir.*h.pathTableNumber));
 }
 
-bool EmitDirectoryExtent(ImageEmitter& emitter, const IsoHierarchy& h, TreeNode& dir, uint64_t& continuation) {
+bool EmitDirectoryExtent(ImageEmitter& emitter, const IsoHierarchy& h, TreeNode& dir,
+                         uint64_t& continuation) {
   if (uint32_t(emitter.sink.sectorsWritten) != DirectorySector(emitter.plan, h, dir))
     return Mismatch(emitter, "the ISO 9660 directory area");
   return EmitFilledSectors(emitter, uint32_t(SectorsFor(dir.*h.dirSize)), [&](uint8_t* extent) {
@@ -119,8 +132,9 @@ bool EmitDirectoryExtent(ImageEmitter& emitter, const IsoHierarchy& h, TreeNode&
 
 bool EmitHierarchy(ImageEmitter& emitter, const IsoHierarchy& h, uint64_t& continuation) {
   return EmitPathTable(emitter, h, false) && EmitPathTable(emitter, h, true) &&
-         WalkBreadthFirst(*emitter.tree.root, h.firstChild, h.nextSibling,
-                                      [&](TreeNode& dir) { return EmitDirectoryExtent(emitter, h, dir, continuation); });
+         WalkBreadthFirst(*emitter.tree.root, h.firstChild, h.nextSibling, [&](TreeNode& dir) {
+           return EmitDirectoryExtent(emitter, h, dir, continuation);
+         });
 }
 
 // The continuation areas of the primary hierarchy's records into their zeroed sectors,
@@ -130,19 +144,23 @@ bool BuildContinuationAreas(const ImageEmitter& emitter, uint8_t* area) {
   uint32_t sector = 0;  // the sector of the last area placed
   uint64_t cursor = 0;
   uint8_t unused[kIsoMaxRecordBytes];
-  bool ok = WalkBreadthFirst(*emitter.tree.root, kPrimaryHierarchy.firstChild, kPrimaryHierarchy.nextSibling, [&](TreeNode& dir) {
-    return ForEachIsoRecord(kPrimaryHierarchy, dir, [&](const IsoRecordSlot& slot) {
-      SystemUseLayout use = RecordSystemUse(emitter.settings, emitter.tree, kPrimaryHierarchy, slot);
-      if (!use.continuationBytes) return true;
-      uint64_t place = IsoRecordStart(cursor, use.continuationBytes);
-      cursor = place + use.continuationBytes;
-      if (cursor > capacity) return false;
-      sector = uint32_t(place / kSectorSize);
-      std::memset(unused, 0, sizeof unused);
-      return PutRockRidgeSystemUse(emitter.settings, slot, use, unused, area + place,
-                                   RockRidgeAreaSector(emitter.plan) + sector, uint32_t(place % kSectorSize));
-    });
-  });
+  bool ok = WalkBreadthFirst(
+      *emitter.tree.root, kPrimaryHierarchy.firstChild, kPrimaryHierarchy.nextSibling,
+      [&](TreeNode& dir) {
+        return ForEachIsoRecord(kPrimaryHierarchy, dir, [&](const IsoRecordSlot& slot) {
+          SystemUseLayout use =
+              RecordSystemUse(emitter.settings, emitter.tree, kPrimaryHierarchy, slot);
+          if (!use.continuationBytes) return true;
+          uint64_t place = IsoRecordStart(cursor, use.continuationBytes);
+          cursor = place + use.continuationBytes;
+          if (cursor > capacity) return false;
+          sector = uint32_t(place / kSectorSize);
+          std::memset(unused, 0, sizeof unused);
+          return PutRockRidgeSystemUse(emitter.settings, slot, use, unused, area + place,
+                                       RockRidgeAreaSector(emitter.plan) + sector,
+                                       uint32_t(place % kSectorSize));
+        });
+      });
   return (ok && sector + 1 == uint32_t(emitter.plan.rockRidgeSectors)) ||
          Mismatch(emitter, "the ISO 9660 continuation area");
 }
@@ -160,7 +178,8 @@ bool EmitContinuationAreas(ImageEmitter& emitter) {
 bool EmitIsoPathTablesAndDirectories(ImageEmitter& emitter) {
   if (emitter.plan.pathTableSectors == 0 || !emitter.tree.root) return true;
   uint64_t continuation = 0;
-  if (!EmitHierarchy(emitter, kPrimaryHierarchy, continuation) || !EmitContinuationAreas(emitter)) return false;
+  if (!EmitHierarchy(emitter, kPrimaryHierarchy, continuation) || !EmitContinuationAreas(emitter))
+    return false;
   if (!emitter.settings.joliet) return true;
   if (uint32_t(emitter.sink.sectorsWritten) != PathTableStart(emitter.plan, kJolietHierarchy))
     return Mismatch(emitter, "the ISO 9660 Joliet path table");

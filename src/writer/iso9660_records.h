@@ -8,13 +8,13 @@ namespace vellumcast {
 namespace dirrec {
 constexpr uint32_t kLength = 0;
 constexpr uint32_t kExtendedAttributeLength = 1;
-constexpr uint32_t kLocationOfExtent = 2;      // both-byte orders, 8 bytes
-constexpr uint32_t kDataLength = 10;           // both-byte orders, 8 bytes
-constexpr uint32_t kRecordingDateAndTime = 18; // 7 bytes
+constexpr uint32_t kLocationOfExtent = 2;       // both-byte orders, 8 bytes
+constexpr uint32_t kDataLength = 10;            // both-byte orders, 8 bytes
+constexpr uint32_t kRecordingDateAndTime = 18;  // 7 bytes
 constexpr uint32_t kFileFlags = 25;
 constexpr uint32_t kFileUnitSize = 26;
 constexpr uint32_t kInterleaveGapSize = 27;
-constexpr uint32_t kVolumeSequenceNumber = 28; // both-byte orders, 4 bytes
+constexpr uint32_t kVolumeSequenceNumber = 28;  // both-byte orders, 4 bytes
 constexpr uint32_t kLengthOfFileIdentifier = 32;
 constexpr uint32_t kFileIdentifier = 33;
 
@@ -27,7 +27,7 @@ constexpr uint8_t kParentIdentifier = 0x01;
 namespace pathrec {
 constexpr uint32_t kLengthOfDirectoryIdentifier = 0;
 constexpr uint32_t kExtendedAttributeLength = 1;
-constexpr uint32_t kLocationOfExtent = 2;  // 4 bytes, the table's byte order
+constexpr uint32_t kLocationOfExtent = 2;       // 4 bytes, the table's byte order
 constexpr uint32_t kParentDirectoryNumber = 6;  // 2 bytes, the table's byte order
 constexpr uint32_t kDirectoryIdentifier = 8;
 }  // namespace pathrec

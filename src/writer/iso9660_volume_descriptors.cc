@@ -4,13 +4,13 @@
 
 #include <cstring>
 
-#include "writer/image_writer.h"
 #include "base/disc_constants.h"
 #include "layout/iso_hierarchy.h"
 #include "layout/layout_rules.h"
 #include "layout/volume_label.h"
 #include "layout/volume_time.h"
 #include "writer/byte_order.h"
+#include "writer/image_writer.h"
 #include "writer/iso9660_records.h"
 #include "writer/sector_emit.h"
 
@@ -27,32 +27,32 @@ constexpr uint8_t kTypeTerminator = 255;
 }  // namespace vd
 
 namespace pvd {
-constexpr uint32_t kSystemIdentifier = 8;          // 32 bytes
-constexpr uint32_t kVolumeIdentifier = 40;         // 32 bytes
-constexpr uint32_t kVolumeSpaceSize = 80;          // both-byte orders
-constexpr uint32_t kEscapeSequences = 88;          // 32 bytes, Supplementary only
-constexpr uint32_t kVolumeSetSize = 120;           // both-byte orders, 16-bit
-constexpr uint32_t kVolumeSequenceNumber = 124;    // both-byte orders, 16-bit
-constexpr uint32_t kLogicalBlockSize = 128;        // both-byte orders, 16-bit
-constexpr uint32_t kPathTableSize = 132;           // both-byte orders
-constexpr uint32_t kTypeLPathTable = 140;          // little-endian
+constexpr uint32_t kSystemIdentifier = 8;        // 32 bytes
+constexpr uint32_t kVolumeIdentifier = 40;       // 32 bytes
+constexpr uint32_t kVolumeSpaceSize = 80;        // both-byte orders
+constexpr uint32_t kEscapeSequences = 88;        // 32 bytes, Supplementary only
+constexpr uint32_t kVolumeSetSize = 120;         // both-byte orders, 16-bit
+constexpr uint32_t kVolumeSequenceNumber = 124;  // both-byte orders, 16-bit
+constexpr uint32_t kLogicalBlockSize = 128;      // both-byte orders, 16-bit
+constexpr uint32_t kPathTableSize = 132;         // both-byte orders
+constexpr uint32_t kTypeLPathTable = 140;        // little-endian
 constexpr uint32_t kOptionalTypeLPathTable = 144;
-constexpr uint32_t kTypeMPathTable = 148;          // big-endian
+constexpr uint32_t kTypeMPathTable = 148;  // big-endian
 constexpr uint32_t kOptionalTypeMPathTable = 152;
-constexpr uint32_t kRootDirectoryRecord = 156;     // 34 bytes
-constexpr uint32_t kVolumeSetIdentifier = 190;     // 128 bytes
-constexpr uint32_t kPublisherIdentifier = 318;     // 128 bytes
-constexpr uint32_t kDataPreparerIdentifier = 446;  // 128 bytes
-constexpr uint32_t kApplicationIdentifier = 574;   // 128 bytes
+constexpr uint32_t kRootDirectoryRecord = 156;          // 34 bytes
+constexpr uint32_t kVolumeSetIdentifier = 190;          // 128 bytes
+constexpr uint32_t kPublisherIdentifier = 318;          // 128 bytes
+constexpr uint32_t kDataPreparerIdentifier = 446;       // 128 bytes
+constexpr uint32_t kApplicationIdentifier = 574;        // 128 bytes
 constexpr uint32_t kCopyrightFileIdentifier = 702;      // 37 bytes
 constexpr uint32_t kAbstractFileIdentifier = 739;       // 37 bytes
 constexpr uint32_t kBibliographicFileIdentifier = 776;  // 37 bytes
-constexpr uint32_t kVolumeCreationDate = 813;      // 17 bytes
+constexpr uint32_t kVolumeCreationDate = 813;           // 17 bytes
 constexpr uint32_t kVolumeModificationDate = 830;
 constexpr uint32_t kVolumeExpirationDate = 847;
 constexpr uint32_t kVolumeEffectiveDate = 864;
 constexpr uint32_t kFileStructureVersion = 881;
-constexpr size_t kApplicationIdChars = 22;         // the entity identifier after '*'
+constexpr size_t kApplicationIdChars = 22;  // the entity identifier after '*'
 }  // namespace pvd
 
 // Blank-filling: at most `size` bytes of `text` up to its first zero byte, 'a'-'z'
@@ -129,26 +129,31 @@ void BuildIsoVolumeDescriptor(const ImageEmitter& emitter, uint8_t* s, const Iso
   PutDirectoryRecord(s + kRootDirectoryRecord, root);
 
   if (joliet) {
-    PutJolietFilled(s + kVolumeSetIdentifier, 128, reinterpret_cast<const uint8_t*>("UNDEFINED"), 9);
+    PutJolietFilled(s + kVolumeSetIdentifier, 128, reinterpret_cast<const uint8_t*>("UNDEFINED"),
+                    9);
   } else {
     IsoVolumeSetIdentifier(s + kVolumeSetIdentifier);
   }
   PutTextField(joliet, s + kPublisherIdentifier, 128, nullptr, 0);
   PutTextField(joliet, s + kDataPreparerIdentifier, 128, nullptr, 0);
-  const uint8_t* application = emitter.settings.applicationId[0] == '*' ? emitter.settings.applicationId + 1 : nullptr;
+  const uint8_t* application =
+      emitter.settings.applicationId[0] == '*' ? emitter.settings.applicationId + 1 : nullptr;
   PutTextField(joliet, s + kApplicationIdentifier, 128, application, kApplicationIdChars);
   PutTextField(joliet, s + kCopyrightFileIdentifier, 37, nullptr, 0);
   PutTextField(joliet, s + kAbstractFileIdentifier, 37, nullptr, 0);
   PutTextField(joliet, s + kBibliographicFileIdentifier, 37, nullptr, 0);
 
-  MakeIsoVolumeDate(emitter.settings.buildTime, true, s + kVolumeCreationDate, emitter.settings.datesInUtc);
+  MakeIsoVolumeDate(emitter.settings.buildTime, true, s + kVolumeCreationDate,
+                    emitter.settings.datesInUtc);
   std::memcpy(s + kVolumeModificationDate, s + kVolumeCreationDate, 17);
   MakeIsoVolumeDate(0, false, s + kVolumeExpirationDate);
   MakeIsoVolumeDate(0, false, s + kVolumeEffectiveDate);
   s[kFileStructureVersion] = 1;
 }
 
-void BuildIsoSetTerminator(const ImageEmitter&, uint8_t* s) { PutStandardHeader(s, vd::kTypeTerminator); }
+void BuildIsoSetTerminator(const ImageEmitter&, uint8_t* s) {
+  PutStandardHeader(s, vd::kTypeTerminator);
+}
 
 }  // namespace
 
@@ -157,9 +162,12 @@ bool EmitIsoPrimaryVolumeDescriptor(ImageEmitter& emitter) {
 }
 
 bool EmitIsoSupplementaryVolumeDescriptor(ImageEmitter& emitter) {
-  return !emitter.settings.joliet || EmitDescriptor(emitter, BuildIsoVolumeDescriptor, kJolietHierarchy);
+  return !emitter.settings.joliet ||
+         EmitDescriptor(emitter, BuildIsoVolumeDescriptor, kJolietHierarchy);
 }
 
-bool EmitIsoSetTerminator(ImageEmitter& emitter) { return EmitDescriptor(emitter, BuildIsoSetTerminator); }
+bool EmitIsoSetTerminator(ImageEmitter& emitter) {
+  return EmitDescriptor(emitter, BuildIsoSetTerminator);
+}
 
 }  // namespace vellumcast

@@ -3,12 +3,12 @@
 // one short_ad covers the metadata partition's content or its mirror copy.
 #include "writer/metadata_file.h"
 
-#include "writer/image_writer.h"
 #include "base/disc_constants.h"
 #include "writer/byte_order.h"
 #include "writer/descriptor_tag.h"
 #include "writer/file_entries.h"
 #include "writer/file_entry_fields.h"
+#include "writer/image_writer.h"
 #include "writer/udf_fields.h"
 
 namespace vellumcast {

@@ -15,8 +15,8 @@ namespace {
 
 bool ReportProgress(OutputContext& out) {
   const ImageEmitter& emitter = *out.emitter;
-  if (out.progress &&
-      !out.progress(uint32_t(emitter.sink.sectorsWritten), uint32_t(emitter.plan.volumeSectors), out.progressContext)) {
+  if (out.progress && !out.progress(uint32_t(emitter.sink.sectorsWritten),
+                                    uint32_t(emitter.plan.volumeSectors), out.progressContext)) {
     out.stopped = true;
   }
   return !out.Failed();

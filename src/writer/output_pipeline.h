@@ -8,8 +8,8 @@
 #include <memory>
 #include <string>
 
-#include "writer/image_writer.h"
 #include "platform/output_file.h"
+#include "writer/image_writer.h"
 
 namespace vellumcast {
 

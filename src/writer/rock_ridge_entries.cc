@@ -45,7 +45,9 @@ uint32_t Links(const TreeNode& node) {
 // A build with a fixed time (-time, SOURCE_DATE_EPOCH) records fixed owners,
 // permissions and times, so that the image depends on the files' contents, names and
 // modification times only; so does an entry the scan made up.
-bool FixedAttributes(const ImageSettings& settings, const TreeNode& node) { return settings.datesInUtc || node.posixMode == 0; }
+bool FixedAttributes(const ImageSettings& settings, const TreeNode& node) {
+  return settings.datesInUtc || node.posixMode == 0;
+}
 
 // NM entries for `n` bytes of `name`, pieces of at most 250 bytes; the last piece
 // continues when `more` (the name goes on in a continuation area).
@@ -77,7 +79,8 @@ uint32_t PutSuspCe(uint8_t* p, uint32_t location, uint32_t offset, uint32_t leng
 }
 
 uint32_t PutSuspEr(uint8_t* p) {
-  const uint32_t id = sizeof kErIdentifier - 1, des = sizeof kErDescriptor - 1, src = sizeof kErSource - 1;
+  const uint32_t id = sizeof kErIdentifier - 1, des = sizeof kErDescriptor - 1,
+                 src = sizeof kErSource - 1;
   p[susp::kData] = uint8_t(id);
   p[susp::kData + 1] = uint8_t(des);
   p[susp::kData + 2] = uint8_t(src);
@@ -112,8 +115,9 @@ uint32_t PutRripNm(uint8_t* p, const uint8_t* name, uint32_t n, bool continues) 
   return PutHeader(p, "NM", kRripNmHeaderBytes + n);
 }
 
-bool PutRockRidgeSystemUse(const ImageSettings& settings, const IsoRecordSlot& slot, const SystemUseLayout& use,
-                           uint8_t* field, uint8_t* continuation, uint32_t ceSector, uint32_t ceOffset) {
+bool PutRockRidgeSystemUse(const ImageSettings& settings, const IsoRecordSlot& slot,
+                           const SystemUseLayout& use, uint8_t* field, uint8_t* continuation,
+                           uint32_t ceSector, uint32_t ceOffset) {
   const TreeNode& node = *slot.node;
   const bool fixed = FixedAttributes(settings, node);
   uint32_t mode = node.isDirectory ? kPosixDirectory : kPosixRegular;

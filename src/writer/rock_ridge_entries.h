@@ -37,7 +37,8 @@ uint32_t PutRripNm(uint8_t* p, const uint8_t* name, uint32_t n, bool continues);
 // which lies at sector `ceSector`, byte `ceOffset`). False when the entries do not come
 // out at the planned sizes.
 [[nodiscard]] bool PutRockRidgeSystemUse(const ImageSettings& settings, const IsoRecordSlot& slot,
-                                         const SystemUseLayout& use, uint8_t* field, uint8_t* continuation,
-                                         uint32_t ceSector, uint32_t ceOffset);
+                                         const SystemUseLayout& use, uint8_t* field,
+                                         uint8_t* continuation, uint32_t ceSector,
+                                         uint32_t ceOffset);
 
 }  // namespace vellumcast

@@ -91,8 +91,7 @@ uint16_t FileSystemPartition(const ImageSettings& settings);
 // flags 0, the 23 identifier bytes of `identifier` (shorter text zero-padded), suffix zero.
 void PutRegid(uint8_t* p, const char* identifier);
 // The same with a UDF identifier suffix: revision, domain flags.
-void PutUdfRegid(uint8_t* p, const char* identifier, uint16_t udfRevision,
-                   uint8_t domainFlags = 0);
+void PutUdfRegid(uint8_t* p, const char* identifier, uint16_t udfRevision, uint8_t domainFlags = 0);
 // The image's implementation and application identifiers, suffix zero.
 void PutImplementationRegid(uint8_t* p, const ImageSettings& settings);
 void PutApplicationRegid(uint8_t* p, const ImageSettings& settings);

@@ -3,7 +3,6 @@
 // its File Identifier Descriptors followed by the entries of its children.
 #include "writer/udf_file_system.h"
 
-
 #include "base/disc_constants.h"
 #include "layout/entry_extents.h"
 #include "layout/layout_rules.h"
@@ -43,18 +42,19 @@ bool EmitUdfFileSystemArea(ImageEmitter& emitter, uint32_t& blocks) {
 
   // Each directory's identifiers, then its entries' File Entries, directories breadth
   // first: the blocks the layout handed out in the same walk.
-  const bool ok = WalkBreadthFirst(*static_cast<const TreeNode*>(root), [&](const TreeNode& directory) {
-    if (directory.udfDirLocation != n) return Mismatch(emitter, kArea);
-    const uint32_t directoryBlocks = UdfDirectorySectors(directory);
-    if (!EmitDirectoryIdentifiers(emitter, directory, n, directoryBlocks)) return false;
-    n += directoryBlocks;
-    for (const TreeNode* child = directory.firstChild; child; child = child->nextSibling) {
-      if (child->fileEntryLocation != n) return Mismatch(emitter, kArea);
-      if (!EmitEntry(emitter, *child, n)) return false;
-      n += FileEntrySectors(emitter.settings, *child);
-    }
-    return true;
-  });
+  const bool ok =
+      WalkBreadthFirst(*static_cast<const TreeNode*>(root), [&](const TreeNode& directory) {
+        if (directory.udfDirLocation != n) return Mismatch(emitter, kArea);
+        const uint32_t directoryBlocks = UdfDirectorySectors(directory);
+        if (!EmitDirectoryIdentifiers(emitter, directory, n, directoryBlocks)) return false;
+        n += directoryBlocks;
+        for (const TreeNode* child = directory.firstChild; child; child = child->nextSibling) {
+          if (child->fileEntryLocation != n) return Mismatch(emitter, kArea);
+          if (!EmitEntry(emitter, *child, n)) return false;
+          n += FileEntrySectors(emitter.settings, *child);
+        }
+        return true;
+      });
   if (!ok) return false;
   blocks = n;
   return true;

@@ -6,11 +6,11 @@
 
 #include <cstring>
 
-#include "writer/image_writer.h"
 #include "base/disc_constants.h"
 #include "layout/volume_label.h"
 #include "writer/byte_order.h"
 #include "writer/descriptor_tag.h"
+#include "writer/image_writer.h"
 #include "writer/sector_emit.h"
 #include "writer/udf_fields.h"
 
@@ -24,7 +24,6 @@ constexpr size_t kStandardIdentifier = 1;
 constexpr size_t kStandardIdentifierSize = 5;
 constexpr size_t kStructureVersion = 6;
 }  // namespace vsd
-
 
 // Primary Volume Descriptor (ECMA-167 3/10.1).
 namespace pvd {
@@ -134,8 +133,13 @@ constexpr uint16_t kCrcLength = 496;
 constexpr uint16_t kTerminatingDescriptorCrcLength = 496;
 
 // Volume Descriptor Sequence Numbers of the six descriptors, in sequence order.
-enum : uint32_t { kSeqPrimary = 0, kSeqImplementationUse, kSeqPartition, kSeqLogicalVolume,
-                  kSeqUnallocatedSpace };
+enum : uint32_t {
+  kSeqPrimary = 0,
+  kSeqImplementationUse,
+  kSeqPartition,
+  kSeqLogicalVolume,
+  kSeqUnallocatedSpace
+};
 
 }  // namespace
 
@@ -155,13 +159,16 @@ void BuildPrimaryVolumeDescriptor(const ImageEmitter& emitter, uint8_t* s, uint3
   le16(s + pvd::kMaximumInterchangeLevel, 2);
   le32(s + pvd::kCharacterSetList, 1);
   le32(s + pvd::kMaximumCharacterSetList, 1);
-  UdfVolumeSetIdentifier(emitter.settings, emitter.plan.volumeSectors, s + pvd::kVolumeSetIdentifier);
+  UdfVolumeSetIdentifier(emitter.settings, emitter.plan.volumeSectors,
+                         s + pvd::kVolumeSetIdentifier);
   PutOstaCharspec(s + pvd::kDescriptorCharacterSet);
   PutOstaCharspec(s + pvd::kExplanatoryCharacterSet);
   PutApplicationRegid(s + pvd::kApplicationIdentifier, emitter.settings);
-  std::memcpy(s + pvd::kRecordingDateAndTime, emitter.settings.buildTimeStamp, sizeof emitter.settings.buildTimeStamp);
+  std::memcpy(s + pvd::kRecordingDateAndTime, emitter.settings.buildTimeStamp,
+              sizeof emitter.settings.buildTimeStamp);
   PutImplementationRegid(s + pvd::kImplementationIdentifier, emitter.settings);
-  PutDescriptorTag(s, kTagPrimaryVolumeDescriptor, pvd::kCrcLength, location, emitter.settings.udfRevision);
+  PutDescriptorTag(s, kTagPrimaryVolumeDescriptor, pvd::kCrcLength, location,
+                   emitter.settings.udfRevision);
 }
 
 void BuildImplementationUseVolumeDescriptor(const ImageEmitter& emitter, uint8_t* s,
@@ -169,10 +176,11 @@ void BuildImplementationUseVolumeDescriptor(const ImageEmitter& emitter, uint8_t
   le32(s + iuvd::kVolumeDescriptorSequenceNumber, kSeqImplementationUse);
   PutUdfRegid(s + iuvd::kImplementationIdentifier, "*UDF LV Info", emitter.settings.udfRevision);
   PutOstaCharspec(s + iuvd::kLviCharset);
-  std::memcpy(s + iuvd::kLogicalVolumeIdentifier, emitter.settings.volumeLabel, sizeof emitter.settings.volumeLabel);
+  std::memcpy(s + iuvd::kLogicalVolumeIdentifier, emitter.settings.volumeLabel,
+              sizeof emitter.settings.volumeLabel);
   PutImplementationRegid(s + iuvd::kImplementationId, emitter.settings);
   PutDescriptorTag(s, kTagImplementationUseVolumeDescriptor, iuvd::kCrcLength, location,
-          emitter.settings.udfRevision);
+                   emitter.settings.udfRevision);
 }
 
 void BuildPartitionDescriptor(const ImageEmitter& emitter, uint8_t* s, uint32_t location) {
@@ -180,24 +188,27 @@ void BuildPartitionDescriptor(const ImageEmitter& emitter, uint8_t* s, uint32_t 
   le16(s + pd::kPartitionFlags, pd::kFlagAllocated);
   le16(s + pd::kPartitionNumber, 0);
   PutRegid(s + pd::kPartitionContents, emitter.settings.IsUdf250() ? "+NSR03" : "+NSR02");
-  s[pd::kPartitionContents + regid::kFlags] = emitter.tree.dvdVideoMode ? pd::kContentsFlagsDvdVideo : 0;
+  s[pd::kPartitionContents + regid::kFlags] =
+      emitter.tree.dvdVideoMode ? pd::kContentsFlagsDvdVideo : 0;
   le32(s + pd::kAccessType, pd::kAccessReadOnly);
   le32(s + pd::kPartitionStartingLocation, uint32_t(emitter.plan.dataBase));
   le32(s + pd::kPartitionLength, uint32_t(emitter.plan.partitionLength));
   PutImplementationRegid(s + pd::kImplementationIdentifier, emitter.settings);
-  PutDescriptorTag(s, kTagPartitionDescriptor, pd::kCrcLength, location, emitter.settings.udfRevision);
+  PutDescriptorTag(s, kTagPartitionDescriptor, pd::kCrcLength, location,
+                   emitter.settings.udfRevision);
 }
 
 void BuildLogicalVolumeDescriptor(const ImageEmitter& emitter, uint8_t* s, uint32_t location) {
   const bool udf250 = emitter.settings.IsUdf250();
   le32(s + lvd::kVolumeDescriptorSequenceNumber, kSeqLogicalVolume);
   PutOstaCharspec(s + lvd::kDescriptorCharacterSet);
-  std::memcpy(s + lvd::kLogicalVolumeIdentifier, emitter.settings.volumeLabel, sizeof emitter.settings.volumeLabel);
+  std::memcpy(s + lvd::kLogicalVolumeIdentifier, emitter.settings.volumeLabel,
+              sizeof emitter.settings.volumeLabel);
   le32(s + lvd::kLogicalBlockSize, kSectorSize);
   PutUdfRegid(s + lvd::kDomainIdentifier, "*OSTA UDF Compliant", emitter.settings.udfRevision,
-                kDomainFlagsWriteProtected);
+              kDomainFlagsWriteProtected);
   PutLongAd(s + lvd::kLogicalVolumeContentsUse, kFileSetExtentBytes, 0,
-              FileSystemPartition(emitter.settings));
+            FileSystemPartition(emitter.settings));
   const uint32_t mapTableLength = type1_map::kSize + (udf250 ? metadata_map::kSize : 0);
   le32(s + lvd::kMapTableLength, mapTableLength);
   le32(s + lvd::kNumberOfPartitionMaps, udf250 ? 2 : 1);
@@ -214,7 +225,7 @@ void BuildLogicalVolumeDescriptor(const ImageEmitter& emitter, uint8_t* s, uint3
     map2[metadata_map::kPartitionMapType] = 2;
     map2[metadata_map::kPartitionMapLength] = metadata_map::kSize;
     PutUdfRegid(map2 + metadata_map::kPartitionTypeIdentifier, "*UDF Metadata Partition",
-                  emitter.settings.udfRevision);
+                emitter.settings.udfRevision);
     le16(map2 + metadata_map::kVolumeSequenceNumber, 1);
     le16(map2 + metadata_map::kPartitionNumber, 0);
     le32(map2 + metadata_map::kMetadataFileLocation, 0);
@@ -226,18 +237,19 @@ void BuildLogicalVolumeDescriptor(const ImageEmitter& emitter, uint8_t* s, uint3
     map2[metadata_map::kFlags] = metadata_map::kFlagDuplicateMetadata;
   }
   PutDescriptorTag(s, kTagLogicalVolumeDescriptor, uint16_t(lvd::kFixedCrcLength + mapTableLength),
-          location, emitter.settings.udfRevision);
+                   location, emitter.settings.udfRevision);
 }
 
 void BuildUnallocatedSpaceDescriptor(const ImageEmitter& emitter, uint8_t* s, uint32_t location) {
   le32(s + usd::kVolumeDescriptorSequenceNumber, kSeqUnallocatedSpace);
   le32(s + usd::kNumberOfAllocationDescriptors, 0);
-  PutDescriptorTag(s, kTagUnallocatedSpaceDescriptor, usd::kCrcLength, location, emitter.settings.udfRevision);
+  PutDescriptorTag(s, kTagUnallocatedSpaceDescriptor, usd::kCrcLength, location,
+                   emitter.settings.udfRevision);
 }
 
 void BuildTerminatingDescriptor(const ImageEmitter& emitter, uint8_t* s, uint32_t location) {
   PutDescriptorTag(s, kTagTerminatingDescriptor, kTerminatingDescriptorCrcLength, location,
-          emitter.settings.udfRevision);
+                   emitter.settings.udfRevision);
 }
 
 void BuildAnchorVolumeDescriptorPointer(const ImageEmitter& emitter, uint8_t* s,
@@ -247,7 +259,8 @@ void BuildAnchorVolumeDescriptorPointer(const ImageEmitter& emitter, uint8_t* s,
                                : kReserveVdsSector;
   PutExtentAd(s + avdp::kMainVolumeDescriptorSequenceExtent, kVdsExtentBytes, kMainVdsSector);
   PutExtentAd(s + avdp::kReserveVolumeDescriptorSequenceExtent, kVdsExtentBytes, reserve);
-  PutDescriptorTag(s, kTagAnchorVolumeDescriptorPointer, avdp::kCrcLength, location, emitter.settings.udfRevision);
+  PutDescriptorTag(s, kTagAnchorVolumeDescriptorPointer, avdp::kCrcLength, location,
+                   emitter.settings.udfRevision);
 }
 
 bool EmitVolumeRecognitionSequence(ImageEmitter& emitter) {
@@ -261,8 +274,8 @@ bool EmitVolumeRecognitionSequence(ImageEmitter& emitter) {
 
 bool EmitVolumeDescriptorSequence(ImageEmitter& emitter, uint32_t first) {
   using Build = void (*)(const ImageEmitter&, uint8_t*, uint32_t);
-  const Build sequence[] = {BuildPrimaryVolumeDescriptor, BuildImplementationUseVolumeDescriptor,
-                            BuildPartitionDescriptor,     BuildLogicalVolumeDescriptor,
+  const Build sequence[] = {BuildPrimaryVolumeDescriptor,    BuildImplementationUseVolumeDescriptor,
+                            BuildPartitionDescriptor,        BuildLogicalVolumeDescriptor,
                             BuildUnallocatedSpaceDescriptor, BuildTerminatingDescriptor};
   static_assert(sizeof sequence / sizeof sequence[0] == kVdsSectors);
   for (uint32_t i = 0; i < kVdsSectors; ++i)

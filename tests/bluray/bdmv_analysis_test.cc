@@ -138,7 +138,9 @@ TEST(BdmvAnalysis, FolderCases) {
        {},
        "clip 00001 belongs to two pairs (00001+00002 in BDMV/PLAYLIST/00000.mpls, 00001+00004 in "},
       {"one dependent clip for two base clips",
-       [](BdmvFixture& f) { f.playlists[0].subPlayItems = ClipNames({2, 2}); },
+       [](BdmvFixture& f) {
+         f.playlists[0].subPlayItems = ClipNames({2, 2});
+       },
        nullptr,
        false,
        {},
@@ -153,7 +155,9 @@ TEST(BdmvAnalysis, FolderCases) {
        {},
        "clip 00002 belongs to two pairs"},
       {"a clip paired with itself",
-       [](BdmvFixture& f) { f.playlists[0].subPlayItems = ClipNames({1, 4}); },
+       [](BdmvFixture& f) {
+         f.playlists[0].subPlayItems = ClipNames({1, 4});
+       },
        nullptr,
        false,
        {},
@@ -253,13 +257,17 @@ TEST(BdmvAnalysis, FolderCases) {
        true,
        {{1, 2, 29, 19, {9, 9, 11}, {6, 6, 7}}, kPair34}},
       {"start point off the 32-packet grid",
-       [](BdmvFixture& f) { ClipOf(f, 1).startPoints = {0, 100, 192}; },
+       [](BdmvFixture& f) {
+         ClipOf(f, 1).startPoints = {0, 100, 192};
+       },
        nullptr,
        false,
        {},
        "BDMV/CLIPINF/00001.clpi: extent start point 100 is not a multiple of 32 source packets"},
       {"first start point not 0",
-       [](BdmvFixture& f) { ClipOf(f, 3).startPoints = {32, 160}; },
+       [](BdmvFixture& f) {
+         ClipOf(f, 3).startPoints = {32, 160};
+       },
        nullptr,
        false,
        {},
@@ -269,7 +277,8 @@ TEST(BdmvAnalysis, FolderCases) {
        nullptr,
        false,
        {},
-       "BDMV/STREAM/00004.m2ts holds 24476 bytes, but its clip information gives 128 source packets "
+       "BDMV/STREAM/00004.m2ts holds 24476 bytes, but its clip information gives 128 source "
+       "packets "
        "(24576 bytes)"},
       {"packet count whose byte size wraps at 2^32",
        [](BdmvFixture& f) {
@@ -430,9 +439,10 @@ TEST(BdmvAnalysis, PlaylistsPairingOneClipDifferentlyGiveUp) {
   StereoPlan plan;
   std::string reason;
   ASSERT_FALSE(Analyze(dir.path(), plan, &reason));
-  EXPECT_EQ(reason,
-            "clip 00003 belongs to two pairs (00003+00002 in BDMV/PLAYLIST/00011.mpls, 00003+00004 in "
-            "BDMV/PLAYLIST/00010.mpls)");
+  EXPECT_EQ(
+      reason,
+      "clip 00003 belongs to two pairs (00003+00002 in BDMV/PLAYLIST/00011.mpls, 00003+00004 in "
+      "BDMV/PLAYLIST/00010.mpls)");
 }
 
 TEST(BdmvAnalysis, GeneratedInterleaveFollowsThePlan) {

@@ -8,7 +8,6 @@
 #include <random>
 
 #include "bdmv_fixture.h"
-#include "choice_text.h"
 #include "bluray/bdmv_analysis.h"
 #include "bluray/bdmv_index.h"
 #include "bluray/clip_information.h"
@@ -16,6 +15,7 @@
 #include "bluray/movie_playlist.h"
 #include "bluray/stereo_plan.h"
 #include "build/build_job.h"
+#include "choice_text.h"
 #include "platform/text.h"
 #include "test_support.h"
 #include "udf_descriptor_walker.h"
@@ -46,9 +46,7 @@ std::string Mutate(std::string s, std::mt19937& rng) {
         for (int k = 0; k < width; ++k) s[at + k] = char(v >> (8 * (width - 1 - k)));
         break;
       }
-      case 3:
-        s.resize(pick(s.size() + 1));
-        break;
+      case 3: s.resize(pick(s.size() + 1)); break;
       case 4:
         for (size_t n = 1 + pick(16); n; --n) s += char(rng());
         break;
@@ -165,11 +163,10 @@ TEST(BlurayFuzz, MutatedFolders) {
 // image in-process: the build succeeds, with at most one warning about the plan, and
 // every file but the .ssif interleaves reads back as its source, with sound descriptors.
 void MutateClip(test::FixtureClip& clip, std::mt19937& rng) {
-  static const uint32_t kPackets[] = {0, 1, 31, 32, 33, 100, 192, 288, 300, 320, 0x40000001u, 0xFFFFFFFFu};
+  static const uint32_t kPackets[] = {0,   1,   31,  32,  33,          100,
+                                      192, 288, 300, 320, 0x40000001u, 0xFFFFFFFFu};
   switch (rng() % 6) {
-    case 0:
-      clip.packets = kPackets[rng() % std::size(kPackets)];
-      break;
+    case 0: clip.packets = kPackets[rng() % std::size(kPackets)]; break;
     case 1: {  // start points on or off the 32-packet grid, possibly not from 0 or not rising
       clip.startPoints.clear();
       for (uint32_t n = rng() % 4, at = rng() % 3 ? 0 : uint32_t(rng() % 64); n; --n) {
@@ -178,16 +175,12 @@ void MutateClip(test::FixtureClip& clip, std::mt19937& rng) {
       }
       break;
     }
-    case 2:
-      clip.streamBytes = int64_t(clip.packets) * 192 + int64_t(rng() % 4097) - 2048;
-      break;
-    case 3:
-      clip.writeInformation = rng() % 2;
-      break;
-    default:
-      break;
+    case 2: clip.streamBytes = int64_t(clip.packets) * 192 + int64_t(rng() % 4097) - 2048; break;
+    case 3: clip.writeInformation = rng() % 2; break;
+    default: break;
   }
-  if (clip.packets > 4096 && (clip.streamBytes < 0 || clip.streamBytes > 65536)) clip.streamBytes = rng() % 65536;
+  if (clip.packets > 4096 && (clip.streamBytes < 0 || clip.streamBytes > 65536))
+    clip.streamBytes = rng() % 65536;
   if (clip.streamBytes < 0 && clip.streamBytes != -1) clip.streamBytes = 0;
 }
 
@@ -222,11 +215,12 @@ TEST(BlurayFuzz, MutatedFoldersImageEveryFile) {
     static std::vector<std::string> warnings;  // the build calls back with a null context
     warnings.clear();
     auto job = StartImageBuild(
-        source.c_str(), nullptr, FileSystemChoice::Default, target.c_str(), nullptr, nullptr, false, nullptr,
-        [](const std::string& text, void*) { warnings.push_back(text); }, options);
+        source.c_str(), nullptr, FileSystemChoice::Default, target.c_str(), nullptr, nullptr, false,
+        nullptr, [](const std::string& text, void*) { warnings.push_back(text); }, options);
     ASSERT_TRUE(job->succeeded) << job->errorMessage;
     int planWarnings = 0;
-    for (const std::string& w : warnings) planWarnings += w.find("stereoscopic (3D)") != std::string::npos;
+    for (const std::string& w : warnings)
+      planWarnings += w.find("stereoscopic (3D)") != std::string::npos;
     EXPECT_LE(planWarnings, 1);
     givenUp += planWarnings;
 
@@ -242,7 +236,8 @@ TEST(BlurayFuzz, MutatedFoldersImageEveryFile) {
     }
     StereoPlan plan;
     std::string reason;
-    applied += AnalyzeBdmvFolder(Utf8ToUtf16(dir / "src/").c_str(), plan, reason) && planWarnings == 0;
+    applied +=
+        AnalyzeBdmvFolder(Utf8ToUtf16(dir / "src/").c_str(), plan, reason) && planWarnings == 0;
     test::UdfWalkReport walk = test::WalkUdfDescriptors(test::ReadFile(dir / "3d.iso"));
     ASSERT_TRUE(walk.problems.empty()) << walk.problems.front();
     EXPECT_EQ(walk.lvidFiles, walk.files);

@@ -122,10 +122,16 @@ void AppendBytes(const std::string& path, const std::string& bytes) {
 
 TEST(BlurayImage, PlansThatDoNotFitAreGivenUpWholly) {
   const PlanCase cases[] = {
-      {"start point off the 32-packet grid", [](auto& f) { f.clips[0].startPoints = {0, 100, 192}; }, nullptr,
-       "BDMV/CLIPINF/00001.clpi: extent start point 100 is not a multiple of 32"},
-      {"first start point not 0", [](auto& f) { f.clips[2].startPoints = {32, 160}; }, nullptr,
-       "BDMV/CLIPINF/00003.clpi: the first extent start point is 32, not 0"},
+      {"start point off the 32-packet grid",
+       [](auto& f) {
+         f.clips[0].startPoints = {0, 100, 192};
+       },
+       nullptr, "BDMV/CLIPINF/00001.clpi: extent start point 100 is not a multiple of 32"},
+      {"first start point not 0",
+       [](auto& f) {
+         f.clips[2].startPoints = {32, 160};
+       },
+       nullptr, "BDMV/CLIPINF/00003.clpi: the first extent start point is 32, not 0"},
       {"packet count wrapping at 2^32 bytes",
        [](auto& f) {
          f.clips[1].packets = 0x40000001;
@@ -133,11 +139,16 @@ TEST(BlurayImage, PlansThatDoNotFitAreGivenUpWholly) {
          f.clips[1].streamBytes = 192 * 192;
        },
        nullptr, "BDMV/STREAM/00002.m2ts holds 36864 bytes"},
-      {"stream file shorter than its packets", [](auto& f) { f.clips[3].streamBytes = 128 * 192 - 100; },
-       nullptr, "BDMV/STREAM/00004.m2ts holds 24476 bytes"},
-      {"stream file a sector longer than its packets", [](auto& f) { f.clips[3].streamBytes = 13 * 2048; },
-       nullptr, "BDMV/STREAM/00004.m2ts holds 26624 bytes"},
-      {"dependent clip of two pairs", [](auto& f) { f.playlists[0].subPlayItems = test::ClipNames({2, 2}); },
+      {"stream file shorter than its packets",
+       [](auto& f) { f.clips[3].streamBytes = 128 * 192 - 100; }, nullptr,
+       "BDMV/STREAM/00004.m2ts holds 24476 bytes"},
+      {"stream file a sector longer than its packets",
+       [](auto& f) { f.clips[3].streamBytes = 13 * 2048; }, nullptr,
+       "BDMV/STREAM/00004.m2ts holds 26624 bytes"},
+      {"dependent clip of two pairs",
+       [](auto& f) {
+         f.playlists[0].subPlayItems = test::ClipNames({2, 2});
+       },
        nullptr, "clip 00002 belongs to two pairs"},
       {"chained pairs",
        [](auto& f) {
@@ -147,8 +158,7 @@ TEST(BlurayImage, PlansThatDoNotFitAreGivenUpWholly) {
          f.pairs = {{1, 2}, {2, 3}};
        },
        nullptr, "clip 00002 belongs to two pairs"},
-      {"SSIF is a file",
-       [](auto& f) { f.writeSsif = false; },
+      {"SSIF is a file", [](auto& f) { f.writeSsif = false; },
        [](const std::string& src) { test::WriteFile(src + "/BDMV/STREAM/SSIF", "not a folder"); },
        "BDMV/STREAM/SSIF is not a folder"},
       {"a source .ssif file of another size", nullptr,
@@ -180,8 +190,8 @@ TEST(BlurayImage, PlansThatDoNotFitAreGivenUpWholly) {
     f.Write(dir / "src");
     if (c.afterWrite) c.afterWrite(dir / "src");
     const std::string fixed = "SOURCE_DATE_EPOCH=1700000000 ";
-    auto r = test::RunCommand(fixed + test::Quote(test::Binary()) + " " + test::Quote(dir / "src") + " " +
-                              test::Quote(dir / "3d.iso"));
+    auto r = test::RunCommand(fixed + test::Quote(test::Binary()) + " " + test::Quote(dir / "src") +
+                              " " + test::Quote(dir / "3d.iso"));
     ASSERT_EQ(r.exitCode, 0) << r.err;
     const std::string warning = "stereoscopic (3D) layout not applied: ";
     size_t at = r.err.find(warning);
@@ -200,8 +210,9 @@ TEST(BlurayImage, PlansThatDoNotFitAreGivenUpWholly) {
     EXPECT_EQ(walk.lvidFiles, walk.files);
     EXPECT_EQ(walk.lvidDirectories, walk.directories);
     if (c.warning) {
-      auto plain = test::RunCommand(fixed + test::Quote(test::Binary()) + " " + test::Quote(dir / "src") + " " +
-                                    test::Quote(dir / "bd.iso") + " -filesystem BD");
+      auto plain =
+          test::RunCommand(fixed + test::Quote(test::Binary()) + " " + test::Quote(dir / "src") +
+                           " " + test::Quote(dir / "bd.iso") + " -filesystem BD");
       EXPECT_EQ(plain.exitCode, 0) << plain.err;
       EXPECT_TRUE(test::ReadFile(dir / "3d.iso") == test::ReadFile(dir / "bd.iso"));
       continue;
@@ -210,8 +221,9 @@ TEST(BlurayImage, PlansThatDoNotFitAreGivenUpWholly) {
       const std::string name = "/BDMV/STREAM/0000" + std::to_string(base);
       EXPECT_TRUE(image.Read("/BDMV/STREAM/SSIF/0000" + std::to_string(base) + ".ssif") ==
                   f.Interleave(base, dependent, true));
-      EXPECT_EQ(image.Block(name + ".m2ts", 0), image.Block("/BDMV/STREAM/SSIF/0000" + std::to_string(base) + ".ssif",
-                                                            uint32_t(f.Clip(dependent)->startPoints[1] * 3 / 32)));
+      EXPECT_EQ(image.Block(name + ".m2ts", 0),
+                image.Block("/BDMV/STREAM/SSIF/0000" + std::to_string(base) + ".ssif",
+                            uint32_t(f.Clip(dependent)->startPoints[1] * 3 / 32)));
     }
   }
 }

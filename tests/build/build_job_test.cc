@@ -21,14 +21,15 @@ TEST(StartImageBuild, RecordsTheRequest) {
   std::filesystem::create_directories(dir / "src/sub");
   std::u16string src = Utf8ToUtf16(dir / "src/./sub/..");
   std::u16string target = Utf8ToUtf16(dir / "t.iso");
-  auto job = StartImageBuild(src.c_str(), u"Film", FileSystemChoice::Udf102, target.c_str(), "Vellumcast ",
-                             "vellumcast_console 1.0 and more", false, nullptr);
+  auto job = StartImageBuild(src.c_str(), u"Film", FileSystemChoice::Udf102, target.c_str(),
+                             "Vellumcast ", "vellumcast_console 1.0 and more", false, nullptr);
   EXPECT_EQ(job->sourcePath, Utf8ToUtf16(dir / "src/"));
   EXPECT_EQ(job->targetPath, target);
   EXPECT_EQ(job->volumeLabel, u"Film");
   EXPECT_EQ(job->choice, FileSystemChoice::Udf102);
   EXPECT_STREQ(job->firstIdentifier, "Vellumcast ");
-  EXPECT_EQ(std::string(job->secondIdentifier, 23), std::string("vellumcast_console 1.0 ", 22) + '\0');
+  EXPECT_EQ(std::string(job->secondIdentifier, 23),
+            std::string("vellumcast_console 1.0 ", 22) + '\0');
   EXPECT_FALSE(job->thread.joinable());
   EXPECT_EQ(job->state, JobFinished);
   EXPECT_TRUE(job->succeeded) << job->errorMessage;
@@ -37,7 +38,10 @@ TEST(StartImageBuild, RecordsTheRequest) {
 TEST(StartImageBuild, LongLabelIsShortenedWithoutSplittingAPair) {
   TempDir dir;
   std::u16string src = Utf8ToUtf16(dir.path()), target = Utf8ToUtf16(dir / "t.iso");
-  struct Case { std::u16string label; size_t kept; };
+  struct Case {
+    std::u16string label;
+    size_t kept;
+  };
   const Case cases[] = {
       {std::u16string(300, u'a'), 255},
       {std::u16string(254, u'a') + u"\U0001F4BF" + u"b", 254},  // the pair would straddle the end
@@ -45,8 +49,8 @@ TEST(StartImageBuild, LongLabelIsShortenedWithoutSplittingAPair) {
       {std::u16string(255, u'a'), 255},
   };
   for (const Case& c : cases) {
-    auto job = StartImageBuild(src.c_str(), c.label.c_str(), FileSystemChoice::OfImage, target.c_str(), nullptr, nullptr,
-                               false, nullptr);
+    auto job = StartImageBuild(src.c_str(), c.label.c_str(), FileSystemChoice::OfImage,
+                               target.c_str(), nullptr, nullptr, false, nullptr);
     EXPECT_EQ(job->volumeLabel, c.label.substr(0, c.kept));
     EXPECT_EQ(job->firstIdentifier[0], 0);
     EXPECT_EQ(job->secondIdentifier[0], 0);
@@ -73,7 +77,9 @@ TEST(RunBuildJob, EveryChoiceFinishesAnEmptyFolder) {
   TempDir dir;
   std::filesystem::create_directories(dir / "src");
   std::filesystem::create_directories(dir / "out");
-  for (FileSystemChoice choice : {FileSystemChoice::Iso9660, FileSystemChoice::Iso9660Udf102, FileSystemChoice::Default, FileSystemChoice::Udf102, FileSystemChoice::Udf250}) {
+  for (FileSystemChoice choice :
+       {FileSystemChoice::Iso9660, FileSystemChoice::Iso9660Udf102, FileSystemChoice::Default,
+        FileSystemChoice::Udf102, FileSystemChoice::Udf250}) {
     std::u16string src = Utf8ToUtf16(dir / "src"), target = Utf8ToUtf16(dir / "out/t.iso");
     auto job = StartImageBuild(src.c_str(), u"", choice, target.c_str(), "Vellumcast ",
                                "vellumcast_console 1.0", false, nullptr);
@@ -92,7 +98,11 @@ void Record(uint32_t done, uint32_t total) {
 }
 
 TEST(ReportJobProgress, StoresAndForwardsUnlessCancelled) {
-  struct Case { bool cancel; bool withCallback; bool stopFlag = false; };
+  struct Case {
+    bool cancel;
+    bool withCallback;
+    bool stopFlag = false;
+  };
   for (Case c : {Case{false, true}, {false, false}, {true, true}, {true, true, true}}) {
     BuildJob job;
     // A stop flag set from outside (a signal's) counts like a cancel request.
@@ -138,8 +148,8 @@ TEST(StartImageBuild, AsynchronousBuildRunsOnAWorker) {
   TempDir dir;
   test::WriteFile(dir / "src/a.txt", "hello");
   std::u16string src = Utf8ToUtf16(dir / "src"), target = Utf8ToUtf16(dir / "t.iso");
-  auto job = StartImageBuild(src.c_str(), u"ASYNC", FileSystemChoice::Udf250, target.c_str(), "Vellumcast ",
-                             "vellumcast_console 1.0", true, nullptr);
+  auto job = StartImageBuild(src.c_str(), u"ASYNC", FileSystemChoice::Udf250, target.c_str(),
+                             "Vellumcast ", "vellumcast_console 1.0", true, nullptr);
   ASSERT_TRUE(job->thread.joinable());
   EXPECT_NE(job->thread.get_id(), std::this_thread::get_id());
   job->thread.join();
@@ -151,7 +161,10 @@ TEST(StartImageBuild, AsynchronousBuildRunsOnAWorker) {
 }
 
 TEST(ImageBuilder, EntityIdentifiers) {
-  struct Case { const char* id; std::string expected; };
+  struct Case {
+    const char* id;
+    std::string expected;
+  };
   const Case cases[] = {
       {nullptr, std::string(23, '\0')},
       {"", std::string(23, '\0')},
@@ -163,7 +176,8 @@ TEST(ImageBuilder, EntityIdentifiers) {
     ImageBuilder builder;
     builder.SetImplementationId(c.id);
     builder.SetApplicationId(c.id);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(builder.settings.implementationId), 23), c.expected);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(builder.settings.implementationId), 23),
+              c.expected);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(builder.settings.applicationId), 23), c.expected);
   }
 }

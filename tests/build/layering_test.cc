@@ -22,8 +22,11 @@ const std::map<std::string, std::set<std::string>> kMayInclude = {
     {"writer", {"writer", "layout", "tree", "bluray", "platform", "base"}},
     {"reader", {"reader", "platform"}},
     {"verify", {"verify", "reader", "layout", "tree", "bluray", "platform", "base"}},
-    {"build", {"build", "verify", "reader", "writer", "layout", "tree", "bluray", "platform", "base"}},
-    {"frontend", {"frontend", "build", "verify", "reader", "writer", "layout", "tree", "bluray", "platform", "base"}},
+    {"build",
+     {"build", "verify", "reader", "writer", "layout", "tree", "bluray", "platform", "base"}},
+    {"frontend",
+     {"frontend", "build", "verify", "reader", "writer", "layout", "tree", "bluray", "platform",
+      "base"}},
 };
 
 TEST(Layering, EveryIncludeLooksDown) {
@@ -36,7 +39,8 @@ TEST(Layering, EveryIncludeLooksDown) {
     const std::string folder = relative.begin()->string();
     auto allowed = kMayInclude.find(folder);
     if (allowed == kMayInclude.end()) {
-      ADD_FAILURE() << relative << ": src/" << folder << " has no place in the layers; add it to kMayInclude";
+      ADD_FAILURE() << relative << ": src/" << folder
+                    << " has no place in the layers; add it to kMayInclude";
       continue;
     }
     ++files;
@@ -45,7 +49,8 @@ TEST(Layering, EveryIncludeLooksDown) {
     for (int number = 1; std::getline(in, line); ++number) {
       std::smatch m;
       if (std::regex_search(line, m, include) && !allowed->second.count(m[1].str())) {
-        ADD_FAILURE() << relative.string() << ":" << number << ": " << folder << "/ includes " << m[1].str() << "/";
+        ADD_FAILURE() << relative.string() << ":" << number << ": " << folder << "/ includes "
+                      << m[1].str() << "/";
       }
     }
   }

@@ -8,8 +8,8 @@
 #include <sys/wait.h>
 
 #include <algorithm>
-#include <cstring>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <regex>
@@ -50,8 +50,8 @@ void MakeSource(const std::string& src) {
   WriteFile(src + "/sub/empty", "");
   for (const char* path : {"data.bin", "report-2023-01.txt", "report-2023-02.txt", "sub/inner.dat",
                            "sub/empty", "sub"}) {
-    std::filesystem::last_write_time(src + "/" + path,
-                                     std::filesystem::file_time_type(std::chrono::hours(24 * 365 * 30)));
+    std::filesystem::last_write_time(
+        src + "/" + path, std::filesystem::file_time_type(std::chrono::hours(24 * 365 * 30)));
   }
 }
 
@@ -71,8 +71,9 @@ std::vector<std::string> Concat(std::vector<std::string> a, const std::vector<st
 TEST(SizeSwitch, PrintsTheSizeARealBuildHas) {
   TempDir dir;
   MakeSource(dir / "src");
-  const std::regex shape("Image size: (\\d+) sectors \\((\\d+) bytes\\)\n"
-                         "Fits on: CD 700 MB, DVD-5, DVD-9, BD-25, BD-50, BD-100\n");
+  const std::regex shape(
+      "Image size: (\\d+) sectors \\((\\d+) bytes\\)\n"
+      "Fits on: CD 700 MB, DVD-5, DVD-9, BD-25, BD-50, BD-100\n");
   for (const std::string& fs : kFileSystems) {
     SCOPED_TRACE(fs);
     // No target needed; a target named is not created.
@@ -86,7 +87,8 @@ TEST(SizeSwitch, PrintsTheSizeARealBuildHas) {
       EXPECT_FALSE(std::filesystem::exists(dir / "t.iso"));
       ASSERT_EQ(std::stoull(m[2]), std::stoull(m[1]) * 2048);
 
-      CommandResult built = RunTool(Concat({dir / "src", dir / "built.iso"}, FileSystemArgs(fs)), "", " </dev/null");
+      CommandResult built =
+          RunTool(Concat({dir / "src", dir / "built.iso"}, FileSystemArgs(fs)), "", " </dev/null");
       ASSERT_EQ(built.exitCode, 0) << built.err;
       EXPECT_EQ(std::filesystem::file_size(dir / "built.iso"), std::stoull(m[2]));
       std::filesystem::remove(dir / "built.iso");
@@ -108,9 +110,13 @@ TEST(SizeSwitch, ImageLargerThanItsMedium) {
 
   CommandResult size = RunTool({dir / "src", "-size", "-fs", "CD"});
   ASSERT_EQ(size.exitCode, 0) << size.err;
-  EXPECT_NE(size.out.find("\nFits on: DVD-5, DVD-9, BD-25, BD-50, BD-100\n"), std::string::npos) << size.out;
+  EXPECT_NE(size.out.find("\nFits on: DVD-5, DVD-9, BD-25, BD-50, BD-100\n"), std::string::npos)
+      << size.out;
 
-  struct Case { std::string src; bool warned; };
+  struct Case {
+    std::string src;
+    bool warned;
+  };
   for (const Case& c : {Case{dir / "src", true}, Case{dir / "small", false}}) {
     SCOPED_TRACE(c.src);
     CommandResult r = RunTool({c.src, "-o", "-", "-fs", "CD"}, "", " | wc -c");
@@ -118,8 +124,11 @@ TEST(SizeSwitch, ImageLargerThanItsMedium) {
     EXPECT_GT(std::stoull(r.out), c.warned ? big : 0);
     std::string warning = "Warning: the image (";
     EXPECT_EQ(r.err.rfind(warning, 0) == 0, c.warned) << r.err;
-    EXPECT_EQ(r.err.find("sectors) is larger than a CD 700 MB (359846 sectors)\n") != std::string::npos, c.warned);
-    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), c.warned ? 2 : 1) << r.err;  // and "Done"
+    EXPECT_EQ(
+        r.err.find("sectors) is larger than a CD 700 MB (359846 sectors)\n") != std::string::npos,
+        c.warned);
+    EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), c.warned ? 2 : 1)
+        << r.err;  // and "Done"
     EXPECT_TRUE(r.err.ends_with("Done\n"));
   }
 }
@@ -127,18 +136,34 @@ TEST(SizeSwitch, ImageLargerThanItsMedium) {
 // ---- fixed build time ----
 
 TEST(BuildTime, SecondsOrIsoUtcTime) {
-  struct Case { const char16_t* text; bool isoForm; int64_t expected; };  // -1: refused
-  for (Case c : {Case{u"0", true, 0}, {u"1767225600", false, 1767225600},
-                 {u"2026-01-31T12:00:00Z", true, 1769860800}, {u"1970-01-01T00:00:00Z", true, 0},
-                 {u"2024-02-29T23:59:59Z", true, 1709251199}, {u"9999-12-31T23:59:59Z", true, 253402300799},
+  struct Case {
+    const char16_t* text;
+    bool isoForm;
+    int64_t expected;
+  };  // -1: refused
+  for (Case c : {Case{u"0", true, 0},
+                 {u"1767225600", false, 1767225600},
+                 {u"2026-01-31T12:00:00Z", true, 1769860800},
+                 {u"1970-01-01T00:00:00Z", true, 0},
+                 {u"2024-02-29T23:59:59Z", true, 1709251199},
+                 {u"9999-12-31T23:59:59Z", true, 253402300799},
                  {u"253402300799", true, 253402300799},
                  // refused
-                 {u"2026-01-31T12:00:00Z", false, -1}, {u"253402300800", true, -1}, {u"", true, -1},
-                 {u"-1", true, -1}, {u"+5", true, -1}, {u"1e9", true, -1}, {u" 5", true, -1},
-                 {u"2023-02-29T00:00:00Z", true, -1}, {u"2026-01-31T24:00:00Z", true, -1},
-                 {u"2026-13-01T00:00:00Z", true, -1}, {u"2026-01-31T12:00:60Z", true, -1},
-                 {u"1969-12-31T23:59:59Z", true, -1}, {u"2026-01-31 12:00:00Z", true, -1},
-                 {u"2026-01-31T12:00:00+00", true, -1}, {u"2026-1-31T12:00:00Z", true, -1}}) {
+                 {u"2026-01-31T12:00:00Z", false, -1},
+                 {u"253402300800", true, -1},
+                 {u"", true, -1},
+                 {u"-1", true, -1},
+                 {u"+5", true, -1},
+                 {u"1e9", true, -1},
+                 {u" 5", true, -1},
+                 {u"2023-02-29T00:00:00Z", true, -1},
+                 {u"2026-01-31T24:00:00Z", true, -1},
+                 {u"2026-13-01T00:00:00Z", true, -1},
+                 {u"2026-01-31T12:00:60Z", true, -1},
+                 {u"1969-12-31T23:59:59Z", true, -1},
+                 {u"2026-01-31 12:00:00Z", true, -1},
+                 {u"2026-01-31T12:00:00+00", true, -1},
+                 {u"2026-1-31T12:00:00Z", true, -1}}) {
     int64_t seconds = -1;
     EXPECT_EQ(ParseBuildTime(c.text, c.isoForm, seconds), c.expected >= 0) << Utf16ToUtf8(c.text);
     EXPECT_EQ(seconds, c.expected) << Utf16ToUtf8(c.text);
@@ -148,7 +173,11 @@ TEST(BuildTime, SecondsOrIsoUtcTime) {
 TEST(BuildTime, InvalidValuesAreErrors) {
   TempDir dir;
   std::filesystem::create_directory(dir / "src");
-  struct Case { std::string env; std::vector<std::string> args; bool ok; };
+  struct Case {
+    std::string env;
+    std::vector<std::string> args;
+    bool ok;
+  };
   const Case cases[] = {
       {"", {"-time", "yesterday"}, false},
       {"", {"-time", "2026-02-30T00:00:00Z"}, false},
@@ -156,8 +185,8 @@ TEST(BuildTime, InvalidValuesAreErrors) {
       {"SOURCE_DATE_EPOCH=abc", {}, false},
       {"SOURCE_DATE_EPOCH=2026-01-31T12:00:00Z", {}, false},
       {"SOURCE_DATE_EPOCH=-1", {}, false},
-      {"SOURCE_DATE_EPOCH=", {}, true},                     // empty counts as unset
-      {"SOURCE_DATE_EPOCH=abc", {"-time", "100"}, true},    // -time wins
+      {"SOURCE_DATE_EPOCH=", {}, true},                   // empty counts as unset
+      {"SOURCE_DATE_EPOCH=abc", {"-time", "100"}, true},  // -time wins
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.env + (c.args.empty() ? "" : " " + c.args.back()));
@@ -176,12 +205,20 @@ TEST(BuildTime, PathsAreCheckedFirst) {
   TempDir dir;
   std::filesystem::create_directory(dir / "src");
   const std::string missing = dir / "missing";
-  struct Case { std::string env; std::vector<std::string> args; std::string before; };
+  struct Case {
+    std::string env;
+    std::vector<std::string> args;
+    std::string before;
+  };
   const Case cases[] = {
       {"", {"-time", "yesterday"}, "Error: Please specify source path!\n"},
       {"SOURCE_DATE_EPOCH=abc", {dir / "src"}, "Error: Please specify target path!\n"},
-      {"", {missing, dir / "t.iso", "-time", "yesterday"}, "The directory " + missing + " doesn't exist.\n"},
-      {"SOURCE_DATE_EPOCH=abc", {missing, dir / "t.iso"}, "The directory " + missing + " doesn't exist.\n"},
+      {"",
+       {missing, dir / "t.iso", "-time", "yesterday"},
+       "The directory " + missing + " doesn't exist.\n"},
+      {"SOURCE_DATE_EPOCH=abc",
+       {missing, dir / "t.iso"},
+       "The directory " + missing + " doesn't exist.\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.before);
@@ -198,7 +235,10 @@ TEST(BuildTime, FixedTimeGivesIdenticalImages) {
   MakeSource(dir / "src");
   for (const std::string& fs : kFileSystems) {
     SCOPED_TRACE(fs);
-    struct Build { std::string env; std::vector<std::string> args; };
+    struct Build {
+      std::string env;
+      std::vector<std::string> args;
+    };
     const Build builds[] = {
         {"TZ=UTC", {"-time", "1767225600"}},
         {"TZ=America/New_York", {"-time", "2026-01-01T00:00:00Z"}},
@@ -208,7 +248,8 @@ TEST(BuildTime, FixedTimeGivesIdenticalImages) {
     std::vector<std::string> images;
     for (const Build& b : builds) {
       std::filesystem::remove(dir / "t.iso");
-      CommandResult r = RunTool(Concat(Concat({dir / "src", dir / "t.iso"}, FileSystemArgs(fs)), b.args), b.env);
+      CommandResult r =
+          RunTool(Concat(Concat({dir / "src", dir / "t.iso"}, FileSystemArgs(fs)), b.args), b.env);
       ASSERT_EQ(r.exitCode, 0) << r.err;
       images.push_back(ReadFile(dir / "t.iso"));
     }
@@ -225,8 +266,12 @@ TEST(BuildTime, FixedTimeGivesIdenticalImages) {
 TEST(BuildTime, IdentifiersDoNotDependOnListingOrder) {
   const std::vector<std::u16string> names = {u"report-2023-01.txt", u"report-2023-02.txt",
                                              u"REPORT-2023-03.TXT", u"a\xDC80.txt", u"a\xDC81.txt"};
-  struct Case { uint32_t formats; uint16_t revision; };
-  for (Case c : {Case{FormatIso9660 | FormatUdf, 0x0102}, {FormatUdf, 0x0102}, {FormatUdf, 0x0250}}) {
+  struct Case {
+    uint32_t formats;
+    uint16_t revision;
+  };
+  for (Case c :
+       {Case{FormatIso9660 | FormatUdf, 0x0102}, {FormatUdf, 0x0102}, {FormatUdf, 0x0250}}) {
     std::map<std::u16string, std::pair<std::string, std::u16string>> seen[2];
     for (int reversed = 0; reversed < 2; ++reversed) {
       test::LayoutTree t(c.formats, c.revision);
@@ -236,7 +281,8 @@ TEST(BuildTime, IdentifiersDoNotDependOnListingOrder) {
       for (const std::u16string& name : order) nodes.push_back(t.AddFile(t.root(), name, 10));
       ASSERT_TRUE(t.builder.PlanLayout());
       for (TreeNode* n : nodes) {
-        seen[reversed][n->name] = {c.formats & FormatIso9660 ? test::IsoName(n) : "", test::UdfName(n)};
+        seen[reversed][n->name] = {c.formats & FormatIso9660 ? test::IsoName(n) : "",
+                                   test::UdfName(n)};
       }
     }
     EXPECT_EQ(seen[0], seen[1]) << c.formats << " " << c.revision;
@@ -251,10 +297,13 @@ TEST(Streaming, StandardOutputGetsTheImageAndTheTextsGoToStandardError) {
   WriteFile(dir / "-", "not the target");  // "-" is never a file name here
   for (const std::string& fs : {std::string("DVD"), std::string("")}) {
     SCOPED_TRACE(fs);
-    std::vector<std::string> common = Concat(FileSystemArgs(fs), {"-time", "1767225600", "-label", "S"});
-    CommandResult file = RunTool(Concat({dir / "src", dir / "file.iso"}, common), "", " </dev/null");
+    std::vector<std::string> common =
+        Concat(FileSystemArgs(fs), {"-time", "1767225600", "-label", "S"});
+    CommandResult file =
+        RunTool(Concat({dir / "src", dir / "file.iso"}, common), "", " </dev/null");
     ASSERT_EQ(file.exitCode, 0) << file.err;
-    std::string command = "cd " + Quote(dir.path()) + " && env -u SOURCE_DATE_EPOCH " + Quote(Binary()) + " src -o -";
+    std::string command =
+        "cd " + Quote(dir.path()) + " && env -u SOURCE_DATE_EPOCH " + Quote(Binary()) + " src -o -";
     for (const std::string& a : common) command += " " + Quote(a);
     CommandResult piped = RunCommand(command + " | cat >piped.iso");
     ASSERT_EQ(piped.exitCode, 0) << piped.err;
@@ -271,12 +320,13 @@ TEST(Streaming, StandardOutputGetsTheImageAndTheTextsGoToStandardError) {
 TEST(Streaming, ClosedPipeIsAnError) {
   TempDir dir;
   WriteFile(dir / "src/data.bin", test::PatternBytes(8 << 20));
-  CommandResult r = RunCommand("bash -c " +
-                               Quote(Quote(Binary()) + " " + Quote(dir / "src") +
-                                     " -o - -fs CD | head -c 1000 >/dev/null; echo ${PIPESTATUS[0]}"));
+  CommandResult r = RunCommand(
+      "bash -c " + Quote(Quote(Binary()) + " " + Quote(dir / "src") +
+                         " -o - -fs CD | head -c 1000 >/dev/null; echo ${PIPESTATUS[0]}"));
   EXPECT_EQ(r.out, "1\n");
-  EXPECT_NE(r.err.find("Error: cannot write standard output: " + std::string(strerror(EPIPE)) + "\n"),
-            std::string::npos)
+  EXPECT_NE(
+      r.err.find("Error: cannot write standard output: " + std::string(strerror(EPIPE)) + "\n"),
+      std::string::npos)
       << r.err;
 }
 
@@ -328,11 +378,14 @@ TEST(StopSignals, BuildStopsAndLeavesTheOldImage) {
   { std::ofstream(dir / "src/big", std::ios::binary); }
   std::filesystem::resize_file(dir / "src/big", uintmax_t(2) << 30);  // sparse: no disk used
   WriteFile(dir / "answer", "y\n");
-  struct Case { int signal, exitCode; };
+  struct Case {
+    int signal, exitCode;
+  };
   for (Case c : {Case{SIGINT, 130}, {SIGTERM, 143}, {SIGHUP, 129}}) {
     SCOPED_TRACE(c.signal);
     WriteFile(dir / "t.iso", "old");
-    pid_t pid = Spawn({Binary(), dir / "src", dir / "t.iso", "-fs", "DVD"}, dir / "answer", dir / "out", dir / "err");
+    pid_t pid = Spawn({Binary(), dir / "src", dir / "t.iso", "-fs", "DVD"}, dir / "answer",
+                      dir / "out", dir / "err");
     ASSERT_GT(pid, 0);
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
     while (TemporaryFiles(dir.path()).empty() && std::chrono::steady_clock::now() < deadline) {
@@ -355,9 +408,9 @@ TEST(StopSignals, BuildStopsAndLeavesTheOldImage) {
 TEST(ManPage, LintsCleanAndNamesEverySwitch) {
   const std::string page = std::string(VELLUMCAST_SOURCE_DIR) + "/doc/vellumcast.1";
   std::string text = ReadFile(page);
-  for (const char* name : {"\\-filesystem", "\\-label", ".BI \\-o ", ".B \\-o \\-", "\\-size", "\\-time",
-                           "\\-?", "\\-\\-help", "\\-\\-version", "SOURCE_DATE_EPOCH", "EXIT STATUS",
-                           "EXAMPLES", "DVD-VIDEO", "BLU-RAY"}) {
+  for (const char* name : {"\\-filesystem", "\\-label", ".BI \\-o ", ".B \\-o \\-", "\\-size",
+                           "\\-time", "\\-?", "\\-\\-help", "\\-\\-version", "SOURCE_DATE_EPOCH",
+                           "EXIT STATUS", "EXAMPLES", "DVD-VIDEO", "BLU-RAY"}) {
     EXPECT_NE(text.find(name), std::string::npos) << name;
   }
   if (RunCommand("command -v groff").exitCode != 0) GTEST_SKIP() << "groff is not installed";

@@ -31,14 +31,16 @@ using test::TempDir;
 using test::WriteFile;
 
 // The executable with `args`, run in `folder` after the shell text `before`.
-CommandResult RunIn(const std::string& folder, const std::vector<std::string>& args, const std::string& input = "",
-                    const std::string& before = "") {
+CommandResult RunIn(const std::string& folder, const std::vector<std::string>& args,
+                    const std::string& input = "", const std::string& before = "") {
   std::string command = "cd " + Quote(folder) + " || exit 1; " + before + Quote(Binary());
   for (const std::string& a : args) command += " " + Quote(a);
   return RunCommand(command + "; s=$?; wait; exit $s", input);
 }
 
-std::string Unknown(const std::string& word) { return "Warning: unknown switch " + word + " ignored\n"; }
+std::string Unknown(const std::string& word) {
+  return "Warning: unknown switch " + word + " ignored\n";
+}
 
 TEST(CommandLineScan, LongFormsAndPaths) {
   using S = std::optional<std::u16string>;
@@ -52,14 +54,47 @@ TEST(CommandLineScan, LongFormsAndPaths) {
   };
   const Case cases[] = {
       {{u"--label", u"L", u"--filesystem", u"cd", u"--output", u"t", u"a", u"--yes", u"--quiet"},
-       u"a", u"t", u"L", FileSystemChoice::Iso9660, true, true, {}},
-      {{u"a", u"--label=x=y", u"--output=-", u"--filesystem=DVD"}, u"a", u"-", u"x=y", FileSystemChoice::Iso9660Udf102, false, false, {}},
-      {{u"-Y", u"-Q", u"-yes", u"a", u"b"}, u"a", u"b", u"", FileSystemChoice::Default, true, true, {}},
+       u"a",
+       u"t",
+       u"L",
+       FileSystemChoice::Iso9660,
+       true,
+       true,
+       {}},
+      {{u"a", u"--label=x=y", u"--output=-", u"--filesystem=DVD"},
+       u"a",
+       u"-",
+       u"x=y",
+       FileSystemChoice::Iso9660Udf102,
+       false,
+       false,
+       {}},
+      {{u"-Y", u"-Q", u"-yes", u"a", u"b"},
+       u"a",
+       u"b",
+       u"",
+       FileSystemChoice::Default,
+       true,
+       true,
+       {}},
       // "--" ends the switches; a lone "-" is a path
       {{u"-q", u"--", u"-a", u"-b"}, u"-a", u"-b", u"", FileSystemChoice::Default, false, true, {}},
-      {{u"a", u"-", u"-x"}, u"a", u"-", u"", FileSystemChoice::Default, false, false, {Unknown("-x")}},
+      {{u"a", u"-", u"-x"},
+       u"a",
+       u"-",
+       u"",
+       FileSystemChoice::Default,
+       false,
+       false,
+       {Unknown("-x")}},
       // letters and words that name no switch; a value joined to a switch without one
-      {{u"-m", u"a", u"--yess", u"--yes=no", u"--lab", u"b", u"-M1"}, u"a", u"b", u"", FileSystemChoice::Default, false, false,
+      {{u"-m", u"a", u"--yess", u"--yes=no", u"--lab", u"b", u"-M1"},
+       u"a",
+       u"b",
+       u"",
+       FileSystemChoice::Default,
+       false,
+       false,
        {Unknown("-m"), Unknown("--yess"), Unknown("--yes=no"), Unknown("--lab"), Unknown("-M1")}},
   };
   for (const Case& c : cases) {
@@ -77,7 +112,8 @@ TEST(CommandLineScan, LongFormsAndPaths) {
     EXPECT_EQ(line.warnings, c.warnings);
   }
   EXPECT_EQ(ParseCommandLine({u"a", u"--help"}).action, CommandAction::Usage);
-  EXPECT_EQ(ParseCommandLine({u"--version=2"}).warnings, std::vector<std::string>{Unknown("--version=2")});
+  EXPECT_EQ(ParseCommandLine({u"--version=2"}).warnings,
+            std::vector<std::string>{Unknown("--version=2")});
 }
 
 // Every switch the scan accepts is in the usage text, in the man page and in the bash
@@ -88,14 +124,16 @@ TEST(Console, EverySwitchIsDocumentedAndCompleted) {
   const std::string page = ReadFile(source + "/doc/vellumcast.1");
   const std::string completion = ReadFile(source + "/completion/vellumcast.bash");
   auto manForm = [](std::string form) {
-    for (size_t at = 0; (at = form.find('-', at)) != std::string::npos; at += 2) form.insert(at, "\\");
+    for (size_t at = 0; (at = form.find('-', at)) != std::string::npos; at += 2)
+      form.insert(at, "\\");
     return form;
   };
   std::set<std::string> longForms;
   for (const SwitchName& s : CommandSwitches()) {
     SCOPED_TRACE(s.longForm);
     longForms.insert(s.longForm);
-    EXPECT_NE(usage.find(std::string("\n    ") + (s.shortForm ? s.shortForm : s.longForm) + " "), std::string::npos);
+    EXPECT_NE(usage.find(std::string("\n    ") + (s.shortForm ? s.shortForm : s.longForm) + " "),
+              std::string::npos);
     EXPECT_NE(page.find(manForm(s.longForm)), std::string::npos);
     EXPECT_NE(completion.find(std::string(" ") + s.longForm + " "), std::string::npos);
     if (!s.shortForm) continue;
@@ -103,9 +141,10 @@ TEST(Console, EverySwitchIsDocumentedAndCompleted) {
     EXPECT_NE(completion.find(std::string("\n") + s.shortForm + " "), std::string::npos);
   }
   // Completing "--" offers exactly the long forms.
-  CommandResult offered = RunCommand("bash -c " + Quote(". " + Quote(source + "/completion/vellumcast.bash") +
-                                                        "; COMP_WORDS=(vellumcast --); COMP_CWORD=1; _vellumcast; "
-                                                        "printf '%s\\n' \"${COMPREPLY[@]}\""));
+  CommandResult offered =
+      RunCommand("bash -c " + Quote(". " + Quote(source + "/completion/vellumcast.bash") +
+                                    "; COMP_WORDS=(vellumcast --); COMP_CWORD=1; _vellumcast; "
+                                    "printf '%s\\n' \"${COMPREPLY[@]}\""));
   std::set<std::string> words;
   for (size_t at = 0, end; (end = offered.out.find('\n', at)) != std::string::npos; at = end + 1) {
     words.insert(offered.out.substr(at, end - at));
@@ -134,15 +173,25 @@ TEST(Console, ScriptsGetExitCodesAndStreams) {
       {{"-Q", "-x", "-Y", "src", "t.iso"}, "", "", 0, Nothing, Unknown("-x")},
       {{"src", "t.iso", "-quiet"}, "", "", 1, QuestionLine, noAnswer},
       {{"src", "t.iso", "-quiet"}, "n\n", "", 1, QuestionLine, ""},
-      {{"--filesystem=CD", "--label", "Film", "--output", "t.iso", "src", "--yes"}, "", "", 0, ProgressAndDone, ""},
+      {{"--filesystem=CD", "--label", "Film", "--output", "t.iso", "src", "--yes"},
+       "",
+       "",
+       0,
+       ProgressAndDone,
+       ""},
       {{"src", "/dev/null", "-fs", "CD"}, "", "", 0, ProgressAndDone, ""},
       {{"src", "fifo", "-quiet"}, "", "timeout 60 cat fifo >/dev/null & ", 0, Nothing, ""},
       {{"src", "-", "-fs", "CD"}, "", "", 0, Image, "*"},
       {{"src", "--output", "-", "--quiet"}, "", "", 0, Image, ""},
       {{"nosuch", "t.iso", "-q"}, "", "", 1, Nothing, "The directory nosuch doesn't exist.\n"},
       // Refused before the question about the existing target.
-      {{"src", "t.iso", "-R", "-fs", "BD"}, "", "", 1, Nothing,
-       "Error: Rock Ridge extends ISO 9660, which this file system does not have; choose -filesystem CD or DVD\n"},
+      {{"src", "t.iso", "-R", "-fs", "BD"},
+       "",
+       "",
+       1,
+       Nothing,
+       "Error: Rock Ridge extends ISO 9660, which this file system does not have; choose "
+       "-filesystem CD or DVD\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args[0] + " " + c.args[1] + " " + c.args[2]);
@@ -156,11 +205,11 @@ TEST(Console, ScriptsGetExitCodesAndStreams) {
     }
     switch (c.out) {
       case Nothing: EXPECT_EQ(r.out, ""); break;
-      case ProgressAndDone:
-        EXPECT_TRUE(r.out.ends_with("100%...\rDone\n")) << r.out;
+      case ProgressAndDone: EXPECT_TRUE(r.out.ends_with("100%...\rDone\n")) << r.out; break;
+      case QuestionLine:
+        EXPECT_EQ(r.out, "The file t.iso exists. Overwrite? (Yes/No) " +
+                             std::string(c.input.empty() ? "\n" : ""));
         break;
-      case QuestionLine: EXPECT_EQ(r.out, "The file t.iso exists. Overwrite? (Yes/No) " + std::string(
-                                              c.input.empty() ? "\n" : "")); break;
       case Image: EXPECT_TRUE(r.out.size() > 0 && r.out.size() % 2048 == 0) << r.out.size(); break;
     }
     const bool replaced = c.exitCode == 0 && std::count(c.args.begin(), c.args.end(), "t.iso");
@@ -170,7 +219,8 @@ TEST(Console, ScriptsGetExitCodesAndStreams) {
 
 // Runs the executable with `args` in `folder` and standard output a pipe nobody reads:
 // returns the wait status and standard error.
-int RunWithClosedStandardOutput(const std::string& folder, std::vector<std::string> args, std::string& err) {
+int RunWithClosedStandardOutput(const std::string& folder, std::vector<std::string> args,
+                                std::string& err) {
   int fds[2];
   if (pipe(fds) != 0) return -1;
   close(fds[0]);
@@ -179,14 +229,16 @@ int RunWithClosedStandardOutput(const std::string& folder, std::vector<std::stri
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
-  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
+                                   0644);
   args.insert(args.begin(), Binary());
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
   pid_t pid = -1;
   int status = -1;
-  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) waitpid(pid, &status, 0);
+  if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0)
+    waitpid(pid, &status, 0);
   posix_spawn_file_actions_destroy(&actions);
   close(fds[1]);
   err = ReadFile(errPath);
@@ -200,12 +252,18 @@ int RunWithClosedStandardOutput(const std::string& folder, std::vector<std::stri
 TEST(Console, ClosedStandardOutput) {
   TempDir dir;
   WriteFile(dir / "src/data.bin", test::PatternBytes(3 << 20));
-  struct Case { std::vector<std::string> args; int exitCode; std::string errEnd; };
+  struct Case {
+    std::vector<std::string> args;
+    int exitCode;
+    std::string errEnd;
+  };
   const Case cases[] = {
       {{dir / "src", dir / "t.iso", "-fs", "CD"}, 0, ""},
       {{dir / "src", dir / "t.iso", "-fs", "DVD", "-yes"}, 0, ""},
       {{"--help"}, 0, ""},
-      {{dir / "src", "-o", "-", "-fs", "CD"}, 1, "Error: cannot write standard output: " + std::string(strerror(EPIPE)) + "\n"},
+      {{dir / "src", "-o", "-", "-fs", "CD"},
+       1,
+       "Error: cannot write standard output: " + std::string(strerror(EPIPE)) + "\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.args.back());
@@ -213,9 +271,11 @@ TEST(Console, ClosedStandardOutput) {
     int status = RunWithClosedStandardOutput(dir.path(), c.args, err);
     ASSERT_TRUE(WIFEXITED(status)) << "ended by signal " << WTERMSIG(status);
     EXPECT_EQ(WEXITSTATUS(status), c.exitCode) << err;
-    EXPECT_EQ(c.exitCode == 0 ? err : err.substr(err.rfind('\r') + 1), c.errEnd);  // after any progress
+    EXPECT_EQ(c.exitCode == 0 ? err : err.substr(err.rfind('\r') + 1),
+              c.errEnd);  // after any progress
     for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
-      EXPECT_EQ(e.path().filename().string().find(".vellumcast-tmp-"), std::string::npos) << e.path();
+      EXPECT_EQ(e.path().filename().string().find(".vellumcast-tmp-"), std::string::npos)
+          << e.path();
     }
   }
   EXPECT_EQ(CompareIsoWithFolder(dir / "t.iso", dir / "src"), "");
@@ -233,23 +293,32 @@ TEST(Console, CutLabelIsAWarning) {
     return s;
   };
   const std::string head = "Warning: the label does not fit every field: ";
-  const std::string udf30 = "UDF records \"" + std::string(30, 'a') + "\" as volume and file set identifier and ";
-  struct Case { std::string fs, label, warning; };
+  const std::string udf30 =
+      "UDF records \"" + std::string(30, 'a') + "\" as volume and file set identifier and ";
+  struct Case {
+    std::string fs, label, warning;
+  };
   const Case cases[] = {
       {"CD", a31, ""},
       {"CD", a32, head + "ISO 9660 records \"" + A31 + "\"\n"},
       {"CD", "Fil\xe2\x82\xacm", head + "ISO 9660 records \"NONE\"\n"},
       {"2", std::string(30, 'a'), ""},
       {"2", a31, head + udf30 + "the whole label as logical volume identifier\n"},
-      {"DVD", a32, head + "ISO 9660 records \"" + A31 + "\"; " + udf30 + "the whole label as logical volume identifier\n"},
-      {"DVD", "Fil\xe2\x82\xacm", head + "ISO 9660 records \"NONE\"; UDF records the whole label\n"},
+      {"DVD", a32,
+       head + "ISO 9660 records \"" + A31 + "\"; " + udf30 +
+           "the whole label as logical volume identifier\n"},
+      {"DVD", "Fil\xe2\x82\xacm",
+       head + "ISO 9660 records \"NONE\"; UDF records the whole label\n"},
       {"CD -joliet", std::string(16, 'a'), ""},
-      {"CD -joliet", "Fil\xe2\x82\xacm", head + "ISO 9660 records \"NONE\", Joliet \"Fil\xe2\x82\xacm\"\n"},
-      {"DVD -J", a32, head + "ISO 9660 records \"" + A31 + "\", Joliet \"" + std::string(16, 'a') + "\"; " + udf30 +
-                          "the whole label as logical volume identifier\n"},
+      {"CD -joliet", "Fil\xe2\x82\xacm",
+       head + "ISO 9660 records \"NONE\", Joliet \"Fil\xe2\x82\xacm\"\n"},
+      {"DVD -J", a32,
+       head + "ISO 9660 records \"" + A31 + "\", Joliet \"" + std::string(16, 'a') + "\"; " +
+           udf30 + "the whole label as logical volume identifier\n"},
       {"BD", a126 + "b", head + udf30 + "\"" + a126 + "\" as logical volume identifier\n"},
-      {"", euros(64), head + "UDF records \"" + euros(15) + "\" as volume and file set identifier and \"" + euros(63) +
-                       "\" as logical volume identifier\n"},
+      {"", euros(64),
+       head + "UDF records \"" + euros(15) + "\" as volume and file set identifier and \"" +
+           euros(63) + "\" as logical volume identifier\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.fs + " " + c.label);
@@ -271,7 +340,8 @@ TEST(Console, ReplacedTargetKeepsModeAndOwner) {
   const bool root = geteuid() == 0;
   ASSERT_EQ(chmod((dir / "t.iso").c_str(), 02640), 0);
   ASSERT_EQ(root ? chown((dir / "t.iso").c_str(), 1234, 5678) : 0, 0);
-  struct stat before {}, after {};
+  struct stat before {
+  }, after{};
   ASSERT_EQ(stat((dir / "t.iso").c_str(), &before), 0);
   CommandResult r = RunIn(dir.path(), {"src", "t.iso", "-yes", "-quiet", "-fs", "CD"});
   ASSERT_EQ(r.exitCode, 0) << r.err;
@@ -292,8 +362,13 @@ TEST(Console, TargetWrittenInPlaceWithoutTemporaryFile) {
   const std::string longName = std::string(240, 'n') + ".iso";  // leaves no room for the suffix
   std::filesystem::create_directory(dir / "locked");
   const bool root = geteuid() == 0;
-  const std::string lock = root ? "chattr +i " : "chmod 0555 ", unlock = root ? "chattr -i " : "chmod 0755 ";
-  struct Case { std::string target; bool exists, locked; std::string reason; };
+  const std::string lock = root ? "chattr +i " : "chmod 0555 ",
+                    unlock = root ? "chattr -i " : "chmod 0755 ";
+  struct Case {
+    std::string target;
+    bool exists, locked;
+    std::string reason;
+  };
   const Case cases[] = {
       {longName, true, false, strerror(ENAMETOOLONG)},
       {"new-" + longName, false, false, ""},
@@ -309,7 +384,8 @@ TEST(Console, TargetWrittenInPlaceWithoutTemporaryFile) {
     CommandResult r = RunIn(dir.path(), {"src", c.target, "-yes", "-quiet", "-fs", "CD"});
     if (c.locked) RunCommand(unlock + Quote(dir / "locked"));
     EXPECT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(r.err, c.exists ? "Warning: no temporary file can be made beside " + c.target + " (" + c.reason +
+    EXPECT_EQ(r.err, c.exists ? "Warning: no temporary file can be made beside " + c.target + " (" +
+                                    c.reason +
                                     "): writing it in place; a failure would leave it incomplete\n"
                               : "");
     EXPECT_EQ(CompareIsoWithFolder(dir / c.target, dir / "src"), "");

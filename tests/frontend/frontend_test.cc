@@ -20,8 +20,8 @@ namespace vellumcast {
 namespace {
 
 using test::Binary;
-using test::CompareIsoWithFolder;
 using test::CommandResult;
+using test::CompareIsoWithFolder;
 using test::Quote;
 using test::RunCommand;
 using test::TempDir;
@@ -76,21 +76,40 @@ void ExpectUsage(const std::string& text) {
 
 std::string UnknownFileSystem(const std::string& value) {
   return "Error: unknown file system \"" + value +
-         "\"; use ISO9660, \"ISO9660 + UDF 1.02\", \"UDF 1.02\", \"UDF 2.50\", CD, DVD, BD, UHD or 0-3\n";
+         "\"; use ISO9660, \"ISO9660 + UDF 1.02\", \"UDF 1.02\", \"UDF 2.50\", CD, DVD, BD, UHD or "
+         "0-3\n";
 }
 
 // ---- in-process: the scan ----
 
 TEST(FileSystemChoice, NamesAndNumbersIgnoringCase) {
   using enum FileSystemChoice;
-  struct Case { const char16_t* text; std::optional<FileSystemChoice> expected; };
-  for (Case c : {Case{u"ISO9660", Iso9660}, {u"iso9660", Iso9660}, {u"0", Iso9660}, {u"cd", Iso9660},
-                 {u"ISO9660 + UDF 1.02", Iso9660Udf102}, {u"iso9660 + udf 1.02", Iso9660Udf102},
-                 {u"1", Iso9660Udf102}, {u"dvd", Iso9660Udf102}, {u"UDF 1.02", Udf102}, {u"2", Udf102},
-                 {u"udf 2.50", Udf250}, {u"3", Udf250}, {u"bd", Udf250}, {u"Uhd", Udf250},
+  struct Case {
+    const char16_t* text;
+    std::optional<FileSystemChoice> expected;
+  };
+  for (Case c : {Case{u"ISO9660", Iso9660},
+                 {u"iso9660", Iso9660},
+                 {u"0", Iso9660},
+                 {u"cd", Iso9660},
+                 {u"ISO9660 + UDF 1.02", Iso9660Udf102},
+                 {u"iso9660 + udf 1.02", Iso9660Udf102},
+                 {u"1", Iso9660Udf102},
+                 {u"dvd", Iso9660Udf102},
+                 {u"UDF 1.02", Udf102},
+                 {u"2", Udf102},
+                 {u"udf 2.50", Udf250},
+                 {u"3", Udf250},
+                 {u"bd", Udf250},
+                 {u"Uhd", Udf250},
                  // whole string against whole string: no partial or padded matches
-                 {u"xyz", {}}, {u"", {}}, {u"ISO9660+UDF 1.02", {}}, {u" CD", {}}, {u"UDF", {}},
-                 {u"4", {}}, {u"\u0130SO9660", {}}}) {
+                 {u"xyz", {}},
+                 {u"", {}},
+                 {u"ISO9660+UDF 1.02", {}},
+                 {u" CD", {}},
+                 {u"UDF", {}},
+                 {u"4", {}},
+                 {u"\u0130SO9660", {}}}) {
     FileSystemChoice choice = OfImage;
     EXPECT_EQ(ParseFileSystemChoice(c.text, choice), c.expected.has_value());
     EXPECT_EQ(choice, c.expected.value_or(OfImage)) << test::Quote(Utf16ToUtf8(c.text));
@@ -111,41 +130,144 @@ TEST(CommandLineScan, ValuesFromTheArguments) {
   const Case cases[] = {
       {{}, CommandAction::Usage, {}, {}, u"", FileSystemChoice::Default, {}},
       {{u"a", u"b"}, CommandAction::Build, u"a", u"b", u"", FileSystemChoice::Default, {}},
-      {{u"/abs/src", u"/abs/t.iso"}, CommandAction::Build, u"/abs/src", u"/abs/t.iso", u"", FileSystemChoice::Default, {}},
+      {{u"/abs/src", u"/abs/t.iso"},
+       CommandAction::Build,
+       u"/abs/src",
+       u"/abs/t.iso",
+       u"",
+       FileSystemChoice::Default,
+       {}},
       {{u"a", u"b", u"-?"}, CommandAction::Usage, u"a", u"b", u"", FileSystemChoice::Default, {}},
       {{u"-H", u"a"}, CommandAction::Usage, {}, {}, u"", FileSystemChoice::Default, {}},
       {{u"a", u"--help", u"b"}, CommandAction::Usage, u"a", {}, u"", FileSystemChoice::Default, {}},
       {{u"--version", u"a"}, CommandAction::Version, {}, {}, u"", FileSystemChoice::Default, {}},
       // second character decides, folded to lower case
-      {{u"a", u"b", u"-FILESYSTEM", u"dvd"}, CommandAction::Build, u"a", u"b", u"", FileSystemChoice::Iso9660Udf102, {}},
-      {{u"a", u"b", u"-fs", u"bd"}, CommandAction::Build, u"a", u"b", u"", FileSystemChoice::Udf250, {}},
-      {{u"a", u"b", u"-Lbl", u"Film"}, CommandAction::Build, u"a", u"b", u"Film", FileSystemChoice::Default, {}},
+      {{u"a", u"b", u"-FILESYSTEM", u"dvd"},
+       CommandAction::Build,
+       u"a",
+       u"b",
+       u"",
+       FileSystemChoice::Iso9660Udf102,
+       {}},
+      {{u"a", u"b", u"-fs", u"bd"},
+       CommandAction::Build,
+       u"a",
+       u"b",
+       u"",
+       FileSystemChoice::Udf250,
+       {}},
+      {{u"a", u"b", u"-Lbl", u"Film"},
+       CommandAction::Build,
+       u"a",
+       u"b",
+       u"Film",
+       FileSystemChoice::Default,
+       {}},
       // an unknown value is an error, whatever other values say; the first one is named
-      {{u"-filesystem", u"xyz", u"a", u"b"}, CommandAction::Build, u"a", u"b", u"", FileSystemChoice::Default, {}, "xyz"},
-      {{u"-f", u"cd", u"-f", u"xyz", u"a", u"b"}, CommandAction::Build, u"a", u"b", u"", FileSystemChoice::Iso9660, {}, "xyz"},
-      {{u"-f", u"DVD9", u"-f", u"UDF 1.02", u"-f", u"x"}, CommandAction::Build, {}, {}, u"", FileSystemChoice::Udf102, {}, "DVD9"},
+      {{u"-filesystem", u"xyz", u"a", u"b"},
+       CommandAction::Build,
+       u"a",
+       u"b",
+       u"",
+       FileSystemChoice::Default,
+       {},
+       "xyz"},
+      {{u"-f", u"cd", u"-f", u"xyz", u"a", u"b"},
+       CommandAction::Build,
+       u"a",
+       u"b",
+       u"",
+       FileSystemChoice::Iso9660,
+       {},
+       "xyz"},
+      {{u"-f", u"DVD9", u"-f", u"UDF 1.02", u"-f", u"x"},
+       CommandAction::Build,
+       {},
+       {},
+       u"",
+       FileSystemChoice::Udf102,
+       {},
+       "DVD9"},
       // a switch at the end of the line has no value
-      {{u"a", u"b", u"-filesystem"}, CommandAction::Build, u"a", u"b", u"", FileSystemChoice::Default, {}, ""},
-      {{u"a", u"b", u"-label"}, CommandAction::Build, u"a", u"b", u"", FileSystemChoice::Default, {}},
+      {{u"a", u"b", u"-filesystem"},
+       CommandAction::Build,
+       u"a",
+       u"b",
+       u"",
+       FileSystemChoice::Default,
+       {},
+       ""},
+      {{u"a", u"b", u"-label"},
+       CommandAction::Build,
+       u"a",
+       u"b",
+       u"",
+       FileSystemChoice::Default,
+       {}},
       {{u"a", u"b", u"-o"}, CommandAction::Build, u"a", {}, u"", FileSystemChoice::Default, {}},
       // a value is taken as it stands, even when it looks like a switch
-      {{u"-label", u"-x", u"a", u"b"}, CommandAction::Build, u"a", u"b", u"-x", FileSystemChoice::Default, {}},
-      {{u"a", u"-label", u"-h"}, CommandAction::Build, u"a", {}, u"-h", FileSystemChoice::Default, {}},
-      {{u"a", u"-o", u"-t.iso"}, CommandAction::Build, u"a", u"-t.iso", u"", FileSystemChoice::Default, {}},
+      {{u"-label", u"-x", u"a", u"b"},
+       CommandAction::Build,
+       u"a",
+       u"b",
+       u"-x",
+       FileSystemChoice::Default,
+       {}},
+      {{u"a", u"-label", u"-h"},
+       CommandAction::Build,
+       u"a",
+       {},
+       u"-h",
+       FileSystemChoice::Default,
+       {}},
+      {{u"a", u"-o", u"-t.iso"},
+       CommandAction::Build,
+       u"a",
+       u"-t.iso",
+       u"",
+       FileSystemChoice::Default,
+       {}},
       // -o replaces any target; a positional after it draws the warning
-      {{u"a", u"-o", u"t", u"p"}, CommandAction::Build, u"a", u"t", u"", FileSystemChoice::Default,
+      {{u"a", u"-o", u"t", u"p"},
+       CommandAction::Build,
+       u"a",
+       u"t",
+       u"",
+       FileSystemChoice::Default,
        {"Warning: argument \"p\" is ignored!\n"}},
-      {{u"a", u"b", u"-o", u"t"}, CommandAction::Build, u"a", u"t", u"", FileSystemChoice::Default, {}},
-      {{u"a", u"b", u"c", u"d"}, CommandAction::Build, u"a", u"b", u"", FileSystemChoice::Default,
+      {{u"a", u"b", u"-o", u"t"},
+       CommandAction::Build,
+       u"a",
+       u"t",
+       u"",
+       FileSystemChoice::Default,
+       {}},
+      {{u"a", u"b", u"c", u"d"},
+       CommandAction::Build,
+       u"a",
+       u"b",
+       u"",
+       FileSystemChoice::Default,
        {"Warning: argument \"c\" is ignored!\n", "Warning: argument \"d\" is ignored!\n"}},
       // unknown switches are named and ignored; a lone '-' is a path
-      {{u"-x", u"a", u"--quiet", u"-zz", u"-"}, CommandAction::Build, u"a", u"-", u"", FileSystemChoice::Default,
+      {{u"-x", u"a", u"--quiet", u"-zz", u"-"},
+       CommandAction::Build,
+       u"a",
+       u"-",
+       u"",
+       FileSystemChoice::Default,
        {"Warning: unknown switch -x ignored\n", "Warning: unknown switch -zz ignored\n"}},
       // '/' alone or first is a path
       {{u"/", u"/t"}, CommandAction::Build, u"/", u"/t", u"", FileSystemChoice::Default, {}},
       // non-ASCII arguments keep their text
-      {{u"a", u"b", u"-l", u"Fil\u00e9 \U0001F4BF", u"\u00fcber"}, CommandAction::Build, u"a", u"b",
-       u"Fil\u00e9 \U0001F4BF", FileSystemChoice::Default, {"Warning: argument \"\xc3\xbc" "ber\" is ignored!\n"}},
+      {{u"a", u"b", u"-l", u"Fil\u00e9 \U0001F4BF", u"\u00fcber"},
+       CommandAction::Build,
+       u"a",
+       u"b",
+       u"Fil\u00e9 \U0001F4BF",
+       FileSystemChoice::Default,
+       {"Warning: argument \"\xc3\xbc"
+        "ber\" is ignored!\n"}},
   };
   for (const Case& c : cases) {
     CommandLine line = ParseCommandLine(c.args);
@@ -159,15 +281,25 @@ TEST(CommandLineScan, ValuesFromTheArguments) {
     EXPECT_EQ(line.label, c.label);
     EXPECT_EQ(line.choice, c.choice);
     EXPECT_EQ(line.warnings, c.warnings);
-    EXPECT_EQ(line.fileSystemError, c.unknownFileSystem ? UnknownFileSystem(*c.unknownFileSystem) : "");
+    EXPECT_EQ(line.fileSystemError,
+              c.unknownFileSystem ? UnknownFileSystem(*c.unknownFileSystem) : "");
   }
 }
 
 TEST(ProgressPercent, ExactInSixtyFourBits) {
-  struct Case { uint32_t done, total; uint64_t expected; };
-  for (Case c : {Case{0, 0, 0}, {0, 10, 0}, {1, 3, 33}, {2, 3, 66}, {10, 10, 100},
-                 {4294967294u, 4294967295u, 99}, {4294967295u, 4294967295u, 100},
-                 {42949673u, 4294967295u, 1}, {42949672u, 4294967295u, 0}}) {
+  struct Case {
+    uint32_t done, total;
+    uint64_t expected;
+  };
+  for (Case c : {Case{0, 0, 0},
+                 {0, 10, 0},
+                 {1, 3, 33},
+                 {2, 3, 66},
+                 {10, 10, 100},
+                 {4294967294u, 4294967295u, 99},
+                 {4294967295u, 4294967295u, 100},
+                 {42949673u, 4294967295u, 1},
+                 {42949672u, 4294967295u, 0}}) {
     EXPECT_EQ(ProgressPercent(c.done, c.total), c.expected) << c.done << "/" << c.total;
   }
 }
@@ -178,9 +310,14 @@ TEST(Console, UsageAndVersionExitZero) {
   TempDir dir;
   std::string src = dir / "src";
   std::filesystem::create_directory(src);
-  for (const auto& args : std::vector<std::vector<std::string>>{
-           {}, {"-?"}, {"-h"}, {"--help"}, {"-H"},
-           {src, dir / "t.iso", "-?"}, {"-h", src, dir / "t.iso"}, {src, "--help", dir / "t.iso"}}) {
+  for (const auto& args : std::vector<std::vector<std::string>>{{},
+                                                                {"-?"},
+                                                                {"-h"},
+                                                                {"--help"},
+                                                                {"-H"},
+                                                                {src, dir / "t.iso", "-?"},
+                                                                {"-h", src, dir / "t.iso"},
+                                                                {src, "--help", dir / "t.iso"}}) {
     CommandResult r = RunTool(args);
     EXPECT_EQ(r.exitCode, 0);
     ExpectUsage(r.out);
@@ -200,18 +337,26 @@ TEST(Console, MissingOrWrongPathsExitOne) {
   WriteFile(file, "x");
   const std::string noSource = "Error: Please specify source path!\n";
   const std::string noTarget = "Error: Please specify target path!\n";
-  struct Case { std::vector<std::string> args; std::string before; bool usage; };
+  struct Case {
+    std::vector<std::string> args;
+    std::string before;
+    bool usage;
+  };
   const Case cases[] = {
       {{"-label", "x"}, noSource, true},
       {{"-o", target}, noSource, true},
       {{src}, noTarget, true},
-      {{"/h"}, noTarget, true},  // a path, not a switch
-      {{src, target, "-o"}, noTarget, true},  // -o at the end clears the target
+      {{"/h"}, noTarget, true},                 // a path, not a switch
+      {{src, target, "-o"}, noTarget, true},    // -o at the end clears the target
       {{src, "-label", "-h"}, noTarget, true},  // -h is the label here, not a switch
-      {{dir / "missing", target}, "The directory " + (dir / "missing") + " doesn't exist.\n", false},
+      {{dir / "missing", target},
+       "The directory " + (dir / "missing") + " doesn't exist.\n",
+       false},
       {{file, target}, "The directory " + file + " doesn't exist.\n", false},
       // bytes that are not UTF-8 are printed back as they were typed
-      {{dir / "\xff\xfe", target}, "The directory " + (dir / "\xff\xfe") + " doesn't exist.\n", false},
+      {{dir / "\xff\xfe", target},
+       "The directory " + (dir / "\xff\xfe") + " doesn't exist.\n",
+       false},
       // the paths are checked before the values
       {{"-filesystem", "xyz", file, target}, "The directory " + file + " doesn't exist.\n", false},
       {{"-filesystem", "xyz", "-o", target}, noSource, true},
@@ -236,10 +381,14 @@ TEST(Console, OverwriteQuestion) {
   std::string src = dir / "src", target = dir / "t.iso", folder = dir / "folder";
   std::filesystem::create_directory(src);
   std::filesystem::create_directory(folder);
-  struct Case { std::string target; std::string input; bool confirmed; };
+  struct Case {
+    std::string target;
+    std::string input;
+    bool confirmed;
+  };
   const Case cases[] = {
-      {target, "y\n", true}, {target, "Y\n", true}, {target, "yes please\n", true},
-      {target, "n\n", false}, {target, "No\n", false}, {target, "\n", false},
+      {target, "y\n", true},    {target, "Y\n", true},   {target, "yes please\n", true},
+      {target, "n\n", false},   {target, "No\n", false}, {target, "\n", false},
       {target, "\ny\n", false},  // an empty answer stops; the next line is not read as the answer
       {target, "", false},       // end of input
       {target, " y\n", false},   // only the first character counts
@@ -259,9 +408,10 @@ TEST(Console, OverwriteQuestion) {
       const bool noAnswer = c.input.empty();
       EXPECT_EQ(r.exitCode, 1);
       EXPECT_EQ(r.out, question + (noAnswer ? "\n" : ""));
-      EXPECT_EQ(r.err, noAnswer ? "Error: the file " + c.target +
-                                      " exists and standard input gave no answer; add -yes to replace it\n"
-                                : "");
+      EXPECT_EQ(r.err,
+                noAnswer ? "Error: the file " + c.target +
+                               " exists and standard input gave no answer; add -yes to replace it\n"
+                         : "");
       EXPECT_EQ(test::ReadFile(target), "old");
     }
   }
@@ -274,7 +424,10 @@ TEST(Console, TargetChoiceNamedInTheQuestion) {
   std::filesystem::create_directory(src);
   WriteFile(t1, "1");
   WriteFile(t2, "2");
-  struct Case { std::vector<std::string> args; std::string warnings, asked; };
+  struct Case {
+    std::vector<std::string> args;
+    std::string warnings, asked;
+  };
   const Case cases[] = {
       {{src, "-o", t1, t2}, "Warning: argument \"" + t2 + "\" is ignored!\n", t1},
       {{src, t2, "-o", t1}, "", t1},
@@ -309,7 +462,10 @@ TEST(Console, BuildEndsWithDone) {
   TempDir dir;
   std::string src = dir / "src";
   std::filesystem::create_directory(src);
-  struct Case { std::vector<std::string> args; std::string warnings; };
+  struct Case {
+    std::vector<std::string> args;
+    std::string warnings;
+  };
   const Case cases[] = {
       {{src, dir / "a.iso"}, ""},
       {{src + "/", "-o", dir / "b.iso", "-label", "-Film-"}, ""},
@@ -334,7 +490,10 @@ TEST(Console, UnknownFileSystemIsAnError) {
   std::string src = dir / "src", target = dir / "t.iso";
   std::filesystem::create_directory(src);
   WriteFile(dir / "old.iso", "old");
-  struct Case { std::vector<std::string> args; std::string value; };
+  struct Case {
+    std::vector<std::string> args;
+    std::string value;
+  };
   const Case cases[] = {
       {{src, target, "-filesystem", "DVD9"}, "DVD9"},
       {{src, target, "-fs", "UDF"}, "UDF"},
@@ -433,7 +592,9 @@ TEST(Console, DanglingLinkTargetIsWrittenThrough) {
   std::filesystem::create_directories(dir / "out");
   std::filesystem::create_directories(dir / "links");
   std::filesystem::create_symlink("made-chain.iso", dir / "links/hop.iso");
-  struct Case { std::string link, pointsTo, created; };
+  struct Case {
+    std::string link, pointsTo, created;
+  };
   const Case cases[] = {
       {"links/rel.iso", "made-rel.iso", "links/made-rel.iso"},
       {"links/up.iso", "../out/made-up.iso", "out/made-up.iso"},
@@ -466,16 +627,18 @@ TEST(Console, SourceIsTheFolderTheBuildReads) {
   WriteFile(dir / "deep/x/c.txt", "c");
   WriteFile(dir / "file.txt", "f");
   std::filesystem::create_symlink(dir / "deep/inner", dir / "lnk");
-  struct Case { std::string source, reads; };  // reads: empty when missing
+  struct Case {
+    std::string source, reads;
+  };  // reads: empty when missing
   const Case cases[] = {
-      {"nox/../src", "src"}, {"file.txt/../src", "src"}, {"lnk/s/..", "deep/inner"},
-      {"./lnk/.", "deep/inner"}, {"lnk/../x", ""}, {"src/a.txt/..", "src"},
+      {"nox/../src", "src"},     {"file.txt/../src", "src"}, {"lnk/s/..", "deep/inner"},
+      {"./lnk/.", "deep/inner"}, {"lnk/../x", ""},           {"src/a.txt/..", "src"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.source);
     std::filesystem::remove(dir / "t.iso");
-    CommandResult r = RunCommand("cd " + Quote(dir.path()) + " && " + Quote(Binary()) + " " + Quote(c.source) +
-                                 " t.iso -fs CD");
+    CommandResult r = RunCommand("cd " + Quote(dir.path()) + " && " + Quote(Binary()) + " " +
+                                 Quote(c.source) + " t.iso -fs CD");
     if (c.reads.empty()) {
       EXPECT_EQ(r.exitCode, 1);
       EXPECT_EQ(r.err, "The directory " + c.source + " doesn't exist.\n");

@@ -28,7 +28,12 @@ std::vector<std::u16string> PrimaryOrder(const TreeNode& dir) {
 }
 
 TEST(IsoIdentifier, EightThreeShape) {
-  struct Case { std::u16string name; bool dir; bool dvd; std::string expected; };
+  struct Case {
+    std::u16string name;
+    bool dir;
+    bool dvd;
+    std::string expected;
+  };
   const Case cases[] = {
       {u"README", false, false, "README.;1"},
       {u"archive.tar.gz", false, false, "archive..gz;1"},
@@ -37,10 +42,12 @@ TEST(IsoIdentifier, EightThreeShape) {
       {u"my.folder", true, false, "my.folde"},
       {u"my.folder", true, true, "MY_FOLDE"},
       {u"verylongname.text", false, false, "verylong.tex;1"},
-      {u"caf\u00e9.txt", false, false, "caf\xe9.txt;1"},       // Latin-1 byte
-      {u"\u65e5\u672c.txt", false, false, "??.txt;1"},          // above U+00FF
-      {u"\U0001F600.txt", false, false, "?.txt;1"},             // one surrogate pair
-      {u"a\xDC80" u"b.txt", false, false, "a?b.txt;1"},         // byte that was not UTF-8
+      {u"caf\u00e9.txt", false, false, "caf\xe9.txt;1"},  // Latin-1 byte
+      {u"\u65e5\u672c.txt", false, false, "??.txt;1"},    // above U+00FF
+      {u"\U0001F600.txt", false, false, "?.txt;1"},       // one surrogate pair
+      {u"a\xDC80"
+       u"b.txt",
+       false, false, "a?b.txt;1"},  // byte that was not UTF-8
       {u"caf\u00e9-1 x.txt", false, true, "CAF__1_X.TXT;1"},
   };
   for (const Case& c : cases) {
@@ -53,12 +60,17 @@ TEST(IsoIdentifier, EightThreeShape) {
 }
 
 TEST(IsoIdentifier, EqualIdentifiersGetNumberedVariants) {
-  struct Case { bool dvd; std::vector<std::u16string> names; std::vector<std::string> expected; };
+  struct Case {
+    bool dvd;
+    std::vector<std::u16string> names;
+    std::vector<std::string> expected;
+  };
   const Case cases[] = {
       {false, {u"report-2023-01.txt", u"report-2023-02.txt"}, {"report-2.txt;1", "report~1.txt;1"}},
       {true, {u"report-2023-01.txt", u"report-2023-02.txt"}, {"REPORT_2.TXT;1", "REPORT_1.TXT;1"}},
       // A variant never takes an identifier that another entry's name gives.
-      {false, {u"report-2023-01.txt", u"report-2023-02.txt", u"report~1.txt"},
+      {false,
+       {u"report-2023-01.txt", u"report-2023-02.txt", u"report~1.txt"},
        {"report-2.txt;1", "report~2.txt;1", "report~1.txt;1"}},
       {false, {u"a.txt", u"a.txt1", u"a.txt2"}, {"a.txt;1", "a~1.txt;1", "a~2.txt;1"}},
       {false, {u"longdirectory1", u"longdirectory2"}, {"longdire", "longdi~1"}},  // directories
@@ -72,9 +84,12 @@ TEST(IsoIdentifier, EqualIdentifiersGetNumberedVariants) {
     LayoutTree t(c.dvd ? kIsoUdf : FormatIso9660, 0x0102, c.dvd);
     std::vector<TreeNode*> nodes;
     for (const auto& n : c.names) {
-      if (n.starts_with(u"dir")) nodes.push_back(t.AddDir(t.root(), n.substr(3)));
-      else if (n.starts_with(u"longdir")) nodes.push_back(t.AddDir(t.root(), n));
-      else nodes.push_back(t.AddFile(t.root(), n));
+      if (n.starts_with(u"dir"))
+        nodes.push_back(t.AddDir(t.root(), n.substr(3)));
+      else if (n.starts_with(u"longdir"))
+        nodes.push_back(t.AddDir(t.root(), n));
+      else
+        nodes.push_back(t.AddFile(t.root(), n));
     }
     ASSERT_TRUE(t.builder.PlanLayout());
     for (size_t i = 0; i < nodes.size(); ++i) EXPECT_EQ(IsoName(nodes[i]), c.expected[i]);
@@ -104,7 +119,8 @@ TEST(UdfOrder, SortsByStoredUnitsAndKeepsDvdVideoScanOrder) {
   LayoutTree t(FormatUdf, 0x0250);
   for (auto n : {u"b", u"a", u"ab", u"\u00e9", u"B"}) t.AddFile(t.root(), n);
   ASSERT_TRUE(t.builder.PlanLayout());
-  EXPECT_EQ(PrimaryOrder(t.root()), (std::vector<std::u16string>{u"B", u"a", u"ab", u"b", u"\u00e9"}));
+  EXPECT_EQ(PrimaryOrder(t.root()),
+            (std::vector<std::u16string>{u"B", u"a", u"ab", u"b", u"\u00e9"}));
   EXPECT_EQ(UdfName(t.root().firstChild), u"B");
   EXPECT_EQ(t.root().firstChild->udfNameLength, 2);
 
@@ -117,7 +133,8 @@ TEST(UdfOrder, SortsByStoredUnitsAndKeepsDvdVideoScanOrder) {
   TreeNode* deep = d.AddDir(*extra, u"VIDEO_TS");
   for (auto n : {u"VTS_01_0.IFO", u"VIDEO_TS.IFO"}) d.AddFile(*deep, n);
   ASSERT_TRUE(d.builder.PlanLayout());
-  EXPECT_EQ(PrimaryOrder(d.root()), (std::vector<std::u16string>{u"VIDEO_TS", u"AUDIO_TS", u"EXTRA"}));
+  EXPECT_EQ(PrimaryOrder(d.root()),
+            (std::vector<std::u16string>{u"VIDEO_TS", u"AUDIO_TS", u"EXTRA"}));
   EXPECT_EQ(PrimaryOrder(*video), (std::vector<std::u16string>{u"VTS_01_0.IFO", u"VIDEO_TS.IFO"}));
   EXPECT_EQ(PrimaryOrder(*deep), (std::vector<std::u16string>{u"VIDEO_TS.IFO", u"VTS_01_0.IFO"}));
   EXPECT_EQ(UdfName(video->firstChild, true), u"VTS_01_0.IFO");  // 8-bit form
@@ -138,14 +155,22 @@ TEST(UdfOrder, IsoOnlyKeepsScanOrderForDataAndSortsRecords) {
 TEST(UdfIdentifier, LongNamesAreShortenedUniquelyKeepingTheExtension) {
   std::u16string a200(200, u'a');
   std::u16string fits(127, u'c');
-  std::u16string pairAtCut = std::u16string(122, u'p') + u"\U0001F600" + std::u16string(10, u'p') + u".txt";
-  struct Case { bool dvd; std::vector<std::u16string> names; std::vector<std::u16string> expected; };
+  std::u16string pairAtCut =
+      std::u16string(122, u'p') + u"\U0001F600" + std::u16string(10, u'p') + u".txt";
+  struct Case {
+    bool dvd;
+    std::vector<std::u16string> names;
+    std::vector<std::u16string> expected;
+  };
   const Case cases[] = {
-      {false, {a200 + u".txt", a200 + u"b.txt"},
+      {false,
+       {a200 + u".txt", a200 + u"b.txt"},
        {std::u16string(123, u'a') + u".txt", std::u16string(121, u'a') + u"~1.txt"}},
-      {false, {fits, fits + u"d"}, {fits, std::u16string(125, u'c') + u"~1"}},  // a name that fits stays
-      {false, {pairAtCut}, {std::u16string(122, u'p') + u".txt"}},             // no half surrogate pair
-      {false, {u"a\xDC80", u"a\xDC81"}, {u"a\uFFFD", u"a\uFFFD~1"}},              // equal after U+FFFD
+      {false,
+       {fits, fits + u"d"},
+       {fits, std::u16string(125, u'c') + u"~1"}},                    // a name that fits stays
+      {false, {pairAtCut}, {std::u16string(122, u'p') + u".txt"}},    // no half surrogate pair
+      {false, {u"a\xDC80", u"a\xDC81"}, {u"a\uFFFD", u"a\uFFFD~1"}},  // equal after U+FFFD
       {true, {std::u16string(300, u'D') + u".VOB"}, {std::u16string(250, u'D') + u".VOB"}},
       {true, {u"\u65e5.txt", u"\u672c.txt"}, {u"?.txt", u"?~1.txt"}},
   };

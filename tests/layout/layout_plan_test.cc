@@ -116,9 +116,12 @@ TEST(EntryExtents, Counts) {
            {0, 1}, {1, 1}, {114, 1}, {115, 2}, {239, 2}, {240, 3}, {364, 3}, {365, 4}}) {
     EXPECT_EQ(ExtendedFileEntrySectors(extents), sectors) << extents;
   }
-  for (auto [size, records] : std::vector<std::pair<uint64_t, uint32_t>>{
-           {0, 1}, {0xFFFFFFFF, 1}, {uint64_t(1) << 32, 2}, {2 * kIsoMaxExtentBytes, 2},
-           {2 * kIsoMaxExtentBytes + 1, 3}}) {
+  for (auto [size, records] :
+       std::vector<std::pair<uint64_t, uint32_t>>{{0, 1},
+                                                  {0xFFFFFFFF, 1},
+                                                  {uint64_t(1) << 32, 2},
+                                                  {2 * kIsoMaxExtentBytes, 2},
+                                                  {2 * kIsoMaxExtentBytes + 1, 3}}) {
     EXPECT_EQ(IsoExtentCount(size), records) << size;
   }
   EXPECT_EQ(UdfExtentCount(kMaxExtentBytes), 1u);
@@ -155,8 +158,13 @@ TEST(LayoutPlan, LimitsOfTheSectorFieldsAndThePathTable) {
 
   // 65535 directories (the root included) can be numbered in a path table, 65536 not;
   // UDF alone has no such limit.
-  struct Case { uint32_t flags; uint32_t directories; bool ok; };
-  for (Case c : {Case{FormatIso9660, 65535, true}, Case{kIsoUdf, 65536, false}, Case{FormatUdf, 65536, true}}) {
+  struct Case {
+    uint32_t flags;
+    uint32_t directories;
+    bool ok;
+  };
+  for (Case c : {Case{FormatIso9660, 65535, true}, Case{kIsoUdf, 65536, false},
+                 Case{FormatUdf, 65536, true}}) {
     LayoutTree t(c.flags);
     for (uint32_t i = 1; i < c.directories; ++i) {
       std::u16string name = u"d";
@@ -223,7 +231,11 @@ TEST(LayoutPlan, UdfBlocksAgreeWithTheTreeCounters) {
 // gap or overlap in depth-first primary order; UDF blocks are handed out once each and
 // fill the file-system area; ISO 9660 extents follow each other in directory-number order.
 TEST(LayoutPlan, GeneratedTreeProperties) {
-  struct Format { uint32_t flags; uint16_t revision; bool dvd; };
+  struct Format {
+    uint32_t flags;
+    uint16_t revision;
+    bool dvd;
+  };
   for (Format f : {Format{FormatIso9660, 0x0102, false}, Format{kIsoUdf, 0x0102, true},
                    Format{FormatUdf, 0x0102, false}, Format{FormatUdf, 0x0250, false}}) {
     LayoutTree t(f.flags, f.revision, f.dvd);
@@ -232,7 +244,8 @@ TEST(LayoutPlan, GeneratedTreeProperties) {
     for (int i = 0; i < 400; ++i) {
       TreeNode& parent = *dirs[random() % dirs.size()];
       std::u16string name;
-      for (int n = 1 + random() % 14; n > 0; --n) name.push_back(u"abcXYZ._-09\u00e9"[random() % 12]);
+      for (int n = 1 + random() % 14; n > 0; --n)
+        name.push_back(u"abcXYZ._-09\u00e9"[random() % 12]);
       if (random() % 4 == 0) {
         dirs.push_back(t.AddDir(parent, name));
       } else {
@@ -251,13 +264,15 @@ TEST(LayoutPlan, GeneratedTreeProperties) {
         EXPECT_EQ(e->dataStart, expectedStart);
         expectedStart += e->sectorCount;
       }
-      for (TreeNode* e = d.firstChild; e; e = e->nextSibling) if (e->isDirectory) walk(*e);
+      for (TreeNode* e = d.firstChild; e; e = e->nextSibling)
+        if (e->isDirectory) walk(*e);
     };
     walk(t.root());
     EXPECT_EQ(uint32_t(b.plan.fileDataSectors), expectedStart);
     EXPECT_GE(*uniqueIds.begin(), 16u);
     EXPECT_EQ(b.plan.volumeSectors % 32, 0);
-    EXPECT_GE(b.plan.volumeSectors, b.plan.dataBase + b.plan.fileDataOffset + b.plan.fileDataSectors);
+    EXPECT_GE(b.plan.volumeSectors,
+              b.plan.dataBase + b.plan.fileDataOffset + b.plan.fileDataSectors);
 
     if (f.flags & FormatUdf) {
       std::vector<int> owner(b.plan.metadataBlocks, 0);

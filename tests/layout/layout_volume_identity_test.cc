@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "build/build_job.h"
-#include "choice_text.h"
 #include "build/image_builder.h"
+#include "choice_text.h"
 #include "layout/volume_label.h"
 #include "layout/volume_time.h"
 #include "platform/text.h"
@@ -36,7 +36,10 @@ class ScopedTimeZone {
     tzset();
   }
   ~ScopedTimeZone() {
-    if (hadOld_) setenv("TZ", old_.c_str(), 1); else unsetenv("TZ");
+    if (hadOld_)
+      setenv("TZ", old_.c_str(), 1);
+    else
+      unsetenv("TZ");
     tzset();
   }
 
@@ -80,14 +83,17 @@ TEST(VolumeTime, EncodingsFollowTheLocalZone) {
     MakeIsoRecordDate(c.time, record);
     MakeIsoVolumeDate(c.time, true, volume);
     // 2023 = 0x07E7, little-endian.
-    EXPECT_EQ(Bytes(udf, 12), (std::vector<uint8_t>{uint8_t(c.typeAndZone), uint8_t(c.typeAndZone >> 8), 0xE7, 0x07,
-                                                    uint8_t(c.month), uint8_t(c.day), uint8_t(c.hour),
-                                                    uint8_t(c.minute), uint8_t(c.second), 0, 0, 0}))
+    EXPECT_EQ(Bytes(udf, 12),
+              (std::vector<uint8_t>{uint8_t(c.typeAndZone), uint8_t(c.typeAndZone >> 8), 0xE7, 0x07,
+                                    uint8_t(c.month), uint8_t(c.day), uint8_t(c.hour),
+                                    uint8_t(c.minute), uint8_t(c.second), 0, 0, 0}))
         << c.tz;
     // The record date carries the same fields as the volume date's digits.
-    auto digit2 = [&](int at) { return uint8_t((c.digits[at] - '0') * 10 + (c.digits[at + 1] - '0')); };
-    EXPECT_EQ(Bytes(record, 7), (std::vector<uint8_t>{123, digit2(4), digit2(6), digit2(8), digit2(10),
-                                                      digit2(12), uint8_t(c.quarters)}))
+    auto digit2 = [&](int at) {
+      return uint8_t((c.digits[at] - '0') * 10 + (c.digits[at + 1] - '0'));
+    };
+    EXPECT_EQ(Bytes(record, 7), (std::vector<uint8_t>{123, digit2(4), digit2(6), digit2(8),
+                                                      digit2(10), digit2(12), uint8_t(c.quarters)}))
         << c.tz;
     EXPECT_EQ(std::string(reinterpret_cast<char*>(volume), 16), c.digits) << c.tz;
     EXPECT_EQ(int8_t(volume[16]), c.quarters) << c.tz;
@@ -141,7 +147,8 @@ Date IsoRecordDate(const uint8_t* p) {  // ECMA-119 9.1.5
 
 Date IsoVolumeDate(const uint8_t* p) {  // ECMA-119 8.4.26.1
   int f[6] = {};
-  std::sscanf(reinterpret_cast<const char*>(p), "%4d%2d%2d%2d%2d%2d", &f[0], &f[1], &f[2], &f[3], &f[4], &f[5]);
+  std::sscanf(reinterpret_cast<const char*>(p), "%4d%2d%2d%2d%2d%2d", &f[0], &f[1], &f[2], &f[3],
+              &f[4], &f[5]);
   const int offset = int8_t(p[16]) * 15;
   return {Utc(f[0], f[1], f[2], f[3], f[4], f[5]) - offset * 60, offset};
 }
@@ -156,7 +163,7 @@ TEST(VolumeTime, ImageDatesReadBackInEveryZone) {
     int udfMinutes, isoMinutes;
   };
   const Case cases[] = {
-      {"<+14>-14", 840, 0}, {"<+1345>-13:45", 825, 0}, {"<-13>13", -780, 0},
+      {"<+14>-14", 840, 0},   {"<+1345>-13:45", 825, 0}, {"<-13>13", -780, 0},
       {"<+13>-13", 780, 780}, {"<-05>5", -300, -300},
   };
   const int64_t fileTime = 1700000000;
@@ -165,13 +172,14 @@ TEST(VolumeTime, ImageDatesReadBackInEveryZone) {
   const struct timespec times[2] = {{fileTime, 0}, {fileTime, 0}};
   ASSERT_EQ(utimensat(AT_FDCWD, (src / "file.txt").c_str(), times, 0), 0);
   for (const Case& c : cases) {
-    for (FileSystemChoice choice : {FileSystemChoice::Iso9660Udf102, FileSystemChoice::Udf250}) {  // ISO 9660 + UDF 1.02, UDF 2.50
+    for (FileSystemChoice choice : {FileSystemChoice::Iso9660Udf102,
+                                    FileSystemChoice::Udf250}) {  // ISO 9660 + UDF 1.02, UDF 2.50
       SCOPED_TRACE(std::string(c.tz) + ", choice " + ChoiceText(choice));
       ScopedTimeZone zone(c.tz);
       const std::string target = out / "dated.iso";
       const int64_t before = std::time(nullptr);
-      auto job = StartImageBuild(Utf8ToUtf16(src.path()).c_str(), u"", choice, Utf8ToUtf16(target).c_str(),
-                                 nullptr, nullptr, false, nullptr);
+      auto job = StartImageBuild(Utf8ToUtf16(src.path()).c_str(), u"", choice,
+                                 Utf8ToUtf16(target).c_str(), nullptr, nullptr, false, nullptr);
       const int64_t after = std::time(nullptr);
       ASSERT_TRUE(job && job->succeeded);
       const std::string image = test::ReadFile(target);
@@ -199,7 +207,9 @@ TEST(VolumeTime, ImageDatesReadBackInEveryZone) {
         if (id == 266) fields = {80, 92, 104, 116};
         for (size_t field : fields) check(UdfDate(d + field), file, c.udfMinutes);
       }
-      EXPECT_EQ(fileDates, choice == FileSystemChoice::Iso9660Udf102 ? 3 : 8);  // a 2.50 entry is in the metadata file and its mirror
+      EXPECT_EQ(fileDates, choice == FileSystemChoice::Iso9660Udf102
+                               ? 3
+                               : 8);  // a 2.50 entry is in the metadata file and its mirror
       if (choice != FileSystemChoice::Iso9660Udf102) continue;
       // ISO 9660: the volume's creation and modification dates, the root's record and
       // the records of its directory extent.
@@ -221,9 +231,9 @@ TEST(VolumeTime, ImageDatesReadBackInEveryZone) {
 struct LabelCase {
   std::u16string label;  // empty: the default
   uint8_t compression;
-  std::string content;   // bytes after the compression identifier in the 128-byte form
-  std::string fitted;    // in a 32-byte field
-  std::string iso;       // ISO 9660 volume identifier without its blanks
+  std::string content;  // bytes after the compression identifier in the 128-byte form
+  std::string fitted;   // in a 32-byte field
+  std::string iso;      // ISO 9660 volume identifier without its blanks
 };
 
 TEST(VolumeLabel, FormsAndFittedFields) {
@@ -235,14 +245,16 @@ TEST(VolumeLabel, FormsAndFittedFields) {
     latin200Bytes.push_back(char(c));
   }
   std::string upper31 = latin200Bytes.substr(0, 31);
-  for (char& c : upper31) if (c >= 'a' && c <= 'z') c = char(c - 32);
+  for (char& c : upper31)
+    if (c >= 'a' && c <= 'z') c = char(c - 32);
   const LabelCase cases[] = {
       {u"", 8, "UNTITLED", "UNTITLED", "UNTITLED"},
       {u"Film", 8, "Film", "Film", "FILM"},
       {latin200, 8, latin200Bytes.substr(0, 126), latin200Bytes.substr(0, 30), upper31},
-      {u"Disc \u0100", 16, std::string("\0D\0i\0s\0c\0 \x01\x00", 12), std::string("\0D\0i\0s\0c\0 \x01\x00", 12),
-       "NONE"},
-      {u"x\xDC80", 16, std::string("\0x\xFF\xFD", 4), std::string("\0x\xFF\xFD", 4), "NONE"},  // not UTF-8
+      {u"Disc \u0100", 16, std::string("\0D\0i\0s\0c\0 \x01\x00", 12),
+       std::string("\0D\0i\0s\0c\0 \x01\x00", 12), "NONE"},
+      {u"x\xDC80", 16, std::string("\0x\xFF\xFD", 4), std::string("\0x\xFF\xFD", 4),
+       "NONE"},  // not UTF-8
   };
   for (const LabelCase& c : cases) {
     ImageBuilder builder;
@@ -265,7 +277,8 @@ TEST(VolumeLabel, FormsAndFittedFields) {
 
     uint8_t iso[32];
     IsoVolumeIdentifier(builder.settings, iso);
-    EXPECT_EQ(std::string(reinterpret_cast<char*>(iso), 32), c.iso + std::string(32 - c.iso.size(), ' '));
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(iso), 32),
+              c.iso + std::string(32 - c.iso.size(), ' '));
   }
 }
 
@@ -285,7 +298,9 @@ TEST(VolumeLabel, VolumeSetIdentifiers) {
   uint8_t udf[128], iso[128];
   UdfVolumeSetIdentifier(builder.settings, builder.plan.volumeSectors, udf);
   std::string expected(128, '\0');
-  expected.replace(0, 17, "\x08" "ABCDEF01000001C0");
+  expected.replace(0, 17,
+                   "\x08"
+                   "ABCDEF01000001C0");
   expected[127] = 17;
   EXPECT_EQ(std::string(reinterpret_cast<char*>(udf), 128), expected);
   IsoVolumeSetIdentifier(iso);

@@ -13,11 +13,21 @@ namespace vellumcast {
 namespace {
 
 TEST(CanonicalizeDirectoryPath, ResolvesDotsAndEndsWithSlash) {
-  struct Case { const char16_t* in; const char16_t* out; };
-  for (Case c : {Case{u"/a/b", u"/a/b/"}, {u"/a/b/", u"/a/b/"}, {u"/", u"/"},
-                 {u"/a/./b/../c", u"/a/c/"}, {u"/a/b/..", u"/a/"}, {u"/..", u"/"},
-                 {u"/../a/../../b", u"/b/"}, {u"//a///b//", u"/a/b/"}, {u"/a/.../b", u"/a/.../b/"},
-                 {u"/a/..b/.c", u"/a/..b/.c/"}, {u"", u""}}) {
+  struct Case {
+    const char16_t* in;
+    const char16_t* out;
+  };
+  for (Case c : {Case{u"/a/b", u"/a/b/"},
+                 {u"/a/b/", u"/a/b/"},
+                 {u"/", u"/"},
+                 {u"/a/./b/../c", u"/a/c/"},
+                 {u"/a/b/..", u"/a/"},
+                 {u"/..", u"/"},
+                 {u"/../a/../../b", u"/b/"},
+                 {u"//a///b//", u"/a/b/"},
+                 {u"/a/.../b", u"/a/.../b/"},
+                 {u"/a/..b/.c", u"/a/..b/.c/"},
+                 {u"", u""}}) {
     EXPECT_EQ(CanonicalizeDirectoryPath(c.in), c.out) << Utf16ToUtf8(c.in);
   }
   std::string cwd = std::filesystem::current_path().string();
@@ -36,16 +46,26 @@ TEST(PathTests, KindsOfPath) {
   std::filesystem::create_directories(dir / "folder/inner");
   std::filesystem::create_directory(dir / "folder/x");
   std::filesystem::create_symlink(dir / "folder/inner", dir / "deep");
-  struct Case { std::string path; bool directory, exists; };
+  struct Case {
+    std::string path;
+    bool directory, exists;
+  };
   const Case cases[] = {
-      {dir.path(), true, true},         {dir / "folder", true, true},
-      {dir / "folder/", true, true},    {dir / "to-folder", true, true},
-      {dir / "file", false, true},      {dir / "to-file", false, true},
-      {dir / "dangling", false, false}, {dir / "missing", false, false},
+      {dir.path(), true, true},
+      {dir / "folder", true, true},
+      {dir / "folder/", true, true},
+      {dir / "to-folder", true, true},
+      {dir / "file", false, true},
+      {dir / "to-file", false, true},
+      {dir / "dangling", false, false},
+      {dir / "missing", false, false},
       // "." and ".." as text, as the build resolves the source folder, not as the kernel
-      {dir / "missing/../folder", true, false}, {dir / "file/..", true, false},
-      {dir / "deep/../x", false, true},         {dir / "deep/missing/..", true, false},
-      {dir / "file/below", false, false}, {"", false, false},
+      {dir / "missing/../folder", true, false},
+      {dir / "file/..", true, false},
+      {dir / "deep/../x", false, true},
+      {dir / "deep/missing/..", true, false},
+      {dir / "file/below", false, false},
+      {"", false, false},
       {dir / "\xff\xfe", false, false},
   };
   for (const Case& c : cases) {

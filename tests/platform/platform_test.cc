@@ -39,7 +39,8 @@ TEST(ReadWholeFile, TerminatesContentAndRefusesEmptyOrMissingFiles) {
 
   for (const char* name : {"empty", "missing", ""}) {
     length = 99;
-    EXPECT_EQ(ReadWholeFile(U(dir / name).c_str(), &length), nullptr) << name;  // "" names the folder
+    EXPECT_EQ(ReadWholeFile(U(dir / name).c_str(), &length), nullptr)
+        << name;  // "" names the folder
     EXPECT_EQ(length, 0u) << name;
   }
 }
@@ -117,7 +118,8 @@ std::map<std::string, FindEntry> ListAll(const std::string& path, int* error = n
   std::map<std::string, FindEntry> all;
   FindIterator it;
   FindEntry e;
-  for (bool more = it.First(U(path).c_str(), e); more; more = it.Next(e)) all[Utf16ToUtf8(e.name)] = e;
+  for (bool more = it.First(U(path).c_str(), e); more; more = it.Next(e))
+    all[Utf16ToUtf8(e.name)] = e;
   if (error) *error = it.error;
   return all;
 }
@@ -145,8 +147,8 @@ TEST(FindIterator, DeliversEveryEntryWithKindSizeAndTime) {
   auto all = ListAll(dir.path());
   std::set<std::string> names;
   for (auto& [name, e] : all) names.insert(name);
-  EXPECT_EQ(names, (std::set<std::string>{".", "..", ".hidden", "before", "dangling", "epoch", "file", "pipe",
-                                          "sub", "to-file", "to-sub"}));
+  EXPECT_EQ(names, (std::set<std::string>{".", "..", ".hidden", "before", "dangling", "epoch",
+                                          "file", "pipe", "sub", "to-file", "to-sub"}));
   struct Expected {
     const char* name;
     FindEntryType type;

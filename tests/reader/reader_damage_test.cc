@@ -5,8 +5,8 @@
 #include <cstring>
 #include <functional>
 
-#include "reader/ecma167_descriptors.h"
 #include "choice_text.h"
+#include "reader/ecma167_descriptors.h"
 #include "reader/iso9660_tree.h"
 #include "reader/udf_tree.h"
 #include "reader_images.h"
@@ -40,20 +40,25 @@ struct DamageCase {
 
 const DamageCase kDamageCases[] = {
     {"FileEntry", 0, [](Image& i) { At(i, FindTag(i, 261, 257, 5))[60] ^= 1; }, "tag crc wrong"},
-    {"ExtendedFileEntry", 1, [](Image& i) { At(i, FindTag(i, 266, 257, 5))[60] ^= 1; }, "tag crc wrong"},
-    {"FileIdentifier", 0, [](Image& i) { At(i, FindTag(i, 257, 257))[18] ^= 0x10; }, "udf: file identifier at block"},
+    {"ExtendedFileEntry", 1, [](Image& i) { At(i, FindTag(i, 266, 257, 5))[60] ^= 1; },
+     "tag crc wrong"},
+    {"FileIdentifier", 0, [](Image& i) { At(i, FindTag(i, 257, 257))[18] ^= 0x10; },
+     "udf: file identifier at block"},
     {"DirectoryRecord", 0,
      [](Image& i) {
        uint8_t* root = At(i, Le32(At(i, 16) + 158));
        root[root[0] + root[root[0]]] = 33;
      },
      "record length too small"},
-    {"PathTable", 0, [](Image& i) { At(i, Le32(At(i, 16) + 140))[10 + 3] ^= 0x40; }, "is no directory of the hierarchy"},
-    {"TypeMPathTable", 0, [](Image& i) { At(i, __builtin_bswap32(Le32(At(i, 16) + 148)))[10 + 7] ^= 1; },
+    {"PathTable", 0, [](Image& i) { At(i, Le32(At(i, 16) + 140))[10 + 3] ^= 0x40; },
+     "is no directory of the hierarchy"},
+    {"TypeMPathTable", 0,
+     [](Image& i) { At(i, __builtin_bswap32(Le32(At(i, 16) + 148)))[10 + 7] ^= 1; },
      "type m path table at sector"},
     {"WrongCrc", 0, [](Image& i) { At(i, FindTag(i, 6))[8] ^= 1; },
      "main volume descriptor sequence: descriptor at sector"},
-    {"Truncated", 0, [](Image& i) { i.resize(i.size() - 64 * 2048); }, "anchor volume descriptor pointer at the last sector"},
+    {"Truncated", 0, [](Image& i) { i.resize(i.size() - 64 * 2048); },
+     "anchor volume descriptor pointer at the last sector"},
     {"TruncatedIso", 0, [](Image& i) { i.resize(i.size() - 64 * 2048); }, "volume space size"},
     {"MetadataMirror", 1,
      [](Image& i) {
@@ -79,8 +84,8 @@ const DamageCase kDamageCases[] = {
     {"UdfLoop", 0,
      [](Image& i) {
        uint8_t* parent = At(i, FindTag(i, 257, 257));
-       uint8_t* child = parent + 40;       // the first named identifier after the parent entry
-       child[18] |= 0x02;                  // a directory
+       uint8_t* child = parent + 40;  // the first named identifier after the parent entry
+       child[18] |= 0x02;             // a directory
        std::memcpy(child + 24, parent + 24, 6);  // whose entry is the parent entry's
        Reseal(child);
      },
@@ -101,7 +106,8 @@ class ReaderDamage : public ::testing::TestWithParam<DamageCase> {
   static void SetUpTestSuite() {
     test::TempDir source, out;
     test::MakeReaderTree(source.path());
-    images[0] = test::BuildReaderImage(source.path(), out / "a.iso", FileSystemChoice::Iso9660Udf102);
+    images[0] =
+        test::BuildReaderImage(source.path(), out / "a.iso", FileSystemChoice::Iso9660Udf102);
     images[1] = test::BuildReaderImage(source.path(), out / "b.iso", FileSystemChoice::Udf250);
   }
   static Image images[2];
@@ -125,7 +131,9 @@ TEST_P(ReaderDamage, IsReportedWithItsReason) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Copies, ReaderDamage, ::testing::ValuesIn(kDamageCases),
-                         [](const ::testing::TestParamInfo<DamageCase>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<DamageCase>& info) {
+                           return std::string(info.param.name);
+                         });
 
 }  // namespace
 }  // namespace vellumcast
@@ -175,7 +183,8 @@ TEST(ReaderIso9660, MultiExtentFile) {
       EXPECT_TRUE(report.Clean()) << report.problems[0];
     } else {
       ASSERT_EQ(report.problems.size(), 1u);
-      EXPECT_EQ(report.problems[0], "iso9660: directory /: multi-extent file BIG.BIN has no final record");
+      EXPECT_EQ(report.problems[0],
+                "iso9660: directory /: multi-extent file BIG.BIN has no final record");
     }
   }
 }

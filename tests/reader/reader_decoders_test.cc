@@ -12,7 +12,9 @@
 namespace vellumcast {
 namespace {
 
-void Put16(std::vector<uint8_t>& b, size_t at, uint16_t v) { b[at] = uint8_t(v), b[at + 1] = uint8_t(v >> 8); }
+void Put16(std::vector<uint8_t>& b, size_t at, uint16_t v) {
+  b[at] = uint8_t(v), b[at + 1] = uint8_t(v >> 8);
+}
 void Put32(std::vector<uint8_t>& b, size_t at, uint32_t v) {
   for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(v >> (8 * i));
 }
@@ -46,7 +48,7 @@ TEST(ReaderDecoders, ByteSpanRefusesReadsOutsideAndStaysFailed) {
 TEST(ReaderDecoders, UdfTagChecks) {
   struct Case {
     const char* name;
-    size_t byte;    // changed byte, or none
+    size_t byte;  // changed byte, or none
     uint8_t value;
     uint16_t expected;
     const char* why;
@@ -68,7 +70,8 @@ TEST(ReaderDecoders, UdfTagChecks) {
     }
     UdfTag tag;
     const char* why = nullptr;
-    EXPECT_EQ(DecodeUdfTag(ByteSpan(b.data(), b.size()), c.expected, 7, tag, why), c.why == nullptr) << c.name;
+    EXPECT_EQ(DecodeUdfTag(ByteSpan(b.data(), b.size()), c.expected, 7, tag, why), c.why == nullptr)
+        << c.name;
     if (c.why) {
       EXPECT_STREQ(why, c.why) << c.name;
     }
@@ -156,12 +159,28 @@ TEST(ReaderDecoders, SuspEntryBounds) {
   const std::string ce = std::string("CE\x1c\x01", 4) + std::string("\x05\0\0\0\0\0\0\x05", 8) +
                          std::string(8, '\0') + std::string("\x10\0\0\0\0\0\0\x10", 8);
   const Case cases[] = {
-      {std::string("SP\x07\x01\xbe\xef\x00", 7) + std::string("NM\x08\x01\x01" "abc", 8) + std::string("NM\x07\x01\x00" "de", 7), nullptr, "abcde"},
+      {std::string("SP\x07\x01\xbe\xef\x00", 7) +
+           std::string("NM\x08\x01\x01"
+                       "abc",
+                       8) +
+           std::string("NM\x07\x01\x00"
+                       "de",
+                       7),
+       nullptr, "abcde"},
       {std::string("NM\x05\x01\x02", 5), nullptr, "."},
-      {std::string("NM\x09\x01\x00" "ab", 7), "system use entry length does not fit its area", ""},
+      {std::string("NM\x09\x01\x00"
+                   "ab",
+                   7),
+       "system use entry length does not fit its area", ""},
       {std::string("NM\x03\x01", 4), "system use entry length does not fit its area", ""},
       {std::string("SP\x07\x01\xbe\xee\x00", 7), "sp entry wrong", ""},
-      {std::string("NM\x06\x01\x00" "a", 6) + std::string("NM\x06\x01\x00" "b", 6), "nm entry follows a name without its continue flag", "a"},
+      {std::string("NM\x06\x01\x00"
+                   "a",
+                   6) +
+           std::string("NM\x06\x01\x00"
+                       "b",
+                       6),
+       "nm entry follows a name without its continue flag", "a"},
       {ce, nullptr, ""},
       {ce.substr(0, 27) + "\x11", "ce entry wrong", ""},
   };
@@ -169,7 +188,8 @@ TEST(ReaderDecoders, SuspEntryBounds) {
     const std::vector<uint8_t> area = bytes(c.area);
     SuspFindings found;
     const char* why = nullptr;
-    EXPECT_EQ(DecodeSuspArea(ByteSpan(area.data(), area.size()), found, why), c.why == nullptr) << c.area;
+    EXPECT_EQ(DecodeSuspArea(ByteSpan(area.data(), area.size()), found, why), c.why == nullptr)
+        << c.area;
     if (c.why) {
       EXPECT_STREQ(why, c.why);
     }

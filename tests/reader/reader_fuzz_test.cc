@@ -6,8 +6,8 @@
 #include <random>
 #include <vector>
 
-#include "reader/ecma167_descriptors.h"
 #include "choice_text.h"
+#include "reader/ecma167_descriptors.h"
 #include "reader/image_survey.h"
 #include "reader/iso9660_tree.h"
 #include "reader/udf_tree.h"
@@ -25,7 +25,8 @@ std::vector<size_t> StructureSectors(const std::string& img) {
   for (int fs = 0; fs < 2; ++fs) {
     ImageTree tree;
     ReadReport report;
-    if (fs == 0 ? !ReadIso9660Tree(image, tree, report) : !ReadUdfTree(image, tree, report)) continue;
+    if (fs == 0 ? !ReadIso9660Tree(image, tree, report) : !ReadUdfTree(image, tree, report))
+      continue;
     for (const ImageEntry& e : tree.entries)
       for (const ImageExtent& x : e.extents)
         if (!x.zero && x.bytes > 0) firstData = std::min(firstData, x.sector);
@@ -97,15 +98,18 @@ TEST(ReaderFuzz, BoundedMutationsOfRealImagesGiveProblemsNotCrashes) {
     FileSystemChoice choice;
     bool rockRidgeJoliet;
   };
-  const Base bases[] = {{test::MakeReaderTree, FileSystemChoice::Iso9660Udf102, false}, {test::MakeReaderTree, FileSystemChoice::Udf250, false},
-                        {test::MakeStereoFolder, FileSystemChoice::Default, false}, {test::MakeReaderTree, FileSystemChoice::Iso9660Udf102, true}};
+  const Base bases[] = {{test::MakeReaderTree, FileSystemChoice::Iso9660Udf102, false},
+                        {test::MakeReaderTree, FileSystemChoice::Udf250, false},
+                        {test::MakeStereoFolder, FileSystemChoice::Default, false},
+                        {test::MakeReaderTree, FileSystemChoice::Iso9660Udf102, true}};
   // VELLUMCAST_FUZZ_CASES runs more cases by hand; make check runs 100 per image.
   const char* more = std::getenv("VELLUMCAST_FUZZ_CASES");
   const uint32_t kCasesPerImage = more ? uint32_t(std::strtoul(more, nullptr, 10)) : 100;
   for (const Base& base : bases) {
     test::TempDir source, out;
     base.make(source.path());
-    const std::string original = test::BuildReaderImage(source.path(), out / "image.iso", base.choice, base.rockRidgeJoliet);
+    const std::string original =
+        test::BuildReaderImage(source.path(), out / "image.iso", base.choice, base.rockRidgeJoliet);
     ASSERT_FALSE(original.empty());
     const std::vector<size_t> hot = StructureSectors(original);
 
@@ -114,7 +118,8 @@ TEST(ReaderFuzz, BoundedMutationsOfRealImagesGiveProblemsNotCrashes) {
       std::mt19937 rng(seed * 7919 + uint32_t(base.choice) + (base.rockRidgeJoliet ? 100 : 0));
       std::string img = original;
       Mutate(img, hot, rng);
-      SCOPED_TRACE(std::string("choice ") + ChoiceText(base.choice) + " seed " + std::to_string(seed));
+      SCOPED_TRACE(std::string("choice ") + ChoiceText(base.choice) + " seed " +
+                   std::to_string(seed));
       ReadAll(img);
     }
   }

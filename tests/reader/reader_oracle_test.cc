@@ -4,8 +4,8 @@
 
 #include <map>
 
-#include "iso_reader.h"
 #include "choice_text.h"
+#include "iso_reader.h"
 #include "reader/image_survey.h"
 #include "reader/iso9660_tree.h"
 #include "reader/udf_tree.h"
@@ -30,14 +30,17 @@ const OracleCase kOracleCases[] = {
     {"Udf250", test::MakeReaderTree, FileSystemChoice::Udf250, false, 0x0250},
     {"DvdVideo", test::MakeDvdVideoFolder, FileSystemChoice::Iso9660Udf102, true, 0x0102},
     {"Stereoscopic", test::MakeStereoFolder, FileSystemChoice::Default, false, 0x0250},
-    {"ContinuedExtents", test::MakeContinuedExtentsFolder, FileSystemChoice::Default, false, 0x0250},
+    {"ContinuedExtents", test::MakeContinuedExtentsFolder, FileSystemChoice::Default, false,
+     0x0250},
 };
 
 void PrintTo(const OracleCase& c, std::ostream* os) { *os << c.name; }
 
 std::string EntryBytes(ImageSource& image, const ImageEntry& e) {
   std::string bytes(size_t(e.size), '\0');
-  return ReadEntryBytes(image, e, 0, reinterpret_cast<uint8_t*>(bytes.data()), bytes.size()) ? bytes : "<unreadable>";
+  return ReadEntryBytes(image, e, 0, reinterpret_cast<uint8_t*>(bytes.data()), bytes.size())
+             ? bytes
+             : "<unreadable>";
 }
 
 // libiso9660 gives an identifier's bytes as they are; the reader shows them as Latin-1.
@@ -62,7 +65,9 @@ struct FolderWalk {
     for (const ImageEntry& e : folder.entries) {
       EXPECT_EQ(e.path.substr(0, folder.path.empty() ? 0 : folder.path.size() + 1),
                 folder.path.empty() ? "" : folder.path + "/");
-      EXPECT_EQ(e.path.find('/', folder.path.empty() ? 0 : folder.path.size() + 1), std::string::npos) << e.path;
+      EXPECT_EQ(e.path.find('/', folder.path.empty() ? 0 : folder.path.size() + 1),
+                std::string::npos)
+          << e.path;
       if (e.directory) walk.named[e.folder] = e.path;
     }
     walk.entries += folder.entries.size();
@@ -107,7 +112,9 @@ TEST_P(ReaderOracle, AgreesWithLibiso9660AndLibudfread) {
       EXPECT_EQ(e.directory, theirs.isDirectory) << path;
       if (e.directory) continue;
       EXPECT_EQ(e.size, theirs.size) << path;
-      EXPECT_TRUE(EntryBytes(image, e) == test::ReadIsoBytes(target, theirs.firstSector, 0, theirs.size)) << path;
+      EXPECT_TRUE(EntryBytes(image, e) ==
+                  test::ReadIsoBytes(target, theirs.firstSector, 0, theirs.size))
+          << path;
     }
   }
   if (c.udfRevision) {
@@ -138,7 +145,9 @@ TEST_P(ReaderOracle, AgreesWithLibiso9660AndLibudfread) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Images, ReaderOracle, ::testing::ValuesIn(kOracleCases),
-                         [](const ::testing::TestParamInfo<OracleCase>& info) { return std::string(info.param.name); });
+                         [](const ::testing::TestParamInfo<OracleCase>& info) {
+                           return std::string(info.param.name);
+                         });
 
 }  // namespace
 }  // namespace vellumcast

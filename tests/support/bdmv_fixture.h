@@ -20,11 +20,11 @@ namespace vellumcast::test {
 // One clip: BDMV/STREAM/nnnnn.m2ts and BDMV/CLIPINF/nnnnn.clpi.
 struct FixtureClip {
   int32_t number = 0;
-  uint32_t packets = 0;              // 192-byte source packets; the stream has packets × 192 bytes
+  uint32_t packets = 0;  // 192-byte source packets; the stream has packets × 192 bytes
   std::vector<uint32_t> startPoints;  // ExtentStartPoints; empty: no (2, 4) block
-  bool writeInformation = true;      // write the .clpi
-  bool writeStream = true;           // write the .m2ts
-  int64_t streamBytes = -1;          // length of the .m2ts; -1: packets × 192
+  bool writeInformation = true;       // write the .clpi
+  bool writeStream = true;            // write the .m2ts
+  int64_t streamBytes = -1;           // length of the .m2ts; -1: packets × 192
 };
 
 // Layout of one ExtensionData: `padding` zero bytes before every data block; blocks

@@ -19,6 +19,8 @@ inline const char* ChoiceText(FileSystemChoice choice) {
   return "unknown";
 }
 
-inline std::ostream& operator<<(std::ostream& out, FileSystemChoice choice) { return out << ChoiceText(choice); }
+inline std::ostream& operator<<(std::ostream& out, FileSystemChoice choice) {
+  return out << ChoiceText(choice);
+}
 
 }  // namespace vellumcast

@@ -89,7 +89,8 @@ IsoListing ReadIsoImage(const std::string& imagePath) {
   return out;
 }
 
-std::string ReadIsoBytes(const std::string& imagePath, uint32_t firstSector, uint64_t offset, uint64_t length) {
+std::string ReadIsoBytes(const std::string& imagePath, uint32_t firstSector, uint64_t offset,
+                         uint64_t length) {
   iso9660_t* iso = iso9660_open(imagePath.c_str());
   if (!iso) return {};
   std::string bytes;
@@ -98,7 +99,8 @@ std::string ReadIsoBytes(const std::string& imagePath, uint32_t firstSector, uin
   uint64_t skip = start % ISO_BLOCKSIZE;
   std::vector<char> buffer(64 * ISO_BLOCKSIZE);
   while (bytes.size() < length) {
-    uint64_t wanted = std::min<uint64_t>(64, (skip + length - bytes.size() + ISO_BLOCKSIZE - 1) / ISO_BLOCKSIZE);
+    uint64_t wanted =
+        std::min<uint64_t>(64, (skip + length - bytes.size() + ISO_BLOCKSIZE - 1) / ISO_BLOCKSIZE);
     long got = iso9660_iso_seek_read(iso, buffer.data(), lsn_t(sector), long(wanted));
     if (got <= 0) break;
     uint64_t available = uint64_t(got) - skip;
@@ -111,7 +113,8 @@ std::string ReadIsoBytes(const std::string& imagePath, uint32_t firstSector, uin
   return bytes;
 }
 
-std::string CompareIsoWithFolder(const std::string& imagePath, const std::string& folder, uint64_t compareLimit) {
+std::string CompareIsoWithFolder(const std::string& imagePath, const std::string& folder,
+                                 uint64_t compareLimit) {
   namespace fs = std::filesystem;
   IsoListing listing = ReadIsoImage(imagePath);
   if (!listing.ok) return listing.error;
@@ -120,7 +123,8 @@ std::string CompareIsoWithFolder(const std::string& imagePath, const std::string
 
   std::string problems;
   size_t sourceCount = 0;
-  for (auto it = fs::recursive_directory_iterator(folder); it != fs::recursive_directory_iterator(); ++it) {
+  for (auto it = fs::recursive_directory_iterator(folder); it != fs::recursive_directory_iterator();
+       ++it) {
     ++sourceCount;
     std::string relative = "/" + fs::relative(it->path(), folder).generic_string();
     auto found = inImage.find(Upper(relative));
@@ -148,15 +152,16 @@ std::string CompareIsoWithFolder(const std::string& imagePath, const std::string
       ranges.push_back({size - (1u << 20), 1u << 20});
     }
     for (auto [offset, length] : ranges) {
-      if (ReadIsoBytes(imagePath, e.firstSector, offset, length) != ReadHostBytes(it->path(), offset, length)) {
+      if (ReadIsoBytes(imagePath, e.firstSector, offset, length) !=
+          ReadHostBytes(it->path(), offset, length)) {
         problems += "bytes differ: " + relative + " at " + std::to_string(offset) + "\n";
         break;
       }
     }
   }
   if (listing.entries.size() != sourceCount) {
-    problems += "the image lists " + std::to_string(listing.entries.size()) + " entries, the folder has " +
-                std::to_string(sourceCount) + "\n";
+    problems += "the image lists " + std::to_string(listing.entries.size()) +
+                " entries, the folder has " + std::to_string(sourceCount) + "\n";
   }
   return problems;
 }

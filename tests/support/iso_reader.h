@@ -9,10 +9,10 @@
 namespace vellumcast::test {
 
 struct IsoEntry {
-  std::string path;  // '/'-separated identifiers below the root, version ";1" removed
+  std::string path;        // '/'-separated identifiers below the root, version ";1" removed
   std::string identifier;  // the entry's own identifier as recorded
   bool isDirectory = false;
-  uint64_t size = 0;      // all extents of a multi-extent file together
+  uint64_t size = 0;  // all extents of a multi-extent file together
   uint32_t firstSector = 0;
 };
 
@@ -28,7 +28,8 @@ struct IsoListing {
 IsoListing ReadIsoImage(const std::string& imagePath);
 
 // Bytes [offset, offset + length) of a file that starts at `firstSector`.
-std::string ReadIsoBytes(const std::string& imagePath, uint32_t firstSector, uint64_t offset, uint64_t length);
+std::string ReadIsoBytes(const std::string& imagePath, uint32_t firstSector, uint64_t offset,
+                         uint64_t length);
 
 // Empty when the image holds exactly the folder's tree: the same names (compared
 // ignoring ASCII case), sizes and bytes; otherwise what differs. Files larger than

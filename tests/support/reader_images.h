@@ -9,8 +9,8 @@
 #include <string>
 
 #include "bdmv_fixture.h"
-#include "choice_text.h"
 #include "build/build_job.h"
+#include "choice_text.h"
 #include "platform/text.h"
 #include "test_support.h"
 #include "udf_tag_check.h"
@@ -19,13 +19,17 @@ namespace vellumcast::test {
 
 // Byte access to an image held in a string, for making damaged copies (fields are read
 // with Le16 and Le32 of udf_tag_check.h).
-inline uint8_t* At(std::string& img, size_t sector) { return reinterpret_cast<uint8_t*>(img.data()) + sector * 2048; }
+inline uint8_t* At(std::string& img, size_t sector) {
+  return reinterpret_cast<uint8_t*>(img.data()) + sector * 2048;
+}
 
 // The first sector from `from` that begins with a UDF tag of `id` (and, when `fileType`
 // is set, an entry of that file type).
 inline size_t FindTag(std::string& img, uint16_t id, size_t from = 16, int fileType = -1) {
   for (size_t s = from; s < img.size() / 2048; ++s)
-    if (Le16(At(img, s)) == id && At(img, s)[5] == 0 && (fileType < 0 || At(img, s)[27] == fileType)) return s;
+    if (Le16(At(img, s)) == id && At(img, s)[5] == 0 &&
+        (fileType < 0 || At(img, s)[27] == fileType))
+      return s;
   ADD_FAILURE() << "no tag " << id;
   return 0;
 }
@@ -41,7 +45,8 @@ inline void MakeReaderTree(const std::string& root) {
   WriteFile(root + "/Grüße/日本語のファイル.txt", "unicode\n");
   std::filesystem::create_directories(root + "/a/emptydir");
   for (int i = 0; i < 70; ++i)
-    WriteFile(root + "/many/file-with-a-rather-long-name-number-" + std::to_string(i) + ".dat", PatternBytes(i * 37, i));
+    WriteFile(root + "/many/file-with-a-rather-long-name-number-" + std::to_string(i) + ".dat",
+              PatternBytes(i * 37, i));
 }
 
 inline void MakeDvdVideoFolder(const std::string& root) {
@@ -75,12 +80,13 @@ inline void MakeContinuedExtentsFolder(const std::string& root) {
 // Builds `source` into `target` with file-system choice `choice` (1 ISO 9660, 2 ISO
 // 9660 + UDF 1.02, 3 UDF 2.50 with the Blu-ray analysis, 4 UDF 1.02, 5 UDF 2.50);
 // empty when the build fails.
-inline std::string BuildReaderImage(const std::string& source, const std::string& target, FileSystemChoice choice,
-                                    bool rockRidgeJoliet = false) {
+inline std::string BuildReaderImage(const std::string& source, const std::string& target,
+                                    FileSystemChoice choice, bool rockRidgeJoliet = false) {
   BuildOptions options;
   options.rockRidge = options.joliet = rockRidgeJoliet;
-  auto job = StartImageBuild(Utf8ToUtf16(source).c_str(), u"Reader Test", choice, Utf8ToUtf16(target).c_str(),
-                             "Vellumcast ", "vellumcast_console 1.0", false, nullptr, nullptr, options);
+  auto job = StartImageBuild(Utf8ToUtf16(source).c_str(), u"Reader Test", choice,
+                             Utf8ToUtf16(target).c_str(), "Vellumcast ", "vellumcast_console 1.0",
+                             false, nullptr, nullptr, options);
   return job && job->succeeded ? ReadFile(target) : std::string();
 }
 

@@ -8,8 +8,8 @@
 #include <unordered_map>
 #include <vector>
 
-#include "build/image_builder.h"
 #include "base/disc_constants.h"
+#include "build/image_builder.h"
 #include "layout/entry_extents.h"
 #include "platform/text.h"
 #include "tree/node_arena.h"
@@ -77,7 +77,8 @@ inline TreeNode* Find(TreeNode* directory, const std::string& path) {
   TreeNode* node = directory;
   while (node && start <= path.size()) {
     size_t slash = path.find('/', start);
-    std::string part = path.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
+    std::string part =
+        path.substr(start, slash == std::string::npos ? std::string::npos : slash - start);
     TreeNode* next = nullptr;
     for (TreeNode* c = node->firstChild; c; c = c->nextSibling) {
       if (NameOf(c) == part) next = c;
@@ -99,7 +100,8 @@ inline TreeNode* Find(TreeNode* directory, const std::string& path) {
 // ending in '/'), its own parent, as the scan leaves it.
 inline TreeNode* MakeRoot(ImageBuilder& b, const std::u16string& name) {
   b.tree.arena = CreateArena(8192);
-  auto* root = static_cast<TreeNode*>(ArenaAllocAligned(b.tree.arena, sizeof(TreeNode), alignof(TreeNode)));
+  auto* root =
+      static_cast<TreeNode*>(ArenaAllocAligned(b.tree.arena, sizeof(TreeNode), alignof(TreeNode)));
   uint32_t bytes = uint32_t(2 * name.size() + 2);
   auto* copy = static_cast<char16_t*>(ArenaAllocAligned(b.tree.arena, bytes, alignof(char16_t)));
   std::memcpy(copy, name.c_str(), bytes);
@@ -113,8 +115,8 @@ inline TreeNode* MakeRoot(ImageBuilder& b, const std::u16string& name) {
 
 // Appends an entry after `last` (the parent's last entry, null for none) and moves
 // `last` to it.
-inline TreeNode* AddEntry(ImageBuilder& b, TreeNode& parent, TreeNode*& last, const std::u16string& name,
-                          bool directory, uint64_t size = 0) {
+inline TreeNode* AddEntry(ImageBuilder& b, TreeNode& parent, TreeNode*& last,
+                          const std::u16string& name, bool directory, uint64_t size = 0) {
   SourceEntry entry = MadeUpEntry(name.c_str(), directory);
   entry.size = directory ? 0 : size;
   TreeNode* node = nullptr;
@@ -157,7 +159,8 @@ struct LayoutTree {
         bytes.append(reinterpret_cast<const char*>(&c), 2);
       }
     }
-    node->udfName = static_cast<const uint8_t*>(ArenaCopy(builder.tree.arena, bytes.data(), uint32_t(bytes.size())));
+    node->udfName = static_cast<const uint8_t*>(
+        ArenaCopy(builder.tree.arena, bytes.data(), uint32_t(bytes.size())));
     node->udfNameLength = uint8_t(bytes.size());
     return node;
   }
@@ -201,7 +204,8 @@ struct HandTree {
     TreeNode* n = AddEntry(b, *parent, last, Utf8ToUtf16(name), directory, size);
     if (isoName) {
       n->isoNameLength = uint8_t(std::strlen(isoName));
-      n->isoName = static_cast<const uint8_t*>(ArenaCopy(b.tree.arena, isoName, n->isoNameLength + 1));
+      n->isoName =
+          static_cast<const uint8_t*>(ArenaCopy(b.tree.arena, isoName, n->isoNameLength + 1));
     }
     n->modifiedTime = time;
     TreeNode** isoLink = &parent->isoFirstChild;
@@ -210,7 +214,8 @@ struct HandTree {
     return n;
   }
 
-  TreeNode* AddDir(TreeNode* parent, const std::string& name, const char* isoName, int64_t time = 1600000000) {
+  TreeNode* AddDir(TreeNode* parent, const std::string& name, const char* isoName,
+                   int64_t time = 1600000000) {
     return Append(parent, name, isoName, true, 0, time);
   }
 
@@ -226,28 +231,31 @@ struct HandTree {
     const uint32_t extra = b.tree.dvdVideoMode ? 6 : 0;
     uint32_t ptBytes = 0, isoSectors = 0;
     uint16_t number = 1;
-    WalkBreadthFirst(*b.tree.root, &TreeNode::isoFirstChild, &TreeNode::isoNextSibling, [&](TreeNode& directory) {
-      TreeNode* d = &directory;
-      ptBytes += 8 + d->isoNameLength + (d->isoNameLength % 2);
-      uint32_t offset = 0;
-      auto place = [&](uint32_t length) {
-        if (offset % kSectorSize + length > kSectorSize) offset += kSectorSize - offset % kSectorSize;
-        offset += length;
-      };
-      place(34 + extra);
-      place(34 + extra);
-      for (TreeNode* e = d->isoFirstChild; e; e = e->isoNextSibling) {
-        uint32_t records = e->isDirectory ? 1 : IsoExtentCount(e->size);
-        for (uint32_t i = 0; i < records; ++i) {
-          place(33 + e->isoNameLength + (e->isoNameLength % 2 == 0 ? 1 : 0) + extra);
-        }
-      }
-      d->isoDirSize = offset;
-      d->pathTableNumber = number++;
-      d->isoDirLocation = isoSectors;
-      isoSectors += (offset + kSectorSize - 1) / kSectorSize;
-      return true;
-    });
+    WalkBreadthFirst(
+        *b.tree.root, &TreeNode::isoFirstChild, &TreeNode::isoNextSibling,
+        [&](TreeNode& directory) {
+          TreeNode* d = &directory;
+          ptBytes += 8 + d->isoNameLength + (d->isoNameLength % 2);
+          uint32_t offset = 0;
+          auto place = [&](uint32_t length) {
+            if (offset % kSectorSize + length > kSectorSize)
+              offset += kSectorSize - offset % kSectorSize;
+            offset += length;
+          };
+          place(34 + extra);
+          place(34 + extra);
+          for (TreeNode* e = d->isoFirstChild; e; e = e->isoNextSibling) {
+            uint32_t records = e->isDirectory ? 1 : IsoExtentCount(e->size);
+            for (uint32_t i = 0; i < records; ++i) {
+              place(33 + e->isoNameLength + (e->isoNameLength % 2 == 0 ? 1 : 0) + extra);
+            }
+          }
+          d->isoDirSize = offset;
+          d->pathTableNumber = number++;
+          d->isoDirLocation = isoSectors;
+          isoSectors += (offset + kSectorSize - 1) / kSectorSize;
+          return true;
+        });
     uint32_t dataSectors = 0;
     PlaceData(b.tree.root, dataSectors);
     b.plan.pathTableStart = 18;
@@ -257,7 +265,8 @@ struct HandTree {
     b.plan.fileDataSectors = int32_t(dataSectors);
     b.plan.dataBase = 18;
     b.plan.fileDataOffset = 2 * b.plan.pathTableSectors + b.plan.isoDirectorySectors;
-    b.plan.volumeSectors = (b.plan.dataBase + b.plan.fileDataOffset + b.plan.fileDataSectors + 31) / 32 * 32;
+    b.plan.volumeSectors =
+        (b.plan.dataBase + b.plan.fileDataOffset + b.plan.fileDataSectors + 31) / 32 * 32;
   }
 
   void PlaceData(TreeNode* d, uint32_t& dataSectors) {

@@ -24,7 +24,8 @@ struct Walker {
 
   // Sectors [s, s + n) of the image; an empty failed span when they pass its end.
   ByteSpan Sector(uint64_t s, size_t n = 1) const {
-    return ByteSpan(reinterpret_cast<const uint8_t*>(image.data()), image.size()).Sub(s * kBlock, n * kBlock);
+    return ByteSpan(reinterpret_cast<const uint8_t*>(image.data()), image.size())
+        .Sub(s * kBlock, n * kBlock);
   }
 
   void Problem(const std::string& text) { report.problems.push_back(text); }
@@ -38,7 +39,8 @@ struct Walker {
     }
     const uint16_t found = d.U16Le(0);
     const uint16_t version = d.U16Le(2);
-    auto result = ValidTag(d.Sub(0, std::min(available, d.size)), id ? id : found, location, version);
+    auto result =
+        ValidTag(d.Sub(0, std::min(available, d.size)), id ? id : found, location, version);
     if (!result || (version != 2 && version != 3)) {
       Problem(what + ": " + result.message());
       return 0;
@@ -56,7 +58,8 @@ struct Walker {
     std::string bytes;
     for (uint32_t s = first; s < first + sectors; ++s) {
       const ByteSpan d = Sector(s);
-      const uint16_t id = Check(d, 0, s, kBlock, std::string(which) + " VDS sector " + std::to_string(s));
+      const uint16_t id =
+          Check(d, 0, s, kBlock, std::string(which) + " VDS sector " + std::to_string(s));
       if (!id) break;
       bytes.append(reinterpret_cast<const char*>(d.data), kBlock);
       if (id == 8) break;
@@ -86,7 +89,8 @@ struct Walker {
     const uint32_t eaLength = e.U32Le(extended ? 208 : 168);
     const uint32_t adLength = e.U32Le(extended ? 212 : 172);
     const size_t adStart = (extended ? 216 : 176) + size_t(eaLength);
-    if (!extended && eaLength) Check(e.Sub(176, eaLength), 262, block, eaLength, what + " EA header");
+    if (!extended && eaLength)
+      Check(e.Sub(176, eaLength), 262, block, eaLength, what + " EA header");
     const uint8_t fileType = e.U8(16 + 11);
     const uint16_t adType = e.U16Le(16 + 18) & 7;
     const uint64_t informationLength = e.U64Le(56);
@@ -133,7 +137,8 @@ struct Walker {
       return;
     }
     const Extent dir = extents[0];
-    const ByteSpan data = Sector(Resolve(dir.partition, dir.block), (dir.length + kBlock - 1) / kBlock);
+    const ByteSpan data =
+        Sector(Resolve(dir.partition, dir.block), (dir.length + kBlock - 1) / kBlock);
     if (!data.ok) {
       Problem(what + ": directory outside the image");
       return;
@@ -155,8 +160,8 @@ struct Walker {
       offset += l;
     }
     if (e.U16Le(48) != subdirectories + 1)  // File Link Count: the parent's FID and the children's
-      Problem(what + ": link count " + std::to_string(e.U16Le(48)) + ", " + std::to_string(subdirectories) +
-              " subdirectories");
+      Problem(what + ": link count " + std::to_string(e.U16Le(48)) + ", " +
+              std::to_string(subdirectories) + " subdirectories");
   }
 
   void Run() {
@@ -170,7 +175,8 @@ struct Walker {
     if (!Check(anchor, 2, 256, kBlock, "anchor 256") ||
         !Check(closing, 2, uint32_t(total - 1), kBlock, "closing anchor"))
       return;
-    if (std::memcmp(anchor.data + 16, closing.data + 16, kBlock - 16) != 0) Problem("anchors differ");
+    if (std::memcmp(anchor.data + 16, closing.data + 16, kBlock - 16) != 0)
+      Problem("anchors differ");
     const std::string main = Sequence(anchor.U32Le(20), anchor.U32Le(16) / kBlock, "main");
     const std::string reserve = Sequence(anchor.U32Le(28), anchor.U32Le(24) / kBlock, "reserve");
     if (main.size() != reserve.size()) Problem("main and reserve sequences differ in length");
@@ -232,7 +238,8 @@ struct Walker {
     const uint16_t fsdPartition = lvd.U16Le(256);
     const ByteSpan fsd = Sector(Resolve(fsdPartition, fsdBlock));
     if (Check(fsd, 256, fsdBlock, kBlock, "file set descriptor") != 256) return;
-    Check(Sector(Resolve(fsdPartition, fsdBlock + 1)), 8, fsdBlock + 1, kBlock, "file set terminator");
+    Check(Sector(Resolve(fsdPartition, fsdBlock + 1)), 8, fsdBlock + 1, kBlock,
+          "file set terminator");
     Entry(fsd.U16Le(408), fsd.U32Le(404), 0);
   }
 };

@@ -11,10 +11,10 @@
 namespace vellumcast::test {
 
 struct UdfWalkReport {
-  std::vector<std::string> problems;  // empty for a sound image
-  uint32_t files = 0;                 // entries reached through File Identifiers
-  uint32_t directories = 0;           // the root included
-  uint32_t allocationExtents = 0;     // Allocation Extent Descriptors followed
+  std::vector<std::string> problems;            // empty for a sound image
+  uint32_t files = 0;                           // entries reached through File Identifiers
+  uint32_t directories = 0;                     // the root included
+  uint32_t allocationExtents = 0;               // Allocation Extent Descriptors followed
   uint32_t lvidFiles = 0, lvidDirectories = 0;  // as the integrity descriptor records them
   uint16_t revision = 0;                        // minimum read revision of the integrity descriptor
 };

@@ -18,7 +18,8 @@ inline uint16_t BitwiseCrc(const uint8_t* p, size_t n) {
   uint16_t crc = 0;
   for (size_t i = 0; i < n; ++i) {
     crc ^= uint16_t(p[i] << 8);
-    for (int b = 0; b < 8; ++b) crc = (crc & 0x8000) ? uint16_t((crc << 1) ^ 0x1021) : uint16_t(crc << 1);
+    for (int b = 0; b < 8; ++b)
+      crc = (crc & 0x8000) ? uint16_t((crc << 1) ^ 0x1021) : uint16_t(crc << 1);
   }
   return crc;
 }
@@ -31,13 +32,16 @@ inline std::string Text(const uint8_t* p, size_t n) { return ByteSpan(p, n).Text
 
 // The tag at the start of `d` has identifier `id`, a correct checksum, serial number 1,
 // a CRC length within the span with a matching CRC, and location `location`.
-inline ::testing::AssertionResult ValidTag(ByteSpan d, uint16_t id, uint32_t location, uint16_t version) {
-  if (!d.Has(0, 16)) return ::testing::AssertionFailure() << "tag of " << id << " outside the bytes";
+inline ::testing::AssertionResult ValidTag(ByteSpan d, uint16_t id, uint32_t location,
+                                           uint16_t version) {
+  if (!d.Has(0, 16))
+    return ::testing::AssertionFailure() << "tag of " << id << " outside the bytes";
   uint8_t sum = 0;
   for (int i = 0; i < 16; ++i)
     if (i != 4) sum = uint8_t(sum + d.U8(i));
   const uint16_t crcLength = d.U16Le(10);
-  if (d.U16Le(0) != id) return ::testing::AssertionFailure() << "identifier " << d.U16Le(0) << " not " << id;
+  if (d.U16Le(0) != id)
+    return ::testing::AssertionFailure() << "identifier " << d.U16Le(0) << " not " << id;
   if (d.U16Le(2) != version) return ::testing::AssertionFailure() << "version " << d.U16Le(2);
   if (d.U8(4) != sum) return ::testing::AssertionFailure() << "tag checksum of " << id;
   if (d.U16Le(6) != 1) return ::testing::AssertionFailure() << "serial number";

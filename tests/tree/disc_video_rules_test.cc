@@ -41,16 +41,37 @@ TEST(DvdFileKey, RecognisedNamesAndTheirKeys) {
     uint32_t key;
   };
   const Case cases[] = {
-      {u"AUDIO_TS.IFO", 0x10000}, {u"AUDIO_PP.IFO", 0x10001}, {u"AUDIO_TS.VOB", 0x10002},
-      {u"AUDIO_SV.IFO", 0x10003}, {u"AUDIO_SV.VOB", 0x10004}, {u"AUDIO_TS.BUP", 0x10005},
-      {u"ATS_01_0.IFO", 0x10110}, {u"ATS_01_1.AOB", 0x10121}, {u"ATS_01_1.VOB", 0x10121},
-      {u"ATS_12_0.BUP", 0x11230}, {u"VIDEO_TS.IFO", 0x20000}, {u"VIDEO_TS.VOB", 0x20001},
-      {u"VIDEO_TS.BUP", 0x20002}, {u"VTS_01_0.IFO", 0x20110}, {u"VTS_01_9.VOB", 0x20129},
-      {u"VTS_99_0.BUP", 0x29930}, {u"vts_01_1.vob", 0x20121}, {u"Video_Ts.Ifo", 0x20000},
+      {u"AUDIO_TS.IFO", 0x10000},
+      {u"AUDIO_PP.IFO", 0x10001},
+      {u"AUDIO_TS.VOB", 0x10002},
+      {u"AUDIO_SV.IFO", 0x10003},
+      {u"AUDIO_SV.VOB", 0x10004},
+      {u"AUDIO_TS.BUP", 0x10005},
+      {u"ATS_01_0.IFO", 0x10110},
+      {u"ATS_01_1.AOB", 0x10121},
+      {u"ATS_01_1.VOB", 0x10121},
+      {u"ATS_12_0.BUP", 0x11230},
+      {u"VIDEO_TS.IFO", 0x20000},
+      {u"VIDEO_TS.VOB", 0x20001},
+      {u"VIDEO_TS.BUP", 0x20002},
+      {u"VTS_01_0.IFO", 0x20110},
+      {u"VTS_01_9.VOB", 0x20129},
+      {u"VTS_99_0.BUP", 0x29930},
+      {u"vts_01_1.vob", 0x20121},
+      {u"Video_Ts.Ifo", 0x20000},
       // not DVD-Video files
-      {u"VIDEO_TS.IFX", 0}, {u"VIDEO_TS.IFO.bak", 0}, {u"VTS_01_0.IF", 0}, {u"VTS_1A_0.VOB", 0},
-      {u"VTS-01_0.VOB", 0}, {u"VTS_01_0.MPG", 0}, {u"AUDIO_XX.IFO", 0}, {u"AUDIX_TS.IFO", 0},
-      {u"BTS_01_0.IFO", 0}, {u"desktop.ini", 0}, {u"", 0}, {u"\u0156IDEO_TS.IFO", 0},
+      {u"VIDEO_TS.IFX", 0},
+      {u"VIDEO_TS.IFO.bak", 0},
+      {u"VTS_01_0.IF", 0},
+      {u"VTS_1A_0.VOB", 0},
+      {u"VTS-01_0.VOB", 0},
+      {u"VTS_01_0.MPG", 0},
+      {u"AUDIO_XX.IFO", 0},
+      {u"AUDIX_TS.IFO", 0},
+      {u"BTS_01_0.IFO", 0},
+      {u"desktop.ini", 0},
+      {u"", 0},
+      {u"\u0156IDEO_TS.IFO", 0},
   };
   for (const Case& c : cases) EXPECT_EQ(KeyOf(c.name), c.key) << Utf16ToUtf8(c.name);
 }
@@ -62,8 +83,9 @@ TEST(DvdFileKey, KeysGiveThePlayerOrder) {
       u"VTS_01_1.VOB", u"VTS_01_2.VOB", u"VTS_01_0.BUP", u"VTS_02_0.IFO", u"VTS_02_1.VOB",
       u"VTS_02_0.BUP", u"VTS_10_0.IFO"};
   std::vector<std::u16string> names(expected.rbegin(), expected.rend());
-  std::stable_sort(names.begin(), names.end(),
-                   [](const std::u16string& a, const std::u16string& b) { return KeyOf(a) < KeyOf(b); });
+  std::stable_sort(
+      names.begin(), names.end(),
+      [](const std::u16string& a, const std::u16string& b) { return KeyOf(a) < KeyOf(b); });
   EXPECT_EQ(names, expected);
 }
 
@@ -77,8 +99,8 @@ ScanOptions Choice(uint32_t formatFlags, uint16_t udfRevision) {
 ScanOptions DvdVideoBuild() { return Choice(FormatIso9660 | FormatUdf, 0x0102); }
 
 void WriteDvdFolder(const std::string& folder) {
-  for (const char* name : {"VIDEO_TS.IFO", "VTS_01_1.VOB", "VTS_01_0.IFO", "VIDEO_TS.BUP", "VTS_01_0.BUP",
-                           "VIDEO_TS.VOB", "desktop.ini", "extra/VTS_02_0.IFO"}) {
+  for (const char* name : {"VIDEO_TS.IFO", "VTS_01_1.VOB", "VTS_01_0.IFO", "VIDEO_TS.BUP",
+                           "VTS_01_0.BUP", "VIDEO_TS.VOB", "desktop.ini", "extra/VTS_02_0.IFO"}) {
     WriteFile(folder + "/" + name, name);
   }
 }
@@ -90,12 +112,14 @@ TEST(DvdVideoFolders, CombinedBuildPlacesRecognisedFilesInPlayerOrder) {
   auto scan = Scan(dir.path(), DvdVideoBuild());
   ASSERT_TRUE(scan->ok);
   EXPECT_EQ(scan->builder.tree.dvdVideoMode, 1);
-  EXPECT_EQ(ChildNames(scan->root()), (std::vector<std::string>{"AUDIO_TS", "VIDEO_TS", "readme.txt"}));
+  EXPECT_EQ(ChildNames(scan->root()),
+            (std::vector<std::string>{"AUDIO_TS", "VIDEO_TS", "readme.txt"}));
   TreeNode* audio = Find(scan->root(), "AUDIO_TS");
   TreeNode* video = Find(scan->root(), "VIDEO_TS");
   EXPECT_EQ(audio->firstChild, nullptr);
-  EXPECT_EQ(ChildNames(video), (std::vector<std::string>{"VIDEO_TS.IFO", "VIDEO_TS.VOB", "VIDEO_TS.BUP",
-                                                         "VTS_01_0.IFO", "VTS_01_1.VOB", "VTS_01_0.BUP"}));
+  EXPECT_EQ(ChildNames(video),
+            (std::vector<std::string>{"VIDEO_TS.IFO", "VIDEO_TS.VOB", "VIDEO_TS.BUP",
+                                      "VTS_01_0.IFO", "VTS_01_1.VOB", "VTS_01_0.BUP"}));
   EXPECT_EQ(audio->modifiedTime, scan->builder.settings.buildTime);
   EXPECT_EQ(video->modifiedTime, scan->builder.settings.buildTime);
   EXPECT_EQ(Find(video, "VTS_01_1.VOB")->size, 12u);
@@ -111,7 +135,9 @@ TEST(DvdVideoFolders, OtherFileSystemChoicesScanTheFolderAsItIs) {
     uint32_t flags;
     uint16_t revision;
   };
-  for (Build build : {Build{FormatUdf, 0x0102}, {FormatIso9660, 0x0102}, {FormatUdf, 0x0250},
+  for (Build build : {Build{FormatUdf, 0x0102},
+                      {FormatIso9660, 0x0102},
+                      {FormatUdf, 0x0250},
                       {FormatIso9660 | FormatUdf, 0x0250}}) {
     uint32_t flags = build.flags;
     auto scan = Scan(dir.path(), Choice(build.flags, build.revision));
@@ -130,12 +156,14 @@ TEST(DvdVideoFolders, FolderNamesIgnoreLetterCase) {
   WriteFile(dir / "Audio_Ts/audio_ts.ifo", "a");
   auto scan = Scan(dir.path(), DvdVideoBuild());
   EXPECT_EQ(scan->builder.tree.dvdVideoMode, 1);
-  EXPECT_EQ(ChildNames(scan->root()), (std::vector<std::string>{"AUDIO_TS", "VIDEO_TS"}));  // not walked again
+  EXPECT_EQ(ChildNames(scan->root()),
+            (std::vector<std::string>{"AUDIO_TS", "VIDEO_TS"}));  // not walked again
   EXPECT_EQ(ChildNames(Find(scan->root(), "VIDEO_TS")),
             (std::vector<std::string>{"video_ts.ifo", "VTS_01_0.IFO", "vts_01_1.vob"}));
   EXPECT_EQ(ChildNames(Find(scan->root(), "AUDIO_TS")), std::vector<std::string>{"audio_ts.ifo"});
-  EXPECT_EQ(scan->warnings, std::vector<std::string>{"leaving out " + (dir / "video_ts/ats_01_0.ifo") +
-                                                     ": not a DVD-Video file of VIDEO_TS"});
+  EXPECT_EQ(scan->warnings,
+            std::vector<std::string>{"leaving out " + (dir / "video_ts/ats_01_0.ifo") +
+                                     ": not a DVD-Video file of VIDEO_TS"});
 }
 
 // Whatever the DVD-Video rules leave out draws one warning naming it: other files and
@@ -153,9 +181,11 @@ TEST(DvdVideoFolders, EverythingLeftOutIsNamed) {
       {"VIDEO_TS/VIDEO_TS.IFO.bak", "VIDEO_TS/VIDEO_TS.IFO.bak", notDvd},
       {"VIDEO_TS/AUDIO_TS.IFO", "VIDEO_TS/AUDIO_TS.IFO", notDvd},
       {"AUDIO_TS/VTS_01_0.IFO", "AUDIO_TS/VTS_01_0.IFO", ": not a DVD-Video file of AUDIO_TS"},
-      {"VIDEO_TS/extra/VTS_02_0.IFO", "VIDEO_TS/extra", ": a DVD-Video VIDEO_TS folder holds no folders"},
+      {"VIDEO_TS/extra/VTS_02_0.IFO", "VIDEO_TS/extra",
+       ": a DVD-Video VIDEO_TS folder holds no folders"},
       {"AUDIO_TS/x/", "AUDIO_TS/x", ": a DVD-Video AUDIO_TS folder holds no folders"},
-      {"Video_TS/VTS_01_0.IFO", "Video_TS", ": another folder of this name is used for the DVD-Video structure"},
+      {"Video_TS/VTS_01_0.IFO", "Video_TS",
+       ": another folder of this name is used for the DVD-Video structure"},
       {"VIDEO_TS/Thumbs.db", nullptr, nullptr},
   };
   for (const Case& c : cases) {
@@ -170,7 +200,8 @@ TEST(DvdVideoFolders, EverythingLeftOutIsNamed) {
     auto scan = Scan(dir.path(), DvdVideoBuild());
     ASSERT_TRUE(scan->ok);
     EXPECT_EQ(ChildNames(scan->root()), (std::vector<std::string>{"AUDIO_TS", "VIDEO_TS"})) << path;
-    EXPECT_EQ(ChildNames(Find(scan->root(), "VIDEO_TS")), std::vector<std::string>{"VIDEO_TS.IFO"}) << path;
+    EXPECT_EQ(ChildNames(Find(scan->root(), "VIDEO_TS")), std::vector<std::string>{"VIDEO_TS.IFO"})
+        << path;
     EXPECT_EQ(Find(scan->root(), "AUDIO_TS")->firstChild, nullptr) << path;
     std::vector<std::string> expected;
     if (c.named) expected.push_back("leaving out " + (dir / c.named) + c.warning);
@@ -187,7 +218,8 @@ TEST(DvdVideoFolders, ImageOfFoldersInAnotherLetterCase) {
   WriteFile(dir / "src/video_ts/VIDEO_TS.IFO", test::PatternBytes(5000, 1));
   WriteFile(dir / "src/video_ts/vts_01_1.vob", test::PatternBytes(9000, 2));
   std::u16string src = Utf8ToUtf16(dir / "src"), target = Utf8ToUtf16(dir / "dvd.iso");
-  auto job = StartImageBuild(src.c_str(), u"", FileSystemChoice::Iso9660Udf102, target.c_str(), nullptr, nullptr, false, nullptr);
+  auto job = StartImageBuild(src.c_str(), u"", FileSystemChoice::Iso9660Udf102, target.c_str(),
+                             nullptr, nullptr, false, nullptr);
   ASSERT_TRUE(job->succeeded) << job->errorMessage;
   EXPECT_EQ(test::CompareIsoWithFolder(dir / "dvd.iso", dir / "src"), "");
 
@@ -205,7 +237,10 @@ TEST(DvdVideoFolders, ImageOfFoldersInAnotherLetterCase) {
   EXPECT_EQ(partitionDescriptors, 1);
   // File identifiers in the 8-bit form (compression identifier 8) and in the source's
   // letter case. (The ISO 9660 identifiers are VIDEO_TS.IFO;1 and VTS_01_1.VOB;1.)
-  for (const char* name : {"\x08" "VIDEO_TS.IFO", "\x08" "vts_01_1.vob"}) {
+  for (const char* name : {"\x08"
+                           "VIDEO_TS.IFO",
+                           "\x08"
+                           "vts_01_1.vob"}) {
     EXPECT_NE(image.find(name), std::string::npos) << name + 1;
   }
 }
@@ -226,7 +261,8 @@ TEST(DvdVideoFolders, AFileNamedAudioTsTurnsTheRulesOnAndStays) {
   WriteFile(dir / "AUDIO_TS", "not a folder");
   auto scan = Scan(dir.path(), DvdVideoBuild());
   EXPECT_EQ(scan->builder.tree.dvdVideoMode, 1);
-  EXPECT_EQ(ChildNames(scan->root()), (std::vector<std::string>{"AUDIO_TS", "VIDEO_TS", "AUDIO_TS"}));
+  EXPECT_EQ(ChildNames(scan->root()),
+            (std::vector<std::string>{"AUDIO_TS", "VIDEO_TS", "AUDIO_TS"}));
   TreeNode* first = scan->root()->firstChild;
   EXPECT_EQ(first->isDirectory, 1);
   EXPECT_EQ(first->firstChild, nullptr);
@@ -241,9 +277,11 @@ TEST(DvdVideoFolders, FilesAboveOneGibibyteAreKeptWithAWarning) {
   ASSERT_EQ(truncate((dir / "VIDEO_TS/VTS_01_1.VOB").c_str(), (1 << 30) + 1), 0);
   ASSERT_EQ(truncate((dir / "VIDEO_TS/VTS_01_2.VOB").c_str(), 1 << 30), 0);
   auto scan = Scan(dir.path(), DvdVideoBuild());
-  EXPECT_EQ(ChildNames(Find(scan->root(), "VIDEO_TS")), (std::vector<std::string>{"VTS_01_1.VOB", "VTS_01_2.VOB"}));
-  EXPECT_EQ(scan->warnings, std::vector<std::string>{(dir / "VIDEO_TS/VTS_01_1.VOB") +
-                                                      " is larger than 1 GiB; DVD-Video players may not read it"});
+  EXPECT_EQ(ChildNames(Find(scan->root(), "VIDEO_TS")),
+            (std::vector<std::string>{"VTS_01_1.VOB", "VTS_01_2.VOB"}));
+  EXPECT_EQ(scan->warnings,
+            std::vector<std::string>{(dir / "VIDEO_TS/VTS_01_1.VOB") +
+                                     " is larger than 1 GiB; DVD-Video players may not read it"});
 }
 
 // Blu-ray stream pass.
@@ -313,8 +351,10 @@ TEST(StreamPass, StereoPairsAreTiedAndGetInterleavedEntries) {
     uint16_t extents;
     uint32_t descriptorSectors;
   };
-  for (Expected x : {Expected{1, StereoBase, &plan[0], 1, 2, 115, 2}, {2, StereoDependent, &plan[0], 1, 2, 2, 1},
-                     {3, StereoBase, &plan[1], 3, 4, 2, 1}, {4, StereoDependent, &plan[1], 3, 4, 2, 1}}) {
+  for (Expected x : {Expected{1, StereoBase, &plan[0], 1, 2, 115, 2},
+                     {2, StereoDependent, &plan[0], 1, 2, 2, 1},
+                     {3, StereoBase, &plan[1], 3, 4, 2, 1},
+                     {4, StereoDependent, &plan[1], 3, 4, 2, 1}}) {
     TreeNode* n = clip[x.clip];
     EXPECT_EQ(n->kind, x.kind) << x.clip;
     EXPECT_EQ(n->stereoPair, x.pair) << x.clip;
@@ -342,9 +382,10 @@ TEST(StreamPass, StereoPairsAreTiedAndGetInterleavedEntries) {
   EXPECT_EQ(ssif->fileCount, 3u);
   EXPECT_EQ(b.tree.totalDirectoryCount, 3u);
   // The replaced source file is named; 00003.ssif had no source file to replace.
-  EXPECT_EQ(scan->warnings, (std::vector<std::string>{
-                                "BDMV/STREAM/SSIF/00001.ssif is recorded as a view of BDMV/STREAM/00002.m2ts and "
-                                "BDMV/STREAM/00001.m2ts interleaved, not copied from the source"}));
+  EXPECT_EQ(scan->warnings,
+            (std::vector<std::string>{
+                "BDMV/STREAM/SSIF/00001.ssif is recorded as a view of BDMV/STREAM/00002.m2ts and "
+                "BDMV/STREAM/00001.m2ts interleaved, not copied from the source"}));
 }
 
 TEST(StreamPass, WithoutAPlanClipsAreStreamClipsAndSsifIsKept) {
@@ -372,24 +413,30 @@ TEST(StreamPass, GivingUpLeavesTheTreeAsScanned) {
   {
     auto pairs = StereoSource::TwoPairs();
     pairs[1].baseClip = 7;  // 00007.m2ts does not exist
-    cases.push_back({"missing clip", pairs, nullptr, "BDMV/STREAM/00007.m2ts is not in the source tree"});
+    cases.push_back(
+        {"missing clip", pairs, nullptr, "BDMV/STREAM/00007.m2ts is not in the source tree"});
   }
   {
     auto pairs = StereoSource::TwoPairs();
     pairs[0].baseSectors = 114;  // the clip file holds 115 sectors
-    cases.push_back({"size differs", pairs, nullptr,
-                     "BDMV/STREAM/00001.m2ts holds 235520 bytes, not the 114 sectors of its clip information"});
+    cases.push_back(
+        {"size differs", pairs, nullptr,
+         "BDMV/STREAM/00001.m2ts holds 235520 bytes, not the 114 sectors of its clip information"});
   }
-  cases.push_back({"source .ssif of another size", StereoSource::TwoPairs(),
-                   [](const std::string& dir) { WriteClip(dir + "/BDMV/STREAM/SSIF/00001.ssif", 120); },
-                   "BDMV/STREAM/SSIF/00001.ssif holds 245760 bytes, not the 247808 of BDMV/STREAM/00002.m2ts and "
-                   "BDMV/STREAM/00001.m2ts interleaved"});
-  cases.push_back({"source .ssif is a folder", StereoSource::TwoPairs(),
-                   [](const std::string& dir) { WriteFile(dir + "/BDMV/STREAM/SSIF/00003.ssif/x", "x"); },
-                   "BDMV/STREAM/SSIF/00003.ssif is a folder"});
-  cases.push_back({"two clips of one number modulo 65536", StereoSource::TwoPairs(),
-                   [](const std::string& dir) { WriteClip(dir + "/BDMV/STREAM/65539.m2ts", 4); },
-                   "BDMV/STREAM/00003.m2ts and BDMV/STREAM/65539.m2ts have the same clip number modulo 65536"});
+  cases.push_back(
+      {"source .ssif of another size", StereoSource::TwoPairs(),
+       [](const std::string& dir) { WriteClip(dir + "/BDMV/STREAM/SSIF/00001.ssif", 120); },
+       "BDMV/STREAM/SSIF/00001.ssif holds 245760 bytes, not the 247808 of BDMV/STREAM/00002.m2ts "
+       "and "
+       "BDMV/STREAM/00001.m2ts interleaved"});
+  cases.push_back(
+      {"source .ssif is a folder", StereoSource::TwoPairs(),
+       [](const std::string& dir) { WriteFile(dir + "/BDMV/STREAM/SSIF/00003.ssif/x", "x"); },
+       "BDMV/STREAM/SSIF/00003.ssif is a folder"});
+  cases.push_back(
+      {"two clips of one number modulo 65536", StereoSource::TwoPairs(),
+       [](const std::string& dir) { WriteClip(dir + "/BDMV/STREAM/65539.m2ts", 4); },
+       "BDMV/STREAM/00003.m2ts and BDMV/STREAM/65539.m2ts have the same clip number modulo 65536"});
   for (Case& c : cases) {
     SCOPED_TRACE(c.name);
     StereoSource source;
@@ -401,7 +448,8 @@ TEST(StreamPass, GivingUpLeavesTheTreeAsScanned) {
     TreeNode* stream = Find(scan->root(), "BDMV/STREAM");
     EXPECT_EQ(b.tree.ssifDirectory, nullptr);
     EXPECT_EQ(b.tree.stereoPlan, nullptr);
-    EXPECT_EQ(ChildNames(Find(stream, "SSIF")), ChildNames(Find(plain->root(), "BDMV/STREAM/SSIF")));
+    EXPECT_EQ(ChildNames(Find(stream, "SSIF")),
+              ChildNames(Find(plain->root(), "BDMV/STREAM/SSIF")));
     for (TreeNode* n = stream->firstChild; n; n = n->nextSibling) {
       bool clip = test::NameOf(n).ends_with(".m2ts");
       EXPECT_EQ(n->kind, clip ? StreamClip : Ordinary) << test::NameOf(n);
@@ -440,9 +488,13 @@ TEST(StreamPass, ClipNumbers) {
     bool clip;
     uint16_t number;
   };
-  for (Case c : {Case{u"00001.m2ts", true, 1}, {u"99999.m2ts", true, uint16_t(99999 % 65536)},
-                 {u"00001.M2TS", false, 0}, {u"0001.m2ts", false, 0}, {u"000001.m2ts", false, 0},
-                 {u"0000a.m2ts", false, 0}, {u"00001.m2ts.bak", false, 0}}) {
+  for (Case c : {Case{u"00001.m2ts", true, 1},
+                 {u"99999.m2ts", true, uint16_t(99999 % 65536)},
+                 {u"00001.M2TS", false, 0},
+                 {u"0001.m2ts", false, 0},
+                 {u"000001.m2ts", false, 0},
+                 {u"0000a.m2ts", false, 0},
+                 {u"00001.m2ts.bak", false, 0}}) {
     uint16_t number = 0;
     EXPECT_EQ(ClipNumberOf(c.name, number), c.clip) << Utf16ToUtf8(c.name);
     if (c.clip) {
@@ -456,7 +508,11 @@ TEST(StereoExtents, ExtentsAreCutAtTheLongestRecordedExtent) {
     std::vector<uint32_t> extents;
     uint32_t count;
   };
-  for (const Case& c : {Case{{}, 0}, {{9, 9, 9}, 3}, {{524286}, 1}, {{524287}, 2}, {{1048572, 1}, 3},
+  for (const Case& c : {Case{{}, 0},
+                        {{9, 9, 9}, 3},
+                        {{524286}, 1},
+                        {{524287}, 2},
+                        {{1048572, 1}, 3},
                         {{0xFFFFFFFFu}, 8193}}) {
     StereoClipPair p;
     p.dependentExtents = c.extents;

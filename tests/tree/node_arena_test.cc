@@ -7,9 +7,15 @@ namespace vellumcast {
 namespace {
 
 TEST(NodeArena, BlockSizeRules) {
-  struct Case { uint32_t asked, expected; };
-  for (Case c : {Case{0, 4096}, {100, 1024}, {1024, 1024}, {8192, 8192},
-                 {67108864, 67108864}, {67108865, 67108864}}) {
+  struct Case {
+    uint32_t asked, expected;
+  };
+  for (Case c : {Case{0, 4096},
+                 {100, 1024},
+                 {1024, 1024},
+                 {8192, 8192},
+                 {67108864, 67108864},
+                 {67108865, 67108864}}) {
     NodeArena* arena = CreateArena(c.asked);
     ASSERT_NE(arena, nullptr);
     EXPECT_EQ(arena->blockSize, c.expected) << c.asked;

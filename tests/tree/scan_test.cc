@@ -83,7 +83,8 @@ TEST(Scan, SectorCountsRoundUpInSixtyFourBits) {
     uint64_t size, sectors;
   };
   TempDir dir;
-  const Case cases[] = {{0, 0}, {1, 1}, {2048, 1}, {2049, 2}, {4096, 2}, {(4ull << 30) + 1, 2097153}};
+  const Case cases[] = {{0, 0},    {1, 1},    {2048, 1},
+                        {2049, 2}, {4096, 2}, {(4ull << 30) + 1, 2097153}};
   for (const Case& c : cases) MakeSized(dir / ("f" + std::to_string(c.size)), c.size);
   auto scan = Scan(dir.path());
   for (const Case& c : cases) {
@@ -128,7 +129,8 @@ TEST(Scan, UnreadableDirectoryStaysEmptyWithAWarning) {
     std::filesystem::copy_file(SelfExecutable(), program);
     ASSERT_EQ(chmod(copy.path().c_str(), 0755), 0);
     ASSERT_EQ(chmod(program.c_str(), 0755), 0);
-    auto run = RunCommand("cd / && setpriv --reuid=nobody --regid=nogroup --clear-groups " + Quote(program) +
+    auto run = RunCommand("cd / && setpriv --reuid=nobody --regid=nogroup --clear-groups " +
+                          Quote(program) +
                           " --gtest_filter=Scan.UnreadableDirectoryStaysEmptyWithAWarning");
     EXPECT_EQ(run.exitCode, 0) << run.out << run.err;
     EXPECT_NE(run.out.find("[  PASSED  ] 1 test"), std::string::npos) << run.out << run.err;
@@ -148,7 +150,7 @@ TEST(Scan, UnreadableDirectoryStaysEmptyWithAWarning) {
   EXPECT_EQ(locked->firstChild, nullptr);
   EXPECT_NE(Find(scan->root(), "open/visible.txt"), nullptr);
   EXPECT_EQ(scan->warnings, std::vector<std::string>{"cannot read directory " + (dir / "locked") +
-                                                      ": Permission denied"});
+                                                     ": Permission denied"});
 }
 
 TEST(Scan, SymbolicLinksAreFollowedAndLoopsSkipped) {
@@ -220,18 +222,26 @@ TEST(Scan, TheImageBeingWrittenIsLeftOut) {
   WriteFile(dir / "new.iso.vellumcast-tmp-xYz123", "temporary image of a target not made yet");
   std::filesystem::create_symlink("out.iso", dir / "link.iso");
   std::filesystem::create_symlink("made.iso", dir / "dangling.iso");
-  const std::set<std::string> all = {"out.iso", "hard-link.iso", "out.iso.vellumcast-tmp-Ab12Cd",
-                                     "out.iso.vellumcast-tmp-notes.txt", "out.iso.bak", "sub",
-                                     "new.iso.vellumcast-tmp-xYz123", "link.iso"};
+  const std::set<std::string> all = {"out.iso",
+                                     "hard-link.iso",
+                                     "out.iso.vellumcast-tmp-Ab12Cd",
+                                     "out.iso.vellumcast-tmp-notes.txt",
+                                     "out.iso.bak",
+                                     "sub",
+                                     "new.iso.vellumcast-tmp-xYz123",
+                                     "link.iso"};
   struct Case {
     std::string target;
     std::set<std::string> leftOut;
     std::vector<std::string> warned;  // besides the dangling link, when it is not the target
   };
   const Case cases[] = {
-      {dir / "out.iso", {"out.iso", "out.iso.vellumcast-tmp-Ab12Cd"}, {"out.iso.vellumcast-tmp-Ab12Cd"}},
+      {dir / "out.iso",
+       {"out.iso", "out.iso.vellumcast-tmp-Ab12Cd"},
+       {"out.iso.vellumcast-tmp-Ab12Cd"}},
       {dir / "new.iso", {"new.iso.vellumcast-tmp-xYz123"}, {"new.iso.vellumcast-tmp-xYz123"}},
-      {dir / "sub/../link.iso", {"link.iso", "out.iso", "out.iso.vellumcast-tmp-Ab12Cd"},
+      {dir / "sub/../link.iso",
+       {"link.iso", "out.iso", "out.iso.vellumcast-tmp-Ab12Cd"},
        {"out.iso.vellumcast-tmp-Ab12Cd"}},
       {dir / "dangling.iso", {}, {}},
       {"", {}, {}},
@@ -251,7 +261,9 @@ TEST(Scan, TheImageBeingWrittenIsLeftOut) {
     EXPECT_EQ(scan->warnings.size(), warned.size());
     for (const std::string& name : warned) {
       EXPECT_EQ(std::count_if(scan->warnings.begin(), scan->warnings.end(),
-                              [&](const std::string& w) { return w.find(dir / name + ":") != std::string::npos; }),
+                              [&](const std::string& w) {
+                                return w.find(dir / name + ":") != std::string::npos;
+                              }),
                 1)
           << name;
     }
@@ -274,7 +286,8 @@ TEST(Scan, PathsUpToTheSystemLimitWorkAndLongerOnesAreReported) {
   }
   close(fd);
   auto scan = Scan(dir.path());
-  RunCommand("rm -rf " + Quote(dir / level));  // deeper than the temporary folder's clean-up reaches
+  RunCommand("rm -rf " +
+             Quote(dir / level));  // deeper than the temporary folder's clean-up reaches
   ASSERT_TRUE(scan->ok);
   EXPECT_NE(Find(scan->root(), longName), nullptr);
   // Walk down the chain: every file kept has a path the system can open.

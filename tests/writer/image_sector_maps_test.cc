@@ -7,9 +7,9 @@
 
 #include "build/build_job.h"
 #include "choice_text.h"
+#include "platform/byte_span.h"
 #include "platform/text.h"
 #include "test_support.h"
-#include "platform/byte_span.h"
 
 namespace vellumcast::test {
 namespace {
@@ -21,12 +21,14 @@ struct Image {
   std::string bytes;
   uint32_t sectors() const { return uint32_t(bytes.size() / 2048); }
   ByteSpan At(uint32_t sector) const {
-    return ByteSpan(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()).Sub(size_t(sector) * 2048, 2048);
+    return ByteSpan(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size())
+        .Sub(size_t(sector) * 2048, 2048);
   }
   std::string Sector(uint32_t sector) const { return bytes.substr(size_t(sector) * 2048, 2048); }
   uint16_t Tag(uint32_t sector) const { return At(sector).U16Le(0); }
   bool Zero(uint32_t first, uint32_t end) const {
-    return bytes.substr(size_t(first) * 2048, size_t(end - first) * 2048) == std::string(size_t(end - first) * 2048, '\0');
+    return bytes.substr(size_t(first) * 2048, size_t(end - first) * 2048) ==
+           std::string(size_t(end - first) * 2048, '\0');
   }
 };
 
@@ -36,8 +38,9 @@ constexpr uint16_t kPrimaryVolumeDescriptor = 1, kAnchor = 2, kTerminating = 8, 
 Image Build(FileSystemChoice choice, const TempDir& src, const TempDir& out) {
   progressCalls.clear();
   std::string target = out / "img";
-  auto job = StartImageBuild(Utf8ToUtf16(src.path()).c_str(), u"", choice, Utf8ToUtf16(target).c_str(),
-                             "Vellumcast ", "vellumcast_console 1.0", false, Progress);
+  auto job =
+      StartImageBuild(Utf8ToUtf16(src.path()).c_str(), u"", choice, Utf8ToUtf16(target).c_str(),
+                      "Vellumcast ", "vellumcast_console 1.0", false, Progress);
   EXPECT_TRUE(job->succeeded) << job->errorMessage;
   return Image{ReadFile(target)};
 }
@@ -52,7 +55,9 @@ TEST(ImageSectorMaps, VolumeStructuresAtTheirSectors) {
     FileSystemChoice choice;
     bool iso;
     const char* nsr;
-  } cases[] = {{FileSystemChoice::Iso9660Udf102, true, "NSR02"}, {FileSystemChoice::Udf102, false, "NSR02"}, {FileSystemChoice::Udf250, false, "NSR03"}};
+  } cases[] = {{FileSystemChoice::Iso9660Udf102, true, "NSR02"},
+               {FileSystemChoice::Udf102, false, "NSR02"},
+               {FileSystemChoice::Udf250, false, "NSR03"}};
   for (const auto& c : cases) {
     TempDir src, out;
     MakeSource(src);
@@ -63,8 +68,12 @@ TEST(ImageSectorMaps, VolumeStructuresAtTheirSectors) {
     EXPECT_TRUE(image.Zero(0, 16));
     const uint32_t vrs = c.iso ? 18 : 16;
     if (c.iso) {
-      EXPECT_EQ(image.Sector(16).substr(0, 6), "\x01" "CD001");
-      EXPECT_EQ(image.Sector(17).substr(0, 6), "\xff" "CD001");
+      EXPECT_EQ(image.Sector(16).substr(0, 6),
+                "\x01"
+                "CD001");
+      EXPECT_EQ(image.Sector(17).substr(0, 6),
+                "\xff"
+                "CD001");
     }
     EXPECT_EQ(image.Sector(vrs).substr(1, 5), "BEA01");
     EXPECT_EQ(image.Sector(vrs + 1).substr(1, 5), c.nsr);

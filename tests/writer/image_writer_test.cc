@@ -65,7 +65,9 @@ struct SmallTree {
     d = t.AddFile(sub, "D.BIN", "D.BIN;1", 2048);
     t.PlanIsoOnly();
   }
-  uint32_t FirstSector(const TreeNode* n) const { return uint32_t(t.b.plan.dataBase + t.b.plan.fileDataOffset) + n->dataStart; }
+  uint32_t FirstSector(const TreeNode* n) const {
+    return uint32_t(t.b.plan.dataBase + t.b.plan.fileDataOffset) + n->dataStart;
+  }
 };
 
 TEST(ImageWriter, ProgressCountsEverySectorAndEndsAtTotal) {
@@ -80,7 +82,8 @@ TEST(ImageWriter, ProgressCountsEverySectorAndEndsAtTotal) {
   std::vector<std::pair<uint32_t, uint32_t>> expected;
   for (uint32_t i = 1; i <= 18; ++i) expected.push_back({i, total});
   uint32_t done = 18;
-  for (uint32_t run : {1u, 1u, 1u, 1u}) expected.push_back({done += run, total});  // L, M, root, SUB
+  for (uint32_t run : {1u, 1u, 1u, 1u})
+    expected.push_back({done += run, total});  // L, M, root, SUB
   while (done < total) expected.push_back({++done, total});
   EXPECT_EQ(log.calls, expected);
   EXPECT_EQ(std::filesystem::file_size(target), uint64_t(total) * 2048);
@@ -183,7 +186,8 @@ TEST(ImageWriter, StereoscopicRunInterleavesTheTwoClips) {
   };
   const Case cases[] = {{{2, 3}, {1, 3}, true}, {{2, 2}, {1, 3}, false}, {{2, 3}, {1, 4}, false}};
   for (const Case& c : cases) {
-    SCOPED_TRACE(::testing::PrintToString(c.baseExtents) + ::testing::PrintToString(c.dependentExtents));
+    SCOPED_TRACE(::testing::PrintToString(c.baseExtents) +
+                 ::testing::PrintToString(c.dependentExtents));
     TempDir src, out;
     std::string base = PatternBytes(5 * 2048, 11), dependent = PatternBytes(4 * 2048 - 100, 12);
     WriteFile(src / "00001.m2ts", base);
@@ -207,13 +211,15 @@ TEST(ImageWriter, StereoscopicRunInterleavesTheTwoClips) {
     std::string target = out / "3d.iso";
     if (!c.ok) {
       EXPECT_FALSE(Build(t, target));
-      EXPECT_EQ(t.b.log.error, "internal error: the interleaved extents of " + src.path() + "/00002.m2ts and " +
-                                      src.path() + "/00001.m2ts do not cover the two clips");
+      EXPECT_EQ(t.b.log.error, "internal error: the interleaved extents of " + src.path() +
+                                   "/00002.m2ts and " + src.path() +
+                                   "/00001.m2ts do not cover the two clips");
       continue;
     }
     ASSERT_TRUE(Build(t, target)) << t.b.log.error;
     std::string image = ReadFile(target);
-    std::string run = image.substr(size_t(t.b.plan.dataBase + t.b.plan.fileDataOffset + d->dataStart) * 2048, 9 * 2048);
+    std::string run = image.substr(
+        size_t(t.b.plan.dataBase + t.b.plan.fileDataOffset + d->dataStart) * 2048, 9 * 2048);
     std::string paddedDependent = dependent + std::string(100, '\0');
     std::string expected = paddedDependent.substr(0, 2048) + base.substr(0, 2 * 2048) +
                            paddedDependent.substr(2048, 3 * 2048) + base.substr(2 * 2048, 3 * 2048);

@@ -34,11 +34,13 @@ void Progress(uint32_t done, uint32_t total) {
 }
 void Warning(const std::string& text, void*) { hooks.warnings.push_back(text); }
 
-std::unique_ptr<BuildJob> Build(const std::string& source, const std::string& target, FileSystemChoice choice) {
+std::unique_ptr<BuildJob> Build(const std::string& source, const std::string& target,
+                                FileSystemChoice choice) {
   hooks.calls.clear();
   hooks.warnings.clear();
-  auto job = StartImageBuild(Utf8ToUtf16(source).c_str(), u"Test", choice, Utf8ToUtf16(target).c_str(),
-                             "Vellumcast ", "vellumcast_console 1.0", false, Progress, Warning);
+  auto job =
+      StartImageBuild(Utf8ToUtf16(source).c_str(), u"Test", choice, Utf8ToUtf16(target).c_str(),
+                      "Vellumcast ", "vellumcast_console 1.0", false, Progress, Warning);
   hooks.atFirstCall = nullptr;
   return job;
 }
@@ -50,7 +52,8 @@ void MakeTree(const TempDir& src) {
   WriteFile(src / "DOCS/EXACT.BIN", PatternBytes(2048, 2));
   WriteFile(src / "DOCS/DEEP/NOTE.TXT", PatternBytes(5000, 3));
   std::filesystem::create_directories(src / "HOLLOW");
-  for (int i = 0; i < 60; ++i) WriteFile(src / ("MANY/F" + std::to_string(i) + ".BIN"), PatternBytes(i * 50, i));
+  for (int i = 0; i < 60; ++i)
+    WriteFile(src / ("MANY/F" + std::to_string(i) + ".BIN"), PatternBytes(i * 50, i));
 }
 
 TEST(Iso9660Image, ReadsBackAsTheSourceTree) {
@@ -78,7 +81,8 @@ TEST(Iso9660Image, SourceChangesDuringTheWrite) {
     std::string target = out / "img.iso";
     auto job = Build(src.path(), target, FileSystemChoice::Iso9660);
     EXPECT_FALSE(job->succeeded);
-    EXPECT_EQ(job->errorMessage, "cannot read " + src / "DOCS/DEEP/NOTE.TXT" + ": No such file or directory");
+    EXPECT_EQ(job->errorMessage,
+              "cannot read " + src / "DOCS/DEEP/NOTE.TXT" + ": No such file or directory");
     EXPECT_FALSE(std::filesystem::exists(target));
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out.path()), {}), 0);
   }
@@ -96,7 +100,8 @@ TEST(Iso9660Image, SourceChangesDuringTheWrite) {
     for (const auto& e : listing.entries) {
       if (e.path != "/DATA.BIN") continue;
       EXPECT_EQ(e.size, 300000u);
-      EXPECT_EQ(ReadIsoBytes(target, e.firstSector, 0, 10), std::string("short") + std::string(5, '\0'));
+      EXPECT_EQ(ReadIsoBytes(target, e.firstSector, 0, 10),
+                std::string("short") + std::string(5, '\0'));
     }
   }
 }
@@ -130,7 +135,8 @@ TEST(Iso9660Image, FileOfFourGibibytesAndMore) {
   close(image);
   std::vector<ByteSpan> records;
   for (uint32_t at = 0; at < 2048 && dir[at]; at += dir[at]) {
-    if (std::string(reinterpret_cast<const char*>(dir + at + 33), dir[at + 32]).rfind("HUGE.BIN", 0) == 0) {
+    if (std::string(reinterpret_cast<const char*>(dir + at + 33), dir[at + 32])
+            .rfind("HUGE.BIN", 0) == 0) {
       records.emplace_back(dir + at, 2048 - at);
     }
   }
@@ -167,11 +173,15 @@ std::string KernelName(const std::string& identifier) {
 // ~1. Expected identifiers for the sorted order of ISO 9660 + UDF; an ISO 9660 image keeps
 // the listing order, so there only reachability and content are checked.
 TEST(Iso9660Image, EveryNameReachableAsTheKernelShowsIt) {
-  struct Case { std::vector<std::string> names; std::vector<std::string> identifiers; };  // "dir:" a directory
+  struct Case {
+    std::vector<std::string> names;
+    std::vector<std::string> identifiers;
+  };  // "dir:" a directory
   const Case cases[] = {
       {{"a;b.txt", "a.b.txt"}, {"a.b.txt;1", "a;b~1.txt;1"}},
       {{"...", "x;1.txt", "x;2.txt", "x;1"}, {"..~1.;1", "x;1.;1", "x;1.txt;1", "x;2.txt;1"}},
-      {{"\xC3\xA9", "\xC2\xA0", "\xE9"}, {"?.;1", "\xA0~1.;1", "\xE9~1.;1"}},  // é, no-break space, not UTF-8
+      {{"\xC3\xA9", "\xC2\xA0", "\xE9"},
+       {"?.;1", "\xA0~1.;1", "\xE9~1.;1"}},  // é, no-break space, not UTF-8
       {{"dir:\xC3\xA9", "dir:x;1", "x", "README", "Readme.", "dir:..."},
        {"...~1", "README.;1", "Readme~1.;1", "x.;1", "x;1~1", "\xE9~1"}},
   };
@@ -181,7 +191,8 @@ TEST(Iso9660Image, EveryNameReachableAsTheKernelShowsIt) {
       std::vector<std::string> contents;
       for (const std::string& name : c.names) {
         contents.push_back(name + PatternBytes(3000, int(contents.size())));
-        WriteFile(src / (name.starts_with("dir:") ? name.substr(4) + "/in" : name), contents.back());
+        WriteFile(src / (name.starts_with("dir:") ? name.substr(4) + "/in" : name),
+                  contents.back());
       }
       std::string target = out / "names.iso";
       auto job = Build(src.path(), target, choice);

@@ -57,12 +57,15 @@ TEST(Iso9660Structures, EmptyFolderImage) {
   EXPECT_EQ(w.image.substr(0, 16 * 2048), std::string(16 * 2048, '\0'));
 
   // Primary Volume Descriptor.
-  EXPECT_EQ(Field(w, 16, 0, 7), std::string("\x01" "CD001\x01", 7));
+  EXPECT_EQ(Field(w, 16, 0, 7), std::string("\x01"
+                                            "CD001\x01",
+                                            7));
   EXPECT_EQ(Field(w, 16, 8, 32), Blanks(32));
   EXPECT_EQ(Field(w, 16, 40, 32), "UNTITLED" + Blanks(24));
   EXPECT_EQ(w.At(16).U32Le(80), 32u);
   EXPECT_EQ(w.At(16).U32Be(84), 32u);
-  EXPECT_EQ(Field(w, 16, 120, 12), std::string("\x01\x00\x00\x01\x01\x00\x00\x01\x00\x08\x08\x00", 12));
+  EXPECT_EQ(Field(w, 16, 120, 12),
+            std::string("\x01\x00\x00\x01\x01\x00\x00\x01\x00\x08\x08\x00", 12));
   EXPECT_EQ(w.At(16).U32Le(132), 10u);
   EXPECT_EQ(w.At(16).U32Be(136), 10u);
   EXPECT_EQ(w.At(16).U32Le(140), 18u);
@@ -89,9 +92,14 @@ TEST(Iso9660Structures, EmptyFolderImage) {
   EXPECT_EQ(Field(w, 16, 882, 2048 - 882), std::string(2048 - 882, '\0'));
 
   // Terminator, then one-record path tables in both byte orders.
-  EXPECT_EQ(w.Sector(17), std::string("\xff" "CD001\x01", 7) + std::string(2041, '\0'));
-  EXPECT_EQ(w.Sector(18), std::string("\x01\x00\x14\x00\x00\x00\x01\x00\x00\x00", 10) + std::string(2038, '\0'));
-  EXPECT_EQ(w.Sector(19), std::string("\x01\x00\x00\x00\x00\x14\x00\x01\x00\x00", 10) + std::string(2038, '\0'));
+  EXPECT_EQ(w.Sector(17), std::string("\xff"
+                                      "CD001\x01",
+                                      7) +
+                              std::string(2041, '\0'));
+  EXPECT_EQ(w.Sector(18),
+            std::string("\x01\x00\x14\x00\x00\x00\x01\x00\x00\x00", 10) + std::string(2038, '\0'));
+  EXPECT_EQ(w.Sector(19),
+            std::string("\x01\x00\x00\x00\x00\x14\x00\x01\x00\x00", 10) + std::string(2038, '\0'));
 
   // The root directory: self and parent records, both pointing at the root.
   for (uint32_t offset : {0u, 34u}) {

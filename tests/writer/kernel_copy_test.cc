@@ -12,9 +12,9 @@
 
 #include <algorithm>
 #include <chrono>
+#include <filesystem>
 #include <functional>
 #include <memory>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -39,8 +39,10 @@ struct Choice {
   uint32_t formatFlags;
   uint16_t udfRevision;
 };
-constexpr Choice kChoices[] = {
-    {FormatIso9660, 0x0102}, {FormatIso9660 | FormatUdf, 0x0102}, {FormatUdf, 0x0102}, {FormatUdf, 0x0250}};
+constexpr Choice kChoices[] = {{FormatIso9660, 0x0102},
+                               {FormatIso9660 | FormatUdf, 0x0102},
+                               {FormatUdf, 0x0102},
+                               {FormatUdf, 0x0250}};
 
 // How the file data travels: read and written at its turn; copied by the kernel; and
 // both again with reader threads working ahead.
@@ -93,12 +95,18 @@ struct PlannedBuild {
 };
 
 constexpr size_t kSector = 2048;
-constexpr size_t kThreshold = 64 * kSector;    // smallest file copied by the kernel
-constexpr size_t kChunk = 8192 * kSector;      // bytes copied between progress reports
+constexpr size_t kThreshold = 64 * kSector;  // smallest file copied by the kernel
+constexpr size_t kChunk = 8192 * kSector;    // bytes copied between progress reports
 
 void FillSource(const TempDir& src) {
-  const size_t sizes[] = {0, 1, kSector + 1, kThreshold - 1, kThreshold, kThreshold + 1,
-                          3 * kThreshold + 700, kChunk + kSector + 5};
+  const size_t sizes[] = {0,
+                          1,
+                          kSector + 1,
+                          kThreshold - 1,
+                          kThreshold,
+                          kThreshold + 1,
+                          3 * kThreshold + 700,
+                          kChunk + kSector + 5};
   uint32_t seed = 1;
   for (size_t size : sizes) {
     WriteFile(src / ("top/f" + std::to_string(seed) + ".bin"), PatternBytes(size, seed));
@@ -141,30 +149,38 @@ struct ChangingSource {
 
 void MakeDvdVideo(const TempDir& src) {
   uint32_t seed = 20;
-  for (const char* name : {"VIDEO_TS.IFO", "VIDEO_TS.BUP", "VIDEO_TS.VOB", "VTS_01_0.IFO", "VTS_01_0.BUP",
-                           "VTS_01_1.VOB", "VTS_01_2.VOB"}) {
-    WriteFile(src / ("VIDEO_TS/" + std::string(name)), PatternBytes(name[9] == 'V' ? 3 * kThreshold + 11 : 9000, seed++));
+  for (const char* name : {"VIDEO_TS.IFO", "VIDEO_TS.BUP", "VIDEO_TS.VOB", "VTS_01_0.IFO",
+                           "VTS_01_0.BUP", "VTS_01_1.VOB", "VTS_01_2.VOB"}) {
+    WriteFile(src / ("VIDEO_TS/" + std::string(name)),
+              PatternBytes(name[9] == 'V' ? 3 * kThreshold + 11 : 9000, seed++));
   }
   WriteFile(src / "extra/readme.txt", PatternBytes(700, seed));
 }
 
 const ChangingSource kSources[] = {
-    {"plain", [](const TempDir& s) {
-       for (int i = 0; i < 300; ++i) WriteFile(s / ("many/" + std::to_string(i)), PatternBytes(1 + 37 * i, i));
+    {"plain",
+     [](const TempDir& s) {
+       for (int i = 0; i < 300; ++i)
+         WriteFile(s / ("many/" + std::to_string(i)), PatternBytes(1 + 37 * i, i));
        WriteFile(s / "large/a.bin", PatternBytes(5 * kThreshold + 3, 1));
        WriteFile(s / "large/b.bin", PatternBytes(kThreshold - 1, 2));
-     }, "large/a.bin", "large/b.bin", "many/250"},
-    {"dvd-video", MakeDvdVideo, "VIDEO_TS/VTS_01_1.VOB", "VIDEO_TS/VTS_01_0.IFO", "VIDEO_TS/VIDEO_TS.BUP"},
+     },
+     "large/a.bin", "large/b.bin", "many/250"},
+    {"dvd-video", MakeDvdVideo, "VIDEO_TS/VTS_01_1.VOB", "VIDEO_TS/VTS_01_0.IFO",
+     "VIDEO_TS/VIDEO_TS.BUP"},
     {"stereoscopic", [](const TempDir& s) { StereoscopicFixture().Write(s.path()); },
      "BDMV/STREAM/00001.m2ts", "BDMV/STREAM/00004.m2ts", "BDMV/STREAM/00002.m2ts", true},
 };
 
-void Resize(const std::string& path, size_t size, uint32_t seed) { WriteFile(path, PatternBytes(size, seed)); }
+void Resize(const std::string& path, size_t size, uint32_t seed) {
+  WriteFile(path, PatternBytes(size, seed));
+}
 
 // One modification time for every entry, so that sources made one after the other give
 // the same image.
 void FixTimes(const TempDir& root) {
-  const auto time = std::chrono::file_clock::from_sys(std::chrono::sys_seconds(std::chrono::seconds(1690000000)));
+  const auto time =
+      std::chrono::file_clock::from_sys(std::chrono::sys_seconds(std::chrono::seconds(1690000000)));
   for (const auto& e : std::filesystem::recursive_directory_iterator(root.path())) {
     std::filesystem::last_write_time(e.path(), time);
   }
@@ -175,7 +191,8 @@ TEST(KernelCopy, FilesChangedDuringTheWriteGiveTheSameImageInEveryMode) {
   for (const ChangingSource& source : kSources) {
     for (Choice choice : kChoices) {
       if (source.bluray && choice.udfRevision != 0x0250) continue;
-      SCOPED_TRACE(std::string(source.name) + " " + std::to_string(choice.formatFlags * 0x10000 + choice.udfRevision));
+      SCOPED_TRACE(std::string(source.name) + " " +
+                   std::to_string(choice.formatFlags * 0x10000 + choice.udfRevision));
       std::string images[std::size(kModes)];
       for (size_t m = 0; m < std::size(kModes); ++m) {
         TempDir src, out;
@@ -210,8 +227,10 @@ TEST(KernelCopy, FileThatVanishesDuringTheWriteFailsTheBuildInEveryMode) {
       TempDir src, out;
       source.make(src);
       PlannedBuild build(src.path(), {FormatUdf, 0x0250}, 1700000000, source.bluray);
-      EXPECT_FALSE(build.TryWrite(out / "img.iso", mode, [&] { std::filesystem::remove(src / source.grows); }));
-      EXPECT_EQ(build.b.log.error, "cannot read " + src / source.grows + ": No such file or directory");
+      EXPECT_FALSE(build.TryWrite(out / "img.iso", mode,
+                                  [&] { std::filesystem::remove(src / source.grows); }));
+      EXPECT_EQ(build.b.log.error,
+                "cannot read " + src / source.grows + ": No such file or directory");
       EXPECT_EQ(std::distance(std::filesystem::directory_iterator(out.path()), {}), 0);
     }
   }
@@ -231,9 +250,11 @@ size_t CountEntries(const char* directory) {
 TEST(ReadAhead, StopAndFailedWriteEndTheReaders) {
   TempDir src, out;
   for (int i = 0; i < 3000; ++i) {
-    WriteFile(src / ("d" + std::to_string(i % 30) + "/s" + std::to_string(i)), PatternBytes(8000, i));
+    WriteFile(src / ("d" + std::to_string(i % 30) + "/s" + std::to_string(i)),
+              PatternBytes(8000, i));
   }
-  for (int i = 0; i < 16; ++i) WriteFile(src / ("large/l" + std::to_string(i)), PatternBytes(1 << 20, i));
+  for (int i = 0; i < 16; ++i)
+    WriteFile(src / ("large/l" + std::to_string(i)), PatternBytes(1 << 20, i));
   struct Case {
     std::string target;
     uint32_t formatFlags;
@@ -246,7 +267,8 @@ TEST(ReadAhead, StopAndFailedWriteEndTheReaders) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.target);
-    const size_t threads = CountEntries("/proc/self/task"), descriptors = CountEntries("/proc/self/fd");
+    const size_t threads = CountEntries("/proc/self/task"),
+                 descriptors = CountEntries("/proc/self/fd");
     PlannedBuild build(src.path(), {c.formatFlags, 0x0102}, 1700000000);
     build.b.settings.readAheadReaders = 16;
     // A few hundred sectors into the file data (before /dev/full refuses the first
@@ -296,18 +318,23 @@ TEST(ReadAhead, ReadersRestOnFilesInMemoryAndResumeAtOneFromTheStorage) {
     auto next = [](void* o, ReadAheadRequest& r) {
       auto& order = *static_cast<Order*>(o);
       if (order.next == order.paths.size()) return false;
-      r = ReadAheadRequest{order.paths[order.next++], order.c.size + order.c.files + kSector, order.c.readWhole};
+      r = ReadAheadRequest{order.paths[order.next++], order.c.size + order.c.files + kSector,
+                           order.c.readWhole};
       return true;
     };
-    auto seek = [](void* o, const void* after) { static_cast<Order*>(o)->next = *static_cast<const size_t*>(after) + 1; };
+    auto seek = [](void* o, const void* after) {
+      static_cast<Order*>(o)->next = *static_cast<const size_t*>(after) + 1;
+    };
     std::vector<uint8_t> bytes(c.size + c.files + kSector);
     for (size_t evictFrom : {c.files, c.files / 2}) {
       SCOPED_TRACE(std::to_string(c.size) + " from " + std::to_string(evictFrom));
       for (size_t i = 0; i < c.files; ++i) {
         int fd = open(paths[i].c_str(), O_RDONLY);
         ASSERT_GE(fd, 0);
-        if (i < evictFrom) ReadFile(paths[i]);  // in memory
-        else fdatasync(fd), posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);  // out of it
+        if (i < evictFrom)
+          ReadFile(paths[i]);  // in memory
+        else
+          fdatasync(fd), posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);  // out of it
         // (mincore: a probe by reading would start reading the file in.)
         void* map = mmap(nullptr, c.size, PROT_READ, MAP_SHARED, fd, 0);
         unsigned char pages[64] = {};
@@ -330,7 +357,8 @@ TEST(ReadAhead, ReadersRestOnFilesInMemoryAndResumeAtOneFromTheStorage) {
         size_t got = 0;
         ASSERT_TRUE(file.Read(bytes.data(), bytes.size(), got)) << i;
         ASSERT_TRUE(std::string(reinterpret_cast<char*>(bytes.data()), got) ==
-                    PatternBytes(c.size + i, uint32_t(i))) << i;
+                    PatternBytes(c.size + i, uint32_t(i)))
+            << i;
         if (readAhead.Resting() && file.fromStorage) readAhead.Resume(&index[i]);
       }
       EXPECT_GT(watched[0], 0u) << "the readers did not rest";
@@ -353,20 +381,22 @@ TEST(ReadAhead, FileDataOrderContinuesAfterAnyFile) {
     ReadAheadRequest r;
     for (FileDataOrder whole(build.b.tree.root); whole.Next(r);) all.push_back(r.hostPath);
     size_t checked = 0;
-    std::function<void(const TreeNode&, const std::u16string&)> visit = [&](const TreeNode& d, const std::u16string& parent) {
-      const std::u16string path = FileDataDirectoryPath(d, parent);
-      for (const TreeNode* e = d.firstChild; e; e = e->nextSibling) {
-        if (e->isDirectory) visit(*e, path);
-        auto at = std::find(all.begin(), all.end(), HostPath(BuildSourcePath(*e, path)));
-        if (e->isDirectory || e->kind == StereoBase || at == all.end()) continue;
-        FileDataOrder rest(build.b.tree.root);
-        rest.ContinueAfter(*e);
-        std::vector<std::string> after;
-        while (rest.Next(r)) after.push_back(r.hostPath);
-        EXPECT_EQ(after, std::vector<std::string>(at + (e->kind == StereoDependent ? 2 : 1), all.end()));
-        ++checked;
-      }
-    };
+    std::function<void(const TreeNode&, const std::u16string&)> visit =
+        [&](const TreeNode& d, const std::u16string& parent) {
+          const std::u16string path = FileDataDirectoryPath(d, parent);
+          for (const TreeNode* e = d.firstChild; e; e = e->nextSibling) {
+            if (e->isDirectory) visit(*e, path);
+            auto at = std::find(all.begin(), all.end(), HostPath(BuildSourcePath(*e, path)));
+            if (e->isDirectory || e->kind == StereoBase || at == all.end()) continue;
+            FileDataOrder rest(build.b.tree.root);
+            rest.ContinueAfter(*e);
+            std::vector<std::string> after;
+            while (rest.Next(r)) after.push_back(r.hostPath);
+            EXPECT_EQ(after, std::vector<std::string>(at + (e->kind == StereoDependent ? 2 : 1),
+                                                      all.end()));
+            ++checked;
+          }
+        };
     visit(*build.b.tree.root, std::u16string());
     EXPECT_GT(checked, 5u);
   }
@@ -396,7 +426,8 @@ TEST(KernelCopy, FilesThatChangedSizeKeepTheirPlannedSectors) {
   ASSERT_NE(s, std::string::npos);
   EXPECT_EQ(image.compare(s, shrunk.size(), shrunk), 0);
   EXPECT_EQ(image.compare(s + shrunk.size(), 3 * kThreshold - shrunk.size(),
-                          std::string(3 * kThreshold - shrunk.size(), '\0')), 0);
+                          std::string(3 * kThreshold - shrunk.size(), '\0')),
+            0);
   size_t g = image.find(grown.substr(0, 4096));
   ASSERT_NE(g, std::string::npos);
   const size_t plannedG = (2 * kThreshold / kSector + 1) * kSector;

@@ -23,12 +23,13 @@ namespace vellumcast::test {
 namespace {
 
 constexpr int64_t kFixedTime = 1700000000;  // 2023-11-14T22:13:20Z
-std::vector<std::string> collected;  // warnings of the last build
+std::vector<std::string> collected;         // warnings of the last build
 
 // Sets the access and modification times of every entry below `root` (and of `root`).
 void FixTimes(const std::string& root) {
   std::vector<std::string> paths{root};
-  for (const auto& e : std::filesystem::recursive_directory_iterator(root)) paths.push_back(e.path().string());
+  for (const auto& e : std::filesystem::recursive_directory_iterator(root))
+    paths.push_back(e.path().string());
   const timespec times[2] = {{kFixedTime, 0}, {kFixedTime, 0}};
   for (const std::string& p : paths) utimensat(AT_FDCWD, p.c_str(), times, 0);
 }
@@ -60,11 +61,13 @@ uint64_t ImageHash(const std::string& path) {
   return h;
 }
 
-std::string BuildImage(const std::string& source, const std::string& target, FileSystemChoice choice) {
+std::string BuildImage(const std::string& source, const std::string& target,
+                       FileSystemChoice choice) {
   BuildOptions options;
   options.buildTime = kFixedTime;
-  auto job = StartImageBuild(Utf8ToUtf16(source).c_str(), u"Pinned", choice, Utf8ToUtf16(target).c_str(),
-                             "Vellumcast ", "vellumcast_console 1.0", false, nullptr, nullptr, options);
+  auto job =
+      StartImageBuild(Utf8ToUtf16(source).c_str(), u"Pinned", choice, Utf8ToUtf16(target).c_str(),
+                      "Vellumcast ", "vellumcast_console 1.0", false, nullptr, nullptr, options);
   return job->succeeded ? "" : job->errorMessage;
 }
 
@@ -77,8 +80,10 @@ TEST(RockRidgeJoliet, ImagesWithoutTheSwitchesAreUnchanged) {
     uint64_t hash;
   };
   const Case cases[] = {
-      {MakeNamesTree, FileSystemChoice::Iso9660, 0xa9609ee390030f6dull},    {MakeNamesTree, FileSystemChoice::Iso9660Udf102, 0xce86862f5cdab087ull},
-      {MakeNamesTree, FileSystemChoice::Udf102, 0xad75063f935b17d4ull},    {MakeNamesTree, FileSystemChoice::Udf250, 0x6386d9851f81679cull},
+      {MakeNamesTree, FileSystemChoice::Iso9660, 0xa9609ee390030f6dull},
+      {MakeNamesTree, FileSystemChoice::Iso9660Udf102, 0xce86862f5cdab087ull},
+      {MakeNamesTree, FileSystemChoice::Udf102, 0xad75063f935b17d4ull},
+      {MakeNamesTree, FileSystemChoice::Udf250, 0x6386d9851f81679cull},
       {MakeDvdVideoTree, FileSystemChoice::Iso9660Udf102, 0xba0de85a86264461ull},
   };
   for (const Case& c : cases) {
@@ -89,7 +94,6 @@ TEST(RockRidgeJoliet, ImagesWithoutTheSwitchesAreUnchanged) {
     EXPECT_EQ(ImageHash(target), c.hash) << "choice " << c.choice;
   }
 }
-
 
 // ---- Reading the image back: directory records and their SUSP entries, by hand.
 
@@ -118,8 +122,9 @@ std::vector<Record> Records(const std::string& image, uint32_t sector, uint32_t 
     }
     uint8_t n = uint8_t(extent[at + 32]);
     size_t su = 33 + n + (n % 2 == 0 ? 1 : 0);
-    out.push_back({extent.substr(at + 33, n), extent.substr(at + su, length - su), Le32(extent, at + 2),
-                   Le32(extent, at + 10), (uint8_t(extent[at + 25]) & 2) != 0});
+    out.push_back({extent.substr(at + 33, n), extent.substr(at + su, length - su),
+                   Le32(extent, at + 2), Le32(extent, at + 10),
+                   (uint8_t(extent[at + 25]) & 2) != 0});
     at += length;
   }
   return out;
@@ -134,7 +139,8 @@ std::vector<std::string> SuspEntries(const std::string& image, std::string field
     for (size_t at = 0; at + 4 <= field.size() && uint8_t(field[at + 2]) >= 4;) {
       std::string entry = field.substr(at, uint8_t(field[at + 2]));
       out.push_back(entry);
-      if (entry.compare(0, 2, "CE") == 0) next = image.substr(size_t(Le32(entry, 4)) * 2048 + Le32(entry, 12), Le32(entry, 20));
+      if (entry.compare(0, 2, "CE") == 0)
+        next = image.substr(size_t(Le32(entry, 4)) * 2048 + Le32(entry, 12), Le32(entry, 20));
       at += entry.size();
     }
     if (next.empty()) break;
@@ -161,13 +167,14 @@ std::string JolietName(const Record& r) {
 
 // Every path below the root of the hierarchy whose volume descriptor is at `sector`,
 // named by Rock Ridge (primary) or Joliet (supplementary).
-void Walk(const std::string& image, uint32_t location, uint32_t size, bool joliet, const std::string& path,
-          std::vector<std::string>& out) {
+void Walk(const std::string& image, uint32_t location, uint32_t size, bool joliet,
+          const std::string& path, std::vector<std::string>& out) {
   std::vector<Record> records = Records(image, location, size);
   for (size_t i = 2; i < records.size(); ++i) {
     std::string name = joliet ? JolietName(records[i]) : RockRidgeName(image, records[i]);
     out.push_back(path + name);
-    if (records[i].isDirectory) Walk(image, records[i].location, records[i].size, joliet, path + name + "/", out);
+    if (records[i].isDirectory)
+      Walk(image, records[i].location, records[i].size, joliet, path + name + "/", out);
   }
 }
 std::vector<std::string> Tree(const std::string& image, uint32_t descriptorSector) {
@@ -196,15 +203,16 @@ struct Built {
 
 void Collect(const std::string& text, void*) { collected.push_back(text); }
 
-Built BuildWith(const std::string& source, const std::string& target, FileSystemChoice choice, bool rockRidge,
-                bool joliet, bool fixedTime = true) {
+Built BuildWith(const std::string& source, const std::string& target, FileSystemChoice choice,
+                bool rockRidge, bool joliet, bool fixedTime = true) {
   BuildOptions options;
   if (fixedTime) options.buildTime = kFixedTime;
   options.rockRidge = rockRidge;
   options.joliet = joliet;
   collected.clear();
-  auto job = StartImageBuild(Utf8ToUtf16(source).c_str(), u"Pinned", choice, Utf8ToUtf16(target).c_str(),
-                             "Vellumcast ", "vellumcast_console 1.0", false, nullptr, Collect, options);
+  auto job =
+      StartImageBuild(Utf8ToUtf16(source).c_str(), u"Pinned", choice, Utf8ToUtf16(target).c_str(),
+                      "Vellumcast ", "vellumcast_console 1.0", false, nullptr, Collect, options);
   Built b;
   b.ok = job->succeeded;
   b.error = job->errorMessage;
@@ -231,7 +239,8 @@ TEST(RockRidgeJoliet, BothTreesReadBackAsTheSource) {
     EXPECT_EQ(joliet.size(), want.size());
     EXPECT_TRUE(std::count(joliet.begin(), joliet.end(), "a_b.txt")) << "choice " << choice;
     EXPECT_TRUE(std::count(joliet.begin(), joliet.end(), "日本語の写真.jpg"));
-    EXPECT_TRUE(std::count(joliet.begin(), joliet.end(), "l1/l2/l3/l4/l5/l6/l7/l8/l9/l10/bottom.txt"));
+    EXPECT_TRUE(
+        std::count(joliet.begin(), joliet.end(), "l1/l2/l3/l4/l5/l6/l7/l8/l9/l10/bottom.txt"));
     // The program's own reader finds nothing wrong with the primary tree.
     ImageSource reader;
     ASSERT_TRUE(reader.Open(out / "img.iso")) << reader.error;
@@ -306,8 +315,8 @@ TEST(RockRidgeJoliet, SupplementaryVolumeDescriptor) {
   EXPECT_EQ(svd.substr(88, 32), std::string("%/E") + std::string(29, '\0'));
   EXPECT_EQ(svd.substr(40, 14), Bytes({0, 'P', 0, 'i', 0, 'n', 0, 'n', 0, 'e', 0, 'd', 0, ' '}));
   EXPECT_EQ(Le32(svd, 80), Le32(b.image, 16 * 2048 + 80));  // volume space size
-  EXPECT_EQ(b.image[18 * 2048], char(255));                  // the terminator
-  EXPECT_EQ(Le32(b.image, 16 * 2048 + 140), 19u);            // the primary type L path table
+  EXPECT_EQ(b.image[18 * 2048], char(255));                 // the terminator
+  EXPECT_EQ(Le32(b.image, 16 * 2048 + 140), 19u);           // the primary type L path table
   const uint32_t jolietTable = Le32(svd, 140);
   EXPECT_GT(jolietTable, 19u);
   EXPECT_EQ(uint8_t(b.image[size_t(jolietTable) * 2048]), 1u);  // the root's record
@@ -321,15 +330,20 @@ TEST(RockRidgeJoliet, SupplementaryVolumeDescriptor) {
 TEST(RockRidgeJoliet, JolietNamesShortenedAndUnique) {
   TempDir src, out;
   const std::string x66(66, 'x');
-  const std::string emoji = std::string(63, 'e') + "\xF0\x9F\x98\x80" + "z";  // the pair at units 63-64
-  for (const std::string& name : {x66 + ".jpeg", x66 + "y.jpeg", std::string("Photo.JPG"), std::string("photo.jpg"),
-                                  emoji, std::string("a;b:c?.txt")}) {
+  const std::string emoji =
+      std::string(63, 'e') + "\xF0\x9F\x98\x80" + "z";  // the pair at units 63-64
+  for (const std::string& name : {x66 + ".jpeg", x66 + "y.jpeg", std::string("Photo.JPG"),
+                                  std::string("photo.jpg"), emoji, std::string("a;b:c?.txt")}) {
     WriteFile(src / name, name);
   }
   Built b = BuildWith(src.path(), out / "img.iso", FileSystemChoice::Iso9660Udf102, false, true);
   ASSERT_TRUE(b.ok) << b.error;
-  std::vector<std::string> want = {std::string(59, 'x') + ".jpeg", std::string(57, 'x') + "~1.jpeg", "Photo.JPG",
-                                   "a_b_c_.txt", std::string(63, 'e'), "photo~1.jpg"};
+  std::vector<std::string> want = {std::string(59, 'x') + ".jpeg",
+                                   std::string(57, 'x') + "~1.jpeg",
+                                   "Photo.JPG",
+                                   "a_b_c_.txt",
+                                   std::string(63, 'e'),
+                                   "photo~1.jpg"};
   std::sort(want.begin(), want.end());
   EXPECT_EQ(Tree(b.image, 17), want);
   EXPECT_EQ(b.warnings.size(), 5u);
@@ -345,7 +359,8 @@ TEST(RockRidgeJoliet, ReproducibleWithAFixedTime) {
   Built second = BuildWith(src.path(), out / "b.iso", FileSystemChoice::Iso9660Udf102, true, true);
   ASSERT_TRUE(first.ok && second.ok) << first.error << second.error;
   EXPECT_TRUE(first.image == second.image);
-  Built clock = BuildWith(src.path(), out / "c.iso", FileSystemChoice::Iso9660Udf102, true, true, false);
+  Built clock =
+      BuildWith(src.path(), out / "c.iso", FileSystemChoice::Iso9660Udf102, true, true, false);
   ASSERT_TRUE(clock.ok) << clock.error;
   for (const Built* b : {&first, &clock}) {
     const size_t root = 16 * 2048 + 156;
@@ -361,7 +376,8 @@ TEST(RockRidgeJoliet, ReproducibleWithAFixedTime) {
 TEST(RockRidgeJoliet, RefusedWithoutIso9660) {
   TempDir src, out;
   WriteFile(src / "a.txt", "a");
-  for (FileSystemChoice choice : {FileSystemChoice::Default, FileSystemChoice::Udf102, FileSystemChoice::Udf250}) {
+  for (FileSystemChoice choice :
+       {FileSystemChoice::Default, FileSystemChoice::Udf102, FileSystemChoice::Udf250}) {
     for (bool rockRidge : {true, false}) {
       Built b = BuildWith(src.path(), out / "img.iso", choice, rockRidge, !rockRidge);
       EXPECT_FALSE(b.ok);

@@ -6,26 +6,26 @@
 #include <string>
 #include <vector>
 
+#include "base/disc_constants.h"
 #include "bluray/stereo_clip_pair.h"
 #include "build/image_builder.h"
-#include "base/disc_constants.h"
 #include "layout/entry_extents.h"
 #include "tree_test_support.h"
-#include "writer_view.h"
 #include "udf_tag_check.h"
 #include "writer/allocation_descriptors.h"
 #include "writer/file_entries.h"
 #include "writer/file_identifiers.h"
 #include "writer/file_set.h"
+#include "writer_view.h"
 
 namespace vellumcast {
 namespace {
 
+using test::LayoutTree;
 using test::Le16;
 using test::Le32;
 using test::Le64;
 using test::Text;
-using test::LayoutTree;
 using test::ValidTag;
 
 void Configure(ImageBuilder& b, uint16_t revision) {
@@ -40,8 +40,8 @@ void Configure(ImageBuilder& b, uint16_t revision) {
 }
 
 // Appends an entry to `dir` with its UDF identifier already set (see WithUdfName).
-TreeNode* Add(LayoutTree& t, TreeNode* dir, const std::u16string& name, bool directory, uint64_t size = 0,
-              bool eightBit = false) {
+TreeNode* Add(LayoutTree& t, TreeNode* dir, const std::u16string& name, bool directory,
+              uint64_t size = 0, bool eightBit = false) {
   return t.WithUdfName(directory ? t.AddDir(*dir, name) : t.AddFile(*dir, name, size), eightBit);
 }
 
@@ -50,8 +50,9 @@ uint16_t Version(const ImageBuilder& b) { return b.settings.IsUdf250() ? 3 : 2; 
 // The entry of `node` at `block`, built into the blocks it takes.
 std::vector<uint8_t> Entry(ImageBuilder& b, const TreeNode& node, uint32_t block) {
   std::vector<uint8_t> s(size_t(FileEntrySectors(b.settings, node)) * 2048, 0);
-  const bool ok = b.settings.IsUdf250() ? BuildExtendedFileEntry(test::WriterView(b), node, block, s.data())
-                                        : BuildFileEntry(test::WriterView(b), node, block, s.data());
+  const bool ok = b.settings.IsUdf250()
+                      ? BuildExtendedFileEntry(test::WriterView(b), node, block, s.data())
+                      : BuildFileEntry(test::WriterView(b), node, block, s.data());
   EXPECT_TRUE(ok) << b.log.error;
   return s;
 }
@@ -67,7 +68,8 @@ std::vector<Ad> EntryAds(const ImageBuilder& b, const uint8_t* e) {
     const bool longAds = (Le16(e + 16 + 18) & 7) == 1;
     const uint32_t n = Le32(e + 212);
     for (uint32_t o = 0; o < n; o += longAds ? 16 : 8)
-      ads.push_back({Le32(e + 216 + o), Le32(e + 220 + o), longAds ? Le16(e + 224 + o) : uint16_t(1)});
+      ads.push_back(
+          {Le32(e + 216 + o), Le32(e + 220 + o), longAds ? Le16(e + 224 + o) : uint16_t(1)});
   } else {
     const uint32_t n = Le32(e + 172);
     for (uint32_t o = 0; o < n; o += 8) ads.push_back({Le32(e + 308 + o), Le32(e + 312 + o), 0});
@@ -161,8 +163,11 @@ TEST(FileEntry, ExtentSplittingAndEmptyFiles) {
       {1, {{1, 0, 0}}},
       {1073737728, {{1073737728, 0, 0}}},
       {1073737729, {{1073737728, 0, 0}, {1, 524286, 0}}},
-      {3 * uint64_t(1073737728) + 4096, {{1073737728, 0, 0}, {1073737728, 524286, 0},
-                                        {1073737728, 2 * 524286, 0}, {4096, 3 * 524286, 0}}},
+      {3 * uint64_t(1073737728) + 4096,
+       {{1073737728, 0, 0},
+        {1073737728, 524286, 0},
+        {1073737728, 2 * 524286, 0},
+        {4096, 3 * 524286, 0}}},
   };
   for (uint16_t revision : {uint16_t(0x0102), uint16_t(0x0250)}) {
     for (const Case& c : cases) {
@@ -241,7 +246,10 @@ TEST(AllocationExtents, ContinuationChains) {
   struct Case {
     uint32_t extents, blocks;
     std::vector<uint32_t> perAed;  // allocation descriptors in each AED (continuation counted)
-  } cases[] = {{114, 1, {}}, {115, 2, {2}}, {239, 2, {126}}, {240, 3, {126, 2}},
+  } cases[] = {{114, 1, {}},
+               {115, 2, {2}},
+               {239, 2, {126}},
+               {240, 3, {126, 2}},
                {500, 5, {126, 126, 126, 12}}};
   for (const Case& c : cases) {
     ImageBuilder b;
@@ -373,7 +381,8 @@ TEST(FileIdentifiers, ParentChildrenNamesAndBlockCrossing) {
     std::vector<TreeNode*> children;
     uint32_t length = 40;
     for (int i = 0; i < 60; ++i) {
-      std::u16string name = u"name-" + std::u16string(14, u'a' + (i % 26)) + char16_t(u'A' + i % 26);
+      std::u16string name =
+          u"name-" + std::u16string(14, u'a' + (i % 26)) + char16_t(u'A' + i % 26);
       TreeNode* child = Add(t, dir, name, i % 7 == 0, 5, c.dvdVideo);
       child->fileEntryLocation = 100 + i;
       child->uniqueId = 30 + i;
@@ -415,7 +424,8 @@ TEST(FileIdentifiers, ParentChildrenNamesAndBlockCrossing) {
         for (size_t i = 0; i < name.size(); ++i) EXPECT_EQ(d[39 + i], uint8_t(name[i]));
       } else {
         EXPECT_EQ(d[38], 16);
-        for (size_t i = 0; i < name.size(); ++i) EXPECT_EQ(test::Le16(d + 39 + 2 * i), uint16_t(name[i] << 8 | name[i] >> 8));
+        for (size_t i = 0; i < name.size(); ++i)
+          EXPECT_EQ(test::Le16(d + 39 + 2 * i), uint16_t(name[i] << 8 | name[i] >> 8));
       }
       offset += l;
     }

@@ -8,9 +8,9 @@
 #include <vector>
 
 #include "bdmv_fixture.h"
-#include "choice_text.h"
 #include "build/build_job.h"
 #include "build/image_builder.h"
+#include "choice_text.h"
 #include "platform/text.h"
 #include "test_support.h"
 #include "udf_descriptor_walker.h"
@@ -36,8 +36,9 @@ void MakeTree(const test::TempDir& dir) {
   test::WriteFile(dir / "Grüße/日本語のファイル.txt", "unicode\n");
   std::filesystem::create_directories(dir / "a/emptydir");
   for (int i = 0; i < 90; ++i)
-    test::WriteFile(dir / ("many/file-with-a-rather-long-name-number-" + std::to_string(i) + ".dat"),
-                    std::string(size_t(i), char('a' + i % 26)));
+    test::WriteFile(
+        dir / ("many/file-with-a-rather-long-name-number-" + std::to_string(i) + ".dat"),
+        std::string(size_t(i), char('a' + i % 26)));
 }
 
 struct Built {
@@ -94,7 +95,10 @@ TEST_P(UdfImage, ReadsBackAndEveryTagChecks) {
   EXPECT_EQ(report.directories, directories);
   EXPECT_EQ(report.lvidFiles, files);
   EXPECT_EQ(report.lvidDirectories, directories);
-  EXPECT_EQ(report.revision, GetParam() == FileSystemChoice::Iso9660Udf102 || GetParam() == FileSystemChoice::Udf102 ? 0x0102 : 0x0250);
+  EXPECT_EQ(report.revision,
+            GetParam() == FileSystemChoice::Iso9660Udf102 || GetParam() == FileSystemChoice::Udf102
+                ? 0x0102
+                : 0x0250);
 }
 
 std::string ChoiceName(const ::testing::TestParamInfo<FileSystemChoice>& info) {
@@ -107,8 +111,9 @@ std::string ChoiceName(const ::testing::TestParamInfo<FileSystemChoice>& info) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Choices, UdfImage,
-                         ::testing::Values(FileSystemChoice::Iso9660Udf102, FileSystemChoice::Default,
-                                           FileSystemChoice::Udf102, FileSystemChoice::Udf250),
+                         ::testing::Values(FileSystemChoice::Iso9660Udf102,
+                                           FileSystemChoice::Default, FileSystemChoice::Udf102,
+                                           FileSystemChoice::Udf250),
                          ChoiceName);
 
 // An empty folder in UDF 1.02: partition at 257 with a 4-block area (File Set
@@ -119,7 +124,9 @@ TEST(UdfImageLayout, EmptyFolderUdf102) {
   Built built = Build(source.path(), target, FileSystemChoice::Udf102);
   ASSERT_TRUE(built.ok && built.written);
   ASSERT_EQ(built.image.size(), 288u * 2048);
-  auto sector = [&](size_t s) { return reinterpret_cast<const uint8_t*>(built.image.data()) + s * 2048; };
+  auto sector = [&](size_t s) {
+    return reinterpret_cast<const uint8_t*>(built.image.data()) + s * 2048;
+  };
   EXPECT_EQ(std::string(reinterpret_cast<const char*>(sector(16) + 1), 5), "BEA01");
   EXPECT_EQ(Le16(sector(257)), 256);
   EXPECT_EQ(Le16(sector(258)), 8);
@@ -187,7 +194,8 @@ TEST(UdfImageLayout, StereoscopicPlanSetByHand) {
     uint32_t sectors;
   };
   const Clip clips[] = {{1, 6}, {2, 5}, {3, 4}, {4, 2}, {5, 3}};
-  auto pair = [](uint16_t base, uint16_t dependent, std::vector<uint32_t> b, std::vector<uint32_t> d) {
+  auto pair = [](uint16_t base, uint16_t dependent, std::vector<uint32_t> b,
+                 std::vector<uint32_t> d) {
     StereoClipPair p;
     p.baseClip = base;
     p.dependentClip = dependent;
@@ -215,7 +223,8 @@ TEST(UdfImageLayout, StereoscopicPlanSetByHand) {
     std::map<uint16_t, std::string> stream;
     uint32_t dataSectors = 1;  // index.bdmv
     for (const Clip& clip : clips) {
-      stream[clip.number] = test::StreamBytes(clip.number, clip.sectors * 11).substr(0, clip.sectors * 2048);
+      stream[clip.number] =
+          test::StreamBytes(clip.number, clip.sectors * 11).substr(0, clip.sectors * 2048);
       char name[32];
       std::snprintf(name, sizeof name, "BDMV/STREAM/%05u.m2ts", clip.number);
       test::WriteFile(source / name, stream[clip.number]);
@@ -277,8 +286,10 @@ TEST(UdfImageNames, ChangedFullNamesAreNamedOnce) {
   test::WriteFile(source / "a\xFE", "first");
   test::WriteFile(source / "a\xFF", "second");  // both a\uFFFD in UDF
   const std::string longName(200, 'L');
-  for (int i = 0; i < 23; ++i) test::WriteFile(source / ("long/" + longName + std::to_string(i) + ".txt"), "x");
-  for (FileSystemChoice choice : {FileSystemChoice::Iso9660, FileSystemChoice::Iso9660Udf102, FileSystemChoice::Udf102, FileSystemChoice::Udf250}) {
+  for (int i = 0; i < 23; ++i)
+    test::WriteFile(source / ("long/" + longName + std::to_string(i) + ".txt"), "x");
+  for (FileSystemChoice choice : {FileSystemChoice::Iso9660, FileSystemChoice::Iso9660Udf102,
+                                  FileSystemChoice::Udf102, FileSystemChoice::Udf250}) {
     test::TempDir out;
     ASSERT_TRUE(Build(source.path(), out / "image.iso", choice).ok);
     if (choice == FileSystemChoice::Iso9660) {
@@ -286,14 +297,18 @@ TEST(UdfImageNames, ChangedFullNamesAreNamedOnce) {
       continue;
     }
     ASSERT_EQ(warnings.size(), 21u) << choice;
-    EXPECT_EQ(warnings[0], source / "a\xFF" + " is named \"a\uFFFD~1\" in UDF: another name of its folder has the same UDF form");
+    EXPECT_EQ(
+        warnings[0],
+        source / "a\xFF" +
+            " is named \"a\uFFFD~1\" in UDF: another name of its folder has the same UDF form");
     test::TreeListing listed;
     std::string error;
     ASSERT_TRUE(test::ListUdfImage(out / "image.iso", listed, error)) << error;
     for (size_t i = 1; i < 20; ++i) {
       const std::string& w = warnings[i];
       EXPECT_TRUE(w.starts_with(source / "long/" + longName)) << w;
-      EXPECT_TRUE(w.ends_with("\" in UDF: the name is longer than a UDF file identifier can hold")) << w;
+      EXPECT_TRUE(w.ends_with("\" in UDF: the name is longer than a UDF file identifier can hold"))
+          << w;
       size_t open = w.find(" is named \"") + 11;
       EXPECT_EQ(listed.count("long/" + w.substr(open, w.find('"', open) - open)), 1u) << w;
     }

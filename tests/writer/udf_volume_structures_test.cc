@@ -7,11 +7,11 @@
 
 #include "build/image_builder.h"
 #include "udf_tag_check.h"
-#include "writer_view.h"
 #include "writer/descriptor_tag.h"
 #include "writer/integrity.h"
 #include "writer/metadata_file.h"
 #include "writer/volume_descriptors.h"
+#include "writer_view.h"
 
 namespace vellumcast {
 namespace {
@@ -76,7 +76,8 @@ TEST(DescriptorTag, CrcOfCheckStringAndTableEntries) {
   for (size_t i = 0; i < pattern.size(); ++i) pattern[i] = char(i * 7 + 3);
   auto* bytes = reinterpret_cast<const uint8_t*>(pattern.data());
   // Every length from 0 to 40 (whole eight-byte steps and every tail) and a long run.
-  for (int64_t n = 0; n <= 40; ++n) EXPECT_EQ(DescriptorCrc(bytes + 3, n), test::BitwiseCrc(bytes + 3, n)) << n;
+  for (int64_t n = 0; n <= 40; ++n)
+    EXPECT_EQ(DescriptorCrc(bytes + 3, n), test::BitwiseCrc(bytes + 3, n)) << n;
   EXPECT_EQ(DescriptorCrc(bytes, 1000), test::BitwiseCrc(bytes, 1000));
 }
 
@@ -113,14 +114,15 @@ TEST(VolumeRecognition, StructureDescriptors) {
 // Main and Reserve sequences differ only in tag location (12-15) and checksum (4).
 TEST(VolumeDescriptorSequence, MainAndReserveDifferOnlyInLocationAndChecksum) {
   using Build = void (*)(const ImageEmitter&, uint8_t*, uint32_t);
-  const Build sequence[] = {BuildPrimaryVolumeDescriptor, BuildImplementationUseVolumeDescriptor,
-                            BuildPartitionDescriptor,     BuildLogicalVolumeDescriptor,
+  const Build sequence[] = {BuildPrimaryVolumeDescriptor,    BuildImplementationUseVolumeDescriptor,
+                            BuildPartitionDescriptor,        BuildLogicalVolumeDescriptor,
                             BuildUnallocatedSpaceDescriptor, BuildTerminatingDescriptor};
   const uint16_t ids[] = {1, 4, 5, 6, 7, 8};
   for (uint16_t revision : {uint16_t(0x0102), uint16_t(0x0250)}) {
     ImageBuilder b;
     Plan(b, revision);
-    const uint32_t reserve = revision >= 0x0250 ? uint32_t(b.plan.mirrorStart) + b.plan.metadataBlocks : 48;
+    const uint32_t reserve =
+        revision >= 0x0250 ? uint32_t(b.plan.mirrorStart) + b.plan.metadataBlocks : 48;
     for (int i = 0; i < 6; ++i) {
       Sector main = Built([&](uint8_t* p) { sequence[i](test::WriterView(b), p, 32 + i); });
       Sector copy = Built([&](uint8_t* p) { sequence[i](test::WriterView(b), p, reserve + i); });
@@ -191,7 +193,8 @@ TEST(VolumeDescriptorSequence, PartitionAndLogicalVolumeByRevision) {
     EXPECT_EQ(Le32(&pd[192]), c.length);
     EXPECT_EQ(std::count(&pd[56], &pd[184], 0), 128);
 
-    Sector lvd = Built([&](uint8_t* p) { BuildLogicalVolumeDescriptor(test::WriterView(b), p, 35); });
+    Sector lvd =
+        Built([&](uint8_t* p) { BuildLogicalVolumeDescriptor(test::WriterView(b), p, 35); });
     EXPECT_TRUE(ValidTag(lvd.data(), 6, 35, c.revision >= 0x0250 ? 3 : 2));
     EXPECT_EQ(Le16(&lvd[10]), c.lvdCrcLength);
     EXPECT_EQ(0, std::memcmp(&lvd[84], b.settings.volumeLabel, 128));
@@ -231,13 +234,15 @@ TEST(VolumeDescriptorSequence, PartitionAndLogicalVolumeByRevision) {
 TEST(VolumeDescriptorSequence, ImplementationUseAndUnallocatedSpace) {
   ImageBuilder b;
   Plan(b, 0x0102);
-  Sector iu = Built([&](uint8_t* p) { BuildImplementationUseVolumeDescriptor(test::WriterView(b), p, 33); });
+  Sector iu = Built(
+      [&](uint8_t* p) { BuildImplementationUseVolumeDescriptor(test::WriterView(b), p, 33); });
   EXPECT_EQ(Text(&iu[21], 12), "*UDF LV Info");
   EXPECT_EQ(Le16(&iu[20 + 24]), 0x0102);
   EXPECT_EQ(Text(&iu[53], 23), "OSTA Compressed Unicode");
   EXPECT_EQ(0, std::memcmp(&iu[116], b.settings.volumeLabel, 128));
   EXPECT_EQ(Text(&iu[353], 12), "*Vellumcast ");
-  Sector usd = Built([&](uint8_t* p) { BuildUnallocatedSpaceDescriptor(test::WriterView(b), p, 36); });
+  Sector usd =
+      Built([&](uint8_t* p) { BuildUnallocatedSpaceDescriptor(test::WriterView(b), p, 36); });
   EXPECT_EQ(Le16(&usd[10]), 8);
   EXPECT_EQ(Le32(&usd[20]), 0u);
 }
@@ -247,7 +252,8 @@ TEST(IntegritySequence, LogicalVolumeIntegrityDescriptor) {
     ImageBuilder b;
     Plan(b, revision);
     const uint32_t n = revision >= 0x0250 ? 2 : 1;
-    Sector s = Built([&](uint8_t* p) { BuildLogicalVolumeIntegrityDescriptor(test::WriterView(b), p, 64); });
+    Sector s = Built(
+        [&](uint8_t* p) { BuildLogicalVolumeIntegrityDescriptor(test::WriterView(b), p, 64); });
     EXPECT_TRUE(ValidTag(s.data(), 9, 64, n == 2 ? 3 : 2));
     EXPECT_EQ(Le16(&s[10]), 110 + 8 * n);
     EXPECT_EQ(s[16], 0xA0);
@@ -276,8 +282,10 @@ TEST(Anchor, PointsToBothSequencesAndCopiesDifferOnlyInLocation) {
     ImageBuilder b;
     Plan(b, revision);
     const uint32_t last = uint32_t(b.plan.volumeSectors) - 1;
-    Sector first = Built([&](uint8_t* p) { BuildAnchorVolumeDescriptorPointer(test::WriterView(b), p, 256); });
-    Sector closing = Built([&](uint8_t* p) { BuildAnchorVolumeDescriptorPointer(test::WriterView(b), p, last); });
+    Sector first =
+        Built([&](uint8_t* p) { BuildAnchorVolumeDescriptorPointer(test::WriterView(b), p, 256); });
+    Sector closing = Built(
+        [&](uint8_t* p) { BuildAnchorVolumeDescriptorPointer(test::WriterView(b), p, last); });
     EXPECT_TRUE(ValidTag(first.data(), 2, 256, revision >= 0x0250 ? 3 : 2));
     EXPECT_TRUE(ValidTag(closing.data(), 2, last, revision >= 0x0250 ? 3 : 2));
     EXPECT_EQ(Le32(&first[16]), 32768u);
@@ -291,9 +299,11 @@ TEST(Anchor, PointsToBothSequencesAndCopiesDifferOnlyInLocation) {
 TEST(MetadataFile, MainAndMirrorEntries) {
   ImageBuilder b;
   Plan(b, 0x0250);
-  Sector main = Built([&](uint8_t* p) { BuildMetadataFileEntry(test::WriterView(b), p, false, 288); });
-  Sector mirror =
-      Built([&](uint8_t* p) { BuildMetadataFileEntry(test::WriterView(b), p, true, uint32_t(b.plan.mirrorEntrySector)); });
+  Sector main =
+      Built([&](uint8_t* p) { BuildMetadataFileEntry(test::WriterView(b), p, false, 288); });
+  Sector mirror = Built([&](uint8_t* p) {
+    BuildMetadataFileEntry(test::WriterView(b), p, true, uint32_t(b.plan.mirrorEntrySector));
+  });
   EXPECT_TRUE(ValidTag(main.data(), 266, 0, 3));
   EXPECT_TRUE(ValidTag(mirror.data(), 266, uint32_t(b.plan.mirrorEntrySector) - 288, 3));
   EXPECT_EQ(Le16(&main[10]), 208);
@@ -301,8 +311,8 @@ TEST(MetadataFile, MainAndMirrorEntries) {
   EXPECT_EQ(mirror[16 + 11], 251);
   for (const Sector* s : {&main, &mirror}) {
     const uint8_t* e = s->data();
-    EXPECT_EQ(Le16(e + 16 + 4), 4);   // strategy
-    EXPECT_EQ(Le16(e + 16 + 8), 1);   // maximum entries
+    EXPECT_EQ(Le16(e + 16 + 4), 4);  // strategy
+    EXPECT_EQ(Le16(e + 16 + 8), 1);  // maximum entries
     EXPECT_EQ(Le16(e + 16 + 18), 0x20);
     EXPECT_EQ(Le32(e + 36), 0xFFFFFFFFu);
     EXPECT_EQ(Le32(e + 40), 0xFFFFFFFFu);
