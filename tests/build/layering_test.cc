@@ -58,3 +58,21 @@ TEST(Layering, EveryIncludeLooksDown) {
 }
 
 }  // namespace
+
+namespace {
+
+// Every source line fits the 100 columns of .clang-format (make format lays it out).
+TEST(Layout, LinesWithinOneHundredColumns) {
+  const std::filesystem::path src = std::filesystem::path(VELLUMCAST_SOURCE_DIR) / "src";
+  for (const auto& item : std::filesystem::recursive_directory_iterator(src)) {
+    if (!item.is_regular_file()) continue;
+    std::ifstream in(item.path());
+    std::string line;
+    for (int number = 1; std::getline(in, line); ++number) {
+      EXPECT_LE(line.size(), 100u)
+          << std::filesystem::relative(item.path(), src).string() << ":" << number;
+    }
+  }
+}
+
+}  // namespace
