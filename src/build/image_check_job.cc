@@ -49,6 +49,14 @@ bool CheckPlannedImage(BuildJob* job, ImageBuilder& builder, const std::u16strin
   ImageSource source;
   if (!source.Open(HostPath(image))) return builder.log.Fail(source.error);
   if (fromStorage && !source.FlushAndDropCache()) return builder.log.Fail(source.error);
+  // A device goes on past the image (a larger partition, a disc's run-out sectors): the
+  // image ends where it was planned to, or, for a disc compared later, where its own
+  // descriptors say.
+  if (source.IsDevice()) {
+    const uint64_t sectors =
+        fromStorage ? uint64_t(builder.plan.volumeSectors) : RecordedSectors(source);
+    if (sectors > 0) source.LimitTo(sectors * kImageSectorSize);
+  }
   DiscNaming naming;
   naming.iso9660 = builder.settings.WritesIso9660();
   naming.udf = builder.settings.WritesUdf();

@@ -34,6 +34,7 @@ bool ImageFile::Open(const std::string& path) {
     return false;
   }
   size = uint64_t(end);
+  device = S_ISBLK(st.st_mode);
   posix_fadvise(handle, 0, 0, POSIX_FADV_SEQUENTIAL);
   return true;
 }
@@ -42,6 +43,7 @@ void ImageFile::Close() {
   if (handle >= 0) ::close(handle);
   handle = -1;
   size = 0;
+  device = false;
 }
 
 bool ImageFile::ReadAt(uint64_t offset, void* out, size_t n) {

@@ -9,9 +9,10 @@
 namespace vellumcast {
 
 struct ImageFile {
-  int handle = -1;    // file descriptor; -1 when none is open
-  uint64_t size = 0;  // bytes in the file or on the device
-  std::string error;  // the reason for the last failure
+  int handle = -1;      // file descriptor; -1 when none is open
+  uint64_t size = 0;    // bytes in the file or on the device
+  bool device = false;  // a block device, whose end need not be the image's end
+  std::string error;    // the reason for the last failure
 
   ImageFile() = default;
   ImageFile(const ImageFile&) = delete;

@@ -29,6 +29,13 @@ void ImageSource::OpenMemory(const uint8_t* bytes, uint64_t length) {
   size = length;
 }
 
+void ImageSource::LimitTo(uint64_t bytes) {
+  if (bytes >= size) return;
+  size = bytes;
+  window.clear();
+  windowStart = 0;
+}
+
 void ImageSource::Close() {
   file.Close();
   memory = nullptr;

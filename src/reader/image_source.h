@@ -39,6 +39,11 @@ struct ImageSource {
   void OpenMemory(const uint8_t* bytes, uint64_t length);
   void Close();
 
+  // A block device holds the image in its first sectors and may go on past it (a disc
+  // written track-at-once, a partition larger than the image written to it).
+  bool IsDevice() const { return file.device; }
+  // Takes the image to end at byte `bytes` (when that is before its current end).
+  void LimitTo(uint64_t bytes);
   // Whole sectors in the image (a partial last sector is not counted).
   uint64_t Sectors() const { return size / kImageSectorSize; }
   // Reads `count` sectors from `sector` into `out`; false when any of them lies past

@@ -1,10 +1,26 @@
 // Which file systems an image carries.
 #include "reader/image_survey.h"
 
+#include <algorithm>
+
+#include "platform/byte_span.h"
+#include "reader/ecma119_records.h"
+#include "reader/ecma167_descriptors.h"
 #include "reader/iso9660_tree.h"
 #include "reader/udf_volume.h"
 
 namespace vellumcast {
+namespace {
+
+// ECMA-119 8.4: the Primary Volume Descriptor is the first volume descriptor, at 16.
+constexpr uint64_t kPrimaryDescriptorSector = 16;
+// ECMA-167 3/8.4.2.1: the first anchor is at 256; the others are at the volume's end,
+// which on the images of every UDF writer lies within a few hundred sectors after the
+// end of the last partition (a reserve sequence, padding to a multiple of 16 or 32).
+constexpr uint64_t kFirstAnchorSector = 256;
+constexpr uint64_t kAnchorSearchSectors = 1024;
+
+}  // namespace
 
 ImageFileSystems SurveyImage(ImageSource& image) {
   ImageFileSystems found;
@@ -16,6 +32,36 @@ ImageFileSystems SurveyImage(ImageSource& image) {
     if (found.udf) found.udfRevision = volume.logical.domainRevision;
   }
   return found;
+}
+
+uint64_t RecordedSectors(ImageSource& image) {
+  uint8_t sector[kImageSectorSize];
+  const char* why = nullptr;
+  if (HasIso9660(image)) {
+    IsoPrimaryDescriptor primary;
+    if (!image.ReadSectors(kPrimaryDescriptorSector, 1, sector) ||
+        !DecodeIsoPrimaryDescriptor(ByteSpan(sector, sizeof sector), primary, why)) {
+      return 0;
+    }
+    return primary.volumeSpaceSize > kPrimaryDescriptorSector ? primary.volumeSpaceSize : 0;
+  }
+  if (!HasUdf(image)) return 0;
+  UdfVolume volume;
+  ReadReport ignored;
+  if (!ReadUdfVolume(image, volume, ignored)) return 0;
+  uint64_t end = kFirstAnchorSector + 1;
+  for (const UdfMapView& map : volume.maps) {
+    end = std::max<uint64_t>(end, uint64_t(map.start) + map.length);
+  }
+  uint64_t last = 0;
+  UdfAnchor anchor;
+  for (uint64_t at = end; at < image.Sectors() && at < end + kAnchorSearchSectors; ++at) {
+    if (image.ReadSectors(at, 1, sector) &&
+        DecodeUdfAnchor(ByteSpan(sector, sizeof sector), uint32_t(at), anchor, why)) {
+      last = at + 1;
+    }
+  }
+  return last;
 }
 
 std::string UdfRevisionName(uint16_t revision) {

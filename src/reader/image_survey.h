@@ -17,6 +17,12 @@ struct ImageFileSystems {
 // Looks for ISO 9660 and UDF; problems are not reported here (the tree reads do).
 ImageFileSystems SurveyImage(ImageSource& image);
 
+// The sectors the recorded volume spans, from its own descriptors, for a source whose end
+// need not be the volume's (a block device): the ISO 9660 volume space size, or for UDF
+// alone the sector after the last anchor that follows the partitions. 0 when the
+// descriptors do not say.
+uint64_t RecordedSectors(ImageSource& image);
+
 // "UDF 1.02" for 0x0102, "UDF 2.50" for 0x0250.
 std::string UdfRevisionName(uint16_t revision);
 

@@ -7,6 +7,7 @@
 
 #include "choice_text.h"
 #include "reader/ecma167_descriptors.h"
+#include "reader/image_survey.h"
 #include "reader/iso9660_tree.h"
 #include "reader/udf_tree.h"
 #include "reader_images.h"
@@ -186,6 +187,33 @@ TEST(ReaderIso9660, MultiExtentFile) {
       EXPECT_EQ(report.problems[0],
                 "iso9660: directory /: multi-extent file BIG.BIN has no final record");
     }
+  }
+}
+
+}  // namespace
+}  // namespace vellumcast
+
+namespace vellumcast {
+namespace {
+
+// An image followed by sectors it does not own (a device's or a disc's run-out, here
+// left-over anchors of a longer image): its own descriptors say where it ends.
+TEST(RecordedSectors, EndWhereTheDescriptorsSay) {
+  test::TempDir source, out;
+  test::MakeReaderTree(source.path());
+  for (FileSystemChoice choice : {FileSystemChoice::Iso9660, FileSystemChoice::Iso9660Udf102,
+                                  FileSystemChoice::Udf102, FileSystemChoice::Udf250}) {
+    SCOPED_TRACE(ChoiceText(choice));
+    Image image = test::BuildReaderImage(source.path(), out / "a.iso", choice);
+    ASSERT_FALSE(image.empty());
+    const uint64_t sectors = image.size() / kImageSectorSize;
+    Image device = image + Image(200 * kImageSectorSize, '\0');
+    // The image's last sector again past its end, as an earlier, longer image leaves it.
+    device.replace(device.size() - kImageSectorSize, kImageSectorSize,
+                   image.substr(image.size() - kImageSectorSize));
+    ImageSource source;
+    source.OpenMemory(reinterpret_cast<const uint8_t*>(device.data()), device.size());
+    EXPECT_EQ(RecordedSectors(source), sectors);
   }
 }
 
