@@ -53,11 +53,18 @@ uint64_t RecordedSectors(ImageSource& image) {
   for (const UdfMapView& map : volume.maps) {
     end = std::max<uint64_t>(end, uint64_t(map.start) + map.length);
   }
+  // The volume ends after the last anchor of the window that points where the anchor at
+  // 256 does: an anchor pointing elsewhere is a stale one of an earlier, larger image
+  // that the device still holds past this one's end, not this volume's.
+  UdfAnchor first, anchor;
+  if (!image.ReadSectors(kFirstAnchorSector, 1, sector) ||
+      !DecodeUdfAnchor(ByteSpan(sector, sizeof sector), uint32_t(kFirstAnchorSector), first, why))
+    return 0;
   uint64_t last = 0;
-  UdfAnchor anchor;
   for (uint64_t at = end; at < image.Sectors() && at < end + kAnchorSearchSectors; ++at) {
     if (image.ReadSectors(at, 1, sector) &&
-        DecodeUdfAnchor(ByteSpan(sector, sizeof sector), uint32_t(at), anchor, why)) {
+        DecodeUdfAnchor(ByteSpan(sector, sizeof sector), uint32_t(at), anchor, why) &&
+        SameUdfAnchor(first, anchor)) {
       last = at + 1;
     }
   }

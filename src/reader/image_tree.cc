@@ -7,9 +7,21 @@
 
 namespace vellumcast {
 
+std::string JoinImagePath(const std::string& folder, const std::string& name) {
+  return folder.empty() ? name : folder + "/" + name;
+}
+
 void GatherFolder(ImageFolder& folder, void* tree) {
   std::vector<ImageEntry>& entries = static_cast<ImageTree*>(tree)->entries;
-  for (ImageEntry& e : folder.entries) entries.push_back(std::move(e));
+  for (ImageEntry& e : folder.entries) {
+    e.path = JoinImagePath(folder.path, e.name);
+    entries.push_back(std::move(e));
+  }
+}
+
+uint64_t HeldBytes(const ImageEntry& entry) {
+  return sizeof entry + entry.name.capacity() + entry.path.capacity() + entry.embedded.capacity() +
+         entry.extents.capacity() * sizeof(ImageExtent);
 }
 
 bool ReadEntryBytes(ImageSource& image, const ImageEntry& entry, uint64_t offset, uint8_t* out,

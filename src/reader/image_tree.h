@@ -20,7 +20,8 @@ struct ImageExtent {
 };
 
 struct ImageEntry {
-  std::string path;  // UTF-8, '/'-separated, below the root, no leading '/'
+  std::string name;  // UTF-8, its name in its folder
+  std::string path;  // in an ImageTree only: UTF-8, '/'-separated, below the root, no leading '/'
   bool directory = false;
   bool realTime = false;             // UDF file type 249 (ECMA-167 4/14.6.6)
   uint64_t size = 0;                 // bytes of a file; the directory's own bytes for a directory
@@ -31,20 +32,24 @@ struct ImageEntry {
 };
 
 // One folder of a walk, handed over once its records are read: its entries, files and
-// folders with their full paths. Folders come parents before children, each once; a
-// folder whose records cannot be read, or that lies past a limit, is not handed over
-// (its entry in its parent's list stands alone).
+// folders, each with its name only (the folder holds the one path, so that a deep
+// folder of many entries does not hold its path once per entry). Folders come parents
+// before children, each once; a folder whose records cannot be read, or that lies past
+// a limit, is not handed over (its entry in its parent's list stands alone).
 struct ImageFolder {
   std::string path;     // "" for the root
   uint32_t number = 0;  // 0: the root; otherwise the `folder` of its entry in the parent's list
   std::vector<ImageEntry> entries;
 };
 
+// `name` below `folder` ("" is the root): "a/b" and "c" give "a/b/c".
+std::string JoinImagePath(const std::string& folder, const std::string& name);
+
 // Receives each folder of a walk; it may take the folder's entries.
 using ImageFolderFn = void (*)(ImageFolder& folder, void* context);
 
-// The visitor of a whole-tree read: appends the folder's entries to the ImageTree that
-// `tree` points to.
+// The visitor of a whole-tree read: appends the folder's entries, each with its whole
+// path, to the ImageTree that `tree` points to.
 void GatherFolder(ImageFolder& folder, void* tree);
 
 struct ImageTree {
@@ -55,13 +60,24 @@ struct ImageTree {
   std::vector<ImageEntry> entries;  // the root is not listed; parents before children
 };
 
-// Bounds of one walk. An image that needs more is reported, not followed.
+// Bounds of one walk, so that any image, however damaged or hostile, is read in memory
+// and time bounded by what the walk needs now, not by depth x directory size, path
+// length x entries or the links of a chain. An image that needs more is reported (a
+// named problem, so never taken as sound), not followed.
 struct ReadLimits {
-  uint32_t depth = 256;                  // directory levels below the root
-  uint32_t chain = 4096;                 // links of one chain (extents, pointers, sequences)
-  uint32_t entries = 4u << 20;           // entries of one tree
-  uint64_t directoryBytes = 256u << 20;  // bytes of one directory
+  uint32_t depth = 256;                 // directory levels below the root
+  uint32_t chain = 4096;                // links of one chain (extents, pointers, sequences)
+  uint32_t entries = 4u << 20;          // entries of one tree
+  uint64_t directoryBytes = 64u << 20;  // bytes of one directory
+  uint32_t nameBytes = 1024;            // UTF-8 bytes of one name
+  uint32_t extents = 2u << 20;          // extents of all the files one walk hands over
+  // Memory the walk holds at once: the entries of the folder being read and the
+  // folders still to be read below the folders on the way down.
+  uint64_t heldBytes = 96u << 20;
 };
+
+// What an entry holds in memory, for the walk's bound on it.
+uint64_t HeldBytes(const ImageEntry& entry);
 
 // The problems of one read, in lower case, each naming the file system, the structure
 // and its sector or block ("udf: file entry at block 412: tag checksum wrong").

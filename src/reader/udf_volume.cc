@@ -36,12 +36,23 @@ void ReadSequence(ImageSource& image, UdfExtent extent, const char* name, Sequen
                   UdfVolume& v) {
   uint8_t sector[kImageSectorSize] = {};
   const ByteSpan span(sector, sizeof sector);
+  std::vector<uint32_t> starts;  // of the extents followed, against a pointer looping back
+  uint32_t read = 0;             // sectors read, of all the extents
+  const std::string label = std::string(name) + " volume descriptor sequence: ";
   for (uint32_t links = 0; links < v.limits.chain; ++links) {
-    const uint32_t count =
-        std::min<uint32_t>(extent.length / kImageSectorSize, kMaxSequenceSectors);
+    if (std::find(starts.begin(), starts.end(), extent.location) != starts.end()) {
+      v.Problem(label + "volume descriptor pointer loops back to " + Sector(extent.location));
+      return;
+    }
+    starts.push_back(extent.location);
+    const uint32_t count = extent.length / kImageSectorSize;
     bool next = false;
     for (uint32_t i = 0; i < count; ++i) {
       const uint64_t at = uint64_t(extent.location) + i;
+      if (++read > kMaxSequenceSectors) {
+        v.Problem(label + "longer than " + std::to_string(kMaxSequenceSectors) + " sectors");
+        return;
+      }
       if (!image.ReadSectors(at, 1, sector)) {
         v.Problem(std::string(name) + " volume descriptor sequence: " + Sector(at) +
                   " passes the end of the image");
@@ -223,6 +234,11 @@ bool SetUpMaps(ImageSource& image, UdfVolume& v, const Sequence& seq) {
     v.maps[i].metadata = true;
     v.maps[i].metadataRuns = mainOk ? main : mirror;
     v.maps[i].metadataBytes = mainOk ? mainBytes : mirrorBytes;
+    uint64_t start = 0;
+    for (const ImageExtent& run : v.maps[i].metadataRuns) {
+      v.maps[i].metadataStarts.push_back(start);
+      start += run.bytes;
+    }
   }
   return true;
 }
@@ -231,12 +247,24 @@ void ReadIntegrity(ImageSource& image, UdfVolume& v) {
   UdfExtent extent = v.logical.integrity;
   uint8_t sector[kImageSectorSize] = {};
   const ByteSpan span(sector, sizeof sector);
-  for (uint32_t links = 0; links < v.limits.chain && extent.length >= kImageSectorSize; ++links) {
-    const uint32_t count =
-        std::min<uint32_t>(extent.length / kImageSectorSize, kMaxSequenceSectors);
+  std::vector<uint32_t> starts;  // of the extents followed, against a next extent looping back
+  uint32_t read = 0;             // sectors read, of all the extents
+  for (uint32_t links = 0; extent.length >= kImageSectorSize; ++links) {
+    if (links >= v.limits.chain ||
+        std::find(starts.begin(), starts.end(), extent.location) != starts.end()) {
+      v.Problem("integrity sequence: next extent loops back to " + Sector(extent.location));
+      return;
+    }
+    starts.push_back(extent.location);
+    const uint32_t count = extent.length / kImageSectorSize;
     UdfExtent next{};
     for (uint32_t i = 0; i < count; ++i) {
       const uint64_t at = uint64_t(extent.location) + i;
+      if (++read > kMaxSequenceSectors) {
+        v.Problem("integrity sequence: longer than " + std::to_string(kMaxSequenceSectors) +
+                  " sectors");
+        return;
+      }
       if (!image.ReadSectors(at, 1, sector)) {
         v.Problem("integrity sequence: " + Sector(at) + " passes the end of the image");
         return;
@@ -285,20 +313,23 @@ bool ReadUdfVolume(ImageSource& image, UdfVolume& v, ReadReport& report, const R
   UdfAnchor first, last, chosen;
   std::string whyFirst, whyLast;
   const bool haveFirst = ReadAnchor(image, kFirstAnchorSector, first, whyFirst);
-  bool haveLast = ReadAnchor(image, sectors - 1, last, whyLast);
+  uint64_t lastAt = sectors - 1;
+  bool haveLast = ReadAnchor(image, lastAt, last, whyLast);
   if (!haveFirst) v.Problem("anchor volume descriptor pointer at sector 256: " + whyFirst);
   if (!haveLast && sectors > 2 * kFirstAnchorSector) {
     // OSTA UDF 2.2.3 also allows the second anchor 256 sectors before the last.
     std::string why;
     haveLast = ReadAnchor(image, sectors - 1 - kFirstAnchorSector, last, why);
+    if (haveLast) lastAt = sectors - 1 - kFirstAnchorSector;
   }
   if (!haveLast)
     v.Problem("anchor volume descriptor pointer at the last " + Sector(sectors - 1) + ": " +
               whyLast);
-  if (haveFirst && haveLast &&
-      (first.main.location != last.main.location ||
-       first.reserve.location != last.reserve.location))
-    v.Problem("anchor volume descriptor pointers disagree");
+  if (haveFirst && haveLast && !SameUdfAnchor(first, last))
+    v.Problem("anchor volume descriptor pointers at sector 256 and " + Sector(lastAt) +
+              " disagree: main sequence at " + Sector(first.main.location) + " and " +
+              Sector(last.main.location) + ", reserve at " + Sector(first.reserve.location) +
+              " and " + Sector(last.reserve.location));
   if (!haveFirst && !haveLast) return false;
   chosen = haveFirst ? first : last;
 

@@ -72,11 +72,6 @@ std::string Shown(std::string_view path) {
   return shown.append(path);
 }
 
-std::string_view NameIn(std::string_view path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
-
 // Asks the system to read [offset, offset + n) of a file ahead of its comparison.
 void ReadAheadOf(ImageSource& image, std::span<const ImageExtent> extents, uint64_t offset,
                  uint64_t n) {
@@ -171,8 +166,8 @@ void Checker::Match(ImageFolder& folder) {
   std::unordered_map<std::string_view, uint32_t> byName;
   byName.reserve(entries.size());
   for (uint32_t i = 0; i < entries.size(); ++i) {
-    if (!byName.emplace(NameIn(entries[i].path), i).second) {
-      found.Add(Shown(entries[i].path) + ": recorded twice in " + name);
+    if (!byName.emplace(entries[i].name, i).second) {
+      found.Add(Shown(JoinImagePath(folder.path, entries[i].name)) + ": recorded twice in " + name);
     }
   }
   std::vector<bool> matched(entries.size(), false);
@@ -211,8 +206,8 @@ void Checker::Match(ImageFolder& folder) {
   // Every entry the folder does not have; a folder is named once, not with its entries.
   for (uint32_t i = 0; i < entries.size(); ++i) {
     if (matched[i]) continue;
-    found.Add(Shown(entries[i].path) + ": " + Kind(entries[i].directory) + " in " + name +
-              " that the folder does not have");
+    found.Add(Shown(JoinImagePath(folder.path, entries[i].name)) + ": " +
+              Kind(entries[i].directory) + " in " + name + " that the folder does not have");
   }
 }
 
