@@ -53,22 +53,23 @@ uint64_t RecordedSectors(ImageSource& image) {
   for (const UdfMapView& map : volume.maps) {
     end = std::max<uint64_t>(end, uint64_t(map.start) + map.length);
   }
-  // The volume ends after the last anchor of the window that points where the anchor at
-  // 256 does: an anchor pointing elsewhere is a stale one of an earlier, larger image
-  // that the device still holds past this one's end, not this volume's.
+  // The volume ends after its closing anchor: the first of the window that points where
+  // the anchor at 256 does, or the one 256 sectors after that where the volume has both
+  // (OSTA UDF 2.2.3 allows N - 257 and N - 1). Later anchors are stale ones of an
+  // earlier, larger image that the device still holds past this one's end.
   UdfAnchor first, anchor;
   if (!image.ReadSectors(kFirstAnchorSector, 1, sector) ||
       !DecodeUdfAnchor(ByteSpan(sector, sizeof sector), uint32_t(kFirstAnchorSector), first, why))
     return 0;
-  uint64_t last = 0;
+  auto agrees = [&](uint64_t at) {
+    return at < image.Sectors() && image.ReadSectors(at, 1, sector) &&
+           DecodeUdfAnchor(ByteSpan(sector, sizeof sector), uint32_t(at), anchor, why) &&
+           SameUdfAnchor(first, anchor);
+  };
   for (uint64_t at = end; at < image.Sectors() && at < end + kAnchorSearchSectors; ++at) {
-    if (image.ReadSectors(at, 1, sector) &&
-        DecodeUdfAnchor(ByteSpan(sector, sizeof sector), uint32_t(at), anchor, why) &&
-        SameUdfAnchor(first, anchor)) {
-      last = at + 1;
-    }
+    if (agrees(at)) return (agrees(at + kFirstAnchorSector) ? at + kFirstAnchorSector : at) + 1;
   }
-  return last;
+  return 0;
 }
 
 std::string UdfRevisionName(uint16_t revision) {

@@ -19,8 +19,9 @@ ImageFileSystems SurveyImage(ImageSource& image);
 
 // The sectors the recorded volume spans, from its own descriptors, for a source whose end
 // need not be the volume's (a block device): the ISO 9660 volume space size, or for UDF
-// alone the sector after the last anchor that follows the partitions. 0 when the
-// descriptors do not say.
+// alone the sector after its closing anchor: the first anchor after the partitions that
+// points where the anchor at 256 does (or the one 256 sectors after it), so that a stale
+// anchor of an earlier, larger image is passed over. 0 when the descriptors do not say.
 uint64_t RecordedSectors(ImageSource& image);
 
 // "UDF 1.02" for 0x0102, "UDF 2.50" for 0x0250.

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <span>
 
 namespace vellumcast {
 
@@ -36,11 +35,15 @@ bool ReadEntryBytes(ImageSource& image, const ImageEntry& entry, uint64_t offset
 }
 
 bool ReadExtentBytes(ImageSource& image, const ImageExtent* extents, size_t count, uint64_t offset,
-                     uint8_t* out, size_t n) {
-  uint64_t start = 0;  // the file's byte at which the current extent begins
-  for (const ImageExtent& e : std::span(extents, count)) {
+                     uint8_t* out, size_t n, ExtentCursor* cursor) {
+  ExtentCursor from;
+  if (cursor && cursor->index < count && cursor->start <= offset) from = *cursor;
+  uint64_t start = from.start;  // the file's byte at which the current extent begins
+  for (size_t i = from.index; i < count; ++i) {
+    const ImageExtent& e = extents[i];
     if (n == 0) break;
     if (offset < start + e.bytes) {
+      if (cursor) *cursor = ExtentCursor{i, start};
       const uint64_t within = offset - start;
       const size_t take = size_t(std::min<uint64_t>(n, e.bytes - within));
       if (e.zero) {

@@ -100,8 +100,18 @@ struct ReadReport {
 // false when the range passes the entry's size or the image cannot be read.
 [[nodiscard]] bool ReadEntryBytes(ImageSource& image, const ImageEntry& entry, uint64_t offset,
                                   uint8_t* out, size_t n);
-// The same through `count` extents that together hold a file's bytes.
+// Where a read of a file's extents may begin: extent `index`, which starts at byte `start`
+// of the file. Reads in the file's order through one cursor pass each extent once, rather
+// than walking from the first extent every time.
+struct ExtentCursor {
+  size_t index = 0;
+  uint64_t start = 0;
+};
+
+// The same through `count` extents that together hold a file's bytes; with `cursor`,
+// from the cursor when it lies before `offset`, left at the extent read last.
 [[nodiscard]] bool ReadExtentBytes(ImageSource& image, const ImageExtent* extents, size_t count,
-                                   uint64_t offset, uint8_t* out, size_t n);
+                                   uint64_t offset, uint8_t* out, size_t n,
+                                   ExtentCursor* cursor = nullptr);
 
 }  // namespace vellumcast

@@ -16,6 +16,9 @@ namespace {
 constexpr size_t kMaxIdentifierBytes = 38 + 65535 + 255 + 3;
 constexpr size_t kDirectoryChunkBytes = 4 * kMaxIdentifierBytes;
 
+// Extents of one directory at most (a writer records a directory in one or a few).
+constexpr size_t kMaxDirectoryPieces = 65536;
+
 // A directory listed in its parent and still to be read.
 struct UdfChild {
   UdfAllocation icb;
@@ -183,6 +186,11 @@ bool UdfWalk::ReadDirectory(const UdfAllocation& icb, const UdfAllocation& paren
       Problem(Entry(icb) + ": " + why);
       return false;
     }
+    if (allocations.size() > kMaxDirectoryPieces) {
+      Problem(Entry(icb) + ": directory in more than " + std::to_string(kMaxDirectoryPieces) +
+              " extents");
+      return false;
+    }
     uint64_t start = 0;
     for (const UdfAllocation& a : allocations) {
       pieces.emplace_back(start, a);
@@ -279,7 +287,13 @@ bool UdfWalk::ReadDirectory(const UdfAllocation& icb, const UdfAllocation& paren
     ++tree.directories;
   }
   visit(folder, context);
+  // Only the subdirectories still to read are held on the way down.
   folder = {};
+  chunk = {};
+  pieces = {};
+  whole = {};
+  storage = {};
+  childStorage = {};
   held += childBytes;
   const size_t mark = path.size();
   for (UdfChild& child : subdirectories) {

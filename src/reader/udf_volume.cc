@@ -17,6 +17,9 @@ constexpr size_t kPointerNext = 20;
 // ECMA-167 3/8.4.2: the main and reserve sequences are at least 16 sectors each; one
 // longer than this is refused as damaged.
 constexpr uint32_t kMaxSequenceSectors = 4096;
+// Extents of the metadata file or its mirror at most (a writer records each in one or a
+// few), so that comparing the two stays a pass over their bytes.
+constexpr size_t kMaxMetadataRuns = 65536;
 constexpr char kOstaDomain[] = "*OSTA UDF Compliant";
 constexpr char kMetadataPartition[] = "*UDF Metadata Partition";
 
@@ -152,7 +155,12 @@ bool ReadMetadataFile(const UdfVolume& v, uint16_t ref, uint32_t block, uint8_t 
     why = "larger than the image";
     return false;
   }
-  return v.EntryExtents(entry, ref, bytes, runs, why);
+  if (!v.EntryExtents(entry, ref, bytes, runs, why)) return false;
+  if (runs.size() > kMaxMetadataRuns) {
+    why = "in more than " + std::to_string(kMaxMetadataRuns) + " extents";
+    return false;
+  }
+  return true;
 }
 
 // OSTA UDF 2.2.13.1: the metadata file and its mirror hold the same bytes. Compared a

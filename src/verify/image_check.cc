@@ -132,7 +132,7 @@ struct Checker {
   }
   void NameUnread();
   // Bytes [offset, offset + n) of a job's file in the image; false when they cannot be read.
-  bool ReadJob(const ByteJob& job, uint64_t offset, uint8_t* out, size_t n);
+  bool ReadJob(const ByteJob& job, uint64_t offset, uint8_t* out, size_t n, ExtentCursor& cursor);
   bool CompareBytes();
   void Differs(CheckOutcome& to, uint32_t planned, const std::string& what) {
     to.Add(Shown(disc.PathOf(planned, iso)) + ": " + what + " (" + name + ")");
@@ -247,7 +247,8 @@ void Checker::NameUnread() {
   }
 }
 
-bool Checker::ReadJob(const ByteJob& job, uint64_t offset, uint8_t* out, size_t n) {
+bool Checker::ReadJob(const ByteJob& job, uint64_t offset, uint8_t* out, size_t n,
+                      ExtentCursor& cursor) {
   const uint64_t size = disc.entries[job.planned].size;
   if (offset > size || n > size - offset) return false;
   if (job.extentCount == 0) {
@@ -260,7 +261,7 @@ bool Checker::ReadJob(const ByteJob& job, uint64_t offset, uint8_t* out, size_t 
       job.extentCount == kOneExtent ? std::span(&one, 1)
                                     : std::span(extents.data() + job.at, job.extentCount);
   if (size >= kImageReadAheadBytes) ReadAheadOf(image, runs, offset + n, kImageReadAheadBytes);
-  return ReadExtentBytes(image, runs.data(), runs.size(), offset, out, n);
+  return ReadExtentBytes(image, runs.data(), runs.size(), offset, out, n, &cursor);
 }
 
 bool Checker::CompareBytes() {
@@ -288,6 +289,7 @@ bool Checker::CompareBytes() {
   if (!buffer || !source.Start(nodes)) return false;
   if (progress && !progress(done, total, context)) return false;
   std::vector<bool> failed(jobs.size(), false);
+  std::vector<ExtentCursor> cursors(jobs.size());  // each file's bytes are compared in order
   auto fail = [&](uint32_t index, const std::string& what) {
     if (failed[index]) return;
     failed[index] = true;
@@ -302,7 +304,7 @@ bool Checker::CompareBytes() {
         fail(segment.job, segment.failure);
         continue;
       }
-      if (!ReadJob(job, segment.offset, buffer.get(), segment.bytes)) {
+      if (!ReadJob(job, segment.offset, buffer.get(), segment.bytes, cursors[segment.job])) {
         fail(segment.job,
              "cannot be read from the image at byte " + std::to_string(segment.offset) + ": " +
                  (image.error.empty() ? "its extents pass the image's end" : image.error));
