@@ -34,9 +34,9 @@ constexpr const char* kNoTree = "no sp entry and rock ridge er entry";
 constexpr uint32_t kMaxContinuations = 32;
 // ECMA-119 9.4.6: a path table numbers directories with 16 bits, so no volume holds more.
 constexpr size_t kMaxDirectories = 65535;
-// Continuation bytes one walk decodes beyond the image's own size: areas shared by many
-// records are refused once they have cost this much.
-constexpr uint64_t kContinuationAllowance = 64u << 20;
+// Directory and continuation bytes one walk reads beyond the image's own size: extents
+// that overlap, and areas shared by many records, are refused once they cost this much.
+constexpr uint64_t kRereadAllowance = 64u << 20;
 
 struct IsoWalk {
   ImageSource& image;
@@ -52,6 +52,7 @@ struct IsoWalk {
   uint32_t extents = 0;                                         // extents handed over so far
   uint64_t held = 0;               // bytes of the directories still to be read
   uint64_t continuationBytes = 0;  // bytes of continuation areas decoded
+  uint64_t directoryBytes = 0;     // bytes of directories read
   std::string path = {};           // the path of the directory being read
   bool stopped = false;            // a limit of the whole walk was reached
 
@@ -149,6 +150,11 @@ bool IsoWalk::ReadDirectory(const IsoChild& dir, uint32_t parentExtent, uint32_t
   if (!ExtentInImage(dir.extent, dir.dataLength)) {
     Problem(self + ": passes the end of the image");
     return false;
+  }
+  directoryBytes += dir.dataLength;
+  if (directoryBytes > image.size + kRereadAllowance) {
+    Stop(self + ": directories of more bytes than the image holds, their extents overlap");
+    return true;
   }
   const uint32_t sectors = (dir.dataLength + kImageSectorSize - 1) / kImageSectorSize;
   std::vector<IsoChild> children;
@@ -325,7 +331,7 @@ bool IsoWalk::SystemUse(const IsoDirectoryRecord& r, uint8_t skip, SuspFindings&
       return false;
     }
     continuationBytes += found.ceLength;
-    if (continuationBytes > image.size + kContinuationAllowance) {
+    if (continuationBytes > image.size + kRereadAllowance) {
       why = ce + ": continuation areas of more bytes than the image holds, read again and again";
       stopped = true;
       return false;

@@ -16,6 +16,10 @@ namespace {
 constexpr size_t kMaxIdentifierBytes = 38 + 65535 + 255 + 3;
 constexpr size_t kDirectoryChunkBytes = 4 * kMaxIdentifierBytes;
 
+// Directory bytes one walk reads beyond the image's own size: directories whose extents
+// overlap are refused once they cost this much.
+constexpr uint64_t kRereadAllowance = 64u << 20;
+
 // Extents of one directory at most (a writer records a directory in one or a few).
 constexpr size_t kMaxDirectoryPieces = 65536;
 
@@ -41,12 +45,13 @@ struct UdfWalk {
   void* context = nullptr;
   std::vector<std::vector<bool>> visited = {};  // directory entries met, against loops
   std::unordered_map<uint64_t, ExpandedEntry> expanded = {};  // by partition << 32 | block
-  bool complete = true;   // false once a limit cut the walk short
-  bool stopped = false;   // a limit of the whole walk was reached
-  uint32_t listed = 0;    // entries listed so far
-  uint64_t extents = 0;   // extents handed over or kept in `expanded`
-  uint64_t held = 0;      // bytes of the directories still to be read
-  std::string path = {};  // the path of the directory being read
+  bool complete = true;         // false once a limit cut the walk short
+  bool stopped = false;         // a limit of the whole walk was reached
+  uint32_t listed = 0;          // entries listed so far
+  uint64_t extents = 0;         // extents handed over or kept in `expanded`
+  uint64_t held = 0;            // bytes of the directories still to be read
+  uint64_t directoryBytes = 0;  // bytes of directories read
+  std::string path = {};        // the path of the directory being read
 
   void Problem(const std::string& what) const { volume.Problem(what); }
   void Stop(const std::string& what) {
@@ -166,6 +171,11 @@ bool UdfWalk::ReadDirectory(const UdfAllocation& icb, const UdfAllocation& paren
     Problem(Entry(icb) + ": directory of " + std::to_string(entry.informationLength) +
             " bytes is too large");
     return false;
+  }
+  directoryBytes += entry.informationLength;
+  if (directoryBytes > volume.image->size + kRereadAllowance) {
+    Stop(Entry(icb) + ": directories of more bytes than the image holds, their extents overlap");
+    return true;
   }
   // The directory's bytes, and where each piece lies in its partition.
   ImageEntry whole;

@@ -216,7 +216,7 @@ const CraftedCase kCases[] = {
     {"PathTableParentPastTable", FileSystemChoice::Iso9660, false,
      [](Image& i) { Put16(At(i, Le32(At(i, 16) + 140)) + 6, 0xFFFF); }, "not the root"},
     {"NestedOverlappingDirectories", FileSystemChoice::Iso9660, false,
-     [](Image& i) { NestIsoDirectories(i, 300, 4u << 20, 0, 1); }, "deeper than 256 levels"},
+     [](Image& i) { NestIsoDirectories(i, 300, 32u << 20, 0, 1); }, "their extents overlap"},
     {"LongPathManyEntries", FileSystemChoice::Iso9660, false,
      [](Image& i) { NestIsoDirectories(i, 120, 2048, 16000, 200); }, "missing from ISO 9660"},
     {"RockRidgeNamesOf56000Bytes", FileSystemChoice::Iso9660, true,
@@ -230,7 +230,8 @@ const CraftedCase kCases[] = {
            p[0] = 'N', p[1] = 'M', p[2] = 255, p[3] = 1, p[4] = (a < 31 || n < 6) ? 1 : 0;
            std::memset(p + 5, 'n', 250);
          }
-         if (a < 31) std::memcpy(p, ContinuationEntry(chain + a + 1, 7 * 255 + 28).data(), 28);
+         if (a < 31)
+           std::memcpy(p, ContinuationEntry(chain + a + 1, 7 * 255 + (a < 30 ? 28 : 0)).data(), 28);
        }
        const uint8_t* root = At(i, Le32(At(i, 16) + 158));
        const std::string dot(reinterpret_cast<const char*>(root) + 34, root[0] - 34);
@@ -262,7 +263,7 @@ const CraftedCase kCases[] = {
      [](Image& i) {
        const uint32_t at = uint32_t(i.size() / 2048);
        Grow(i, at + 4096);
-       for (uint32_t k = 0; k + 1 < 4096; ++k) At(i, at + k)[0] = 1;  // damaged descriptors
+       for (uint32_t k = 0; k + 1 < 4096; ++k) Seal(At(i, at + k), 4, at + k, 0);  // ignored
        uint8_t* vdp = At(i, at + 4095);
        Put32(vdp + 20, 4096 * 2048), Put32(vdp + 24, at);
        Seal(vdp, 3, at + 4095, 512 - 16);
