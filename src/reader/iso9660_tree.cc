@@ -319,8 +319,15 @@ bool IsoWalk::SystemUse(const IsoDirectoryRecord& r, uint8_t skip, SuspFindings&
     return false;
   }
   std::vector<uint8_t> area;
+  std::vector<uint64_t> followed;  // the areas met, against a chain that loops back
   for (uint32_t n = 0; found.haveContinuation; ++n) {
     const std::string ce = "continuation area at sector " + std::to_string(found.ceBlock);
+    const uint64_t key = uint64_t(found.ceBlock) << 16 | (found.ceOffset & 0xFFFF);
+    if (std::find(followed.begin(), followed.end(), key) != followed.end()) {
+      why = ce + ": the chain of continuation areas loops back";
+      return false;
+    }
+    followed.push_back(key);
     if (n >= kMaxContinuations) {
       why = ce + ": more than " + std::to_string(kMaxContinuations) + " continuation areas";
       return false;

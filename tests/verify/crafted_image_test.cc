@@ -238,6 +238,16 @@ const CraftedCase kCases[] = {
        NestIsoDirectories(i, 128, 2048, 0, 1, ContinuationEntry(chain, 7 * 255 + 28), dot);
      },
      "longer than 1024"},
+    {"ContinuationAreaLoop", FileSystemChoice::Iso9660, true,
+     [](Image& i) {
+       const uint32_t area = uint32_t(i.size() / 2048);
+       Grow(i, area + 1);
+       std::memcpy(At(i, area), ContinuationEntry(area, 28).data(), 28);
+       const uint8_t* root = At(i, Le32(At(i, 16) + 158));
+       const std::string dot(reinterpret_cast<const char*>(root) + 34, root[0] - 34);
+       NestIsoDirectories(i, 2, 2048, 0, 1, ContinuationEntry(area, 28), dot);
+     },
+     "continuation areas loops back"},
     {"EntryOf100000ExtentsNamed1000Times", FileSystemChoice::Udf102, false,
      [](Image& i) {
        UdfSpace s = FindSpace(i);
