@@ -8,6 +8,7 @@
 
 #include "platform/text.h"
 #include "reader/ecma119_records.h"
+#include "reader/iso9660_record_fields.h"
 #include "reader/susp_entries.h"
 
 namespace vellumcast {
@@ -21,6 +22,8 @@ struct IsoDirectory {
   std::string identifier;
   std::string name;     // as the tree shows it
   uint32_t number = 0;  // the number the walk hands the folder over with
+  uint32_t length = 0;        // the directory's data length as its parent records it
+  uint32_t parentLength = 0;  // the parent's
 };
 
 constexpr const char* kNoTree = "no sp entry and rock ridge er entry";
@@ -129,11 +132,10 @@ bool IsoWalk::ReadDirectory(const IsoDirectory& dir, uint32_t dataLength, const 
       if (i < 2) {
         // ECMA-119 6.8.2.2: the first two records name the directory and its parent.
         const uint32_t expected = i == 0 ? dir.extent : dir.parentExtent;
-        if (r.identifier != std::string(1, char(i)) || r.extent != expected ||
-            !(r.flags & kIsoFlagDirectory))
-          Problem(where + ": " +
-                  (i == 0 ? "first record does not point to its directory"
-                          : "second record does not point to the parent directory"));
+        if (const char* wrong =
+                DotRecordProblem(r, i, expected, i == 0 ? dir.length : dir.parentLength))
+          Problem(where + ": " + wrong);
+        if (i == 0 && dir.number == 0) tree.rootModified = r.recorded;
         continue;
       }
       if (r.flags & kIsoFlagAssociated) continue;
@@ -143,12 +145,12 @@ bool IsoWalk::ReadDirectory(const IsoDirectory& dir, uint32_t dataLength, const 
       }
       const bool isDir = r.flags & kIsoFlagDirectory;
       std::string name;
+      SuspFindings found;
       if (names == kIsoJolietNames) {
         name = Ucs2Text(r.identifier);
         const size_t semicolon = name.rfind(';');  // a version, though Joliet names need none
         if (!isDir && semicolon != std::string::npos) name.resize(semicolon);
       } else if (names == kIsoRockRidgeNames) {
-        SuspFindings found;
         std::string why;
         if (!SystemUse(r, suspSkip, found, why)) {
           Problem(where + ": " + why);
@@ -195,12 +197,14 @@ bool IsoWalk::ReadDirectory(const IsoDirectory& dir, uint32_t dataLength, const 
           Problem(where + ": directory " + childPath + " loops back or shares an extent");
           continue;
         }
-        IsoDirectory child{r.extent,     dir.extent, dir.level + 1,
-                           r.identifier, name,       tree.directories};
+        IsoDirectory child{r.extent, dir.extent,       dir.level + 1, r.identifier,
+                           name,     tree.directories, r.dataLength,  dir.length};
         directories[r.extent] = child;
         children.emplace_back(child, r.dataLength);
         entries.push_back(
             ImageEntry{childPath, true, false, r.dataLength, {}, {}, r.recorded, child.number});
+        FillIsoRecordFields(r, true, names == kIsoPlainNames,
+                            names == kIsoRockRidgeNames ? &found : nullptr, entries.back().fields);
         ++listed;
         ++tree.directories;
         continue;
@@ -215,6 +219,8 @@ bool IsoWalk::ReadDirectory(const IsoDirectory& dir, uint32_t dataLength, const 
       } else {
         entries.push_back(
             ImageEntry{childPath, false, false, r.dataLength, {extent}, {}, r.recorded});
+        FillIsoRecordFields(r, false, names == kIsoPlainNames,
+                            names == kIsoRockRidgeNames ? &found : nullptr, entries.back().fields);
         ++listed;
         ++tree.files;
         pending = &entries.back();
@@ -301,6 +307,7 @@ bool IsoWalk::RootRockRidge(const IsoDirectoryRecord& root) {
     return false;
   }
   suspSkip = found.skip;
+  FillIsoRecordFields(dot, true, false, &found, tree.root);
   return true;
 }
 
@@ -437,7 +444,8 @@ bool WalkIso9660Tree(ImageSource& image, ImageTree& tree, ReadReport& report, Im
   tree.volumeId = joliet ? Ucs2Text(pvd.volumeId) : pvd.volumeId;
   tree.directories = 1;
   if (names == kIsoRockRidgeNames && !walk.RootRockRidge(pvd.root)) return false;
-  IsoDirectory root{pvd.root.extent, pvd.root.extent, 1, std::string(1, '\0'), "", 0};
+  IsoDirectory root{pvd.root.extent, pvd.root.extent,     1, std::string(1, '\0'), "", 0,
+                    pvd.root.dataLength, pvd.root.dataLength};
   walk.directories[root.extent] = root;
   const size_t problemsBefore = report.problems.size() + report.dropped;
   if (!walk.ReadDirectory(root, pvd.root.dataLength, "")) return false;

@@ -30,6 +30,21 @@ struct UdfWalk {
                      uint32_t number, uint32_t depth);
 };
 
+// The fields readers use of an entry: its FID's characteristics and its File Entry's
+// type, owner, permissions, link count and modification time.
+void FillUdfRecordFields(const UdfFileEntry& entry, uint8_t characteristics,
+                         ImageRecordFields& out) {
+  out.flags = characteristics;
+  out.posix = true;
+  out.permissions = entry.permissions;
+  out.links = entry.links;
+  out.uid = entry.uid;
+  out.gid = entry.gid;
+  out.fileType = entry.fileType;
+  out.timed = true;
+  out.micros = entry.modifiedMicros;
+}
+
 // Which partition block holds byte `pos` of a directory whose bytes lie in `pieces`
 // (byte start, allocation); for the tag location of a File Identifier Descriptor.
 uint32_t BlockOf(const std::vector<std::pair<uint64_t, UdfAllocation>>& pieces, uint64_t pos) {
@@ -54,6 +69,10 @@ bool UdfWalk::ReadDirectory(const UdfAllocation& icb, const UdfAllocation& paren
     Problem(Entry(icb, path) + ": file type " + std::to_string(entry.fileType) +
             " where a directory belongs");
     return false;
+  }
+  if (depth == 0) {
+    FillUdfRecordFields(entry, kUdfFidDirectory, tree.root);
+    tree.rootModified = entry.modified;
   }
   if (entry.informationLength > limits.directoryBytes ||
       entry.informationLength > volume.image->size) {
@@ -95,6 +114,7 @@ bool UdfWalk::ReadDirectory(const UdfAllocation& icb, const UdfAllocation& paren
   }
   const ByteSpan span(bytes.data(), bytes.size());
   std::vector<std::pair<UdfAllocation, std::string>> subdirectories;
+  std::vector<uint8_t> subdirectoryFlags;  // their FIDs' characteristics
   ImageFolder folder{path, number, {}};
   for (size_t pos = 0; pos < bytes.size();) {
     UdfFileIdentifier fid;
@@ -114,6 +134,8 @@ bool UdfWalk::ReadDirectory(const UdfAllocation& icb, const UdfAllocation& paren
     if (fid.characteristics & kUdfFidParent) {
       if (fid.icb.block != parent.block || fid.icb.partition != parent.partition)
         Problem(where + ": parent entry does not point to the parent directory");
+      if (fid.characteristics != (kUdfFidParent | kUdfFidDirectory))
+        Problem(where + ": parent entry's characteristics are not a directory's alone");
       continue;
     }
     std::string name;
@@ -139,6 +161,7 @@ bool UdfWalk::ReadDirectory(const UdfAllocation& icb, const UdfAllocation& paren
         continue;
       }
       subdirectories.emplace_back(fid.icb, child);
+      subdirectoryFlags.push_back(fid.characteristics);
       continue;
     }
     std::vector<uint8_t> fileStorage;
@@ -157,6 +180,7 @@ bool UdfWalk::ReadDirectory(const UdfAllocation& icb, const UdfAllocation& paren
     e.realTime = file.fileType == kUdfTypeRealTime;
     e.size = file.informationLength;
     e.modified = file.modified;
+    FillUdfRecordFields(file, fid.characteristics, e.fields);
     if (file.adType == 3) {
       if (file.informationLength > file.ads.size) {
         Problem(Entry(fid.icb, child) + ": information length passes the embedded data");
@@ -182,6 +206,7 @@ bool UdfWalk::ReadDirectory(const UdfAllocation& icb, const UdfAllocation& paren
   // The folder's directories follow its files; each is read after the folder is handed
   // over, so that only the folders on the way down are held.
   const uint32_t firstNumber = tree.directories;
+  const size_t firstFile = folder.entries.size();
   std::vector<uint8_t> childStorage;
   for (const auto& [childIcb, childPath] : subdirectories) {
     UdfFileEntry childEntry;
@@ -192,6 +217,7 @@ bool UdfWalk::ReadDirectory(const UdfAllocation& icb, const UdfAllocation& paren
     if (volume.ReadEntry(childIcb, childStorage, childEntry, why)) {
       e.size = childEntry.informationLength;
       e.modified = childEntry.modified;
+      FillUdfRecordFields(childEntry, subdirectoryFlags[folder.entries.size() - firstFile], e.fields);
     }
     folder.entries.push_back(std::move(e));
     ++listed;

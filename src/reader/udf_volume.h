@@ -38,6 +38,9 @@ struct UdfVolume {
   bool haveIntegrity = false;
   UdfIntegrity integrity;
   uint32_t integritySector = 0;
+  bool haveRecorded = false;  // the Primary Volume Descriptor's recording time and its zone
+  int64_t recorded = 0;
+  int32_t recordedZone = 0;
 
   void Problem(const std::string& what) const { report->Add("udf: " + what); }
   // Image runs of `bytes` bytes from `block` of partition reference `ref`; false with
