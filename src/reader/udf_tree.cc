@@ -217,7 +217,8 @@ bool UdfWalk::ReadDirectory(const UdfAllocation& icb, const UdfAllocation& paren
     if (volume.ReadEntry(childIcb, childStorage, childEntry, why)) {
       e.size = childEntry.informationLength;
       e.modified = childEntry.modified;
-      FillUdfRecordFields(childEntry, subdirectoryFlags[folder.entries.size() - firstFile], e.fields);
+      const size_t index = folder.entries.size() - firstFile;  // of this folder's subfolders
+      FillUdfRecordFields(childEntry, subdirectoryFlags[index], e.fields);
     }
     folder.entries.push_back(std::move(e));
     ++listed;

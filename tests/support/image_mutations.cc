@@ -26,7 +26,8 @@ void Reseal(uint8_t* d) {
   uint16_t crc = 0;
   for (size_t i = 0; i < Le16(d + 10); ++i) {
     crc ^= uint16_t(d[16 + i] << 8);
-    for (int b = 0; b < 8; ++b) crc = (crc & 0x8000) ? uint16_t((crc << 1) ^ 0x1021) : uint16_t(crc << 1);
+    for (int b = 0; b < 8; ++b)
+      crc = (crc & 0x8000) ? uint16_t((crc << 1) ^ 0x1021) : uint16_t(crc << 1);
   }
   d[8] = uint8_t(crc);
   d[9] = uint8_t(crc >> 8);
@@ -41,7 +42,9 @@ size_t Find(const std::string& img, const std::string& bytes, size_t from) {
   return img.size() < 17 * kSector ? std::string::npos : img.find(bytes, from);
 }
 
-size_t IsoRootOffset(std::string& img) { return size_t(Le32(At(img, 16 * kSector + 158))) * kSector; }
+size_t IsoRootOffset(std::string& img) {
+  return size_t(Le32(At(img, 16 * kSector + 158))) * kSector;
+}
 // The record of `identifier` in the root directory, recorded in capitals or not.
 size_t IsoRecord(std::string& img, std::string identifier) {
   const size_t root = IsoRootOffset(img);

@@ -25,8 +25,7 @@ std::unique_ptr<BuildJob> Compare(const std::string& source, const std::string& 
   BuildOptions options;
   options.compareImage = Utf8ToUtf16(image);
   return StartImageBuild(Utf8ToUtf16(source).c_str(), u"Fields", FileSystemChoice::OfImage, u"",
-                         "Vellumcast ", "vellumcast_console 1.0", false, nullptr, nullptr,
-                         options);
+                         "Vellumcast ", "vellumcast_console 1.0", false, nullptr, nullptr, options);
 }
 
 void PrintTo(const ImageMutation& m, std::ostream* os) { *os << m.name; }
@@ -35,8 +34,8 @@ class RecordFields : public ::testing::TestWithParam<ImageMutation> {
  public:
   static void SetUpTestSuite() {
     test::MakeMutationFolder(source.path());
-    image = test::BuildReaderImage(source.path(), out / "a.iso", FileSystemChoice::Iso9660Udf102,
-                                   true);
+    image =
+        test::BuildReaderImage(source.path(), out / "a.iso", FileSystemChoice::Iso9660Udf102, true);
   }
   static test::TempDir source, out;
   static std::string image;
@@ -47,9 +46,9 @@ std::string RecordFields::image;
 TEST(RecordFieldsClean, ImageComparesClean) {
   test::TempDir source, out;
   test::MakeMutationFolder(source.path());
-  ASSERT_FALSE(test::BuildReaderImage(source.path(), out / "a.iso",
-                                      FileSystemChoice::Iso9660Udf102, true)
-                   .empty());
+  ASSERT_FALSE(
+      test::BuildReaderImage(source.path(), out / "a.iso", FileSystemChoice::Iso9660Udf102, true)
+          .empty());
   auto job = Compare(source.path(), out / "a.iso");
   ASSERT_TRUE(job->checked) << job->errorMessage;
   EXPECT_TRUE(job->check.Matches()) << Differences(job->check);
@@ -88,10 +87,10 @@ TEST(SourceMetadata, ChangesAfterTheBuildAreReported) {
     BuildOptions options;
     options.rockRidge = options.joliet = true;
     if (fixed) options.buildTime = 1767225600;
-    auto build = StartImageBuild(Utf8ToUtf16(source.path()).c_str(), u"Meta",
-                                 FileSystemChoice::Iso9660Udf102,
-                                 Utf8ToUtf16(out / "m.iso").c_str(), "Vellumcast ",
-                                 "vellumcast_console 1.0", false, nullptr, nullptr, options);
+    auto build =
+        StartImageBuild(Utf8ToUtf16(source.path()).c_str(), u"Meta",
+                        FileSystemChoice::Iso9660Udf102, Utf8ToUtf16(out / "m.iso").c_str(),
+                        "Vellumcast ", "vellumcast_console 1.0", false, nullptr, nullptr, options);
     ASSERT_TRUE(build->succeeded) << build->errorMessage;
     auto clean = Compare(source.path(), out / "m.iso");
     ASSERT_TRUE(clean->check.Matches()) << Differences(clean->check);
@@ -102,8 +101,8 @@ TEST(SourceMetadata, ChangesAfterTheBuildAreReported) {
     ASSERT_EQ(chmod((source / "sub/b.txt").c_str(), 0600), 0);
     auto job = Compare(source.path(), out / "m.iso");
     const std::string all = Differences(job->check);
-    for (const char* named : {"/a.txt: recording time", "/a.txt: modification time",
-                              "(ISO 9660)", "(Rock Ridge)", "(Joliet)", "(UDF 1.02)"})
+    for (const char* named : {"/a.txt: recording time", "/a.txt: modification time", "(ISO 9660)",
+                              "(Rock Ridge)", "(Joliet)", "(UDF 1.02)"})
       EXPECT_NE(all.find(named), std::string::npos) << named << "\n" << all;
     EXPECT_EQ(all.find("/sub/b.txt: mode ") == std::string::npos, fixed) << all;
   }
