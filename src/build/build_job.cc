@@ -155,6 +155,15 @@ int RunBuildJob(BuildJob* job) {
     job->errorMessage = "unknown file system choice " + std::to_string(int(job->choice));
     return 0;  // no builder is made; the state stays 0
   }
+  // A comparison reads the Rock Ridge names and the Joliet tree wherever the image has
+  // them, and takes the build time it records.
+  RecordedBuild recorded;
+  if (!job->options.compareImage.empty()) {
+    recorded = RecordedBuildOf(job->options.compareImage);
+    const bool iso = config.formatFlags & FormatIso9660;
+    job->options.rockRidge = job->options.rockRidge || (iso && recorded.rockRidge);
+    job->options.joliet = job->options.joliet || (iso && recorded.joliet);
+  }
   job->errorMessage = IsoExtensionsRefused(job->options, job->choice);
   if (!job->errorMessage.empty()) return 0;
   if (job->sourcePath.empty()) {
@@ -166,7 +175,11 @@ int RunBuildJob(BuildJob* job) {
     ImageBuilder builder;
     builder.log.warning = job->warningCallback;
     builder.Initialize();
-    if (job->options.buildTime) builder.FixBuildTime(*job->options.buildTime);
+    if (job->options.buildTime) {
+      builder.FixBuildTime(*job->options.buildTime);
+    } else if (!job->options.compareImage.empty()) {
+      AdoptRecordedBuildTime(builder, recorded, job->recordedTimeAmbiguous);
+    }
     builder.settings.formatFlags = config.formatFlags;
     builder.settings.rockRidge = job->options.rockRidge;
     builder.settings.joliet = job->options.joliet;

@@ -83,6 +83,9 @@ struct BuildJob {
   // succeeded even when the image differs: `check` says how.
   bool checked = false;
   CheckOutcome check;
+  // A comparison's image recorded its build time in UTC on a machine in UTC: whether it
+  // was a fixed build time is decided by its Rock Ridge attributes.
+  bool recordedTimeAmbiguous = false;
 
   // A cancel request or the outside stop flag is set.
   bool StopRequested() const { return cancelRequest || (options.stopFlag && *options.stopFlag); }

@@ -2,6 +2,7 @@
 #include "build/image_check_job.h"
 
 #include "base/disc_constants.h"
+#include "layout/volume_time.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "reader/image_survey.h"
@@ -22,6 +23,26 @@ bool ReportCheckProgress(uint64_t done, uint64_t total, void* context) {
 }
 
 }  // namespace
+
+RecordedBuild RecordedBuildOf(const std::u16string& image) {
+  ImageSource source;
+  if (!source.Open(HostPath(image))) return {};
+  return ReadRecordedBuild(source);
+}
+
+void AdoptRecordedBuildTime(ImageBuilder& builder, const RecordedBuild& recorded,
+                            bool& ambiguous) {
+  ambiguous = false;
+  if (!recorded.haveTime) return;
+  if (recorded.offsetMinutes != 0) {  // local time with its offset: a build by the clock
+    builder.settings.buildTime = recorded.time;
+    MakeUdfTimestamp(recorded.time, builder.settings.buildTimeStamp);
+    return;
+  }
+  // UTC: a fixed build time, or a build by the clock on a machine in UTC.
+  builder.FixBuildTime(recorded.time);
+  ambiguous = true;
+}
 
 bool ChoiceOfImage(const std::u16string& image, FileSystemChoice& choice, std::string& error) {
   ImageSource source;
@@ -66,6 +87,10 @@ bool CheckPlannedImage(BuildJob* job, ImageBuilder& builder, const std::u16strin
   naming.joliet = builder.settings.joliet;
   PlannedDisc disc;
   PlanDisc(*builder.tree.root, naming, disc);
+  disc.metadata.buildTime = builder.settings.buildTime;
+  disc.metadata.fixed = builder.settings.datesInUtc;
+  disc.metadata.fixedKnown = !job->recordedTimeAmbiguous;
+  disc.metadata.udfRevision = builder.settings.udfRevision;
   if (!CheckImage(source, disc, job->check, ReportCheckProgress, job)) {
     return builder.log.Fail(job->StopRequested() ? "the check was stopped"
                                                  : "out of memory while checking the image");

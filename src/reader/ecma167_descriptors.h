@@ -145,12 +145,17 @@ struct UdfFileEntry {
   uint64_t informationLength = 0;
   int64_t modified = 0;  // seconds since 1970 UTC
   ByteSpan ads;          // the allocation descriptors (or the embedded data)
+  uint32_t uid = 0, gid = 0;
+  uint32_t permissions = 0;  // 4/14.9.5
+  uint16_t links = 0;        // file link count (4/14.9.6)
+  int64_t modifiedMicros = 0;  // the modification time to its microsecond
 };
 // Decodes the entry in `block` (the tag already checked); false with `why` set when
 // L_EA + L_AD would pass the block.
 [[nodiscard]] bool DecodeUdfFileEntry(ByteSpan block, UdfFileEntry& out, const char*& why);
 
 // ECMA-167 4/14.4: File Identifier Descriptor.
+constexpr uint8_t kUdfFidHidden = 0x01;
 constexpr uint8_t kUdfFidDirectory = 0x02;
 constexpr uint8_t kUdfFidDeleted = 0x04;
 constexpr uint8_t kUdfFidParent = 0x08;
@@ -176,5 +181,9 @@ struct UdfFileIdentifier {
 
 // ECMA-167 1/7.3: a 12-byte timestamp at `pos` as seconds since 1970 UTC.
 int64_t DecodeUdfTime(ByteSpan b, size_t pos);
+// The same to its microsecond (centiseconds, hundreds of microseconds, microseconds).
+int64_t DecodeUdfTimeMicros(ByteSpan b, size_t pos);
+// Its offset from UTC in minutes; false when the timestamp gives none.
+[[nodiscard]] bool DecodeUdfTimeZone(ByteSpan b, size_t pos, int32_t& minutes);
 
 }  // namespace vellumcast

@@ -19,6 +19,21 @@ struct ImageExtent {
   bool zero = false;    // allocated or unallocated but not recorded: reads as zeros
 };
 
+// What an entry's records say besides its name, size and bytes: the fields readers use
+// for its kind, visibility, permissions, owner and times. Each file system fills its part.
+struct ImageRecordFields {
+  uint8_t flags = 0;         // ISO 9660 file flags of the (last) record; UDF FID characteristics
+  bool identifierOk = true;  // ISO 9660: a file's version is ";1" and the padding byte is zero
+  bool posix = false;        // Rock Ridge PX present, or a UDF File Entry read
+  uint32_t permissions = 0;  // PX: st_mode (type and permission bits); UDF: ECMA-167 4/14.9.5
+  uint32_t links = 0;        // PX links; UDF file link count
+  uint32_t uid = 0;
+  uint32_t gid = 0;
+  uint8_t fileType = 0;  // UDF ICB file type (ECMA-167 4/14.6.6)
+  bool timed = false;    // Rock Ridge TF with a modification time, or a UDF File Entry
+  int64_t micros = 0;    // that modification time, microseconds since 1970 UTC
+};
+
 struct ImageEntry {
   std::string name;  // UTF-8, its name in its folder
   std::string path;  // in an ImageTree only: UTF-8, '/'-separated, below the root, no leading '/'
@@ -29,6 +44,7 @@ struct ImageEntry {
   std::string embedded;              // a UDF file whose bytes sit in its File Entry (no extents)
   int64_t modified = 0;              // seconds since 1970-01-01 UTC
   uint32_t folder = 0;               // a directory: the number its own folder is handed over with
+  ImageRecordFields fields = {};
 };
 
 // One folder of a walk, handed over once its records are read: its entries, files and
@@ -58,6 +74,8 @@ struct ImageTree {
   uint32_t files = 0;               // file entries of the tree
   uint32_t directories = 0;         // directory entries, the root included
   std::vector<ImageEntry> entries;  // the root is not listed; parents before children
+  ImageRecordFields root = {};      // the root's own: its "." record (Rock Ridge) or File Entry
+  int64_t rootModified = 0;         // the root's recording time (ISO 9660 "." record, UDF entry)
 };
 
 // Bounds of one walk, so that any image, however damaged or hostile, is read in memory

@@ -8,6 +8,7 @@
 
 #include "platform/text.h"
 #include "reader/ecma119_records.h"
+#include "reader/iso9660_record_fields.h"
 #include "reader/susp_entries.h"
 
 namespace vellumcast {
@@ -25,7 +26,8 @@ struct IsoChild {
   uint32_t extent = 0;
   uint32_t dataLength = 0;
   uint32_t number = 0;  // the number the walk hands the folder over with
-  std::string name;     // as the tree shows it
+  std::string name;          // as the tree shows it
+  uint32_t parentLength = 0;  // the parent's data length, for the ".." record
 };
 
 constexpr const char* kNoTree = "no sp entry and rock ridge er entry";
@@ -74,7 +76,9 @@ struct IsoWalk {
     return sector <= image.Sectors() && sectors <= image.Sectors() - sector;
   }
   // The name a record shows in the tree being read; false with the problem given.
-  bool NameOf(const IsoDirectoryRecord& r, const std::string& where, std::string& name);
+  // `found` holds the record's SUSP entries when Rock Ridge names are read.
+  bool NameOf(const IsoDirectoryRecord& r, const std::string& where, std::string& name,
+              SuspFindings& found);
   // Reads the directory `dir` at `path`, one sector at a time, hands it over and reads
   // its subdirectories; false when the directory's own extent cannot be read.
   bool ReadDirectory(const IsoChild& dir, uint32_t parentExtent, uint32_t level);
@@ -106,14 +110,14 @@ std::string At(uint64_t sector, size_t offset) {
          std::to_string(offset);
 }
 
-bool IsoWalk::NameOf(const IsoDirectoryRecord& r, const std::string& where, std::string& name) {
+bool IsoWalk::NameOf(const IsoDirectoryRecord& r, const std::string& where, std::string& name,
+                     SuspFindings& found) {
   const bool isDir = r.flags & kIsoFlagDirectory;
   if (names == kIsoJolietNames) {
     name = Ucs2Text(r.identifier);
     const size_t semicolon = name.rfind(';');  // a version, though Joliet names need none
     if (!isDir && semicolon != std::string::npos) name.resize(semicolon);
   } else if (names == kIsoRockRidgeNames) {
-    SuspFindings found;
     std::string why;
     if (!SystemUse(r, suspSkip, found, why)) {
       Problem(where + ": " + why);
@@ -123,7 +127,7 @@ bool IsoWalk::NameOf(const IsoDirectoryRecord& r, const std::string& where, std:
       Problem(where + ": " + (found.haveName ? "nm entry continues past the last" : "no nm entry"));
       return false;
     }
-    name = std::move(found.name);
+    name = found.name;
   } else {
     name = IdentifierText(isDir ? r.identifier : FileName(r.identifier));
   }
@@ -189,11 +193,10 @@ bool IsoWalk::ReadDirectory(const IsoChild& dir, uint32_t parentExtent, uint32_t
       if (i < 2) {
         // ECMA-119 6.8.2.2: the first two records name the directory and its parent.
         const uint32_t expected = i == 0 ? dir.extent : parentExtent;
-        if (r.identifier != std::string(1, char(i)) || r.extent != expected ||
-            !(r.flags & kIsoFlagDirectory))
-          Problem(where + ": " +
-                  (i == 0 ? "first record does not point to its directory"
-                          : "second record does not point to the parent directory"));
+        if (const char* wrong =
+                DotRecordProblem(r, i, expected, i == 0 ? dir.dataLength : dir.parentLength))
+          Problem(where + ": " + wrong);
+        if (i == 0 && dir.number == 0) tree.rootModified = r.recorded;
         continue;
       }
       if (r.flags & kIsoFlagAssociated) continue;
@@ -203,7 +206,8 @@ bool IsoWalk::ReadDirectory(const IsoChild& dir, uint32_t parentExtent, uint32_t
       }
       const bool isDir = r.flags & kIsoFlagDirectory;
       std::string name;
-      if (!NameOf(r, where, name)) {
+      SuspFindings found;
+      if (!NameOf(r, where, name, found)) {
         if (stopped) break;
         continue;
       }
@@ -250,7 +254,10 @@ bool IsoWalk::ReadDirectory(const IsoChild& dir, uint32_t parentExtent, uint32_t
         directories[r.extent] = IsoDirectory{dir.extent, level + 1, r.identifier};
         entries.push_back(
             ImageEntry{name, {}, true, false, r.dataLength, {}, {}, r.recorded, tree.directories});
-        children.push_back(IsoChild{r.extent, r.dataLength, tree.directories, std::move(name)});
+        FillIsoRecordFields(r, true, names == kIsoPlainNames,
+                            names == kIsoRockRidgeNames ? &found : nullptr, entries.back().fields);
+        children.push_back(
+            IsoChild{r.extent, r.dataLength, tree.directories, std::move(name), dir.dataLength});
         childBytes += sizeof(IsoChild) + children.back().name.capacity();
         entryBytes += HeldBytes(entries.back());
         ++listed;
@@ -270,6 +277,8 @@ bool IsoWalk::ReadDirectory(const IsoChild& dir, uint32_t parentExtent, uint32_t
       } else {
         entries.push_back(
             ImageEntry{std::move(name), {}, false, false, r.dataLength, {extent}, {}, r.recorded});
+        FillIsoRecordFields(r, false, names == kIsoPlainNames,
+                            names == kIsoRockRidgeNames ? &found : nullptr, entries.back().fields);
         entryBytes += HeldBytes(entries.back());
         ++listed;
         ++tree.files;
@@ -381,6 +390,7 @@ bool IsoWalk::RootRockRidge(const IsoDirectoryRecord& root) {
     return false;
   }
   suspSkip = found.skip;
+  FillIsoRecordFields(dot, true, false, &found, tree.root);
   return true;
 }
 
@@ -530,7 +540,7 @@ bool WalkIso9660Tree(ImageSource& image, ImageTree& tree, ReadReport& report, Im
   if (names == kIsoRockRidgeNames && !walk.RootRockRidge(pvd.root)) return false;
   walk.directories[pvd.root.extent] = IsoDirectory{pvd.root.extent, 1, std::string(1, '\0')};
   const size_t problemsBefore = report.problems.size() + report.dropped;
-  if (!walk.ReadDirectory(IsoChild{pvd.root.extent, pvd.root.dataLength, 0, {}}, pvd.root.extent,
+  if (!walk.ReadDirectory(IsoChild{pvd.root.extent, pvd.root.dataLength, 0, {}, pvd.root.dataLength}, pvd.root.extent,
                           1))
     return false;
   // The path tables are checked against a whole hierarchy only: a damaged directory

@@ -77,6 +77,8 @@ bool DecodeSuspArea(ByteSpan area, SuspFindings& out, const char*& why) {
         return false;
       }
       if (IsRockRidgeIdentifier(e.Sub(kErIdentifier, idBytes))) out.rockRidge = true;
+    } else if (e.Equals(kEntrySignature, "PX", 2) || e.Equals(kEntrySignature, "TF", 2)) {
+      if (!DecodeRripAttributes(e, out, why)) return false;
     } else if (e.Equals(kEntrySignature, "NM", 2)) {
       if (length < kNmName || e.U8(kEntryVersion) != 1) {
         why = "nm entry wrong";

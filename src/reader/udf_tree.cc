@@ -28,6 +28,7 @@ struct UdfChild {
   UdfAllocation icb;
   uint32_t number = 0;
   std::string name;
+  uint8_t characteristics = 0;  // of its File Identifier Descriptor
 };
 
 // What the extents of a File Entry whose allocations continue in Allocation Extent
@@ -76,6 +77,21 @@ struct UdfWalk {
   bool AddFile(const UdfFileIdentifier& fid, std::string& name, ImageFolder& folder,
                uint64_t& folderBytes);
 };
+
+// The fields readers use of an entry: its FID's characteristics and its File Entry's
+// type, owner, permissions, link count and modification time.
+void FillUdfRecordFields(const UdfFileEntry& entry, uint8_t characteristics,
+                         ImageRecordFields& out) {
+  out.flags = characteristics;
+  out.posix = true;
+  out.permissions = entry.permissions;
+  out.links = entry.links;
+  out.uid = entry.uid;
+  out.gid = entry.gid;
+  out.fileType = entry.fileType;
+  out.timed = true;
+  out.micros = entry.modifiedMicros;
+}
 
 // Which partition block holds byte `pos` of a directory whose bytes lie in `pieces`
 // (byte start, allocation, in order of start); for the tag location of a File
@@ -128,6 +144,7 @@ bool UdfWalk::AddFile(const UdfFileIdentifier& fid, std::string& name, ImageFold
   e.realTime = file.fileType == kUdfTypeRealTime;
   e.size = file.informationLength;
   e.modified = file.modified;
+  FillUdfRecordFields(file, fid.characteristics, e.fields);
   if (file.adType == 3) {
     if (file.informationLength > file.ads.size) {
       Problem(Entry(fid.icb, name) + ": information length passes the embedded data");
@@ -165,6 +182,10 @@ bool UdfWalk::ReadDirectory(const UdfAllocation& icb, const UdfAllocation& paren
     Problem(Entry(icb) + ": file type " + std::to_string(entry.fileType) +
             " where a directory belongs");
     return false;
+  }
+  if (depth == 0) {
+    FillUdfRecordFields(entry, kUdfFidDirectory, tree.root);
+    tree.rootModified = entry.modified;
   }
   if (entry.informationLength > limits.directoryBytes ||
       entry.informationLength > volume.image->size) {
@@ -242,6 +263,8 @@ bool UdfWalk::ReadDirectory(const UdfAllocation& icb, const UdfAllocation& paren
     if (fid.characteristics & kUdfFidParent) {
       if (fid.icb.block != parent.block || fid.icb.partition != parent.partition)
         Problem(where + ": parent entry does not point to the parent directory");
+      if (fid.characteristics != (kUdfFidParent | kUdfFidDirectory))
+        Problem(where + ": parent entry's characteristics are not a directory's alone");
       continue;
     }
     std::string name;
@@ -268,7 +291,7 @@ bool UdfWalk::ReadDirectory(const UdfAllocation& icb, const UdfAllocation& paren
         Problem(where + ": directory " + JoinImagePath(path, name) + " loops back");
         continue;
       }
-      subdirectories.push_back(UdfChild{fid.icb, 0, std::move(name)});
+      subdirectories.push_back(UdfChild{fid.icb, 0, std::move(name), fid.characteristics});
       childBytes += sizeof(UdfChild) + subdirectories.back().name.capacity();
       continue;
     }
@@ -291,6 +314,7 @@ bool UdfWalk::ReadDirectory(const UdfAllocation& icb, const UdfAllocation& paren
     if (volume.ReadEntry(child.icb, childStorage, childEntry, why)) {
       e.size = childEntry.informationLength;
       e.modified = childEntry.modified;
+      FillUdfRecordFields(childEntry, child.characteristics, e.fields);
     }
     folder.entries.push_back(std::move(e));
     ++listed;

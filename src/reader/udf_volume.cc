@@ -20,6 +20,8 @@ constexpr uint32_t kMaxSequenceSectors = 4096;
 // Extents of the metadata file or its mirror at most (a writer records each in one or a
 // few), so that comparing the two stays a pass over their bytes.
 constexpr size_t kMaxMetadataRuns = 65536;
+// ECMA-167 3/10.1: the Primary Volume Descriptor's recording date and time.
+constexpr size_t kPvdRecorded = 376;
 constexpr char kOstaDomain[] = "*OSTA UDF Compliant";
 constexpr char kMetadataPartition[] = "*UDF Metadata Partition";
 
@@ -33,7 +35,27 @@ struct Sequence {
   std::vector<uint8_t> logicalBytes;  // the descriptor after its tag, for the reserve check
   std::map<uint16_t, UdfPartitionDescriptor> partitions;
   std::map<uint16_t, std::vector<uint8_t>> partitionBytes;
+  uint32_t kinds = 0;  // bit n: a descriptor of tag identifier n was met
+  bool haveRecorded = false;  // the Primary Volume Descriptor's recording time
+  int64_t recorded = 0;
+  int32_t recordedZone = 0;
 };
+
+// ECMA-167 3/8.4.2 and OSTA UDF 2.2: the descriptors a sequence must hold, which the
+// Linux kernel also needs to mount the volume.
+void CheckSequenceKinds(const Sequence& seq, const char* name, UdfVolume& v) {
+  static constexpr std::pair<UdfTagId, const char*> kNeeded[] = {
+      {kUdfPrimaryVolume, "primary volume"},
+      {kUdfImplementationUse, "implementation use volume"},
+      {kUdfPartition, "partition"},
+      {kUdfLogicalVolume, "logical volume"},
+      {kUdfUnallocatedSpace, "unallocated space"},
+      {kUdfTerminating, "terminating"}};
+  for (const auto& [id, what] : kNeeded) {
+    if (!(seq.kinds & (1u << id)))
+      v.Problem(std::string(name) + " volume descriptor sequence: no " + what + " descriptor");
+  }
+}
 
 void ReadSequence(ImageSource& image, UdfExtent extent, const char* name, Sequence& out,
                   UdfVolume& v) {
@@ -70,7 +92,12 @@ void ReadSequence(ImageSource& image, UdfExtent extent, const char* name, Sequen
                   ": " + (why ? why : "not a volume descriptor"));
         continue;
       }
+      out.kinds |= 1u << id;
       if (id == kUdfTerminating) return;
+      if (id == kUdfPrimaryVolume) {
+        out.recorded = DecodeUdfTime(span, kPvdRecorded);
+        out.haveRecorded = DecodeUdfTimeZone(span, kPvdRecorded, out.recordedZone);
+      }
       if (id == kUdfVolumePointer) {
         extent = UdfExtent{span.U32Le(kPointerNext), span.U32Le(kPointerNext + 4)};
         next = true;
@@ -360,8 +387,13 @@ bool ReadUdfVolume(ImageSource& image, UdfVolume& v, ReadReport& report, const R
           "reserve volume descriptor sequence: partition descriptors differ from the main ones");
   }
   if (!mainUsable && !reserveUsable) return false;
+  if (mainUsable) CheckSequenceKinds(main, "main", v);
+  if (reserveUsable) CheckSequenceKinds(reserve, "reserve", v);
   const Sequence& seq = mainUsable ? main : reserve;
   v.logical = seq.logical;
+  v.haveRecorded = seq.haveRecorded;
+  v.recorded = seq.recorded;
+  v.recordedZone = seq.recordedZone;
   if (v.logical.blockSize != kImageSectorSize) {
     v.Problem("logical volume descriptor: block size " + std::to_string(v.logical.blockSize) +
               " not supported");

@@ -44,6 +44,9 @@ struct UdfVolume {
   // is refused at its first repeated block.
   mutable uint64_t extentBlocksRead = 0;
   mutable std::vector<std::vector<bool>> extentBlocks;
+  bool haveRecorded = false;  // the Primary Volume Descriptor's recording time and its zone
+  int64_t recorded = 0;
+  int32_t recordedZone = 0;
 
   void Problem(const std::string& what) const { report->Add("udf: " + what); }
   // Image runs of `bytes` bytes from `block` of partition reference `ref`; false with

@@ -19,6 +19,7 @@
 #include "reader/image_survey.h"
 #include "reader/iso9660_tree.h"
 #include "reader/udf_tree.h"
+#include "tree/tree_node.h"
 #include "verify/source_read_ahead.h"
 
 namespace vellumcast {
@@ -118,6 +119,11 @@ struct Checker {
   }
   void Match(ImageFolder& folder);
   void MatchFile(uint32_t p, const ImageEntry& entry);
+  // The record fields of `entry`, planned entry `p` (record_check.cc).
+  void CheckFields(uint32_t p, const ImageEntry& entry, const std::string& path);
+  void CheckRoot(const ImageTree& tree);
+  MetadataRules rules = {};
+  std::vector<uint32_t> isoSectors = {};  // per planned file: its first sector in ISO 9660
   void Plan(uint32_t number, uint32_t what) {
     if (number >= folders.size()) folders.resize(size_t(number) + 1, kUnplanned);
     folders[number] = what;
@@ -192,6 +198,7 @@ void Checker::Match(ImageFolder& folder) {
       if (entry.directory) Plan(entry.folder, kPlannedFile);
       continue;
     }
+    CheckFields(p, entry, path);
     if (planned.directory) {
       Plan(entry.folder, p + 1);
       continue;
@@ -209,6 +216,46 @@ void Checker::Match(ImageFolder& folder) {
     found.Add(Shown(JoinImagePath(folder.path, entries[i].name)) + ": " +
               Kind(entries[i].directory) + " in " + name + " that the folder does not have");
   }
+}
+
+RecordTree TreeOf(PlannedNames names) {
+  return names == kPlannedUdfNames         ? RecordTree::kUdf
+         : names == kPlannedRockRidgeNames ? RecordTree::kRockRidge
+         : names == kPlannedJolietNames    ? RecordTree::kJoliet
+                                           : RecordTree::kIso9660;
+}
+
+void Checker::CheckFields(uint32_t p, const ImageEntry& entry, const std::string& path) {
+  const TreeNode& node = *disc.entries[p].node;
+  const RecordTree tree = TreeOf(iso);
+  if (tree == RecordTree::kRockRidge) DecideFixed(entry.fields, node, rules);
+  std::vector<std::string> differences;
+  CompareRecordFields(entry.fields, entry.modified, ExpectedMetadataOf(node, rules, tree), tree,
+                      rules.sourceMetadata, differences);
+  // Joliet records point at the file data of the ISO 9660 records.
+  if (!entry.directory && entry.size > 0 && !entry.extents.empty() && !entry.extents[0].zero) {
+    const uint64_t sector = entry.extents[0].sector;
+    if (iso == kPlannedIsoNames) {
+      isoSectors[p] = uint32_t(sector);
+    } else if (iso == kPlannedJolietNames && isoSectors[p] && sector != isoSectors[p]) {
+      differences.push_back("extent at sector " + std::to_string(sector) +
+                            ", the ISO 9660 record's at " + std::to_string(isoSectors[p]));
+    }
+  }
+  for (const std::string& d : differences) found.Add(Shown(path) + ": " + d + " (" + name + ")");
+}
+
+// The root's own records: its "." record (time; Rock Ridge PX and TF) or its File Entry.
+void Checker::CheckRoot(const ImageTree& tree) {
+  if (disc.entries.empty()) return;
+  const TreeNode& root = *disc.entries[0].node->parent;
+  const RecordTree kind = TreeOf(iso);
+  const ExpectedMetadata want = ExpectedMetadataOf(root, rules, kind);
+  ImageRecordFields fields = tree.root;
+  if (kind == RecordTree::kIso9660 || kind == RecordTree::kJoliet) fields.flags = want.flags;
+  std::vector<std::string> differences;
+  CompareRecordFields(fields, tree.rootModified, want, kind, rules.sourceMetadata, differences);
+  for (const std::string& d : differences) found.Add("/: " + d + " (" + name + ")");
 }
 
 void Checker::MatchFile(uint32_t p, const ImageEntry& entry) {
@@ -355,6 +402,7 @@ bool Checker::CheckFileSystem(PlannedNames names) {
     return true;
   }
   if (name.empty()) NameFileSystem();
+  CheckRoot(tree);
   outcome.fileSystems += (outcome.fileSystems.empty() ? "" : ", ") + name;
   NameUnread();
   for (std::string& difference : found.differences) outcome.Add(std::move(difference));
@@ -386,6 +434,8 @@ bool CheckImage(ImageSource& image, const PlannedDisc& disc, CheckOutcome& outco
   Checker checker{
       .image = image, .disc = disc, .outcome = outcome, .progress = progress, .context = context};
   checker.compared.assign(disc.entries.size(), 0);
+  checker.isoSectors.assign(disc.entries.size(), 0);
+  checker.rules = disc.metadata;
   checker.IndexChildren();
   if (plan.iso9660 && found.iso9660 && plan.rockRidge && !HasIsoTree(image, kIsoRockRidgeNames))
     outcome.Add("the image has no Rock Ridge names");

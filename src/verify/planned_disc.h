@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "verify/record_rules.h"
+
 namespace vellumcast {
 
 struct TreeNode;
@@ -56,6 +58,7 @@ struct PlannedDisc {
   std::vector<PlannedEntry> entries;  // parents before children; the root is not listed
   uint32_t files = 0;
   uint64_t fileBytes = 0;
+  MetadataRules metadata;  // how the build records the entries' times and attributes
 
   // The entry's name in ISO 9660, UDF, Rock Ridge or Joliet as a reader shows it (UTF-8); empty
   // when it is not in that file system.
