@@ -172,8 +172,10 @@ TEST(ReaderIso9660, MultiExtentFile) {
     PutBoth32(second + 2, Le32(first + 2) + 1);
     PutBoth32(second + 10, 5000 - 2048);
     if (!final) second[25] |= 0x80;
-    // The root's data length (in its own record and in the volume descriptor) grows by the record.
+    // The root's data length (in its "." and ".." records and in the volume descriptor)
+    // grows by the record.
     PutBoth32(root + 10, Le32(root + 10) + second[0]);
+    PutBoth32(root + root[0] + 10, Le32(root + 10));
     PutBoth32(At(img, 16) + 156 + 10, Le32(root + 10));
     ImageSource image;
     image.OpenMemory(reinterpret_cast<const uint8_t*>(img.data()), img.size());

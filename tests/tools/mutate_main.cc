@@ -1,6 +1,7 @@
 // vellumcast_mutate: the mutations of tests/support/image_mutations.h for the interop
 // checks. "vellumcast_mutate folder DIR" writes the folder they expect; "vellumcast_mutate
-// list" prints "NAME<TAB>KERNEL<TAB>REPORTED" per mutation; "vellumcast_mutate NAME IN OUT"
+// list" prints "NAME<TAB>KERNEL<TAB>REPORTED" per mutation (KERNEL "-": a mount does not
+// show it); "vellumcast_mutate NAME IN OUT"
 // writes IN changed by NAME to OUT.
 #include <cstdio>
 #include <cstring>
@@ -19,7 +20,8 @@ int main(int argc, char** argv) {
   }
   if (argc == 2 && std::strcmp(argv[1], "list") == 0) {
     for (size_t i = 0; i < kImageMutationCount; ++i)
-      std::printf("%s\t%s\t%s\n", kImageMutations[i].name, kImageMutations[i].kernel,
+      std::printf("%s\t%s\t%s\n", kImageMutations[i].name,
+                  *kImageMutations[i].kernel ? kImageMutations[i].kernel : "-",
                   kImageMutations[i].reported);
     return 0;
   }

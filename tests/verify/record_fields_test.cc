@@ -28,8 +28,6 @@ std::unique_ptr<BuildJob> Compare(const std::string& source, const std::string& 
                          "Vellumcast ", "vellumcast_console 1.0", false, nullptr, nullptr, options);
 }
 
-void PrintTo(const ImageMutation& m, std::ostream* os) { *os << m.name; }
-
 class RecordFields : public ::testing::TestWithParam<ImageMutation> {
  public:
   static void SetUpTestSuite() {
