@@ -5,6 +5,7 @@
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "reader/image_survey.h"
+#include "reader/iso9660_tree.h"
 #include "verify/planned_disc.h"
 
 namespace vellumcast {
@@ -44,6 +45,13 @@ bool ChoiceOfImage(const std::u16string& image, FileSystemChoice& choice, std::s
   return true;
 }
 
+void FindIsoExtensions(const std::u16string& image, ImageSettings& settings) {
+  ImageSource source;
+  if (!source.Open(HostPath(image)) || !HasIso9660(source)) return;
+  settings.rockRidge = settings.rockRidge || HasIsoTree(source, kIsoRockRidgeNames);
+  settings.joliet = settings.joliet || HasIsoTree(source, kIsoJolietNames);
+}
+
 bool CheckPlannedImage(BuildJob* job, ImageBuilder& builder, const std::u16string& image,
                        bool fromStorage) {
   ImageSource source;
@@ -64,6 +72,11 @@ bool CheckPlannedImage(BuildJob* job, ImageBuilder& builder, const std::u16strin
   naming.eightBitUdfNames = builder.tree.dvdVideoMode != 0;
   naming.rockRidge = builder.settings.rockRidge;
   naming.joliet = builder.settings.joliet;
+  naming.written = fromStorage;
+  // The label as given; a comparison given none takes the one the image carries.
+  naming.label = !job->volumeLabel.empty() ? job->volumeLabel
+                 : fromStorage             ? std::u16string(kDefaultVolumeLabel)
+                                           : std::u16string();
   PlannedDisc disc;
   PlanDisc(*builder.tree.root, naming, disc);
   if (!CheckImage(source, disc, job->check, ReportCheckProgress, job)) {

@@ -19,6 +19,9 @@
 #include "reader/image_survey.h"
 #include "reader/iso9660_tree.h"
 #include "reader/udf_tree.h"
+#include "reader/volume_labels.h"
+#include "verify/expected_names.h"
+#include "verify/label_check.h"
 #include "verify/source_read_ahead.h"
 
 namespace vellumcast {
@@ -35,6 +38,9 @@ constexpr uint64_t kImageReadAheadBytes = 8u << 20;
 // file, whose every entry is one the folder does not have.
 constexpr uint32_t kUnplanned = 0xFFFFFFFF;
 constexpr uint32_t kPlannedFile = 0xFFFFFFFE;
+// A folder of another tool's ISO 9660 tree whose name does not reduce to a source name:
+// each of its files must hold the bytes of a file checked through a name-keeping tree.
+constexpr uint32_t kByContent = 0xFFFFFFFD;
 
 // One planned file to compare with its bytes in the file system being checked: most
 // often one recorded extent that holds the whole file, else its extents in
@@ -77,6 +83,16 @@ std::string_view NameIn(std::string_view path) {
   return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
+// The common reduction under which another tool's ISO 9660 identifier is matched with a
+// source name: a-z raised (the version is already dropped by the reader).
+std::string Reduced(std::string_view name) {
+  std::string out(name);
+  for (char& c : out) {
+    if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+  }
+  return out;
+}
+
 // Asks the system to read [offset, offset + n) of a file ahead of its comparison.
 void ReadAheadOf(ImageSource& image, std::span<const ImageExtent> extents, uint64_t offset,
                  uint64_t n) {
@@ -114,15 +130,28 @@ struct Checker {
   std::vector<ImageExtent> extents = {};
   std::string embedded = {};
   CheckOutcome found = {};  // the differences of the matching, reported after the reader's problems
+  // Another tool's plain ISO 9660 tree, checked after the name-keeping trees: names by the
+  // common reduction, the rest by content through the files those trees compared.
+  bool foreign = false;
+  std::unordered_map<uint64_t, uint32_t> byPrint = {};  // Fingerprint -> planned entry
+  std::vector<bool> reached = {};                       // per planned entry, in this tree
+  uint64_t byContent = 0;                               // files matched by content
 
   void IndexChildren();
-  bool CheckFileSystem(PlannedNames names);
+  bool CheckFileSystem(PlannedNames names, bool another = false);
+  void NameUnreached();
+  std::string checked[4] = {};  // per PlannedNames: the name of the file system checked
   void NameFileSystem();
   static void Visit(ImageFolder& folder, void* checker) {
     static_cast<Checker*>(checker)->Match(folder);
   }
   void Match(ImageFolder& folder);
   void MatchFile(uint32_t p, const ImageEntry& entry);
+  void CheckReaderKeys(const std::vector<ImageEntry>& entries);
+  void MatchByContent(const ImageEntry& entry);
+  std::string Key(uint32_t p) const {
+    return foreign ? Reduced(ExpectedRockRidgeName(*disc.entries[p].node)) : disc.NameOf(p, iso);
+  }
   void Plan(uint32_t number, uint32_t what) {
     if (number >= folders.size()) folders.resize(size_t(number) + 1, kUnplanned);
     folders[number] = what;
@@ -156,6 +185,7 @@ void Checker::IndexChildren() {
 
 void Checker::NameFileSystem() {
   name = iso == kPlannedUdfNames         ? UdfRevisionName(walked->udfRevision)
+         : foreign                        ? "ISO 9660 of another tool"
          : iso == kPlannedRockRidgeNames ? "Rock Ridge"
          : iso == kPlannedJolietNames    ? "Joliet"
                                          : "ISO 9660";
@@ -168,10 +198,16 @@ void Checker::Match(ImageFolder& folder) {
   folders[folder.number] = kUnplanned;
   if (plan == kUnplanned) return;
   const std::vector<ImageEntry>& entries = folder.entries;
-  std::unordered_map<std::string_view, uint32_t> byName;
+  if (iso == kPlannedIsoNames) CheckReaderKeys(entries);
+  if (plan == kByContent) {
+    for (const ImageEntry& entry : entries) MatchByContent(entry);
+    return;
+  }
+  std::unordered_map<std::string, uint32_t> byName;
   byName.reserve(entries.size());
   for (uint32_t i = 0; i < entries.size(); ++i) {
-    if (!byName.emplace(NameIn(entries[i].path), i).second) {
+    const std::string_view own = NameIn(entries[i].path);
+    if (!byName.emplace(foreign ? Reduced(own) : std::string(own), i).second) {
       found.Add(Shown(entries[i].path) + ": recorded twice in " + name);
     }
   }
@@ -182,21 +218,22 @@ void Checker::Match(ImageFolder& folder) {
     const uint32_t p = children[c];
     const PlannedEntry& planned = disc.entries[p];
     if (!InFileSystem(planned)) continue;
-    const std::string own = disc.NameOf(p, iso);
-    const std::string path = folder.path.empty() ? own : folder.path + "/" + own;
-    auto at = byName.find(own);
+    auto at = byName.find(Key(p));
     if (at == byName.end()) {
-      Missing(p, path);
+      const std::string own = disc.NameOf(p, iso);
+      if (!foreign) Missing(p, folder.path.empty() ? own : folder.path + "/" + own);
       continue;
     }
     matched[at->second] = true;
     const ImageEntry& entry = entries[at->second];
+    const std::string& path = entry.path;
     if (entry.directory != planned.directory) {
       found.Add(Shown(path) + ": " + Kind(entry.directory) + " in " + name + ", " +
                 Kind(planned.directory) + " in the source");
       if (entry.directory) Plan(entry.folder, kPlannedFile);
       continue;
     }
+    if (foreign) reached[p] = true;
     if (planned.directory) {
       Plan(entry.folder, p + 1);
       continue;
@@ -211,9 +248,47 @@ void Checker::Match(ImageFolder& folder) {
   // Every entry the folder does not have; a folder is named once, not with its entries.
   for (uint32_t i = 0; i < entries.size(); ++i) {
     if (matched[i]) continue;
+    if (foreign) {
+      MatchByContent(entries[i]);
+      continue;
+    }
     found.Add(Shown(entries[i].path) + ": " + Kind(entries[i].directory) + " in " + name +
               " that the folder does not have");
   }
+}
+
+// ECMA-119 asks for unique identifiers in a folder; readers need them unique as they
+// show them (the kernel: lower case, ';' as '.'; Windows: case and trailing dots ignored)
+// and need a name they can open.
+void Checker::CheckReaderKeys(const std::vector<ImageEntry>& entries) {
+  std::unordered_map<std::string, std::string_view> keys;
+  for (const ImageEntry& entry : entries) {
+    const std::string key = IsoReaderKey(std::string(NameIn(entry.path)));
+    if (key.empty()) {
+      found.Add(Shown(entry.path) + ": a name readers cannot open (" + name + ")");
+    } else if (auto [at, added] = keys.emplace(key, entry.path); !added) {
+      found.Add(Shown(entry.path) + ": readers show it under the name of " + Shown(at->second) +
+                " (" + name + ")");
+    }
+  }
+}
+
+// An entry of another tool's ISO 9660 tree whose name does not reduce to a source name:
+// a file must point at the bytes of a file a name-keeping tree compared, a folder's
+// entries likewise.
+void Checker::MatchByContent(const ImageEntry& entry) {
+  if (entry.directory) {
+    Plan(entry.folder, kByContent);
+    return;
+  }
+  auto at = byPrint.find(Fingerprint(entry));
+  if (at == byPrint.end() && entry.size != 0) {
+    found.Add(Shown(entry.path) + ": a file in " + name +
+              " that holds the bytes of no file of the folder");
+    return;
+  }
+  ++byContent;
+  if (at != byPrint.end()) reached[at->second] = true;
 }
 
 void Checker::MatchFile(uint32_t p, const ImageEntry& entry) {
@@ -224,6 +299,7 @@ void Checker::MatchFile(uint32_t p, const ImageEntry& entry) {
     return;
   }
   compared[p] = print;
+  byPrint.emplace(print, p);
   ByteJob job;
   job.planned = p;
   if (!entry.embedded.empty() || entry.extents.empty()) {
@@ -334,8 +410,9 @@ IsoNames IsoNamesOf(PlannedNames names) {
                                          : kIsoPlainNames;
 }
 
-bool Checker::CheckFileSystem(PlannedNames names) {
+bool Checker::CheckFileSystem(PlannedNames names, bool another) {
   iso = names;
+  foreign = another;
   name.clear();
   folders.assign(1, 0);  // the root, matched with the planned root
   jobs = {};
@@ -343,6 +420,7 @@ bool Checker::CheckFileSystem(PlannedNames names) {
   extents = {};
   embedded = {};
   found = {};
+  if (foreign) reached.assign(disc.entries.size(), false);
   ImageTree tree;
   walked = &tree;
   ReadReport report;
@@ -358,8 +436,9 @@ bool Checker::CheckFileSystem(PlannedNames names) {
     return true;
   }
   if (name.empty()) NameFileSystem();
-  outcome.fileSystems += (outcome.fileSystems.empty() ? "" : ", ") + name;
+  checked[iso] = name;
   NameUnread();
+  if (foreign) NameUnreached();
   for (std::string& difference : found.differences) outcome.Add(std::move(difference));
   outcome.moreDifferences += found.moreDifferences;
   found = {};
@@ -369,6 +448,27 @@ bool Checker::CheckFileSystem(PlannedNames names) {
   extents = {};
   embedded = {};
   return finished;
+}
+
+// Another tool's ISO 9660 tree: the files of the folder that it holds neither under a
+// reduced name nor by content are missing; one notice says how many were matched by
+// content.
+void Checker::NameUnreached() {
+  uint64_t missing = 0;
+  for (uint32_t p = 0; p < disc.entries.size(); ++p) {
+    if (!disc.entries[p].directory && !reached[p] && disc.entries[p].size != 0) ++missing;
+  }
+  if (missing)
+    found.Add(std::to_string(missing) + " files of the folder are not found in " + name +
+              ", neither by name nor by content");
+  if (byContent)
+    outcome.notices.push_back(
+        name + ": the identifiers are not this program's 8.3 names; " +
+        std::to_string(byContent) +
+        " files whose names do not reduce to their source names were checked by content "
+        "through the other file systems");
+  reached = {};
+  byContent = 0;
 }
 
 }  // namespace
@@ -390,19 +490,27 @@ bool CheckImage(ImageSource& image, const PlannedDisc& disc, CheckOutcome& outco
       .image = image, .disc = disc, .outcome = outcome, .progress = progress, .context = context};
   checker.compared.assign(disc.entries.size(), 0);
   checker.IndexChildren();
-  if (plan.iso9660 && found.iso9660 && plan.rockRidge && !HasIsoTree(image, kIsoRockRidgeNames))
-    outcome.Add("the image has no Rock Ridge names");
-  if (plan.iso9660 && found.iso9660 && plan.joliet && !HasIsoTree(image, kIsoJolietNames))
-    outcome.Add("the image has no Joliet tree");
-  if (plan.iso9660 && found.iso9660 && !checker.CheckFileSystem(kPlannedIsoNames)) return false;
-  if (plan.iso9660 && found.iso9660 && plan.rockRidge && HasIsoTree(image, kIsoRockRidgeNames) &&
-      !checker.CheckFileSystem(kPlannedRockRidgeNames))
-    return false;
-  if (plan.iso9660 && found.iso9660 && plan.joliet && HasIsoTree(image, kIsoJolietNames) &&
-      !checker.CheckFileSystem(kPlannedJolietNames))
-    return false;
+  const VolumeLabels labels = ReadVolumeLabels(image);
+  for (std::string& difference : LabelDifferences(plan, labels)) outcome.Add(std::move(difference));
+  const bool iso = plan.iso9660 && found.iso9660;
+  const bool rockRidge = iso && plan.rockRidge && HasIsoTree(image, kIsoRockRidgeNames);
+  const bool joliet = iso && plan.joliet && HasIsoTree(image, kIsoJolietNames);
+  if (iso && plan.rockRidge && !rockRidge) outcome.Add("the image has no Rock Ridge names");
+  if (iso && plan.joliet && !joliet) outcome.Add("the image has no Joliet tree");
+  // Another tool's identifiers are not 8.3 names: its plain tree comes last, matched
+  // through what the name-keeping trees compared.
+  const bool foreign = iso && !plan.written && !WrittenByThisProgram(labels);
+  if (iso && !foreign && !checker.CheckFileSystem(kPlannedIsoNames)) return false;
+  if (rockRidge && !checker.CheckFileSystem(kPlannedRockRidgeNames)) return false;
+  if (joliet && !checker.CheckFileSystem(kPlannedJolietNames)) return false;
   if (plan.udf && found.udf && !checker.CheckFileSystem(kPlannedUdfNames)) return false;
+  if (foreign && !checker.CheckFileSystem(kPlannedIsoNames, true)) return false;
   // "ISO 9660, Rock Ridge, Joliet and UDF 1.02"
+  for (PlannedNames n : {kPlannedIsoNames, kPlannedRockRidgeNames, kPlannedJolietNames,
+                         kPlannedUdfNames}) {
+    if (checker.checked[n].empty()) continue;
+    outcome.fileSystems += (outcome.fileSystems.empty() ? "" : ", ") + checker.checked[n];
+  }
   const size_t last = outcome.fileSystems.rfind(", ");
   if (last != std::string::npos) outcome.fileSystems.replace(last, 2, " and ");
   if (progress && !progress(checker.done, checker.done, context)) return false;
