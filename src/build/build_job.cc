@@ -173,7 +173,7 @@ int RunBuildJob(BuildJob* job) {
     // A comparison plans the ISO 9660 extensions the image carries, as a build of it
     // would (and so gives the same warnings about names).
     if (!job->options.compareImage.empty() && (config.formatFlags & FormatIso9660))
-      FindIsoExtensions(job->options.compareImage, builder.settings);
+      PlanIsoExtensionsOf(job->options.compareImage, builder.settings);
     if (config.udfRevision) builder.settings.udfRevision = config.udfRevision;
     ok = RunPhases(job, builder, config);
     if (!ok) {

@@ -5,7 +5,7 @@
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "reader/image_survey.h"
-#include "reader/iso9660_tree.h"
+#include "reader/iso_extensions.h"
 #include "verify/planned_disc.h"
 
 namespace vellumcast {
@@ -45,11 +45,12 @@ bool ChoiceOfImage(const std::u16string& image, FileSystemChoice& choice, std::s
   return true;
 }
 
-void FindIsoExtensions(const std::u16string& image, ImageSettings& settings) {
+void PlanIsoExtensionsOf(const std::u16string& image, ImageSettings& settings) {
   ImageSource source;
-  if (!source.Open(HostPath(image)) || !HasIso9660(source)) return;
-  settings.rockRidge = settings.rockRidge || HasIsoTree(source, kIsoRockRidgeNames);
-  settings.joliet = settings.joliet || HasIsoTree(source, kIsoJolietNames);
+  if (!source.Open(HostPath(image))) return;
+  const IsoExtensions found = FindIsoExtensions(source);
+  settings.rockRidge = settings.rockRidge || found.rockRidge;
+  settings.joliet = settings.joliet || found.joliet;
 }
 
 bool CheckPlannedImage(BuildJob* job, ImageBuilder& builder, const std::u16string& image,

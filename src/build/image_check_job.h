@@ -15,10 +15,9 @@ namespace vellumcast {
 [[nodiscard]] bool ChoiceOfImage(const std::u16string& image, FileSystemChoice& choice,
                                  std::string& error);
 
-// Sets `settings.rockRidge` and `settings.joliet` when the image carries Rock Ridge (the
-// SUSP SP and ER entries of its root) or a Joliet tree (a Supplementary Volume Descriptor
-// with a Joliet escape sequence); what is already set stays.
-void FindIsoExtensions(const std::u16string& image, ImageSettings& settings);
+// Sets `settings.rockRidge` and `settings.joliet` when the image carries Rock Ridge or a
+// Joliet tree (reader/iso_extensions.h); what is already set stays.
+void PlanIsoExtensionsOf(const std::u16string& image, ImageSettings& settings);
 
 // Checks `image` against the plan of `builder` (scanned, named and laid out) into
 // job->check. `fromStorage`: flush the image and drop its cached pages first, so the

@@ -93,6 +93,33 @@ std::string Reduced(std::string_view name) {
   return out;
 }
 
+// The reduction to d-characters (ECMA-119 7.4.1) that ISO 9660 writers apply beyond it:
+// every character but A-Z, 0-9 and a file's last '.' as '_'.
+std::string DCharacters(const std::string& reduced, bool directory) {
+  std::string out = reduced;
+  const size_t dot = directory ? std::string::npos : out.rfind('.');
+  for (size_t i = 0; i < out.size(); ++i) {
+    const char c = out[i];
+    if (!((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || (i == dot && c == '.')))
+      out[i] = '_';
+  }
+  return out;
+}
+
+// Whether `image` is `source` (both in d-characters) cut to the length of a long identifier:
+// the same extension and a stem that begins the source's.
+bool CutFrom(const std::string& image, const std::string& source) {
+  constexpr size_t kCutIdentifier = 30;  // ISO 9660 level 2 and 3: 30 characters and more
+  if (image.size() < kCutIdentifier || image.size() >= source.size()) return false;
+  const size_t dotImage = image.rfind('.'), dotSource = source.rfind('.');
+  const std::string extension =
+      dotSource == std::string::npos ? std::string() : source.substr(dotSource);
+  if ((dotImage == std::string::npos ? std::string() : image.substr(dotImage)) != extension)
+    return false;
+  return source.compare(0, image.size() - extension.size(), image, 0,
+                        image.size() - extension.size()) == 0;
+}
+
 // Asks the system to read [offset, offset + n) of a file ahead of its comparison.
 void ReadAheadOf(ImageSource& image, std::span<const ImageExtent> extents, uint64_t offset,
                  uint64_t n) {
@@ -185,7 +212,6 @@ void Checker::IndexChildren() {
 
 void Checker::NameFileSystem() {
   name = iso == kPlannedUdfNames         ? UdfRevisionName(walked->udfRevision)
-         : foreign                        ? "ISO 9660 of another tool"
          : iso == kPlannedRockRidgeNames ? "Rock Ridge"
          : iso == kPlannedJolietNames    ? "Joliet"
                                          : "ISO 9660";
@@ -212,6 +238,31 @@ void Checker::Match(ImageFolder& folder) {
     }
   }
   std::vector<bool> matched(entries.size(), false);
+  // Another tool's identifiers: when the plain reduction finds none, the d-character form,
+  // then a long identifier cut from it; only a match that no other entry shares counts.
+  std::unordered_map<std::string, uint32_t> byCharacters;
+  std::vector<std::pair<std::string, uint32_t>> longNames;  // candidates for a cut name
+  constexpr size_t kMostLongNames = 1024;  // beyond, a folder's cut names go by content
+  if (foreign) {
+    for (uint32_t i = 0; i < entries.size(); ++i) {
+      const std::string key = DCharacters(Reduced(NameIn(entries[i].path)), entries[i].directory);
+      if (key.size() >= 30 && longNames.size() < kMostLongNames) longNames.emplace_back(key, i);
+      auto [at, added] = byCharacters.emplace(key, i);
+      if (!added) at->second = kUnplanned;
+    }
+  }
+  auto findForeign = [&](uint32_t p) -> uint32_t {
+    const std::string source = DCharacters(Key(p), disc.entries[p].directory);
+    auto at = byCharacters.find(source);
+    if (at != byCharacters.end()) return matched[at->second] ? kUnplanned : at->second;
+    uint32_t cut = kUnplanned;
+    for (const auto& [key, i] : longNames) {
+      if (matched[i] || !CutFrom(key, source)) continue;
+      if (cut != kUnplanned) return kUnplanned;
+      cut = i;
+    }
+    return cut;
+  };
   const uint32_t first = plan == kPlannedFile ? 0 : childStart[plan],
                  end = plan == kPlannedFile ? 0 : childStart[plan + 1];
   for (uint32_t c = first; c < end; ++c) {
@@ -219,13 +270,15 @@ void Checker::Match(ImageFolder& folder) {
     const PlannedEntry& planned = disc.entries[p];
     if (!InFileSystem(planned)) continue;
     auto at = byName.find(Key(p));
-    if (at == byName.end()) {
+    uint32_t index = at == byName.end() || matched[at->second] ? kUnplanned : at->second;
+    if (index == kUnplanned && foreign) index = findForeign(p);
+    if (index == kUnplanned) {
       const std::string own = disc.NameOf(p, iso);
       if (!foreign) Missing(p, folder.path.empty() ? own : folder.path + "/" + own);
       continue;
     }
-    matched[at->second] = true;
-    const ImageEntry& entry = entries[at->second];
+    matched[index] = true;
+    const ImageEntry& entry = entries[index];
     const std::string& path = entry.path;
     if (entry.directory != planned.directory) {
       found.Add(Shown(path) + ": " + Kind(entry.directory) + " in " + name + ", " +
@@ -463,9 +516,9 @@ void Checker::NameUnreached() {
               ", neither by name nor by content");
   if (byContent)
     outcome.notices.push_back(
-        name + ": the identifiers are not this program's 8.3 names; " +
-        std::to_string(byContent) +
-        " files whose names do not reduce to their source names were checked by content "
+        name + ": the image was made by another tool; " + std::to_string(byContent) +
+        (byContent == 1 ? " file whose name does" : " files whose names do") +
+        " not reduce to a source name (upper case, d-characters, cut) checked by content "
         "through the other file systems");
   reached = {};
   byContent = 0;

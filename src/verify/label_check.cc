@@ -65,10 +65,11 @@ bool WrittenByThisProgram(const VolumeLabels& found) {
 }
 
 std::vector<std::string> LabelDifferences(const DiscNaming& naming, const VolumeLabels& found) {
+  // Another tool's image records the label by its own rules.
+  if (!naming.written && !WrittenByThisProgram(found)) return {};
   std::u16string label = DiscUnits(naming.label);
   bool prefixOnly = false;  // the label was taken from a field that may have cut it
   if (label.empty()) {
-    if (!WrittenByThisProgram(found)) return {};
     const LabelField& from = naming.udf && found.udfLogicalVolume.present ? found.udfLogicalVolume
                              : naming.joliet && found.jolietVolume.present ? found.jolietVolume
                                                                            : found.isoVolume;

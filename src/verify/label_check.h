@@ -15,9 +15,9 @@
 namespace vellumcast {
 
 // The differences of the label fields of `found` from `naming.label`. Without a label
-// (a comparison that was given none) an image of this program is checked against the
-// label its fullest field carries, so that every field must agree; another tool's image
-// is then not checked, as its own rules for the fields apply.
+// (a comparison that was given none) the image is checked against the label its fullest
+// field carries, so that every field must agree. Another tool's image is not checked, as
+// its own rules for the fields apply.
 // True when the image names this program in its ISO 9660 application identifier or its
 // UDF implementation identifier.
 bool WrittenByThisProgram(const VolumeLabels& found);
