@@ -83,6 +83,7 @@ struct BuildJob {
   // succeeded even when the image differs: `check` says how.
   bool checked = false;
   CheckOutcome check;
+  bool choiceOfImage = false;  // a comparison whose file systems follow the image's
 
   // A cancel request or the outside stop flag is set.
   bool StopRequested() const { return cancelRequest || (options.stopFlag && *options.stopFlag); }

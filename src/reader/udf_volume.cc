@@ -192,7 +192,12 @@ bool SetUpMaps(ImageSource& image, UdfVolume& v, const Sequence& seq) {
     const UdfPartitionMap& m = v.logical.maps[i];
     if (m.type == 1) continue;
     if (m.identifier != kMetadataPartition) {
-      v.Problem("partition map " + std::to_string(i) + ": \"" + m.identifier + "\" not supported");
+      // OSTA UDF 2.2.8, 2.2.9: the maps of write-once and rewritable media.
+      const char* what = m.identifier == "*UDF Virtual Partition"    ? "a virtual partition (VAT) "
+                         : m.identifier == "*UDF Sparable Partition" ? "a sparable partition "
+                                                                     : "";
+      v.Problem("partition map " + std::to_string(i) + ": " + what + "\"" + m.identifier +
+                "\" not supported");
       return false;
     }
     const int ref = physicalRef[m.partitionNumber];

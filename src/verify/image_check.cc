@@ -534,8 +534,11 @@ bool CheckImage(ImageSource& image, const PlannedDisc& disc, CheckOutcome& outco
   const DiscNaming& plan = disc.naming;
   const ImageFileSystems found = SurveyImage(image);
   if (plan.iso9660 && !found.iso9660) outcome.Add("the image has no ISO 9660 file system");
-  if (plan.udf && !found.udf) outcome.Add("the image has no UDF file system");
-  if (plan.udf && found.udf && found.udfRevision != plan.udfRevision) {
+  if (plan.udf && !found.udf) {
+    const std::string why = found.UnreadableUdf();
+    outcome.Add(why.empty() ? "the image has no UDF file system" : "the image's " + why);
+  }
+  if (plan.udf && found.udf && plan.udfRevision && found.udfRevision != plan.udfRevision) {
     outcome.Add("the image has " + UdfRevisionName(found.udfRevision) + ", not " +
                 UdfRevisionName(plan.udfRevision));
   }

@@ -42,7 +42,7 @@ struct PlannedEntry {
 struct DiscNaming {
   bool iso9660 = false;
   bool udf = false;
-  uint16_t udfRevision = 0;
+  uint16_t udfRevision = 0;       // 0: any revision the reader can read
   bool eightBitUdfNames = false;  // DVD-Video mode: UDF identifiers in 8-bit characters
   bool rockRidge = false;         // the ISO 9660 tree carries Rock Ridge names
   bool joliet = false;            // a Joliet tree beside it
