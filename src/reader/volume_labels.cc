@@ -43,8 +43,7 @@ void ReadIsoLabels(ImageSource& image, VolumeLabels& out) {
   uint8_t sector[kImageSectorSize] = {};
   const ByteSpan s(sector, sizeof sector);
   for (uint32_t n = 0; n < kIsoMaxDescriptors; ++n) {
-    if (!image.ReadSectors(kIsoFirstDescriptor + n, 1, sector) || !s.Equals(1, "CD001", 5))
-      return;
+    if (!image.ReadSectors(kIsoFirstDescriptor + n, 1, sector) || !s.Equals(1, "CD001", 5)) return;
     const uint8_t type = s.U8(0);
     if (type == 255) return;
     const ByteSpan id = s.Sub(kIsoVolumeIdentifier, kIsoVolumeIdentifierBytes);

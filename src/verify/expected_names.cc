@@ -136,8 +136,8 @@ std::string ExpectedJolietName(const TreeNode& node, bool& fits) {
   fits = units.size() <= kJolietUnits;
   std::string shown;
   for (char16_t c : units) {
-    const bool refused = c < 0x20 || c == u'*' || c == u'/' || c == u':' || c == u';' ||
-                         c == u'?' || c == u'\\';
+    const bool refused =
+        c < 0x20 || c == u'*' || c == u'/' || c == u':' || c == u';' || c == u'?' || c == u'\\';
     shown += UnitUtf8(refused ? u'_' : c);
   }
   return shown;

@@ -36,8 +36,7 @@ std::string ExpectedRockRidgeName(const TreeNode& node);
 // ("~N", "_N" in DVD-Video, at the end of the cut base) that no entry holds or would hold;
 // "earlier" in the order of the source names (`bySourceName`, an image with UDF outside
 // the DVD-Video folders whose listing order is kept) or else of the folder's listing.
-std::vector<std::string> ExpectedIsoNames(const TreeNode& folder, bool dvdVideo,
-                                          bool bySourceName);
+std::vector<std::string> ExpectedIsoNames(const TreeNode& folder, bool dvdVideo, bool bySourceName);
 
 // The key under which readers tell ISO 9660 names of one folder apart: the kernel's form
 // (A-Z lowered, ';' shown as '.') with trailing dots dropped (Windows); "" for a name no

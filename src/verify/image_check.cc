@@ -100,8 +100,7 @@ std::string DCharacters(const std::string& reduced, bool directory) {
   const size_t dot = directory ? std::string::npos : out.rfind('.');
   for (size_t i = 0; i < out.size(); ++i) {
     const char c = out[i];
-    if (!((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || (i == dot && c == '.')))
-      out[i] = '_';
+    if (!((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || (i == dot && c == '.'))) out[i] = '_';
   }
   return out;
 }
@@ -562,8 +561,8 @@ bool CheckImage(ImageSource& image, const PlannedDisc& disc, CheckOutcome& outco
   if (plan.udf && found.udf && !checker.CheckFileSystem(kPlannedUdfNames)) return false;
   if (foreign && !checker.CheckFileSystem(kPlannedIsoNames, true)) return false;
   // "ISO 9660, Rock Ridge, Joliet and UDF 1.02"
-  for (PlannedNames n : {kPlannedIsoNames, kPlannedRockRidgeNames, kPlannedJolietNames,
-                         kPlannedUdfNames}) {
+  for (PlannedNames n :
+       {kPlannedIsoNames, kPlannedRockRidgeNames, kPlannedJolietNames, kPlannedUdfNames}) {
     if (checker.checked[n].empty()) continue;
     outcome.fileSystems += (outcome.fileSystems.empty() ? "" : ", ") + checker.checked[n];
   }

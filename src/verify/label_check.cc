@@ -56,9 +56,8 @@ std::string UdfForm(const std::u16string& units, size_t bytes) {
 
 bool WrittenByThisProgram(const VolumeLabels& found) {
   for (std::string id : {found.isoApplication, found.udfImplementation}) {
-    std::transform(id.begin(), id.end(), id.begin(), [](char c) {
-      return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c;
-    });
+    std::transform(id.begin(), id.end(), id.begin(),
+                   [](char c) { return c >= 'A' && c <= 'Z' ? char(c - 'A' + 'a') : c; });
     if (id.find("vellumcast") != std::string::npos) return true;
   }
   return false;
@@ -70,7 +69,7 @@ std::vector<std::string> LabelDifferences(const DiscNaming& naming, const Volume
   std::u16string label = DiscUnits(naming.label);
   bool prefixOnly = false;  // the label was taken from a field that may have cut it
   if (label.empty()) {
-    const LabelField& from = naming.udf && found.udfLogicalVolume.present ? found.udfLogicalVolume
+    const LabelField& from = naming.udf && found.udfLogicalVolume.present  ? found.udfLogicalVolume
                              : naming.joliet && found.jolietVolume.present ? found.jolietVolume
                                                                            : found.isoVolume;
     label = Utf8ToUtf16(from.text);

@@ -50,7 +50,8 @@ void PlanDirectory(const TreeNode& directory, uint32_t parent, const DiscNaming&
   std::vector<std::string> isoNames;
   if (naming.iso9660) {
     const bool dvd = naming.eightBitUdfNames;
-    isoNames = ExpectedIsoNames(directory, dvd, naming.udf && !(dvd && KeepsListingOrder(directory)));
+    isoNames =
+        ExpectedIsoNames(directory, dvd, naming.udf && !(dvd && KeepsListingOrder(directory)));
   }
   size_t index = 0;
   for (const TreeNode* node = directory.firstChild; node; node = node->nextSibling) {

@@ -95,5 +95,4 @@ std::vector<InterleavedPiece> InterleavedPieces(const StereoClipPair& pair);
 // The node's path below the source folder (UTF-8), for messages.
 std::string SourceDisplayPath(const TreeNode& node);
 
-
 }  // namespace vellumcast
