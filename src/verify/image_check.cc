@@ -511,8 +511,8 @@ void Checker::NameUnreached() {
     if (!disc.entries[p].directory && !reached[p] && disc.entries[p].size != 0) ++missing;
   }
   if (missing)
-    found.Add(std::to_string(missing) + " files of the folder are not found in " + name +
-              ", neither by name nor by content");
+    found.Add(std::to_string(missing) + (missing == 1 ? " file" : " files") +
+              " of the folder not found in " + name + ", neither by name nor by content");
   if (byContent)
     outcome.notices.push_back(
         name + ": the image was made by another tool; " + std::to_string(byContent) +
