@@ -21,6 +21,7 @@
 #include "reader/udf_tree.h"
 #include "reader/volume_labels.h"
 #include "verify/expected_names.h"
+#include "verify/foreign_names.h"
 #include "verify/label_check.h"
 #include "verify/source_read_ahead.h"
 
@@ -83,42 +84,6 @@ std::string_view NameIn(std::string_view path) {
   return slash == std::string_view::npos ? path : path.substr(slash + 1);
 }
 
-// The common reduction under which another tool's ISO 9660 identifier is matched with a
-// source name: a-z raised (the version is already dropped by the reader).
-std::string Reduced(std::string_view name) {
-  std::string out(name);
-  for (char& c : out) {
-    if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
-  }
-  return out;
-}
-
-// The reduction to d-characters (ECMA-119 7.4.1) that ISO 9660 writers apply beyond it:
-// every character but A-Z, 0-9 and a file's last '.' as '_'.
-std::string DCharacters(const std::string& reduced, bool directory) {
-  std::string out = reduced;
-  const size_t dot = directory ? std::string::npos : out.rfind('.');
-  for (size_t i = 0; i < out.size(); ++i) {
-    const char c = out[i];
-    if (!((c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || (i == dot && c == '.'))) out[i] = '_';
-  }
-  return out;
-}
-
-// Whether `image` is `source` (both in d-characters) cut to the length of a long identifier:
-// the same extension and a stem that begins the source's.
-bool CutFrom(const std::string& image, const std::string& source) {
-  constexpr size_t kCutIdentifier = 30;  // ISO 9660 level 2 and 3: 30 characters and more
-  if (image.size() < kCutIdentifier || image.size() >= source.size()) return false;
-  const size_t dotImage = image.rfind('.'), dotSource = source.rfind('.');
-  const std::string extension =
-      dotSource == std::string::npos ? std::string() : source.substr(dotSource);
-  if ((dotImage == std::string::npos ? std::string() : image.substr(dotImage)) != extension)
-    return false;
-  return source.compare(0, image.size() - extension.size(), image, 0,
-                        image.size() - extension.size()) == 0;
-}
-
 // Asks the system to read [offset, offset + n) of a file ahead of its comparison.
 void ReadAheadOf(ImageSource& image, std::span<const ImageExtent> extents, uint64_t offset,
                  uint64_t n) {
@@ -133,6 +98,8 @@ void ReadAheadOf(ImageSource& image, std::span<const ImageExtent> extents, uint6
     start = end;
   }
 }
+
+void IndexReductions(const std::vector<ImageEntry>& entries, ForeignNames& reductions);
 
 struct Checker {
   ImageSource& image;
@@ -174,6 +141,7 @@ struct Checker {
   void Match(ImageFolder& folder);
   void MatchFile(uint32_t p, const ImageEntry& entry);
   void CheckReaderKeys(const std::vector<ImageEntry>& entries);
+  std::unordered_map<std::string, uint32_t> NamesOf(const std::vector<ImageEntry>& entries);
   void MatchByContent(const ImageEntry& entry);
   std::string Key(uint32_t p) const {
     return foreign ? Reduced(ExpectedRockRidgeName(*disc.entries[p].node)) : disc.NameOf(p, iso);
@@ -228,40 +196,11 @@ void Checker::Match(ImageFolder& folder) {
     for (const ImageEntry& entry : entries) MatchByContent(entry);
     return;
   }
-  std::unordered_map<std::string, uint32_t> byName;
-  byName.reserve(entries.size());
-  for (uint32_t i = 0; i < entries.size(); ++i) {
-    const std::string_view own = NameIn(entries[i].path);
-    if (!byName.emplace(foreign ? Reduced(own) : std::string(own), i).second) {
-      found.Add(Shown(entries[i].path) + ": recorded twice in " + name);
-    }
-  }
+  const std::unordered_map<std::string, uint32_t> byName = NamesOf(entries);
   std::vector<bool> matched(entries.size(), false);
-  // Another tool's identifiers: when the plain reduction finds none, the d-character form,
-  // then a long identifier cut from it; only a match that no other entry shares counts.
-  std::unordered_map<std::string, uint32_t> byCharacters;
-  std::vector<std::pair<std::string, uint32_t>> longNames;  // candidates for a cut name
-  constexpr size_t kMostLongNames = 1024;  // beyond, a folder's cut names go by content
-  if (foreign) {
-    for (uint32_t i = 0; i < entries.size(); ++i) {
-      const std::string key = DCharacters(Reduced(NameIn(entries[i].path)), entries[i].directory);
-      if (key.size() >= 30 && longNames.size() < kMostLongNames) longNames.emplace_back(key, i);
-      auto [at, added] = byCharacters.emplace(key, i);
-      if (!added) at->second = kUnplanned;
-    }
-  }
-  auto findForeign = [&](uint32_t p) -> uint32_t {
-    const std::string source = DCharacters(Key(p), disc.entries[p].directory);
-    auto at = byCharacters.find(source);
-    if (at != byCharacters.end()) return matched[at->second] ? kUnplanned : at->second;
-    uint32_t cut = kUnplanned;
-    for (const auto& [key, i] : longNames) {
-      if (matched[i] || !CutFrom(key, source)) continue;
-      if (cut != kUnplanned) return kUnplanned;
-      cut = i;
-    }
-    return cut;
-  };
+  // Another tool's identifiers: when upper case finds none, the further reductions.
+  ForeignNames reductions;
+  if (foreign) IndexReductions(entries, reductions);
   const uint32_t first = plan == kPlannedFile ? 0 : childStart[plan],
                  end = plan == kPlannedFile ? 0 : childStart[plan + 1];
   for (uint32_t c = first; c < end; ++c) {
@@ -270,7 +209,10 @@ void Checker::Match(ImageFolder& folder) {
     if (!InFileSystem(planned)) continue;
     auto at = byName.find(Key(p));
     uint32_t index = at == byName.end() || matched[at->second] ? kUnplanned : at->second;
-    if (index == kUnplanned && foreign) index = findForeign(p);
+    if (index == kUnplanned && foreign) {
+      index = reductions.Find(ExpectedRockRidgeName(*planned.node), planned.directory, matched);
+      if (index == ForeignNames::kNone) index = kUnplanned;
+    }
     if (index == kUnplanned) {
       const std::string own = disc.NameOf(p, iso);
       if (!foreign) Missing(p, folder.path.empty() ? own : folder.path + "/" + own);
@@ -307,6 +249,30 @@ void Checker::Match(ImageFolder& folder) {
     found.Add(Shown(entries[i].path) + ": " + Kind(entries[i].directory) + " in " + name +
               " that the folder does not have");
   }
+}
+
+// The folder's entries by name (upper case for another tool's identifiers); a name
+// recorded twice is named.
+std::unordered_map<std::string, uint32_t> Checker::NamesOf(const std::vector<ImageEntry>& entries) {
+  std::unordered_map<std::string, uint32_t> byName;
+  byName.reserve(entries.size());
+  for (uint32_t i = 0; i < entries.size(); ++i) {
+    const std::string_view own = NameIn(entries[i].path);
+    if (!byName.emplace(foreign ? Reduced(own) : std::string(own), i).second) {
+      found.Add(Shown(entries[i].path) + ": recorded twice in " + name);
+    }
+  }
+  return byName;
+}
+
+void IndexReductions(const std::vector<ImageEntry>& entries, ForeignNames& reductions) {
+  std::vector<std::string_view> names;
+  std::vector<bool> directory;
+  for (const ImageEntry& entry : entries) {
+    names.push_back(NameIn(entry.path));
+    directory.push_back(entry.directory);
+  }
+  reductions.Index(names, directory);
 }
 
 // ECMA-119 asks for unique identifiers in a folder; readers need them unique as they
