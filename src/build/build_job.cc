@@ -146,10 +146,12 @@ std::unique_ptr<BuildJob> StartImageBuild(const char16_t* source, const char16_t
 
 int RunBuildJob(BuildJob* job) {
   ChoiceConfiguration config;
-  if (!job->options.compareImage.empty() && job->choice == FileSystemChoice::OfImage &&
-      !ChoiceOfImage(job->options.compareImage, job->choice, job->errorMessage)) {
-    job->state = JobFinished;
-    return 0;
+  if (!job->options.compareImage.empty() && job->choice == FileSystemChoice::OfImage) {
+    job->choiceOfImage = true;
+    if (!ChoiceOfImage(job->options.compareImage, job->choice, job->errorMessage)) {
+      job->state = JobFinished;
+      return 0;
+    }
   }
   if (!ConfigurationFor(job->choice, config)) {
     job->errorMessage = "unknown file system choice " + std::to_string(int(job->choice));

@@ -86,6 +86,7 @@ struct BuildJob {
   // A comparison's image recorded its build time in UTC on a machine in UTC: whether it
   // was a fixed build time is decided by its Rock Ridge attributes.
   bool recordedTimeAmbiguous = false;
+  bool choiceOfImage = false;  // a comparison whose file systems follow the image's
 
   // A cancel request or the outside stop flag is set.
   bool StopRequested() const { return cancelRequest || (options.stopFlag && *options.stopFlag); }

@@ -30,8 +30,7 @@ RecordedBuild RecordedBuildOf(const std::u16string& image) {
   return ReadRecordedBuild(source);
 }
 
-void AdoptRecordedBuildTime(ImageBuilder& builder, const RecordedBuild& recorded,
-                            bool& ambiguous) {
+void AdoptRecordedBuildTime(ImageBuilder& builder, const RecordedBuild& recorded, bool& ambiguous) {
   ambiguous = false;
   if (!recorded.haveTime) return;
   if (recorded.offsetMinutes != 0) {  // local time with its offset: a build by the clock
@@ -52,7 +51,9 @@ bool ChoiceOfImage(const std::u16string& image, FileSystemChoice& choice, std::s
   }
   const ImageFileSystems found = SurveyImage(source);
   if (!found.iso9660 && !found.udf) {
-    error = Utf16ToUtf8(image) + " carries neither an ISO 9660 nor a UDF file system";
+    const std::string udf = found.UnreadableUdf();
+    error = Utf16ToUtf8(image) +
+            (udf.empty() ? " carries neither an ISO 9660 nor a UDF file system" : ": " + udf);
     return false;
   }
   if (!found.udf) {
@@ -81,10 +82,16 @@ bool CheckPlannedImage(BuildJob* job, ImageBuilder& builder, const std::u16strin
   DiscNaming naming;
   naming.iso9660 = builder.settings.WritesIso9660();
   naming.udf = builder.settings.WritesUdf();
-  naming.udfRevision = builder.settings.udfRevision;
+  // A comparison that follows the image takes any UDF revision the reader can read.
+  naming.udfRevision = job->choiceOfImage ? 0 : builder.settings.udfRevision;
   naming.eightBitUdfNames = builder.tree.dvdVideoMode != 0;
   naming.rockRidge = builder.settings.rockRidge;
   naming.joliet = builder.settings.joliet;
+  naming.written = fromStorage;
+  // The label as given; a comparison given none takes the one the image carries.
+  naming.label = !job->volumeLabel.empty() ? job->volumeLabel
+                 : fromStorage             ? std::u16string(kDefaultVolumeLabel)
+                                           : std::u16string();
   PlannedDisc disc;
   PlanDisc(*builder.tree.root, naming, disc);
   disc.metadata.buildTime = builder.settings.buildTime;

@@ -17,6 +17,9 @@ const char* RefusedCheck(const CommandLine& line, bool streaming) {
 
 int PrintCheckOutcome(const CheckOutcome& outcome, FILE* console, const std::string& image,
                       bool verifying) {
+  for (const std::string& notice : outcome.notices) {
+    std::fprintf(stderr, "%s%s\n", console::kWarningPrefix, notice.c_str());
+  }
   if (outcome.Matches()) {
     std::fprintf(console, console::kVerified, outcome.files,
                  static_cast<unsigned long long>(outcome.bytes), outcome.fileSystems.c_str());

@@ -60,8 +60,9 @@ bool StoreJolietName(LayoutPlanner& planner, TreeNode& node, const std::u16strin
   return true;
 }
 
-void WarnChangedName(const LayoutPlanner& planner, const TreeNode& node,
+void WarnChangedName(const LayoutPlanner& planner, TreeNode& node,
                      const std::u16string& identifier, const char* why, uint32_t& changedNames) {
+  node.nameWarnings |= kJolietNameWarned;
   if (++changedNames > kMaxNameWarnings) return;
   planner.log.Warn(SourcePathOf(node) + " is named \"" + Utf16ToUtf8(identifier) +
                    "\" in Joliet: " + why);

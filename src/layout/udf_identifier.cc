@@ -56,8 +56,9 @@ bool StoreUdfName(LayoutPlanner& planner, TreeNode& node, const UdfUnits& units,
 
 // One warning for a full name that UDF records differently: the source path, the name on
 // the disc and why. After kMaxNameWarnings of them the rest are only counted.
-void WarnChangedName(const LayoutPlanner& planner, const TreeNode& node, const UdfUnits& identifier,
+void WarnChangedName(const LayoutPlanner& planner, TreeNode& node, const UdfUnits& identifier,
                      bool shortened, uint32_t& changedNames) {
+  node.nameWarnings |= kUdfNameWarned;
   if (++changedNames > kMaxNameWarnings) return;
   planner.log.Warn(SourcePathOf(node) + " is named \"" + Utf16ToUtf8(identifier) + "\" in UDF: " +
                    (shortened ? "the name is longer than a UDF file identifier can hold"

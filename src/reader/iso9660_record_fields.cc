@@ -31,7 +31,7 @@ void FillIsoRecordFields(const IsoDirectoryRecord& r, bool directory, bool plain
   out.flags = r.flags;
   if (plain && !directory) {
     const std::string& id = r.identifier;
-    const size_t semicolon = id.find(';');
+    const size_t semicolon = id.rfind(';');
     out.identifierOk =
         semicolon != std::string::npos && id.compare(semicolon, std::string::npos, ";1") == 0;
   }

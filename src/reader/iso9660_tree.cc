@@ -25,8 +25,8 @@ struct IsoDirectory {
 struct IsoChild {
   uint32_t extent = 0;
   uint32_t dataLength = 0;
-  uint32_t number = 0;  // the number the walk hands the folder over with
-  std::string name;          // as the tree shows it
+  uint32_t number = 0;        // the number the walk hands the folder over with
+  std::string name;           // as the tree shows it
   uint32_t parentLength = 0;  // the parent's data length, for the ".." record
 };
 
@@ -192,9 +192,12 @@ bool IsoWalk::ReadDirectory(const IsoChild& dir, uint32_t parentExtent, uint32_t
       const uint32_t i = index++;
       if (i < 2) {
         // ECMA-119 6.8.2.2: the first two records name the directory and its parent.
-        const uint32_t expected = i == 0 ? dir.extent : parentExtent;
-        if (const char* wrong =
-                DotRecordProblem(r, i, expected, i == 0 ? dir.dataLength : dir.parentLength))
+        // xorriso (1.5) points a Joliet directory's ".." at the directory itself; readers
+        // take the parent from the path they walked, so that is not a fault they see.
+        const bool selfParent = i == 1 && names == kIsoJolietNames && r.extent == dir.extent;
+        const uint32_t expected = i == 0 || selfParent ? dir.extent : parentExtent;
+        if (const char* wrong = DotRecordProblem(
+                r, i, expected, i == 0 || selfParent ? dir.dataLength : dir.parentLength))
           Problem(where + ": " + wrong);
         if (i == 0 && dir.number == 0) tree.rootModified = r.recorded;
         continue;
@@ -540,8 +543,9 @@ bool WalkIso9660Tree(ImageSource& image, ImageTree& tree, ReadReport& report, Im
   if (names == kIsoRockRidgeNames && !walk.RootRockRidge(pvd.root)) return false;
   walk.directories[pvd.root.extent] = IsoDirectory{pvd.root.extent, 1, std::string(1, '\0')};
   const size_t problemsBefore = report.problems.size() + report.dropped;
-  if (!walk.ReadDirectory(IsoChild{pvd.root.extent, pvd.root.dataLength, 0, {}, pvd.root.dataLength}, pvd.root.extent,
-                          1))
+  if (!walk.ReadDirectory(
+          IsoChild{pvd.root.extent, pvd.root.dataLength, 0, {}, pvd.root.dataLength},
+          pvd.root.extent, 1))
     return false;
   // The path tables are checked against a whole hierarchy only: a damaged directory
   // already has its own problem, and every later record would differ for its sake.

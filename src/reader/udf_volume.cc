@@ -35,7 +35,7 @@ struct Sequence {
   std::vector<uint8_t> logicalBytes;  // the descriptor after its tag, for the reserve check
   std::map<uint16_t, UdfPartitionDescriptor> partitions;
   std::map<uint16_t, std::vector<uint8_t>> partitionBytes;
-  uint32_t kinds = 0;  // bit n: a descriptor of tag identifier n was met
+  uint32_t kinds = 0;         // bit n: a descriptor of tag identifier n was met
   bool haveRecorded = false;  // the Primary Volume Descriptor's recording time
   int64_t recorded = 0;
   int32_t recordedZone = 0;
@@ -238,7 +238,12 @@ bool SetUpMaps(ImageSource& image, UdfVolume& v, const Sequence& seq) {
     const UdfPartitionMap& m = v.logical.maps[i];
     if (m.type == 1) continue;
     if (m.identifier != kMetadataPartition) {
-      v.Problem("partition map " + std::to_string(i) + ": \"" + m.identifier + "\" not supported");
+      // OSTA UDF 2.2.8, 2.2.9: the maps of write-once and rewritable media.
+      const char* what = m.identifier == "*UDF Virtual Partition"    ? "a virtual partition (VAT) "
+                         : m.identifier == "*UDF Sparable Partition" ? "a sparable partition "
+                                                                     : "";
+      v.Problem("partition map " + std::to_string(i) + ": " + what + "\"" + m.identifier +
+                "\" not supported");
       return false;
     }
     const int ref = physicalRef[m.partitionNumber];

@@ -18,6 +18,9 @@ enum TreeNodeKind : uint8_t {
   StreamClip = 4,         // .m2ts clip of BDMV/STREAM without a stereoscopic plan
 };
 
+// Bits of TreeNode::nameWarnings: the file systems whose name of the entry drew a warning.
+enum NameWarning : uint8_t { kUdfNameWarned = 1, kJolietNameWarned = 2 };
+
 // A node carved from the arena starts all zero. Directory and file nodes share the
 // record; the fields marked "dir" or "file" are meaningful only for that kind.
 // Names are NUL-terminated UTF-16. A byte of a host file name that is not valid UTF-8
@@ -82,6 +85,9 @@ struct TreeNode {
   uint32_t jolietDirSize;
   uint16_t jolietPathTableNumber;
   uint8_t jolietNameLength;  // bytes, two per unit
+  // The names the build warned about (NameWarning bits, layout): there the image may
+  // record a name other than the one the source name converts to, and only there.
+  uint8_t nameWarnings;
 
   bool IsRoot() const { return parent == this; }
 };

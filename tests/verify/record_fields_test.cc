@@ -24,7 +24,7 @@ std::string Differences(const CheckOutcome& c) {
 std::unique_ptr<BuildJob> Compare(const std::string& source, const std::string& image) {
   BuildOptions options;
   options.compareImage = Utf8ToUtf16(image);
-  return StartImageBuild(Utf8ToUtf16(source).c_str(), u"Fields", FileSystemChoice::OfImage, u"",
+  return StartImageBuild(Utf8ToUtf16(source).c_str(), u"", FileSystemChoice::OfImage, u"",
                          "Vellumcast ", "vellumcast_console 1.0", false, nullptr, nullptr, options);
 }
 

@@ -34,7 +34,8 @@ std::unique_ptr<BuildJob> Check(const std::string& source, const std::string& ta
   options.verify = !compare;
   options.rockRidge = options.joliet = rockRidgeJoliet;
   if (compare) options.compareImage = Utf8ToUtf16(target);
-  return StartImageBuild(Utf8ToUtf16(source).c_str(), u"Verify", choice,
+  // A comparison is given no label, as on the command line: it takes the image's.
+  return StartImageBuild(Utf8ToUtf16(source).c_str(), compare ? nullptr : u"Verify", choice,
                          compare ? u"" : Utf8ToUtf16(target).c_str(), "Vellumcast ",
                          "vellumcast_console 1.0", false, nullptr, nullptr, options);
 }
