@@ -10,6 +10,7 @@
 
 #include "layout/iso_identifier.h"
 #include "layout/joliet_identifier.h"
+#include "layout/rock_ridge_names.h"
 #include "layout/udf_identifier.h"
 #include "platform/text.h"
 #include "tree/tree_walk.h"
@@ -99,24 +100,29 @@ void SortIsoOrder(TreeNode& directory) {
 bool NameAndSortTree(LayoutPlanner& planner, TreeNode& root) {
   uint32_t changedNames = 0;
   uint32_t changedJolietNames = 0;
+  uint32_t changedRockRidgeNames = 0;
   const bool joliet = planner.settings.WritesIso9660() && planner.settings.joliet;
+  const bool rockRidge = planner.settings.WritesIso9660() && planner.settings.rockRidge;
   // Each directory is named and sorted when visited; its subdirectories are queued after.
   const bool named = WalkBreadthFirst(root, [&](TreeNode& directory) {
-    // A UDF image sorts its primary order; only an ISO 9660 image and the DVD-Video
-    // folders keep the order of the scan.
-    if (planner.settings.WritesUdf() && !KeepsScanOrder(planner, directory))
-      SortBySourceName(directory);
+    // Every folder is taken in the order of its names, whatever the order in which the
+    // system lists it (so is the file data placed); only the DVD-Video folders keep the
+    // order of the scan. A UDF image then sorts by identifier.
+    if (!KeepsScanOrder(planner, directory)) SortBySourceName(directory);
     if (planner.settings.WritesIso9660() && !NameIsoEntries(planner, directory)) return false;
     if (planner.settings.WritesUdf() && !NameUdfEntries(planner, directory, changedNames))
       return false;
     if (planner.settings.WritesUdf()) SortUdfOrder(planner, directory);
     if (planner.settings.WritesIso9660()) SortIsoOrder(directory);
     if (joliet && !NameJolietEntries(planner, directory, changedJolietNames)) return false;
+    if (rockRidge && !NameRockRidgeEntries(planner, directory, changedRockRidgeNames))
+      return false;
     return true;
   });
   if (!named) return false;
   WarnChangedNamesLeft(planner, changedNames);
   WarnJolietNamesLeft(planner, changedJolietNames);
+  WarnRockRidgeNamesLeft(planner, changedRockRidgeNames);
   return true;
 }
 

@@ -141,15 +141,16 @@ TEST(UdfOrder, SortsByStoredUnitsAndKeepsDvdVideoScanOrder) {
   EXPECT_EQ(video->firstChild->udfNameLength, 12);
 }
 
-TEST(UdfOrder, IsoOnlyKeepsScanOrderForDataAndSortsRecords) {
+// The data order of an ISO 9660 image does not depend on the order of the listing.
+TEST(UdfOrder, IsoOnlyPlacesDataInNameOrder) {
   LayoutTree t(FormatIso9660);
   TreeNode* b = t.AddFile(t.root(), u"b", 4096);
   TreeNode* a = t.AddFile(t.root(), u"a", 2048);
   ASSERT_TRUE(t.builder.PlanLayout());
-  EXPECT_EQ(t.root().firstChild, b);
+  EXPECT_EQ(t.root().firstChild, a);
   EXPECT_EQ(t.root().isoFirstChild, a);
-  EXPECT_EQ(b->dataStart, 0u);
-  EXPECT_EQ(a->dataStart, 2u);
+  EXPECT_EQ(a->dataStart, 0u);
+  EXPECT_EQ(b->dataStart, 1u);
 }
 
 TEST(UdfIdentifier, LongNamesAreShortenedUniquelyKeepingTheExtension) {
@@ -170,6 +171,7 @@ TEST(UdfIdentifier, LongNamesAreShortenedUniquelyKeepingTheExtension) {
        {fits, fits + u"d"},
        {fits, std::u16string(125, u'c') + u"~1"}},                    // a name that fits stays
       {false, {pairAtCut}, {std::u16string(122, u'p') + u".txt"}},    // no half surrogate pair
+      {false, {u"\U0001F4BF\U0001F4C0.txt"}, {u"\U0001F4BF\U0001F4C0.txt"}},  // low DC80-DCFF
       {false, {u"a\xDC80", u"a\xDC81"}, {u"a\uFFFD", u"a\uFFFD~1"}},  // equal after U+FFFD
       {true, {std::u16string(300, u'D') + u".VOB"}, {std::u16string(250, u'D') + u".VOB"}},
       {true, {u"\u65e5.txt", u"\u672c.txt"}, {u"?.txt", u"?~1.txt"}},
