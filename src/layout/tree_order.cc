@@ -24,8 +24,8 @@ std::vector<TreeNode*> Entries(const TreeNode& directory) {
   return entries;
 }
 
-// In DVD-Video mode players expect the root, VIDEO_TS and AUDIO_TS in the order the
-// scan gave them.
+// In DVD-Video mode players expect VIDEO_TS and AUDIO_TS in the order the scan gave them
+// (their files by the DVD-Video rules), and the two folders first in the root.
 bool KeepsScanOrder(const LayoutPlanner& planner, const TreeNode& directory) {
   if (!planner.tree.dvdVideoMode) return false;
   if (directory.IsRoot()) return true;
@@ -61,15 +61,27 @@ void Relink(TreeNode& directory, const std::vector<TreeNode*>& entries) {
   }
 }
 
-// Source names in UTF-16 unit order. Two entries whose identifiers come out equal are
-// told apart by numbered variants given in primary order; sorting by source name first
-// makes that choice independent of the order in which the system lists the folder.
-void SortBySourceName(TreeNode& directory) {
+// Source names in UTF-16 unit order, after the first `kept` entries. Two entries whose
+// identifiers come out equal are told apart by numbered variants given in primary order;
+// sorting by source name first makes that choice, and the order of the file data,
+// independent of the order in which the system lists the folder.
+void SortBySourceName(TreeNode& directory, size_t kept = 0) {
   std::vector<TreeNode*> entries = Entries(directory);
-  std::stable_sort(entries.begin(), entries.end(), [](const TreeNode* a, const TreeNode* b) {
-    return std::u16string_view(a->name) < std::u16string_view(b->name);
-  });
+  if (kept > entries.size()) kept = entries.size();
+  std::stable_sort(entries.begin() + std::ptrdiff_t(kept), entries.end(),
+                   [](const TreeNode* a, const TreeNode* b) {
+                     return std::u16string_view(a->name) < std::u16string_view(b->name);
+                   });
   Relink(directory, entries);
+}
+
+// The DVD-Video folders the scan put first in the root.
+size_t LeadingDvdVideoFolders(const TreeNode& root) {
+  size_t n = 0;
+  for (const TreeNode* e = root.firstChild; e && e->isDirectory; e = e->nextSibling, ++n) {
+    if (!EqualsUtf16(e->name, u"VIDEO_TS") && !EqualsUtf16(e->name, u"AUDIO_TS")) break;
+  }
+  return n;
 }
 
 }  // namespace
@@ -106,9 +118,14 @@ bool NameAndSortTree(LayoutPlanner& planner, TreeNode& root) {
   // Each directory is named and sorted when visited; its subdirectories are queued after.
   const bool named = WalkBreadthFirst(root, [&](TreeNode& directory) {
     // Every folder is taken in the order of its names, whatever the order in which the
-    // system lists it (so is the file data placed); only the DVD-Video folders keep the
-    // order of the scan. A UDF image then sorts by identifier.
-    if (!KeepsScanOrder(planner, directory)) SortBySourceName(directory);
+    // system lists it (so is the file data placed); the DVD-Video folders keep the order
+    // of their rules, and the root of a DVD-Video image begins with them. A UDF image
+    // then sorts by identifier.
+    if (!KeepsScanOrder(planner, directory)) {
+      SortBySourceName(directory);
+    } else if (directory.IsRoot()) {
+      SortBySourceName(directory, LeadingDvdVideoFolders(directory));
+    }
     if (planner.settings.WritesIso9660() && !NameIsoEntries(planner, directory)) return false;
     if (planner.settings.WritesUdf() && !NameUdfEntries(planner, directory, changedNames))
       return false;

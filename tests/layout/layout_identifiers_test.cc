@@ -124,17 +124,20 @@ TEST(UdfOrder, SortsByStoredUnitsAndKeepsDvdVideoScanOrder) {
   EXPECT_EQ(UdfName(t.root().firstChild), u"B");
   EXPECT_EQ(t.root().firstChild->udfNameLength, 2);
 
-  // DVD-Video: the root and its VIDEO_TS / AUDIO_TS keep the scan order; deeper ones sort.
+  // DVD-Video: VIDEO_TS / AUDIO_TS keep the scan order and lead the root, whose other
+  // entries sort by name; deeper ones sort.
   LayoutTree d(kIsoUdf, 0x0102, true);
   TreeNode* video = d.AddDir(d.root(), u"VIDEO_TS");
   d.AddDir(d.root(), u"AUDIO_TS");
+  d.AddFile(d.root(), u"b");
   TreeNode* extra = d.AddDir(d.root(), u"EXTRA");
+  d.AddFile(d.root(), u"a");
   for (auto n : {u"VTS_01_0.IFO", u"VIDEO_TS.IFO"}) d.AddFile(*video, n);
   TreeNode* deep = d.AddDir(*extra, u"VIDEO_TS");
   for (auto n : {u"VTS_01_0.IFO", u"VIDEO_TS.IFO"}) d.AddFile(*deep, n);
   ASSERT_TRUE(d.builder.PlanLayout());
   EXPECT_EQ(PrimaryOrder(d.root()),
-            (std::vector<std::u16string>{u"VIDEO_TS", u"AUDIO_TS", u"EXTRA"}));
+            (std::vector<std::u16string>{u"VIDEO_TS", u"AUDIO_TS", u"EXTRA", u"a", u"b"}));
   EXPECT_EQ(PrimaryOrder(*video), (std::vector<std::u16string>{u"VTS_01_0.IFO", u"VIDEO_TS.IFO"}));
   EXPECT_EQ(PrimaryOrder(*deep), (std::vector<std::u16string>{u"VIDEO_TS.IFO", u"VTS_01_0.IFO"}));
   EXPECT_EQ(UdfName(video->firstChild, true), u"VTS_01_0.IFO");  // 8-bit form
