@@ -30,7 +30,7 @@ disc=$(printf '\360\237\222\277') dvd=$(printf '\360\237\223\200') photo=$(print
 src=$work/emoji
 mkdir -p "$src/$dvd"
 echo disc >"$src/$disc disc.txt"
-echo photo >"$src/$dvd/$photo.jpg"
+head -c 5000 /dev/urandom >"$src/$dvd/$photo.jpg"
 echo plain >"$src/$dvd/plain.txt"
 img=$work/emoji.iso
 build "$src" "$img" -filesystem DVD -R -J -label "Disc $disc"
@@ -45,7 +45,7 @@ grep -qF "./_/_.jpg" "$work/k.txt" || fail "kernel Joliet names: $(grep '^[DF]' 
 iso-info -l -i "$img" >"$work/ii.txt" 2>&1 || fail "iso-info: $(cat "$work/ii.txt")"
 ! grep -qi "iconv\|invalid" "$work/ii.txt" || fail "iso-info: $(grep -i 'iconv\|invalid' "$work/ii.txt")"
 grep -qF "plain.txt" "$work/ii.txt" || fail "iso-info lost the folder of $dvd: $(cat "$work/ii.txt")"
-udfinfo "$img" >"$work/ui.txt" 2>&1 || fail "udfinfo: $(cat "$work/ui.txt")"
+LC_ALL=C.UTF-8 udfinfo "$img" >"$work/ui.txt" 2>&1 || fail "udfinfo: $(cat "$work/ui.txt")"
 grep -qxF "lvid=Disc $disc" "$work/ui.txt" || fail "udfinfo label: $(grep lvid "$work/ui.txt")"
 [ "$(blkid -o value -s LABEL "$img")" = "Disc $disc" ] || fail "blkid label: $(blkid "$img")"
 
@@ -95,7 +95,7 @@ grep -qF "late.txt is dated 2200-01-01 00:00:00 UTC" "$work/out.txt" || fail "no
 build "$src" "$work/latecd.iso" -filesystem CD -R
 xorriso -indev "$work/latecd.iso" -find / -exec lsdl 2>/dev/null | grep -q "Dec 31  2155 '/late.txt'" ||
   fail "xorriso TF date: $(xorriso -indev "$work/latecd.iso" -find / -exec lsdl 2>/dev/null | grep late)"
-isoinfo -l -i "$work/latecd.iso" | grep -q "Dec 31 2155.*LATE.TXT;1" || fail "isoinfo record date"
+isoinfo -l -i "$work/latecd.iso" | grep -q "Dec 31 2155.*late.txt;1" || fail "isoinfo record date"
 7zz l -slt "$work/late.iso" | grep -A4 -xF "Path = late.txt" | grep -q "^Modified = 2200-01-01 00:00:00" ||
   fail "7-Zip UDF date: $(7zz l -slt "$work/late.iso" | grep -A4 late.txt)"
 
@@ -119,6 +119,7 @@ chmod 0700 "$shm/two/run.sh"
 for fs in CD DVD "UDF 1.02" BD; do
   for switches in "" "-R -J"; do
     case "$fs $switches" in "UDF 1.02 -R -J" | "BD -R -J") continue ;; esac
+    rm -f "$work/one.iso" "$work/two.iso"
     for copy in "$work/one" "$shm/two"; do
       # shellcheck disable=SC2086
       SOURCE_DATE_EPOCH=$epoch "$bin" "$copy" "$work/$(basename "$copy").iso" -filesystem "$fs" $switches </dev/null >/dev/null 2>&1 ||
@@ -127,6 +128,7 @@ for fs in CD DVD "UDF 1.02" BD; do
     cmp -s "$work/one.iso" "$work/two.iso" || fail "$fs $switches: the two copies give different images"
   done
 done
+rm -f "$work/one.iso"
 SOURCE_DATE_EPOCH=$epoch "$bin" "$work/one" "$work/one.iso" -filesystem CD -R </dev/null >/dev/null 2>&1
 xorriso -indev "$work/one.iso" -find / -exec lsdl 2>/dev/null >"$work/xf.txt"
 grep -q "^-r-xr-xr-x *1 0 *0 .*'/run.sh'\$" "$work/xf.txt" || fail "fixed run.sh: $(grep run "$work/xf.txt")"
