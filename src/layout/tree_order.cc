@@ -132,8 +132,7 @@ bool NameAndSortTree(LayoutPlanner& planner, TreeNode& root) {
     if (planner.settings.WritesUdf()) SortUdfOrder(planner, directory);
     if (planner.settings.WritesIso9660()) SortIsoOrder(directory);
     if (joliet && !NameJolietEntries(planner, directory, changedJolietNames)) return false;
-    if (rockRidge && !NameRockRidgeEntries(planner, directory, changedRockRidgeNames))
-      return false;
+    if (rockRidge && !NameRockRidgeEntries(planner, directory, changedRockRidgeNames)) return false;
     return true;
   });
   if (!named) return false;

@@ -51,8 +51,8 @@ void MakeSource(const std::string& src) {
   for (const char* path : {"data.bin", "report-2023-01.txt", "report-2023-02.txt", "sub/inner.dat",
                            "sub/empty", "sub"}) {
     std::filesystem::last_write_time(  // 2000-01-01, a date every file system holds
-        src + "/" + path,
-        std::chrono::file_clock::from_sys(std::chrono::sys_seconds(std::chrono::seconds(946684800))));
+        src + "/" + path, std::chrono::file_clock::from_sys(
+                              std::chrono::sys_seconds(std::chrono::seconds(946684800))));
   }
 }
 

@@ -172,10 +172,10 @@ TEST(UdfIdentifier, LongNamesAreShortenedUniquelyKeepingTheExtension) {
        {std::u16string(123, u'a') + u".txt", std::u16string(121, u'a') + u"~1.txt"}},
       {false,
        {fits, fits + u"d"},
-       {fits, std::u16string(125, u'c') + u"~1"}},                    // a name that fits stays
-      {false, {pairAtCut}, {std::u16string(122, u'p') + u".txt"}},    // no half surrogate pair
+       {fits, std::u16string(125, u'c') + u"~1"}},                  // a name that fits stays
+      {false, {pairAtCut}, {std::u16string(122, u'p') + u".txt"}},  // no half surrogate pair
       {false, {u"\U0001F4BF\U0001F4C0.txt"}, {u"\U0001F4BF\U0001F4C0.txt"}},  // low DC80-DCFF
-      {false, {u"a\xDC80", u"a\xDC81"}, {u"a\uFFFD", u"a\uFFFD~1"}},  // equal after U+FFFD
+      {false, {u"a\xDC80", u"a\xDC81"}, {u"a\uFFFD", u"a\uFFFD~1"}},          // equal after U+FFFD
       {true, {std::u16string(300, u'D') + u".VOB"}, {std::u16string(250, u'D') + u".VOB"}},
       {true, {u"\u65e5.txt", u"\u672c.txt"}, {u"?.txt", u"?~1.txt"}},
   };

@@ -198,7 +198,7 @@ std::pair<std::string, std::string> RootFileDates(const std::string& image,
 TEST(ReaderViews, DatesIso9660CannotHoldAreClamped) {
   TempDir src, out;
   WriteFile(src / "late.txt", "late");
-  SetTime(src / "late.txt", 7258118400);    // 2200-01-01 00:00:00 UTC
+  SetTime(src / "late.txt", 7258118400);  // 2200-01-01 00:00:00 UTC
   for (int i = 0; i < 21; ++i) {
     WriteFile(src / ("many/" + std::to_string(i)), "x");
     SetTime(src / ("many/" + std::to_string(i)), 7258118400);
