@@ -16,7 +16,10 @@ uint32_t Even(uint32_t n) { return n + n % 2; }
 
 }  // namespace
 
-std::string RockRidgeName(const TreeNode& node) { return Utf16ToUtf8(node.name ? node.name : u""); }
+std::string RockRidgeName(const TreeNode& node) {
+  const char16_t* name = node.rockRidgeName ? node.rockRidgeName : node.name;
+  return Utf16ToUtf8(name ? name : u"");
+}
 
 uint32_t RockRidgeNameEntriesBytes(uint32_t nameBytes) {
   uint32_t pieces =

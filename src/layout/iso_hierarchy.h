@@ -121,7 +121,8 @@ struct SystemUseLayout {
   uint32_t continuationBytes = 0;  // 0: the record has no continuation area
 };
 
-// The name an entry has under Rock Ridge: its full name in UTF-8 (the host's bytes).
+// The name an entry has under Rock Ridge: its full name in UTF-8 (the host's bytes), or
+// the numbered name NameRockRidgeEntries gave it.
 std::string RockRidgeName(const TreeNode& node);
 // The bytes of NM entries carrying `nameBytes` of name, split in pieces of at most 250.
 uint32_t RockRidgeNameEntriesBytes(uint32_t nameBytes);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/disc_constants.h"
+#include "layout/entry_attributes.h"
 #include "layout/entry_extents.h"
 #include "layout/iso_hierarchy.h"
 #include "layout/layout_plan.h"
@@ -196,6 +197,8 @@ bool PlanLayout(const ImageSettings& settings, SourceTree& tree, LayoutPlan& pla
   tree.root->fileEntryLocation = kRootFileEntryBlock;
 
   LayoutCounters c;
+  FixReproducibleAttributes(settings, *tree.root);
+  WarnDatesIso9660CannotHold(planner, *tree.root);
   if (!NameAndSortTree(planner, *tree.root)) return false;
   if (settings.WritesUdf() &&
       !WalkBreadthFirst(*tree.root, &TreeNode::firstChild, &TreeNode::nextSibling,

@@ -30,7 +30,7 @@ UdfUnits NaturalUnits(const TreeNode& node, bool eightBit) {
   if (eightBit) {
     for (char c : EightBitName(node.name)) units.push_back(char16_t(uint8_t(c)));
   } else {
-    for (const char16_t* p = node.name; *p; ++p) units.push_back(DiscUnit(*p));
+    units = DiscText(node.name);
   }
   return units;
 }
@@ -68,8 +68,6 @@ void WarnChangedName(const LayoutPlanner& planner, TreeNode& node, const UdfUnit
 }  // namespace
 
 namespace {
-
-bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 
 // The first `count` units of `text`, one fewer when the cut would split a surrogate pair.
 UdfUnits Head(const UdfUnits& text, size_t count) {

@@ -20,8 +20,8 @@ constexpr uint32_t kUdfVolumeSetIdentifierBytes = 128;
 // 8-bit label: its first 31 characters (up to the first zero byte), 'a'-'z' raised to
 // 'A'-'Z'; 16-bit label: NONE. Blank-padded to 32 bytes.
 void IsoVolumeIdentifier(const ImageSettings& settings, uint8_t out[32]);
-// The Joliet volume identifier: the label's first 16 characters as typed (a surrogate
-// pair is not split), UCS-2 big-endian, padded with blanks (0x0020) to 32 bytes.
+// The Joliet volume identifier: the label's first 16 characters as typed (a character
+// beyond U+FFFF as '_'), UCS-2 big-endian, padded with blanks (0x0020) to 32 bytes.
 void JolietVolumeIdentifier(const ImageSettings& settings, uint8_t out[32]);
 // What each file system of the image records when the label, `labelUnits` UTF-16 units
 // as given, does not fit one of its fields whole (cut, or NONE in ISO 9660), as one

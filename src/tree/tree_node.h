@@ -67,6 +67,9 @@ struct TreeNode {
   // dir: the name of the source folder read into it when that differs from `name` (a
   // DVD-Video folder listed as video_ts is recorded as VIDEO_TS); null: `name` itself.
   const char16_t* sourceName;
+  // The Rock Ridge name when it differs from `name` (layout: numbered because another
+  // entry of the folder has the name); null: `name` itself.
+  const char16_t* rockRidgeName;
 
   // What the host reported besides the modification time (zero for entries the scan
   // makes up); Rock Ridge records them. posixMode is st_mode, links followed.

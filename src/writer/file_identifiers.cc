@@ -56,7 +56,7 @@ uint32_t PutIdentifier(const ImageEmitter& emitter, uint8_t* p, uint32_t locatio
       for (uint32_t i = 0; i < named->udfNameLength / 2u; ++i) {
         char16_t unit;
         std::memcpy(&unit, named->udfName + 2 * i, sizeof unit);
-        be16(id + 1 + 2 * i, DiscUnit(unit));
+        be16(id + 1 + 2 * i, unit);
       }
     }
   }

@@ -22,8 +22,9 @@ constexpr char kErSource[] =
 constexpr uint32_t kPosixDirectory = 0040000;
 constexpr uint32_t kPosixRegular = 0100000;
 constexpr uint32_t kPosixPermissionBits = 07777;
-constexpr uint32_t kFixedDirectoryPermissions = 0555;
+constexpr uint32_t kFixedExecutablePermissions = 0555;  // a folder, a file with any x bit
 constexpr uint32_t kFixedFilePermissions = 0444;
+constexpr uint32_t kAnyExecuteBits = 0111;
 
 uint32_t PutHeader(uint8_t* p, const char* signature, uint32_t length) {
   p[susp::kSignature] = uint8_t(signature[0]);
@@ -43,8 +44,9 @@ uint32_t Links(const TreeNode& node) {
 }
 
 // A build with a fixed time (-time, SOURCE_DATE_EPOCH) records fixed owners,
-// permissions and times, so that the image depends on the files' contents, names and
-// modification times only; so does an entry the scan made up.
+// permissions (keeping whether a file is executable) and times, so that the image
+// depends on the files' contents, names and modification times only; so does an entry
+// the scan made up.
 bool FixedAttributes(const ImageSettings& settings, const TreeNode& node) {
   return settings.datesInUtc || node.posixMode == 0;
 }
@@ -122,7 +124,8 @@ bool PutRockRidgeSystemUse(const ImageSettings& settings, const IsoRecordSlot& s
   const bool fixed = FixedAttributes(settings, node);
   uint32_t mode = node.isDirectory ? kPosixDirectory : kPosixRegular;
   if (fixed) {
-    mode |= node.isDirectory ? kFixedDirectoryPermissions : kFixedFilePermissions;
+    mode |= node.isDirectory || (node.posixMode & kAnyExecuteBits) ? kFixedExecutablePermissions
+                                                                   : kFixedFilePermissions;
   } else {
     mode |= node.posixMode & kPosixPermissionBits;
   }

@@ -50,8 +50,9 @@ void MakeSource(const std::string& src) {
   WriteFile(src + "/sub/empty", "");
   for (const char* path : {"data.bin", "report-2023-01.txt", "report-2023-02.txt", "sub/inner.dat",
                            "sub/empty", "sub"}) {
-    std::filesystem::last_write_time(
-        src + "/" + path, std::filesystem::file_time_type(std::chrono::hours(24 * 365 * 30)));
+    std::filesystem::last_write_time(  // 2000-01-01, a date every file system holds
+        src + "/" + path, std::chrono::file_clock::from_sys(
+                              std::chrono::sys_seconds(std::chrono::seconds(946684800))));
   }
 }
 
