@@ -33,14 +33,13 @@ RecordedBuild RecordedBuildOf(const std::u16string& image) {
 void AdoptRecordedBuildTime(ImageBuilder& builder, const RecordedBuild& recorded, bool& ambiguous) {
   ambiguous = false;
   if (!recorded.haveTime) return;
-  if (recorded.offsetMinutes != 0) {  // local time with its offset: a build by the clock
-    builder.settings.buildTime = recorded.time;
-    MakeUdfTimestamp(recorded.time, builder.settings.buildTimeStamp);
-    return;
-  }
-  // UTC: a fixed build time, or a build by the clock on a machine in UTC.
-  builder.FixBuildTime(recorded.time);
-  ambiguous = true;
+  // Local time with its offset is a build by the clock. UTC is a fixed build time or a
+  // build by the clock on a machine in UTC: the plan is made as the clock's (a fixed time
+  // would change the folder's attributes in the plan) and the check decides by the
+  // image's Rock Ridge attributes.
+  builder.settings.buildTime = recorded.time;
+  MakeUdfTimestamp(recorded.time, builder.settings.buildTimeStamp);
+  ambiguous = recorded.offsetMinutes == 0;
 }
 
 bool ChoiceOfImage(const std::u16string& image, FileSystemChoice& choice, std::string& error) {

@@ -45,6 +45,7 @@ bool NameRockRidgeEntries(LayoutPlanner& planner, TreeNode& directory, uint32_t&
     names.insert(Utf16ToUtf8(variant));
     given.insert(Utf16ToUtf8(variant));
     if (!StoreRockRidgeName(planner, *e, variant)) return false;
+    e->nameWarnings |= kRockRidgeNameWarned;
     if (++changedNames <= kMaxNameWarnings) {
       planner.log.Warn(SourcePathOf(*e) + " is named \"" + Utf16ToUtf8(variant) +
                        "\" in Rock Ridge: another entry of its folder has this name");

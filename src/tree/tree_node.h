@@ -19,7 +19,11 @@ enum TreeNodeKind : uint8_t {
 };
 
 // Bits of TreeNode::nameWarnings: the file systems whose name of the entry drew a warning.
-enum NameWarning : uint8_t { kUdfNameWarned = 1, kJolietNameWarned = 2 };
+enum NameWarning : uint8_t {
+  kUdfNameWarned = 1,
+  kJolietNameWarned = 2,
+  kRockRidgeNameWarned = 4,
+};
 
 // A node carved from the arena starts all zero. Directory and file nodes share the
 // record; the fields marked "dir" or "file" are meaningful only for that kind.

@@ -576,8 +576,13 @@ bool CheckImage(ImageSource& image, const PlannedDisc& disc, CheckOutcome& outco
   const bool foreign = iso && !ours;
   // Another tool records times, owners and permissions by its own rules, not this build's.
   if (!ours) checker.rules.sourceMetadata = false;
+  // A build time recorded in UTC leaves open whether it was fixed; the Rock Ridge
+  // attributes decide it, so that tree goes first then.
+  const bool rockRidgeFirst = rockRidge && !checker.rules.fixedKnown;
+  if (rockRidgeFirst && !checker.CheckFileSystem(kPlannedRockRidgeNames)) return false;
   if (iso && !foreign && !checker.CheckFileSystem(kPlannedIsoNames)) return false;
-  if (rockRidge && !checker.CheckFileSystem(kPlannedRockRidgeNames)) return false;
+  if (rockRidge && !rockRidgeFirst && !checker.CheckFileSystem(kPlannedRockRidgeNames))
+    return false;
   if (joliet && !checker.CheckFileSystem(kPlannedJolietNames)) return false;
   if (plan.udf && found.udf && !checker.CheckFileSystem(kPlannedUdfNames)) return false;
   if (foreign && !checker.CheckFileSystem(kPlannedIsoNames, true)) return false;

@@ -87,7 +87,12 @@ std::string PlannedDisc::NameOf(uint32_t index, PlannedNames names) const {
   const TreeNode& node = *entry.node;
   switch (names) {
     case kPlannedIsoNames: return entry.inIso ? isoNames[index] : std::string();
-    case kPlannedRockRidgeNames: return entry.inIso ? ExpectedRockRidgeName(node) : std::string();
+    case kPlannedRockRidgeNames:
+      if (!entry.inIso) return {};
+      // A name numbered apart from another of its folder, as the build's warning said.
+      if ((node.nameWarnings & kRockRidgeNameWarned) && node.rockRidgeName)
+        return Utf16ToUtf8(node.rockRidgeName);
+      return ExpectedRockRidgeName(node);
     case kPlannedJolietNames: {
       if (!entry.inJoliet) return {};
       if (node.nameWarnings & kJolietNameWarned)

@@ -1,14 +1,16 @@
 // The fields of records as the build's rules make them from the source entry.
 //
-// Today's rules: ISO 9660, Joliet and Rock Ridge TF record each entry's modification
-// time in whole seconds, left unrecorded outside 1900-2155; Rock Ridge PX records the
-// source's type and permission bits, links, owner and group, except that a fixed build
-// time (and an entry the build makes up) records owner 0 and permissions 0444 (files) or
-// 0555 (folders); UDF File Entries record permissions r-x for all, no owner, the
+// The rules: ISO 9660, Joliet and Rock Ridge TF record each entry's modification time in
+// whole seconds, clamped to 1900-01-01 00:00:00 .. 2155-12-31 23:59:59; Rock Ridge PX
+// records the source's type and permission bits, links, owner and group, except that a
+// fixed build time (and an entry the build makes up) records owner 0 and permissions
+// 0555 (folders and files with any x bit) or 0444, and no time later than the build's;
+// UDF File Entries record permissions r-x for all, no owner, the
 // modification time in whole seconds of a file, and of a folder the build time in a
 // UDF 1.02 File Entry and its own time in a UDF 2.50 Extended File Entry.
 #include "verify/record_rules.h"
 
+#include <algorithm>
 #include <ctime>
 
 #include "reader/civil_time.h"
@@ -37,6 +39,7 @@ constexpr uint32_t kUdfNoId = 0xFFFFFFFF;
 constexpr int64_t kIsoFirstSecond = CivilSeconds(1900, 1, 1, 0, 0, 0, 0);
 constexpr int64_t kIsoEndSecond = CivilSeconds(2156, 1, 1, 0, 0, 0, 0);
 constexpr int64_t kMicros = 1000000;
+constexpr uint32_t kAnyExecute = 0111;
 
 uint32_t SubdirectoryCount(const TreeNode& node) {
   uint32_t n = 0;
@@ -79,7 +82,10 @@ ExpectedMetadata ExpectedMetadataOf(const TreeNode& node, const MetadataRules& r
                                     RecordTree tree) {
   ExpectedMetadata want;
   const bool dir = node.isDirectory;
+  const bool fixed = rules.fixed || node.posixMode == 0;
   int64_t seconds = node.modifiedTime;
+  // Reproducible builds: no time later than the build time (tar's --clamp-mtime).
+  if (rules.fixed) seconds = std::min(seconds, rules.buildTime);
   if (tree == RecordTree::kUdf) {
     want.flags = dir ? kUdfDirectoryCharacteristic : 0;
     want.fileType = dir                     ? kUdfDirectoryType
@@ -93,13 +99,14 @@ ExpectedMetadata ExpectedMetadataOf(const TreeNode& node, const MetadataRules& r
     return want;
   }
   want.flags = dir ? kIsoDirectoryFlag : 0;
-  want.timeRecorded = seconds >= kIsoFirstSecond && seconds < kIsoEndSecond;
-  want.micros = want.timeRecorded ? seconds * kMicros : 0;
+  // ECMA-119 9.1.5 holds 1900 to 2155: a date beyond is recorded as the nearest it holds.
+  want.timeRecorded = true;
+  want.micros = std::clamp(seconds, kIsoFirstSecond, kIsoEndSecond - 1) * kMicros;
   if (tree != RecordTree::kRockRidge) return want;
-  const bool fixed = rules.fixed || node.posixMode == 0;
   want.permissions = dir ? kPosixDirectory : kPosixRegular;
   if (fixed) {
-    want.permissions |= dir ? kFixedDirectoryPermissions : kFixedFilePermissions;
+    const bool executable = dir || (node.posixMode & kAnyExecute);
+    want.permissions |= executable ? kFixedDirectoryPermissions : kFixedFilePermissions;
   } else {
     want.permissions |= node.posixMode & kPosixPermissionBits;
     want.uid = node.uid;

@@ -94,7 +94,10 @@ TEST(SourceMetadata, ChangesAfterTheBuildAreReported) {
     ASSERT_TRUE(clean->check.Matches()) << Differences(clean->check);
     struct stat st {};
     ASSERT_EQ(stat((source / "a.txt").c_str(), &st), 0);
-    const timespec times[2] = {st.st_atim, {st.st_mtime - 3600, 0}};
+    // With a fixed build time a later file time is recorded as the build time: the new
+    // time lies before it.
+    const time_t moved = fixed ? 1767225600 - 86400 : st.st_mtime - 3600;
+    const timespec times[2] = {st.st_atim, {moved, 0}};
     ASSERT_EQ(utimensat(AT_FDCWD, (source / "a.txt").c_str(), times, 0), 0);
     ASSERT_EQ(chmod((source / "sub/b.txt").c_str(), 0600), 0);
     auto job = Compare(source.path(), out / "m.iso");
