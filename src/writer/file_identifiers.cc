@@ -88,7 +88,8 @@ bool BuildDirectoryIdentifiers(const ImageEmitter& emitter, const TreeNode& dire
     }
     offset +=
         PutIdentifier(emitter, sectors + offset, block + offset / kSectorSize,
-                      child->isDirectory ? fid::kCharacteristicDirectory : 0, *child, true, child);
+                      child->isDirectory ? fid::kCharacteristicDirectory : 0, child->EntryOwner(),
+                      true, child);
   }
   return offset == directory.udfDirLength || emitter.log.Fail(kLengthMismatch);
 }
