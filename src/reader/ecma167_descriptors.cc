@@ -73,6 +73,7 @@ constexpr size_t kIcbFileType = 16 + 11;
 constexpr size_t kIcbFlags = 16 + 18;
 constexpr size_t kFeInformationLength = 56;
 constexpr size_t kFeModified = 84;
+constexpr size_t kFeFileLinkCount = 48;  // the same in an Extended File Entry
 constexpr size_t kFeEaLength = 168;
 constexpr size_t kFeAdLength = 172;
 constexpr size_t kFeFixedBytes = 176;
@@ -261,6 +262,7 @@ bool DecodeUdfFileEntry(ByteSpan b, UdfFileEntry& out, const char*& why) {
   out.adType = uint8_t(b.U16Le(kIcbFlags) & 7);
   out.informationLength = b.U64Le(kFeInformationLength);
   out.modified = DecodeUdfTime(b, out.extended ? kEfeModified : kFeModified);
+  out.linkCount = b.U16Le(kFeFileLinkCount);
   const size_t fixed = out.extended ? kEfeFixedBytes : kFeFixedBytes;
   const uint64_t eaLength = b.U32Le(out.extended ? kEfeEaLength : kFeEaLength);
   const uint64_t adLength = b.U32Le(out.extended ? kEfeAdLength : kFeAdLength);
@@ -342,6 +344,30 @@ int64_t DecodeUdfTime(ByteSpan b, size_t pos) {
   const uint8_t month = b.U8(pos + 4), day = b.U8(pos + 5);
   if (month < 1 || month > 12 || day < 1 || day > 31) return 0;
   return CivilSeconds(year, month, day, b.U8(pos + 6), b.U8(pos + 7), b.U8(pos + 8), zone);
+}
+
+bool DecodeUdfPathComponents(ByteSpan b, std::string& out) {
+  // 4/14.16.1: type, identifier length, file version, identifier.
+  constexpr size_t kHeader = 4;
+  constexpr uint8_t kRoot = 2, kParent = 3, kCurrent = 4, kNamed = 5;
+  out.clear();
+  for (size_t pos = 0; pos < b.size;) {
+    if (!b.Has(pos, kHeader) || !b.Has(pos + kHeader, b.U8(pos + 1))) return false;
+    const uint8_t type = b.U8(pos);
+    const ByteSpan id = b.Sub(pos + kHeader, b.U8(pos + 1));
+    pos += kHeader + id.size;
+    std::string name;
+    if (type == kRoot) {
+      out = "/";
+      continue;
+    }
+    if (type == kParent) name = "..";
+    if (type == kCurrent) name = ".";
+    if (type == kNamed && !DecodeCs0(id, name)) return false;
+    if (!out.empty() && out.back() != '/') out += '/';
+    out += name;
+  }
+  return true;
 }
 
 }  // namespace vellumcast

@@ -35,6 +35,11 @@ enum UdfTagId : uint16_t {
 constexpr uint8_t kUdfTypeDirectory = 4;
 constexpr uint8_t kUdfTypeRegular = 5;
 constexpr uint8_t kUdfTypeRealTime = 249;
+constexpr uint8_t kUdfTypeBlockDevice = 6;
+constexpr uint8_t kUdfTypeCharacterDevice = 7;
+constexpr uint8_t kUdfTypeFifo = 9;
+constexpr uint8_t kUdfTypeSocket = 10;
+constexpr uint8_t kUdfTypeSymbolicLink = 12;
 constexpr uint8_t kUdfTypeMetadata = 250;
 constexpr uint8_t kUdfTypeMetadataMirror = 251;
 
@@ -145,6 +150,7 @@ struct UdfFileEntry {
   uint64_t informationLength = 0;
   int64_t modified = 0;  // seconds since 1970 UTC
   ByteSpan ads;          // the allocation descriptors (or the embedded data)
+  uint16_t linkCount = 0;  // 4/14.9.6 File Link Count
 };
 // Decodes the entry in `block` (the tag already checked); false with `why` set when
 // L_EA + L_AD would pass the block.
@@ -173,6 +179,11 @@ struct UdfFileIdentifier {
 // compression identifier is unknown or a length is wrong.
 [[nodiscard]] bool DecodeDString(ByteSpan field, std::string& out);
 [[nodiscard]] bool DecodeCs0(ByteSpan bytes, std::string& out);
+
+// ECMA-167 4/14.16: the path components of a symbolic link's data as a path text: a
+// root component as a leading '/', "." and "..", named components joined by '/'. False
+// when a component passes the bytes or its identifier is not compressed Unicode.
+[[nodiscard]] bool DecodeUdfPathComponents(ByteSpan bytes, std::string& out);
 
 // ECMA-167 1/7.3: a 12-byte timestamp at `pos` as seconds since 1970 UTC.
 int64_t DecodeUdfTime(ByteSpan b, size_t pos);

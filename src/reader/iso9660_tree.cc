@@ -25,6 +25,9 @@ struct IsoDirectory {
 
 constexpr const char* kNoTree = "no sp entry and rock ridge er entry";
 
+// The file type bits of a Rock Ridge PX mode (POSIX S_IFMT).
+constexpr uint32_t kPosixTypeBits = 0170000;
+
 // Continuation areas followed for one record at most; each area at most one sector.
 constexpr uint32_t kMaxContinuations = 32;
 
@@ -143,12 +146,12 @@ bool IsoWalk::ReadDirectory(const IsoDirectory& dir, uint32_t dataLength, const 
       }
       const bool isDir = r.flags & kIsoFlagDirectory;
       std::string name;
+      SuspFindings found;
       if (names == kIsoJolietNames) {
         name = Ucs2Text(r.identifier);
         const size_t semicolon = name.rfind(';');  // a version, though Joliet names need none
         if (!isDir && semicolon != std::string::npos) name.resize(semicolon);
       } else if (names == kIsoRockRidgeNames) {
-        SuspFindings found;
         std::string why;
         if (!SystemUse(r, suspSkip, found, why)) {
           Problem(where + ": " + why);
@@ -215,6 +218,11 @@ bool IsoWalk::ReadDirectory(const IsoDirectory& dir, uint32_t dataLength, const 
       } else {
         entries.push_back(
             ImageEntry{childPath, false, false, r.dataLength, {extent}, {}, r.recorded});
+        if (found.haveAttributes) {
+          entries.back().links = found.links;
+          entries.back().posixType = found.mode & kPosixTypeBits;
+        }
+        if (found.haveLink) entries.back().linkTarget = found.linkTarget;
         ++listed;
         ++tree.files;
         pending = &entries.back();

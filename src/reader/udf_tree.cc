@@ -41,6 +41,54 @@ uint32_t BlockOf(const std::vector<std::pair<uint64_t, UdfAllocation>>& pieces, 
   return block;
 }
 
+// The POSIX file type of a file's ICB file type (ECMA-167 4/14.6.6); 0 for a type a
+// file entry of a directory's file cannot have.
+uint32_t PosixTypeOf(uint8_t fileType) {
+  switch (fileType) {
+    case kUdfTypeRegular:
+    case kUdfTypeRealTime: return 0100000;
+    case kUdfTypeSymbolicLink: return 0120000;
+    case kUdfTypeFifo: return 0010000;
+    case kUdfTypeSocket: return 0140000;
+    case kUdfTypeCharacterDevice: return 0020000;
+    case kUdfTypeBlockDevice: return 0060000;
+  }
+  return 0;
+}
+
+// A symbolic link's text from its path components (embedded or in one extent).
+bool ReadLinkTarget(UdfVolume& volume, const UdfAllocation& icb, const UdfFileEntry& file,
+                    ImageEntry& e, std::string& why) {
+  constexpr uint64_t kMaxLinkBytes = 64 * 1024;
+  std::vector<uint8_t> bytes;
+  if (file.informationLength > kMaxLinkBytes) {
+    why = "symbolic link of " + std::to_string(file.informationLength) + " bytes is too large";
+    return false;
+  }
+  if (file.adType == 3) {
+    if (file.informationLength > file.ads.size) {
+      why = "information length passes the embedded data";
+      return false;
+    }
+    bytes.assign(file.ads.data, file.ads.data + file.informationLength);
+  } else {
+    if (!volume.EntryExtents(file, icb.partition, file.informationLength, e.extents, why))
+      return false;
+    bytes.resize(size_t(file.informationLength));
+    e.size = file.informationLength;
+    if (!ReadEntryBytes(*volume.image, e, 0, bytes.data(), bytes.size())) {
+      why = "symbolic link cannot be read";
+      return false;
+    }
+    e.extents.clear();
+  }
+  if (!DecodeUdfPathComponents(ByteSpan(bytes.data(), bytes.size()), e.linkTarget)) {
+    why = "symbolic link's path components damaged";
+    return false;
+  }
+  return true;
+}
+
 bool UdfWalk::ReadDirectory(const UdfAllocation& icb, const UdfAllocation& parent,
                             const std::string& path, uint32_t number, uint32_t depth) {
   std::vector<uint8_t> storage;
@@ -147,17 +195,25 @@ bool UdfWalk::ReadDirectory(const UdfAllocation& icb, const UdfAllocation& paren
       Problem(Entry(fid.icb, child) + ": " + why);
       continue;
     }
-    if (file.fileType != kUdfTypeRegular && file.fileType != kUdfTypeRealTime) {
+    ImageEntry e;
+    e.posixType = PosixTypeOf(file.fileType);
+    if (e.posixType == 0) {
       Problem(Entry(fid.icb, child) + ": file type " + std::to_string(file.fileType) +
               " not supported");
       continue;
     }
-    ImageEntry e;
     e.path = child;
     e.realTime = file.fileType == kUdfTypeRealTime;
     e.size = file.informationLength;
     e.modified = file.modified;
-    if (file.adType == 3) {
+    e.links = file.linkCount;
+    if (file.fileType == kUdfTypeSymbolicLink && !ReadLinkTarget(volume, fid.icb, file, e, why)) {
+      Problem(Entry(fid.icb, child) + ": " + why);
+      continue;
+    }
+    if (file.fileType == kUdfTypeSymbolicLink) {
+      // Its bytes are its path components, read above.
+    } else if (file.adType == 3) {
       if (file.informationLength > file.ads.size) {
         Problem(Entry(fid.icb, child) + ": information length passes the embedded data");
         continue;
