@@ -29,7 +29,7 @@ struct IsoCounters {
 struct LayoutCounters {
   IsoCounters iso;
   IsoCounters joliet;
-  uint64_t dataSectors = 0;        // file data sectors; next file's dataStart
+  uint64_t dataSectors = 0;  // file data sectors; next file's dataStart
   uint64_t udfDirSectors = 0;
   uint64_t nextUdfBlock = kFixedFileSystemBlocks;
   uint64_t nextUniqueId = kFirstUniqueId;
@@ -110,8 +110,8 @@ bool IsoDirectoryStep(LayoutPlanner& planner, const IsoHierarchy& h, IsoCounters
   directory.*h.dirSize = uint32_t(offset);
   directory.*h.pathTableNumber = uint16_t(c.nextDirectoryNumber++);
   directory.*h.dirLocation = uint32_t(c.isoSectors);
-  c.isoSectors += SectorsFor(offset) +
-                  SectorsFor(DirectoryContinuationBytes(planner.settings, planner.tree, h, directory));
+  c.isoSectors += SectorsFor(offset) + SectorsFor(DirectoryContinuationBytes(
+                                           planner.settings, planner.tree, h, directory));
   if (c.isoSectors > kMaxSectorField) {
     return planner.log.Fail("the ISO 9660 directories do not fit one image");
   }
@@ -227,16 +227,14 @@ bool PlanLayout(const ImageSettings& settings, SourceTree& tree, LayoutPlan& pla
   }
   if (settings.WritesIso9660() &&
       !WalkBreadthFirst(
-          *tree.root, &TreeNode::isoFirstChild, &TreeNode::isoNextSibling, [&](TreeNode& d) {
-            return IsoDirectoryStep(planner, kPrimaryHierarchy, c.iso, d);
-          })) {
+          *tree.root, &TreeNode::isoFirstChild, &TreeNode::isoNextSibling,
+          [&](TreeNode& d) { return IsoDirectoryStep(planner, kPrimaryHierarchy, c.iso, d); })) {
     return false;
   }
   if (settings.WritesIso9660() && settings.joliet &&
       !WalkBreadthFirst(
-          *tree.root, &TreeNode::jolietFirstChild, &TreeNode::jolietNextSibling, [&](TreeNode& d) {
-            return IsoDirectoryStep(planner, kJolietHierarchy, c.joliet, d);
-          })) {
+          *tree.root, &TreeNode::jolietFirstChild, &TreeNode::jolietNextSibling,
+          [&](TreeNode& d) { return IsoDirectoryStep(planner, kJolietHierarchy, c.joliet, d); })) {
     return false;
   }
   if (!WalkDepthFirst(*tree.root, [&](TreeNode& d) { return DataStep(planner, c, d); }))

@@ -20,7 +20,7 @@ PosixAttributes RecordedAttributes(const ImageSettings& settings, const TreeNode
   const bool kept = node.IsSymbolicLink() || node.IsSpecialFile();
   a.mode = node.isDirectory ? kPosixDirectory : kept ? node.PosixType() : kPosixRegular;
   if (FixedAttributes(settings, node)) {
-    a.mode |= node.isDirectory ? kFixedDirectoryPermissions
+    a.mode |= node.isDirectory        ? kFixedDirectoryPermissions
               : node.IsSymbolicLink() ? kLinkPermissions
                                       : kFixedFilePermissions;
     return a;

@@ -37,10 +37,10 @@ struct FindEntry {
   int statError;    // errno when type is Unreadable or DanglingLink
   uint64_t device;  // identity of what the entry leads to (links followed)
   uint64_t inode;
-  uint32_t links;           // st_nlink of what the entry leads to
-  uint64_t deviceNumber;    // st_rdev of a device node
-  uint8_t isSymbolicLink;   // the entry itself is a symbolic link (whatever it leads to)
-  const char* hostName;  // the name's bytes; valid until the iterator moves on
+  uint32_t links;          // st_nlink of what the entry leads to
+  uint64_t deviceNumber;   // st_rdev of a device node
+  uint8_t isSymbolicLink;  // the entry itself is a symbolic link (whatever it leads to)
+  const char* hostName;    // the name's bytes; valid until the iterator moves on
 };
 
 // A symbolic link itself: its own status (lstat) and its target text.

@@ -148,8 +148,8 @@ struct UdfFileEntry {
   uint8_t fileType = 0;
   uint8_t adType = 0;  // 4/14.6.8: 0 short, 1 long, 2 extended, 3 data in the entry
   uint64_t informationLength = 0;
-  int64_t modified = 0;  // seconds since 1970 UTC
-  ByteSpan ads;          // the allocation descriptors (or the embedded data)
+  int64_t modified = 0;    // seconds since 1970 UTC
+  ByteSpan ads;            // the allocation descriptors (or the embedded data)
   uint16_t linkCount = 0;  // 4/14.9.6 File Link Count
 };
 // Decodes the entry in `block` (the tag already checked); false with `why` set when

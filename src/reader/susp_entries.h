@@ -1,6 +1,6 @@
 // Decoders of the System Use Sharing Protocol entries (IEEE P1281) a reader needs to
-// read Rock Ridge names and files (IEEE P1282): SP, CE, ER, NM, PX, SL and ST, each with its own field
-// offsets. Every entry is checked against the bytes of its area.
+// read Rock Ridge names and files (IEEE P1282): SP, CE, ER, NM, PX, SL and ST, each with its own
+// field offsets. Every entry is checked against the bytes of its area.
 #pragma once
 
 #include <cstdint>
@@ -20,12 +20,12 @@ struct SuspFindings {
   std::string name;               // the NM pieces joined; "." or ".." for CURRENT or PARENT
   bool haveContinuation = false;  // CE: the area goes on at block / offset / length
   uint32_t ceBlock = 0, ceOffset = 0, ceLength = 0;
-  bool haveAttributes = false;    // PX: POSIX mode, links, user and group
+  bool haveAttributes = false;  // PX: POSIX mode, links, user and group
   uint32_t mode = 0, links = 0, uid = 0, gid = 0;
-  bool haveLink = false;        // SL: a symbolic link
-  bool linkContinues = false;   // the last SL (or its last component) continues
+  bool haveLink = false;       // SL: a symbolic link
+  bool linkContinues = false;  // the last SL (or its last component) continues
   bool componentContinues = false;
-  std::string linkTarget;       // the SL components as a path text
+  std::string linkTarget;  // the SL components as a path text
 };
 
 // Decodes the entries of `area` into `out` (adding to what it holds, clearing only its

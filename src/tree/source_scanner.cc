@@ -116,8 +116,7 @@ bool SourceScanner::ScanDirectory(TreeNode* directory, uint32_t depth, TreeNode*
       }
       continue;
     }
-    if (settings.rockRidge &&
-        (entry.isSymbolicLink || entry.type == FindEntryType::Special)) {
+    if (settings.rockRidge && (entry.isSymbolicLink || entry.type == FindEntryType::Special)) {
       if (!AddLinkOrSpecial(directory, last, listing, entry, identified ? &self : nullptr)) {
         ok = false;
         break;

@@ -32,7 +32,7 @@ struct SourceScanner {
     std::string name;     // host bytes of the entry's name
   };
   std::vector<TargetEntry> targetEntries;
-  std::string dvdFolderNames[2];  // source folders read into AUDIO_TS and VIDEO_TS
+  std::string dvdFolderNames[2];            // source folders read into AUDIO_TS and VIDEO_TS
   std::vector<HardLinkName> hardLinkNames;  // files with more than one name on the host
   std::vector<LinkToFile> linksToFiles;     // symbolic links kept with Rock Ridge, to files
 

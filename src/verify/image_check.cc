@@ -248,12 +248,11 @@ void Checker::MatchFile(uint32_t p, const ImageEntry& entry) {
   jobs.push_back(job);
 }
 
-bool Checker::CheckLinkOrSpecialFile(uint32_t p, const ImageEntry& entry,
-                                     const std::string& path) {
+bool Checker::CheckLinkOrSpecialFile(uint32_t p, const ImageEntry& entry, const std::string& path) {
   if (entry.posixType == 0) return false;  // ISO 9660, Joliet: recorded as plain files
   const TreeNode& node = *disc.entries[p].node;
-  const uint32_t planned = node.IsSymbolicLink() || node.IsSpecialFile() ? node.PosixType()
-                                                                        : kPosixRegular;
+  const uint32_t planned =
+      node.IsSymbolicLink() || node.IsSpecialFile() ? node.PosixType() : kPosixRegular;
   if (entry.posixType != planned) {
     auto octal = [](uint32_t type) {
       char text[16];

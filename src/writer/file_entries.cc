@@ -106,10 +106,8 @@ void PutExtendedAttributes(const ImageEmitter& emitter, const TreeNode& node, ui
     spec[iuea::kAttributeSubtype] = iuea::kSubtype;
     le32(spec + iuea::kAttributeLength, device_spec::kAttributeLength);
     le32(spec + iuea::kImplementationUseLength, 0);
-    le32(spec + device_spec::kMajorDeviceIdentification,
-         uint32_t(major(dev_t(node.deviceNumber))));
-    le32(spec + device_spec::kMinorDeviceIdentification,
-         uint32_t(minor(dev_t(node.deviceNumber))));
+    le32(spec + device_spec::kMajorDeviceIdentification, uint32_t(major(dev_t(node.deviceNumber))));
+    le32(spec + device_spec::kMinorDeviceIdentification, uint32_t(minor(dev_t(node.deviceNumber))));
     implementation += device_spec::kAttributeLength;
   }
   uint8_t* freeSpace = eas + implementation;
@@ -186,7 +184,8 @@ void PutPosixAttributes(const ImageSettings& settings, const TreeNode& node, Ent
   h.gid = posix.gid;
   h.permissions = (posix.mode & 07) | (posix.mode & 070) << 2 | (posix.mode & 0700) << 4;
   h.icbFlags |= (posix.mode & 04000 ? kIcbFlagSetUid : 0) |
-                (posix.mode & 02000 ? kIcbFlagSetGid : 0) | (posix.mode & 01000 ? kIcbFlagSticky : 0);
+                (posix.mode & 02000 ? kIcbFlagSetGid : 0) |
+                (posix.mode & 01000 ? kIcbFlagSticky : 0);
 }
 
 // The header of `node`'s entry as far as the node decides it.
@@ -194,8 +193,8 @@ EntryHeader NodeEntryHeader(const TreeNode& node, const uint8_t* time) {
   EntryHeader h;
   h.fileType = FileType(node);
   h.linkCount = node.isDirectory ? uint16_t(node.subdirCount + 1)
-                : node.hardLinks  ? node.hardLinks
-                                  : 1;
+                : node.hardLinks ? node.hardLinks
+                                 : 1;
   h.informationLength = node.isDirectory ? uint64_t(node.udfDirLength) : node.size;
   h.blocksRecorded = SectorsFor(h.informationLength);
   h.time = time;

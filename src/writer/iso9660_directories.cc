@@ -114,10 +114,9 @@ bool BuildDirectoryExtent(const ImageEmitter& emitter, const IsoHierarchy& h, Tr
     if (!at) return false;
     if (h.joliet || !emitter.settings.rockRidge) return true;  // the system use stays zero
     const uint64_t place = use.continuationBytes ? ContinuationPlace(continuation, use) : 0;
-    return PutRockRidgeSystemUse(emitter.settings, slot, use,
-                                 at + IsoRecordLength(r.identifierLength, 0), unused,
-                                 areaSector + uint32_t(place / kSectorSize),
-                                 uint32_t(place % kSectorSize));
+    return PutRockRidgeSystemUse(
+        emitter.settings, slot, use, at + IsoRecordLength(r.identifierLength, 0), unused,
+        areaSector + uint32_t(place / kSectorSize), uint32_t(place % kSectorSize));
   });
   return (ok && offset == dir.*h.dirSize) ||
          Mismatch(emitter, "the ISO 9660 directory of " + std::to_string(dir.*h.pathTableNumber));
@@ -125,8 +124,8 @@ bool BuildDirectoryExtent(const ImageEmitter& emitter, const IsoHierarchy& h, Tr
 
 // The continuation areas of a directory's records into their zeroed sectors, packed in
 // record order as the extent's CE entries name them.
-bool BuildContinuationAreas(const ImageEmitter& emitter, const IsoHierarchy& h,
-                            const TreeNode& dir, uint64_t bytes, uint8_t* area) {
+bool BuildContinuationAreas(const ImageEmitter& emitter, const IsoHierarchy& h, const TreeNode& dir,
+                            uint64_t bytes, uint8_t* area) {
   const uint32_t areaSector = ContinuationSector(emitter.plan, h, dir);
   uint64_t cursor = 0;
   uint8_t unused[kIsoMaxRecordBytes];
@@ -162,9 +161,9 @@ bool EmitDirectoryExtent(ImageEmitter& emitter, const IsoHierarchy& h, TreeNode&
 }
 
 bool EmitHierarchy(ImageEmitter& emitter, const IsoHierarchy& h) {
-  const uint32_t end = FirstDirectorySector(emitter.plan, h) +
-                       uint32_t(h.joliet ? emitter.plan.jolietDirectorySectors
-                                         : emitter.plan.isoDirectorySectors);
+  const uint32_t end =
+      FirstDirectorySector(emitter.plan, h) +
+      uint32_t(h.joliet ? emitter.plan.jolietDirectorySectors : emitter.plan.isoDirectorySectors);
   return EmitPathTable(emitter, h, false) && EmitPathTable(emitter, h, true) &&
          WalkBreadthFirst(*emitter.tree.root, h.firstChild, h.nextSibling,
                           [&](TreeNode& dir) { return EmitDirectoryExtent(emitter, h, dir); }) &&

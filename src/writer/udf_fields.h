@@ -74,8 +74,8 @@ constexpr uint8_t kFileTypeRegular = 5;
 constexpr uint8_t kFileTypeRealTime = 249;
 constexpr uint8_t kFileTypeMetadata = 250;
 constexpr uint8_t kFileTypeMetadataMirror = 251;
-constexpr uint16_t kIcbFlagsShortAd = 0x0020;  // archive, short_ad
-constexpr uint16_t kIcbFlagsLongAd = 0x0021;   // archive, long_ad
+constexpr uint16_t kIcbFlagsShortAd = 0x0020;   // archive, short_ad
+constexpr uint16_t kIcbFlagsLongAd = 0x0021;    // archive, long_ad
 constexpr uint16_t kIcbFlagsEmbedded = 0x0023;  // archive, data in the entry (4/14.6.8)
 // File types a bridge image with Rock Ridge records besides those above (4/14.6.6).
 constexpr uint8_t kFileTypeBlockDevice = 6;

@@ -35,8 +35,8 @@ Built Build(const TempDir& src, const TempDir& out, FileSystemChoice choice, boo
   options.joliet = joliet;
   options.verify = true;  // the program's own check accepts what it wrote
   auto job = StartImageBuild(Utf8ToUtf16(src.path()).c_str(), u"LINKS", choice,
-                             Utf8ToUtf16(out / "img.iso").c_str(), "Vellumcast ", "test 1.0",
-                             false, nullptr, nullptr, options);
+                             Utf8ToUtf16(out / "img.iso").c_str(), "Vellumcast ", "test 1.0", false,
+                             nullptr, nullptr, options);
   Built b{job->succeeded, job->errorMessage, {}};
   if (b.ok) b.image = ReadFile(out / "img.iso");
   return b;
@@ -88,10 +88,10 @@ TEST(Links, ContinuationAreasLieBeforeTheNextDirectory) {
         const size_t use = 33 + uint8_t(sector[at + 32]) + (uint8_t(sector[at + 32]) % 2 ? 0 : 1);
         SuspFindings found;
         const char* why = nullptr;
-        ASSERT_TRUE(DecodeSuspArea(
-            ByteSpan(reinterpret_cast<const uint8_t*>(sector.data()) + at + use,
-                     uint8_t(sector[at]) - use),
-            found, why));
+        ASSERT_TRUE(
+            DecodeSuspArea(ByteSpan(reinterpret_cast<const uint8_t*>(sector.data()) + at + use,
+                                    uint8_t(sector[at]) - use),
+                           found, why));
         if (!found.haveContinuation) continue;
         ++areas;
         EXPECT_GT(found.ceBlock, extents[i]);
@@ -182,9 +182,14 @@ TEST(Links, RockRidgeKeepsLinksAndSpecialFiles) {
 TEST(Links, LinkTextRecords) {
   const std::string longName = std::string(250, 'n') + "/z";  // SL splits the component
   const std::pair<const char*, const char*> cases[] = {
-      {"a/b", "a/b"},       {"/usr/lib/", "/usr/lib"}, {"../../x", "../../x"},
-      {"./a//b", "./a/b"},  {"/", "/"},                {"é/ü", "é/ü"},
-      {"日本/語", "日本/語"}, {longName.c_str(), longName.c_str()},
+      {"a/b", "a/b"},
+      {"/usr/lib/", "/usr/lib"},
+      {"../../x", "../../x"},
+      {"./a//b", "./a/b"},
+      {"/", "/"},
+      {"é/ü", "é/ü"},
+      {"日本/語", "日本/語"},
+      {longName.c_str(), longName.c_str()},
   };
   for (const auto& [text, shown] : cases) {
     const std::string expected = shown;
@@ -199,9 +204,8 @@ TEST(Links, LinkTextRecords) {
     EXPECT_EQ(found.linkTarget, expected);
     const std::string udf = UdfPathComponents(text);
     std::string decoded;
-    ASSERT_TRUE(
-        DecodeUdfPathComponents(ByteSpan(reinterpret_cast<const uint8_t*>(udf.data()), udf.size()),
-                                decoded));
+    ASSERT_TRUE(DecodeUdfPathComponents(
+        ByteSpan(reinterpret_cast<const uint8_t*>(udf.data()), udf.size()), decoded));
     EXPECT_EQ(decoded, expected);
   }
 }
@@ -218,10 +222,9 @@ TEST(Links, UdfSideRecordsRockRidgeOwners) {
     TempDir out;
     BuildOptions options;  // the build's own time: owners are recorded as they are
     options.rockRidge = rockRidge;
-    auto job = StartImageBuild(Utf8ToUtf16(src.path()).c_str(), u"O",
-                               FileSystemChoice::Iso9660Udf102,
-                               Utf8ToUtf16(out / "img.iso").c_str(), "V ", "t", false, nullptr,
-                               nullptr, options);
+    auto job = StartImageBuild(
+        Utf8ToUtf16(src.path()).c_str(), u"O", FileSystemChoice::Iso9660Udf102,
+        Utf8ToUtf16(out / "img.iso").c_str(), "V ", "t", false, nullptr, nullptr, options);
     ASSERT_TRUE(job->succeeded) << job->errorMessage;
     const std::string image = ReadFile(out / "img.iso");
     // The file's File Entry (tag 261, file type 5) is the only regular one.
