@@ -224,11 +224,11 @@ bool SourceScanner::AcceptFile(const FindEntry& entry, const FileIdentity* direc
 bool SourceScanner::IsImageEntry(const FindEntry& entry, const FileIdentity* directory) {
   for (const TargetEntry& target : targetEntries) {
     if (!directory || *directory != target.folder) continue;
-    if (entry.hostName == target.name) return false;
+    if (entry.hostName == target.name) return true;
     if (IsTemporaryImageName(entry.hostName, target.name)) {
       log.Warn("leaving out " + EntryPath(entry) +
                ": a temporary file of an unfinished earlier build");
-      return false;
+      return true;
     }
   }
   return false;
