@@ -1,8 +1,6 @@
 // Puts the SUSP and Rock Ridge entries (IEEE P1281, IEEE P1282) of ISO 9660 directory records.
 #include "writer/rock_ridge_entries.h"
 
-#include <sys/sysmacros.h>
-
 #include <cstring>
 #include <string>
 
@@ -100,8 +98,8 @@ uint32_t PutRripTf(uint8_t* p, int64_t modified, int64_t accessed, int64_t attri
 }
 
 uint32_t PutRripPn(uint8_t* p, uint64_t deviceNumber) {
-  both32(p + susp::kData, uint32_t(major(dev_t(deviceNumber))));
-  both32(p + susp::kData + 8, uint32_t(minor(dev_t(deviceNumber))));
+  both32(p + susp::kData, uint32_t(deviceNumber >> 32));
+  both32(p + susp::kData + 8, uint32_t(deviceNumber));
   return PutHeader(p, "PN", kRripPnBytes);
 }
 
