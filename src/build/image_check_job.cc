@@ -97,6 +97,7 @@ bool CheckPlannedImage(BuildJob* job, ImageBuilder& builder, const std::u16strin
   disc.metadata.fixed = builder.settings.datesInUtc;
   disc.metadata.fixedKnown = !job->recordedTimeAmbiguous;
   disc.metadata.udfRevision = builder.settings.udfRevision;
+  disc.metadata.udfPosix = builder.settings.rockRidge && builder.settings.WritesUdf();
   if (!CheckImage(source, disc, job->check, ReportCheckProgress, job)) {
     return builder.log.Fail(job->StopRequested() ? "the check was stopped"
                                                  : "out of memory while checking the image");

@@ -353,7 +353,6 @@ int64_t DecodeUdfTime(ByteSpan b, size_t pos) {
   return CivilSeconds(year, month, day, b.U8(pos + 6), b.U8(pos + 7), b.U8(pos + 8), zone);
 }
 
-
 int64_t DecodeUdfTimeMicros(ByteSpan b, size_t pos) {
   const int64_t seconds = DecodeUdfTime(b, pos);
   if (seconds == 0 && b.U8(pos + 4) == 0) return 0;
@@ -366,6 +365,30 @@ bool DecodeUdfTimeZone(ByteSpan b, size_t pos, int32_t& minutes) {
   if (zone & 0x800) zone -= 0x1000;
   if (zone == -2047 || (typeAndZone >> 12) != 1 || !b.ok) return false;
   minutes = zone;
+  return true;
+}
+
+bool DecodeUdfPathComponents(ByteSpan b, std::string& out) {
+  // 4/14.16.1: type, identifier length, file version, identifier.
+  constexpr size_t kHeader = 4;
+  constexpr uint8_t kRoot = 2, kParent = 3, kCurrent = 4, kNamed = 5;
+  out.clear();
+  for (size_t pos = 0; pos < b.size;) {
+    if (!b.Has(pos, kHeader) || !b.Has(pos + kHeader, b.U8(pos + 1))) return false;
+    const uint8_t type = b.U8(pos);
+    const ByteSpan id = b.Sub(pos + kHeader, b.U8(pos + 1));
+    pos += kHeader + id.size;
+    std::string name;
+    if (type == kRoot) {
+      out = "/";
+      continue;
+    }
+    if (type == kParent) name = "..";
+    if (type == kCurrent) name = ".";
+    if (type == kNamed && !DecodeCs0(id, name)) return false;
+    if (!out.empty() && out.back() != '/') out += '/';
+    out += name;
+  }
   return true;
 }
 

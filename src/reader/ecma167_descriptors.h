@@ -35,6 +35,11 @@ enum UdfTagId : uint16_t {
 constexpr uint8_t kUdfTypeDirectory = 4;
 constexpr uint8_t kUdfTypeRegular = 5;
 constexpr uint8_t kUdfTypeRealTime = 249;
+constexpr uint8_t kUdfTypeBlockDevice = 6;
+constexpr uint8_t kUdfTypeCharacterDevice = 7;
+constexpr uint8_t kUdfTypeFifo = 9;
+constexpr uint8_t kUdfTypeSocket = 10;
+constexpr uint8_t kUdfTypeSymbolicLink = 12;
 constexpr uint8_t kUdfTypeMetadata = 250;
 constexpr uint8_t kUdfTypeMetadataMirror = 251;
 
@@ -146,8 +151,8 @@ struct UdfFileEntry {
   int64_t modified = 0;  // seconds since 1970 UTC
   ByteSpan ads;          // the allocation descriptors (or the embedded data)
   uint32_t uid = 0, gid = 0;
-  uint32_t permissions = 0;  // 4/14.9.5
-  uint16_t links = 0;        // file link count (4/14.9.6)
+  uint32_t permissions = 0;    // 4/14.9.5
+  uint16_t links = 0;          // file link count (4/14.9.6)
   int64_t modifiedMicros = 0;  // the modification time to its microsecond
 };
 // Decodes the entry in `block` (the tag already checked); false with `why` set when
@@ -178,6 +183,11 @@ struct UdfFileIdentifier {
 // compression identifier is unknown or a length is wrong.
 [[nodiscard]] bool DecodeDString(ByteSpan field, std::string& out);
 [[nodiscard]] bool DecodeCs0(ByteSpan bytes, std::string& out);
+
+// ECMA-167 4/14.16: the path components of a symbolic link's data as a path text: a
+// root component as a leading '/', "." and "..", named components joined by '/'. False
+// when a component passes the bytes or its identifier is not compressed Unicode.
+[[nodiscard]] bool DecodeUdfPathComponents(ByteSpan bytes, std::string& out);
 
 // ECMA-167 1/7.3: a 12-byte timestamp at `pos` as seconds since 1970 UTC.
 int64_t DecodeUdfTime(ByteSpan b, size_t pos);

@@ -32,6 +32,9 @@ struct IsoChild {
 
 constexpr const char* kNoTree = "no sp entry and rock ridge er entry";
 
+// The file type bits of a Rock Ridge PX mode (POSIX S_IFMT).
+constexpr uint32_t kPosixTypeBits = 0170000;
+
 // Continuation areas followed for one record at most; each area at most one sector.
 constexpr uint32_t kMaxContinuations = 32;
 // ECMA-119 9.4.6: a path table numbers directories with 16 bits, so no volume holds more.
@@ -282,6 +285,11 @@ bool IsoWalk::ReadDirectory(const IsoChild& dir, uint32_t parentExtent, uint32_t
             ImageEntry{std::move(name), {}, false, false, r.dataLength, {extent}, {}, r.recorded});
         FillIsoRecordFields(r, false, names == kIsoPlainNames,
                             names == kIsoRockRidgeNames ? &found : nullptr, entries.back().fields);
+        if (found.havePx) {
+          entries.back().links = found.pxLinks;
+          entries.back().posixType = found.pxMode & kPosixTypeBits;
+        }
+        if (found.haveLink) entries.back().linkTarget = found.linkTarget;
         entryBytes += HeldBytes(entries.back());
         ++listed;
         ++tree.files;

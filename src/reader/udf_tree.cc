@@ -126,6 +126,54 @@ bool UdfWalk::FileExtents(const UdfAllocation& icb, const UdfFileEntry& file,
   return ok;
 }
 
+// The POSIX file type of a file's ICB file type (ECMA-167 4/14.6.6); 0 for a type a
+// file entry of a directory's file cannot have.
+uint32_t PosixTypeOf(uint8_t fileType) {
+  switch (fileType) {
+    case kUdfTypeRegular:
+    case kUdfTypeRealTime: return 0100000;
+    case kUdfTypeSymbolicLink: return 0120000;
+    case kUdfTypeFifo: return 0010000;
+    case kUdfTypeSocket: return 0140000;
+    case kUdfTypeCharacterDevice: return 0020000;
+    case kUdfTypeBlockDevice: return 0060000;
+  }
+  return 0;
+}
+
+// A symbolic link's text from its path components (embedded or in one extent).
+bool ReadLinkTarget(UdfVolume& volume, const UdfAllocation& icb, const UdfFileEntry& file,
+                    ImageEntry& e, std::string& why) {
+  constexpr uint64_t kMaxLinkBytes = 64 * 1024;
+  std::vector<uint8_t> bytes;
+  if (file.informationLength > kMaxLinkBytes) {
+    why = "symbolic link of " + std::to_string(file.informationLength) + " bytes is too large";
+    return false;
+  }
+  if (file.adType == 3) {
+    if (file.informationLength > file.ads.size) {
+      why = "information length passes the embedded data";
+      return false;
+    }
+    bytes.assign(file.ads.data, file.ads.data + file.informationLength);
+  } else {
+    if (!volume.EntryExtents(file, icb.partition, file.informationLength, e.extents, why))
+      return false;
+    bytes.resize(size_t(file.informationLength));
+    e.size = file.informationLength;
+    if (!ReadEntryBytes(*volume.image, e, 0, bytes.data(), bytes.size())) {
+      why = "symbolic link cannot be read";
+      return false;
+    }
+    e.extents.clear();
+  }
+  if (!DecodeUdfPathComponents(ByteSpan(bytes.data(), bytes.size()), e.linkTarget)) {
+    why = "symbolic link's path components damaged";
+    return false;
+  }
+  return true;
+}
+
 bool UdfWalk::AddFile(const UdfFileIdentifier& fid, std::string& name, ImageFolder& folder,
                       uint64_t& folderBytes) {
   std::vector<uint8_t> fileStorage;
@@ -135,17 +183,25 @@ bool UdfWalk::AddFile(const UdfFileIdentifier& fid, std::string& name, ImageFold
     Problem(Entry(fid.icb, name) + ": " + why);
     return true;
   }
-  if (file.fileType != kUdfTypeRegular && file.fileType != kUdfTypeRealTime) {
+  ImageEntry e;
+  e.posixType = PosixTypeOf(file.fileType);
+  if (e.posixType == 0) {
     Problem(Entry(fid.icb, name) + ": file type " + std::to_string(file.fileType) +
             " not supported");
     return true;
   }
-  ImageEntry e;
   e.realTime = file.fileType == kUdfTypeRealTime;
   e.size = file.informationLength;
   e.modified = file.modified;
+  e.links = file.links;
   FillUdfRecordFields(file, fid.characteristics, e.fields);
-  if (file.adType == 3) {
+  if (file.fileType == kUdfTypeSymbolicLink) {
+    // Its bytes are its path components.
+    if (!ReadLinkTarget(volume, fid.icb, file, e, why)) {
+      Problem(Entry(fid.icb, name) + ": " + why);
+      return true;
+    }
+  } else if (file.adType == 3) {
     if (file.informationLength > file.ads.size) {
       Problem(Entry(fid.icb, name) + ": information length passes the embedded data");
       return true;

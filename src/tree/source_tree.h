@@ -20,6 +20,9 @@ struct SourceTree {
   NodeArena* arena = nullptr;
   uint32_t totalDirectoryCount = 0;  // directories added, root not counted
   uint32_t totalFileCount = 0;
+  // Names of hard-linked files beyond the first of each: they have no UDF File Entry and
+  // no data of their own.
+  uint32_t sharedFileEntries = 0;
   uint32_t fileLimit = 4294967295u;  // files the scan adds at most
   // The folder is a DVD-Video disc (found by the scan with ISO 9660 + UDF 1.02): the
   // layout and the writer then follow the DVD-Video rules.

@@ -10,6 +10,16 @@ namespace vellumcast {
 struct StereoClipPair;
 
 // What kind of entry a node is; decides how its data is placed and recorded.
+// POSIX file types (the S_IFMT bits of st_mode), as Rock Ridge PX and the scan hold them.
+constexpr uint32_t kPosixTypeMask = 0170000;
+constexpr uint32_t kPosixFifo = 0010000;
+constexpr uint32_t kPosixCharacterDevice = 0020000;
+constexpr uint32_t kPosixDirectory = 0040000;
+constexpr uint32_t kPosixBlockDevice = 0060000;
+constexpr uint32_t kPosixRegular = 0100000;
+constexpr uint32_t kPosixSymbolicLink = 0120000;
+constexpr uint32_t kPosixSocket = 0140000;
+
 enum TreeNodeKind : uint8_t {
   Ordinary = 0,           // every directory and plain file
   StereoBase = 1,         // base-view .m2ts clip of a stereoscopic pair
@@ -96,7 +106,38 @@ struct TreeNode {
   // record a name other than the one the source name converts to, and only there.
   uint8_t nameWarnings;
 
+  // Names in the image of one file of the source (hard links, counted once per file):
+  // set on every name of a file the source links more than once, 0 otherwise.
+  uint16_t hardLinks;
+  // A file whose data this entry shares: the first name of a hard-linked file (its data
+  // extent, and in UDF its one File Entry), or for a symbolic link (scanned with Rock
+  // Ridge) the file in the image it leads to (its data extent only). Null: its own.
+  TreeNode* sharedData;
+  // A symbolic link scanned with Rock Ridge: its target text as the folder holds it
+  // (host bytes, NUL-terminated). A device node: its device number (st_rdev).
+  union {
+    const char* linkTarget;
+    uint64_t deviceNumber;
+  };
+
   bool IsRoot() const { return parent == this; }
+  uint32_t PosixType() const { return posixMode & kPosixTypeMask; }
+  // Recorded as a symbolic link (only a scan with Rock Ridge keeps links).
+  bool IsSymbolicLink() const { return PosixType() == kPosixSymbolicLink; }
+  // A FIFO, socket or device node (only a scan with Rock Ridge keeps them).
+  bool IsSpecialFile() const {
+    const uint32_t type = PosixType();
+    return type == kPosixFifo || type == kPosixSocket || type == kPosixCharacterDevice ||
+           type == kPosixBlockDevice;
+  }
+  bool IsDevice() const {
+    return PosixType() == kPosixCharacterDevice || PosixType() == kPosixBlockDevice;
+  }
+  // The node whose UDF File Entry and data stand for this one: the first name of a
+  // hard-linked file, else the node itself.
+  const TreeNode& EntryOwner() const {
+    return sharedData && !IsSymbolicLink() ? *sharedData : *this;
+  }
 };
 
 }  // namespace vellumcast

@@ -143,6 +143,21 @@ std::string ExpectedJolietName(const TreeNode& node, bool& fits) {
   return shown;
 }
 
+std::string ExpectedLinkText(const char* target) {
+  const std::string_view text = target ? target : "";
+  std::string out = text.starts_with('/') ? "/" : "";
+  for (size_t from = 0; from <= text.size();) {
+    size_t slash = text.find('/', from);
+    if (slash == std::string_view::npos) slash = text.size();
+    const std::string_view part = text.substr(from, slash - from);
+    from = slash + 1;
+    if (part.empty()) continue;
+    if (!out.empty() && out.back() != '/') out += '/';
+    out += part;
+  }
+  return out;
+}
+
 std::string ExpectedRockRidgeName(const TreeNode& node) {
   return Utf16ToUtf8(node.name ? node.name : u"");
 }

@@ -26,6 +26,10 @@ std::string ExpectedJolietName(const TreeNode& node, bool& fits);
 
 // Rock Ridge (RRIP NM): the host name's own bytes.
 std::string ExpectedRockRidgeName(const TreeNode& node);
+// A symbolic link's text as Rock Ridge SL and UDF path components can hold it: a leading
+// '/' for the root, the components joined by one '/', empty ones (repeated or final
+// slashes) not kept.
+std::string ExpectedLinkText(const char* target);
 
 // The ISO 9660 identifiers of the entries of `folder` (in its primary order) as the
 // kernel shows them without a version, by the documented 8.3 reduction: the 8-bit form of

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -164,6 +165,10 @@ struct Checker {
               (source == path ? "" : " (the source's " + source + ")"));
   }
   void NameUnread();
+  // Where the tree records file types (Rock Ridge, UDF): a symbolic link with its text,
+  // a FIFO, socket or device node of its type, a file's link count; true when the entry
+  // is a link or special file in the source or the tree (it has no bytes to compare).
+  bool CheckLinkOrSpecialFile(uint32_t p, const ImageEntry& entry, const std::string& path);
   // Bytes [offset, offset + n) of a job's file in the image; false when they cannot be read.
   bool ReadJob(const ByteJob& job, uint64_t offset, uint8_t* out, size_t n, ExtentCursor& cursor);
   bool CompareBytes();
@@ -239,6 +244,7 @@ void Checker::Match(ImageFolder& folder) {
       Plan(entry.folder, p + 1);
       continue;
     }
+    if (CheckLinkOrSpecialFile(p, entry, path)) continue;
     if (entry.size != planned.size) {
       found.Add(Shown(path) + ": " + std::to_string(entry.size) + " bytes in " + name + ", " +
                 std::to_string(planned.size) + " in the source");
@@ -379,6 +385,34 @@ void Checker::MatchFile(uint32_t p, const ImageEntry& entry) {
     extents.insert(extents.end(), entry.extents.begin(), entry.extents.end());
   }
   jobs.push_back(job);
+}
+
+bool Checker::CheckLinkOrSpecialFile(uint32_t p, const ImageEntry& entry, const std::string& path) {
+  if (entry.posixType == 0) return false;  // ISO 9660, Joliet: recorded as plain files
+  const TreeNode& node = *disc.entries[p].node;
+  const uint32_t planned =
+      node.IsSymbolicLink() || node.IsSpecialFile() ? node.PosixType() : kPosixRegular;
+  if (entry.posixType != planned) {
+    auto octal = [](uint32_t type) {
+      char text[16];
+      std::snprintf(text, sizeof text, "%06o", type);
+      return std::string(text);
+    };
+    found.Add(Shown(path) + ": file type " + octal(entry.posixType) + " in " + name + ", " +
+              octal(planned) + " in the source");
+    return true;
+  }
+  if (node.IsSymbolicLink()) {
+    const std::string target = ExpectedLinkText(node.linkTarget);
+    if (entry.linkTarget != target)
+      found.Add(Shown(path) + ": links to \"" + entry.linkTarget + "\" in " + name + ", to \"" +
+                target + "\" in the source");
+  }
+  const uint32_t links = node.hardLinks ? node.hardLinks : 1;
+  if (entry.links != 0 && entry.links != links)
+    found.Add(Shown(path) + ": " + std::to_string(entry.links) + " links in " + name + ", " +
+              std::to_string(links) + " in the source");
+  return planned != kPosixRegular;
 }
 
 // The planned entries of every planned folder that the walk listed but could not read

@@ -78,23 +78,63 @@ std::string TimeText(int64_t micros) {
 
 }  // namespace
 
+namespace {
+
+// The POSIX mode Rock Ridge records: the entry's type (a link or special file keeps its
+// own with -R), and its permissions, or with a fixed build time 0555 (folders and files
+// with any x bit), 0777 (links) or 0444.
+uint32_t RecordedMode(const TreeNode& node, bool fixed) {
+  const bool dir = node.isDirectory;
+  const bool kept = node.IsSymbolicLink() || node.IsSpecialFile();
+  uint32_t mode = dir ? kPosixDirectory : kept ? node.PosixType() : kPosixRegular;
+  if (!fixed) return mode | (node.posixMode & kPosixPermissionBits);
+  if (node.IsSymbolicLink()) return mode | 0777;
+  const bool executable = dir || (node.posixMode & kAnyExecute);
+  return mode | (executable ? kFixedDirectoryPermissions : kFixedFilePermissions);
+}
+
+// ECMA-167 4/14.6.6 file types of the entries a source folder holds.
+uint8_t UdfFileType(const TreeNode& node) {
+  if (node.isDirectory) return kUdfDirectoryType;
+  switch (node.PosixType()) {
+    case 0120000: return node.IsSymbolicLink() ? 12 : kUdfRegularType;  // symbolic link
+    case 0010000: return 9;                                             // FIFO
+    case 0140000: return 10;                                            // socket
+    case 0060000: return 6;                                             // block device
+    case 0020000: return 7;                                             // character device
+  }
+  return node.kind == Ordinary ? kUdfRegularType : kUdfRealTimeType;
+}
+
+}  // namespace
+
 ExpectedMetadata ExpectedMetadataOf(const TreeNode& node, const MetadataRules& rules,
                                     RecordTree tree) {
   ExpectedMetadata want;
   const bool dir = node.isDirectory;
   const bool fixed = rules.fixed || node.posixMode == 0;
+  const uint32_t fileLinks = node.hardLinks ? node.hardLinks : 1;
   int64_t seconds = node.modifiedTime;
   // Reproducible builds: no time later than the build time (tar's --clamp-mtime).
   if (rules.fixed) seconds = std::min(seconds, rules.buildTime);
   if (tree == RecordTree::kUdf) {
     want.flags = dir ? kUdfDirectoryCharacteristic : 0;
-    want.fileType = dir                     ? kUdfDirectoryType
+    want.fileType = rules.udfPosix          ? UdfFileType(node)
+                    : dir                   ? kUdfDirectoryType
                     : node.kind == Ordinary ? kUdfRegularType
                                             : kUdfRealTimeType;
     want.permissions = kUdfReadExecute;
     want.uid = want.gid = kUdfNoId;
-    want.links = dir ? SubdirectoryCount(node) + 1 : 1;
-    if (dir && rules.udfRevision < 0x0200) seconds = rules.buildTime;
+    if (rules.udfPosix) {
+      // 4/14.9.5: others in bits 0-2, group in 5-7, owner in 10-12 (read 4, write 2,
+      // execute 1); set-id and sticky are ICB flags.
+      const uint32_t mode = RecordedMode(node, fixed);
+      want.permissions = (mode & 07) | (mode & 070) << 2 | (mode & 0700) << 4;
+      want.uid = fixed ? 0 : node.uid;
+      want.gid = fixed ? 0 : node.gid;
+    }
+    want.links = dir ? SubdirectoryCount(node) + 1 : fileLinks;
+    if (dir && rules.udfRevision < 0x0200 && !rules.udfPosix) seconds = rules.buildTime;
     want.micros = seconds * kMicros;
     return want;
   }
@@ -103,16 +143,12 @@ ExpectedMetadata ExpectedMetadataOf(const TreeNode& node, const MetadataRules& r
   want.timeRecorded = true;
   want.micros = std::clamp(seconds, kIsoFirstSecond, kIsoEndSecond - 1) * kMicros;
   if (tree != RecordTree::kRockRidge) return want;
-  want.permissions = dir ? kPosixDirectory : kPosixRegular;
-  if (fixed) {
-    const bool executable = dir || (node.posixMode & kAnyExecute);
-    want.permissions |= executable ? kFixedDirectoryPermissions : kFixedFilePermissions;
-  } else {
-    want.permissions |= node.posixMode & kPosixPermissionBits;
+  want.permissions = RecordedMode(node, fixed);
+  if (!fixed) {
     want.uid = node.uid;
     want.gid = node.gid;
   }
-  want.links = dir ? SubdirectoryCount(node) + 2 : 1;
+  want.links = dir ? SubdirectoryCount(node) + 2 : fileLinks;
   return want;
 }
 

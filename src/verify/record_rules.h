@@ -26,6 +26,9 @@ struct MetadataRules {
   bool fixed = false;
   bool fixedKnown = true;
   uint16_t udfRevision = 0x0102;
+  // A bridge image with Rock Ridge: its UDF File Entries record the Rock Ridge owner,
+  // group, permissions and each folder's own time.
+  bool udfPosix = false;
   // False: only the structural fields are compared (times, permissions, owners and
   // links are not), for an image whose build rules are not these.
   bool sourceMetadata = true;

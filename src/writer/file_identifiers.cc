@@ -86,9 +86,9 @@ bool BuildDirectoryIdentifiers(const ImageEmitter& emitter, const TreeNode& dire
       offset = capacity + 1;  // more than planned
       break;
     }
-    offset +=
-        PutIdentifier(emitter, sectors + offset, block + offset / kSectorSize,
-                      child->isDirectory ? fid::kCharacteristicDirectory : 0, *child, true, child);
+    offset += PutIdentifier(emitter, sectors + offset, block + offset / kSectorSize,
+                            child->isDirectory ? fid::kCharacteristicDirectory : 0,
+                            child->EntryOwner(), true, child);
   }
   return offset == directory.udfDirLength || emitter.log.Fail(kLengthMismatch);
 }

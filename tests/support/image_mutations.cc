@@ -203,7 +203,7 @@ const ImageMutation kImageMutations[] = {
      },
      "parent entry's characteristics", ""},
     {"udf-permissions", [](std::string& i) { return ChangeEntry(i, "a.txt", 44, 0xA7); },
-     "/a.txt: permissions 0x14A7, expected 0x14A5 (UDF 1.02)", ""},
+     "/a.txt: permissions 0x18A7, expected 0x1880 (UDF 1.02)", ""},
     {"udf-file-type", [](std::string& i) { return ChangeEntry(i, "a.txt", 27, 249); },
      "/a.txt: file type 249, expected 5", ""},
     {"udf-links", [](std::string& i) { return ChangeEntry(i, "a.txt", 48, 2); },
