@@ -167,4 +167,10 @@ std::string Ucs2BeToUtf8(const uint8_t* bytes, size_t length) {
   return out;
 }
 
+std::string GroupedDigits(uint64_t value) {
+  std::string digits = std::to_string(value);
+  for (size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
+  return digits;
+}
+
 }  // namespace vellumcast

@@ -32,6 +32,7 @@ struct SourceScanner {
   };
   std::vector<TargetEntry> targetEntries;
   std::string dvdFolderNames[2];  // source folders read into AUDIO_TS and VIDEO_TS
+  size_t rootPathLength = 0;      // bytes of the source folder's own path in `path`
 
   // The whole scan; false when the build must stop (log.Fail was called).
   [[nodiscard]] bool Run(const char16_t* sourcePath);
@@ -49,6 +50,9 @@ struct SourceScanner {
   // earlier build of it are left out (with a warning for all but the target's entries).
   // `directory`: the identity of the folder being listed, null when unknown.
   bool AcceptFile(const FindEntry& entry, const FileIdentity* directory);
+  // Whether tree.excludePatterns leave out an entry of the directory being listed (then
+  // it is recorded in tree.excluded).
+  bool Excluded(const FindEntry& entry);
   void WarnUnreadableDirectory(const std::string& hostPath, int error);
   // The path of an entry of the directory being listed, for messages.
   std::string EntryPath(const FindEntry& entry) const { return path + entry.hostName; }
