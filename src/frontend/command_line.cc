@@ -133,7 +133,7 @@ std::span<const SwitchName> CommandSwitches() {
       {SwitchId::Application, nullptr, "", "--application", "TEXT"},
       {SwitchId::VolumeSet, nullptr, "", "--volume-set", "TEXT"},
       {SwitchId::SystemId, nullptr, "", "--system-id", "TEXT"},
-      {SwitchId::Help, "-help", "-h -?", "--help", nullptr},
+      {SwitchId::Help, "-?", "-h", "--help", nullptr},
       {SwitchId::Version, nullptr, "", "--version", nullptr},
   };
   return kSwitches;

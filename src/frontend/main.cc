@@ -168,9 +168,9 @@ bool PathsAcceptable(const CommandLine& line, bool comparing) {
     return false;
   }
   if (!IsExistingDirectory(line.source->c_str())) {
-    PrintToStandardError(
-        WithPath(PathExists(line.source->c_str()) ? console::kNotAFolder : console::kNoDirectory,
-                 *line.source));
+    PrintToStandardError(WithPath(
+        IsExistingNonDirectory(line.source->c_str()) ? console::kNotAFolder : console::kNoDirectory,
+        *line.source));
     return false;
   }
   return true;

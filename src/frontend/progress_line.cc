@@ -60,9 +60,10 @@ bool ProgressLine::Update(uint64_t done, uint64_t total) {
   if (!started) {
     started = true;
     start = now;
-  } else if (done < total && now - lastDraw < kRedrawInterval) {
+  } else if ((done < total && now - lastDraw < kRedrawInterval) || done == lastDone) {
     return true;
   }
+  lastDone = done;
   lastDraw = now;
   const std::string text =
       prefix + ProgressText(done, total, std::chrono::duration<double>(now - start).count());

@@ -19,6 +19,7 @@ struct ProgressLine {
   std::chrono::steady_clock::time_point start{};
   std::chrono::steady_clock::time_point lastDraw{};
   size_t drawnWidth = 0;  // characters on the line now; 0: nothing drawn
+  uint64_t lastDone = 0;  // the bytes the line shows
   bool started = false;
   bool broken = false;  // the stream failed: no more drawing
 
