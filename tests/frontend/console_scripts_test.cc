@@ -184,7 +184,8 @@ TEST(Console, ScriptsGetExitCodesAndStreams) {
       {{"src", "fifo", "-quiet"}, "", "timeout 60 cat fifo >/dev/null & ", 0, Nothing, ""},
       {{"src", "-", "-fs", "CD"}, "", "", 0, Image, "*"},
       {{"src", "--output", "-", "--quiet"}, "", "", 0, Image, ""},
-      {{"nosuch", "t.iso", "-q"}, "", "", 1, Nothing, "Error: the source folder nosuch does not exist\n"},
+      {{"nosuch", "t.iso", "-q"}, "", "", 1, Nothing,
+       "Error: the source folder nosuch does not exist\n"},
       // Refused before the question about the existing target.
       {{"src", "t.iso", "-R", "-fs", "BD"},
        "",
