@@ -6,10 +6,13 @@
 #include "bluray/bdmv_analysis.h"
 #include "build/image_check_job.h"
 #include "layout/media_capacities.h"
+#include "layout/volume_identity.h"
 #include "layout/volume_label.h"
+#include "platform/free_space.h"
 #include "platform/output_file.h"
 #include "platform/paths.h"
 #include "platform/text.h"
+#include "tree/dvd_video_folders.h"
 
 namespace vellumcast {
 namespace {
@@ -57,6 +60,45 @@ std::string IsoExtensionsRefused(const BuildOptions& options, FileSystemChoice c
 
 namespace {
 
+// A folder that holds DVD-Video: without a named file system it is written as ISO 9660 +
+// UDF 1.02 under the DVD-Video rules, which players read; a named file system that DVD
+// players cannot read draws a warning. A comparison keeps its choice.
+void ApplyDvdVideoChoice(BuildJob* job) {
+  if (!job->options.compareImage.empty() || job->choice == FileSystemChoice::Iso9660Udf102 ||
+      job->sourcePath.empty() || !HoldsDvdVideo(HostPath(job->sourcePath))) {
+    return;
+  }
+  if (job->choice == FileSystemChoice::Default) {
+    job->choice = FileSystemChoice::Iso9660Udf102;
+    if (job->options.notice) {
+      job->options.notice(
+          "DVD-Video folder (VIDEO_TS): written as ISO 9660 + UDF 1.02 "
+          "with the DVD-Video layout");
+    }
+  } else if (job->warningCallback) {
+    job->warningCallback(
+        "the folder holds DVD-Video (VIDEO_TS), which DVD players read only "
+        "from ISO 9660 + UDF 1.02: use -filesystem DVD",
+        nullptr);
+  }
+}
+
+// The target must offer room for the whole image before the first byte is written: the
+// free space of its file system, or the size of a block device.
+bool EnoughRoom(const BuildJob* job, ImageBuilder& builder) {
+  if (IsStandardOutputTarget(job->targetPath)) return true;
+  const uint64_t needed = uint64_t(builder.plan.volumeSectors) * kSectorSize;
+  uint64_t room = 0;
+  std::string where;
+  bool device = false;
+  if (!RoomForTarget(HostPath(job->targetPath), room, where, device) || room >= needed) {
+    return true;
+  }
+  return builder.log.Fail("the image needs " + GroupedDigits(needed) + " bytes; " + where +
+                          (device ? " holds " + GroupedDigits(room) + " bytes"
+                                  : " has " + GroupedDigits(room) + " free"));
+}
+
 // Runs the phases up to and including the write; false at the first failure.
 bool RunPhases(BuildJob* job, ImageBuilder& builder, const ChoiceConfiguration& config) {
   if (job->options.verify && (job->options.planOnly || IsStandardOutputTarget(job->targetPath))) {
@@ -77,6 +119,11 @@ bool RunPhases(BuildJob* job, ImageBuilder& builder, const ChoiceConfiguration& 
   builder.SetVolumeLabel(job->volumeLabel.c_str());
   const std::string labelCut = LabelFitWarning(builder.settings, job->labelUnits);
   if (!labelCut.empty()) builder.log.Warn(labelCut);
+  builder.settings.identity = job->options.identity;
+  for (const std::string& cut : IdentityFitWarnings(builder.settings)) builder.log.Warn(cut);
+  for (const std::u16string& pattern : job->options.excludes) {
+    builder.tree.excludePatterns.push_back(Utf16ToUtf8(pattern));
+  }
   // As typed: the scan finds it by identity and leaves it out of the tree (an image
   // compared with the folder is left out as one written there would be).
   const bool comparing = !job->options.compareImage.empty();
@@ -92,6 +139,7 @@ bool RunPhases(BuildJob* job, ImageBuilder& builder, const ChoiceConfiguration& 
   builder.log.stopContext = job;
 
   if (!builder.ScanSourceTree(job->sourcePath.c_str())) return false;
+  job->excluded = builder.tree.excluded;
   if (!builder.PlanLayout()) return false;
   job->volumeSectors = builder.plan.volumeSectors;
   if (job->StopRequested()) return builder.log.Fail(kStoppedMessage);
@@ -103,6 +151,7 @@ bool RunPhases(BuildJob* job, ImageBuilder& builder, const ChoiceConfiguration& 
                      " sectors) is larger than a " + largest.name + " (" +
                      std::to_string(largest.sectors) + " sectors)");
   }
+  if (!EnoughRoom(job, builder)) return false;
   job->state = JobWriting;
   if (!builder.WriteImage(job->targetPath.c_str(), ReportJobProgress, job)) return false;
   if (!job->options.verify) return true;
@@ -146,6 +195,7 @@ std::unique_ptr<BuildJob> StartImageBuild(const char16_t* source, const char16_t
 
 int RunBuildJob(BuildJob* job) {
   ChoiceConfiguration config;
+  ApplyDvdVideoChoice(job);
   if (!job->options.compareImage.empty() && job->choice == FileSystemChoice::OfImage) {
     job->choiceOfImage = true;
     if (!ChoiceOfImage(job->options.compareImage, job->choice, job->errorMessage)) {

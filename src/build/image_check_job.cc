@@ -6,6 +6,7 @@
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "reader/image_survey.h"
+#include "verify/identity_check.h"
 #include "verify/planned_disc.h"
 
 namespace vellumcast {
@@ -102,6 +103,7 @@ bool CheckPlannedImage(BuildJob* job, ImageBuilder& builder, const std::u16strin
     return builder.log.Fail(job->StopRequested() ? "the check was stopped"
                                                  : "out of memory while checking the image");
   }
+  CheckVolumeIdentity(source, builder.settings, job->check);
   job->checked = true;
   return true;
 }

@@ -9,6 +9,7 @@
 
 #include "base/image_settings.h"
 #include "layout/joliet_identifier.h"
+#include "layout/volume_identity.h"
 #include "platform/text.h"
 
 namespace vellumcast {
@@ -186,10 +187,17 @@ void UdfVolumeSetIdentifier(const ImageSettings& settings, int32_t volumeSectors
   char digits[17];
   std::snprintf(digits, sizeof digits, "%08X%08X", static_cast<uint32_t>(settings.buildTime),
                 static_cast<uint32_t>(volumeSectors));
+  bool wide = false;
+  const std::u16string text =
+      std::u16string(digits, digits + 16) + UdfVolumeSetText(settings.identity.volumeSet, wide);
   std::memset(out, 0, kUdfVolumeSetIdentifierBytes);
-  out[0] = kCompression8Bit;
-  std::memcpy(out + 1, digits, 16);
-  out[kUdfVolumeSetIdentifierBytes - 1] = 16 + 1;
+  out[0] = wide ? kCompression16Bit : kCompression8Bit;
+  uint32_t n = 0;
+  for (char16_t c : text) {
+    if (wide) out[1 + n++] = uint8_t(c >> 8);  // OSTA CS0 16-bit: high byte first
+    out[1 + n++] = uint8_t(c);
+  }
+  out[kUdfVolumeSetIdentifierBytes - 1] = uint8_t(n + 1);
 }
 
 }  // namespace vellumcast

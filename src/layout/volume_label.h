@@ -35,8 +35,9 @@ void SetVolumeLabel(ImageSettings& settings, const char16_t* label);
 void FitDString(const ImageSettings& settings, uint8_t* field, uint32_t size);
 // "UNDEFINED" blank-padded to 128 bytes.
 void IsoVolumeSetIdentifier(uint8_t out[128]);
-// An 8-bit dstring of 128 bytes holding the 16 upper-case hexadecimal digits of the
-// low 32 bits of buildTime and of volumeSectors ("%08X%08X"); call after PlanLayout.
+// A dstring of 128 bytes holding the 16 upper-case hexadecimal digits of the low 32 bits
+// of buildTime and of volumeSectors ("%08X%08X"), then the user's volume set text as
+// UdfVolumeSetText fits it (16-bit when it needs to be); call after PlanLayout.
 void UdfVolumeSetIdentifier(const ImageSettings& settings, int32_t volumeSectors, uint8_t out[128]);
 
 }  // namespace vellumcast

@@ -168,4 +168,10 @@ std::u16string DiscText(std::u16string_view text) {
   return out;
 }
 
+std::string GroupedDigits(uint64_t value) {
+  std::string digits = std::to_string(value);
+  for (size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
+  return digits;
+}
+
 }  // namespace vellumcast

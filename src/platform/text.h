@@ -47,4 +47,7 @@ bool EqualsUtf16(const char16_t* a, const char16_t* b);
 // Case-insensitive comparison of ASCII letters only; all other units compare as they are.
 bool EqualsIgnoringAsciiCase(std::u16string_view a, std::u16string_view b);
 
+// A number with its thousands grouped: 4523009024 as "4,523,009,024".
+std::string GroupedDigits(uint64_t value);
+
 }  // namespace vellumcast

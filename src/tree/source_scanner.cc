@@ -1,5 +1,6 @@
 // The source folder scan: the root node, the depth-first walk with its exclusions and
 // counters, and the order of the DVD-Video and Blu-ray folder rules around it.
+#include <fnmatch.h>
 #include <limits.h>
 
 #include <algorithm>
@@ -39,6 +40,8 @@ bool SourceScanner::Run(const char16_t* sourcePath) {
   std::u16string source = sourcePath ? sourcePath : u"";
   if (source.empty() || source.back() != u'/') source += u'/';
   path = HostPath(source);
+  rootPathLength = path.size();
+  tree.excluded.clear();
 
   if (!tree.arena) {
     tree.arena = CreateArena(kScanArenaBlockSize);
@@ -116,6 +119,7 @@ bool SourceScanner::ScanDirectory(TreeNode* directory, uint32_t depth, TreeNode*
       }
       continue;
     }
+    if (Excluded(entry)) continue;
     if (settings.rockRidge && (entry.isSymbolicLink || entry.type == FindEntryType::Special)) {
       if (!AddLinkOrSpecial(directory, last, listing, entry, identified ? &self : nullptr)) {
         ok = false;
@@ -218,6 +222,19 @@ bool SourceScanner::AcceptFile(const FindEntry& entry, const FileIdentity* direc
   }
   log.Warn("skipping " + EntryPath(entry) + ": " +
            std::strerror(entry.statError ? entry.statError : EIO));
+  return false;
+}
+
+bool SourceScanner::Excluded(const FindEntry& entry) {
+  if (tree.excludePatterns.empty()) return false;
+  const std::string below = path.substr(rootPathLength) + entry.hostName;
+  for (const std::string& pattern : tree.excludePatterns) {
+    if (fnmatch(pattern.c_str(), entry.hostName, 0) == 0 ||
+        fnmatch(pattern.c_str(), below.c_str(), FNM_PATHNAME) == 0) {
+      tree.excluded.push_back(below);
+      return true;
+    }
+  }
   return false;
 }
 
