@@ -21,24 +21,26 @@ constexpr const char* kDateNames[] = {"creation", "modification", "expiration", 
 constexpr size_t kDateDigits = 16;
 constexpr int kZoneLowest = -48, kZoneHighest = 52;  // 15-minute steps from UTC
 
-// The identifier fields: offset, bytes, d-characters (else a-characters, space among
-// them), and whether it names a file (8.4.31..8.4.33: d-characters with '.' and ';').
-// A d-character field ends in space padding.
+// The identifier fields: offset, bytes and character set. d-characters end in space
+// padding; a-characters hold spaces; a file names d-characters with '.' and ';'
+// (8.4.31..8.4.33). The volume identifier holds the label, which this program records
+// in Latin-1 (label_check.cc judges its characters): no control characters there.
+enum Characters : uint8_t { kACharacters, kDCharacters, kFileName, kLatin1Label };
 struct IdentifierField {
   size_t offset, bytes;
-  bool dCharacters, fileName;
+  Characters set;
   const char* name;
 };
 constexpr IdentifierField kIdentifiers[] = {
-    {8, 32, false, false, "system identifier"},
-    {40, 32, false, false, "volume identifier"},  // the label's rules are label_check's
-    {190, 128, true, false, "volume set identifier"},
-    {318, 128, false, false, "publisher identifier"},
-    {446, 128, false, false, "data preparer identifier"},
-    {574, 128, false, false, "application identifier"},
-    {702, 37, true, true, "copyright file identifier"},
-    {739, 37, true, true, "abstract file identifier"},
-    {776, 37, true, true, "bibliographic file identifier"},
+    {8, 32, kACharacters, "system identifier"},
+    {40, 32, kLatin1Label, "volume identifier"},
+    {190, 128, kDCharacters, "volume set identifier"},
+    {318, 128, kACharacters, "publisher identifier"},
+    {446, 128, kACharacters, "data preparer identifier"},
+    {574, 128, kACharacters, "application identifier"},
+    {702, 37, kFileName, "copyright file identifier"},
+    {739, 37, kFileName, "abstract file identifier"},
+    {776, 37, kFileName, "bibliographic file identifier"},
 };
 
 // ECMA-167 2/9.1: the Volume Recognition Sequence's structure identifiers.
@@ -109,17 +111,20 @@ struct Descriptors {
         for (size_t i = 0; i + 1 < f.bytes; i += 2) {
           const uint16_t u = s.U16Be(f.offset + i);
           ok = ok && u >= 0x20 && !(u >= 0xD800 && u <= 0xDFFF) && u < 0xFFFE &&
-               !(f.fileName && u < 0x80 && std::strchr("*/:;?\\", u) != nullptr);
+               !(f.set == kFileName && u < 0x80 && std::strchr("*/:;?\\", u) != nullptr);
         }
         if (f.bytes % 2)
           ok = ok && (s.U8(f.offset + f.bytes - 1) == 0 || s.U8(f.offset + f.bytes - 1) == ' ');
       } else {
         for (size_t i = 0; i < f.bytes; ++i) {
           const uint8_t c = s.U8(f.offset + i);
-          padding = padding || (f.dCharacters && c == ' ');
-          const bool name = f.fileName && (c == '.' || c == ';');
-          // After the first space only spaces follow (the padding).
-          ok = ok && (padding ? c == ' ' : (f.dCharacters ? DCharacter(c) || name : ACharacter(c)));
+          const bool dField = f.set == kDCharacters || f.set == kFileName;
+          padding = padding || (dField && c == ' ');  // then only spaces follow
+          ok = ok && (padding                 ? c == ' '
+                      : f.set == kACharacters ? ACharacter(c)
+                      : f.set == kLatin1Label ? c >= 0x20 && !(c >= 0x7F && c < 0xA0)
+                      : f.set == kDCharacters ? DCharacter(c)
+                                              : DCharacter(c) || c == '.' || c == ';');
         }
       }
       if (!ok)
