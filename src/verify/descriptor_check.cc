@@ -166,7 +166,7 @@ struct Descriptors {
          ++at) {
       if (!image.ReadSectors(at, 1, sector)) break;
       const std::string id(reinterpret_cast<const char*>(sector) + kVrsIdentifier, 5);
-      if (id == "CD001" && sequence.empty()) continue;
+      if ((id == "CD001" || id == "CDW02" || id == "BOOT2") && sequence.empty()) continue;
       if (id != "BEA01" && id != "NSR02" && id != "NSR03" && id != "TEA01") {
         if (!sequence.empty() && sequence != "BEA01NSR0?TEA01")
           Add(at, "volume recognition sequence", "\"" + id + "\" where TEA01 belongs");
