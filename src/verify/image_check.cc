@@ -24,6 +24,7 @@
 #include "tree/tree_node.h"
 #include "verify/expected_names.h"
 #include "verify/foreign_names.h"
+#include "verify/descriptor_check.h"
 #include "verify/label_check.h"
 #include "verify/source_read_ahead.h"
 
@@ -607,6 +608,9 @@ bool CheckImage(ImageSource& image, const PlannedDisc& disc, CheckOutcome& outco
   // Another tool's identifiers are not 8.3 names: its plain tree comes last, matched
   // through what the name-keeping trees compared.
   const bool ours = plan.written || WrittenByThisProgram(labels);
+  for (std::string& difference :
+       DescriptorDifferences(image, {.ours = ours, .udf = plan.udf && found.udf}))
+    outcome.Add(std::move(difference));
   const bool foreign = iso && !ours;
   // Another tool records times, owners and permissions by its own rules, not this build's.
   if (!ours) checker.rules.sourceMetadata = false;

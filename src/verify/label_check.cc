@@ -79,13 +79,15 @@ std::vector<std::string> LabelDifferences(const DiscNaming& naming, const Volume
   // Another tool's image records the label by its own rules.
   if (!naming.written && !WrittenByThisProgram(found)) return {};
   std::u16string label = DiscUnits(naming.label);
-  bool prefixOnly = false;  // the label was taken from a field that may have cut it
-  bool fromJoliet = false;  // ... or from Joliet, which may have replaced characters
+  bool prefixOnly = false;             // the label was taken from a field that may have cut it
+  bool fromJoliet = false;             // ... or from Joliet, which may have replaced characters
+  const LabelField* source = nullptr;  // the field it was taken from
   if (label.empty()) {
     const LabelField& from = naming.udf && found.udfLogicalVolume.present  ? found.udfLogicalVolume
                              : naming.joliet && found.jolietVolume.present ? found.jolietVolume
                                                                            : found.isoVolume;
     label = Utf8ToUtf16(from.text);
+    source = &from;
     fromJoliet = &from == &found.jolietVolume;
     if (label.empty() || (&from == &found.isoVolume && label == u"NONE")) return {};
     prefixOnly = &from == &found.udfLogicalVolume
@@ -96,7 +98,10 @@ std::vector<std::string> LabelDifferences(const DiscNaming& naming, const Volume
   std::vector<std::string> differences;
   auto check = [&](const LabelField& field, const std::string& expected, const char* what) {
     if (!field.present) return;  // a missing descriptor is the tree read's problem
-    const bool same = field.text == expected || (prefixOnly && field.text.starts_with(expected)) ||
+    // The field the label came from holds it whole: a character past the field's
+    // length of label (the 32nd of ISO 9660) is no cut label.
+    const bool same = field.text == expected ||
+                      (prefixOnly && &field != source && field.text.starts_with(expected)) ||
                       (fromJoliet && &field == &found.isoVolume && field.text == "NONE");
     if (!same)
       differences.push_back(std::string("label: the ") + what + " is \"" + field.text +

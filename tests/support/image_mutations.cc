@@ -126,6 +126,26 @@ bool ChangeEntry(std::string& img, const char* name, size_t field, uint8_t bits)
   return true;
 }
 
+// Byte `field` of the first ECMA-119 volume descriptor of `type` set to `value` (xor
+// with `flip`).
+bool SetDescriptorByte(std::string& img, uint8_t type, size_t field, uint8_t value,
+                       bool flip = false) {
+  for (size_t s = 16; s < 32 && (s + 1) * kSector <= img.size(); ++s) {
+    uint8_t* d = At(img, s * kSector);
+    if (d[0] != type || img.compare(s * kSector + 1, 5, "CD001") != 0) continue;
+    d[field] = flip ? d[field] ^ value : value;
+    return true;
+  }
+  return false;
+}
+// The byte `field` of the Volume Recognition Sequence descriptor `id` flipped.
+bool FlipRecognition(std::string& img, const char* id, size_t field) {
+  const size_t at = Find(img, id, 16 * kSector);
+  if (at == std::string::npos || at % kSector != 1) return false;
+  *At(img, at - 1 + field) ^= 1;
+  return true;
+}
+
 }  // namespace
 
 const ImageMutation kImageMutations[] = {
@@ -214,6 +234,40 @@ const ImageMutation kImageMutations[] = {
      "no implementation use volume descriptor", "udf"},
     {"udf-no-unallocated-space", [](std::string& i) { return Retag(i, 7, 4); },
      "no unallocated space descriptor", ""},  // the kernel mounts it all the same
+    // ECMA-119 8.4 and 8.5 fields; ECMA-167 2/9.1 recognition sequence.
+    {"pvd-date", [](std::string& i) { return SetDescriptorByte(i, 1, 813 + 4, 'A'); },
+     "primary volume descriptor at sector 16: creation date", ""},
+    {"pvd-zone", [](std::string& i) { return SetDescriptorByte(i, 1, 864 + 16, 60); },
+     "primary volume descriptor at sector 16: effective date", ""},
+    {"pvd-unused-72", [](std::string& i) { return SetDescriptorByte(i, 1, 75, 1); },
+     "unused field 72..79", ""},
+    {"pvd-unused-88", [](std::string& i) { return SetDescriptorByte(i, 1, 100, 1); },
+     "unused field 88..119", ""},
+    {"pvd-byte-7", [](std::string& i) { return SetDescriptorByte(i, 1, 7, 1); }, "byte 7", ""},
+    {"pvd-set-size", [](std::string& i) { return SetDescriptorByte(i, 1, 120, 2); },
+     "volume set size's byte-order copies differ", ""},
+    {"pvd-sequence", [](std::string& i) { return SetDescriptorByte(i, 1, 127, 2); },
+     "volume sequence number's byte-order copies differ", ""},
+    {"pvd-structure-version", [](std::string& i) { return SetDescriptorByte(i, 1, 881, 2); },
+     "file structure version is not 1", ""},
+    {"pvd-reserved", [](std::string& i) { return SetDescriptorByte(i, 1, 882, 1); },
+     "reserved byte 882", ""},
+    {"pvd-publisher", [](std::string& i) { return SetDescriptorByte(i, 1, 318, 'a'); },
+     "publisher identifier has a byte outside", ""},
+    {"pvd-volume-set-padding", [](std::string& i) { return SetDescriptorByte(i, 1, 317, 0); },
+     "volume set identifier has a byte outside", ""},
+    {"joliet-date", [](std::string& i) { return SetDescriptorByte(i, 2, 830, ':'); },
+     "Joliet volume descriptor at sector 17: modification date", ""},
+    {"joliet-block-size", [](std::string& i) { return SetDescriptorByte(i, 2, 131, 1, true); },
+     "Joliet volume descriptor at sector 17: logical block size's", ""},
+    {"joliet-preparer", [](std::string& i) { return SetDescriptorByte(i, 2, 447, 1); },
+     "data preparer identifier has a byte outside", ""},
+    {"joliet-escape", [](std::string& i) { return SetDescriptorByte(i, 2, 90, 1, true); },
+     "supplementary volume descriptor at sector 17: escape sequences", ""},
+    {"vrs-tea", [](std::string& i) { return FlipRecognition(i, "TEA01", 3); },
+     "volume recognition sequence", ""},
+    {"vrs-nsr-version", [](std::string& i) { return FlipRecognition(i, "NSR02", 6); },
+     "NSR02's structure type or version", ""},
 };
 const size_t kImageMutationCount = sizeof kImageMutations / sizeof kImageMutations[0];
 

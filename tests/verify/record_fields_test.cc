@@ -74,6 +74,26 @@ INSTANTIATE_TEST_SUITE_P(Images, RecordFields,
                            return name;
                          });
 
+// A plain ISO 9660 image carries its label only in the volume identifier: a byte of its
+// padding changed is reported though the label is taken from the image.
+TEST(RecordFieldsPlainIso, LabelPaddingIsReported) {
+  test::TempDir source, out;
+  test::MakeMutationFolder(source.path());
+  const std::string image =
+      test::BuildReaderImage(source.path(), out / "p.iso", FileSystemChoice::Iso9660);
+  ASSERT_FALSE(image.empty());
+  for (auto [offset, value, reported] :
+       {std::tuple{71, 'X', "label: the ISO 9660 volume identifier"},
+        std::tuple{60, '\0', "volume identifier has a byte outside"}}) {
+    std::string img = image;
+    img[16 * 2048 + offset] = value;
+    test::WriteFile(out / "changed.iso", img);
+    auto job = Compare(source.path(), out / "changed.iso");
+    EXPECT_NE(Differences(job->check).find(reported), std::string::npos) << offset << "\n"
+                                                                         << Differences(job->check);
+  }
+}
+
 // Source metadata changed after the build: a new modification time is named in every
 // tree; new permissions in Rock Ridge, unless the build time was fixed, which records
 // fixed permissions.
