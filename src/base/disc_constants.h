@@ -14,8 +14,14 @@ constexpr uint32_t kSectorSize = 2048;
 // ECMA-119 6.2.1: sectors 0-15 are the system area; volume descriptors start at 16.
 constexpr uint32_t kSystemAreaSectors = 16;
 constexpr uint32_t kPrimaryVolumeDescriptorSector = 16;
-// ISO 9660 only: PVD at 16, terminator at 17, path tables from 18.
+// ISO 9660 only: PVD at 16, terminator at 17, path tables from 18 (one later for each
+// of a Boot Record and a Joliet Supplementary Volume Descriptor).
 constexpr uint32_t kIsoOnlyPathTableStart = 18;
+// El Torito 2.0: the Boot Record Volume Descriptor is at sector 17, right after the PVD.
+constexpr uint32_t kBootRecordSector = 17;
+// A hybrid image ends with the backup GPT (UEFI 5.3): 128 entries of 128 bytes and the
+// header in the last 512-byte block, 33 blocks, in the image's last 9 sectors.
+constexpr uint32_t kBackupGptSectors = 9;
 
 // UDF: the Anchor Volume Descriptor Pointer sits at sector 256 (ECMA-167 3/8.4.2.1),
 // and everything after the volume structures starts at 257.

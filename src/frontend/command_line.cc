@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "frontend/boot_switches.h"
 #include "frontend/console_texts.h"
 #include "platform/text.h"
 
@@ -172,6 +173,7 @@ CommandLine ParseCommandLine(const std::vector<std::u16string>& args) {
       continue;
     }
     if (!pathsOnly && arg.size() > 1 && arg[0] == u'-') {
+      if (arg.starts_with(u"--") && ScanBootSwitch(args, i, line.boot, line.bootError)) continue;
       std::optional<std::u16string> joined;
       const SwitchName* named = FindSwitch(arg, joined);
       if (!named) {

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/boot_settings.h"
 #include "build/build_job.h"
 
 namespace vellumcast {
@@ -66,6 +67,8 @@ struct CommandLine {
   std::optional<std::u16string> compareImage;  // -compare IMAGE: check it, write nothing
   bool rockRidge = false;                      // -rockridge (-R): Rock Ridge on the ISO 9660 tree
   bool joliet = false;                         // -joliet (-J): a Joliet tree beside it
+  BootSettings boot;                           // --boot, --efi-boot, --hybrid, ...
+  std::string bootError;  // the "Error: ..." line of the first unusable boot switch value
   // Console lines (UTF-8, each with its line end) to print before anything else, in
   // the order the scan met them.
   std::vector<std::string> warnings;

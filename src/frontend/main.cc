@@ -190,6 +190,10 @@ int Run(int argc, char** argv) {
     PrintToStandardError(line.fileSystemError);
     return 1;
   }
+  if (!line.bootError.empty()) {
+    PrintToStandardError(line.bootError);
+    return 1;
+  }
   if (const char* refusal = RefusedCheck(line, streaming)) {
     PrintToStandardError(refusal);
     return 1;
@@ -202,6 +206,7 @@ int Run(int argc, char** argv) {
   options.imageWritten = line.quiet ? nullptr : PrintDone;
   options.rockRidge = line.rockRidge;
   options.joliet = line.joliet;
+  options.boot = line.boot;
   if (!ChooseBuildTime(line, options.buildTime)) return 1;
   // Refused before the question: nothing is replaced for a build that cannot start.
   if (!(comparing && !line.choiceGiven)) {

@@ -183,10 +183,15 @@ bool PlanLayout(const ImageSettings& settings, SourceTree& tree, LayoutPlan& pla
   plan = LayoutPlan{};
   // ISO 9660 alone: the path tables follow the volume descriptors (a Supplementary
   // Volume Descriptor for Joliet adds one); with UDF they follow the anchor at 256.
-  plan.pathTableStart = settings.formatFlags == FormatIso9660
-                            ? int32_t(kIsoOnlyPathTableStart + (settings.joliet ? 1 : 0))
-                            : int32_t(kAfterAnchorSector);
+  const bool elTorito = settings.boot.ElTorito();
+  plan.pathTableStart =
+      settings.formatFlags == FormatIso9660
+          ? int32_t(kIsoOnlyPathTableStart + (settings.joliet ? 1 : 0) + (elTorito ? 1 : 0))
+          : int32_t(kAfterAnchorSector);
   if (!tree.root) return log.Fail("there is no source tree to lay out");
+  if (settings.boot.Any() && !(settings.WritesIso9660() && !settings.IsUdf250())) {
+    return log.Fail("boot entries and hybrid images are recorded with ISO 9660; choose CD or DVD");
+  }
   if (settings.WritesIso9660() && settings.WritesUdf() && settings.IsUdf250()) {
     return log.Fail("ISO 9660 is written together with UDF 1.02 only");
   }
@@ -196,6 +201,10 @@ bool PlanLayout(const ImageSettings& settings, SourceTree& tree, LayoutPlan& pla
   tree.root->fileEntryLocation = kRootFileEntryBlock;
 
   LayoutCounters c;
+  // A hidden boot catalog takes the first sector of the file data area.
+  const bool hiddenCatalog = elTorito && !tree.bootCatalog;
+  if (hiddenCatalog) c.dataSectors = 1;
+  const uint64_t tail = settings.boot.hybrid ? kBackupGptSectors : 0;
   if (!NameAndSortTree(planner, *tree.root)) return false;
   if (settings.WritesUdf() &&
       !WalkBreadthFirst(*tree.root, &TreeNode::firstChild, &TreeNode::nextSibling,
@@ -239,7 +248,7 @@ bool PlanLayout(const ImageSettings& settings, SourceTree& tree, LayoutPlan& pla
     if (settings.formatFlags == FormatIso9660) {
       base = uint64_t(plan.pathTableStart);
       offset = isoArea;
-      volume = RoundUp(base + offset + f, kMetadataAlignment);
+      volume = RoundUp(base + offset + f + tail, kMetadataAlignment);
     }
   }
   if (settings.WritesUdf()) {
@@ -250,7 +259,7 @@ bool PlanLayout(const ImageSettings& settings, SourceTree& tree, LayoutPlan& pla
       offset = b;
       partition = b + f;
       base = kAfterAnchorSector + isoArea;
-      volume = RoundDown(base + partition + kMetadataAlignment, kMetadataAlignment);
+      volume = RoundDown(base + partition + kMetadataAlignment, kMetadataAlignment) + tail;
     } else {
       base = kUdf250PartitionStart;
       metadata = RoundUp(b, kMetadataAlignment);
@@ -284,6 +293,12 @@ bool PlanLayout(const ImageSettings& settings, SourceTree& tree, LayoutPlan& pla
   plan.mirrorEntrySector = int32_t(mirrorEntry);
   plan.mirrorStart = int32_t(mirror);
   plan.volumeSectors = int32_t(volume);
+  if (elTorito) {
+    plan.bootRecordSector = int32_t(kBootRecordSector);
+    plan.bootCatalogSector = int32_t(tree.bootCatalog ? FileDataSector(plan, *tree.bootCatalog)
+                                                      : uint32_t(base + offset));
+  }
+  plan.backupGptSectors = int32_t(tail);
   return true;
 }
 

@@ -1,0 +1,61 @@
+// The system area of a hybrid image (ECMA-119 6.2.1 leaves sectors 0-15 to the system):
+// a Master Boot Record with a partition covering the image, an EFI System Partition entry
+// for the UEFI FAT image and a protective entry for the GPT that follows it in 512-byte
+// block 1, so that the image copied to a USB stick boots; the backup GPT ends the image.
+// The ISO 9660 and UDF structures keep their places.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace vellumcast {
+
+struct ImageEmitter;
+struct ImageSettings;
+struct LayoutPlan;
+struct SourceTree;
+
+constexpr uint32_t kBlockSize = 512;  // the blocks of MBR and GPT addresses
+constexpr uint8_t kMbrTypeIsoHybrid = 0x17;
+constexpr uint8_t kMbrTypeEfi = 0xEF;
+constexpr uint8_t kMbrTypeProtective = 0xEE;
+
+// One partition in 512-byte blocks [first, first + blocks).
+struct HybridPartition {
+  uint64_t first = 0;
+  uint64_t blocks = 0;
+  bool efi = false;  // the EFI System Partition (the UEFI FAT image), else ISO data
+};
+
+// What the system area describes: the image's blocks, the El Torito BIOS file's sector
+// (for the boot code's loader field), the boot code and the partitions.
+struct HybridLayout {
+  uint64_t imageBlocks = 0;
+  uint32_t biosFileSector = 0;    // 0: none
+  const uint8_t* bootCode = nullptr;  // 432 bytes, or null
+  bool efi = false;
+  uint64_t efiFirst = 0, efiBlocks = 0;
+  uint64_t dataEnd = 0;     // first block of the backup GPT
+  uint64_t diskGuidSeed = 0;  // the GUIDs are derived from it (reproducible images)
+
+  // The MBR's partitions: the image (and the EFI image within it).
+  std::vector<HybridPartition> MbrPartitions() const;
+  // The GPT's partitions, which never overlap: the EFI image and the ISO data around it.
+  std::vector<HybridPartition> GptPartitions() const;
+};
+
+HybridLayout HybridLayoutOf(const ImageSettings& settings, const SourceTree& tree,
+                            const LayoutPlan& plan);
+
+// Puts the MBR and the primary GPT into the 16 zeroed system area sectors.
+void PutSystemArea(const HybridLayout& layout, uint8_t* systemArea);
+// Puts the backup GPT (entries, then the header in the last block) into the zeroed last
+// 9 sectors of the image.
+void PutBackupGpt(const HybridLayout& layout, uint8_t* tail);
+
+// Emits the 16 system area sectors (zero unless the image is hybrid).
+[[nodiscard]] bool EmitSystemArea(ImageEmitter& emitter);
+// Emits the backup GPT of a hybrid image; nothing for others.
+[[nodiscard]] bool EmitBackupGpt(ImageEmitter& emitter);
+
+}  // namespace vellumcast
