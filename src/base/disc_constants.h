@@ -19,8 +19,9 @@ constexpr uint32_t kPrimaryVolumeDescriptorSector = 16;
 constexpr uint32_t kIsoOnlyPathTableStart = 18;
 // El Torito 2.0: the Boot Record Volume Descriptor is at sector 17, right after the PVD.
 constexpr uint32_t kBootRecordSector = 17;
-// A hybrid image ends with the backup GPT (UEFI 5.3): 128 entries of 128 bytes and the
-// header in the last 512-byte block, 33 blocks, in the image's last 9 sectors.
+// A hybrid image ends with the backup GPT (UEFI 5.3) in its last 9 sectors: 128 entries
+// of 128 bytes in 8 sectors, the header in the last 512-byte block (a UDF image's last
+// anchor takes the first 512 bytes of that sector).
 constexpr uint32_t kBackupGptSectors = 9;
 
 // UDF: the Anchor Volume Descriptor Pointer sits at sector 256 (ECMA-167 3/8.4.2.1),

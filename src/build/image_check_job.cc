@@ -66,6 +66,7 @@ bool CheckPlannedImage(BuildJob* job, ImageBuilder& builder, const std::u16strin
   naming.joliet = builder.settings.joliet;
   PlannedDisc disc;
   PlanDisc(*builder.tree.root, naming, disc);
+  disc.boot = ExpectedBoot(builder.settings, builder.tree);
   if (!CheckImage(source, disc, job->check, ReportCheckProgress, job)) {
     return builder.log.Fail(job->StopRequested() ? "the check was stopped"
                                                  : "out of memory while checking the image");

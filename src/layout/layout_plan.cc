@@ -259,7 +259,9 @@ bool PlanLayout(const ImageSettings& settings, SourceTree& tree, LayoutPlan& pla
       offset = b;
       partition = b + f;
       base = kAfterAnchorSector + isoArea;
-      volume = RoundDown(base + partition + kMetadataAlignment, kMetadataAlignment) + tail;
+      // The last anchor after the partition; a hybrid image's backup GPT ends with it.
+      volume = tail ? RoundUp(base + partition + tail, kMetadataAlignment)
+                    : RoundDown(base + partition + kMetadataAlignment, kMetadataAlignment);
     } else {
       base = kUdf250PartitionStart;
       metadata = RoundUp(b, kMetadataAlignment);

@@ -1,6 +1,7 @@
 // The planned image as names and source pieces, from the named and laid-out tree.
 #include "verify/planned_disc.h"
 
+#include "base/boot_settings.h"
 #include "base/disc_constants.h"
 #include "bluray/stereo_clip_pair.h"
 #include "layout/iso_hierarchy.h"
@@ -102,6 +103,17 @@ std::string PlannedDisc::PathOf(uint32_t index, PlannedNames names) const {
 
 void SourcePiecesOf(const TreeNode& node, std::vector<SourcePiece>& pieces) {
   pieces.clear();
+  if (node.bootRole == kBootCatalogFile) {
+    pieces.push_back({{}, 0, node.size, false, true});
+    return;
+  }
+  if (node.bootRole == kPatchedBootFile && node.size >= kBootInfoChecksumStart) {
+    const std::string path = HostPath(SourceFilePath(node));
+    pieces.push_back({path, 0, kBootInfoTableOffset, false});
+    pieces.push_back({{}, kBootInfoTableOffset, kBootInfoTableBytes, false, true});
+    pieces.push_back({path, kBootInfoChecksumStart, node.size - kBootInfoChecksumStart, false});
+    return;
+  }
   if (node.kind != StereoInterleaved) {
     if (node.size) pieces.push_back({HostPath(SourceFilePath(node)), 0, node.size, false});
     return;
@@ -121,6 +133,8 @@ void SourcePiecesOf(const TreeNode& node, std::vector<SourcePiece>& pieces) {
     offsets[piece.dependentView] += bytes;
   }
 }
+
+std::string SourceHostPath(const TreeNode& node) { return HostPath(SourceFilePath(node)); }
 
 std::string SourceDisplayPath(const TreeNode& node) {
   std::u16string path;

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "verify/boot_check.h"
+
 namespace vellumcast {
 
 struct TreeNode;
@@ -20,6 +22,9 @@ struct SourcePiece {
   uint64_t offset = 0;
   uint64_t bytes = 0;
   bool zeroFill = false;
+  // Bytes of the image made by the writer, not copied from a file (the boot catalog, the
+  // boot information table): not compared here; the boot check reads them.
+  bool unchecked = false;
 };
 
 // One entry, small: its names are made from the node when they are needed.
@@ -56,6 +61,7 @@ struct PlannedDisc {
   std::vector<PlannedEntry> entries;  // parents before children; the root is not listed
   uint32_t files = 0;
   uint64_t fileBytes = 0;
+  BootExpectation boot;  // the El Torito and hybrid structures the image must have
 
   // The entry's name in ISO 9660, UDF, Rock Ridge or Joliet as a reader shows it (UTF-8); empty
   // when it is not in that file system.
@@ -71,6 +77,9 @@ void PlanDisc(const TreeNode& root, const DiscNaming& naming, PlannedDisc& disc)
 // The bytes of a planned file in order: the file itself, or for an interleaved (.ssif)
 // entry dependent-view extent i then base-view extent i of its two clips.
 void SourcePiecesOf(const TreeNode& node, std::vector<SourcePiece>& pieces);
+
+// The node's source file as the system names it.
+std::string SourceHostPath(const TreeNode& node);
 
 // The node's path below the source folder (UTF-8), for messages.
 std::string SourceDisplayPath(const TreeNode& node);

@@ -139,12 +139,15 @@ bool EmitWithUdf(OutputContext& out) {
       return false;
     }
   }
-  // The last anchor ends the UDF volume; a hybrid image's backup GPT follows it.
-  const uint32_t lastAnchor =
-      uint32_t(emitter.plan.volumeSectors - emitter.plan.backupGptSectors) - 1;
+  // The last anchor ends the image; in a hybrid image it shares its sector with the
+  // backup GPT's header.
+  if (emitter.plan.backupGptSectors) {
+    return EmitPaddingToMultipleOf32(emitter, uint32_t(emitter.plan.backupGptSectors)) &&
+           EmitBackupGpt(emitter);
+  }
   return EmitPaddingToMultipleOf32(emitter, 1) &&
-         EmitDescriptor(emitter, BuildAnchorVolumeDescriptorPointer, lastAnchor) &&
-         EmitBackupGpt(emitter);
+         EmitDescriptor(emitter, BuildAnchorVolumeDescriptorPointer,
+                        uint32_t(emitter.plan.volumeSectors) - 1);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "writer/byte_order.h"
 #include "writer/image_writer.h"
 #include "writer/sector_emit.h"
+#include "writer/volume_descriptors.h"
 
 namespace vellumcast {
 namespace {
@@ -127,9 +128,9 @@ void PutGptHeader(const HybridLayout& layout, uint8_t* h, bool backup, uint32_t 
   le64(h + kGptMyLba, backup ? last : 1);
   le64(h + kGptAlternateLba, backup ? 1 : last);
   le64(h + kGptFirstUsable, kFirstUsableBlock);
-  le64(h + kGptLastUsable, last - kGptArrayBlocks - 1);
+  le64(h + kGptLastUsable, layout.dataEnd - 1);
   PutGuid(h + kGptDiskGuid, layout.diskGuidSeed, 0);
-  le64(h + kGptEntriesLba, backup ? last - kGptArrayBlocks : 2);
+  le64(h + kGptEntriesLba, backup ? layout.dataEnd : 2);
   le32(h + kGptEntryCount, kGptEntries);
   le32(h + kGptEntrySize, kGptEntryBytes);
   le32(h + kGptEntriesCrc, entriesCrc);
@@ -196,7 +197,7 @@ void PutSystemArea(const HybridLayout& layout, uint8_t* area) {
 void PutBackupGpt(const HybridLayout& layout, uint8_t* tail) {
   const size_t tailBlocks = kBackupGptSectors * (kSectorSize / kBlockSize);
   uint8_t* header = tail + (tailBlocks - 1) * kBlockSize;
-  uint8_t* entries = header - kGptArrayBlocks * kBlockSize;
+  uint8_t* entries = tail;
   PutGptEntries(layout, entries);
   PutGptHeader(layout, header, true, Crc32(entries, kGptEntries * kGptEntryBytes));
 }
@@ -214,8 +215,15 @@ bool EmitBackupGpt(ImageEmitter& emitter) {
     return Mismatch(emitter, "the backup GPT");
   }
   const HybridLayout layout = HybridLayoutOf(emitter.settings, emitter.tree, emitter.plan);
-  return EmitFilledSectors(emitter, kBackupGptSectors,
-                           [&](uint8_t* tail) { PutBackupGpt(layout, tail); });
+  return EmitFilledSectors(emitter, kBackupGptSectors, [&](uint8_t* tail) {
+    // UDF's last anchor is the image's last sector; its 512-byte descriptor and the GPT
+    // header in the sector's last 512 bytes share it.
+    if (emitter.settings.WritesUdf()) {
+      BuildAnchorVolumeDescriptorPointer(emitter, tail + (kBackupGptSectors - 1) * kSectorSize,
+                                         uint32_t(emitter.plan.volumeSectors) - 1);
+    }
+    PutBackupGpt(layout, tail);
+  });
 }
 
 }  // namespace vellumcast

@@ -49,8 +49,9 @@ HybridLayout HybridLayoutOf(const ImageSettings& settings, const SourceTree& tre
 
 // Puts the MBR and the primary GPT into the 16 zeroed system area sectors.
 void PutSystemArea(const HybridLayout& layout, uint8_t* systemArea);
-// Puts the backup GPT (entries, then the header in the last block) into the zeroed last
-// 9 sectors of the image.
+// Puts the backup GPT into the image's last 9 sectors: the entries in the first 8, the
+// header in the last 512-byte block (the rest of the last sector is left as it is: a UDF
+// image's last anchor).
 void PutBackupGpt(const HybridLayout& layout, uint8_t* tail);
 
 // Emits the 16 system area sectors (zero unless the image is hybrid).
