@@ -9,9 +9,9 @@ namespace vellumcast {
 
 std::span<const BootSwitch> BootSwitches() {
   static constexpr BootSwitch kSwitches[] = {
-      {"--boot", true, "FILE"},           {"--boot-catalog", true, "PATH"},
-      {"--boot-load-size", true, "N"},    {"--boot-info-table", false, nullptr},
-      {"--efi-boot", true, "FILE"},       {"--hybrid", false, nullptr},
+      {"--boot", true, "FILE"},        {"--boot-catalog", true, "PATH"},
+      {"--boot-load-size", true, "N"}, {"--boot-info-table", false, nullptr},
+      {"--efi-boot", true, "FILE"},    {"--hybrid", false, nullptr},
       {"--hybrid-mbr", true, "FILE"},
   };
   return kSwitches;

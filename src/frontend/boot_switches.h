@@ -12,8 +12,8 @@
 namespace vellumcast {
 
 struct BootSwitch {
-  const char* longForm;  // "--boot"
-  bool takesValue;       // the next argument, or joined with '=' ("--boot=isolinux.bin")
+  const char* longForm;   // "--boot"
+  bool takesValue;        // the next argument, or joined with '=' ("--boot=isolinux.bin")
   const char* valueName;  // as the usage text shows the value; null: none
 };
 

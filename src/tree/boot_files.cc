@@ -1,8 +1,8 @@
 // Finding the El Torito boot files among the scanned entries and adding the catalog.
 #include "tree/boot_files.h"
 
-#include <string>
 #include <sys/stat.h>
+#include <string>
 #include <vector>
 
 #include "base/boot_settings.h"
@@ -85,7 +85,8 @@ bool AddCatalogFile(const ImageSettings& settings, SourceTree& tree, const std::
     return log.Fail("the boot catalog " + shown + " is not inside the image");
   }
   TreeNode* directory = DirectoryOf(tree, parts, parts.size() - 1);
-  if (!directory) return log.Fail("the folder of the boot catalog " + shown + " is not in the source");
+  if (!directory)
+    return log.Fail("the folder of the boot catalog " + shown + " is not in the source");
   if (ChildNamed(*directory, parts.back())) {
     return log.Fail("the boot catalog " + shown +
                     " is a name the source already has; choose another with --boot-catalog");

@@ -45,8 +45,7 @@ void BootChecker::CheckElTorito() {
   std::vector<uint8_t> record, catalog;
   if (!Read(kBootRecord * kSector, record, kSector)) return Problem("el torito: no boot record");
   ByteSpan r(record.data(), record.size());
-  if (r.U8(0) != 0 || r.Text(1, 5) != "CD001" ||
-      r.Text(7, 23) != "EL TORITO SPECIFICATION") {
+  if (r.U8(0) != 0 || r.Text(1, 5) != "CD001" || r.Text(7, 23) != "EL TORITO SPECIFICATION") {
     return Problem("el torito: sector 17 holds no El Torito boot record");
   }
   const uint32_t at = r.U32Le(kCatalogPointer);
@@ -76,7 +75,8 @@ void BootChecker::CheckElTorito() {
 void BootChecker::CheckEntry(size_t n, ByteSpan e, uint8_t platform) {
   const BootExpectation::Entry& want = boot.entries[n];
   const std::string which = "el torito: entry " + std::to_string(n + 1);
-  if (e.U8(0) != 0x88 || e.U8(1) != 0) return Problem(which + " is not a bootable no-emulation entry");
+  if (e.U8(0) != 0x88 || e.U8(1) != 0)
+    return Problem(which + " is not a bootable no-emulation entry");
   if (platform != want.platform) Problem(which + " is for another platform");
   if (e.U16Le(6) != want.loadSize) {
     Problem(which + " loads " + std::to_string(e.U16Le(6)) + " sectors, not " +
@@ -109,8 +109,8 @@ void BootChecker::CheckBootFile(size_t n, uint64_t sector) {
     std::memcpy(copy.data() + kBootInfoTableOffset, source.data() + kBootInfoTableOffset,
                 kBootInfoTableBytes);
   }
-  if (copy != source) Problem(which + " does not point at the boot file (sector " +
-                              std::to_string(sector) + ")");
+  if (copy != source)
+    Problem(which + " does not point at the boot file (sector " + std::to_string(sector) + ")");
   entrySectors.push_back(sector);
 }
 
@@ -155,7 +155,8 @@ void BootChecker::CheckSystemArea() {
     const uint8_t type = m.U8(at + 4);
     const uint64_t first = m.U32Le(at + 8), count = m.U32Le(at + 12);
     if (type == 0xEE && first == 1) protective = true;
-    if (type == 0x17 && first == 0 && count == std::min<uint64_t>(blocks, 0xFFFFFFFF)) covers = true;
+    if (type == 0x17 && first == 0 && count == std::min<uint64_t>(blocks, 0xFFFFFFFF))
+      covers = true;
     if (type == 0xEF && efiEntry) {
       const size_t n = size_t(efiEntry - boot.entries.data());
       efi = first == entrySectors[n] * 4 && count == (efiEntry->size + kBlock - 1) / kBlock;
@@ -176,7 +177,8 @@ void BootChecker::CheckSystemArea() {
 BootExpectation ExpectedBoot(const ImageSettings& settings, const SourceTree& tree) {
   BootExpectation boot;
   auto add = [&](const TreeNode* file, uint16_t loadSize, uint8_t platform, bool table) {
-    if (file) boot.entries.push_back({SourceHostPath(*file), file->size, loadSize, platform, table});
+    if (file)
+      boot.entries.push_back({SourceHostPath(*file), file->size, loadSize, platform, table});
   };
   add(tree.biosBootFile, settings.boot.loadSize, 0x00, settings.boot.infoTable);
   if (tree.efiBootFile) {

@@ -20,7 +20,7 @@ void PutBootInfoTable(uint8_t* file, size_t size, uint32_t pvdSector, uint32_t f
 
 // Emits the planned sectors of the boot file `file` (open as `source`) with the table
 // in its copy. False when the build fails.
-[[nodiscard]] bool EmitPatchedBootFile(OutputContext& out, SourceFile& source,
-                                       const TreeNode& file, const std::u16string& path);
+[[nodiscard]] bool EmitPatchedBootFile(OutputContext& out, SourceFile& source, const TreeNode& file,
+                                       const std::u16string& path);
 
 }  // namespace vellumcast

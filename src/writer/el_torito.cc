@@ -117,8 +117,7 @@ bool EmitBootCatalog(ImageEmitter& emitter) {
   }
   const std::vector<BootCatalogEntry> entries =
       CatalogEntriesOf(emitter.settings, emitter.tree, emitter.plan);
-  return EmitFilledSectors(emitter, 1,
-                           [&](uint8_t* sector) { PutBootCatalog(entries, sector); });
+  return EmitFilledSectors(emitter, 1, [&](uint8_t* sector) { PutBootCatalog(entries, sector); });
 }
 
 }  // namespace vellumcast

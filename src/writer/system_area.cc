@@ -190,8 +190,7 @@ void PutSystemArea(const HybridLayout& layout, uint8_t* area) {
   area[kMbrSignature + 1] = 0xAA;
   uint8_t* entries = area + 2 * kBlockSize;
   PutGptEntries(layout, entries);
-  PutGptHeader(layout, area + kBlockSize, false,
-               Crc32(entries, kGptEntries * kGptEntryBytes));
+  PutGptHeader(layout, area + kBlockSize, false, Crc32(entries, kGptEntries * kGptEntryBytes));
 }
 
 void PutBackupGpt(const HybridLayout& layout, uint8_t* tail) {

@@ -31,11 +31,11 @@ struct HybridPartition {
 // (for the boot code's loader field), the boot code and the partitions.
 struct HybridLayout {
   uint64_t imageBlocks = 0;
-  uint32_t biosFileSector = 0;    // 0: none
+  uint32_t biosFileSector = 0;        // 0: none
   const uint8_t* bootCode = nullptr;  // 432 bytes, or null
   bool efi = false;
   uint64_t efiFirst = 0, efiBlocks = 0;
-  uint64_t dataEnd = 0;     // first block of the backup GPT
+  uint64_t dataEnd = 0;       // first block of the backup GPT
   uint64_t diskGuidSeed = 0;  // the GUIDs are derived from it (reproducible images)
 
   // The MBR's partitions: the image (and the EFI image within it).

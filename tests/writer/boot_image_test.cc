@@ -150,11 +150,11 @@ TEST(BootImage, CatalogInfoTableAndPartitionTables) {
 TEST(BootImage, CompareFindsDamagedBootStructures) {
   TempDir src, out;
   MakeBootSource(src);
-  ASSERT_TRUE(Build(src, out / "boot.iso", FileSystemChoice::Iso9660Udf102, BootOptions(true))
-                  ->succeeded);
+  ASSERT_TRUE(
+      Build(src, out / "boot.iso", FileSystemChoice::Iso9660Udf102, BootOptions(true))->succeeded);
   const std::string good = ReadFile(out / "boot.iso");
-  const uint32_t catalog = ByteSpan(reinterpret_cast<const uint8_t*>(good.data()), good.size())
-                               .U32Le(17 * 2048 + 0x47);
+  const uint32_t catalog =
+      ByteSpan(reinterpret_cast<const uint8_t*>(good.data()), good.size()).U32Le(17 * 2048 + 0x47);
   const uint32_t bios = ByteSpan(reinterpret_cast<const uint8_t*>(good.data()), good.size())
                             .U32Le(catalog * 2048 + 40);
   const struct {
