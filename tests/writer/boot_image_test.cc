@@ -201,7 +201,7 @@ TEST(BootImage, RefusalsBeforeAnythingIsWritten) {
     const char* expected;
   } kCases[] = {
       {"-fs BD --boot isolinux/isolinux.bin --boot-catalog=c", "choose -filesystem CD or DVD"},
-      {"-fs UDF --hybrid", "choose -filesystem CD or DVD"},
+      {"-fs 2 --hybrid", "choose -filesystem CD or DVD"},
       {"-fs CD --boot missing.bin --boot-catalog=c", "is not in the source folder"},
       {"-fs CD --boot ../outside.bin", "is not inside the source folder"},
       {"-fs CD --boot isolinux --boot-catalog=c", "is not a plain file"},
