@@ -19,10 +19,11 @@ constexpr uint32_t kPrimaryVolumeDescriptorSector = 16;
 constexpr uint32_t kIsoOnlyPathTableStart = 18;
 // El Torito 2.0: the Boot Record Volume Descriptor is at sector 17, right after the PVD.
 constexpr uint32_t kBootRecordSector = 17;
-// A hybrid image ends with the backup GPT (UEFI 5.3) in its last 9 sectors: 128 entries
-// of 128 bytes in 8 sectors, the header in the last 512-byte block (a UDF image's last
-// anchor takes the first 512 bytes of that sector).
-constexpr uint32_t kBackupGptSectors = 9;
+// The backup GPT of a hybrid image (UEFI 5.3): 128 entries of 128 bytes in 8 sectors at
+// the start of the file data, the header in the image's last 512-byte block (a UDF image's
+// last anchor takes the first 512 bytes of that sector). 7-Zip's UDF reader takes data
+// after the files or the partition for damage, so the entries stay among the files.
+constexpr uint32_t kBackupGptEntrySectors = 8;
 
 // UDF: the Anchor Volume Descriptor Pointer sits at sector 256 (ECMA-167 3/8.4.2.1),
 // and everything after the volume structures starts at 257.

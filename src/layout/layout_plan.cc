@@ -204,7 +204,9 @@ bool PlanLayout(const ImageSettings& settings, SourceTree& tree, LayoutPlan& pla
   // A hidden boot catalog takes the first sector of the file data area.
   const bool hiddenCatalog = elTorito && !tree.bootCatalog;
   if (hiddenCatalog) c.dataSectors = 1;
-  const uint64_t tail = settings.boot.hybrid ? kBackupGptSectors : 0;
+  // Then a hybrid image's backup GPT entries, among the sectors UDF readers take as used.
+  const uint64_t backupEntries = c.dataSectors;
+  if (settings.boot.hybrid) c.dataSectors += kBackupGptEntrySectors;
   if (!NameAndSortTree(planner, *tree.root)) return false;
   if (settings.WritesUdf() &&
       !WalkBreadthFirst(*tree.root, &TreeNode::firstChild, &TreeNode::nextSibling,
@@ -248,7 +250,7 @@ bool PlanLayout(const ImageSettings& settings, SourceTree& tree, LayoutPlan& pla
     if (settings.formatFlags == FormatIso9660) {
       base = uint64_t(plan.pathTableStart);
       offset = isoArea;
-      volume = RoundUp(base + offset + f + tail, kMetadataAlignment);
+      volume = RoundUp(base + offset + f + (settings.boot.hybrid ? 1 : 0), kMetadataAlignment);
     }
   }
   if (settings.WritesUdf()) {
@@ -259,9 +261,7 @@ bool PlanLayout(const ImageSettings& settings, SourceTree& tree, LayoutPlan& pla
       offset = b;
       partition = b + f;
       base = kAfterAnchorSector + isoArea;
-      // The last anchor after the partition; a hybrid image's backup GPT ends with it.
-      volume = tail ? RoundUp(base + partition + tail, kMetadataAlignment)
-                    : RoundDown(base + partition + kMetadataAlignment, kMetadataAlignment);
+      volume = RoundDown(base + partition + kMetadataAlignment, kMetadataAlignment);
     } else {
       base = kUdf250PartitionStart;
       metadata = RoundUp(b, kMetadataAlignment);
@@ -300,7 +300,7 @@ bool PlanLayout(const ImageSettings& settings, SourceTree& tree, LayoutPlan& pla
     plan.bootCatalogSector = int32_t(tree.bootCatalog ? FileDataSector(plan, *tree.bootCatalog)
                                                       : uint32_t(base + offset));
   }
-  plan.backupGptSectors = int32_t(tail);
+  if (settings.boot.hybrid) plan.backupGptEntrySector = int32_t(base + offset + backupEntries);
   return true;
 }
 

@@ -48,10 +48,11 @@ bool EmitFileDataArea(OutputContext& out) {
   if (!AtPlannedSector(emitter, int64_t(emitter.plan.dataBase) + emitter.plan.fileDataOffset,
                        "file data"))
     return false;
-  // A hidden boot catalog is the area's first sector; one recorded as a file comes at
-  // its file's turn.
+  // A hidden boot catalog is the area's first sector, a hybrid image's backup GPT entries
+  // follow; a catalog recorded as a file comes at its file's turn.
   if (emitter.plan.bootCatalogSector && !emitter.tree.bootCatalog && !EmitBootCatalog(emitter))
     return false;
+  if (!EmitBackupGptEntries(emitter)) return false;
   if (emitter.tree.root && !EmitDirectoryFileData(out, *emitter.tree.root, std::u16string()))
     return false;
   return !out.Failed() && !emitter.sink.failed;
@@ -64,8 +65,8 @@ bool EmitIsoOnly(OutputContext& out) {
          EmitIsoSetTerminator(emitter) &&
          AtPlannedSector(emitter, emitter.plan.pathTableStart, "path table") &&
          EmitIsoPathTablesAndDirectories(emitter) && EmitFileDataArea(out) &&
-         EmitPaddingToMultipleOf32(emitter, uint32_t(emitter.plan.backupGptSectors)) &&
-         EmitBackupGpt(emitter);
+         EmitPaddingToMultipleOf32(emitter, emitter.plan.backupGptEntrySector ? 1 : 0) &&
+         EmitBackupGptHeader(emitter);
 }
 
 bool EmitWithUdf(OutputContext& out) {
@@ -141,9 +142,8 @@ bool EmitWithUdf(OutputContext& out) {
   }
   // The last anchor ends the image; in a hybrid image it shares its sector with the
   // backup GPT's header.
-  if (emitter.plan.backupGptSectors) {
-    return EmitPaddingToMultipleOf32(emitter, uint32_t(emitter.plan.backupGptSectors)) &&
-           EmitBackupGpt(emitter);
+  if (emitter.plan.backupGptEntrySector) {
+    return EmitPaddingToMultipleOf32(emitter, 1) && EmitBackupGptHeader(emitter);
   }
   return EmitPaddingToMultipleOf32(emitter, 1) &&
          EmitDescriptor(emitter, BuildAnchorVolumeDescriptorPointer,

@@ -130,7 +130,7 @@ void PutGptHeader(const HybridLayout& layout, uint8_t* h, bool backup, uint32_t 
   le64(h + kGptFirstUsable, kFirstUsableBlock);
   le64(h + kGptLastUsable, layout.dataEnd - 1);
   PutGuid(h + kGptDiskGuid, layout.diskGuidSeed, 0);
-  le64(h + kGptEntriesLba, backup ? layout.dataEnd : 2);
+  le64(h + kGptEntriesLba, backup ? layout.backupEntries : 2);
   le32(h + kGptEntryCount, kGptEntries);
   le32(h + kGptEntrySize, kGptEntryBytes);
   le32(h + kGptEntriesCrc, entriesCrc);
@@ -146,12 +146,17 @@ std::vector<HybridPartition> HybridLayout::MbrPartitions() const {
 }
 
 std::vector<HybridPartition> HybridLayout::GptPartitions() const {
+  // The holes in the ISO data, in order: the backup entries precede every file.
+  std::vector<HybridPartition> holes{{backupEntries, kGptArrayBlocks, false}};
+  if (efi) holes.push_back({efiFirst, efiBlocks, true});
   std::vector<HybridPartition> parts;
-  const uint64_t efiEnd = efi ? efiFirst + efiBlocks : dataEnd;
-  const uint64_t before = efi ? efiFirst : dataEnd;
-  if (before > kDataFirstBlock) parts.push_back({kDataFirstBlock, before - kDataFirstBlock, false});
-  if (efi) parts.push_back({efiFirst, efiBlocks, true});
-  if (efi && dataEnd > efiEnd) parts.push_back({efiEnd, dataEnd - efiEnd, false});
+  uint64_t at = kDataFirstBlock;
+  for (const HybridPartition& hole : holes) {
+    if (hole.first > at) parts.push_back({at, hole.first - at, false});
+    if (hole.efi) parts.push_back(hole);
+    at = std::max(at, hole.first + hole.blocks);
+  }
+  if (dataEnd > at) parts.push_back({at, dataEnd - at, false});
   return parts;
 }
 
@@ -160,7 +165,8 @@ HybridLayout HybridLayoutOf(const ImageSettings& settings, const SourceTree& tre
   constexpr uint64_t kBlocksPerSector = kSectorSize / kBlockSize;
   HybridLayout layout;
   layout.imageBlocks = uint64_t(plan.volumeSectors) * kBlocksPerSector;
-  layout.dataEnd = layout.imageBlocks - uint64_t(plan.backupGptSectors) * kBlocksPerSector;
+  layout.backupEntries = uint64_t(plan.backupGptEntrySector) * kBlocksPerSector;
+  layout.dataEnd = layout.imageBlocks - kBlocksPerSector;
   if (tree.biosBootFile) layout.biosFileSector = FileDataSector(plan, *tree.biosBootFile);
   if (settings.boot.mbrCodeGiven) layout.bootCode = settings.boot.mbrCode.data();
   if (tree.efiBootFile) {
@@ -193,12 +199,15 @@ void PutSystemArea(const HybridLayout& layout, uint8_t* area) {
   PutGptHeader(layout, area + kBlockSize, false, Crc32(entries, kGptEntries * kGptEntryBytes));
 }
 
-void PutBackupGpt(const HybridLayout& layout, uint8_t* tail) {
-  const size_t tailBlocks = kBackupGptSectors * (kSectorSize / kBlockSize);
-  uint8_t* header = tail + (tailBlocks - 1) * kBlockSize;
-  uint8_t* entries = tail;
+void PutBackupGptEntries(const HybridLayout& layout, uint8_t* entries) {
   PutGptEntries(layout, entries);
-  PutGptHeader(layout, header, true, Crc32(entries, kGptEntries * kGptEntryBytes));
+}
+
+void PutBackupGptHeader(const HybridLayout& layout, uint8_t* lastSector) {
+  std::vector<uint8_t> entries(kGptEntries * kGptEntryBytes, 0);
+  PutGptEntries(layout, entries.data());
+  PutGptHeader(layout, lastSector + kSectorSize - kBlockSize, true,
+               Crc32(entries.data(), entries.size()));
 }
 
 bool EmitSystemArea(ImageEmitter& emitter) {
@@ -208,20 +217,26 @@ bool EmitSystemArea(ImageEmitter& emitter) {
                            [&](uint8_t* area) { PutSystemArea(layout, area); });
 }
 
-bool EmitBackupGpt(ImageEmitter& emitter) {
-  if (emitter.plan.backupGptSectors == 0) return true;
-  if (emitter.sink.sectorsWritten != emitter.plan.volumeSectors - emitter.plan.backupGptSectors) {
-    return Mismatch(emitter, "the backup GPT");
+bool EmitBackupGptEntries(ImageEmitter& emitter) {
+  if (emitter.plan.backupGptEntrySector == 0) return true;
+  if (emitter.sink.sectorsWritten != emitter.plan.backupGptEntrySector) {
+    return Mismatch(emitter, "the backup GPT's entries");
   }
   const HybridLayout layout = HybridLayoutOf(emitter.settings, emitter.tree, emitter.plan);
-  return EmitFilledSectors(emitter, kBackupGptSectors, [&](uint8_t* tail) {
+  return EmitFilledSectors(emitter, kBackupGptEntrySectors,
+                           [&](uint8_t* entries) { PutBackupGptEntries(layout, entries); });
+}
+
+bool EmitBackupGptHeader(ImageEmitter& emitter) {
+  if (emitter.plan.backupGptEntrySector == 0) return true;
+  const uint32_t last = uint32_t(emitter.plan.volumeSectors) - 1;
+  if (uint32_t(emitter.sink.sectorsWritten) != last) return Mismatch(emitter, "the backup GPT");
+  const HybridLayout layout = HybridLayoutOf(emitter.settings, emitter.tree, emitter.plan);
+  return EmitFilledSectors(emitter, 1, [&](uint8_t* sector) {
     // UDF's last anchor is the image's last sector; its 512-byte descriptor and the GPT
     // header in the sector's last 512 bytes share it.
-    if (emitter.settings.WritesUdf()) {
-      BuildAnchorVolumeDescriptorPointer(emitter, tail + (kBackupGptSectors - 1) * kSectorSize,
-                                         uint32_t(emitter.plan.volumeSectors) - 1);
-    }
-    PutBackupGpt(layout, tail);
+    if (emitter.settings.WritesUdf()) BuildAnchorVolumeDescriptorPointer(emitter, sector, last);
+    PutBackupGptHeader(layout, sector);
   });
 }
 

@@ -35,12 +35,14 @@ struct HybridLayout {
   const uint8_t* bootCode = nullptr;  // 432 bytes, or null
   bool efi = false;
   uint64_t efiFirst = 0, efiBlocks = 0;
-  uint64_t dataEnd = 0;       // first block of the backup GPT
+  uint64_t backupEntries = 0;  // first block of the backup GPT's entries
+  uint64_t dataEnd = 0;        // the last sector's first block: the partitions end before
   uint64_t diskGuidSeed = 0;  // the GUIDs are derived from it (reproducible images)
 
   // The MBR's partitions: the image (and the EFI image within it).
   std::vector<HybridPartition> MbrPartitions() const;
-  // The GPT's partitions, which never overlap: the EFI image and the ISO data around it.
+  // The GPT's partitions, which never overlap: the EFI image and the ISO data around it
+  // and around the backup GPT's entries.
   std::vector<HybridPartition> GptPartitions() const;
 };
 
@@ -49,14 +51,17 @@ HybridLayout HybridLayoutOf(const ImageSettings& settings, const SourceTree& tre
 
 // Puts the MBR and the primary GPT into the 16 zeroed system area sectors.
 void PutSystemArea(const HybridLayout& layout, uint8_t* systemArea);
-// Puts the backup GPT into the image's last 9 sectors: the entries in the first 8, the
-// header in the last 512-byte block (the rest of the last sector is left as it is: a UDF
-// image's last anchor).
-void PutBackupGpt(const HybridLayout& layout, uint8_t* tail);
+// Puts the backup GPT's entries into 8 zeroed sectors.
+void PutBackupGptEntries(const HybridLayout& layout, uint8_t* entries);
+// Puts the backup GPT's header into the last 512 bytes of the image's last sector (the
+// rest is left as it is: a UDF image's last anchor).
+void PutBackupGptHeader(const HybridLayout& layout, uint8_t* lastSector);
 
 // Emits the 16 system area sectors (zero unless the image is hybrid).
 [[nodiscard]] bool EmitSystemArea(ImageEmitter& emitter);
-// Emits the backup GPT of a hybrid image; nothing for others.
-[[nodiscard]] bool EmitBackupGpt(ImageEmitter& emitter);
+// Emit the backup GPT's entries (after the file data) and the image's last sector with
+// its header (and a UDF image's last anchor); nothing for an image that is not hybrid.
+[[nodiscard]] bool EmitBackupGptEntries(ImageEmitter& emitter);
+[[nodiscard]] bool EmitBackupGptHeader(ImageEmitter& emitter);
 
 }  // namespace vellumcast

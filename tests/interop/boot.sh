@@ -85,7 +85,7 @@ grep -q 'El Torito img opts :   1  boot-info-table' "$work/x.txt" || fail "xorri
 grep -q 'El Torito img path :   2  /efi/efiboot.img' "$work/x.txt" || fail "xorriso path 2"
 grep -q 'El Torito cat path : /isolinux/boot.catalog' "$work/x.txt" || fail "xorriso catalog"
 grep -q 'System area summary: MBR.*GPT' "$work/x.txt" || fail "xorriso system area"
-grep -q 'GPT partition path :   2  /efi/efiboot.img' "$work/x.txt" || fail "xorriso GPT ESP"
+grep -Eq 'GPT partition path : +[0-9]+ +/efi/efiboot.img' "$work/x.txt" || fail "xorriso GPT ESP"
 isoinfo -d -i "$img" >"$work/i.txt"
 grep -q 'El Torito VD version 1 found' "$work/i.txt" || fail "isoinfo El Torito"
 grep -q 'Boot media 0 (No Emulation Boot)' "$work/i.txt" || fail "isoinfo media"
