@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "base/boot_settings.h"
 
@@ -13,6 +14,17 @@ namespace vellumcast {
 enum FormatFlags : uint32_t {
   FormatIso9660 = 1,
   FormatUdf = 4,
+};
+
+// Identifiers of the volume the user may give, as typed; empty: the default. Each is
+// recorded in the ISO 9660 Primary and Joliet Supplementary Volume Descriptors (ECMA-119
+// 8.4), the volume set also in the UDF Primary Volume Descriptor (ECMA-167 3/10.1).
+struct VolumeIdentity {
+  std::u16string systemId;
+  std::u16string volumeSet;
+  std::u16string publisher;
+  std::u16string preparer;
+  std::u16string application;
 };
 
 struct ImageSettings {
@@ -32,6 +44,7 @@ struct ImageSettings {
   uint8_t applicationId[23] = {};
   uint8_t implementationId[23] = {};
   uint8_t volumeLabel[128] = {};  // UDF dstring
+  VolumeIdentity identity;
 
   // How the source is read; the image is the same either way.
   // Reader threads that open and read the source files ahead of the file-data copy

@@ -6,11 +6,14 @@
 #include "bluray/bdmv_analysis.h"
 #include "build/image_check_job.h"
 #include "layout/media_capacities.h"
+#include "layout/volume_identity.h"
 #include "layout/volume_label.h"
+#include "platform/free_space.h"
 #include "platform/output_file.h"
 #include "platform/paths.h"
 #include "platform/source_file.h"
 #include "platform/text.h"
+#include "tree/dvd_video_folders.h"
 
 namespace vellumcast {
 namespace {
@@ -81,6 +84,45 @@ bool ReadHybridBootCode(BootSettings& boot, Diagnostics& log) {
   return true;
 }
 
+// A folder that holds DVD-Video: without a named file system it is written as ISO 9660 +
+// UDF 1.02 under the DVD-Video rules, which players read; a named file system that DVD
+// players cannot read draws a warning. A comparison keeps its choice.
+void ApplyDvdVideoChoice(BuildJob* job) {
+  if (!job->options.compareImage.empty() || job->choice == FileSystemChoice::Iso9660Udf102 ||
+      job->sourcePath.empty() || !HoldsDvdVideo(HostPath(job->sourcePath))) {
+    return;
+  }
+  if (job->choice == FileSystemChoice::Default) {
+    job->choice = FileSystemChoice::Iso9660Udf102;
+    if (job->options.notice) {
+      job->options.notice(
+          "DVD-Video folder (VIDEO_TS): written as ISO 9660 + UDF 1.02 "
+          "with the DVD-Video layout");
+    }
+  } else if (job->warningCallback) {
+    job->warningCallback(
+        "the folder holds DVD-Video (VIDEO_TS), which DVD players read only "
+        "from ISO 9660 + UDF 1.02: use -filesystem DVD",
+        nullptr);
+  }
+}
+
+// The target must offer room for the whole image before the first byte is written: the
+// free space of its file system, or the size of a block device.
+bool EnoughRoom(const BuildJob* job, ImageBuilder& builder) {
+  if (IsStandardOutputTarget(job->targetPath)) return true;
+  const uint64_t needed = uint64_t(builder.plan.volumeSectors) * kSectorSize;
+  uint64_t room = 0;
+  std::string where;
+  bool device = false;
+  if (!RoomForTarget(HostPath(job->targetPath), room, where, device) || room >= needed) {
+    return true;
+  }
+  return builder.log.Fail("the image needs " + GroupedDigits(needed) + " bytes; " + where +
+                          (device ? " holds " + GroupedDigits(room) + " bytes"
+                                  : " has " + GroupedDigits(room) + " free"));
+}
+
 // Runs the phases up to and including the write; false at the first failure.
 bool RunPhases(BuildJob* job, ImageBuilder& builder, const ChoiceConfiguration& config) {
   if (job->options.verify && (job->options.planOnly || IsStandardOutputTarget(job->targetPath))) {
@@ -101,6 +143,11 @@ bool RunPhases(BuildJob* job, ImageBuilder& builder, const ChoiceConfiguration& 
   builder.SetVolumeLabel(job->volumeLabel.c_str());
   const std::string labelCut = LabelFitWarning(builder.settings, job->labelUnits);
   if (!labelCut.empty()) builder.log.Warn(labelCut);
+  builder.settings.identity = job->options.identity;
+  for (const std::string& cut : IdentityFitWarnings(builder.settings)) builder.log.Warn(cut);
+  for (const std::u16string& pattern : job->options.excludes) {
+    builder.tree.excludePatterns.push_back(Utf16ToUtf8(pattern));
+  }
   // As typed: the scan finds it by identity and leaves it out of the tree (an image
   // compared with the folder is left out as one written there would be).
   const bool comparing = !job->options.compareImage.empty();
@@ -117,6 +164,7 @@ bool RunPhases(BuildJob* job, ImageBuilder& builder, const ChoiceConfiguration& 
 
   if (!ReadHybridBootCode(builder.settings.boot, builder.log)) return false;
   if (!builder.ScanSourceTree(job->sourcePath.c_str())) return false;
+  job->excluded = builder.tree.excluded;
   if (!builder.PlanLayout()) return false;
   job->volumeSectors = builder.plan.volumeSectors;
   if (job->StopRequested()) return builder.log.Fail(kStoppedMessage);
@@ -128,6 +176,7 @@ bool RunPhases(BuildJob* job, ImageBuilder& builder, const ChoiceConfiguration& 
                      " sectors) is larger than a " + largest.name + " (" +
                      std::to_string(largest.sectors) + " sectors)");
   }
+  if (!EnoughRoom(job, builder)) return false;
   job->state = JobWriting;
   if (!builder.WriteImage(job->targetPath.c_str(), ReportJobProgress, job)) return false;
   if (!job->options.verify) return true;
@@ -171,14 +220,26 @@ std::unique_ptr<BuildJob> StartImageBuild(const char16_t* source, const char16_t
 
 int RunBuildJob(BuildJob* job) {
   ChoiceConfiguration config;
-  if (!job->options.compareImage.empty() && job->choice == FileSystemChoice::OfImage &&
-      !ChoiceOfImage(job->options.compareImage, job->choice, job->errorMessage)) {
-    job->state = JobFinished;
-    return 0;
+  ApplyDvdVideoChoice(job);
+  if (!job->options.compareImage.empty() && job->choice == FileSystemChoice::OfImage) {
+    job->choiceOfImage = true;
+    if (!ChoiceOfImage(job->options.compareImage, job->choice, job->errorMessage)) {
+      job->state = JobFinished;
+      return 0;
+    }
   }
   if (!ConfigurationFor(job->choice, config)) {
     job->errorMessage = "unknown file system choice " + std::to_string(int(job->choice));
     return 0;  // no builder is made; the state stays 0
+  }
+  // A comparison reads the Rock Ridge names and the Joliet tree wherever the image has
+  // them, and takes the build time it records.
+  RecordedBuild recorded;
+  if (!job->options.compareImage.empty()) {
+    recorded = RecordedBuildOf(job->options.compareImage);
+    const bool iso = config.formatFlags & FormatIso9660;
+    job->options.rockRidge = job->options.rockRidge || (iso && recorded.rockRidge);
+    job->options.joliet = job->options.joliet || (iso && recorded.joliet);
   }
   job->errorMessage = IsoExtensionsRefused(job->options, job->choice);
   if (!job->errorMessage.empty()) return 0;
@@ -191,7 +252,11 @@ int RunBuildJob(BuildJob* job) {
     ImageBuilder builder;
     builder.log.warning = job->warningCallback;
     builder.Initialize();
-    if (job->options.buildTime) builder.FixBuildTime(*job->options.buildTime);
+    if (job->options.buildTime) {
+      builder.FixBuildTime(*job->options.buildTime);
+    } else if (!job->options.compareImage.empty()) {
+      AdoptRecordedBuildTime(builder, recorded, job->recordedTimeAmbiguous);
+    }
     builder.settings.formatFlags = config.formatFlags;
     builder.settings.rockRidge = job->options.rockRidge;
     builder.settings.joliet = job->options.joliet;

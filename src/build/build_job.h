@@ -9,6 +9,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "build/image_builder.h"
 #include "verify/image_check.h"
@@ -50,6 +51,11 @@ struct BuildOptions {
   bool rockRidge = false;                    // Rock Ridge on the ISO 9660 tree
   bool joliet = false;                       // a Joliet tree beside it
   BootSettings boot;                         // El Torito entries and the hybrid system area
+  std::vector<std::u16string> excludes;      // shell patterns of entries left out
+  VolumeIdentity identity;                   // identifiers the user gives
+  // Called with a line that says what the build chose by itself (the DVD-Video file
+  // systems for a folder that holds VIDEO_TS). Null: not told.
+  void (*notice)(const std::string& text) = nullptr;
   // A flag set from outside the build, such as by a signal handler: once it is non-zero
   // the build stops as on a cancel request. Null: none.
   const volatile std::sig_atomic_t* stopFlag = nullptr;
@@ -80,10 +86,15 @@ struct BuildJob {
   std::atomic<bool> succeeded{false};
   std::string errorMessage;
   int32_t volumeSectors = 0;  // the planned image size, once the layout is done
+  std::vector<std::string> excluded;  // paths below the source the excludes left out
   // The check of -verify or a comparison, once it has run (`checked`); the job then
   // succeeded even when the image differs: `check` says how.
   bool checked = false;
   CheckOutcome check;
+  // A comparison's image recorded its build time in UTC on a machine in UTC: whether it
+  // was a fixed build time is decided by its Rock Ridge attributes.
+  bool recordedTimeAmbiguous = false;
+  bool choiceOfImage = false;  // a comparison whose file systems follow the image's
 
   // A cancel request or the outside stop flag is set.
   bool StopRequested() const { return cancelRequest || (options.stopFlag && *options.stopFlag); }

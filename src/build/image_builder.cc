@@ -29,7 +29,7 @@ void ImageBuilder::Initialize() {
   settings.buildTime = static_cast<int64_t>(std::time(nullptr));
   MakeUdfTimestamp(settings.buildTime, settings.buildTimeStamp);
   std::memset(settings.volumeLabel, 0, sizeof settings.volumeLabel);
-  SetVolumeLabel(u"UNTITLED");
+  SetVolumeLabel(kDefaultVolumeLabel);
 }
 
 void ImageBuilder::FixBuildTime(int64_t time) {

@@ -15,6 +15,9 @@
 
 namespace vellumcast {
 
+// The label of an image that is given none.
+constexpr char16_t kDefaultVolumeLabel[] = u"UNTITLED";
+
 struct ImageBuilder {
   ImageSettings settings;  // file systems, identity, build time
   SourceTree tree;         // the scanned folder, named and placed by the layout

@@ -2,9 +2,11 @@
 #include "build/image_check_job.h"
 
 #include "base/disc_constants.h"
+#include "layout/volume_time.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "reader/image_survey.h"
+#include "verify/identity_check.h"
 #include "verify/planned_disc.h"
 
 namespace vellumcast {
@@ -23,6 +25,24 @@ bool ReportCheckProgress(uint64_t done, uint64_t total, void* context) {
 
 }  // namespace
 
+RecordedBuild RecordedBuildOf(const std::u16string& image) {
+  ImageSource source;
+  if (!source.Open(HostPath(image))) return {};
+  return ReadRecordedBuild(source);
+}
+
+void AdoptRecordedBuildTime(ImageBuilder& builder, const RecordedBuild& recorded, bool& ambiguous) {
+  ambiguous = false;
+  if (!recorded.haveTime) return;
+  // Local time with its offset is a build by the clock. UTC is a fixed build time or a
+  // build by the clock on a machine in UTC: the plan is made as the clock's (a fixed time
+  // would change the folder's attributes in the plan) and the check decides by the
+  // image's Rock Ridge attributes.
+  builder.settings.buildTime = recorded.time;
+  MakeUdfTimestamp(recorded.time, builder.settings.buildTimeStamp);
+  ambiguous = recorded.offsetMinutes == 0;
+}
+
 bool ChoiceOfImage(const std::u16string& image, FileSystemChoice& choice, std::string& error) {
   ImageSource source;
   if (!source.Open(HostPath(image))) {
@@ -31,7 +51,9 @@ bool ChoiceOfImage(const std::u16string& image, FileSystemChoice& choice, std::s
   }
   const ImageFileSystems found = SurveyImage(source);
   if (!found.iso9660 && !found.udf) {
-    error = Utf16ToUtf8(image) + " carries neither an ISO 9660 nor a UDF file system";
+    const std::string udf = found.UnreadableUdf();
+    error = Utf16ToUtf8(image) +
+            (udf.empty() ? " carries neither an ISO 9660 nor a UDF file system" : ": " + udf);
     return false;
   }
   if (!found.udf) {
@@ -60,17 +82,29 @@ bool CheckPlannedImage(BuildJob* job, ImageBuilder& builder, const std::u16strin
   DiscNaming naming;
   naming.iso9660 = builder.settings.WritesIso9660();
   naming.udf = builder.settings.WritesUdf();
-  naming.udfRevision = builder.settings.udfRevision;
+  // A comparison that follows the image takes any UDF revision the reader can read.
+  naming.udfRevision = job->choiceOfImage ? 0 : builder.settings.udfRevision;
   naming.eightBitUdfNames = builder.tree.dvdVideoMode != 0;
   naming.rockRidge = builder.settings.rockRidge;
   naming.joliet = builder.settings.joliet;
+  naming.written = fromStorage;
+  // The label as given; a comparison given none takes the one the image carries.
+  naming.label = !job->volumeLabel.empty() ? job->volumeLabel
+                 : fromStorage             ? std::u16string(kDefaultVolumeLabel)
+                                           : std::u16string();
   PlannedDisc disc;
   PlanDisc(*builder.tree.root, naming, disc);
   disc.boot = ExpectedBoot(builder.settings, builder.tree);
+  disc.metadata.buildTime = builder.settings.buildTime;
+  disc.metadata.fixed = builder.settings.datesInUtc;
+  disc.metadata.fixedKnown = !job->recordedTimeAmbiguous;
+  disc.metadata.udfRevision = builder.settings.udfRevision;
+  disc.metadata.udfPosix = builder.settings.rockRidge && builder.settings.WritesUdf();
   if (!CheckImage(source, disc, job->check, ReportCheckProgress, job)) {
     return builder.log.Fail(job->StopRequested() ? "the check was stopped"
                                                  : "out of memory while checking the image");
   }
+  CheckVolumeIdentity(source, builder.settings, job->check);
   job->checked = true;
   return true;
 }

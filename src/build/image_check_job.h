@@ -5,6 +5,8 @@
 #include <string>
 
 #include "build/build_job.h"
+#include "build/image_builder.h"
+#include "reader/recorded_build.h"
 
 namespace vellumcast {
 
@@ -14,6 +16,17 @@ namespace vellumcast {
 // set when the image cannot be opened or carries neither file system.
 [[nodiscard]] bool ChoiceOfImage(const std::u16string& image, FileSystemChoice& choice,
                                  std::string& error);
+
+// What the image of a comparison records of its build (time, extensions); nothing when
+// it cannot be opened (the check names that).
+RecordedBuild RecordedBuildOf(const std::u16string& image);
+
+// A comparison takes the build time the image records, so that no -time or
+// SOURCE_DATE_EPOCH need be repeated. Recorded with a local offset, it was the clock's;
+// recorded in UTC, it was a fixed build time or the clock's on a machine in UTC: then
+// `ambiguous` is set and the image's Rock Ridge attributes decide.
+void AdoptRecordedBuildTime(ImageBuilder& builder, const RecordedBuild& recorded,
+                            bool& ambiguous);
 
 // Checks `image` against the plan of `builder` (scanned, named and laid out) into
 // job->check. `fromStorage`: flush the image and drop its cached pages first, so the

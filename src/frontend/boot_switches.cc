@@ -1,21 +1,9 @@
 // Scanning the switches of bootable images.
 #include "frontend/boot_switches.h"
 
-#include <optional>
-
 #include "platform/text.h"
 
 namespace vellumcast {
-
-std::span<const BootSwitch> BootSwitches() {
-  static constexpr BootSwitch kSwitches[] = {
-      {"--boot", true, "FILE"},        {"--boot-catalog", true, "PATH"},
-      {"--boot-load-size", true, "N"}, {"--boot-info-table", false, nullptr},
-      {"--efi-boot", true, "FILE"},    {"--hybrid", false, nullptr},
-      {"--hybrid-mbr", true, "FILE"},
-  };
-  return kSwitches;
-}
 
 namespace {
 
@@ -38,26 +26,8 @@ void Refuse(std::string& error, const std::string& why) {
 
 }  // namespace
 
-bool ScanBootSwitch(const std::vector<std::u16string>& args, size_t& i, BootSettings& boot,
-                    std::string& error) {
-  const std::u16string& arg = args[i];
-  const size_t equals = arg.find(u'=');
-  const std::string name = Utf16ToUtf8(arg.substr(0, equals));
-  const BootSwitch* found = nullptr;
-  for (const BootSwitch& s : BootSwitches()) {
-    if (name == s.longForm) found = &s;
-  }
-  if (!found || (!found->takesValue && equals != std::u16string::npos)) return false;
-  std::optional<std::u16string> value;
-  if (equals != std::u16string::npos) {
-    value = arg.substr(equals + 1);
-  } else if (found->takesValue && i + 1 < args.size()) {
-    value = args[++i];
-  }
-  if (found->takesValue && !value) {
-    Refuse(error, name + " needs a value");
-    return true;
-  }
+void TakeBootSwitch(const std::string& name, const std::u16string* value,
+                    BootSettings& boot, std::string& error) {
   if (name == "--boot") {
     boot.biosFile = *value;
   } else if (name == "--boot-catalog") {
@@ -78,7 +48,6 @@ bool ScanBootSwitch(const std::vector<std::u16string>& args, size_t& i, BootSett
     boot.hybrid = true;
   }
   if (value && value->empty() && name != "--boot-catalog") Refuse(error, name + " needs a value");
-  return true;
 }
 
 }  // namespace vellumcast

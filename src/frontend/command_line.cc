@@ -33,12 +33,15 @@ constexpr ChoiceName kChoiceNames[] = {
     {u"UHD", FileSystemChoice::Udf250},
 };
 
-std::string Format(const char* format, std::u16string_view argument) {
-  std::string utf8 = Utf16ToUtf8(argument);
+std::string Format(const char* format, const std::string& utf8) {
   int n = std::snprintf(nullptr, 0, format, utf8.c_str());
   std::string out(n > 0 ? size_t(n) : 0, '\0');
   std::snprintf(out.data(), out.size() + 1, format, utf8.c_str());
   return out;
+}
+
+std::string Format(const char* format, std::u16string_view argument) {
+  return Format(format, Utf16ToUtf8(argument));
 }
 
 // 9999-12-31T23:59:59Z: the last second every date encoding of the image can hold.
@@ -83,8 +86,6 @@ bool ParseIsoUtcTime(std::u16string_view text, int64_t& seconds) {
   return true;
 }
 
-char16_t FoldAscii(char16_t c) { return (c >= u'A' && c <= u'Z') ? char16_t(c - u'A' + u'a') : c; }
-
 }  // namespace
 
 bool ParseFileSystemChoice(std::u16string_view text, FileSystemChoice& choice) {
@@ -115,46 +116,144 @@ bool ParseBuildTime(std::u16string_view text, bool isoForm, int64_t& seconds) {
 
 std::span<const SwitchName> CommandSwitches() {
   static constexpr SwitchName kSwitches[] = {
-      {SwitchId::FileSystem, u"f", "-filesystem", "--filesystem", true},
-      {SwitchId::Label, u"l", "-label", "--label", true},
-      {SwitchId::Output, u"o", "-o", "--output", true},
-      {SwitchId::Size, u"s", "-size", "--size", false},
-      {SwitchId::Time, u"t", "-time", "--time", true},
-      {SwitchId::RockRidge, u"r", "-rockridge", "--rockridge", false},
-      {SwitchId::Joliet, u"j", "-joliet", "--joliet", false},
-      {SwitchId::Verify, u"v", "-verify", "--verify", false},
-      {SwitchId::Compare, u"c", "-compare", "--compare", true},
-      {SwitchId::Yes, u"y", "-yes", "--yes", false},
-      {SwitchId::Quiet, u"q", "-quiet", "--quiet", false},
-      {SwitchId::Help, u"?h", "-?", "--help", false},
-      {SwitchId::Version, u"", nullptr, "--version", false},
+      {SwitchId::FileSystem, "-filesystem", "-fs -F", "--filesystem", "VALUE"},
+      {SwitchId::Label, "-label", "", "--label", "TEXT"},
+      {SwitchId::Output, "-o", "", "--output", "TARGET"},
+      {SwitchId::Size, "-size", "", "--size", nullptr},
+      {SwitchId::Time, "-time", "", "--time", "TIME"},
+      {SwitchId::RockRidge, "-rockridge", "-R", "--rockridge", nullptr},
+      {SwitchId::Joliet, "-joliet", "-J", "--joliet", nullptr},
+      {SwitchId::Verify, "-verify", "", "--verify", nullptr},
+      {SwitchId::Compare, "-compare", "", "--compare", "IMAGE"},
+      {SwitchId::Yes, "-yes", "", "--yes", nullptr},
+      {SwitchId::Quiet, "-quiet", "", "--quiet", nullptr},
+      {SwitchId::Exclude, nullptr, "", "--exclude", "PATTERN"},
+      {SwitchId::ExcludeFrom, nullptr, "", "--exclude-from", "FILE"},
+      {SwitchId::Publisher, nullptr, "", "--publisher", "TEXT"},
+      {SwitchId::Preparer, nullptr, "", "--preparer", "TEXT"},
+      {SwitchId::Application, nullptr, "", "--application", "TEXT"},
+      {SwitchId::VolumeSet, nullptr, "", "--volume-set", "TEXT"},
+      {SwitchId::SystemId, nullptr, "", "--system-id", "TEXT"},
+      {SwitchId::Boot, nullptr, "", "--boot", "FILE"},
+      {SwitchId::BootCatalog, nullptr, "", "--boot-catalog", "PATH"},
+      {SwitchId::BootLoadSize, nullptr, "", "--boot-load-size", "N"},
+      {SwitchId::BootInfoTable, nullptr, "", "--boot-info-table", nullptr},
+      {SwitchId::EfiBoot, nullptr, "", "--efi-boot", "FILE"},
+      {SwitchId::Hybrid, nullptr, "", "--hybrid", nullptr},
+      {SwitchId::HybridMbr, nullptr, "", "--hybrid-mbr", "FILE"},
+      {SwitchId::Help, "-?", "-h", "--help", nullptr},
+      {SwitchId::Version, nullptr, "", "--version", nullptr},
   };
   return kSwitches;
 }
 
 namespace {
 
-// The switch `arg` names (it begins with '-' and is not "-" or "--"), or null. For a
-// long form "--name=value", `joined` receives the value.
-const SwitchName* FindSwitch(std::u16string_view arg, std::optional<std::u16string>& joined) {
-  if (arg.starts_with(u"--")) {
-    std::u16string_view name = arg;
-    size_t equals = arg.find(u'=');
-    if (equals != std::u16string_view::npos) name = arg.substr(0, equals);
-    for (const SwitchName& s : CommandSwitches()) {
-      if (name != Utf8ToUtf16(s.longForm)) continue;
-      if (equals == std::u16string_view::npos) return &s;
-      if (!s.takesValue) return nullptr;  // "--yes=no" is no switch of ours
-      joined = std::u16string(arg.substr(equals + 1));
-      return &s;
-    }
-    return nullptr;
+bool IsAlias(const char* aliases, std::string_view word) {
+  std::string_view list(aliases);
+  for (size_t at = 0; at < list.size();) {
+    size_t end = list.find(' ', at);
+    if (end == std::string_view::npos) end = list.size();
+    if (list.substr(at, end - at) == word) return true;
+    at = end + 1;
   }
-  const char16_t which = FoldAscii(arg[1]);
+  return false;
+}
+
+// The switch `word` names among the one-dash (`longForms` false) or the long names, or
+// null with `error` set: no name begins with it, or more than one does.
+const SwitchName* FindSwitch(const std::string& word, bool longForms, std::string& error) {
+  const SwitchName* found = nullptr;
+  int matches = 0;
+  std::string candidates;
   for (const SwitchName& s : CommandSwitches()) {
-    if (std::u16string_view(s.letters).find(which) != std::u16string_view::npos) return &s;
+    const char* name = longForms ? s.longForm : s.shortForm;
+    if (!longForms && IsAlias(s.aliases, word)) return &s;
+    if (!name) continue;
+    if (word == name) return &s;
+    if (!std::string_view(name).starts_with(word)) continue;
+    candidates += std::string(candidates.empty() ? "" : ", ") + name;
+    found = &s;
+    ++matches;
   }
+  if (matches == 1) return found;
+  error = candidates.empty() ? Format(console::kUnknownSwitch, word)
+                             : Format(console::kAmbiguousSwitch, word) + candidates + "\n";
   return nullptr;
+}
+
+// Stores the value of switch `id`.
+void TakeValue(CommandLine& line, SwitchId id, std::u16string value) {
+  VolumeIdentity& identity = line.identity;
+  switch (id) {
+    case SwitchId::Compare: line.compareImage = value; break;
+    case SwitchId::FileSystem:
+      if (ParseFileSystemChoice(value, line.choice)) {
+        line.choiceGiven = true;
+      } else if (line.fileSystemError.empty()) {
+        line.fileSystemError = Format(console::kUnknownFileSystem, value);
+      }
+      break;
+    case SwitchId::Label: line.label = value; break;
+    case SwitchId::Output: line.target = value; break;
+    case SwitchId::Time: line.buildTime = value; break;
+    case SwitchId::Exclude: line.excludes.push_back(value); break;
+    case SwitchId::ExcludeFrom: line.excludeFiles.push_back(value); break;
+    case SwitchId::Publisher: identity.publisher = value; break;
+    case SwitchId::Preparer: identity.preparer = value; break;
+    case SwitchId::Application: identity.application = value; break;
+    case SwitchId::VolumeSet: identity.volumeSet = value; break;
+    case SwitchId::SystemId: identity.systemId = value; break;
+    default: break;
+  }
+}
+
+void TakeFlag(CommandLine& line, SwitchId id) {
+  switch (id) {
+    case SwitchId::Help: line.action = CommandAction::Usage; break;
+    case SwitchId::Version: line.action = CommandAction::Version; break;
+    case SwitchId::Size: line.sizeOnly = true; break;
+    case SwitchId::Verify: line.verify = true; break;
+    case SwitchId::Yes: line.replaceWithoutAsking = true; break;
+    case SwitchId::Quiet: line.quiet = true; break;
+    case SwitchId::RockRidge: line.rockRidge = true; break;
+    case SwitchId::Joliet: line.joliet = true; break;
+    default: break;
+  }
+}
+
+// One switch word at args[i] (i moves past a value it takes); false with line.error set.
+bool TakeSwitch(CommandLine& line, const std::vector<std::u16string>& args, size_t& i) {
+  const std::string arg = Utf16ToUtf8(args[i]);
+  const bool longForm = arg.starts_with("--");
+  const size_t equals = longForm ? arg.find('=') : std::string::npos;
+  const std::string word = arg.substr(0, equals);
+  const SwitchName* named = FindSwitch(word, longForm, line.error);
+  if (!named) return false;
+  const std::string shown = longForm ? named->longForm : word;
+  const bool boot = named->id >= SwitchId::Boot && named->id <= SwitchId::HybridMbr;
+  if (!named->valueName) {
+    if (equals != std::string::npos) {
+      line.error = Format(console::kNoValueTaken, shown);
+      return false;
+    }
+    if (boot) TakeBootSwitch(named->longForm, nullptr, line.boot, line.bootError);
+    TakeFlag(line, named->id);
+    return true;
+  }
+  if (boot && (equals != std::string::npos || i + 1 < args.size())) {
+    const std::u16string value =
+        equals != std::string::npos ? Utf8ToUtf16(arg.substr(equals + 1)) : args[++i];
+    TakeBootSwitch(named->longForm, &value, line.boot, line.bootError);
+  } else if (equals != std::string::npos) {
+    TakeValue(line, named->id, Utf8ToUtf16(arg.substr(equals + 1)));
+  } else if (i + 1 < args.size()) {
+    TakeValue(line, named->id, args[++i]);
+  } else {
+    line.error = Format(console::kValueMissing, shown);
+    return false;
+  }
+  return true;
 }
 
 }  // namespace
@@ -170,63 +269,15 @@ CommandLine ParseCommandLine(const std::vector<std::u16string>& args) {
     const std::u16string& arg = args[i];
     if (!pathsOnly && arg == u"--") {
       pathsOnly = true;
-      continue;
-    }
-    if (!pathsOnly && arg.size() > 1 && arg[0] == u'-') {
-      if (arg.starts_with(u"--") && ScanBootSwitch(args, i, line.boot, line.bootError)) continue;
-      std::optional<std::u16string> joined;
-      const SwitchName* named = FindSwitch(arg, joined);
-      if (!named) {
-        line.warnings.push_back(Format(console::kUnknownSwitch, arg));
-        continue;
-      }
-      // A value is taken as it stands, even when it begins with '-'. A switch that
-      // ends the line has no value.
-      std::optional<std::u16string> value;
-      if (named->takesValue) {
-        if (joined) {
-          value = joined;
-        } else if (++i < args.size()) {
-          value = args[i];
-        }
-      }
-      switch (named->id) {
-        case SwitchId::Help: line.action = CommandAction::Usage; return line;
-        case SwitchId::Version: line.action = CommandAction::Version; return line;
-        case SwitchId::Compare:
-          line.compareImage = value.value_or(u"");  // an empty value is refused later
-          break;
-        case SwitchId::FileSystem: {
-          std::u16string text = value.value_or(u"");
-          if (ParseFileSystemChoice(text, line.choice)) {
-            line.choiceGiven = true;
-          } else if (line.fileSystemError.empty()) {
-            line.fileSystemError = Format(console::kUnknownFileSystem, text);
-          }
-          break;
-        }
-        case SwitchId::Label: line.label = value.value_or(u""); break;
-        case SwitchId::Output:
-          line.target = value;  // none at the end of the line: the target is cleared
-          break;
-        case SwitchId::Size: line.sizeOnly = true; break;
-        case SwitchId::Time:
-          line.buildTime = value.value_or(u"");  // an empty value is refused later
-          break;
-        case SwitchId::Verify: line.verify = true; break;
-        case SwitchId::Yes: line.replaceWithoutAsking = true; break;
-        case SwitchId::Quiet: line.quiet = true; break;
-        case SwitchId::RockRidge: line.rockRidge = true; break;
-        case SwitchId::Joliet: line.joliet = true; break;
-      }
-      continue;
-    }
-    if (!line.source) {
+    } else if (!pathsOnly && arg.size() > 1 && arg[0] == u'-') {
+      if (!TakeSwitch(line, args, i)) return line;
+    } else if (!line.source) {
       line.source = arg;
     } else if (!line.target) {
       line.target = arg;
     } else {
-      line.warnings.push_back(Format(console::kIgnoredArgument, arg));
+      line.error = Format(console::kUnexpectedArgument, arg);
+      return line;
     }
   }
   return line;

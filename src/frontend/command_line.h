@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/boot_settings.h"
+#include "base/image_settings.h"
 #include "build/build_job.h"
 
 namespace vellumcast {
@@ -34,19 +35,33 @@ enum class SwitchId {
   Yes,
   Quiet,
   Help,
-  Version
+  Version,
+  Exclude,
+  ExcludeFrom,
+  Publisher,
+  Preparer,
+  Application,
+  VolumeSet,
+  SystemId,
+  Boot,
+  BootCatalog,
+  BootLoadSize,
+  BootInfoTable,
+  EfiBoot,
+  Hybrid,
+  HybridMbr
 };
 
-// One switch and the ways it is written: after one '-' only the second character counts
-// (ASCII letters folded to lower case), so "-filesystem", "-fs" and "-F" are one switch;
-// the GNU-style long form is matched as a whole word, its value either the next argument
-// or joined with '=' ("--label=Film").
+// One switch and the ways it is written. A word names it when it is the one-dash name,
+// one of the short forms, the long form, or a prefix of the one-dash name or of the long
+// form that no other switch's name of the same kind begins with (case counts). A long
+// form's value is the next argument or joined with '=' ("--label=Film").
 struct SwitchName {
   SwitchId id;
-  const char16_t* letters;  // the second characters that select it; empty: long form only
-  const char* shortForm;    // as the usage text shows it ("-filesystem"); null: none
-  const char* longForm;     // "--filesystem"
-  bool takesValue;
+  const char* shortForm;  // the one-dash name as the usage text shows it; null: long only
+  const char* aliases;    // further one-dash spellings, separated by blanks ("-fs -F")
+  const char* longForm;   // "--filesystem"
+  const char* valueName;  // the value as the usage text names it; null: takes none
 };
 
 // The table the scan walks, in the order the usage text lists the switches.
@@ -69,9 +84,13 @@ struct CommandLine {
   bool joliet = false;                         // -joliet (-J): a Joliet tree beside it
   BootSettings boot;                           // --boot, --efi-boot, --hybrid, ...
   std::string bootError;  // the "Error: ..." line of the first unusable boot switch value
-  // Console lines (UTF-8, each with its line end) to print before anything else, in
-  // the order the scan met them.
-  std::vector<std::string> warnings;
+  std::vector<std::u16string> excludes;        // --exclude PATTERN, in the order given
+  std::vector<std::u16string> excludeFiles;    // --exclude-from FILE, in the order given
+  VolumeIdentity identity;                     // --publisher, --preparer, ...
+  // The error line (with its line end) for the first word that is no switch, a third
+  // path, a value where none is taken or a missing value; empty when there is none.
+  // Nothing may be read or written then.
+  std::string error;
   // The error line (with its line end) for the first value that names no file system;
   // empty when every -filesystem value was known. The build must not run then.
   std::string fileSystemError;
@@ -88,7 +107,8 @@ bool ParseBuildTime(std::u16string_view text, bool isoForm, int64_t& seconds);
 
 // Scans the arguments after the program name from left to right. Only '-' starts a
 // switch (every absolute path begins with '/'); a lone "-" is a path (standard output
-// as the target), and after "--" every argument is a path.
+// as the target), and after "--" every argument is a path. A switch's value is the
+// next argument as typed, even when it begins with '-'.
 CommandLine ParseCommandLine(const std::vector<std::u16string>& args);
 
 // The percentage shown for (done, total): done * 100 / total formed in 64 bits.

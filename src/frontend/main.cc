@@ -2,10 +2,12 @@
 // synchronous build with its progress line, and the closing line; -size, -time and
 // the image streamed to standard output with "-o -".
 #include <signal.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <fstream>
 #include <iterator>
 #include <new>
 #include <optional>
@@ -16,6 +18,7 @@
 #include "frontend/check_report.h"
 #include "frontend/command_line.h"
 #include "frontend/console_texts.h"
+#include "frontend/progress_line.h"
 #include "layout/media_capacities.h"
 #include "platform/output_file.h"
 #include "platform/path_tests.h"
@@ -52,37 +55,30 @@ void PrintToStandardError(const std::string& lines) {
   std::fflush(stderr);
 }
 
-// One console line per change of the percentage: a large image reports progress after
-// every run of sectors, but the line only changes a hundred times.
-uint64_t lastPercent = ~uint64_t(0);
-// Cleared when the console could not take a progress line (a reader of standard output
-// that went away): the build goes on without progress.
-bool showProgress = true;
+// The progress lines of the build and of the check: drawn only on a terminal.
+ProgressLine buildProgress;
+ProgressLine checkProgress;
 
 void PrintProgress(uint32_t done, uint32_t total) {
-  if (total == 0 || !showProgress) return;
-  uint64_t percent = ProgressPercent(done, total);
-  if (percent == lastPercent) return;
-  lastPercent = percent;
-  std::fprintf(consoleStream, console::kProgress, static_cast<unsigned>(percent));
-  if (std::fflush(consoleStream) != 0 || std::ferror(consoleStream)) showProgress = false;
+  buildProgress.Update(uint64_t(done) * kSectorSize, uint64_t(total) * kSectorSize);
 }
-
-// The check of -verify and -compare has its own progress line, after the build's.
-uint64_t lastCheckPercent = ~uint64_t(0);
 
 void PrintCheckProgress(uint32_t done, uint32_t total) {
-  uint64_t percent = ProgressPercent(done, total);
-  if (total == 0 || !showProgress || percent == lastCheckPercent) return;
-  lastCheckPercent = percent;
-  std::fprintf(consoleStream, console::kCheckProgress, static_cast<unsigned>(percent));
-  if (std::fflush(consoleStream) != 0 || std::ferror(consoleStream)) showProgress = false;
+  checkProgress.Update(uint64_t(done) * kSectorSize, uint64_t(total) * kSectorSize);
 }
 
-void PrintDone() { std::fputs(console::kDone, consoleStream); }
+void PrintDone() {
+  buildProgress.Clear();
+  std::fputs(console::kDone, consoleStream);
+}
+
+// A line that tells what the build chose by itself (such as the DVD-Video file systems).
+void PrintNotice(const std::string& text) { std::fprintf(consoleStream, "%s\n", text.c_str()); }
 
 // Prints `text` as one line on standard error, with `prefix` unless it already has it.
 void PrintDiagnostic(const char* prefix, const std::string& text) {
+  buildProgress.Clear();
+  checkProgress.Clear();
   std::fflush(consoleStream);
   std::string line = text.rfind(prefix, 0) == 0 ? text : prefix + text;
   line += '\n';
@@ -107,7 +103,9 @@ bool ConfirmOverwrite(const std::u16string& target) {
     return false;
   }
   std::getchar();
-  return answer == 'y' || answer == 'Y';
+  if (answer == 'y' || answer == 'Y') return true;
+  PrintToStandardError(WithPath(console::kNotReplaced, target));
+  return false;
 }
 
 // The build time of -time, else of SOURCE_DATE_EPOCH, else none (the clock's). False
@@ -153,6 +151,95 @@ void PrintImageSize(int32_t sectors) {
   std::fprintf(consoleStream, console::kFitsOn, fits.c_str());
 }
 
+// The checks of the two paths before anything is read; false after printing the error.
+bool PathsAcceptable(const CommandLine& line, bool comparing) {
+  if (!line.source) {
+    PrintToStandardError(console::kNoSource);
+    PrintUsage();
+    return false;
+  }
+  if (!line.target && !line.sizeOnly && !comparing) {
+    PrintToStandardError(console::kNoTarget);
+    PrintUsage();
+    return false;
+  }
+  if (line.source->empty() || (line.target && line.target->empty())) {
+    PrintToStandardError(line.source->empty() ? console::kEmptySource : console::kEmptyTarget);
+    return false;
+  }
+  if (!IsExistingDirectory(line.source->c_str())) {
+    PrintToStandardError(WithPath(
+        IsExistingNonDirectory(line.source->c_str()) ? console::kNotAFolder : console::kNoDirectory,
+        *line.source));
+    return false;
+  }
+  return true;
+}
+
+// The patterns of --exclude, then those of each --exclude-from file (one a line, blank
+// lines skipped); false after printing the error for a file that cannot be read.
+bool CollectExcludes(const CommandLine& line, std::vector<std::u16string>& patterns) {
+  patterns = line.excludes;
+  for (const std::u16string& file : line.excludeFiles) {
+    std::ifstream in(Utf16ToUtf8(file));
+    if (!in) {
+      PrintToStandardError(WithPath(console::kExcludeFileUnreadable, file));
+      return false;
+    }
+    for (std::string text; std::getline(in, text);) {
+      if (!text.empty() && text.back() == '\r') text.pop_back();
+      if (!text.empty()) patterns.push_back(Utf8ToUtf16(text));
+    }
+  }
+  return true;
+}
+
+// The build's options from the command line; false after printing an error.
+bool ChooseOptions(const CommandLine& line, BuildOptions& options) {
+  options.planOnly = line.sizeOnly;
+  options.verify = line.verify;
+  options.compareImage = line.compareImage.value_or(u"");
+  options.checkProgress = PrintCheckProgress;
+  options.imageWritten = line.quiet ? nullptr : PrintDone;
+  options.notice = line.quiet ? nullptr : PrintNotice;
+  options.rockRidge = line.rockRidge;
+  options.joliet = line.joliet;
+  options.boot = line.boot;
+  options.identity = line.identity;
+  return CollectExcludes(line, options.excludes) && ChooseBuildTime(line, options.buildTime);
+}
+
+// After the build: the closing lines and the exit status.
+int Finish(const CommandLine& line, const BuildJob& job, const std::u16string& target) {
+  buildProgress.Clear();
+  checkProgress.Clear();
+  if (!job.succeeded && caughtStopSignal) {
+    // The shell's convention for a program ended by a signal: 128 + its number.
+    PrintDiagnostic(console::kErrorPrefix, console::kStopped);
+    return 128 + caughtStopSignal;
+  }
+  if (!job.succeeded) {
+    PrintDiagnostic(console::kErrorPrefix, job.errorMessage.empty()
+                                               ? std::string("the image was not built")
+                                               : job.errorMessage);
+    return 1;
+  }
+  if (line.sizeOnly) {
+    PrintImageSize(job.volumeSectors);
+    for (const std::string& path : job.excluded) {
+      std::fprintf(consoleStream, console::kExcludedEntry, path.c_str());
+    }
+    return 0;
+  }
+  const bool comparing = line.compareImage.has_value();
+  if (job.checked) {
+    return PrintCheckOutcome(job.check, line.quiet ? nullptr : consoleStream,
+                             Utf16ToUtf8(comparing ? *line.compareImage : target), !comparing);
+  }
+  if (!line.quiet) std::fputs(console::kDone, consoleStream);
+  return 0;
+}
+
 int Run(int argc, char** argv) {
   // A reader of standard output that goes away makes writes fail (EPIPE) instead of
   // ending the process, so that the build can go on, or report it, and clean up.
@@ -163,29 +250,17 @@ int Run(int argc, char** argv) {
   // "-o -" streams the image to standard output; every text then goes to standard error.
   const bool streaming = !line.sizeOnly && line.target && IsStandardOutputTarget(*line.target);
   if (streaming) consoleStream = stderr;
-
-  for (const std::string& warning : line.warnings) PrintToStandardError(warning);
+  if (!line.error.empty()) {
+    PrintToStandardError(line.error);
+    return 1;
+  }
   switch (line.action) {
     case CommandAction::Usage: PrintUsage(); return 0;
     case CommandAction::Version: std::fprintf(consoleStream, "%s\n", console::kBanner); return 0;
     case CommandAction::Build: break;
   }
-
   const bool comparing = line.compareImage.has_value();
-  if (!line.source) {
-    PrintToStandardError(console::kNoSource);
-    PrintUsage();
-    return 1;
-  }
-  if (!line.target && !line.sizeOnly && !comparing) {
-    PrintToStandardError(console::kNoTarget);
-    PrintUsage();
-    return 1;
-  }
-  if (!IsExistingDirectory(line.source->c_str())) {
-    PrintToStandardError(WithPath(console::kNoDirectory, *line.source));
-    return 1;
-  }
+  if (!PathsAcceptable(line, comparing)) return 1;
   if (!line.fileSystemError.empty()) {
     PrintToStandardError(line.fileSystemError);
     return 1;
@@ -199,15 +274,7 @@ int Run(int argc, char** argv) {
     return 1;
   }
   BuildOptions options;
-  options.planOnly = line.sizeOnly;
-  options.verify = line.verify;
-  options.compareImage = line.compareImage.value_or(u"");
-  options.checkProgress = line.quiet ? nullptr : PrintCheckProgress;
-  options.imageWritten = line.quiet ? nullptr : PrintDone;
-  options.rockRidge = line.rockRidge;
-  options.joliet = line.joliet;
-  options.boot = line.boot;
-  if (!ChooseBuildTime(line, options.buildTime)) return 1;
+  if (!ChooseOptions(line, options)) return 1;
   // Refused before the question: nothing is replaced for a build that cannot start.
   if (!(comparing && !line.choiceGiven)) {
     const std::string refused = IsoExtensionsRefused(options, line.choice);
@@ -222,6 +289,11 @@ int Run(int argc, char** argv) {
       !ConfirmOverwrite(*line.target)) {
     return 1;
   }
+  // Progress is drawn only for a person watching a terminal.
+  const bool terminal = !line.quiet && isatty(fileno(consoleStream));
+  buildProgress.stream = checkProgress.stream = consoleStream;
+  checkProgress.prefix = "Checking ";
+  if (!terminal) options.checkProgress = nullptr;
 
   // From here on Ctrl-C, SIGTERM and SIGHUP let the build remove its temporary file.
   CatchStopSignals();
@@ -229,31 +301,12 @@ int Run(int argc, char** argv) {
   const std::u16string target = line.target.value_or(u"");
   const FileSystemChoice choice =
       comparing && !line.choiceGiven ? FileSystemChoice::OfImage : line.choice;
-  auto job =
-      StartImageBuild(line.source->c_str(), line.label.c_str(), choice, target.c_str(),
-                      console::kImplementationIdentifier, console::kApplicationIdentifier, false,
-                      line.sizeOnly || line.quiet ? nullptr : PrintProgress, PrintWarning, options);
-  if (!job->succeeded && caughtStopSignal) {
-    // The shell's convention for a program ended by a signal: 128 + its number.
-    PrintDiagnostic(console::kErrorPrefix, console::kStopped);
-    return 128 + caughtStopSignal;
-  }
-  if (!job->succeeded) {
-    PrintDiagnostic(console::kErrorPrefix, job->errorMessage.empty()
-                                               ? std::string("the image was not built")
-                                               : job->errorMessage);
-    return 1;
-  }
-  if (line.sizeOnly) {
-    PrintImageSize(job->volumeSectors);
-    return 0;
-  }
-  if (job->checked) {
-    return PrintCheckOutcome(job->check, consoleStream,
-                             Utf16ToUtf8(comparing ? *line.compareImage : target), !comparing);
-  }
-  if (!line.quiet) std::fputs(console::kDone, consoleStream);
-  return 0;
+  // A comparison prints only its differences and its result, not the scan's warnings.
+  auto job = StartImageBuild(line.source->c_str(), line.label.c_str(), choice, target.c_str(),
+                             console::kImplementationIdentifier, console::kApplicationIdentifier,
+                             false, line.sizeOnly || !terminal ? nullptr : PrintProgress,
+                             comparing ? nullptr : PrintWarning, options);
+  return Finish(line, *job, target);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // and how they are split between the record and a continuation area.
 #include "layout/iso_hierarchy.h"
 
+#include "layout/link_records.h"
 #include "platform/text.h"
 
 namespace vellumcast {
@@ -16,7 +17,10 @@ uint32_t Even(uint32_t n) { return n + n % 2; }
 
 }  // namespace
 
-std::string RockRidgeName(const TreeNode& node) { return Utf16ToUtf8(node.name ? node.name : u""); }
+std::string RockRidgeName(const TreeNode& node) {
+  const char16_t* name = node.rockRidgeName ? node.rockRidgeName : node.name;
+  return Utf16ToUtf8(name ? name : u"");
+}
 
 uint32_t RockRidgeNameEntriesBytes(uint32_t nameBytes) {
   uint32_t pieces =
@@ -28,9 +32,10 @@ uint32_t RockRidgeErBytes() {
   return kSuspErHeaderBytes + kErIdentifierBytes + kErDescriptorBytes + kErSourceBytes;
 }
 
-// In the record: [SP] PX TF [NM...] when they fit the 254 bytes of a record; otherwise
-// [SP] PX TF, as much of the name as fits in one NM, and CE, with the rest of the name
-// in the continuation area. The root's "." record always continues, with ER.
+// In the record: [SP] PX TF [PN] [NM...] [SL...] when they fit the 254 bytes of a record;
+// otherwise [SP] PX TF [PN], as much of the name as fits in one NM, and CE, with the rest
+// of the name and a link's SL entries in the continuation area. The root's "." record
+// always continues, with ER.
 SystemUseLayout RecordSystemUse(const ImageSettings& settings, const SourceTree& tree,
                                 const IsoHierarchy& h, const IsoRecordSlot& slot) {
   SystemUseLayout out;
@@ -51,17 +56,34 @@ SystemUseLayout RecordSystemUse(const ImageSettings& settings, const SourceTree&
     out.recordBytes = attributes;
     return out;
   }
+  if (slot.node->IsDevice()) attributes += kRripPnBytes;
+  const uint32_t link =
+      slot.node->IsSymbolicLink() ? uint32_t(RockRidgeSlEntries(slot.node->linkTarget).size()) : 0;
   const uint32_t name = uint32_t(RockRidgeName(*slot.node).size());
-  const uint32_t whole = attributes + RockRidgeNameEntriesBytes(name);
+  const uint32_t whole = attributes + RockRidgeNameEntriesBytes(name) + link;
   if (Even(whole) <= room) {
     out.recordBytes = Even(whole);
     out.nameInRecord = name;
     return out;
   }
-  out.nameInRecord = room - attributes - kRripNmHeaderBytes - kSuspCeBytes;  // room is even
-  out.recordBytes = room;
-  out.continuationBytes = RockRidgeNameEntriesBytes(name - out.nameInRecord);
+  const uint32_t nameRoom = room - attributes - kRripNmHeaderBytes - kSuspCeBytes;  // room is even
+  out.nameInRecord = name < nameRoom ? name : nameRoom;
+  out.recordBytes = Even(attributes + RockRidgeNameEntriesBytes(out.nameInRecord) + kSuspCeBytes);
+  const uint32_t rest = name - out.nameInRecord;
+  out.continuationBytes = (rest ? RockRidgeNameEntriesBytes(rest) : 0) + link;
   return out;
+}
+
+uint64_t DirectoryContinuationBytes(const ImageSettings& settings, const SourceTree& tree,
+                                    const IsoHierarchy& h, const TreeNode& directory) {
+  uint64_t cursor = 0;
+  if (h.joliet || !settings.rockRidge) return 0;
+  ForEachIsoRecord(h, directory, [&](const IsoRecordSlot& slot) {
+    const SystemUseLayout use = RecordSystemUse(settings, tree, h, slot);
+    if (use.continuationBytes) ContinuationPlace(cursor, use);
+    return true;
+  });
+  return cursor;
 }
 
 }  // namespace vellumcast

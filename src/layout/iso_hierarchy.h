@@ -46,11 +46,8 @@ inline constexpr IsoHierarchy kJolietHierarchy = {true,
                                                   &TreeNode::jolietPathTableNumber};
 
 // Where the planned areas of ISO 9660 lie: type L and type M path tables of the primary
-// hierarchy, its directories, the Rock Ridge continuation areas, then the Joliet path
-// tables and directories.
-inline uint32_t RockRidgeAreaSector(const LayoutPlan& plan) {
-  return IsoFirstDirectorySector(plan) + uint32_t(plan.isoDirectorySectors);
-}
+// hierarchy, its directories (each followed by its Rock Ridge continuation areas), then
+// the Joliet path tables and directories.
 inline uint32_t PathTableStart(const LayoutPlan& plan, const IsoHierarchy& h) {
   return uint32_t(h.joliet ? plan.jolietPathTableStart : plan.pathTableStart);
 }
@@ -71,8 +68,7 @@ inline uint32_t DirectorySector(const LayoutPlan& plan, const IsoHierarchy& h,
 // continuation areas.
 inline uint32_t IsoAreaSectors(const LayoutPlan& plan) {
   return 2 * uint32_t(plan.pathTableSectors) + uint32_t(plan.isoDirectorySectors) +
-         uint32_t(plan.rockRidgeSectors) + 2 * uint32_t(plan.jolietPathTableSectors) +
-         uint32_t(plan.jolietDirectorySectors);
+         2 * uint32_t(plan.jolietPathTableSectors) + uint32_t(plan.jolietDirectorySectors);
 }
 
 // One record of a directory extent, in recorded order: the directory itself (identifier
@@ -121,7 +117,8 @@ struct SystemUseLayout {
   uint32_t continuationBytes = 0;  // 0: the record has no continuation area
 };
 
-// The name an entry has under Rock Ridge: its full name in UTF-8 (the host's bytes).
+// The name an entry has under Rock Ridge: its full name in UTF-8 (the host's bytes), or
+// the numbered name NameRockRidgeEntries gave it.
 std::string RockRidgeName(const TreeNode& node);
 // The bytes of NM entries carrying `nameBytes` of name, split in pieces of at most 250.
 uint32_t RockRidgeNameEntriesBytes(uint32_t nameBytes);
@@ -135,5 +132,25 @@ uint32_t RockRidgeErBytes();
 // carry nothing.
 SystemUseLayout RecordSystemUse(const ImageSettings& settings, const SourceTree& tree,
                                 const IsoHierarchy& h, const IsoRecordSlot& slot);
+
+// The continuation areas of one directory's records lie right after the directory's
+// extent, packed in record order, none crossing a sector: a reader going forward
+// through the image (a stream reader such as libarchive) meets each area before any
+// later directory. ContinuationPlace moves `cursor` (bytes from the start of the
+// directory's areas) past the area of `use` and returns where that area starts.
+inline uint64_t ContinuationPlace(uint64_t& cursor, const SystemUseLayout& use) {
+  const uint64_t place = IsoRecordStart(cursor, use.continuationBytes);
+  cursor = place + use.continuationBytes;
+  return place;
+}
+// Bytes of the continuation areas of `directory` in hierarchy `h` (0 without Rock Ridge
+// and in the Joliet hierarchy).
+uint64_t DirectoryContinuationBytes(const ImageSettings& settings, const SourceTree& tree,
+                                    const IsoHierarchy& h, const TreeNode& directory);
+// The first sector of a directory's continuation areas: after its extent.
+inline uint32_t ContinuationSector(const LayoutPlan& plan, const IsoHierarchy& h,
+                                   const TreeNode& directory) {
+  return DirectorySector(plan, h, directory) + uint32_t(SectorsFor(directory.*h.dirSize));
+}
 
 }  // namespace vellumcast

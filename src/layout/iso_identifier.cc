@@ -84,14 +84,10 @@ uint8_t MapIsoCharacter(uint8_t c, bool dvdVideoMode) {
 
 std::string EightBitName(const char16_t* name) {
   std::string out;
-  for (const char16_t* p = name; *p; ++p) {
-    char16_t c = DiscUnit(*p);
-    if (c >= 0xD800 && c <= 0xDBFF && p[1] >= 0xDC00 && p[1] <= 0xDFFF) {
-      ++p;  // one character outside the BMP
-      out.push_back('?');
-    } else {
-      out.push_back(c <= 0xFF ? char(c) : '?');
-    }
+  const std::u16string text = DiscText(name);
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (IsHighSurrogate(text[i])) ++i;  // one character outside the BMP: a pair
+    out.push_back(text[i] <= 0xFF ? char(text[i]) : '?');
   }
   return out;
 }

@@ -28,22 +28,28 @@ bool Allowed(char16_t c) {
   return c >= 0x20 && c != u'*' && c != u'/' && c != u':' && c != u';' && c != u'?' && c != u'\\';
 }
 
-std::u16string NaturalUnits(const TreeNode& node, bool& replaced) {
-  std::u16string units;
-  for (const char16_t* p = node.name; *p; ++p) {
-    char16_t c = DiscUnit(*p);
-    replaced = replaced || !Allowed(c);
-    units.push_back(Allowed(c) ? c : u'_');
+// Why a name that fits is recorded differently.
+enum class Replaced : uint8_t { None, NotAllowed, BeyondUcs2, Unshown };
+
+std::u16string NaturalUnits(const TreeNode& node, Replaced& replaced) {
+  bool beyondUcs2 = false;
+  std::u16string units = Ucs2Units(DiscText(node.name), beyondUcs2);
+  if (beyondUcs2) replaced = Replaced::BeyondUcs2;
+  for (char16_t& c : units) {
+    if (Allowed(c)) continue;
+    c = u'_';
+    if (replaced == Replaced::None) replaced = Replaced::NotAllowed;
   }
   return units;
 }
 
-// Readers that ignore case (Windows) must tell the names of a folder apart too.
+// The name under which a reader finds an identifier: Windows ignores case (comparing
+// names upper-cased unit by unit) and trailing dots and spaces, Linux's Joliet driver
+// drops trailing dots. Identifiers of one folder with the same key would be one name.
 std::u16string Key(const std::u16string& units) {
   std::u16string key = units;
-  for (char16_t& c : key) {
-    if (c >= u'A' && c <= u'Z') c = char16_t(c - u'A' + u'a');
-  }
+  while (!key.empty() && (key.back() == u'.' || key.back() == u' ')) key.pop_back();
+  for (char16_t& c : key) c = UpperCaseUnit(c);
   return key;
 }
 
@@ -60,8 +66,9 @@ bool StoreJolietName(LayoutPlanner& planner, TreeNode& node, const std::u16strin
   return true;
 }
 
-void WarnChangedName(const LayoutPlanner& planner, const TreeNode& node,
+void WarnChangedName(const LayoutPlanner& planner, TreeNode& node,
                      const std::u16string& identifier, const char* why, uint32_t& changedNames) {
+  node.nameWarnings |= kJolietNameWarned;
   if (++changedNames > kMaxNameWarnings) return;
   planner.log.Warn(SourcePathOf(node) + " is named \"" + Utf16ToUtf8(identifier) +
                    "\" in Joliet: " + why);
@@ -83,6 +90,20 @@ void SortJolietOrder(TreeNode& directory) {
 
 }  // namespace
 
+std::u16string Ucs2Units(std::u16string_view text, bool& beyondUcs2) {
+  std::u16string units;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (IsHighSurrogate(text[i]) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
+      units.push_back(u'_');
+      beyondUcs2 = true;
+      ++i;
+    } else {
+      units.push_back(text[i]);
+    }
+  }
+  return units;
+}
+
 void WarnJolietNamesLeft(const LayoutPlanner& planner, uint32_t changedNames) {
   if (changedNames <= kMaxNameWarnings) return;
   planner.log.Warn(std::to_string(changedNames - kMaxNameWarnings) +
@@ -90,10 +111,30 @@ void WarnJolietNamesLeft(const LayoutPlanner& planner, uint32_t changedNames) {
                    std::to_string(changedNames) + " in all)");
 }
 
+namespace {
+
+const char* ChangeReason(bool tooLong, bool numbered, Replaced replaced) {
+  if (tooLong) return "the name is longer than the 64 characters of a Joliet identifier";
+  if (numbered) {
+    return "another name of its folder is the same name to Windows or Linux (letter case, "
+           "trailing dots and spaces aside)";
+  }
+  switch (replaced) {
+    case Replaced::BeyondUcs2: return "Joliet holds no characters beyond U+FFFF";
+    case Replaced::NotAllowed: return "Joliet does not allow some of its characters";
+    case Replaced::Unshown: return "Windows and Linux show no name made of dots and spaces only";
+    case Replaced::None: break;
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 // A name that fits is recorded as it is (characters Joliet does not allow become '_'). A
 // longer one is shortened keeping its extension; when that identifier, or a name's, is
-// already held in the folder (ignoring the case of A-Z), the entry takes the first "~N"
-// variant that no entry of the folder holds or will hold.
+// already held in the folder as a reader compares names (see Key), the entry takes the
+// first "~N" variant of its name without trailing dots and spaces that no entry of the
+// folder holds or will hold.
 bool NameJolietEntries(LayoutPlanner& planner, TreeNode& directory, uint32_t& changedNames) {
   // Numbered variants are given in the order of the source names, so that they do not
   // depend on the order in which the system lists the folder.
@@ -103,41 +144,35 @@ bool NameJolietEntries(LayoutPlanner& planner, TreeNode& directory, uint32_t& ch
     return std::u16string_view(a->name) < std::u16string_view(b->name);
   });
   std::vector<std::u16string> names;
-  std::vector<bool> replaced;                  // a character Joliet does not allow became '_'
+  std::vector<Replaced> replaced;
   std::unordered_set<std::u16string> fitting;  // keys of names recorded as they are
   for (TreeNode* e : entries) {
-    bool changed = false;
-    names.push_back(NaturalUnits(*e, changed));
-    replaced.push_back(changed);
+    replaced.push_back(Replaced::None);
+    names.push_back(NaturalUnits(*e, replaced.back()));
+    if (Key(names.back()).empty()) {
+      names.back().back() = u'_';
+      replaced.back() = Replaced::Unshown;
+    }
     if (names.back().size() <= kJolietMaxUnits) fitting.insert(Key(names.back()));
   }
   std::unordered_set<std::u16string> given;
   std::unordered_map<std::u16string, uint32_t> nextVariant;
   for (size_t i = 0; i < entries.size(); ++i) {
-    TreeNode* e = entries[i];
     const std::u16string& name = names[i];
     const bool tooLong = name.size() > kJolietMaxUnits;
     std::u16string identifier =
         tooLong ? ShortenedName(name, kJolietMaxUnits, 0, kKeptExtensionUnits) : name;
     if ((tooLong && fitting.count(Key(identifier))) || given.count(Key(identifier))) {
-      uint32_t& n = nextVariant[name];
+      const std::u16string stem = name.substr(0, name.find_last_not_of(u". ") + 1);
+      uint32_t& n = nextVariant[stem];
       do {
-        identifier = ShortenedName(name, kJolietMaxUnits, ++n, kKeptExtensionUnits);
+        identifier = ShortenedName(stem, kJolietMaxUnits, ++n, kKeptExtensionUnits);
       } while (fitting.count(Key(identifier)) || given.count(Key(identifier)));
     }
     given.insert(Key(identifier));
-    if (tooLong) {
-      WarnChangedName(planner, *e, identifier,
-                      "the name is longer than the 64 characters of a Joliet identifier",
-                      changedNames);
-    } else if (identifier != name) {
-      WarnChangedName(planner, *e, identifier,
-                      "another name of its folder has the same Joliet form", changedNames);
-    } else if (replaced[i]) {
-      WarnChangedName(planner, *e, identifier, "Joliet does not allow some of its characters",
-                      changedNames);
-    }
-    if (!StoreJolietName(planner, *e, identifier)) return false;
+    if (const char* why = ChangeReason(tooLong, identifier != name, replaced[i]))
+      WarnChangedName(planner, *entries[i], identifier, why, changedNames);
+    if (!StoreJolietName(planner, *entries[i], identifier)) return false;
   }
   SortJolietOrder(directory);
   return true;

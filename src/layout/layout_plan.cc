@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/disc_constants.h"
+#include "layout/entry_attributes.h"
 #include "layout/entry_extents.h"
 #include "layout/iso_hierarchy.h"
 #include "layout/layout_plan.h"
@@ -29,8 +30,7 @@ struct IsoCounters {
 struct LayoutCounters {
   IsoCounters iso;
   IsoCounters joliet;
-  uint64_t continuationBytes = 0;  // Rock Ridge continuation areas, packed as placed
-  uint64_t dataSectors = 0;        // file data sectors; next file's dataStart
+  uint64_t dataSectors = 0;  // file data sectors; next file's dataStart
   uint64_t udfDirSectors = 0;
   uint64_t nextUdfBlock = kFixedFileSystemBlocks;
   uint64_t nextUniqueId = kFirstUniqueId;
@@ -67,8 +67,15 @@ bool UdfDirectoryStep(LayoutPlanner& planner, LayoutCounters& c, TreeNode& direc
                               std::to_string(kShortAdsInFileEntry102) + " extents of " +
                               std::to_string(kMaxExtentBytes) + " bytes); use UDF 2.50");
     }
+    // The names of one hard-linked file share the File Entry the first of them placed.
+    TreeNode& owner = e->sharedData && !e->IsSymbolicLink() ? *e->sharedData : *e;
+    if (e->hardLinks && owner.fileEntryLocation != 0) {
+      e->fileEntryLocation = owner.fileEntryLocation;
+      continue;
+    }
     uint32_t sectors = FileEntrySectors(planner.settings, *e);
     e->fileEntryLocation = uint32_t(block);
+    owner.fileEntryLocation = uint32_t(block);
     block += sectors;
     if (!e->stereoPair) c.udfExtraEntryBlocks += sectors - 1;
     if (block > kMaxSectorField)
@@ -81,9 +88,9 @@ bool UdfDirectoryStep(LayoutPlanner& planner, LayoutCounters& c, TreeNode& direc
 
 // A directory's ISO 9660 extent in hierarchy `h`: the self and parent records, then one
 // record per entry in that hierarchy's order (one per extent for a multi-extent file),
-// none crossing a sector. Continuation areas of its records are placed as they come.
+// none crossing a sector; the continuation areas of its records follow the extent.
 bool IsoDirectoryStep(LayoutPlanner& planner, const IsoHierarchy& h, IsoCounters& c,
-                      uint64_t& continuation, TreeNode& directory) {
+                      TreeNode& directory) {
   if (c.nextDirectoryNumber > kIsoMaxDirectories) {
     return planner.log.Fail("the folder holds more than " + std::to_string(kIsoMaxDirectories) +
                             " directories, more than an ISO 9660 path table can number; "
@@ -95,8 +102,6 @@ bool IsoDirectoryStep(LayoutPlanner& planner, const IsoHierarchy& h, IsoCounters
     SystemUseLayout use = RecordSystemUse(planner.settings, planner.tree, h, slot);
     uint32_t length = IsoRecordLength(SlotIdentifierLength(h, slot), use.recordBytes);
     offset = IsoRecordStart(offset, length) + length;
-    if (use.continuationBytes)
-      continuation = IsoRecordStart(continuation, use.continuationBytes) + use.continuationBytes;
     return true;
   });
   if (offset > UINT32_MAX) {
@@ -106,8 +111,9 @@ bool IsoDirectoryStep(LayoutPlanner& planner, const IsoHierarchy& h, IsoCounters
   directory.*h.dirSize = uint32_t(offset);
   directory.*h.pathTableNumber = uint16_t(c.nextDirectoryNumber++);
   directory.*h.dirLocation = uint32_t(c.isoSectors);
-  c.isoSectors += SectorsFor(offset);
-  if (c.isoSectors > kMaxSectorField || continuation / kSectorSize > kMaxSectorField) {
+  c.isoSectors += SectorsFor(offset) + SectorsFor(DirectoryContinuationBytes(
+                                           planner.settings, planner.tree, h, directory));
+  if (c.isoSectors > kMaxSectorField) {
     return planner.log.Fail("the ISO 9660 directories do not fit one image");
   }
   return true;
@@ -117,7 +123,8 @@ bool IsoDirectoryStep(LayoutPlanner& planner, const IsoHierarchy& h, IsoCounters
 // identifiers for every entry in the same order.
 bool DataStep(LayoutPlanner& planner, LayoutCounters& c, TreeNode& directory) {
   for (TreeNode* e = directory.firstChild; e; e = e->nextSibling) {
-    if (!e->isDirectory) {
+    // A name sharing another file's data is placed with it (LinkFixUp).
+    if (!e->isDirectory && !e->sharedData) {
       switch (e->kind) {
         case Ordinary:
         case StreamClip:
@@ -140,7 +147,7 @@ bool DataStep(LayoutPlanner& planner, LayoutCounters& c, TreeNode& directory) {
     }
     if (c.nextUniqueId > UINT32_MAX)
       return planner.log.Fail("the tree has too many entries for UDF");
-    e->uniqueId = uint32_t(c.nextUniqueId++);
+    if (!e->hardLinks || !e->sharedData) e->uniqueId = uint32_t(c.nextUniqueId++);
   }
   return true;
 }
@@ -156,6 +163,17 @@ void StereoFixUp(TreeNode& ssifDirectory) {
   }
 }
 
+// A name that shares another file's data starts where that file's data does; a hard
+// link's name also carries that file's unique identifier (its File Entry's).
+bool LinkFixUp(TreeNode& directory) {
+  for (TreeNode* e = directory.firstChild; e; e = e->nextSibling) {
+    if (!e->sharedData) continue;
+    e->dataStart = e->sharedData->dataStart;
+    if (!e->IsSymbolicLink()) e->uniqueId = e->sharedData->uniqueId;
+  }
+  return true;
+}
+
 // The UDF file-system blocks as the tree's counters give them: 3 fixed blocks, the
 // directory data, one File Entry per file and directory, and the extra blocks of files
 // with more extents than one entry holds. This must equal the blocks the walk handed out
@@ -163,8 +181,9 @@ void StereoFixUp(TreeNode& ssifDirectory) {
 // disagree, and the integrity descriptor's file and directory counts would be wrong.
 bool CheckUdfBlocks(LayoutPlanner& planner, const LayoutCounters& c) {
   uint64_t expected = kFixedFileSystemBlocks + c.udfDirSectors +
-                      planner.tree.extraDescriptorSectors + planner.tree.totalFileCount +
-                      planner.tree.totalDirectoryCount + c.udfExtraEntryBlocks;
+                      planner.tree.extraDescriptorSectors + planner.tree.totalFileCount -
+                      planner.tree.sharedFileEntries + planner.tree.totalDirectoryCount +
+                      c.udfExtraEntryBlocks;
   if (expected == c.nextUdfBlock) return true;
   char text[200];
   std::snprintf(text, sizeof text,
@@ -207,7 +226,14 @@ bool PlanLayout(const ImageSettings& settings, SourceTree& tree, LayoutPlan& pla
   // Then a hybrid image's backup GPT entries, among the sectors UDF readers take as used.
   const uint64_t backupEntries = c.dataSectors;
   if (settings.boot.hybrid) c.dataSectors += kBackupGptEntrySectors;
+  FixReproducibleAttributes(settings, *tree.root);
+  WarnDatesIso9660CannotHold(planner, *tree.root);
   if (!NameAndSortTree(planner, *tree.root)) return false;
+  WalkDepthFirst(*tree.root, [](TreeNode& d) {
+    for (TreeNode* e = d.firstChild; e; e = e->nextSibling)
+      if (e->hardLinks) e->fileEntryLocation = 0;  // placed anew by the UDF walk
+    return true;
+  });
   if (settings.WritesUdf() &&
       !WalkBreadthFirst(*tree.root, &TreeNode::firstChild, &TreeNode::nextSibling,
                         [&](TreeNode& d) { return UdfDirectoryStep(planner, c, d); })) {
@@ -215,38 +241,35 @@ bool PlanLayout(const ImageSettings& settings, SourceTree& tree, LayoutPlan& pla
   }
   if (settings.WritesIso9660() &&
       !WalkBreadthFirst(
-          *tree.root, &TreeNode::isoFirstChild, &TreeNode::isoNextSibling, [&](TreeNode& d) {
-            return IsoDirectoryStep(planner, kPrimaryHierarchy, c.iso, c.continuationBytes, d);
-          })) {
+          *tree.root, &TreeNode::isoFirstChild, &TreeNode::isoNextSibling,
+          [&](TreeNode& d) { return IsoDirectoryStep(planner, kPrimaryHierarchy, c.iso, d); })) {
     return false;
   }
-  uint64_t noContinuation = 0;
   if (settings.WritesIso9660() && settings.joliet &&
       !WalkBreadthFirst(
-          *tree.root, &TreeNode::jolietFirstChild, &TreeNode::jolietNextSibling, [&](TreeNode& d) {
-            return IsoDirectoryStep(planner, kJolietHierarchy, c.joliet, noContinuation, d);
-          })) {
+          *tree.root, &TreeNode::jolietFirstChild, &TreeNode::jolietNextSibling,
+          [&](TreeNode& d) { return IsoDirectoryStep(planner, kJolietHierarchy, c.joliet, d); })) {
     return false;
   }
   if (!WalkDepthFirst(*tree.root, [&](TreeNode& d) { return DataStep(planner, c, d); }))
     return false;
   if (tree.ssifDirectory) StereoFixUp(*tree.ssifDirectory);
+  WalkDepthFirst(*tree.root, LinkFixUp);
 
   const uint64_t f = c.dataSectors;
-  // ISO 9660: the primary path tables and directories, the continuation areas, the
-  // Joliet path tables and directories, one after another.
-  uint64_t p = 0, d = 0, rr = 0, jp = 0, jd = 0, isoArea = 0;
+  // ISO 9660: the primary path tables and directories (with their continuation areas),
+  // the Joliet path tables and directories, one after another.
+  uint64_t p = 0, d = 0, jp = 0, jd = 0, isoArea = 0;
   uint64_t volume = 0, base = 0, offset = 0, partition = 0, metadata = 0, mirrorEntry = 0,
            mirror = 0;
   if (settings.WritesIso9660()) {
     p = SectorsFor(c.iso.ptBytes);
     d = c.iso.isoSectors;
-    rr = SectorsFor(c.continuationBytes);
     if (settings.joliet) {
       jp = SectorsFor(c.joliet.ptBytes);
       jd = c.joliet.isoSectors;
     }
-    isoArea = 2 * p + d + rr + 2 * jp + jd;
+    isoArea = 2 * p + d + 2 * jp + jd;
     if (settings.formatFlags == FormatIso9660) {
       base = uint64_t(plan.pathTableStart);
       offset = isoArea;
@@ -282,8 +305,8 @@ bool PlanLayout(const ImageSettings& settings, SourceTree& tree, LayoutPlan& pla
     plan.pathTableBytes = uint32_t(c.iso.ptBytes);
     plan.pathTableSectors = int32_t(p);
     plan.isoDirectorySectors = int32_t(d);
-    plan.rockRidgeSectors = int32_t(rr);
-    plan.jolietPathTableStart = settings.joliet ? int32_t(RockRidgeAreaSector(plan) + rr) : 0;
+    plan.jolietPathTableStart =
+        settings.joliet ? int32_t(IsoFirstDirectorySector(plan) + uint32_t(d)) : 0;
     plan.jolietPathTableBytes = uint32_t(c.joliet.ptBytes);
     plan.jolietPathTableSectors = int32_t(jp);
     plan.jolietDirectorySectors = int32_t(jd);

@@ -16,12 +16,12 @@ struct LayoutPlan {
   int32_t volumeSectors = 0;  // the whole image
   int32_t fileDataSectors = 0;
   // ISO 9660: the primary hierarchy's path tables (type L, then type M) and directories,
-  // the Rock Ridge continuation areas right after them, then the Joliet hierarchy's.
+  // each directory's Rock Ridge continuation areas right after its extent (counted in
+  // isoDirectorySectors), then the Joliet hierarchy's.
   int32_t pathTableStart = 0;
   uint32_t pathTableBytes = 0;
   int32_t pathTableSectors = 0;
   int32_t isoDirectorySectors = 0;
-  int32_t rockRidgeSectors = 0;
   int32_t jolietPathTableStart = 0;
   uint32_t jolietPathTableBytes = 0;
   int32_t jolietPathTableSectors = 0;

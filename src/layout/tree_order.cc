@@ -10,6 +10,7 @@
 
 #include "layout/iso_identifier.h"
 #include "layout/joliet_identifier.h"
+#include "layout/rock_ridge_names.h"
 #include "layout/udf_identifier.h"
 #include "platform/text.h"
 #include "tree/tree_walk.h"
@@ -23,8 +24,8 @@ std::vector<TreeNode*> Entries(const TreeNode& directory) {
   return entries;
 }
 
-// In DVD-Video mode players expect the root, VIDEO_TS and AUDIO_TS in the order the
-// scan gave them.
+// In DVD-Video mode players expect VIDEO_TS and AUDIO_TS in the order the scan gave them
+// (their files by the DVD-Video rules), and the two folders first in the root.
 bool KeepsScanOrder(const LayoutPlanner& planner, const TreeNode& directory) {
   if (!planner.tree.dvdVideoMode) return false;
   if (directory.IsRoot()) return true;
@@ -60,15 +61,27 @@ void Relink(TreeNode& directory, const std::vector<TreeNode*>& entries) {
   }
 }
 
-// Source names in UTF-16 unit order. Two entries whose identifiers come out equal are
-// told apart by numbered variants given in primary order; sorting by source name first
-// makes that choice independent of the order in which the system lists the folder.
-void SortBySourceName(TreeNode& directory) {
+// Source names in UTF-16 unit order, after the first `kept` entries. Two entries whose
+// identifiers come out equal are told apart by numbered variants given in primary order;
+// sorting by source name first makes that choice, and the order of the file data,
+// independent of the order in which the system lists the folder.
+void SortBySourceName(TreeNode& directory, size_t kept = 0) {
   std::vector<TreeNode*> entries = Entries(directory);
-  std::stable_sort(entries.begin(), entries.end(), [](const TreeNode* a, const TreeNode* b) {
-    return std::u16string_view(a->name) < std::u16string_view(b->name);
-  });
+  if (kept > entries.size()) kept = entries.size();
+  std::stable_sort(entries.begin() + std::ptrdiff_t(kept), entries.end(),
+                   [](const TreeNode* a, const TreeNode* b) {
+                     return std::u16string_view(a->name) < std::u16string_view(b->name);
+                   });
   Relink(directory, entries);
+}
+
+// The DVD-Video folders the scan put first in the root.
+size_t LeadingDvdVideoFolders(const TreeNode& root) {
+  size_t n = 0;
+  for (const TreeNode* e = root.firstChild; e && e->isDirectory; e = e->nextSibling, ++n) {
+    if (!EqualsUtf16(e->name, u"VIDEO_TS") && !EqualsUtf16(e->name, u"AUDIO_TS")) break;
+  }
+  return n;
 }
 
 }  // namespace
@@ -99,24 +112,33 @@ void SortIsoOrder(TreeNode& directory) {
 bool NameAndSortTree(LayoutPlanner& planner, TreeNode& root) {
   uint32_t changedNames = 0;
   uint32_t changedJolietNames = 0;
+  uint32_t changedRockRidgeNames = 0;
   const bool joliet = planner.settings.WritesIso9660() && planner.settings.joliet;
+  const bool rockRidge = planner.settings.WritesIso9660() && planner.settings.rockRidge;
   // Each directory is named and sorted when visited; its subdirectories are queued after.
   const bool named = WalkBreadthFirst(root, [&](TreeNode& directory) {
-    // A UDF image sorts its primary order; only an ISO 9660 image and the DVD-Video
-    // folders keep the order of the scan.
-    if (planner.settings.WritesUdf() && !KeepsScanOrder(planner, directory))
+    // Every folder is taken in the order of its names, whatever the order in which the
+    // system lists it (so is the file data placed); the DVD-Video folders keep the order
+    // of their rules, and the root of a DVD-Video image begins with them. A UDF image
+    // then sorts by identifier.
+    if (!KeepsScanOrder(planner, directory)) {
       SortBySourceName(directory);
+    } else if (directory.IsRoot()) {
+      SortBySourceName(directory, LeadingDvdVideoFolders(directory));
+    }
     if (planner.settings.WritesIso9660() && !NameIsoEntries(planner, directory)) return false;
     if (planner.settings.WritesUdf() && !NameUdfEntries(planner, directory, changedNames))
       return false;
     if (planner.settings.WritesUdf()) SortUdfOrder(planner, directory);
     if (planner.settings.WritesIso9660()) SortIsoOrder(directory);
     if (joliet && !NameJolietEntries(planner, directory, changedJolietNames)) return false;
+    if (rockRidge && !NameRockRidgeEntries(planner, directory, changedRockRidgeNames)) return false;
     return true;
   });
   if (!named) return false;
   WarnChangedNamesLeft(planner, changedNames);
   WarnJolietNamesLeft(planner, changedJolietNames);
+  WarnRockRidgeNamesLeft(planner, changedRockRidgeNames);
   return true;
 }
 

@@ -30,7 +30,7 @@ UdfUnits NaturalUnits(const TreeNode& node, bool eightBit) {
   if (eightBit) {
     for (char c : EightBitName(node.name)) units.push_back(char16_t(uint8_t(c)));
   } else {
-    for (const char16_t* p = node.name; *p; ++p) units.push_back(DiscUnit(*p));
+    units = DiscText(node.name);
   }
   return units;
 }
@@ -56,8 +56,9 @@ bool StoreUdfName(LayoutPlanner& planner, TreeNode& node, const UdfUnits& units,
 
 // One warning for a full name that UDF records differently: the source path, the name on
 // the disc and why. After kMaxNameWarnings of them the rest are only counted.
-void WarnChangedName(const LayoutPlanner& planner, const TreeNode& node, const UdfUnits& identifier,
+void WarnChangedName(const LayoutPlanner& planner, TreeNode& node, const UdfUnits& identifier,
                      bool shortened, uint32_t& changedNames) {
+  node.nameWarnings |= kUdfNameWarned;
   if (++changedNames > kMaxNameWarnings) return;
   planner.log.Warn(SourcePathOf(node) + " is named \"" + Utf16ToUtf8(identifier) + "\" in UDF: " +
                    (shortened ? "the name is longer than a UDF file identifier can hold"
@@ -67,8 +68,6 @@ void WarnChangedName(const LayoutPlanner& planner, const TreeNode& node, const U
 }  // namespace
 
 namespace {
-
-bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 
 // The first `count` units of `text`, one fewer when the cut would split a surrogate pair.
 UdfUnits Head(const UdfUnits& text, size_t count) {

@@ -8,6 +8,8 @@
 #include <string>
 
 #include "base/image_settings.h"
+#include "layout/joliet_identifier.h"
+#include "layout/volume_identity.h"
 #include "platform/text.h"
 
 namespace vellumcast {
@@ -20,8 +22,6 @@ constexpr uint8_t kCompression16Bit = 16;
 constexpr uint32_t kLabelBytes = sizeof(ImageSettings::volumeLabel);  // 128
 constexpr uint32_t kLabelContentBytes = kLabelBytes - 2;              // 126
 constexpr uint32_t kIsoVolumeIdentifierChars = 31;
-
-bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 
 // Number of 16-bit content bytes to keep out of `bytes`, so that a surrogate pair is not
 // split at the cut; `units` points to the big-endian units.
@@ -57,18 +57,17 @@ std::string DStringText(const uint8_t* field, uint32_t size, size_t& units) {
 void SetVolumeLabel(ImageSettings& settings, const char16_t* label) {
   uint8_t* volumeLabel = settings.volumeLabel;
   if (!label || !*label) return;
-  size_t len = Utf16Length(label);
+  const std::u16string text = DiscText(label);
+  const size_t len = text.size();
   bool wide = false;
-  for (size_t i = 0; i < len; ++i) {
-    if (DiscUnit(label[i]) > 0xFF) wide = true;
-  }
+  for (char16_t c : text) wide = wide || c > 0xFF;
   std::memset(volumeLabel, 0, kLabelBytes);
   uint32_t n;
   if (wide) {
     volumeLabel[0] = kCompression16Bit;
     n = static_cast<uint32_t>(len * 2 < kLabelContentBytes ? len * 2 : kLabelContentBytes);
     for (uint32_t i = 0; i < n / 2; ++i) {
-      char16_t c = DiscUnit(label[i]);
+      char16_t c = text[i];
       volumeLabel[1 + 2 * i] = uint8_t(c >> 8);  // OSTA CS0 16-bit: high byte first
       volumeLabel[2 + 2 * i] = uint8_t(c);
     }
@@ -78,7 +77,7 @@ void SetVolumeLabel(ImageSettings& settings, const char16_t* label) {
   } else {
     volumeLabel[0] = kCompression8Bit;
     n = static_cast<uint32_t>(len < kLabelContentBytes ? len : kLabelContentBytes);
-    for (uint32_t i = 0; i < n; ++i) volumeLabel[1 + i] = uint8_t(label[i]);  // Latin-1
+    for (uint32_t i = 0; i < n; ++i) volumeLabel[1 + i] = uint8_t(text[i]);  // Latin-1
   }
   volumeLabel[kLabelBytes - 1] = uint8_t(n + 1);
 }
@@ -124,11 +123,10 @@ void JolietVolumeIdentifier(const ImageSettings& settings, uint8_t out[32]) {
     for (uint32_t i = 0; i < content && i < kIsoVolumeIdentifierBytes / 2; ++i)
       units += char16_t(settings.volumeLabel[1 + i]);
   } else {
-    uint32_t n = WholeCharacters16(settings.volumeLabel + 1, content < kIsoVolumeIdentifierBytes
-                                                                 ? content
-                                                                 : kIsoVolumeIdentifierBytes);
-    for (uint32_t i = 0; i < n; i += 2)
+    for (uint32_t i = 0; i + 1 < content; i += 2)
       units += char16_t((settings.volumeLabel[1 + i] << 8) | settings.volumeLabel[2 + i]);
+    bool beyondUcs2 = false;
+    units = Ucs2Units(units, beyondUcs2).substr(0, kIsoVolumeIdentifierBytes / 2);
   }
   while (units.size() < kIsoVolumeIdentifierBytes / 2) units += u' ';
   for (size_t i = 0; i < units.size(); ++i) {
@@ -189,10 +187,17 @@ void UdfVolumeSetIdentifier(const ImageSettings& settings, int32_t volumeSectors
   char digits[17];
   std::snprintf(digits, sizeof digits, "%08X%08X", static_cast<uint32_t>(settings.buildTime),
                 static_cast<uint32_t>(volumeSectors));
+  bool wide = false;
+  const std::u16string text =
+      std::u16string(digits, digits + 16) + UdfVolumeSetText(settings.identity.volumeSet, wide);
   std::memset(out, 0, kUdfVolumeSetIdentifierBytes);
-  out[0] = kCompression8Bit;
-  std::memcpy(out + 1, digits, 16);
-  out[kUdfVolumeSetIdentifierBytes - 1] = 16 + 1;
+  out[0] = wide ? kCompression16Bit : kCompression8Bit;
+  uint32_t n = 0;
+  for (char16_t c : text) {
+    if (wide) out[1 + n++] = uint8_t(c >> 8);  // OSTA CS0 16-bit: high byte first
+    out[1 + n++] = uint8_t(c);
+  }
+  out[kUdfVolumeSetIdentifierBytes - 1] = uint8_t(n + 1);
 }
 
 }  // namespace vellumcast

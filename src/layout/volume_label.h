@@ -20,8 +20,8 @@ constexpr uint32_t kUdfVolumeSetIdentifierBytes = 128;
 // 8-bit label: its first 31 characters (up to the first zero byte), 'a'-'z' raised to
 // 'A'-'Z'; 16-bit label: NONE. Blank-padded to 32 bytes.
 void IsoVolumeIdentifier(const ImageSettings& settings, uint8_t out[32]);
-// The Joliet volume identifier: the label's first 16 characters as typed (a surrogate
-// pair is not split), UCS-2 big-endian, padded with blanks (0x0020) to 32 bytes.
+// The Joliet volume identifier: the label's first 16 characters as typed (a character
+// beyond U+FFFF as '_'), UCS-2 big-endian, padded with blanks (0x0020) to 32 bytes.
 void JolietVolumeIdentifier(const ImageSettings& settings, uint8_t out[32]);
 // What each file system of the image records when the label, `labelUnits` UTF-16 units
 // as given, does not fit one of its fields whole (cut, or NONE in ISO 9660), as one
@@ -35,8 +35,9 @@ void SetVolumeLabel(ImageSettings& settings, const char16_t* label);
 void FitDString(const ImageSettings& settings, uint8_t* field, uint32_t size);
 // "UNDEFINED" blank-padded to 128 bytes.
 void IsoVolumeSetIdentifier(uint8_t out[128]);
-// An 8-bit dstring of 128 bytes holding the 16 upper-case hexadecimal digits of the
-// low 32 bits of buildTime and of volumeSectors ("%08X%08X"); call after PlanLayout.
+// A dstring of 128 bytes holding the 16 upper-case hexadecimal digits of the low 32 bits
+// of buildTime and of volumeSectors ("%08X%08X"), then the user's volume set text as
+// UdfVolumeSetText fits it (16-bit when it needs to be); call after PlanLayout.
 void UdfVolumeSetIdentifier(const ImageSettings& settings, int32_t volumeSectors, uint8_t out[128]);
 
 }  // namespace vellumcast

@@ -78,6 +78,9 @@ constexpr int kUdfMaxOffsetMinutes = 1440;
 // are recorded in UTC with offset 0, the same instant.
 constexpr int kIsoMinOffsetQuarters = -48;
 constexpr int kIsoMaxOffsetQuarters = 52;
+// ECMA-119 9.1.5: the year is one byte counted from 1900.
+constexpr int kIsoFirstYear = 1900;
+constexpr int kIsoLastYear = 1900 + 255;
 
 // The calendar fields of a date and their offset in whole units of `unitSeconds`: local
 // time when its offset is a whole number of units within [minUnits, maxUnits], else UTC
@@ -124,14 +127,23 @@ void MakeUdfTimestamp(int64_t time, uint8_t out[12], bool utc) {
   // Centiseconds, hundreds of microseconds and microseconds stay 0.
 }
 
+bool IsoRecordDateHolds(int64_t time, bool utc) {
+  LocalTime lt;
+  int quarters = 0;
+  return ToIsoTime(time, lt, quarters, utc) && lt.year >= kIsoFirstYear && lt.year <= kIsoLastYear;
+}
+
 void MakeIsoRecordDate(int64_t time, uint8_t out[7], bool utc) {
   std::memset(out, 0, 7);
   LocalTime lt;
   int quarters = 0;
-  if (!ToIsoTime(time, lt, quarters, utc)) return;
-  // The year is one byte counted from 1900; a time outside 1900-2155 is left unrecorded.
-  if (lt.year < 1900 || lt.year > 1900 + 255) return;
-  out[0] = uint8_t(lt.year - 1900);
+  if (!ToIsoTime(time, lt, quarters, utc) || lt.year < kIsoFirstYear || lt.year > kIsoLastYear) {
+    // The nearest date the field holds, in UTC: all zeros would read as "not specified".
+    lt = time > 0 ? LocalTime{kIsoLastYear, 12, 31, 23, 59, 59, 0}
+                  : LocalTime{kIsoFirstYear, 1, 1, 0, 0, 0, 0};
+    quarters = 0;
+  }
+  out[0] = uint8_t(lt.year - kIsoFirstYear);
   out[1] = uint8_t(lt.month);
   out[2] = uint8_t(lt.day);
   out[3] = uint8_t(lt.hour);

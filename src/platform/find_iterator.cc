@@ -7,6 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -40,6 +42,8 @@ void FillFromStatus(const struct stat& st, FindEntry& out) {
   out.lastAccessTime = int64_t(st.st_atim.tv_sec);
   out.creationTime = int64_t(st.st_ctim.tv_sec);
   out.mode = uint32_t(st.st_mode);
+  out.links = uint32_t(st.st_nlink);
+  out.deviceNumber = uint64_t(st.st_rdev);
   out.uid = uint32_t(st.st_uid);
   out.gid = uint32_t(st.st_gid);
   if (S_ISDIR(st.st_mode)) {
@@ -53,8 +57,11 @@ void FillFromStatus(const struct stat& st, FindEntry& out) {
   }
 }
 
-void Describe(int dirFd, const char* hostName, FindEntry& out) {
+void Describe(int dirFd, const char* hostName, unsigned char type, FindEntry& out) {
   out.size = 0;
+  out.links = 0;
+  out.deviceNumber = 0;
+  out.isSymbolicLink = type == DT_LNK;
   out.creationTime = out.lastAccessTime = out.lastWriteTime = 0;
   out.isDirectory = 0;
   out.mode = out.uid = out.gid = 0;
@@ -63,6 +70,8 @@ void Describe(int dirFd, const char* hostName, FindEntry& out) {
   out.hostName = hostName;
   ConvertName(hostName, out.name);
   struct stat st;
+  if (type == DT_UNKNOWN && ::fstatat(dirFd, hostName, &st, AT_SYMLINK_NOFOLLOW) == 0)
+    out.isSymbolicLink = S_ISLNK(st.st_mode);
   if (::fstatat(dirFd, hostName, &st, 0) == 0) {
     FillFromStatus(st, out);
     return;
@@ -73,6 +82,7 @@ void Describe(int dirFd, const char* hostName, FindEntry& out) {
   if (out.statError == ENOENT && ::fstatat(dirFd, hostName, &link, AT_SYMLINK_NOFOLLOW) == 0 &&
       S_ISLNK(link.st_mode)) {
     out.type = FindEntryType::DanglingLink;
+    out.isSymbolicLink = 1;
     out.lastWriteTime = int64_t(link.st_mtim.tv_sec);
   }
 }
@@ -125,7 +135,7 @@ bool FindIterator::Next(FindEntry& out) {
     error = errno;
     return false;
   }
-  Describe(::dirfd(dir), d->d_name, out);
+  Describe(::dirfd(dir), d->d_name, d->d_type, out);
   return true;
 }
 
@@ -140,6 +150,36 @@ bool FindIterator::Identity(FileIdentity& out) const {
   out.device = uint64_t(st.st_dev);
   out.inode = uint64_t(st.st_ino);
   return true;
+}
+
+bool FindIterator::ReadLink(const char* hostName, LinkStatus& out, int& error) const {
+  struct stat st;
+  if (!dir || ::fstatat(::dirfd(dir), hostName, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+    error = dir ? errno : EBADF;
+    return false;
+  }
+  out.modifiedTime = int64_t(st.st_mtim.tv_sec);
+  out.accessTime = int64_t(st.st_atim.tv_sec);
+  out.changeTime = int64_t(st.st_ctim.tv_sec);
+  out.mode = uint32_t(st.st_mode);
+  out.uid = uint32_t(st.st_uid);
+  out.gid = uint32_t(st.st_gid);
+  char text[PATH_MAX];
+  const ssize_t n = ::readlinkat(::dirfd(dir), hostName, text, sizeof text);
+  if (n < 0 || size_t(n) >= sizeof text) {
+    error = n < 0 ? errno : ENAMETOOLONG;
+    return false;
+  }
+  out.target.assign(text, size_t(n));
+  return true;
+}
+
+std::string CanonicalHostPath(const std::string& hostPath) {
+  char* resolved = ::realpath(hostPath.c_str(), nullptr);
+  if (!resolved) return {};
+  std::string path(resolved);
+  std::free(resolved);
+  return path;
 }
 
 bool PathIdentity(const char16_t* path, FileIdentity& out) {

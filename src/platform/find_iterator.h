@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace vellumcast {
 
@@ -36,7 +37,21 @@ struct FindEntry {
   int statError;    // errno when type is Unreadable or DanglingLink
   uint64_t device;  // identity of what the entry leads to (links followed)
   uint64_t inode;
-  const char* hostName;  // the name's bytes; valid until the iterator moves on
+  uint32_t links;          // st_nlink of what the entry leads to
+  uint64_t deviceNumber;   // st_rdev of a device node
+  uint8_t isSymbolicLink;  // the entry itself is a symbolic link (whatever it leads to)
+  const char* hostName;    // the name's bytes; valid until the iterator moves on
+};
+
+// A symbolic link itself: its own status (lstat) and its target text.
+struct LinkStatus {
+  int64_t modifiedTime = 0;
+  int64_t accessTime = 0;
+  int64_t changeTime = 0;
+  uint32_t mode = 0;
+  uint32_t uid = 0;
+  uint32_t gid = 0;
+  std::string target;  // the link's text, bytes as the file system holds them
 };
 
 // Identity of a file or directory on the host: device and inode.
@@ -68,6 +83,9 @@ struct FindIterator {
   void Close();
   // Device and inode of the directory being listed.
   bool Identity(FileIdentity& out) const;
+  // The symbolic link `hostName` of the directory being listed; false (errno in `error`)
+  // when it cannot be read.
+  bool ReadLink(const char* hostName, LinkStatus& out, int& error) const;
 
  private:
   bool Start(int fd, FindEntry& out);
@@ -75,5 +93,8 @@ struct FindIterator {
 
 // Device and inode of what `path` leads to (links followed); false when it has none.
 bool PathIdentity(const char16_t* path, FileIdentity& out);
+// The canonical path of what `hostPath` leads to (every link followed); empty when it
+// has none.
+std::string CanonicalHostPath(const std::string& hostPath);
 
 }  // namespace vellumcast

@@ -8,6 +8,10 @@ namespace vellumcast {
 // folder (CanonicalizeDirectoryPath): "nox/../src" is "src" even when nox is missing.
 bool IsExistingDirectory(const char16_t* path);
 
+// True when `path`, resolved as IsExistingDirectory resolves it, names something that
+// exists and is not a directory (a file given as the source folder).
+bool IsExistingNonDirectory(const char16_t* path);
+
 // True when a file, directory or other object exists at `path`, links followed. A
 // symbolic link whose file is missing does not count: the image is written through
 // it and creates that file, replacing nothing.

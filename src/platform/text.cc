@@ -150,21 +150,28 @@ std::string Latin1ToUtf8(const uint8_t* bytes, size_t length) {
 }
 
 std::string Ucs2BeToUtf8(const uint8_t* bytes, size_t length) {
-  std::string out;
-  for (size_t i = 0; i + 1 < length; i += 2) {
-    const uint32_t c = (uint32_t(bytes[i]) << 8) | bytes[i + 1];
-    if (c < 0x80) {
-      out += char(c);
-    } else if (c < 0x800) {
-      out += char(0xC0 | (c >> 6));
-      out += char(0x80 | (c & 0x3F));
-    } else {
-      out += char(0xE0 | (c >> 12));
-      out += char(0x80 | ((c >> 6) & 0x3F));
-      out += char(0x80 | (c & 0x3F));
+  std::u16string units;
+  for (size_t i = 0; i + 1 < length; i += 2) units += char16_t((bytes[i] << 8) | bytes[i + 1]);
+  // DiscText first: a lone U+DC80..U+DCFF is no escaped host byte here.
+  return Utf16ToUtf8(DiscText(units));
+}
+
+std::u16string DiscText(std::u16string_view text) {
+  std::u16string out(text);
+  for (size_t i = 0; i < out.size(); ++i) {
+    if (IsHighSurrogate(out[i]) && i + 1 < out.size() && IsLowSurrogate(out[i + 1])) {
+      ++i;  // a whole pair
+    } else if (IsHighSurrogate(out[i]) || IsLowSurrogate(out[i])) {
+      out[i] = char16_t(kReplacement);
     }
   }
   return out;
+}
+
+std::string GroupedDigits(uint64_t value) {
+  std::string digits = std::to_string(value);
+  for (size_t at = digits.size(); at > 3; at -= 3) digits.insert(at - 3, ",");
+  return digits;
 }
 
 }  // namespace vellumcast

@@ -17,16 +17,25 @@ std::u16string Utf8ToUtf16(std::string_view utf8);
 // UTF-16 to UTF-8. An escaped byte (lone U+DC80..U+DCFF) becomes its original byte;
 // any other unpaired surrogate becomes U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view utf16);
-// UCS-2 big-endian (a Joliet identifier) as UTF-8, unit by unit as a UCS-2 reader decodes
-// it: a surrogate unit gives its own three bytes; an odd last byte is dropped.
+// UTF-16 big-endian (a Joliet identifier) as UTF-8: a surrogate pair as its one
+// character, an unpaired surrogate as U+FFFD, so the text is always valid UTF-8; an odd
+// last byte is dropped.
 std::string Ucs2BeToUtf8(const uint8_t* bytes, size_t length);
 // 8-bit characters (ISO-8859-1: an ISO 9660 identifier, an 8-bit UDF identifier) as
 // UTF-8: ASCII as it is, every other byte as its Latin-1 character.
 std::string Latin1ToUtf8(const uint8_t* bytes, size_t length);
 
-// The unit recorded on the disc for one unit of a name: an escaped byte (a host name
-// that was not valid UTF-8) shows as U+FFFD, the replacement character.
-inline char16_t DiscUnit(char16_t c) { return (c >= 0xDC80 && c <= 0xDCFF) ? char16_t(0xFFFD) : c; }
+// The UTF-16 units recorded on the disc for a name or label: a surrogate pair (a
+// character beyond U+FFFF) stays whole; every unpaired surrogate, an escaped byte of a
+// host name that was not valid UTF-8 included, becomes U+FFFD, the replacement character.
+std::u16string DiscText(std::u16string_view text);
+
+inline bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+inline bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+// The simple upper-case mapping of the Unicode Character Database for one BMP unit (as
+// Windows compares names ignoring case); a unit without one is returned as it is.
+char16_t UpperCaseUnit(char16_t c);
 
 // Length in units of a NUL-terminated UTF-16 string.
 size_t Utf16Length(const char16_t* s);
@@ -37,5 +46,8 @@ bool EqualsUtf16(const char16_t* a, const char16_t* b);
 
 // Case-insensitive comparison of ASCII letters only; all other units compare as they are.
 bool EqualsIgnoringAsciiCase(std::u16string_view a, std::u16string_view b);
+
+// A number with its thousands grouped: 4523009024 as "4,523,009,024".
+std::string GroupedDigits(uint64_t value);
 
 }  // namespace vellumcast

@@ -30,6 +30,7 @@ constexpr size_t kPvdTypeLTable = 140;
 constexpr size_t kPvdTypeMTable = 148;
 constexpr size_t kPvdRoot = 156;
 constexpr size_t kPvdRootBytes = 34;
+constexpr size_t kPvdCreated = 813;
 constexpr size_t kPvdStructureVersion = 881;
 // ECMA-119 8.5.6: the escape sequences of a Supplementary Volume Descriptor.
 constexpr size_t kSvdEscapes = 88;
@@ -51,6 +52,25 @@ int64_t RecordingTime(ByteSpan b, size_t at) {
 }
 
 }  // namespace
+
+int64_t DecodeIsoRecordDate(ByteSpan b, size_t pos) { return RecordingTime(b, pos); }
+
+bool DecodeIsoVolumeDate(ByteSpan b, size_t pos, int64_t& seconds, int32_t& offsetMinutes) {
+  int v[7] = {};
+  const int widths[7] = {4, 2, 2, 2, 2, 2, 2};  // year, month, day, hour, minute, second, 1/100
+  size_t at = pos;
+  for (int f = 0; f < 7; ++f) {
+    for (int d = 0; d < widths[f]; ++d, ++at) {
+      const uint8_t c = b.U8(at);
+      if (c < '0' || c > '9') return false;
+      v[f] = v[f] * 10 + (c - '0');
+    }
+  }
+  if (!b.ok || v[1] < 1 || v[1] > 12 || v[2] < 1 || v[2] > 31) return false;
+  offsetMinutes = int32_t(int8_t(b.U8(pos + 16))) * 15;
+  seconds = CivilSeconds(v[0], v[1], v[2], v[3], v[4], v[5], offsetMinutes);
+  return true;
+}
 
 bool DecodeIsoDirectoryRecord(ByteSpan b, IsoDirectoryRecord& out, const char*& why) {
   out = {};
@@ -83,6 +103,8 @@ bool DecodeIsoDirectoryRecord(ByteSpan b, IsoDirectoryRecord& out, const char*& 
   b.Both16(kRecSequence, agree);
   out.identifier.assign(reinterpret_cast<const char*>(b.data) + kRecIdentifier, idLength);
   const size_t systemUse = kRecIdentifier + idLength + (idLength % 2 == 0 ? 1 : 0);
+  if (idLength % 2 == 0 && kRecIdentifier + idLength < out.length)
+    out.padding = b.U8(kRecIdentifier + idLength);
   if (systemUse < out.length)
     out.systemUse.assign(reinterpret_cast<const char*>(b.data) + systemUse, out.length - systemUse);
   if (!agree) {
@@ -128,6 +150,7 @@ bool DecodeIsoPrimaryDescriptor(ByteSpan s, IsoPrimaryDescriptor& out, const cha
     why = "file structure version not 1";
     return false;
   }
+  out.haveCreated = DecodeIsoVolumeDate(s, kPvdCreated, out.created, out.createdOffset);
   const char* rootWhy = nullptr;
   if (s.U8(kPvdRoot) != kPvdRootBytes ||
       !DecodeIsoDirectoryRecord(s.Sub(kPvdRoot, kPvdRootBytes), out.root, rootWhy) ||

@@ -38,6 +38,7 @@ struct IsoDirectoryRecord {
   uint8_t gapSize = 0;
   std::string identifier;  // the identifier's bytes (9.1.10, 9.1.11)
   std::string systemUse;   // the System Use field after the padding (9.1.13)
+  uint8_t padding = 0;     // the padding byte after an identifier of even length (9.1.12)
 };
 
 // Decodes the record at the start of `bytes` (which ends where the record's sector
@@ -56,12 +57,22 @@ struct IsoPrimaryDescriptor {
   uint32_t typeMTable = 0;       // 8.4.16
   IsoDirectoryRecord root;       // 8.4.18
   bool joliet = false;           // a Supplementary Volume Descriptor with a Joliet escape sequence
+  bool haveCreated = false;      // 8.4.26: the volume creation date is given
+  int64_t created = 0;           // seconds since 1970 UTC
+  int32_t createdOffset = 0;     // its offset from UTC in minutes
 };
 
 // Decodes the Primary Volume Descriptor in one sector; false with `why` set. With
 // `supplementary`, the Supplementary Volume Descriptor (8.5) of the same layout.
 [[nodiscard]] bool DecodeIsoPrimaryDescriptor(ByteSpan sector, IsoPrimaryDescriptor& out,
                                               const char*& why, bool supplementary = false);
+
+// ECMA-119 9.1.5: the 7-byte date at `pos` as seconds since 1970 UTC; 0 when not given.
+int64_t DecodeIsoRecordDate(ByteSpan b, size_t pos);
+// ECMA-119 8.4.26.1: the 17-byte date at `pos`; false when not given (all digits zero)
+// or not digits.
+[[nodiscard]] bool DecodeIsoVolumeDate(ByteSpan b, size_t pos, int64_t& seconds,
+                                       int32_t& offsetMinutes);
 
 // ECMA-119 8.1: true when the sector holds a volume descriptor ("CD001", version 1);
 // `type` is its type.

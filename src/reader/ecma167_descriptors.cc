@@ -71,6 +71,10 @@ constexpr size_t kFsdRoot = 400;
 // ECMA-167 4/14.6 (ICB tag inside the entry), 4/14.9 and 4/14.17.
 constexpr size_t kIcbFileType = 16 + 11;
 constexpr size_t kIcbFlags = 16 + 18;
+constexpr size_t kFeUid = 36;  // the same in an Extended File Entry
+constexpr size_t kFeGid = 40;
+constexpr size_t kFePermissions = 44;
+constexpr size_t kFeLinkCount = 48;
 constexpr size_t kFeInformationLength = 56;
 constexpr size_t kFeModified = 84;
 constexpr size_t kFeEaLength = 168;
@@ -261,6 +265,11 @@ bool DecodeUdfFileEntry(ByteSpan b, UdfFileEntry& out, const char*& why) {
   out.adType = uint8_t(b.U16Le(kIcbFlags) & 7);
   out.informationLength = b.U64Le(kFeInformationLength);
   out.modified = DecodeUdfTime(b, out.extended ? kEfeModified : kFeModified);
+  out.modifiedMicros = DecodeUdfTimeMicros(b, out.extended ? kEfeModified : kFeModified);
+  out.uid = b.U32Le(kFeUid);
+  out.gid = b.U32Le(kFeGid);
+  out.permissions = b.U32Le(kFePermissions);
+  out.links = b.U16Le(kFeLinkCount);
   const size_t fixed = out.extended ? kEfeFixedBytes : kFeFixedBytes;
   const uint64_t eaLength = b.U32Le(out.extended ? kEfeEaLength : kFeEaLength);
   const uint64_t adLength = b.U32Le(out.extended ? kEfeAdLength : kFeAdLength);
@@ -342,6 +351,45 @@ int64_t DecodeUdfTime(ByteSpan b, size_t pos) {
   const uint8_t month = b.U8(pos + 4), day = b.U8(pos + 5);
   if (month < 1 || month > 12 || day < 1 || day > 31) return 0;
   return CivilSeconds(year, month, day, b.U8(pos + 6), b.U8(pos + 7), b.U8(pos + 8), zone);
+}
+
+int64_t DecodeUdfTimeMicros(ByteSpan b, size_t pos) {
+  const int64_t seconds = DecodeUdfTime(b, pos);
+  if (seconds == 0 && b.U8(pos + 4) == 0) return 0;
+  return seconds * 1000000 + b.U8(pos + 9) * 10000 + b.U8(pos + 10) * 100 + b.U8(pos + 11);
+}
+
+bool DecodeUdfTimeZone(ByteSpan b, size_t pos, int32_t& minutes) {
+  const uint16_t typeAndZone = b.U16Le(pos);
+  int32_t zone = typeAndZone & 0x0FFF;
+  if (zone & 0x800) zone -= 0x1000;
+  if (zone == -2047 || (typeAndZone >> 12) != 1 || !b.ok) return false;
+  minutes = zone;
+  return true;
+}
+
+bool DecodeUdfPathComponents(ByteSpan b, std::string& out) {
+  // 4/14.16.1: type, identifier length, file version, identifier.
+  constexpr size_t kHeader = 4;
+  constexpr uint8_t kRoot = 2, kParent = 3, kCurrent = 4, kNamed = 5;
+  out.clear();
+  for (size_t pos = 0; pos < b.size;) {
+    if (!b.Has(pos, kHeader) || !b.Has(pos + kHeader, b.U8(pos + 1))) return false;
+    const uint8_t type = b.U8(pos);
+    const ByteSpan id = b.Sub(pos + kHeader, b.U8(pos + 1));
+    pos += kHeader + id.size;
+    std::string name;
+    if (type == kRoot) {
+      out = "/";
+      continue;
+    }
+    if (type == kParent) name = "..";
+    if (type == kCurrent) name = ".";
+    if (type == kNamed && !DecodeCs0(id, name)) return false;
+    if (!out.empty() && out.back() != '/') out += '/';
+    out += name;
+  }
+  return true;
 }
 
 }  // namespace vellumcast

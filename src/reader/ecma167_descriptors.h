@@ -35,6 +35,11 @@ enum UdfTagId : uint16_t {
 constexpr uint8_t kUdfTypeDirectory = 4;
 constexpr uint8_t kUdfTypeRegular = 5;
 constexpr uint8_t kUdfTypeRealTime = 249;
+constexpr uint8_t kUdfTypeBlockDevice = 6;
+constexpr uint8_t kUdfTypeCharacterDevice = 7;
+constexpr uint8_t kUdfTypeFifo = 9;
+constexpr uint8_t kUdfTypeSocket = 10;
+constexpr uint8_t kUdfTypeSymbolicLink = 12;
 constexpr uint8_t kUdfTypeMetadata = 250;
 constexpr uint8_t kUdfTypeMetadataMirror = 251;
 
@@ -145,12 +150,17 @@ struct UdfFileEntry {
   uint64_t informationLength = 0;
   int64_t modified = 0;  // seconds since 1970 UTC
   ByteSpan ads;          // the allocation descriptors (or the embedded data)
+  uint32_t uid = 0, gid = 0;
+  uint32_t permissions = 0;    // 4/14.9.5
+  uint16_t links = 0;          // file link count (4/14.9.6)
+  int64_t modifiedMicros = 0;  // the modification time to its microsecond
 };
 // Decodes the entry in `block` (the tag already checked); false with `why` set when
 // L_EA + L_AD would pass the block.
 [[nodiscard]] bool DecodeUdfFileEntry(ByteSpan block, UdfFileEntry& out, const char*& why);
 
 // ECMA-167 4/14.4: File Identifier Descriptor.
+constexpr uint8_t kUdfFidHidden = 0x01;
 constexpr uint8_t kUdfFidDirectory = 0x02;
 constexpr uint8_t kUdfFidDeleted = 0x04;
 constexpr uint8_t kUdfFidParent = 0x08;
@@ -174,7 +184,16 @@ struct UdfFileIdentifier {
 [[nodiscard]] bool DecodeDString(ByteSpan field, std::string& out);
 [[nodiscard]] bool DecodeCs0(ByteSpan bytes, std::string& out);
 
+// ECMA-167 4/14.16: the path components of a symbolic link's data as a path text: a
+// root component as a leading '/', "." and "..", named components joined by '/'. False
+// when a component passes the bytes or its identifier is not compressed Unicode.
+[[nodiscard]] bool DecodeUdfPathComponents(ByteSpan bytes, std::string& out);
+
 // ECMA-167 1/7.3: a 12-byte timestamp at `pos` as seconds since 1970 UTC.
 int64_t DecodeUdfTime(ByteSpan b, size_t pos);
+// The same to its microsecond (centiseconds, hundreds of microseconds, microseconds).
+int64_t DecodeUdfTimeMicros(ByteSpan b, size_t pos);
+// Its offset from UTC in minutes; false when the timestamp gives none.
+[[nodiscard]] bool DecodeUdfTimeZone(ByteSpan b, size_t pos, int32_t& minutes);
 
 }  // namespace vellumcast

@@ -20,6 +20,21 @@ constexpr uint64_t kPrimaryDescriptorSector = 16;
 constexpr uint64_t kFirstAnchorSector = 256;
 constexpr uint64_t kAnchorSearchSectors = 1024;
 
+
+// The block size of a UDF volume whose anchor sits at block 256 of blocks other than
+// 2048 bytes (ECMA-167 3/8.4.2.1: the anchor is at logical sector 256 of its medium).
+uint32_t OtherUdfBlockSize(ImageSource& image) {
+  uint8_t sector[kImageSectorSize];
+  UdfAnchor anchor;
+  const char* why = nullptr;
+  for (uint32_t size : {512u, 1024u, 4096u}) {
+    if (image.ReadBytes(uint64_t(kFirstAnchorSector) * size, sector, sizeof sector) &&
+        DecodeUdfAnchor(ByteSpan(sector, sizeof sector), kFirstAnchorSector, anchor, why))
+      return size;
+  }
+  return 0;
+}
+
 }  // namespace
 
 ImageFileSystems SurveyImage(ImageSource& image) {
@@ -27,11 +42,22 @@ ImageFileSystems SurveyImage(ImageSource& image) {
   found.iso9660 = HasIso9660(image);
   if (HasUdf(image)) {
     UdfVolume volume;
-    ReadReport ignored;
-    found.udf = ReadUdfVolume(image, volume, ignored);
+    ReadReport problems;
+    found.udf = ReadUdfVolume(image, volume, problems);
     if (found.udf) found.udfRevision = volume.logical.domainRevision;
+    if (!found.udf && !problems.problems.empty()) found.udfProblem = problems.problems.back();
+  } else {
+    found.udfBlockSize = OtherUdfBlockSize(image);
   }
   return found;
+}
+
+std::string ImageFileSystems::UnreadableUdf() const {
+  if (udfBlockSize)
+    return "UDF of " + std::to_string(udfBlockSize) + "-byte blocks is not supported (" +
+           "only 2048-byte blocks, as on optical discs)";
+  if (!udfProblem.empty()) return "its UDF file system cannot be read: " + udfProblem;
+  return {};
 }
 
 uint64_t RecordedSectors(ImageSource& image) {
@@ -53,15 +79,23 @@ uint64_t RecordedSectors(ImageSource& image) {
   for (const UdfMapView& map : volume.maps) {
     end = std::max<uint64_t>(end, uint64_t(map.start) + map.length);
   }
-  uint64_t last = 0;
-  UdfAnchor anchor;
+  // The volume ends after its closing anchor: the first of the window that points where
+  // the anchor at 256 does, or the one 256 sectors after that where the volume has both
+  // (OSTA UDF 2.2.3 allows N - 257 and N - 1). Later anchors are stale ones of an
+  // earlier, larger image that the device still holds past this one's end.
+  UdfAnchor first, anchor;
+  if (!image.ReadSectors(kFirstAnchorSector, 1, sector) ||
+      !DecodeUdfAnchor(ByteSpan(sector, sizeof sector), uint32_t(kFirstAnchorSector), first, why))
+    return 0;
+  auto agrees = [&](uint64_t at) {
+    return at < image.Sectors() && image.ReadSectors(at, 1, sector) &&
+           DecodeUdfAnchor(ByteSpan(sector, sizeof sector), uint32_t(at), anchor, why) &&
+           SameUdfAnchor(first, anchor);
+  };
   for (uint64_t at = end; at < image.Sectors() && at < end + kAnchorSearchSectors; ++at) {
-    if (image.ReadSectors(at, 1, sector) &&
-        DecodeUdfAnchor(ByteSpan(sector, sizeof sector), uint32_t(at), anchor, why)) {
-      last = at + 1;
-    }
+    if (agrees(at)) return (agrees(at + kFirstAnchorSector) ? at + kFirstAnchorSector : at) + 1;
   }
-  return last;
+  return 0;
 }
 
 std::string UdfRevisionName(uint16_t revision) {

@@ -3,13 +3,24 @@
 
 #include <algorithm>
 #include <cstring>
-#include <span>
 
 namespace vellumcast {
 
+std::string JoinImagePath(const std::string& folder, const std::string& name) {
+  return folder.empty() ? name : folder + "/" + name;
+}
+
 void GatherFolder(ImageFolder& folder, void* tree) {
   std::vector<ImageEntry>& entries = static_cast<ImageTree*>(tree)->entries;
-  for (ImageEntry& e : folder.entries) entries.push_back(std::move(e));
+  for (ImageEntry& e : folder.entries) {
+    e.path = JoinImagePath(folder.path, e.name);
+    entries.push_back(std::move(e));
+  }
+}
+
+uint64_t HeldBytes(const ImageEntry& entry) {
+  return sizeof entry + entry.name.capacity() + entry.path.capacity() + entry.embedded.capacity() +
+         entry.extents.capacity() * sizeof(ImageExtent);
 }
 
 bool ReadEntryBytes(ImageSource& image, const ImageEntry& entry, uint64_t offset, uint8_t* out,
@@ -24,11 +35,15 @@ bool ReadEntryBytes(ImageSource& image, const ImageEntry& entry, uint64_t offset
 }
 
 bool ReadExtentBytes(ImageSource& image, const ImageExtent* extents, size_t count, uint64_t offset,
-                     uint8_t* out, size_t n) {
-  uint64_t start = 0;  // the file's byte at which the current extent begins
-  for (const ImageExtent& e : std::span(extents, count)) {
+                     uint8_t* out, size_t n, ExtentCursor* cursor) {
+  ExtentCursor from;
+  if (cursor && cursor->index < count && cursor->start <= offset) from = *cursor;
+  uint64_t start = from.start;  // the file's byte at which the current extent begins
+  for (size_t i = from.index; i < count; ++i) {
+    const ImageExtent& e = extents[i];
     if (n == 0) break;
     if (offset < start + e.bytes) {
+      if (cursor) *cursor = ExtentCursor{i, start};
       const uint64_t within = offset - start;
       const size_t take = size_t(std::min<uint64_t>(n, e.bytes - within));
       if (e.zero) {

@@ -8,6 +8,7 @@
 
 #include "platform/text.h"
 #include "reader/ecma119_records.h"
+#include "reader/iso9660_record_fields.h"
 #include "reader/susp_entries.h"
 
 namespace vellumcast {
@@ -15,18 +16,32 @@ namespace {
 
 // One directory of the hierarchy as the path tables must describe it.
 struct IsoDirectory {
-  uint32_t extent = 0;
   uint32_t parentExtent = 0;
   uint32_t level = 1;  // the root is level 1 (ECMA-119 6.8.2.1)
   std::string identifier;
-  std::string name;     // as the tree shows it
-  uint32_t number = 0;  // the number the walk hands the folder over with
+};
+
+// A directory listed in its parent and still to be read.
+struct IsoChild {
+  uint32_t extent = 0;
+  uint32_t dataLength = 0;
+  uint32_t number = 0;        // the number the walk hands the folder over with
+  std::string name;           // as the tree shows it
+  uint32_t parentLength = 0;  // the parent's data length, for the ".." record
 };
 
 constexpr const char* kNoTree = "no sp entry and rock ridge er entry";
 
+// The file type bits of a Rock Ridge PX mode (POSIX S_IFMT).
+constexpr uint32_t kPosixTypeBits = 0170000;
+
 // Continuation areas followed for one record at most; each area at most one sector.
 constexpr uint32_t kMaxContinuations = 32;
+// ECMA-119 9.4.6: a path table numbers directories with 16 bits, so no volume holds more.
+constexpr size_t kMaxDirectories = 65535;
+// Directory and continuation bytes one walk reads beyond the image's own size: extents
+// that overlap, and areas shared by many records, are refused once they cost this much.
+constexpr uint64_t kRereadAllowance = 64u << 20;
 
 struct IsoWalk {
   ImageSource& image;
@@ -37,11 +52,22 @@ struct IsoWalk {
   ImageFolderFn visit = nullptr;
   void* context = nullptr;
   uint8_t suspSkip = 0;  // SP: bytes skipped at the start of every System Use field
-  std::unordered_map<uint32_t, IsoDirectory> directories;  // by extent
-  uint32_t listed = 0;                                     // entries listed so far
+  std::unordered_map<uint32_t, IsoDirectory> directories = {};  // by extent
+  uint32_t listed = 0;                                          // entries listed so far
+  uint32_t extents = 0;                                         // extents handed over so far
+  uint64_t held = 0;               // bytes of the directories still to be read
+  uint64_t continuationBytes = 0;  // bytes of continuation areas decoded
+  uint64_t directoryBytes = 0;     // bytes of directories read
+  std::string path = {};           // the path of the directory being read
+  bool stopped = false;            // a limit of the whole walk was reached
 
   void Problem(const std::string& what) {
     report.Add(std::string(IsoNamesLabel(names)) + ": " + what);
+  }
+  // Names the limit reached and stops the walk.
+  void Stop(const std::string& what) {
+    Problem(what);
+    stopped = true;
   }
   // The SUSP entries of a record's System Use field and its continuation areas; false
   // with the problem in `why` when an entry or a continuation is damaged.
@@ -52,8 +78,13 @@ struct IsoWalk {
     const uint64_t sectors = (bytes + kImageSectorSize - 1) / kImageSectorSize;
     return sector <= image.Sectors() && sectors <= image.Sectors() - sector;
   }
-  // False when the directory's own extent cannot be read.
-  bool ReadDirectory(const IsoDirectory& dir, uint32_t dataLength, const std::string& path);
+  // The name a record shows in the tree being read; false with the problem given.
+  // `found` holds the record's SUSP entries when Rock Ridge names are read.
+  bool NameOf(const IsoDirectoryRecord& r, const std::string& where, std::string& name,
+              SuspFindings& found);
+  // Reads the directory `dir` at `path`, one sector at a time, hands it over and reads
+  // its subdirectories; false when the directory's own extent cannot be read.
+  bool ReadDirectory(const IsoChild& dir, uint32_t parentExtent, uint32_t level);
   void CheckPathTable(uint32_t location, uint32_t size, bool bigEndian,
                       std::vector<IsoPathRecord>& records);
 };
@@ -82,39 +113,75 @@ std::string At(uint64_t sector, size_t offset) {
          std::to_string(offset);
 }
 
-bool IsoWalk::ReadDirectory(const IsoDirectory& dir, uint32_t dataLength, const std::string& path) {
+bool IsoWalk::NameOf(const IsoDirectoryRecord& r, const std::string& where, std::string& name,
+                     SuspFindings& found) {
+  const bool isDir = r.flags & kIsoFlagDirectory;
+  if (names == kIsoJolietNames) {
+    name = Ucs2Text(r.identifier);
+    const size_t semicolon = name.rfind(';');  // a version, though Joliet names need none
+    if (!isDir && semicolon != std::string::npos) name.resize(semicolon);
+  } else if (names == kIsoRockRidgeNames) {
+    std::string why;
+    if (!SystemUse(r, suspSkip, found, why)) {
+      Problem(where + ": " + why);
+      return false;
+    }
+    if (!found.haveName || found.nameContinues) {
+      Problem(where + ": " + (found.haveName ? "nm entry continues past the last" : "no nm entry"));
+      return false;
+    }
+    name = found.name;
+  } else {
+    name = IdentifierText(isDir ? r.identifier : FileName(r.identifier));
+  }
+  if (name.size() > limits.nameBytes) {
+    Problem(where + ": name of " + std::to_string(name.size()) + " bytes is longer than " +
+            std::to_string(limits.nameBytes));
+    return false;
+  }
+  if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos ||
+      name.find('\0') != std::string::npos) {
+    Problem(where + ": identifier not usable as a name");
+    return false;
+  }
+  return true;
+}
+
+bool IsoWalk::ReadDirectory(const IsoChild& dir, uint32_t parentExtent, uint32_t level) {
   const std::string shown = path.empty() ? "/" : path;
-  if (dataLength > limits.directoryBytes) {
-    Problem("directory " + shown + " at sector " + std::to_string(dir.extent) + ": " +
-            std::to_string(dataLength) + " bytes is too large");
+  const std::string self = "directory " + shown + " at sector " + std::to_string(dir.extent);
+  if (dir.dataLength > limits.directoryBytes) {
+    Problem(self + ": " + std::to_string(dir.dataLength) + " bytes is too large");
     return false;
   }
-  if (!ExtentInImage(dir.extent, dataLength)) {
-    Problem("directory " + shown + " at sector " + std::to_string(dir.extent) +
-            ": passes the end of the image");
+  if (!ExtentInImage(dir.extent, dir.dataLength)) {
+    Problem(self + ": passes the end of the image");
     return false;
   }
-  const uint32_t sectors = (dataLength + kImageSectorSize - 1) / kImageSectorSize;
-  std::vector<uint8_t> bytes(size_t(sectors) * kImageSectorSize);
-  if (!image.ReadSectors(dir.extent, sectors, bytes.data())) {
-    Problem("directory " + shown + " at sector " + std::to_string(dir.extent) +
-            ": cannot be read: " + image.error);
-    return false;
+  directoryBytes += dir.dataLength;
+  if (directoryBytes > image.size + kRereadAllowance) {
+    Stop(self + ": directories of more bytes than the image holds, their extents overlap");
+    return true;
   }
-  std::vector<std::pair<IsoDirectory, uint32_t>> children;
+  const uint32_t sectors = (dir.dataLength + kImageSectorSize - 1) / kImageSectorSize;
+  std::vector<IsoChild> children;
+  uint64_t childBytes = 0;  // held by `children`
   ImageFolder folder{path, dir.number, {}};
   std::vector<ImageEntry>& entries = folder.entries;
-  // Hands the folder over; its entries are not kept beyond this.
-  auto handOver = [&] {
-    visit(folder, context);
-    folder = {};
-  };
+  uint64_t entryBytes = 0;        // held by `entries`
   ImageEntry* pending = nullptr;  // a multi-extent file still waiting for its final record
   uint32_t index = 0;
-  for (uint32_t s = 0; s < sectors; ++s) {
-    const ByteSpan sector(bytes.data() + size_t(s) * kImageSectorSize, kImageSectorSize);
+  uint8_t bytes[kImageSectorSize];
+  for (uint32_t s = 0; s < sectors && !stopped; ++s) {
+    // ECMA-119 6.8.1.1: records never cross a sector, so one sector is read at a time.
+    if (!image.ReadSectors(uint64_t(dir.extent) + s, 1, bytes)) {
+      Problem(self + ": cannot be read: " + image.error);
+      if (s == 0) return false;
+      break;
+    }
+    const ByteSpan sector(bytes, kImageSectorSize);
     const size_t end =
-        std::min<size_t>(kImageSectorSize, dataLength - size_t(s) * kImageSectorSize);
+        std::min<size_t>(kImageSectorSize, dir.dataLength - size_t(s) * kImageSectorSize);
     size_t pos = 0;
     while (pos < end && sector.U8(pos) != 0) {
       IsoDirectoryRecord r;
@@ -128,12 +195,14 @@ bool IsoWalk::ReadDirectory(const IsoDirectory& dir, uint32_t dataLength, const 
       const uint32_t i = index++;
       if (i < 2) {
         // ECMA-119 6.8.2.2: the first two records name the directory and its parent.
-        const uint32_t expected = i == 0 ? dir.extent : dir.parentExtent;
-        if (r.identifier != std::string(1, char(i)) || r.extent != expected ||
-            !(r.flags & kIsoFlagDirectory))
-          Problem(where + ": " +
-                  (i == 0 ? "first record does not point to its directory"
-                          : "second record does not point to the parent directory"));
+        // xorriso (1.5) points a Joliet directory's ".." at the directory itself; readers
+        // take the parent from the path they walked, so that is not a fault they see.
+        const bool selfParent = i == 1 && names == kIsoJolietNames && r.extent == dir.extent;
+        const uint32_t expected = i == 0 || selfParent ? dir.extent : parentExtent;
+        if (const char* wrong = DotRecordProblem(
+                r, i, expected, i == 0 || selfParent ? dir.dataLength : dir.parentLength))
+          Problem(where + ": " + wrong);
+        if (i == 0 && dir.number == 0) tree.rootModified = r.recorded;
         continue;
       }
       if (r.flags & kIsoFlagAssociated) continue;
@@ -143,78 +212,85 @@ bool IsoWalk::ReadDirectory(const IsoDirectory& dir, uint32_t dataLength, const 
       }
       const bool isDir = r.flags & kIsoFlagDirectory;
       std::string name;
-      if (names == kIsoJolietNames) {
-        name = Ucs2Text(r.identifier);
-        const size_t semicolon = name.rfind(';');  // a version, though Joliet names need none
-        if (!isDir && semicolon != std::string::npos) name.resize(semicolon);
-      } else if (names == kIsoRockRidgeNames) {
-        SuspFindings found;
-        std::string why;
-        if (!SystemUse(r, suspSkip, found, why)) {
-          Problem(where + ": " + why);
-          continue;
-        }
-        if (!found.haveName || found.nameContinues) {
-          Problem(where + ": " +
-                  (found.haveName ? "nm entry continues past the last" : "no nm entry"));
-          continue;
-        }
-        name = found.name;
-      } else {
-        name = IdentifierText(isDir ? r.identifier : FileName(r.identifier));
-      }
-      if (name.empty() || name == "." || name == ".." || name.find('/') != std::string::npos ||
-          name.find('\0') != std::string::npos) {
-        Problem(where + ": identifier not usable as a name");
+      SuspFindings found;
+      if (!NameOf(r, where, name, found)) {
+        if (stopped) break;
         continue;
       }
-      const std::string childPath = path.empty() ? name : path + "/" + name;
       const uint64_t dataSector = uint64_t(r.extent) + r.attributeLength;
       if (!ExtentInImage(dataSector, r.dataLength)) {
-        Problem(where + ": " + childPath + " passes the end of the image");
+        Problem(where + ": " + JoinImagePath(path, name) + " passes the end of the image");
         continue;
       }
-      if (pending && (isDir || pending->path != childPath)) {
-        Problem(where + ": multi-extent file " + pending->path + " has no final record");
+      if (pending && (isDir || pending->name != name)) {
+        Problem(where + ": multi-extent file " + JoinImagePath(path, pending->name) +
+                " has no final record");
         pending = nullptr;
       }
       if (listed >= limits.entries) {
-        Problem("more than " + std::to_string(limits.entries) + " entries");
-        handOver();
-        return true;
+        Stop("more than " + std::to_string(limits.entries) + " entries");
+        break;
+      }
+      if (held + childBytes + entryBytes > limits.heldBytes || extents >= limits.extents) {
+        Stop(self + ": " +
+             (extents >= limits.extents
+                  ? "more than " + std::to_string(limits.extents) + " extents in the tree"
+                  : "its entries need more than " + std::to_string(limits.heldBytes >> 20) +
+                        " MiB"));
+        break;
       }
       if (isDir) {
         if (r.flags & kIsoFlagMultiExtent)
-          Problem(where + ": directory " + childPath + " flagged multi-extent");
+          Problem(where + ": directory " + JoinImagePath(path, name) + " flagged multi-extent");
         if (r.attributeLength != 0) {
-          Problem(where + ": directory " + childPath +
+          Problem(where + ": directory " + JoinImagePath(path, name) +
                   " with an extended attribute record not supported");
           continue;
         }
         if (directories.count(r.extent)) {
-          Problem(where + ": directory " + childPath + " loops back or shares an extent");
+          Problem(where + ": directory " + JoinImagePath(path, name) +
+                  " loops back or shares an extent");
           continue;
         }
-        IsoDirectory child{r.extent,     dir.extent, dir.level + 1,
-                           r.identifier, name,       tree.directories};
-        directories[r.extent] = child;
-        children.emplace_back(child, r.dataLength);
+        if (directories.size() >= kMaxDirectories) {
+          Stop(where + ": more than " + std::to_string(kMaxDirectories) +
+               " directories, more than a path table can number");
+          break;
+        }
+        directories[r.extent] = IsoDirectory{dir.extent, level + 1, r.identifier};
         entries.push_back(
-            ImageEntry{childPath, true, false, r.dataLength, {}, {}, r.recorded, child.number});
+            ImageEntry{name, {}, true, false, r.dataLength, {}, {}, r.recorded, tree.directories});
+        FillIsoRecordFields(r, true, names == kIsoPlainNames,
+                            names == kIsoRockRidgeNames ? &found : nullptr, entries.back().fields);
+        children.push_back(
+            IsoChild{r.extent, r.dataLength, tree.directories, std::move(name), dir.dataLength});
+        childBytes += sizeof(IsoChild) + children.back().name.capacity();
+        entryBytes += HeldBytes(entries.back());
         ++listed;
         ++tree.directories;
         continue;
       }
       ImageExtent extent{dataSector, r.dataLength, false};
+      ++extents;
       if (pending) {
         // ECMA-119 6.5.1: every extent but the last of a file fills whole blocks.
         if (pending->size % kImageSectorSize != 0)
-          Problem(where + ": extent of " + childPath + " before the last is not whole sectors");
+          Problem(where + ": extent of " + JoinImagePath(path, name) +
+                  " before the last is not whole sectors");
         pending->extents.push_back(extent);
         pending->size += r.dataLength;
+        entryBytes += sizeof extent;
       } else {
         entries.push_back(
-            ImageEntry{childPath, false, false, r.dataLength, {extent}, {}, r.recorded});
+            ImageEntry{std::move(name), {}, false, false, r.dataLength, {extent}, {}, r.recorded});
+        FillIsoRecordFields(r, false, names == kIsoPlainNames,
+                            names == kIsoRockRidgeNames ? &found : nullptr, entries.back().fields);
+        if (found.havePx) {
+          entries.back().links = found.pxLinks;
+          entries.back().posixType = found.pxMode & kPosixTypeBits;
+        }
+        if (found.haveLink) entries.back().linkTarget = found.linkTarget;
+        entryBytes += HeldBytes(entries.back());
         ++listed;
         ++tree.files;
         pending = &entries.back();
@@ -222,19 +298,30 @@ bool IsoWalk::ReadDirectory(const IsoDirectory& dir, uint32_t dataLength, const 
       if (!(r.flags & kIsoFlagMultiExtent)) pending = nullptr;
     }
   }
-  if (pending)
-    Problem("directory " + shown + ": multi-extent file " + pending->path + " has no final record");
-  if (index < 2)
-    Problem("directory " + shown + " at sector " + std::to_string(dir.extent) +
-            ": no records for itself and its parent");
-  handOver();
-  if (dir.level > limits.depth && !children.empty()) {
+  if (pending && !stopped)
+    Problem("directory " + shown + ": multi-extent file " + JoinImagePath(path, pending->name) +
+            " has no final record");
+  if (index < 2 && !stopped) Problem(self + ": no records for itself and its parent");
+  visit(folder, context);
+  folder = {};
+  if (stopped) return true;
+  if (level > limits.depth && !children.empty()) {
     Problem("directory " + shown + ": deeper than " + std::to_string(limits.depth) + " levels");
     return true;
   }
-  for (const auto& [child, length] : children) {
-    ReadDirectory(child, length, path.empty() ? child.name : path + "/" + child.name);
+  held += childBytes;
+  const size_t mark = path.size();
+  for (IsoChild& child : children) {
+    if (stopped) break;
+    path += (mark == 0 ? "" : "/") + child.name;
+    const uint64_t bytes = sizeof(IsoChild) + child.name.capacity();
+    child.name = {};
+    held -= bytes;
+    childBytes -= bytes;
+    ReadDirectory(child, dir.extent, level + 1);
+    path.resize(mark);
   }
+  held -= childBytes;
   return true;
 }
 
@@ -252,8 +339,15 @@ bool IsoWalk::SystemUse(const IsoDirectoryRecord& r, uint8_t skip, SuspFindings&
     return false;
   }
   std::vector<uint8_t> area;
+  std::vector<uint64_t> followed;  // the areas met, against a chain that loops back
   for (uint32_t n = 0; found.haveContinuation; ++n) {
     const std::string ce = "continuation area at sector " + std::to_string(found.ceBlock);
+    const uint64_t key = uint64_t(found.ceBlock) << 16 | (found.ceOffset & 0xFFFF);
+    if (std::find(followed.begin(), followed.end(), key) != followed.end()) {
+      why = ce + ": the chain of continuation areas loops back";
+      return false;
+    }
+    followed.push_back(key);
     if (n >= kMaxContinuations) {
       why = ce + ": more than " + std::to_string(kMaxContinuations) + " continuation areas";
       return false;
@@ -261,6 +355,12 @@ bool IsoWalk::SystemUse(const IsoDirectoryRecord& r, uint8_t skip, SuspFindings&
     if (found.ceOffset >= kImageSectorSize || found.ceLength > kImageSectorSize - found.ceOffset ||
         !ExtentInImage(found.ceBlock, 1)) {
       why = ce + ": offset or length passes its sector or the image";
+      return false;
+    }
+    continuationBytes += found.ceLength;
+    if (continuationBytes > image.size + kRereadAllowance) {
+      why = ce + ": continuation areas of more bytes than the image holds, read again and again";
+      stopped = true;
       return false;
     }
     area.resize(found.ceLength);
@@ -301,6 +401,7 @@ bool IsoWalk::RootRockRidge(const IsoDirectoryRecord& root) {
     return false;
   }
   suspSkip = found.skip;
+  FillIsoRecordFields(dot, true, false, &found, tree.root);
   return true;
 }
 
@@ -308,8 +409,13 @@ void IsoWalk::CheckPathTable(uint32_t location, uint32_t size, bool bigEndian,
                              std::vector<IsoPathRecord>& records) {
   const std::string table = std::string(bigEndian ? "type m" : "type l") +
                             " path table at sector " + std::to_string(location);
-  if (!ExtentInImage(location, size) || size > limits.directoryBytes) {
+  if (!ExtentInImage(location, size)) {
     Problem(table + ": passes the end of the image");
+    return;
+  }
+  // ECMA-119 9.4: a record is at most 8 bytes and a padded identifier of 255.
+  if (size > kMaxDirectories * 264) {
+    Problem(table + ": " + std::to_string(size) + " bytes is more than a path table can hold");
     return;
   }
   std::vector<uint8_t> bytes(size);
@@ -342,6 +448,11 @@ void IsoWalk::CheckPathTable(uint32_t location, uint32_t size, bool bigEndian,
           (levels.back() == levels[number - 2] && r.parent < before.parent))
         Problem(where + ": out of order");
     }
+    if (records.size() >= directories.size()) {
+      Problem(table + ": more records than the " + std::to_string(directories.size()) +
+              " directories of the hierarchy");
+      return;
+    }
     records.push_back(r);
     auto found = directories.find(r.extent);
     if (found == directories.end()) {
@@ -349,7 +460,8 @@ void IsoWalk::CheckPathTable(uint32_t location, uint32_t size, bool bigEndian,
       continue;
     }
     const IsoDirectory& d = found->second;
-    const uint32_t parentExtent = records[r.parent - 1].extent;
+    // The first record's parent number was only checked to be 1, not used.
+    const uint32_t parentExtent = number == 1 ? r.extent : records[r.parent - 1].extent;
     if (d.level != levels.back()) Problem(where + ": level differs from the directory hierarchy");
     if (number > 1 && (d.parentExtent != parentExtent || d.identifier != r.identifier))
       Problem(where + ": parent or identifier differs from the directory hierarchy");
@@ -396,7 +508,7 @@ bool ReadIso9660Tree(ImageSource& image, ImageTree& tree, ReadReport& report,
 bool WalkIso9660Tree(ImageSource& image, ImageTree& tree, ReadReport& report, ImageFolderFn visit,
                      void* context, const ReadLimits& limits, IsoNames names) {
   tree = {};
-  IsoWalk walk{image, tree, report, limits, names, visit, context, 0, {}, 0};
+  IsoWalk walk{image, tree, report, limits, names, visit, context};
   const bool joliet = names == kIsoJolietNames;
   const char* descriptor = joliet ? "supplementary volume descriptor" : "primary volume descriptor";
   IsoPrimaryDescriptor pvd;
@@ -437,10 +549,12 @@ bool WalkIso9660Tree(ImageSource& image, ImageTree& tree, ReadReport& report, Im
   tree.volumeId = joliet ? Ucs2Text(pvd.volumeId) : pvd.volumeId;
   tree.directories = 1;
   if (names == kIsoRockRidgeNames && !walk.RootRockRidge(pvd.root)) return false;
-  IsoDirectory root{pvd.root.extent, pvd.root.extent, 1, std::string(1, '\0'), "", 0};
-  walk.directories[root.extent] = root;
+  walk.directories[pvd.root.extent] = IsoDirectory{pvd.root.extent, 1, std::string(1, '\0')};
   const size_t problemsBefore = report.problems.size() + report.dropped;
-  if (!walk.ReadDirectory(root, pvd.root.dataLength, "")) return false;
+  if (!walk.ReadDirectory(
+          IsoChild{pvd.root.extent, pvd.root.dataLength, 0, {}, pvd.root.dataLength},
+          pvd.root.extent, 1))
+    return false;
   // The path tables are checked against a whole hierarchy only: a damaged directory
   // already has its own problem, and every later record would differ for its sake.
   if (report.problems.size() + report.dropped != problemsBefore) return true;

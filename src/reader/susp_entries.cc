@@ -30,6 +30,43 @@ constexpr uint8_t kNmContinue = 0x01;
 constexpr uint8_t kNmCurrent = 0x02;
 constexpr uint8_t kNmParent = 0x04;
 
+// IEEE P1282 4.1.1: PX, four both-byte-order fields (a fifth, the serial number, in
+// RRIP 1.12).
+constexpr size_t kPxMode = 4;
+constexpr size_t kPxLinks = 12;
+constexpr size_t kPxUid = 20;
+constexpr size_t kPxGid = 28;
+constexpr size_t kPxBytes = 36;
+// 4.1.3: SL, its flags and component records (flags, length, content).
+constexpr size_t kSlFlags = 4;
+constexpr size_t kSlComponents = 5;
+constexpr uint8_t kSlContinue = 0x01;
+constexpr uint8_t kComponentContinue = 0x01;
+constexpr uint8_t kComponentCurrent = 0x02;
+constexpr uint8_t kComponentParent = 0x04;
+constexpr uint8_t kComponentRoot = 0x08;
+
+// Appends the component records of one SL entry to the link's text.
+bool DecodeSl(ByteSpan e, SuspFindings& out) {
+  if (out.haveLink && !out.linkContinues) return false;
+  out.haveLink = true;
+  out.linkContinues = e.U8(kSlFlags) & kSlContinue;
+  for (size_t pos = kSlComponents; pos < e.size;) {
+    if (!e.Has(pos, 2) || !e.Has(pos + 2, e.U8(pos + 1))) return false;
+    const uint8_t flags = e.U8(pos);
+    const size_t n = e.U8(pos + 1);
+    std::string& t = out.linkTarget;
+    if (!out.componentContinues && !t.empty() && t.back() != '/') t += '/';
+    if (flags & kComponentRoot) t = "/";
+    if (flags & kComponentCurrent) t += '.';
+    if (flags & kComponentParent) t += "..";
+    t.append(reinterpret_cast<const char*>(e.data) + pos + 2, n);
+    out.componentContinues = flags & kComponentContinue;
+    pos += 2 + n;
+  }
+  return true;
+}
+
 bool IsRockRidgeIdentifier(ByteSpan id) {
   auto is = [&](const char* text, size_t n) { return id.size == n && id.Equals(0, text, n); };
   return is("RRIP_1991A", 10) || is("IEEE_P1282", 10) || is("IEEE_1282", 9);
@@ -77,6 +114,13 @@ bool DecodeSuspArea(ByteSpan area, SuspFindings& out, const char*& why) {
         return false;
       }
       if (IsRockRidgeIdentifier(e.Sub(kErIdentifier, idBytes))) out.rockRidge = true;
+    } else if (e.Equals(kEntrySignature, "PX", 2) || e.Equals(kEntrySignature, "TF", 2)) {
+      if (!DecodeRripAttributes(e, out, why)) return false;
+    } else if (e.Equals(kEntrySignature, "SL", 2)) {
+      if (length < kSlComponents || !DecodeSl(e, out)) {
+        why = "sl entry wrong";
+        return false;
+      }
     } else if (e.Equals(kEntrySignature, "NM", 2)) {
       if (length < kNmName || e.U8(kEntryVersion) != 1) {
         why = "nm entry wrong";

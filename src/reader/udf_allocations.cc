@@ -37,12 +37,18 @@ bool UdfVolume::Resolve(uint16_t ref, uint32_t block, uint64_t bytes, std::vecto
   }
   // OSTA UDF 2.2.13: block b of the metadata partition is byte b × 2048 of the
   // metadata file.
-  uint64_t offset = uint64_t(block) * kImageSectorSize, start = 0;
+  uint64_t offset = uint64_t(block) * kImageSectorSize;
   if (offset + bytes > map.metadataBytes) {
     why = "block " + std::to_string(block) + " passes the end of the metadata file";
     return false;
   }
-  for (const ImageExtent& run : map.metadataRuns) {
+  // The run holding `offset`, found by its start rather than by walking every run.
+  const size_t first =
+      size_t(std::upper_bound(map.metadataStarts.begin(), map.metadataStarts.end(), offset) -
+             map.metadataStarts.begin());
+  for (size_t r = first == 0 ? 0 : first - 1; r < map.metadataRuns.size(); ++r) {
+    const ImageExtent& run = map.metadataRuns[r];
+    const uint64_t start = map.metadataStarts[r];
     if (bytes == 0) break;
     if (offset < start + run.bytes) {
       const uint64_t within = offset - start, take = std::min(bytes, run.bytes - within);
@@ -54,8 +60,22 @@ bool UdfVolume::Resolve(uint16_t ref, uint32_t block, uint64_t bytes, std::vecto
       offset += take;
       bytes -= take;
     }
-    start += run.bytes;
   }
+  return true;
+}
+
+bool UdfVolume::Mark(std::vector<std::vector<bool>>& marks, uint16_t ref, uint32_t block) const {
+  if (ref >= maps.size()) return true;
+  const UdfMapView& map = maps[ref];
+  const uint64_t blocks = map.metadata ? map.metadataBytes / kImageSectorSize
+                                       : std::min<uint64_t>(map.length, image->Sectors());
+  if (block >= blocks) return true;
+  if (marks.size() <= ref) marks.resize(size_t(ref) + 1);
+  std::vector<bool>& bits = marks[ref];
+  if (bits.size() <= block)
+    bits.resize(size_t(std::min<uint64_t>(blocks, std::max<uint64_t>(block + 1, 2 * bits.size()))));
+  if (bits[block]) return false;
+  bits[block] = true;
   return true;
 }
 
@@ -106,8 +126,8 @@ bool UdfVolume::Allocations(const UdfFileEntry& entry, uint16_t ref,
           entry.adType == 0 ? DecodeShortAd(ads, pos, adsPartition) : DecodeLongAd(ads, pos);
       if (ad.bytes == 0) break;  // 4/12.1: a descriptor of length 0 ends the list
       if (ad.type != kUdfExtentContinuation) {
-        if (out.size() >= size_t(limits.chain) * 256) {
-          why = "more than " + std::to_string(size_t(limits.chain) * 256) + " extents";
+        if (out.size() >= limits.extents) {
+          why = "more than " + std::to_string(limits.extents) + " extents";
           return false;
         }
         out.push_back(ad);
@@ -118,8 +138,14 @@ bool UdfVolume::Allocations(const UdfFileEntry& entry, uint16_t ref,
         why = "allocation extent chain longer than " + std::to_string(limits.chain);
         return false;
       }
+      if (!Mark(extentBlocks, ad.partition, ad.block)) {
+        why = "allocation extent descriptor at block " + std::to_string(ad.block) +
+              ": the chain loops back or runs into another entry's";
+        return false;
+      }
       block.assign(kImageSectorSize, 0);
       if (!ReadBlock(ad.partition, ad.block, block.data(), why)) return false;
+      ++extentBlocksRead;
       const ByteSpan span(block.data(), block.size());
       UdfTag tag;
       const char* reason = nullptr;
@@ -139,7 +165,12 @@ bool UdfVolume::Allocations(const UdfFileEntry& entry, uint16_t ref,
 bool UdfVolume::EntryExtents(const UdfFileEntry& entry, uint16_t ref, uint64_t size,
                              std::vector<ImageExtent>& out, std::string& why) const {
   std::vector<UdfAllocation> allocations;
-  if (!Allocations(entry, ref, allocations, why)) return false;
+  return Allocations(entry, ref, allocations, why) &&
+         AllocationExtents(allocations, size, out, why);
+}
+
+bool UdfVolume::AllocationExtents(const std::vector<UdfAllocation>& allocations, uint64_t size,
+                                  std::vector<ImageExtent>& out, std::string& why) const {
   uint64_t left = size;
   for (const UdfAllocation& a : allocations) {
     if (left == 0) break;

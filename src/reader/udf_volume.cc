@@ -17,6 +17,11 @@ constexpr size_t kPointerNext = 20;
 // ECMA-167 3/8.4.2: the main and reserve sequences are at least 16 sectors each; one
 // longer than this is refused as damaged.
 constexpr uint32_t kMaxSequenceSectors = 4096;
+// Extents of the metadata file or its mirror at most (a writer records each in one or a
+// few), so that comparing the two stays a pass over their bytes.
+constexpr size_t kMaxMetadataRuns = 65536;
+// ECMA-167 3/10.1: the Primary Volume Descriptor's recording date and time.
+constexpr size_t kPvdRecorded = 376;
 constexpr char kOstaDomain[] = "*OSTA UDF Compliant";
 constexpr char kMetadataPartition[] = "*UDF Metadata Partition";
 
@@ -30,18 +35,49 @@ struct Sequence {
   std::vector<uint8_t> logicalBytes;  // the descriptor after its tag, for the reserve check
   std::map<uint16_t, UdfPartitionDescriptor> partitions;
   std::map<uint16_t, std::vector<uint8_t>> partitionBytes;
+  uint32_t kinds = 0;         // bit n: a descriptor of tag identifier n was met
+  bool haveRecorded = false;  // the Primary Volume Descriptor's recording time
+  int64_t recorded = 0;
+  int32_t recordedZone = 0;
 };
+
+// ECMA-167 3/8.4.2 and OSTA UDF 2.2: the descriptors a sequence must hold, which the
+// Linux kernel also needs to mount the volume.
+void CheckSequenceKinds(const Sequence& seq, const char* name, UdfVolume& v) {
+  static constexpr std::pair<UdfTagId, const char*> kNeeded[] = {
+      {kUdfPrimaryVolume, "primary volume"},
+      {kUdfImplementationUse, "implementation use volume"},
+      {kUdfPartition, "partition"},
+      {kUdfLogicalVolume, "logical volume"},
+      {kUdfUnallocatedSpace, "unallocated space"},
+      {kUdfTerminating, "terminating"}};
+  for (const auto& [id, what] : kNeeded) {
+    if (!(seq.kinds & (1u << id)))
+      v.Problem(std::string(name) + " volume descriptor sequence: no " + what + " descriptor");
+  }
+}
 
 void ReadSequence(ImageSource& image, UdfExtent extent, const char* name, Sequence& out,
                   UdfVolume& v) {
   uint8_t sector[kImageSectorSize] = {};
   const ByteSpan span(sector, sizeof sector);
+  std::vector<uint32_t> starts;  // of the extents followed, against a pointer looping back
+  uint32_t read = 0;             // sectors read, of all the extents
+  const std::string label = std::string(name) + " volume descriptor sequence: ";
   for (uint32_t links = 0; links < v.limits.chain; ++links) {
-    const uint32_t count =
-        std::min<uint32_t>(extent.length / kImageSectorSize, kMaxSequenceSectors);
+    if (std::find(starts.begin(), starts.end(), extent.location) != starts.end()) {
+      v.Problem(label + "volume descriptor pointer loops back to " + Sector(extent.location));
+      return;
+    }
+    starts.push_back(extent.location);
+    const uint32_t count = extent.length / kImageSectorSize;
     bool next = false;
     for (uint32_t i = 0; i < count; ++i) {
       const uint64_t at = uint64_t(extent.location) + i;
+      if (++read > kMaxSequenceSectors) {
+        v.Problem(label + "longer than " + std::to_string(kMaxSequenceSectors) + " sectors");
+        return;
+      }
       if (!image.ReadSectors(at, 1, sector)) {
         v.Problem(std::string(name) + " volume descriptor sequence: " + Sector(at) +
                   " passes the end of the image");
@@ -56,7 +92,12 @@ void ReadSequence(ImageSource& image, UdfExtent extent, const char* name, Sequen
                   ": " + (why ? why : "not a volume descriptor"));
         continue;
       }
+      out.kinds |= 1u << id;
       if (id == kUdfTerminating) return;
+      if (id == kUdfPrimaryVolume) {
+        out.recorded = DecodeUdfTime(span, kPvdRecorded);
+        out.haveRecorded = DecodeUdfTimeZone(span, kPvdRecorded, out.recordedZone);
+      }
       if (id == kUdfVolumePointer) {
         extent = UdfExtent{span.U32Le(kPointerNext), span.U32Le(kPointerNext + 4)};
         next = true;
@@ -141,7 +182,12 @@ bool ReadMetadataFile(const UdfVolume& v, uint16_t ref, uint32_t block, uint8_t 
     why = "larger than the image";
     return false;
   }
-  return v.EntryExtents(entry, ref, bytes, runs, why);
+  if (!v.EntryExtents(entry, ref, bytes, runs, why)) return false;
+  if (runs.size() > kMaxMetadataRuns) {
+    why = "in more than " + std::to_string(kMaxMetadataRuns) + " extents";
+    return false;
+  }
+  return true;
 }
 
 // OSTA UDF 2.2.13.1: the metadata file and its mirror hold the same bytes. Compared a
@@ -192,7 +238,12 @@ bool SetUpMaps(ImageSource& image, UdfVolume& v, const Sequence& seq) {
     const UdfPartitionMap& m = v.logical.maps[i];
     if (m.type == 1) continue;
     if (m.identifier != kMetadataPartition) {
-      v.Problem("partition map " + std::to_string(i) + ": \"" + m.identifier + "\" not supported");
+      // OSTA UDF 2.2.8, 2.2.9: the maps of write-once and rewritable media.
+      const char* what = m.identifier == "*UDF Virtual Partition"    ? "a virtual partition (VAT) "
+                         : m.identifier == "*UDF Sparable Partition" ? "a sparable partition "
+                                                                     : "";
+      v.Problem("partition map " + std::to_string(i) + ": " + what + "\"" + m.identifier +
+                "\" not supported");
       return false;
     }
     const int ref = physicalRef[m.partitionNumber];
@@ -223,6 +274,11 @@ bool SetUpMaps(ImageSource& image, UdfVolume& v, const Sequence& seq) {
     v.maps[i].metadata = true;
     v.maps[i].metadataRuns = mainOk ? main : mirror;
     v.maps[i].metadataBytes = mainOk ? mainBytes : mirrorBytes;
+    uint64_t start = 0;
+    for (const ImageExtent& run : v.maps[i].metadataRuns) {
+      v.maps[i].metadataStarts.push_back(start);
+      start += run.bytes;
+    }
   }
   return true;
 }
@@ -231,12 +287,24 @@ void ReadIntegrity(ImageSource& image, UdfVolume& v) {
   UdfExtent extent = v.logical.integrity;
   uint8_t sector[kImageSectorSize] = {};
   const ByteSpan span(sector, sizeof sector);
-  for (uint32_t links = 0; links < v.limits.chain && extent.length >= kImageSectorSize; ++links) {
-    const uint32_t count =
-        std::min<uint32_t>(extent.length / kImageSectorSize, kMaxSequenceSectors);
+  std::vector<uint32_t> starts;  // of the extents followed, against a next extent looping back
+  uint32_t read = 0;             // sectors read, of all the extents
+  for (uint32_t links = 0; extent.length >= kImageSectorSize; ++links) {
+    if (links >= v.limits.chain ||
+        std::find(starts.begin(), starts.end(), extent.location) != starts.end()) {
+      v.Problem("integrity sequence: next extent loops back to " + Sector(extent.location));
+      return;
+    }
+    starts.push_back(extent.location);
+    const uint32_t count = extent.length / kImageSectorSize;
     UdfExtent next{};
     for (uint32_t i = 0; i < count; ++i) {
       const uint64_t at = uint64_t(extent.location) + i;
+      if (++read > kMaxSequenceSectors) {
+        v.Problem("integrity sequence: longer than " + std::to_string(kMaxSequenceSectors) +
+                  " sectors");
+        return;
+      }
       if (!image.ReadSectors(at, 1, sector)) {
         v.Problem("integrity sequence: " + Sector(at) + " passes the end of the image");
         return;
@@ -285,20 +353,23 @@ bool ReadUdfVolume(ImageSource& image, UdfVolume& v, ReadReport& report, const R
   UdfAnchor first, last, chosen;
   std::string whyFirst, whyLast;
   const bool haveFirst = ReadAnchor(image, kFirstAnchorSector, first, whyFirst);
-  bool haveLast = ReadAnchor(image, sectors - 1, last, whyLast);
+  uint64_t lastAt = sectors - 1;
+  bool haveLast = ReadAnchor(image, lastAt, last, whyLast);
   if (!haveFirst) v.Problem("anchor volume descriptor pointer at sector 256: " + whyFirst);
   if (!haveLast && sectors > 2 * kFirstAnchorSector) {
     // OSTA UDF 2.2.3 also allows the second anchor 256 sectors before the last.
     std::string why;
     haveLast = ReadAnchor(image, sectors - 1 - kFirstAnchorSector, last, why);
+    if (haveLast) lastAt = sectors - 1 - kFirstAnchorSector;
   }
   if (!haveLast)
     v.Problem("anchor volume descriptor pointer at the last " + Sector(sectors - 1) + ": " +
               whyLast);
-  if (haveFirst && haveLast &&
-      (first.main.location != last.main.location ||
-       first.reserve.location != last.reserve.location))
-    v.Problem("anchor volume descriptor pointers disagree");
+  if (haveFirst && haveLast && !SameUdfAnchor(first, last))
+    v.Problem("anchor volume descriptor pointers at sector 256 and " + Sector(lastAt) +
+              " disagree: main sequence at " + Sector(first.main.location) + " and " +
+              Sector(last.main.location) + ", reserve at " + Sector(first.reserve.location) +
+              " and " + Sector(last.reserve.location));
   if (!haveFirst && !haveLast) return false;
   chosen = haveFirst ? first : last;
 
@@ -321,8 +392,13 @@ bool ReadUdfVolume(ImageSource& image, UdfVolume& v, ReadReport& report, const R
           "reserve volume descriptor sequence: partition descriptors differ from the main ones");
   }
   if (!mainUsable && !reserveUsable) return false;
+  if (mainUsable) CheckSequenceKinds(main, "main", v);
+  if (reserveUsable) CheckSequenceKinds(reserve, "reserve", v);
   const Sequence& seq = mainUsable ? main : reserve;
   v.logical = seq.logical;
+  v.haveRecorded = seq.haveRecorded;
+  v.recorded = seq.recorded;
+  v.recordedZone = seq.recordedZone;
   if (v.logical.blockSize != kImageSectorSize) {
     v.Problem("logical volume descriptor: block size " + std::to_string(v.logical.blockSize) +
               " not supported");

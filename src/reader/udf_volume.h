@@ -26,6 +26,7 @@ struct UdfMapView {
   uint32_t length = 0;  // its length in blocks
   bool metadata = false;
   std::vector<ImageExtent> metadataRuns;  // a metadata partition: its file's bytes in the image
+  std::vector<uint64_t> metadataStarts;   // the file's byte at which each run begins
   uint64_t metadataBytes = 0;
 };
 
@@ -38,12 +39,25 @@ struct UdfVolume {
   bool haveIntegrity = false;
   UdfIntegrity integrity;
   uint32_t integritySector = 0;
+  // Allocation Extent Descriptors read so far, and their blocks by partition reference:
+  // each belongs to one entry, so a chain that loops back or runs into another entry's
+  // is refused at its first repeated block.
+  mutable uint64_t extentBlocksRead = 0;
+  mutable std::vector<std::vector<bool>> extentBlocks;
+  bool haveRecorded = false;  // the Primary Volume Descriptor's recording time and its zone
+  int64_t recorded = 0;
+  int32_t recordedZone = 0;
 
   void Problem(const std::string& what) const { report->Add("udf: " + what); }
   // Image runs of `bytes` bytes from `block` of partition reference `ref`; false with
   // `why` set when they pass the partition, the metadata file or the image.
   [[nodiscard]] bool Resolve(uint16_t ref, uint32_t block, uint64_t bytes,
                              std::vector<ImageExtent>& out, std::string& why) const;
+  // Marks block `block` of partition `ref` in `marks` (a bit per block, grown as needed
+  // up to the blocks that can be read); false when it was marked before. A block that
+  // cannot be read is not marked: reading it fails on its own.
+  [[nodiscard]] bool Mark(std::vector<std::vector<bool>>& marks, uint16_t ref,
+                          uint32_t block) const;
   // One block of partition `ref`; false with `why` set.
   [[nodiscard]] bool ReadBlock(uint16_t ref, uint32_t block, uint8_t* out, std::string& why) const;
   // Reads the File Entry or Extended File Entry at `icb` into `block` (one block of
@@ -58,7 +72,16 @@ struct UdfVolume {
   // allocations do not cover them or pass their partition.
   [[nodiscard]] bool EntryExtents(const UdfFileEntry& entry, uint16_t ref, uint64_t size,
                                   std::vector<ImageExtent>& out, std::string& why) const;
+  // The image runs of the first `size` bytes of a file whose allocations are these.
+  [[nodiscard]] bool AllocationExtents(const std::vector<UdfAllocation>& allocations, uint64_t size,
+                                       std::vector<ImageExtent>& out, std::string& why) const;
 };
+
+// True when two anchors point at the same main and reserve sequences.
+inline bool SameUdfAnchor(const UdfAnchor& a, const UdfAnchor& b) {
+  return a.main.location == b.main.location && a.main.length == b.main.length &&
+         a.reserve.location == b.reserve.location && a.reserve.length == b.reserve.length;
+}
 
 // True when an Anchor Volume Descriptor Pointer sits at sector 256 or the last sector.
 bool HasUdf(ImageSource& image);

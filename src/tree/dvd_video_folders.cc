@@ -98,7 +98,28 @@ bool ReadDvdVideoFolder(SourceScanner& scanner, TreeNode* directory, const std::
   return true;
 }
 
+// The host name of the entry of `hostFolder` named `name` in any letter case, of the
+// wanted kind; empty when there is none.
+std::string FindIgnoringCase(const std::string& hostFolder, const char16_t* name, bool folder) {
+  FindIterator listing;
+  FindEntry entry;
+  for (bool more = listing.FirstHost(hostFolder.c_str(), entry); more; more = listing.Next(entry)) {
+    const bool isFolder = entry.type == FindEntryType::Directory;
+    if (isFolder == folder && (folder || entry.type == FindEntryType::File) &&
+        EqualsIgnoringAsciiCase(entry.name, name)) {
+      return entry.hostName;
+    }
+  }
+  return {};
+}
+
 }  // namespace
+
+bool HoldsDvdVideo(const std::string& hostSource) {
+  const std::string videoTs = FindIgnoringCase(hostSource, kZoneFolders[1], true);
+  return !videoTs.empty() && !FindIgnoringCase(hostSource + videoTs + "/", u"VIDEO_TS.IFO", false)
+                                  .empty();
+}
 
 bool ApplyDvdVideoFolders(SourceScanner& scanner) {
   const ImageSettings& settings = scanner.settings;

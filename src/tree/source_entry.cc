@@ -51,6 +51,19 @@ AddResult AddChild(SourceTree& tree, Diagnostics& log, TreeNode* directory, Tree
     return AddResult::OutOfMemory;
   }
   std::memcpy(name, entry.Name(), size_t(entry.nameBytes));
+  if (entry.linkTarget) {
+    const uint32_t bytes = uint32_t(entry.linkTarget->size() + 1);
+    void* text = bytes < tree.arena->blockSize
+                     ? ArenaCopy(tree.arena, entry.linkTarget->c_str(), bytes)
+                     : nullptr;
+    if (!text) {
+      log.Fail("out of memory while reading the source folder");
+      return AddResult::OutOfMemory;
+    }
+    node->linkTarget = static_cast<const char*>(text);
+  } else if (entry.deviceNumber) {
+    node->deviceNumber = entry.deviceNumber;
+  }
   node->kind = Ordinary;
   node->isDirectory = entry.isDirectory;
   node->name = name;

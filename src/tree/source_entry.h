@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "base/diagnostics.h"
 #include "tree/source_tree.h"
@@ -27,6 +28,8 @@ struct SourceEntry {
   uint32_t posixMode = 0;     // st_mode; 0 for an entry the scan makes up
   uint32_t uid = 0;
   uint32_t gid = 0;
+  const std::string* linkTarget = nullptr;  // a symbolic link kept with Rock Ridge: its text
+  uint64_t deviceNumber = 0;                // a device node kept with Rock Ridge: st_rdev
   char16_t inlineName[kInlineNameUnits] = {};
 
   const char16_t* Name() const { return namePointer ? namePointer : inlineName; }

@@ -1,7 +1,9 @@
 // The source folder scan: the root node, the depth-first walk with its exclusions and
 // counters, and the order of the DVD-Video and Blu-ray folder rules around it.
+#include <fnmatch.h>
 #include <limits.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -38,6 +40,8 @@ bool SourceScanner::Run(const char16_t* sourcePath) {
   std::u16string source = sourcePath ? sourcePath : u"";
   if (source.empty() || source.back() != u'/') source += u'/';
   path = HostPath(source);
+  rootPathLength = path.size();
+  tree.excluded.clear();
 
   if (!tree.arena) {
     tree.arena = CreateArena(kScanArenaBlockSize);
@@ -78,7 +82,11 @@ bool SourceScanner::Run(const char16_t* sourcePath) {
     for (last = root->firstChild; last && last->nextSibling;) last = last->nextSibling;
   }
   if (!ScanDirectory(root, 1, last, nullptr, nullptr)) return false;
-  return ApplyStreamPass(tree, log);
+  if (!ApplyStreamPass(tree, log)) return false;
+  ShareHardLinks(tree, hardLinkNames);
+  ShareLinkTargets(tree, CanonicalHostPath(path) + "/", linksToFiles);
+  linksToFiles.clear();
+  return true;
 }
 
 bool SourceScanner::ScanDirectory(TreeNode* directory, uint32_t depth, TreeNode* last,
@@ -111,7 +119,13 @@ bool SourceScanner::ScanDirectory(TreeNode* directory, uint32_t depth, TreeNode*
       }
       continue;
     }
-    if (entry.type == FindEntryType::Directory) {
+    if (Excluded(entry)) continue;
+    if (settings.rockRidge && (entry.isSymbolicLink || entry.type == FindEntryType::Special)) {
+      if (!AddLinkOrSpecial(directory, last, listing, entry, identified ? &self : nullptr)) {
+        ok = false;
+        break;
+      }
+    } else if (entry.type == FindEntryType::Directory) {
       if (depth == 1 && tree.dvdVideoMode &&
           (EqualsIgnoringAsciiCase(entry.name, u"AUDIO_TS") ||
            EqualsIgnoringAsciiCase(entry.name, u"VIDEO_TS"))) {
@@ -155,10 +169,13 @@ bool SourceScanner::ScanDirectory(TreeNode* directory, uint32_t depth, TreeNode*
         log.Warn("skipping " + EntryPath(entry) + ": " + std::strerror(ENAMETOOLONG));
         continue;
       }
-      if (AddChild(tree, log, directory, last, SourceEntryFrom(entry)) == AddResult::OutOfMemory) {
+      TreeNode* added = nullptr;
+      if (AddChild(tree, log, directory, last, SourceEntryFrom(entry), &added) ==
+          AddResult::OutOfMemory) {
         ok = false;
         break;
       }
+      if (added && entry.links > 1) hardLinkNames.push_back({entry.device, entry.inode, added});
     }
     if (tree.totalFileCount >= tree.fileLimit) break;
   }
@@ -191,15 +208,7 @@ bool SourceScanner::AcceptFile(const FindEntry& entry, const FileIdentity* direc
   // The image's own entries, compared by folder and name: a hard link to the old image
   // under another name keeps the old bytes after the image is renamed over it, and is
   // an ordinary file of the folder.
-  for (const TargetEntry& target : targetEntries) {
-    if (!directory || *directory != target.folder) continue;
-    if (entry.hostName == target.name) return false;
-    if (IsTemporaryImageName(entry.hostName, target.name)) {
-      log.Warn("leaving out " + EntryPath(entry) +
-               ": a temporary file of an unfinished earlier build");
-      return false;
-    }
-  }
+  if (IsImageEntry(entry, directory)) return false;
   switch (entry.type) {
     case FindEntryType::File: return true;
     case FindEntryType::Special:
@@ -214,6 +223,81 @@ bool SourceScanner::AcceptFile(const FindEntry& entry, const FileIdentity* direc
   log.Warn("skipping " + EntryPath(entry) + ": " +
            std::strerror(entry.statError ? entry.statError : EIO));
   return false;
+}
+
+bool SourceScanner::Excluded(const FindEntry& entry) {
+  if (tree.excludePatterns.empty()) return false;
+  const std::string below = path.substr(rootPathLength) + entry.hostName;
+  for (const std::string& pattern : tree.excludePatterns) {
+    if (fnmatch(pattern.c_str(), entry.hostName, 0) == 0 ||
+        fnmatch(pattern.c_str(), below.c_str(), FNM_PATHNAME) == 0) {
+      tree.excluded.push_back(below);
+      return true;
+    }
+  }
+  return false;
+}
+
+bool SourceScanner::IsImageEntry(const FindEntry& entry, const FileIdentity* directory) {
+  for (const TargetEntry& target : targetEntries) {
+    if (!directory || *directory != target.folder) continue;
+    if (entry.hostName == target.name) return true;
+    if (IsTemporaryImageName(entry.hostName, target.name)) {
+      log.Warn("leaving out " + EntryPath(entry) +
+               ": a temporary file of an unfinished earlier build");
+      return true;
+    }
+  }
+  return false;
+}
+
+bool SourceScanner::AddLinkOrSpecial(TreeNode* directory, TreeNode*& last,
+                                     const FindIterator& listing, const FindEntry& entry,
+                                     const FileIdentity* self) {
+  // A link text of more than this is left out: its SL entries and its UDF path
+  // components must fit one continuation area and one File Entry.
+  constexpr size_t kMaxLinkTargetBytes = 512;
+  constexpr size_t kMaxLinkComponentUnits = 120;
+  if (IsImageEntry(entry, self)) return true;
+  SourceEntry e = SourceEntryFrom(entry);
+  e.size = 0;
+  e.isDirectory = 0;
+  LinkStatus link;
+  if (entry.isSymbolicLink) {
+    int error = 0;
+    if (!listing.ReadLink(entry.hostName, link, error)) {
+      log.Warn("skipping " + EntryPath(entry) + ": " + std::strerror(error));
+      return true;
+    }
+    size_t longest = 0;
+    for (size_t from = 0; from <= link.target.size();) {
+      size_t slash = link.target.find('/', from);
+      if (slash == std::string::npos) slash = link.target.size();
+      longest = std::max(longest, Utf8ToUtf16(link.target.substr(from, slash - from)).size());
+      from = slash + 1;
+    }
+    if (link.target.empty() || link.target.size() > kMaxLinkTargetBytes ||
+        longest > kMaxLinkComponentUnits) {
+      log.Warn("skipping " + EntryPath(entry) + ": its link text is too long to record");
+      return true;
+    }
+    e.modifiedTime = link.modifiedTime;
+    e.accessTime = link.accessTime;
+    e.attributeTime = link.changeTime;
+    e.posixMode = link.mode;
+    e.uid = link.uid;
+    e.gid = link.gid;
+    e.linkTarget = &link.target;
+  } else {
+    const uint32_t type = entry.mode & kPosixTypeMask;
+    if (type == kPosixCharacterDevice || type == kPosixBlockDevice)
+      e.deviceNumber = entry.deviceNumber;
+  }
+  TreeNode* added = nullptr;
+  if (AddChild(tree, log, directory, last, e, &added) == AddResult::OutOfMemory) return false;
+  if (added && entry.isSymbolicLink && entry.type == FindEntryType::File)
+    linksToFiles.push_back({added, EntryPath(entry)});
+  return true;
 }
 
 void SourceScanner::WarnUnreadableDirectory(const std::string& hostPath, int error) {

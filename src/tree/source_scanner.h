@@ -10,6 +10,7 @@
 #include "base/diagnostics.h"
 #include "base/image_settings.h"
 #include "platform/find_iterator.h"
+#include "tree/link_pass.h"
 #include "tree/source_tree.h"
 #include "tree/tree_node.h"
 
@@ -31,7 +32,10 @@ struct SourceScanner {
     std::string name;     // host bytes of the entry's name
   };
   std::vector<TargetEntry> targetEntries;
-  std::string dvdFolderNames[2];  // source folders read into AUDIO_TS and VIDEO_TS
+  std::string dvdFolderNames[2];            // source folders read into AUDIO_TS and VIDEO_TS
+  std::vector<HardLinkName> hardLinkNames;  // files with more than one name on the host
+  std::vector<LinkToFile> linksToFiles;     // symbolic links kept with Rock Ridge, to files
+  size_t rootPathLength = 0;                // bytes of the source folder's own path in `path`
 
   // The whole scan; false when the build must stop (log.Fail was called).
   [[nodiscard]] bool Run(const char16_t* sourcePath);
@@ -49,7 +53,18 @@ struct SourceScanner {
   // earlier build of it are left out (with a warning for all but the target's entries).
   // `directory`: the identity of the folder being listed, null when unknown.
   bool AcceptFile(const FindEntry& entry, const FileIdentity* directory);
+  // Whether tree.excludePatterns leave out an entry of the directory being listed (then
+  // it is recorded in tree.excluded).
+  bool Excluded(const FindEntry& entry);
   void WarnUnreadableDirectory(const std::string& hostPath, int error);
+  // With Rock Ridge: a symbolic link or a FIFO, socket or device node is recorded as
+  // itself. Returns false only when the build must stop.
+  [[nodiscard]] bool AddLinkOrSpecial(TreeNode* directory, TreeNode*& last,
+                                      const FindIterator& listing, const FindEntry& entry,
+                                      const FileIdentity* directoryIdentity);
+  // The image's own entries (and temporary files of an earlier build of it, with a
+  // warning), by folder identity and name.
+  bool IsImageEntry(const FindEntry& entry, const FileIdentity* directory);
   // The path of an entry of the directory being listed, for messages.
   std::string EntryPath(const FindEntry& entry) const { return path + entry.hostName; }
 };

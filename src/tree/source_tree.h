@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "base/diagnostics.h"
 #include "base/image_settings.h"
@@ -20,6 +21,9 @@ struct SourceTree {
   NodeArena* arena = nullptr;
   uint32_t totalDirectoryCount = 0;  // directories added, root not counted
   uint32_t totalFileCount = 0;
+  // Names of hard-linked files beyond the first of each: they have no UDF File Entry and
+  // no data of their own.
+  uint32_t sharedFileEntries = 0;
   uint32_t fileLimit = 4294967295u;  // files the scan adds at most
   // The folder is a DVD-Video disc (found by the scan with ISO 9660 + UDF 1.02): the
   // layout and the writer then follow the DVD-Video rules.
@@ -27,6 +31,12 @@ struct SourceTree {
 
   // The image being built (or compared); the scan leaves its entry out of the tree.
   std::u16string targetPath;
+
+  // Shell patterns (UTF-8) of entries left out: matched against an entry's name and its
+  // path below the source folder. The scan records each entry it leaves out (its path
+  // below the source folder; a folder's contents are not listed).
+  std::vector<std::string> excludePatterns;
+  std::vector<std::string> excluded;
 
   // Blu-ray stereoscopic plan (owned from the analysis on) and what the scan derived
   // from it: the SSIF folder holding the made-up .ssif entries, and the File Entry

@@ -10,6 +10,16 @@ namespace vellumcast {
 struct StereoClipPair;
 
 // What kind of entry a node is; decides how its data is placed and recorded.
+// POSIX file types (the S_IFMT bits of st_mode), as Rock Ridge PX and the scan hold them.
+constexpr uint32_t kPosixTypeMask = 0170000;
+constexpr uint32_t kPosixFifo = 0010000;
+constexpr uint32_t kPosixCharacterDevice = 0020000;
+constexpr uint32_t kPosixDirectory = 0040000;
+constexpr uint32_t kPosixBlockDevice = 0060000;
+constexpr uint32_t kPosixRegular = 0100000;
+constexpr uint32_t kPosixSymbolicLink = 0120000;
+constexpr uint32_t kPosixSocket = 0140000;
+
 enum TreeNodeKind : uint8_t {
   Ordinary = 0,           // every directory and plain file
   StereoBase = 1,         // base-view .m2ts clip of a stereoscopic pair
@@ -25,6 +35,13 @@ enum BootRole : uint8_t {
   kNoBootRole = 0,
   kBootCatalogFile = 1,
   kPatchedBootFile = 2,
+};
+
+// Bits of TreeNode::nameWarnings: the file systems whose name of the entry drew a warning.
+enum NameWarning : uint8_t {
+  kUdfNameWarned = 1,
+  kJolietNameWarned = 2,
+  kRockRidgeNameWarned = 4,
 };
 
 // A node carved from the arena starts all zero. Directory and file nodes share the
@@ -74,6 +91,9 @@ struct TreeNode {
   // dir: the name of the source folder read into it when that differs from `name` (a
   // DVD-Video folder listed as video_ts is recorded as VIDEO_TS); null: `name` itself.
   const char16_t* sourceName;
+  // The Rock Ridge name when it differs from `name` (layout: numbered because another
+  // entry of the folder has the name); null: `name` itself.
+  const char16_t* rockRidgeName;
 
   // What the host reported besides the modification time (zero for entries the scan
   // makes up); Rock Ridge records them. posixMode is st_mode, links followed.
@@ -92,8 +112,42 @@ struct TreeNode {
   uint32_t jolietDirSize;
   uint16_t jolietPathTableNumber;
   uint8_t jolietNameLength;  // bytes, two per unit
+  // The names the build warned about (NameWarning bits, layout): there the image may
+  // record a name other than the one the source name converts to, and only there.
+  uint8_t nameWarnings;
+
+  // Names in the image of one file of the source (hard links, counted once per file):
+  // set on every name of a file the source links more than once, 0 otherwise.
+  uint16_t hardLinks;
+  // A file whose data this entry shares: the first name of a hard-linked file (its data
+  // extent, and in UDF its one File Entry), or for a symbolic link (scanned with Rock
+  // Ridge) the file in the image it leads to (its data extent only). Null: its own.
+  TreeNode* sharedData;
+  // A symbolic link scanned with Rock Ridge: its target text as the folder holds it
+  // (host bytes, NUL-terminated). A device node: its device number (st_rdev).
+  union {
+    const char* linkTarget;
+    uint64_t deviceNumber;
+  };
 
   bool IsRoot() const { return parent == this; }
+  uint32_t PosixType() const { return posixMode & kPosixTypeMask; }
+  // Recorded as a symbolic link (only a scan with Rock Ridge keeps links).
+  bool IsSymbolicLink() const { return PosixType() == kPosixSymbolicLink; }
+  // A FIFO, socket or device node (only a scan with Rock Ridge keeps them).
+  bool IsSpecialFile() const {
+    const uint32_t type = PosixType();
+    return type == kPosixFifo || type == kPosixSocket || type == kPosixCharacterDevice ||
+           type == kPosixBlockDevice;
+  }
+  bool IsDevice() const {
+    return PosixType() == kPosixCharacterDevice || PosixType() == kPosixBlockDevice;
+  }
+  // The node whose UDF File Entry and data stand for this one: the first name of a
+  // hard-linked file, else the node itself.
+  const TreeNode& EntryOwner() const {
+    return sharedData && !IsSymbolicLink() ? *sharedData : *this;
+  }
 };
 
 }  // namespace vellumcast

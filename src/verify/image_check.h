@@ -21,6 +21,7 @@ struct CheckOutcome {
   std::vector<std::string>
       differences;  // "<path in the image>: <what differs>" or a structure's problem
   uint64_t moreDifferences = 0;
+  std::vector<std::string> notices;  // what the check could only do another way, for the user
   std::string fileSystems;  // the file systems checked: "ISO 9660, Rock Ridge and UDF 1.02"
   uint32_t files = 0;       // planned files (each counted once)
   uint64_t bytes = 0;       // their bytes

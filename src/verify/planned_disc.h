@@ -1,7 +1,11 @@
 // What a planned image must hold, in the terms a reader of the image sees: every entry
 // under its name in each file system (ISO 9660 identifiers as a reader shows them, UDF
-// full names), and where the bytes of every file come from in the source folder. The
-// plan refers to the laid-out tree, which must stay alive while the plan is used.
+// full names), the label in every field that carries it, and where the bytes of every
+// file come from in the source folder. Names, label and the bytes of an interleaved file
+// are the verifier's own reading of the rules (expected_names.h, planned_label.h), never
+// the layout's or the writer's results; only a name the build warned about is taken as the
+// warning gave it. The plan refers to the scanned tree, which must stay alive while the
+// plan is used.
 #pragma once
 
 #include <cstdint>
@@ -9,10 +13,12 @@
 #include <vector>
 
 #include "verify/boot_check.h"
+#include "verify/record_rules.h"
 
 namespace vellumcast {
 
 struct TreeNode;
+struct StereoClipPair;
 
 // Bytes [offset, offset + bytes) of one source file; past the file's end they read as
 // zeros when `zeroFill` (a clip's last sector in an interleaved run), else the file is
@@ -42,10 +48,14 @@ struct PlannedEntry {
 struct DiscNaming {
   bool iso9660 = false;
   bool udf = false;
-  uint16_t udfRevision = 0;
+  uint16_t udfRevision = 0;       // 0: any revision the reader can read
   bool eightBitUdfNames = false;  // DVD-Video mode: UDF identifiers in 8-bit characters
   bool rockRidge = false;         // the ISO 9660 tree carries Rock Ridge names
   bool joliet = false;            // a Joliet tree beside it
+  // The label as given (UTF-16 units, at most 255); empty: take it from the image and
+  // check that every field carries it.
+  std::u16string label;
+  bool written = false;  // the image was just written by this build (-verify)
 };
 
 // The names of one of the image's trees.
@@ -62,6 +72,8 @@ struct PlannedDisc {
   uint32_t files = 0;
   uint64_t fileBytes = 0;
   BootExpectation boot;  // the El Torito and hybrid structures the image must have
+  MetadataRules metadata;  // how the build records the entries' times and attributes
+  std::vector<std::string> isoNames;  // per entry: its ISO 9660 name as shown (ISO 9660 only)
 
   // The entry's name in ISO 9660, UDF, Rock Ridge or Joliet as a reader shows it (UTF-8); empty
   // when it is not in that file system.
@@ -70,22 +82,27 @@ struct PlannedDisc {
   std::string PathOf(uint32_t index, PlannedNames names) const;
 };
 
-// Lists every entry below `root` (a named and laid-out tree whose root's name is the
-// source folder's path ending in '/').
+// Lists every entry below `root` (a scanned tree whose root's name is the source folder's
+// path ending in '/'; the build's warnings about names marked on its nodes).
 void PlanDisc(const TreeNode& root, const DiscNaming& naming, PlannedDisc& disc);
 
 // The bytes of a planned file in order: the file itself, or for an interleaved (.ssif)
-// entry dependent-view extent i then base-view extent i of its two clips.
+// entry the interleave of its two clips (InterleavedPieces).
 void SourcePiecesOf(const TreeNode& node, std::vector<SourcePiece>& pieces);
 
 // The node's source file as the system names it.
 std::string SourceHostPath(const TreeNode& node);
+// One piece of an interleaved (.ssif) file: `bytes` of one view's clip from `offset`.
+struct InterleavedPiece {
+  bool dependentView = false;
+  uint64_t offset = 0;
+  uint64_t bytes = 0;
+};
+// The pieces of the .ssif file of a clip pair, made from the extents of its clip
+// information by the verifier's own statement of the interleave.
+std::vector<InterleavedPiece> InterleavedPieces(const StereoClipPair& pair);
 
 // The node's path below the source folder (UTF-8), for messages.
 std::string SourceDisplayPath(const TreeNode& node);
-
-// The text a reader shows for an ISO 9660 identifier: a file's version (";1") and a
-// final '.' dropped, 8-bit characters as UTF-8.
-std::string ShownIsoName(const uint8_t* identifier, size_t length, bool directory);
 
 }  // namespace vellumcast

@@ -186,6 +186,7 @@ bool EmitFileData(OutputContext& out, const TreeNode& file, const std::u16string
     return true;                                                           // in the dependent's run
   if (file.sectorCount == 0 && file.kind != StereoDependent) return true;  // no data, no read
   if (file.bootRole == kBootCatalogFile) return EmitBootCatalog(*out.emitter);
+  if (file.sharedData) return true;  // another name's data (a hard link)
   std::u16string path = BuildSourcePath(file, directoryPath);
   SourceFile own;
   if (!OpenSource(out, own, path)) return false;

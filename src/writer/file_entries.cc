@@ -2,12 +2,17 @@
 // use extended attributes) and Extended File Entries (ECMA-167 4/14.17, OSTA UDF 2.50).
 #include "writer/file_entries.h"
 
+#include <sys/sysmacros.h>
+
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "base/disc_constants.h"
 #include "layout/entry_extents.h"
 #include "layout/layout_rules.h"
+#include "layout/link_records.h"
+#include "layout/posix_attributes.h"
 #include "layout/volume_time.h"
 #include "tree/tree_node.h"
 #include "writer/allocation_descriptors.h"
@@ -74,10 +79,38 @@ void PutImplementationUseAttribute(const ImageEmitter& emitter, uint8_t* a, cons
   le16(a + iuea::kHeaderChecksum, EaHeaderChecksum(a));
 }
 
+// Device Specification (ECMA-167 4/14.10.7): the device number of a device node,
+// without implementation use.
+namespace device_spec {
+constexpr size_t kMajorDeviceIdentification = 16;
+constexpr size_t kMinorDeviceIdentification = 20;
+constexpr uint32_t kType = 12;
+constexpr uint32_t kAttributeLength = 24;
+}  // namespace device_spec
+
+// The extended attribute space of a UDF 1.02 File Entry: its length, with a Device
+// Specification first for a device node.
+uint32_t ExtendedAttributesLength(const TreeNode& node) {
+  return kExtendedAttributesLength + (node.IsDevice() ? device_spec::kAttributeLength : 0);
+}
+
 // The extended attribute space of a UDF 1.02 File Entry at `block`: the header
-// descriptor, then the free EA space and DVD CGMS attributes.
-void PutExtendedAttributes(const ImageEmitter& emitter, uint8_t* eas, uint32_t block) {
-  uint8_t* freeSpace = eas + ea_header::kSize;
+// descriptor, a device node's Device Specification, then the free EA space and DVD CGMS
+// attributes.
+void PutExtendedAttributes(const ImageEmitter& emitter, const TreeNode& node, uint8_t* eas,
+                           uint32_t block) {
+  uint32_t implementation = ea_header::kSize;
+  if (node.IsDevice()) {
+    uint8_t* spec = eas + ea_header::kSize;
+    le32(spec + iuea::kAttributeType, device_spec::kType);
+    spec[iuea::kAttributeSubtype] = iuea::kSubtype;
+    le32(spec + iuea::kAttributeLength, device_spec::kAttributeLength);
+    le32(spec + iuea::kImplementationUseLength, 0);
+    le32(spec + device_spec::kMajorDeviceIdentification, uint32_t(major(dev_t(node.deviceNumber))));
+    le32(spec + device_spec::kMinorDeviceIdentification, uint32_t(minor(dev_t(node.deviceNumber))));
+    implementation += device_spec::kAttributeLength;
+  }
+  uint8_t* freeSpace = eas + implementation;
   uint8_t* cgms = freeSpace + free_ea_space::kAttributeLength;
   PutImplementationUseAttribute(emitter, freeSpace, "*UDF FreeEASpace",
                                 free_ea_space::kAttributeLength,
@@ -88,9 +121,9 @@ void PutExtendedAttributes(const ImageEmitter& emitter, uint8_t* eas, uint32_t b
   cgms[cgms_info::kCgmsInfo] = 0;  // copying permitted
   cgms[cgms_info::kDataStructureType] = 0;
   le32(cgms + cgms_info::kProtectionSystemInfo, 0);
-  le32(eas + ea_header::kImplementationAttributesLocation, ea_header::kSize);
+  le32(eas + ea_header::kImplementationAttributesLocation, implementation);
   // No application attributes: the location is the length of the space.
-  le32(eas + ea_header::kApplicationAttributesLocation, kExtendedAttributesLength);
+  le32(eas + ea_header::kApplicationAttributesLocation, ExtendedAttributesLength(node));
   PutDescriptorTag(eas, kTagExtendedAttributeHeaderDescriptor, ea_header::kCrcLength, block,
                    emitter.settings.udfRevision);
 }
@@ -129,14 +162,39 @@ static_assert(fe::kIcbTag == efe::kIcbTag && fe::kInformationLength == efe::kInf
 
 uint8_t FileType(const TreeNode& node) {
   if (node.isDirectory) return kFileTypeDirectory;
+  switch (node.PosixType()) {
+    case kPosixSymbolicLink: return kFileTypeSymbolicLink;
+    case kPosixFifo: return kFileTypeFifo;
+    case kPosixSocket: return kFileTypeSocket;
+    case kPosixCharacterDevice: return kFileTypeCharacterDevice;
+    case kPosixBlockDevice: return kFileTypeBlockDevice;
+    default: break;
+  }
   return node.kind == Ordinary ? kFileTypeRegular : kFileTypeRealTime;
+}
+
+// With Rock Ridge (a bridge image) the UDF side records the owner, group and
+// permissions Rock Ridge does: rwx as ECMA-167 4/14.9.5 orders them (others in bits 0-2,
+// group 5-7, owner 10-12), set-id and sticky in the ICB tag; without, no owner and
+// read and execute for all.
+void PutPosixAttributes(const ImageSettings& settings, const TreeNode& node, EntryHeader& h) {
+  if (!settings.rockRidge) return;
+  const PosixAttributes posix = RecordedAttributes(settings, node);
+  h.uid = posix.uid;
+  h.gid = posix.gid;
+  h.permissions = (posix.mode & 07) | (posix.mode & 070) << 2 | (posix.mode & 0700) << 4;
+  h.icbFlags |= (posix.mode & 04000 ? kIcbFlagSetUid : 0) |
+                (posix.mode & 02000 ? kIcbFlagSetGid : 0) |
+                (posix.mode & 01000 ? kIcbFlagSticky : 0);
 }
 
 // The header of `node`'s entry as far as the node decides it.
 EntryHeader NodeEntryHeader(const TreeNode& node, const uint8_t* time) {
   EntryHeader h;
   h.fileType = FileType(node);
-  h.linkCount = node.isDirectory ? uint16_t(node.subdirCount + 1) : 1;
+  h.linkCount = node.isDirectory ? uint16_t(node.subdirCount + 1)
+                : node.hardLinks ? node.hardLinks
+                                 : 1;
   h.informationLength = node.isDirectory ? uint64_t(node.udfDirLength) : node.size;
   h.blocksRecorded = SectorsFor(h.informationLength);
   h.time = time;
@@ -150,9 +208,9 @@ void PutEntryHeader(const ImageSettings& settings, uint8_t* s, bool extended,
                     const EntryHeader& h) {
   const EntryOffsets& at = extended ? kExtendedFileEntryOffsets : kFileEntryOffsets;
   PutIcbTag(s + fe::kIcbTag, h.fileType, h.icbFlags);
-  le32(s + fe::kUid, kNoId);
-  le32(s + fe::kGid, kNoId);
-  le32(s + fe::kPermissions, kPermissionsReadExecute);
+  le32(s + fe::kUid, h.uid);
+  le32(s + fe::kGid, h.gid);
+  le32(s + fe::kPermissions, h.permissions);
   le16(s + fe::kFileLinkCount, h.linkCount);
   le64(s + fe::kInformationLength, h.informationLength);
   if (extended) le64(s + efe::kObjectSize, h.informationLength);
@@ -166,10 +224,20 @@ void PutEntryHeader(const ImageSettings& settings, uint8_t* s, bool extended,
 }
 
 bool BuildFileEntry(const ImageEmitter& emitter, const TreeNode& node, uint32_t block, uint8_t* s) {
-  uint8_t* ads = s + fe::kExtendedAttributes + kExtendedAttributesLength;
+  const uint32_t eaLength = ExtendedAttributesLength(node);
+  uint8_t* ads = s + fe::kExtendedAttributes + eaLength;
   uint32_t adLength = short_ad::kSize;
+  std::string link;  // a symbolic link's path components, recorded in the entry
   if (node.isDirectory) {
     PutShortAd(ads, node.udfDirLength, node.udfDirLocation);
+  } else if (node.IsSymbolicLink()) {
+    link = UdfPathComponents(node.linkTarget);
+    if (fe::kExtendedAttributes + eaLength + link.size() > kSectorSize)
+      return emitter.log.Fail("a symbolic link's text does not fit its UDF File Entry");
+    std::memcpy(ads, link.data(), link.size());
+    adLength = uint32_t(link.size());
+  } else if (node.IsSpecialFile()) {
+    adLength = 0;  // no data
   } else {
     const std::vector<DataExtent> extents = FileDataExtents(emitter, node);
     if (extents.size() > kShortAdsInFileEntry102)
@@ -179,21 +247,26 @@ bool BuildFileEntry(const ImageEmitter& emitter, const TreeNode& node, uint32_t 
       PutShortAd(ads + i * short_ad::kSize, extents[i].length, extents[i].block);
   }
   // A file carries its own modification time, as its ISO 9660 record and a UDF 2.50
-  // Extended File Entry do; a directory carries the build time.
+  // Extended File Entry do; a directory carries the build time, or with Rock Ridge its
+  // own time as Rock Ridge records it.
   uint8_t time[kUdfTimestampSize];
-  if (node.isDirectory) {
+  if (node.isDirectory && !emitter.settings.rockRidge) {
     std::memcpy(time, emitter.settings.buildTimeStamp, kUdfTimestampSize);
   } else {
     MakeUdfTimestamp(node.modifiedTime, time, emitter.settings.datesInUtc);
   }
   EntryHeader header = NodeEntryHeader(node, time);
-  header.icbFlags = kIcbFlagsShortAd;
-  header.extendedAttributesLength = kExtendedAttributesLength;
+  header.icbFlags = node.IsSymbolicLink() ? kIcbFlagsEmbedded : kIcbFlagsShortAd;
+  if (node.IsSymbolicLink() || node.IsSpecialFile()) {
+    header.informationLength = link.size();
+    header.blocksRecorded = 0;
+  }
+  PutPosixAttributes(emitter.settings, node, header);
+  header.extendedAttributesLength = eaLength;
   header.allocationDescriptorsLength = adLength;
   PutEntryHeader(emitter.settings, s, false, header);
-  PutExtendedAttributes(emitter, s + fe::kExtendedAttributes, block);
-  PutDescriptorTag(s, kTagFileEntry,
-                   uint16_t(fe::kFixedCrcLength + kExtendedAttributesLength + adLength), block,
+  PutExtendedAttributes(emitter, node, s + fe::kExtendedAttributes, block);
+  PutDescriptorTag(s, kTagFileEntry, uint16_t(fe::kFixedCrcLength + eaLength + adLength), block,
                    emitter.settings.udfRevision);
   return true;
 }

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 
+#include "writer/file_entry_fields.h"
+
 namespace vellumcast {
 
 struct ImageEmitter;
@@ -17,6 +19,9 @@ struct EntryHeader {
   uint8_t fileType = 0;
   uint16_t icbFlags = 0;
   uint16_t linkCount = 0;
+  uint32_t uid = kNoId;
+  uint32_t gid = kNoId;
+  uint32_t permissions = kPermissionsReadExecute;
   uint64_t informationLength = 0;  // also the Extended File Entry's object size
   uint64_t blocksRecorded = 0;
   const uint8_t* time = nullptr;  // a 12-byte timestamp for every time field

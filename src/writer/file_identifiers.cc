@@ -56,7 +56,7 @@ uint32_t PutIdentifier(const ImageEmitter& emitter, uint8_t* p, uint32_t locatio
       for (uint32_t i = 0; i < named->udfNameLength / 2u; ++i) {
         char16_t unit;
         std::memcpy(&unit, named->udfName + 2 * i, sizeof unit);
-        be16(id + 1 + 2 * i, DiscUnit(unit));
+        be16(id + 1 + 2 * i, unit);
       }
     }
   }
@@ -86,9 +86,9 @@ bool BuildDirectoryIdentifiers(const ImageEmitter& emitter, const TreeNode& dire
       offset = capacity + 1;  // more than planned
       break;
     }
-    offset +=
-        PutIdentifier(emitter, sectors + offset, block + offset / kSectorSize,
-                      child->isDirectory ? fid::kCharacteristicDirectory : 0, *child, true, child);
+    offset += PutIdentifier(emitter, sectors + offset, block + offset / kSectorSize,
+                            child->isDirectory ? fid::kCharacteristicDirectory : 0,
+                            child->EntryOwner(), true, child);
   }
   return offset == directory.udfDirLength || emitter.log.Fail(kLengthMismatch);
 }

@@ -1,7 +1,7 @@
 // Emits the ISO 9660 path tables (ECMA-119 9.4, type L then type M) and directory
 // extents (ECMA-119 9.1 and 6.8.1), in the breadth-first order of the directory numbers:
-// of the primary hierarchy, then its Rock Ridge continuation areas (IEEE P1281 SUSP CE),
-// then of the Joliet one.
+// of the primary hierarchy, each directory followed by its Rock Ridge continuation areas
+// (IEEE P1281 SUSP CE), then of the Joliet one.
 #include "writer/iso9660_directories.h"
 
 #include <algorithm>
@@ -72,10 +72,12 @@ DirectoryRecord RecordFor(const ImageEmitter& emitter, const IsoHierarchy& h,
     return r;
   }
   // A file below 4 GiB is one record; a larger one is a multi-extent file of
-  // consecutive extents, each but the last of the largest extent size.
+  // consecutive extents, each but the last of the largest extent size. A hard link's
+  // name, and a link to a file of the image, record the data of the file they share.
   const uint64_t before = uint64_t(slot.extent) * kIsoMaxExtentBytes;
+  const TreeNode& data = node.sharedData ? *node.sharedData : node;
   r.location =
-      FileDataSector(emitter.plan, node) + slot.extent * uint32_t(kIsoMaxExtentBytes / kSectorSize);
+      FileDataSector(emitter.plan, data) + slot.extent * uint32_t(kIsoMaxExtentBytes / kSectorSize);
   r.dataLength = slot.extents == 1 ? uint32_t(node.size)
                                    : uint32_t(std::min(node.size - before, kIsoMaxExtentBytes));
   r.flags = slot.extent + 1 < slot.extents ? dirrec::kFlagMultiExtent : 0;
@@ -95,12 +97,14 @@ uint8_t* PlaceRecord(uint8_t* extent, uint32_t capacity, uint32_t& offset,
   return at;
 }
 
-// One directory extent of hierarchy `h` into its zeroed sectors. `continuation` is the
-// packing cursor of the continuation areas, which the records' CE entries point into.
+// One directory extent of hierarchy `h` into its zeroed sectors; the CE entries of its
+// records point into the directory's continuation areas right after it.
 bool BuildDirectoryExtent(const ImageEmitter& emitter, const IsoHierarchy& h, TreeNode& dir,
-                          uint64_t& continuation, uint8_t* extent) {
+                          uint8_t* extent) {
   const uint32_t capacity = uint32_t(SectorsFor(dir.*h.dirSize)) * kSectorSize;
+  const uint32_t areaSector = ContinuationSector(emitter.plan, h, dir);
   uint32_t offset = 0;
+  uint64_t continuation = 0;
   uint8_t unused[kSectorSize];
   bool ok = ForEachIsoRecord(h, dir, [&](const IsoRecordSlot& slot) {
     SystemUseLayout use = RecordSystemUse(emitter.settings, emitter.tree, h, slot);
@@ -109,82 +113,73 @@ bool BuildDirectoryExtent(const ImageEmitter& emitter, const IsoHierarchy& h, Tr
     uint8_t* at = PlaceRecord(extent, capacity, offset, r);
     if (!at) return false;
     if (h.joliet || !emitter.settings.rockRidge) return true;  // the system use stays zero
-    uint64_t place =
-        use.continuationBytes ? IsoRecordStart(continuation, use.continuationBytes) : continuation;
-    if (use.continuationBytes) continuation = place + use.continuationBytes;
-    return PutRockRidgeSystemUse(emitter.settings, slot, use,
-                                 at + IsoRecordLength(r.identifierLength, 0), unused,
-                                 RockRidgeAreaSector(emitter.plan) + uint32_t(place / kSectorSize),
-                                 uint32_t(place % kSectorSize));
+    const uint64_t place = use.continuationBytes ? ContinuationPlace(continuation, use) : 0;
+    return PutRockRidgeSystemUse(
+        emitter.settings, slot, use, at + IsoRecordLength(r.identifierLength, 0), unused,
+        areaSector + uint32_t(place / kSectorSize), uint32_t(place % kSectorSize));
   });
   return (ok && offset == dir.*h.dirSize) ||
          Mismatch(emitter, "the ISO 9660 directory of " + std::to_string(dir.*h.pathTableNumber));
 }
 
-bool EmitDirectoryExtent(ImageEmitter& emitter, const IsoHierarchy& h, TreeNode& dir,
-                         uint64_t& continuation) {
+// The continuation areas of a directory's records into their zeroed sectors, packed in
+// record order as the extent's CE entries name them.
+bool BuildContinuationAreas(const ImageEmitter& emitter, const IsoHierarchy& h, const TreeNode& dir,
+                            uint64_t bytes, uint8_t* area) {
+  const uint32_t areaSector = ContinuationSector(emitter.plan, h, dir);
+  uint64_t cursor = 0;
+  uint8_t unused[kIsoMaxRecordBytes];
+  bool ok = ForEachIsoRecord(h, dir, [&](const IsoRecordSlot& slot) {
+    SystemUseLayout use = RecordSystemUse(emitter.settings, emitter.tree, h, slot);
+    if (!use.continuationBytes) return true;
+    const uint64_t place = ContinuationPlace(cursor, use);
+    if (cursor > bytes) return false;
+    std::memset(unused, 0, sizeof unused);
+    return PutRockRidgeSystemUse(emitter.settings, slot, use, unused, area + place,
+                                 areaSector + uint32_t(place / kSectorSize),
+                                 uint32_t(place % kSectorSize));
+  });
+  return (ok && cursor == bytes) || Mismatch(emitter, "the ISO 9660 continuation area");
+}
+
+// A directory's extent, then its continuation areas; each starts at its planned sector.
+bool EmitDirectoryExtent(ImageEmitter& emitter, const IsoHierarchy& h, TreeNode& dir) {
   if (uint32_t(emitter.sink.sectorsWritten) != DirectorySector(emitter.plan, h, dir))
     return Mismatch(emitter, "the ISO 9660 directory area");
-  return EmitFilledSectors(emitter, uint32_t(SectorsFor(dir.*h.dirSize)), [&](uint8_t* extent) {
-    return BuildDirectoryExtent(emitter, h, dir, continuation, extent);
+  if (!EmitFilledSectors(emitter, uint32_t(SectorsFor(dir.*h.dirSize)), [&](uint8_t* extent) {
+        return BuildDirectoryExtent(emitter, h, dir, extent);
+      })) {
+    return false;
+  }
+  const uint64_t bytes = DirectoryContinuationBytes(emitter.settings, emitter.tree, h, dir);
+  if (bytes == 0) return true;
+  if (uint32_t(emitter.sink.sectorsWritten) != ContinuationSector(emitter.plan, h, dir))
+    return Mismatch(emitter, "the ISO 9660 continuation area");
+  return EmitFilledSectors(emitter, uint32_t(SectorsFor(bytes)), [&](uint8_t* area) {
+    return BuildContinuationAreas(emitter, h, dir, bytes, area);
   });
 }
 
-bool EmitHierarchy(ImageEmitter& emitter, const IsoHierarchy& h, uint64_t& continuation) {
+bool EmitHierarchy(ImageEmitter& emitter, const IsoHierarchy& h) {
+  const uint32_t end =
+      FirstDirectorySector(emitter.plan, h) +
+      uint32_t(h.joliet ? emitter.plan.jolietDirectorySectors : emitter.plan.isoDirectorySectors);
   return EmitPathTable(emitter, h, false) && EmitPathTable(emitter, h, true) &&
-         WalkBreadthFirst(*emitter.tree.root, h.firstChild, h.nextSibling, [&](TreeNode& dir) {
-           return EmitDirectoryExtent(emitter, h, dir, continuation);
-         });
-}
-
-// The continuation areas of the primary hierarchy's records into their zeroed sectors,
-// packed in the order of the records as the directory extents placed them.
-bool BuildContinuationAreas(const ImageEmitter& emitter, uint8_t* area) {
-  const uint64_t capacity = uint64_t(emitter.plan.rockRidgeSectors) * kSectorSize;
-  uint32_t sector = 0;  // the sector of the last area placed
-  uint64_t cursor = 0;
-  uint8_t unused[kIsoMaxRecordBytes];
-  bool ok = WalkBreadthFirst(
-      *emitter.tree.root, kPrimaryHierarchy.firstChild, kPrimaryHierarchy.nextSibling,
-      [&](TreeNode& dir) {
-        return ForEachIsoRecord(kPrimaryHierarchy, dir, [&](const IsoRecordSlot& slot) {
-          SystemUseLayout use =
-              RecordSystemUse(emitter.settings, emitter.tree, kPrimaryHierarchy, slot);
-          if (!use.continuationBytes) return true;
-          uint64_t place = IsoRecordStart(cursor, use.continuationBytes);
-          cursor = place + use.continuationBytes;
-          if (cursor > capacity) return false;
-          sector = uint32_t(place / kSectorSize);
-          std::memset(unused, 0, sizeof unused);
-          return PutRockRidgeSystemUse(emitter.settings, slot, use, unused, area + place,
-                                       RockRidgeAreaSector(emitter.plan) + sector,
-                                       uint32_t(place % kSectorSize));
-        });
-      });
-  return (ok && sector + 1 == uint32_t(emitter.plan.rockRidgeSectors)) ||
-         Mismatch(emitter, "the ISO 9660 continuation area");
-}
-
-bool EmitContinuationAreas(ImageEmitter& emitter) {
-  if (emitter.plan.rockRidgeSectors == 0) return true;
-  if (uint32_t(emitter.sink.sectorsWritten) != RockRidgeAreaSector(emitter.plan))
-    return Mismatch(emitter, "the ISO 9660 continuation area");
-  return EmitFilledSectors(emitter, uint32_t(emitter.plan.rockRidgeSectors),
-                           [&](uint8_t* area) { return BuildContinuationAreas(emitter, area); });
+         WalkBreadthFirst(*emitter.tree.root, h.firstChild, h.nextSibling,
+                          [&](TreeNode& dir) { return EmitDirectoryExtent(emitter, h, dir); }) &&
+         (uint32_t(emitter.sink.sectorsWritten) == end ||
+          Mismatch(emitter, "the ISO 9660 directory area"));
 }
 
 }  // namespace
 
 bool EmitIsoPathTablesAndDirectories(ImageEmitter& emitter) {
   if (emitter.plan.pathTableSectors == 0 || !emitter.tree.root) return true;
-  uint64_t continuation = 0;
-  if (!EmitHierarchy(emitter, kPrimaryHierarchy, continuation) || !EmitContinuationAreas(emitter))
-    return false;
+  if (!EmitHierarchy(emitter, kPrimaryHierarchy)) return false;
   if (!emitter.settings.joliet) return true;
   if (uint32_t(emitter.sink.sectorsWritten) != PathTableStart(emitter.plan, kJolietHierarchy))
     return Mismatch(emitter, "the ISO 9660 Joliet path table");
-  uint64_t none = 0;
-  return EmitHierarchy(emitter, kJolietHierarchy, none);
+  return EmitHierarchy(emitter, kJolietHierarchy);
 }
 
 }  // namespace vellumcast

@@ -7,8 +7,8 @@ namespace vellumcast {
 struct ImageEmitter;
 
 // Type L path table, type M path table (pathTableSectors each), then every directory
-// extent in directory-number order (isoDirectorySectors in all), the Rock Ridge
-// continuation areas (rockRidgeSectors), and the same for the Joliet hierarchy. False
+// extent in directory-number order, each followed by its Rock Ridge continuation areas
+// (isoDirectorySectors in all), and the same for the Joliet hierarchy. False
 // when the tree does not match the planned sizes (the log says why).
 [[nodiscard]] bool EmitIsoPathTablesAndDirectories(ImageEmitter& emitter);
 

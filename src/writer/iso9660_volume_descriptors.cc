@@ -7,6 +7,7 @@
 #include "base/disc_constants.h"
 #include "layout/iso_hierarchy.h"
 #include "layout/layout_rules.h"
+#include "layout/volume_identity.h"
 #include "layout/volume_label.h"
 #include "layout/volume_time.h"
 #include "writer/byte_order.h"
@@ -84,6 +85,24 @@ void PutTextField(bool joliet, uint8_t* field, size_t size, const uint8_t* text,
   }
 }
 
+// A field the user may fill (--publisher, ...): the given text in the form of the
+// primary or Joliet descriptor, else `fallback` (up to `fallbackChars`) as before.
+void PutIdentityField(bool joliet, uint8_t* field, size_t size, const std::u16string& typed,
+                      bool dCharacters, const uint8_t* fallback, size_t fallbackChars) {
+  if (typed.empty()) return PutTextField(joliet, field, size, fallback, fallbackChars);
+  if (!joliet) {
+    const std::string text = IsoIdentityText(typed, size, dCharacters);
+    return PutBlankFilled(field, size, reinterpret_cast<const uint8_t*>(text.c_str()), size);
+  }
+  const std::u16string units = JolietIdentityText(typed, size / 2);
+  std::memset(field, 0, size);
+  for (size_t i = 0; i < size / 2; ++i) {
+    const char16_t c = i < units.size() ? units[i] : u' ';
+    field[2 * i] = uint8_t(c >> 8);
+    field[2 * i + 1] = uint8_t(c);
+  }
+}
+
 void PutStandardHeader(uint8_t* sector, uint8_t type) {
   sector[vd::kType] = type;
   std::memcpy(sector + vd::kStandardIdentifier, "CD001", 5);
@@ -97,7 +116,8 @@ void BuildIsoVolumeDescriptor(const ImageEmitter& emitter, uint8_t* s, const Iso
   using namespace pvd;
   const bool joliet = h.joliet;
   PutStandardHeader(s, joliet ? vd::kTypeSupplementary : vd::kTypePrimary);
-  PutTextField(joliet, s + kSystemIdentifier, 32, nullptr, 0);
+  const VolumeIdentity& identity = emitter.settings.identity;
+  PutIdentityField(joliet, s + kSystemIdentifier, 32, identity.systemId, false, nullptr, 0);
 
   if (joliet) {
     JolietVolumeIdentifier(emitter.settings, s + kVolumeIdentifier);
@@ -128,17 +148,20 @@ void BuildIsoVolumeDescriptor(const ImageEmitter& emitter, uint8_t* s, const Iso
   root.identifierLength = 1;
   PutDirectoryRecord(s + kRootDirectoryRecord, root);
 
-  if (joliet) {
+  if (!identity.volumeSet.empty()) {
+    PutIdentityField(joliet, s + kVolumeSetIdentifier, 128, identity.volumeSet, true, nullptr, 0);
+  } else if (joliet) {
     PutJolietFilled(s + kVolumeSetIdentifier, 128, reinterpret_cast<const uint8_t*>("UNDEFINED"),
                     9);
   } else {
     IsoVolumeSetIdentifier(s + kVolumeSetIdentifier);
   }
-  PutTextField(joliet, s + kPublisherIdentifier, 128, nullptr, 0);
-  PutTextField(joliet, s + kDataPreparerIdentifier, 128, nullptr, 0);
+  PutIdentityField(joliet, s + kPublisherIdentifier, 128, identity.publisher, false, nullptr, 0);
+  PutIdentityField(joliet, s + kDataPreparerIdentifier, 128, identity.preparer, false, nullptr, 0);
   const uint8_t* application =
       emitter.settings.applicationId[0] == '*' ? emitter.settings.applicationId + 1 : nullptr;
-  PutTextField(joliet, s + kApplicationIdentifier, 128, application, kApplicationIdChars);
+  PutIdentityField(joliet, s + kApplicationIdentifier, 128, identity.application, false,
+                   application, kApplicationIdChars);
   PutTextField(joliet, s + kCopyrightFileIdentifier, 37, nullptr, 0);
   PutTextField(joliet, s + kAbstractFileIdentifier, 37, nullptr, 0);
   PutTextField(joliet, s + kBibliographicFileIdentifier, 37, nullptr, 0);

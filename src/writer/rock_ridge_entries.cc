@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string>
 
+#include "layout/link_records.h"
+#include "layout/posix_attributes.h"
 #include "layout/volume_time.h"
 #include "writer/byte_order.h"
 
@@ -18,13 +20,6 @@ constexpr char kErSource[] =
     "PLEASE CONTACT DISC PUBLISHER FOR SPECIFICATION SOURCE.  SEE PUBLISHER IDENTIFIER IN PRIMARY "
     "VOLUME DESCRIPTOR FOR CONTACT INFORMATION.";
 
-// POSIX file types and the fixed permissions of a reproducible image.
-constexpr uint32_t kPosixDirectory = 0040000;
-constexpr uint32_t kPosixRegular = 0100000;
-constexpr uint32_t kPosixPermissionBits = 07777;
-constexpr uint32_t kFixedDirectoryPermissions = 0555;
-constexpr uint32_t kFixedFilePermissions = 0444;
-
 uint32_t PutHeader(uint8_t* p, const char* signature, uint32_t length) {
   p[susp::kSignature] = uint8_t(signature[0]);
   p[susp::kSignature + 1] = uint8_t(signature[1]);
@@ -34,19 +29,12 @@ uint32_t PutHeader(uint8_t* p, const char* signature, uint32_t length) {
 }
 
 // Links of an entry as the image has them: a directory's own name, its "." and one ".."
-// per subdirectory; a file is recorded once.
+// per subdirectory; a file has one name, a hard-linked file one per name.
 uint32_t Links(const TreeNode& node) {
-  if (!node.isDirectory) return 1;
+  if (!node.isDirectory) return node.hardLinks ? node.hardLinks : 1;
   uint32_t links = 2;
   for (const TreeNode* e = node.firstChild; e; e = e->nextSibling) links += e->isDirectory ? 1 : 0;
   return links;
-}
-
-// A build with a fixed time (-time, SOURCE_DATE_EPOCH) records fixed owners,
-// permissions and times, so that the image depends on the files' contents, names and
-// modification times only; so does an entry the scan made up.
-bool FixedAttributes(const ImageSettings& settings, const TreeNode& node) {
-  return settings.datesInUtc || node.posixMode == 0;
 }
 
 // NM entries for `n` bytes of `name`, pieces of at most 250 bytes; the last piece
@@ -109,6 +97,12 @@ uint32_t PutRripTf(uint8_t* p, int64_t modified, int64_t accessed, int64_t attri
   return PutHeader(p, "TF", kRripTfBytes);
 }
 
+uint32_t PutRripPn(uint8_t* p, uint64_t deviceNumber) {
+  both32(p + susp::kData, uint32_t(deviceNumber >> 32));
+  both32(p + susp::kData + 8, uint32_t(deviceNumber));
+  return PutHeader(p, "PN", kRripPnBytes);
+}
+
 uint32_t PutRripNm(uint8_t* p, const uint8_t* name, uint32_t n, bool continues) {
   p[susp::kData] = continues ? kNmContinue : 0;
   std::memcpy(p + kRripNmHeaderBytes, name, n);
@@ -120,18 +114,15 @@ bool PutRockRidgeSystemUse(const ImageSettings& settings, const IsoRecordSlot& s
                            uint32_t ceSector, uint32_t ceOffset) {
   const TreeNode& node = *slot.node;
   const bool fixed = FixedAttributes(settings, node);
-  uint32_t mode = node.isDirectory ? kPosixDirectory : kPosixRegular;
-  if (fixed) {
-    mode |= node.isDirectory ? kFixedDirectoryPermissions : kFixedFilePermissions;
-  } else {
-    mode |= node.posixMode & kPosixPermissionBits;
-  }
+  const PosixAttributes posix = RecordedAttributes(settings, node);
   uint32_t at = 0;
   const bool rootSelf = slot.role == IsoRecordRole::Self && node.IsRoot();
   if (rootSelf) at += PutSuspSp(field + at);
-  at += PutRripPx(field + at, mode, Links(node), fixed ? 0 : node.uid, fixed ? 0 : node.gid);
+  at += PutRripPx(field + at, posix.mode, Links(node), posix.uid, posix.gid);
   at += PutRripTf(field + at, node.modifiedTime, fixed ? node.modifiedTime : node.accessTime,
                   fixed ? node.modifiedTime : node.attributeTime, settings.datesInUtc);
+  if (slot.role == IsoRecordRole::Entry && node.IsDevice())
+    at += PutRripPn(field + at, node.deviceNumber);
   uint32_t continued = 0;
   if (slot.role == IsoRecordRole::Entry) {
     const std::string name = RockRidgeName(node);
@@ -139,6 +130,13 @@ bool PutRockRidgeSystemUse(const ImageSettings& settings, const IsoRecordSlot& s
     const uint32_t rest = uint32_t(name.size()) - use.nameInRecord;
     at += PutNameEntries(field + at, bytes, use.nameInRecord, rest > 0);
     if (rest > 0) continued = PutNameEntries(continuation, bytes + use.nameInRecord, rest, false);
+    // A link's SL entries follow the name, in the record or in the continuation area.
+    if (node.IsSymbolicLink()) {
+      const std::string link = RockRidgeSlEntries(node.linkTarget);
+      uint32_t& end = use.continuationBytes ? continued : at;
+      std::memcpy((use.continuationBytes ? continuation : field) + end, link.data(), link.size());
+      end += uint32_t(link.size());
+    }
   } else if (rootSelf) {
     continued = PutSuspEr(continuation);
   }

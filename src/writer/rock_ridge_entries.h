@@ -29,6 +29,9 @@ uint32_t PutSuspEr(uint8_t* p);
 uint32_t PutRripPx(uint8_t* p, uint32_t mode, uint32_t links, uint32_t uid, uint32_t gid);
 // TF: modification, access and attribute change times, 7-byte dates (ECMA-119 9.1.5).
 uint32_t PutRripTf(uint8_t* p, int64_t modified, int64_t accessed, int64_t attributes, bool utc);
+// PN: the device number of a device node (the host's st_rdev), its high and low 32 bits
+// (RRIP 4.1.2); the Linux kernel and libarchive read the usual numbers back from it.
+uint32_t PutRripPn(uint8_t* p, uint64_t deviceNumber);
 // NM: `n` bytes of the name; `continues` when the next NM entry carries more of it.
 uint32_t PutRripNm(uint8_t* p, const uint8_t* name, uint32_t n, bool continues);
 

@@ -74,8 +74,19 @@ constexpr uint8_t kFileTypeRegular = 5;
 constexpr uint8_t kFileTypeRealTime = 249;
 constexpr uint8_t kFileTypeMetadata = 250;
 constexpr uint8_t kFileTypeMetadataMirror = 251;
-constexpr uint16_t kIcbFlagsShortAd = 0x0020;  // archive, short_ad
-constexpr uint16_t kIcbFlagsLongAd = 0x0021;   // archive, long_ad
+constexpr uint16_t kIcbFlagsShortAd = 0x0020;   // archive, short_ad
+constexpr uint16_t kIcbFlagsLongAd = 0x0021;    // archive, long_ad
+constexpr uint16_t kIcbFlagsEmbedded = 0x0023;  // archive, data in the entry (4/14.6.8)
+// File types a bridge image with Rock Ridge records besides those above (4/14.6.6).
+constexpr uint8_t kFileTypeBlockDevice = 6;
+constexpr uint8_t kFileTypeCharacterDevice = 7;
+constexpr uint8_t kFileTypeFifo = 9;
+constexpr uint8_t kFileTypeSocket = 10;
+constexpr uint8_t kFileTypeSymbolicLink = 12;
+// ICB tag flags of a File Entry's permissions beyond rwx (4/14.6.8).
+constexpr uint16_t kIcbFlagSetUid = 0x0040;
+constexpr uint16_t kIcbFlagSetGid = 0x0080;
+constexpr uint16_t kIcbFlagSticky = 0x0100;
 
 // Extent type 3 in the two top bits of an extent length (ECMA-167 4/14.14.1.1): the
 // extent holds the next extent of allocation descriptors.

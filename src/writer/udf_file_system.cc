@@ -49,9 +49,12 @@ bool EmitUdfFileSystemArea(ImageEmitter& emitter, uint32_t& blocks) {
         if (!EmitDirectoryIdentifiers(emitter, directory, n, directoryBlocks)) return false;
         n += directoryBlocks;
         for (const TreeNode* child = directory.firstChild; child; child = child->nextSibling) {
-          if (child->fileEntryLocation != n) return Mismatch(emitter, kArea);
-          if (!EmitEntry(emitter, *child, n)) return false;
-          n += FileEntrySectors(emitter.settings, *child);
+          // The names of a hard-linked file share one entry, placed at the first of them.
+          const TreeNode& entry = child->EntryOwner();
+          if (child->hardLinks && entry.fileEntryLocation < n) continue;
+          if (entry.fileEntryLocation != n) return Mismatch(emitter, kArea);
+          if (!EmitEntry(emitter, entry, n)) return false;
+          n += FileEntrySectors(emitter.settings, entry);
         }
         return true;
       });

@@ -21,7 +21,9 @@ const std::map<std::string, std::set<std::string>> kMayInclude = {
     {"layout", {"layout", "tree", "bluray", "platform", "base"}},
     {"writer", {"writer", "layout", "tree", "bluray", "platform", "base"}},
     {"reader", {"reader", "platform"}},
-    {"verify", {"verify", "reader", "layout", "tree", "bluray", "platform", "base"}},
+    // The verifier states the naming, label and interleave rules again on its own: it reads
+    // the source tree and the Blu-ray analysis, never the layout's or the writer's results.
+    {"verify", {"verify", "reader", "tree", "bluray", "platform", "base"}},
     {"build",
      {"build", "verify", "reader", "writer", "layout", "tree", "bluray", "platform", "base"}},
     {"frontend",

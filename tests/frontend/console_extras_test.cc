@@ -50,8 +50,9 @@ void MakeSource(const std::string& src) {
   WriteFile(src + "/sub/empty", "");
   for (const char* path : {"data.bin", "report-2023-01.txt", "report-2023-02.txt", "sub/inner.dat",
                            "sub/empty", "sub"}) {
-    std::filesystem::last_write_time(
-        src + "/" + path, std::filesystem::file_time_type(std::chrono::hours(24 * 365 * 30)));
+    std::filesystem::last_write_time(  // 2000-01-01, a date every file system holds
+        src + "/" + path, std::chrono::file_clock::from_sys(
+                              std::chrono::sys_seconds(std::chrono::seconds(946684800))));
   }
 }
 
@@ -181,7 +182,7 @@ TEST(BuildTime, InvalidValuesAreErrors) {
   const Case cases[] = {
       {"", {"-time", "yesterday"}, false},
       {"", {"-time", "2026-02-30T00:00:00Z"}, false},
-      {"", {"-time"}, false},  // no value
+      {"", {"-time", ""}, false},  // an empty value
       {"SOURCE_DATE_EPOCH=abc", {}, false},
       {"SOURCE_DATE_EPOCH=2026-01-31T12:00:00Z", {}, false},
       {"SOURCE_DATE_EPOCH=-1", {}, false},
@@ -215,10 +216,10 @@ TEST(BuildTime, PathsAreCheckedFirst) {
       {"SOURCE_DATE_EPOCH=abc", {dir / "src"}, "Error: Please specify target path!\n"},
       {"",
        {missing, dir / "t.iso", "-time", "yesterday"},
-       "The directory " + missing + " doesn't exist.\n"},
+       "Error: the source folder " + missing + " does not exist\n"},
       {"SOURCE_DATE_EPOCH=abc",
        {missing, dir / "t.iso"},
-       "The directory " + missing + " doesn't exist.\n"},
+       "Error: the source folder " + missing + " does not exist\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.before);
@@ -308,7 +309,7 @@ TEST(Streaming, StandardOutputGetsTheImageAndTheTextsGoToStandardError) {
     CommandResult piped = RunCommand(command + " | cat >piped.iso");
     ASSERT_EQ(piped.exitCode, 0) << piped.err;
     EXPECT_EQ(piped.out, "");
-    EXPECT_TRUE(piped.err.ends_with("100%...\rDone\n")) << piped.err;
+    EXPECT_EQ(piped.err, "Done\n");
     EXPECT_EQ(piped.err.find("Overwrite"), std::string::npos);
     EXPECT_TRUE(ReadFile(dir / "piped.iso") == ReadFile(dir / "file.iso"));
     EXPECT_EQ(ReadFile(dir / "-"), "not the target");

@@ -115,7 +115,7 @@ for n in 1 2; do
 done
 cmp -s "$work/fixed1.iso" "$work/fixed2.iso" || fail "two builds with -time differ"
 xorriso -indev "$work/fixed1.iso" -find / -exec lsdl 2>/dev/null >"$work/xf.txt"
-grep -q "^-r--r--r-- *1 0 *0 .* '/run me.sh'\$" "$work/xf.txt" || fail "fixed time: $(grep 'run me' "$work/xf.txt")"
+grep -q "^-r-xr-xr-x *1 0 *0 .* '/run me.sh'\$" "$work/xf.txt" || fail "fixed time: $(grep 'run me' "$work/xf.txt")"
 grep -q "^dr-xr-xr-x .* 0 *0 .* '/docs'\$" "$work/xf.txt" || fail "fixed time: $(grep "'/docs'" "$work/xf.txt")"
 
 # UDF-only choices refuse the switches before writing anything.

@@ -124,32 +124,36 @@ TEST(UdfOrder, SortsByStoredUnitsAndKeepsDvdVideoScanOrder) {
   EXPECT_EQ(UdfName(t.root().firstChild), u"B");
   EXPECT_EQ(t.root().firstChild->udfNameLength, 2);
 
-  // DVD-Video: the root and its VIDEO_TS / AUDIO_TS keep the scan order; deeper ones sort.
+  // DVD-Video: VIDEO_TS / AUDIO_TS keep the scan order and lead the root, whose other
+  // entries sort by name; deeper ones sort.
   LayoutTree d(kIsoUdf, 0x0102, true);
   TreeNode* video = d.AddDir(d.root(), u"VIDEO_TS");
   d.AddDir(d.root(), u"AUDIO_TS");
+  d.AddFile(d.root(), u"b");
   TreeNode* extra = d.AddDir(d.root(), u"EXTRA");
+  d.AddFile(d.root(), u"a");
   for (auto n : {u"VTS_01_0.IFO", u"VIDEO_TS.IFO"}) d.AddFile(*video, n);
   TreeNode* deep = d.AddDir(*extra, u"VIDEO_TS");
   for (auto n : {u"VTS_01_0.IFO", u"VIDEO_TS.IFO"}) d.AddFile(*deep, n);
   ASSERT_TRUE(d.builder.PlanLayout());
   EXPECT_EQ(PrimaryOrder(d.root()),
-            (std::vector<std::u16string>{u"VIDEO_TS", u"AUDIO_TS", u"EXTRA"}));
+            (std::vector<std::u16string>{u"VIDEO_TS", u"AUDIO_TS", u"EXTRA", u"a", u"b"}));
   EXPECT_EQ(PrimaryOrder(*video), (std::vector<std::u16string>{u"VTS_01_0.IFO", u"VIDEO_TS.IFO"}));
   EXPECT_EQ(PrimaryOrder(*deep), (std::vector<std::u16string>{u"VIDEO_TS.IFO", u"VTS_01_0.IFO"}));
   EXPECT_EQ(UdfName(video->firstChild, true), u"VTS_01_0.IFO");  // 8-bit form
   EXPECT_EQ(video->firstChild->udfNameLength, 12);
 }
 
-TEST(UdfOrder, IsoOnlyKeepsScanOrderForDataAndSortsRecords) {
+// The data order of an ISO 9660 image does not depend on the order of the listing.
+TEST(UdfOrder, IsoOnlyPlacesDataInNameOrder) {
   LayoutTree t(FormatIso9660);
   TreeNode* b = t.AddFile(t.root(), u"b", 4096);
   TreeNode* a = t.AddFile(t.root(), u"a", 2048);
   ASSERT_TRUE(t.builder.PlanLayout());
-  EXPECT_EQ(t.root().firstChild, b);
+  EXPECT_EQ(t.root().firstChild, a);
   EXPECT_EQ(t.root().isoFirstChild, a);
-  EXPECT_EQ(b->dataStart, 0u);
-  EXPECT_EQ(a->dataStart, 2u);
+  EXPECT_EQ(a->dataStart, 0u);
+  EXPECT_EQ(b->dataStart, 1u);
 }
 
 TEST(UdfIdentifier, LongNamesAreShortenedUniquelyKeepingTheExtension) {
@@ -168,9 +172,10 @@ TEST(UdfIdentifier, LongNamesAreShortenedUniquelyKeepingTheExtension) {
        {std::u16string(123, u'a') + u".txt", std::u16string(121, u'a') + u"~1.txt"}},
       {false,
        {fits, fits + u"d"},
-       {fits, std::u16string(125, u'c') + u"~1"}},                    // a name that fits stays
-      {false, {pairAtCut}, {std::u16string(122, u'p') + u".txt"}},    // no half surrogate pair
-      {false, {u"a\xDC80", u"a\xDC81"}, {u"a\uFFFD", u"a\uFFFD~1"}},  // equal after U+FFFD
+       {fits, std::u16string(125, u'c') + u"~1"}},                  // a name that fits stays
+      {false, {pairAtCut}, {std::u16string(122, u'p') + u".txt"}},  // no half surrogate pair
+      {false, {u"\U0001F4BF\U0001F4C0.txt"}, {u"\U0001F4BF\U0001F4C0.txt"}},  // low DC80-DCFF
+      {false, {u"a\xDC80", u"a\xDC81"}, {u"a\uFFFD", u"a\uFFFD~1"}},          // equal after U+FFFD
       {true, {std::u16string(300, u'D') + u".VOB"}, {std::u16string(250, u'D') + u".VOB"}},
       {true, {u"\u65e5.txt", u"\u672c.txt"}, {u"?.txt", u"?~1.txt"}},
   };

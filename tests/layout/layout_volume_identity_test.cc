@@ -107,14 +107,16 @@ TEST(VolumeTime, UnconvertibleAndAbsentTimes) {
   MakeIsoRecordDate(INT64_MAX, record);
   MakeIsoVolumeDate(INT64_MAX, true, volume);
   EXPECT_EQ(Bytes(udf, 12), (std::vector<uint8_t>{0xFF, 0x1F, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
-  EXPECT_EQ(Bytes(record, 7), std::vector<uint8_t>(7, 0));
+  EXPECT_EQ(Bytes(record, 7), (std::vector<uint8_t>{255, 12, 31, 23, 59, 59, 0}));  // nearest
   EXPECT_EQ(std::string(reinterpret_cast<char*>(volume), 16), std::string(16, '0'));
   EXPECT_EQ(volume[16], 0);
   MakeIsoVolumeDate(1700000000, false, volume);
   EXPECT_EQ(std::string(reinterpret_cast<char*>(volume), 16), std::string(16, '0'));
-  // Before 1900 the record date has no year byte: left unrecorded.
+  // Before 1900 and after 2155 the record date has no year byte: the nearest it holds.
   MakeIsoRecordDate(-2300000000, record);
-  EXPECT_EQ(Bytes(record, 7), std::vector<uint8_t>(7, 0));
+  EXPECT_EQ(Bytes(record, 7), (std::vector<uint8_t>{0, 1, 1, 0, 0, 0, 0}));
+  MakeIsoRecordDate(7258118400, record);  // 2200-01-01
+  EXPECT_EQ(Bytes(record, 7), (std::vector<uint8_t>{255, 12, 31, 23, 59, 59, 0}));
 }
 
 // A date read back from an image: the instant it names and its offset from UTC.
@@ -255,6 +257,8 @@ TEST(VolumeLabel, FormsAndFittedFields) {
        std::string("\0D\0i\0s\0c\0 \x01\x00", 12), "NONE"},
       {u"x\xDC80", 16, std::string("\0x\xFF\xFD", 4), std::string("\0x\xFF\xFD", 4),
        "NONE"},  // not UTF-8
+      {u"x\U0001F4BF", 16, std::string("\0x\xD8\x3D\xDC\xBF", 6),
+       std::string("\0x\xD8\x3D\xDC\xBF", 6), "NONE"},  // a whole pair
   };
   for (const LabelCase& c : cases) {
     ImageBuilder builder;

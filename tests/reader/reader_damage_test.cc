@@ -40,6 +40,13 @@ struct DamageCase {
 };
 
 const DamageCase kDamageCases[] = {
+    {"AnchorsDisagree", 0,
+     [](Image& i) {
+       uint8_t* last = At(i, i.size() / 2048 - 1);
+       last[20] ^= 1;
+       Reseal(last);
+     },
+     "anchor volume descriptor pointers at sector 256 and sector "},
     {"FileEntry", 0, [](Image& i) { At(i, FindTag(i, 261, 257, 5))[60] ^= 1; }, "tag crc wrong"},
     {"ExtendedFileEntry", 1, [](Image& i) { At(i, FindTag(i, 266, 257, 5))[60] ^= 1; },
      "tag crc wrong"},
@@ -165,8 +172,10 @@ TEST(ReaderIso9660, MultiExtentFile) {
     PutBoth32(second + 2, Le32(first + 2) + 1);
     PutBoth32(second + 10, 5000 - 2048);
     if (!final) second[25] |= 0x80;
-    // The root's data length (in its own record and in the volume descriptor) grows by the record.
+    // The root's data length (in its "." and ".." records and in the volume descriptor)
+    // grows by the record.
     PutBoth32(root + 10, Le32(root + 10) + second[0]);
+    PutBoth32(root + root[0] + 10, Le32(root + 10));
     PutBoth32(At(img, 16) + 156 + 10, Le32(root + 10));
     ImageSource image;
     image.OpenMemory(reinterpret_cast<const uint8_t*>(img.data()), img.size());
@@ -207,13 +216,21 @@ TEST(RecordedSectors, EndWhereTheDescriptorsSay) {
     Image image = test::BuildReaderImage(source.path(), out / "a.iso", choice);
     ASSERT_FALSE(image.empty());
     const uint64_t sectors = image.size() / kImageSectorSize;
-    Image device = image + Image(200 * kImageSectorSize, '\0');
-    // The image's last sector again past its end, as an earlier, longer image leaves it.
-    device.replace(device.size() - kImageSectorSize, kImageSectorSize,
-                   image.substr(image.size() - kImageSectorSize));
-    ImageSource source;
-    source.OpenMemory(reinterpret_cast<const uint8_t*>(device.data()), device.size());
-    EXPECT_EQ(RecordedSectors(source), sectors);
+    // Past the image, an anchor of an earlier, longer image: its last sector copied there,
+    // then its tag location made that sector's, then its main sequence moved as well.
+    for (int stale = 0; stale < 3; ++stale) {
+      Image device = image + Image(200 * kImageSectorSize, '\0');
+      uint8_t* last = reinterpret_cast<uint8_t*>(device.data()) + device.size() - 2048;
+      std::memcpy(last, image.data() + image.size() - 2048, 2048);
+      if (choice != FileSystemChoice::Iso9660 && stale > 0) {
+        for (int i = 0; i < 4; ++i) last[12 + i] = uint8_t((sectors + 199) >> (8 * i));
+        if (stale == 2) last[20] ^= 1;
+        Reseal(last);
+      }
+      ImageSource source;
+      source.OpenMemory(reinterpret_cast<const uint8_t*>(device.data()), device.size());
+      EXPECT_EQ(RecordedSectors(source), sectors) << stale;
+    }
   }
 }
 

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/byte_span.h"
+#include "platform/text.h"
 #include "reader/ecma119_records.h"
 #include "reader/ecma167_descriptors.h"
 #include "reader/susp_entries.h"
@@ -123,6 +124,9 @@ TEST(ReaderDecoders, CompressedUnicodeAndTime) {
   EXPECT_FALSE(DecodeCs0(ByteSpan(wide, 6), s));  // an odd unit
   const uint8_t unknown[] = {9, 'x'};
   EXPECT_FALSE(DecodeCs0(ByteSpan(unknown, 2), s));
+  // A Joliet identifier as printed: U+1F4BF whole, a lone surrogate as U+FFFD, always UTF-8.
+  const uint8_t joliet[] = {0xD8, 0x3D, 0xDC, 0xBF, 0xDC, 0xBF, 0, 'x', 0xD8};
+  EXPECT_EQ(Ucs2BeToUtf8(joliet, 9), "\xF0\x9F\x92\xBF\xEF\xBF\xBDx");
   // 2001-09-09 03:46:40 at UTC+02:00 (type 1, offset 120 minutes) is 1000000000.
   const uint8_t time[] = {120, 0x10, 0xD1, 0x07, 9, 9, 3, 46, 40, 0, 0, 0};
   EXPECT_EQ(DecodeUdfTime(ByteSpan(time, 12), 0), 1000000000);

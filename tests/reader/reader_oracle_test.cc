@@ -63,12 +63,9 @@ struct FolderWalk {
     EXPECT_EQ(it->second, folder.path);
     walk.named.erase(it);
     for (const ImageEntry& e : folder.entries) {
-      EXPECT_EQ(e.path.substr(0, folder.path.empty() ? 0 : folder.path.size() + 1),
-                folder.path.empty() ? "" : folder.path + "/");
-      EXPECT_EQ(e.path.find('/', folder.path.empty() ? 0 : folder.path.size() + 1),
-                std::string::npos)
-          << e.path;
-      if (e.directory) walk.named[e.folder] = e.path;
+      EXPECT_TRUE(e.path.empty() && !e.name.empty()) << e.path;  // one path: the folder's
+      EXPECT_EQ(e.name.find('/'), std::string::npos) << e.name;
+      if (e.directory) walk.named[e.folder] = JoinImagePath(folder.path, e.name);
     }
     walk.entries += folder.entries.size();
   }

@@ -149,8 +149,9 @@ struct LayoutTree {
 
   // Gives `node` the UDF identifier the layout stores for its name, without planning:
   // the UTF-16 units (16-bit form) or their low bytes (8-bit form); UdfName reads it back.
+  // The identifier as the layout stores it (DiscText for the 16-bit form).
   TreeNode* WithUdfName(TreeNode* node, bool eightBit = false) {
-    std::u16string name = node->name;
+    std::u16string name = eightBit ? std::u16string(node->name) : DiscText(node->name);
     std::string bytes;
     for (char16_t c : name) {
       if (eightBit) {

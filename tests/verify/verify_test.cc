@@ -2,6 +2,10 @@
 // entries are each named; the refused combinations write nothing.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
+#include <filesystem>
 #include <functional>
 
 #include "choice_text.h"
@@ -30,9 +34,18 @@ std::unique_ptr<BuildJob> Check(const std::string& source, const std::string& ta
   options.verify = !compare;
   options.rockRidge = options.joliet = rockRidgeJoliet;
   if (compare) options.compareImage = Utf8ToUtf16(target);
-  return StartImageBuild(Utf8ToUtf16(source).c_str(), u"Verify", choice,
+  // A comparison is given no label, as on the command line: it takes the image's.
+  return StartImageBuild(Utf8ToUtf16(source).c_str(), compare ? nullptr : u"Verify", choice,
                          compare ? u"" : Utf8ToUtf16(target).c_str(), "Vellumcast ",
                          "vellumcast_console 1.0", false, nullptr, nullptr, options);
+}
+
+// Every entry below `root` gets modification time `t`, so that a folder made again after
+// a build has the times the image records.
+void SetTimes(const std::string& root, time_t t) {
+  const timespec times[2] = {{t, 0}, {t, 0}};
+  for (const auto& e : std::filesystem::recursive_directory_iterator(root))
+    ASSERT_EQ(utimensat(AT_FDCWD, e.path().c_str(), times, 0), 0);
 }
 
 struct VerifyCase {
@@ -171,17 +184,19 @@ TEST(CompareEntries, ExtraInFolderAndInImage) {
             "/s2047.bin: a file in ISO 9660 that the folder does not have\n"
             "/added.txt: missing from UDF 1.02\n"
             "/new: missing from UDF 1.02\n"
-            "/s2047.bin: a file in UDF 1.02 that the folder does not have\n");
+            "/s2047.bin: a file in UDF 1.02 that the folder does not have\n"
+            "/: link count 4, expected 5 (UDF 1.02)\n");
 }
 
 // Each kind of difference with a UDF image of the folder is named: a size, a file where
 // the folder has a folder (whose entries are not looked for) and the reverse (whose
 // entries are then extra), a folder the folder no longer has (named alone, without its
-// entries).
+// entries); each change of the number of folders at the root changes its link count.
 TEST(CompareEntries, EachKindOfDifference) {
   namespace fs = std::filesystem;
   test::TempDir built, out;
   test::MakeReaderTree(built.path());
+  SetTimes(built.path(), 1700000000);
   ASSERT_FALSE(
       test::BuildReaderImage(built.path(), out / "a.iso", FileSystemChoice::Udf102).empty());
   const std::pair<void (*)(const std::string&), const char*> changes[] = {
@@ -190,19 +205,23 @@ TEST(CompareEntries, EachKindOfDifference) {
       {[](const std::string& s) {
          fs::remove(s + "/s2047.bin"), test::WriteFile(s + "/s2047.bin/inner", "x");
        },
-       "/s2047.bin: a file in UDF 1.02, a folder in the source\n"},
+       "/s2047.bin: a file in UDF 1.02, a folder in the source\n"
+       "/: link count 4, expected 5 (UDF 1.02)\n"},
       {[](const std::string& s) {
          fs::remove_all(s + "/Grüße"), test::WriteFile(s + "/Grüße", "x");
        },
        "/Grüße: a folder in UDF 1.02, a file in the source\n"
-       "/Grüße/日本語のファイル.txt: a file in UDF 1.02 that the folder does not have\n"},
+       "/Grüße/日本語のファイル.txt: a file in UDF 1.02 that the folder does not have\n"
+       "/: link count 4, expected 3 (UDF 1.02)\n"},
       {[](const std::string& s) { fs::remove_all(s + "/a"); },
-       "/a: a folder in UDF 1.02 that the folder does not have\n"},
+       "/a: a folder in UDF 1.02 that the folder does not have\n"
+       "/: link count 4, expected 3 (UDF 1.02)\n"},
   };
   for (const auto& [change, expected] : changes) {
     test::TempDir source;
     test::MakeReaderTree(source.path());
     change(source.path());
+    SetTimes(source.path(), 1700000000);
     auto job = Check(source.path(), out / "a.iso", FileSystemChoice::OfImage, true);
     ASSERT_TRUE(job->succeeded) << job->errorMessage;
     EXPECT_EQ(AllDifferences(job->check), expected);
