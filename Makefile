@@ -5,7 +5,8 @@ BUILD_PACKAGES   := g++ cmake make pkg-config
 TEST_PACKAGES    := libgtest-dev libiso9660-dev libudfread-dev
 PACKAGE_PACKAGES := dpkg-dev lintian
 INTEROP_PACKAGES := 7zip genisoimage udftools lsdvd libbluray-bin qemu-system-x86 linux-image-amd64 \
-                    busybox-static ffmpeg dvdauthor lintian man-db xorriso libarchive-tools
+                    busybox-static ffmpeg dvdauthor lintian man-db xorriso libarchive-tools \
+                    isolinux syslinux-common grub-efi-amd64-bin mtools dosfstools ovmf fdisk gdisk
 BENCH_PACKAGES   := hyperfine genisoimage xorriso time
 
 JOBS   ?= $(shell nproc 2>/dev/null || echo 2)

@@ -34,6 +34,13 @@ _vellumcast_switches='
 -           --application text
 -           --volume-set text
 -           --system-id  text
+-           --boot       file
+-           --boot-catalog text
+-           --boot-load-size text
+-           --boot-info-table none
+-           --efi-boot   file
+-           --hybrid     none
+-           --hybrid-mbr file
 -           --version    none
 '
 

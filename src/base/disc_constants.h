@@ -14,8 +14,16 @@ constexpr uint32_t kSectorSize = 2048;
 // ECMA-119 6.2.1: sectors 0-15 are the system area; volume descriptors start at 16.
 constexpr uint32_t kSystemAreaSectors = 16;
 constexpr uint32_t kPrimaryVolumeDescriptorSector = 16;
-// ISO 9660 only: PVD at 16, terminator at 17, path tables from 18.
+// ISO 9660 only: PVD at 16, terminator at 17, path tables from 18 (one later for each
+// of a Boot Record and a Joliet Supplementary Volume Descriptor).
 constexpr uint32_t kIsoOnlyPathTableStart = 18;
+// El Torito 2.0: the Boot Record Volume Descriptor is at sector 17, right after the PVD.
+constexpr uint32_t kBootRecordSector = 17;
+// The backup GPT of a hybrid image (UEFI 5.3): 128 entries of 128 bytes in 8 sectors at
+// the start of the file data, the header in the image's last 512-byte block (a UDF image's
+// last anchor takes the first 512 bytes of that sector). 7-Zip's UDF reader takes data
+// after the files or the partition for damage, so the entries stay among the files.
+constexpr uint32_t kBackupGptEntrySectors = 8;
 
 // UDF: the Anchor Volume Descriptor Pointer sits at sector 256 (ECMA-167 3/8.4.2.1),
 // and everything after the volume structures starts at 257.

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "base/boot_settings.h"
+
 namespace vellumcast {
 
 // Bit set of the file systems written.
@@ -32,6 +34,8 @@ struct ImageSettings {
   // and a Joliet tree under a Supplementary Volume Descriptor.
   bool rockRidge = false;
   bool joliet = false;
+  // El Torito entries and the hybrid system area (ISO 9660 images only).
+  BootSettings boot;
 
   // Volume identity.
   int64_t buildTime = 0;            // seconds since 1970-01-01 UTC; the one "now" of the build

@@ -11,6 +11,7 @@
 #include "platform/free_space.h"
 #include "platform/output_file.h"
 #include "platform/paths.h"
+#include "platform/source_file.h"
 #include "platform/text.h"
 #include "tree/dvd_video_folders.h"
 
@@ -50,15 +51,38 @@ bool ConfigurationFor(FileSystemChoice choice, ChoiceConfiguration& out) {
 
 std::string IsoExtensionsRefused(const BuildOptions& options, FileSystemChoice choice) {
   ChoiceConfiguration config;
-  if (!(options.rockRidge || options.joliet) || !ConfigurationFor(choice, config) ||
-      (config.formatFlags & FormatIso9660)) {
+  if (!(options.rockRidge || options.joliet || options.boot.Any()) ||
+      !ConfigurationFor(choice, config) || (config.formatFlags & FormatIso9660)) {
     return {};
+  }
+  if (options.boot.Any()) {
+    return "boot entries and hybrid images are recorded with ISO 9660, which this file system "
+           "does not have; choose -filesystem CD or DVD";
   }
   return std::string(options.rockRidge ? "Rock Ridge" : "Joliet") +
          " extends ISO 9660, which this file system does not have; choose -filesystem CD or DVD";
 }
 
 namespace {
+
+// The boot code of --hybrid-mbr: the first 432 bytes of the file (an MBR image of 512
+// bytes, or the boot code alone); its own partition table is never used.
+bool ReadHybridBootCode(BootSettings& boot, Diagnostics& log) {
+  if (boot.mbrFile.empty()) return true;
+  const std::string shown = Utf16ToUtf8(boot.mbrFile);
+  SourceFile file;
+  size_t got = 0;
+  if (!file.Open(HostPath(boot.mbrFile)) ||
+      !file.Read(boot.mbrCode.data(), boot.mbrCode.size(), got)) {
+    return log.Fail("cannot read the MBR boot code " + shown + ": " + file.error);
+  }
+  if (got < boot.mbrCode.size()) {
+    return log.Fail("the MBR boot code " + shown + " has fewer than " +
+                    std::to_string(kMbrBootCodeBytes) + " bytes");
+  }
+  boot.mbrCodeGiven = true;
+  return true;
+}
 
 // A folder that holds DVD-Video: without a named file system it is written as ISO 9660 +
 // UDF 1.02 under the DVD-Video rules, which players read; a named file system that DVD
@@ -138,6 +162,7 @@ bool RunPhases(BuildJob* job, ImageBuilder& builder, const ChoiceConfiguration& 
   };
   builder.log.stopContext = job;
 
+  if (!ReadHybridBootCode(builder.settings.boot, builder.log)) return false;
   if (!builder.ScanSourceTree(job->sourcePath.c_str())) return false;
   job->excluded = builder.tree.excluded;
   if (!builder.PlanLayout()) return false;
@@ -235,6 +260,7 @@ int RunBuildJob(BuildJob* job) {
     builder.settings.formatFlags = config.formatFlags;
     builder.settings.rockRidge = job->options.rockRidge;
     builder.settings.joliet = job->options.joliet;
+    builder.settings.boot = job->options.boot;
     if (config.udfRevision) builder.settings.udfRevision = config.udfRevision;
     ok = RunPhases(job, builder, config);
     if (!ok) {

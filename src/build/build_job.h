@@ -50,6 +50,7 @@ struct BuildOptions {
   void (*imageWritten)() = nullptr;          // the image is written; its check follows
   bool rockRidge = false;                    // Rock Ridge on the ISO 9660 tree
   bool joliet = false;                       // a Joliet tree beside it
+  BootSettings boot;                         // El Torito entries and the hybrid system area
   std::vector<std::u16string> excludes;      // shell patterns of entries left out
   VolumeIdentity identity;                   // identifiers the user gives
   // Called with a line that says what the build chose by itself (the DVD-Video file
@@ -116,8 +117,8 @@ std::unique_ptr<BuildJob> StartImageBuild(const char16_t* source, const char16_t
                                           WarningFn warning = nullptr,
                                           const BuildOptions& options = {});
 
-// Why Rock Ridge or Joliet cannot be recorded with `choice` (a file system without ISO
-// 9660); empty when they can or are not asked for.
+// Why Rock Ridge, Joliet or boot entries cannot be recorded with `choice` (a file system
+// without ISO 9660); empty when they can or are not asked for.
 std::string IsoExtensionsRefused(const BuildOptions& options, FileSystemChoice choice);
 
 // Runs the whole build; always returns 0. The outcome is in the job's fields.

@@ -6,6 +6,7 @@
 #include <ctime>
 
 #include "layout/volume_label.h"
+#include "tree/boot_files.h"
 #include "layout/volume_time.h"
 #include "writer/image_writer.h"
 
@@ -48,7 +49,8 @@ void ImageBuilder::SetVolumeLabel(const char16_t* label) {
 }
 
 bool ImageBuilder::ScanSourceTree(const char16_t* sourcePath) {
-  return vellumcast::ScanSourceTree(tree, settings, log, sourcePath);
+  return vellumcast::ScanSourceTree(tree, settings, log, sourcePath) &&
+         AttachBootFiles(settings, tree, log);
 }
 
 bool ImageBuilder::PlanLayout() { return vellumcast::PlanLayout(settings, tree, plan, log); }

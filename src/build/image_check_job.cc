@@ -94,6 +94,7 @@ bool CheckPlannedImage(BuildJob* job, ImageBuilder& builder, const std::u16strin
                                            : std::u16string();
   PlannedDisc disc;
   PlanDisc(*builder.tree.root, naming, disc);
+  disc.boot = ExpectedBoot(builder.settings, builder.tree);
   disc.metadata.buildTime = builder.settings.buildTime;
   disc.metadata.fixed = builder.settings.datesInUtc;
   disc.metadata.fixedKnown = !job->recordedTimeAmbiguous;

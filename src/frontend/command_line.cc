@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "frontend/boot_switches.h"
 #include "frontend/console_texts.h"
 #include "platform/text.h"
 
@@ -133,6 +134,13 @@ std::span<const SwitchName> CommandSwitches() {
       {SwitchId::Application, nullptr, "", "--application", "TEXT"},
       {SwitchId::VolumeSet, nullptr, "", "--volume-set", "TEXT"},
       {SwitchId::SystemId, nullptr, "", "--system-id", "TEXT"},
+      {SwitchId::Boot, nullptr, "", "--boot", "FILE"},
+      {SwitchId::BootCatalog, nullptr, "", "--boot-catalog", "PATH"},
+      {SwitchId::BootLoadSize, nullptr, "", "--boot-load-size", "N"},
+      {SwitchId::BootInfoTable, nullptr, "", "--boot-info-table", nullptr},
+      {SwitchId::EfiBoot, nullptr, "", "--efi-boot", "FILE"},
+      {SwitchId::Hybrid, nullptr, "", "--hybrid", nullptr},
+      {SwitchId::HybridMbr, nullptr, "", "--hybrid-mbr", "FILE"},
       {SwitchId::Help, "-?", "-h", "--help", nullptr},
       {SwitchId::Version, nullptr, "", "--version", nullptr},
   };
@@ -223,15 +231,21 @@ bool TakeSwitch(CommandLine& line, const std::vector<std::u16string>& args, size
   const SwitchName* named = FindSwitch(word, longForm, line.error);
   if (!named) return false;
   const std::string shown = longForm ? named->longForm : word;
+  const bool boot = named->id >= SwitchId::Boot && named->id <= SwitchId::HybridMbr;
   if (!named->valueName) {
     if (equals != std::string::npos) {
       line.error = Format(console::kNoValueTaken, shown);
       return false;
     }
+    if (boot) TakeBootSwitch(named->longForm, nullptr, line.boot, line.bootError);
     TakeFlag(line, named->id);
     return true;
   }
-  if (equals != std::string::npos) {
+  if (boot && (equals != std::string::npos || i + 1 < args.size())) {
+    const std::u16string value =
+        equals != std::string::npos ? Utf8ToUtf16(arg.substr(equals + 1)) : args[++i];
+    TakeBootSwitch(named->longForm, &value, line.boot, line.bootError);
+  } else if (equals != std::string::npos) {
     TakeValue(line, named->id, Utf8ToUtf16(arg.substr(equals + 1)));
   } else if (i + 1 < args.size()) {
     TakeValue(line, named->id, args[++i]);

@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/boot_settings.h"
 #include "base/image_settings.h"
 #include "build/build_job.h"
 
@@ -41,7 +42,14 @@ enum class SwitchId {
   Preparer,
   Application,
   VolumeSet,
-  SystemId
+  SystemId,
+  Boot,
+  BootCatalog,
+  BootLoadSize,
+  BootInfoTable,
+  EfiBoot,
+  Hybrid,
+  HybridMbr
 };
 
 // One switch and the ways it is written. A word names it when it is the one-dash name,
@@ -74,6 +82,8 @@ struct CommandLine {
   std::optional<std::u16string> compareImage;  // -compare IMAGE: check it, write nothing
   bool rockRidge = false;                      // -rockridge (-R): Rock Ridge on the ISO 9660 tree
   bool joliet = false;                         // -joliet (-J): a Joliet tree beside it
+  BootSettings boot;                           // --boot, --efi-boot, --hybrid, ...
+  std::string bootError;  // the "Error: ..." line of the first unusable boot switch value
   std::vector<std::u16string> excludes;        // --exclude PATTERN, in the order given
   std::vector<std::u16string> excludeFiles;    // --exclude-from FILE, in the order given
   VolumeIdentity identity;                     // --publisher, --preparer, ...

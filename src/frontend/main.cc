@@ -204,6 +204,7 @@ bool ChooseOptions(const CommandLine& line, BuildOptions& options) {
   options.notice = line.quiet ? nullptr : PrintNotice;
   options.rockRidge = line.rockRidge;
   options.joliet = line.joliet;
+  options.boot = line.boot;
   options.identity = line.identity;
   return CollectExcludes(line, options.excludes) && ChooseBuildTime(line, options.buildTime);
 }
@@ -262,6 +263,10 @@ int Run(int argc, char** argv) {
   if (!PathsAcceptable(line, comparing)) return 1;
   if (!line.fileSystemError.empty()) {
     PrintToStandardError(line.fileSystemError);
+    return 1;
+  }
+  if (!line.bootError.empty()) {
+    PrintToStandardError(line.bootError);
     return 1;
   }
   if (const char* refusal = RefusedCheck(line, streaming)) {

@@ -202,10 +202,15 @@ bool PlanLayout(const ImageSettings& settings, SourceTree& tree, LayoutPlan& pla
   plan = LayoutPlan{};
   // ISO 9660 alone: the path tables follow the volume descriptors (a Supplementary
   // Volume Descriptor for Joliet adds one); with UDF they follow the anchor at 256.
-  plan.pathTableStart = settings.formatFlags == FormatIso9660
-                            ? int32_t(kIsoOnlyPathTableStart + (settings.joliet ? 1 : 0))
-                            : int32_t(kAfterAnchorSector);
+  const bool elTorito = settings.boot.ElTorito();
+  plan.pathTableStart =
+      settings.formatFlags == FormatIso9660
+          ? int32_t(kIsoOnlyPathTableStart + (settings.joliet ? 1 : 0) + (elTorito ? 1 : 0))
+          : int32_t(kAfterAnchorSector);
   if (!tree.root) return log.Fail("there is no source tree to lay out");
+  if (settings.boot.Any() && !(settings.WritesIso9660() && !settings.IsUdf250())) {
+    return log.Fail("boot entries and hybrid images are recorded with ISO 9660; choose CD or DVD");
+  }
   if (settings.WritesIso9660() && settings.WritesUdf() && settings.IsUdf250()) {
     return log.Fail("ISO 9660 is written together with UDF 1.02 only");
   }
@@ -215,6 +220,12 @@ bool PlanLayout(const ImageSettings& settings, SourceTree& tree, LayoutPlan& pla
   tree.root->fileEntryLocation = kRootFileEntryBlock;
 
   LayoutCounters c;
+  // A hidden boot catalog takes the first sector of the file data area.
+  const bool hiddenCatalog = elTorito && !tree.bootCatalog;
+  if (hiddenCatalog) c.dataSectors = 1;
+  // Then a hybrid image's backup GPT entries, among the sectors UDF readers take as used.
+  const uint64_t backupEntries = c.dataSectors;
+  if (settings.boot.hybrid) c.dataSectors += kBackupGptEntrySectors;
   FixReproducibleAttributes(settings, *tree.root);
   WarnDatesIso9660CannotHold(planner, *tree.root);
   if (!NameAndSortTree(planner, *tree.root)) return false;
@@ -262,7 +273,7 @@ bool PlanLayout(const ImageSettings& settings, SourceTree& tree, LayoutPlan& pla
     if (settings.formatFlags == FormatIso9660) {
       base = uint64_t(plan.pathTableStart);
       offset = isoArea;
-      volume = RoundUp(base + offset + f, kMetadataAlignment);
+      volume = RoundUp(base + offset + f + (settings.boot.hybrid ? 1 : 0), kMetadataAlignment);
     }
   }
   if (settings.WritesUdf()) {
@@ -307,6 +318,12 @@ bool PlanLayout(const ImageSettings& settings, SourceTree& tree, LayoutPlan& pla
   plan.mirrorEntrySector = int32_t(mirrorEntry);
   plan.mirrorStart = int32_t(mirror);
   plan.volumeSectors = int32_t(volume);
+  if (elTorito) {
+    plan.bootRecordSector = int32_t(kBootRecordSector);
+    plan.bootCatalogSector = int32_t(tree.bootCatalog ? FileDataSector(plan, *tree.bootCatalog)
+                                                      : uint32_t(base + offset));
+  }
+  if (settings.boot.hybrid) plan.backupGptEntrySector = int32_t(base + offset + backupEntries);
   return true;
 }
 

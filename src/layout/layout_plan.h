@@ -35,6 +35,13 @@ struct LayoutPlan {
   uint32_t metadataBlocks = 0;
   int32_t mirrorEntrySector = 0;
   int32_t mirrorStart = 0;
+  // El Torito and the hybrid system area: the Boot Record follows the Primary Volume
+  // Descriptor; the catalog is one sector of the file data (first of the area when it is
+  // hidden, else where its made-up file was placed); a hybrid image's backup GPT entries
+  // start the file data after it (their header is in the image's last sector). 0: none.
+  int32_t bootRecordSector = 0;
+  int32_t bootCatalogSector = 0;
+  int32_t backupGptEntrySector = 0;
 };
 
 // What the layout works on: the settings to follow, the tree it names and places, the

@@ -11,6 +11,7 @@ void SourceTree::Release() {
     arena = nullptr;
     root = nullptr;
     ssifDirectory = nullptr;
+    biosBootFile = efiBootFile = bootCatalog = nullptr;
   }
   stereoPlan.reset();
 }

@@ -45,6 +45,12 @@ struct SourceTree {
   TreeNode* ssifDirectory = nullptr;
   uint32_t extraDescriptorSectors = 0;
 
+  // El Torito: the BIOS boot file and the UEFI FAT image found in the tree, and the
+  // made-up boot catalog file (null when the catalog is hidden or there is no boot entry).
+  TreeNode* biosBootFile = nullptr;
+  TreeNode* efiBootFile = nullptr;
+  TreeNode* bootCatalog = nullptr;
+
   SourceTree() = default;
   SourceTree(const SourceTree&) = delete;
   SourceTree& operator=(const SourceTree&) = delete;

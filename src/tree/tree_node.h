@@ -28,6 +28,15 @@ enum TreeNodeKind : uint8_t {
   StreamClip = 4,         // .m2ts clip of BDMV/STREAM without a stereoscopic plan
 };
 
+// What a file is to El Torito: most are nothing; the boot catalog is a made-up file whose
+// sector the writer fills; a boot file whose image copy carries the boot information table
+// differs from its source in bytes 8-63.
+enum BootRole : uint8_t {
+  kNoBootRole = 0,
+  kBootCatalogFile = 1,
+  kPatchedBootFile = 2,
+};
+
 // Bits of TreeNode::nameWarnings: the file systems whose name of the entry drew a warning.
 enum NameWarning : uint8_t {
   kUdfNameWarned = 1,
@@ -55,6 +64,7 @@ struct TreeNode {
   uint8_t isoNameLength;  // the root is created with 2
   uint8_t isDirectory;
   TreeNodeKind kind;
+  BootRole bootRole;
   StereoClipPair* stereoPair;  // StereoBase / StereoDependent: the pair record
   uint32_t uniqueId;           // UDF unique identifier (layout)
   uint32_t fileEntryLocation;  // UDF File Entry block (layout); the root is created with 2

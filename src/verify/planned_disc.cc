@@ -2,6 +2,7 @@
 // own naming rules.
 #include "verify/planned_disc.h"
 
+#include "base/boot_settings.h"
 #include <algorithm>
 #include <cstring>
 
@@ -119,6 +120,17 @@ std::string PlannedDisc::PathOf(uint32_t index, PlannedNames names) const {
 
 void SourcePiecesOf(const TreeNode& node, std::vector<SourcePiece>& pieces) {
   pieces.clear();
+  if (node.bootRole == kBootCatalogFile) {
+    pieces.push_back({{}, 0, node.size, false, true});
+    return;
+  }
+  if (node.bootRole == kPatchedBootFile && node.size >= kBootInfoChecksumStart) {
+    const std::string path = HostPath(SourceFilePath(node));
+    pieces.push_back({path, 0, kBootInfoTableOffset, false});
+    pieces.push_back({{}, kBootInfoTableOffset, kBootInfoTableBytes, false, true});
+    pieces.push_back({path, kBootInfoChecksumStart, node.size - kBootInfoChecksumStart, false});
+    return;
+  }
   if (node.kind != StereoInterleaved) {
     if (node.size) pieces.push_back({HostPath(SourceFilePath(node)), 0, node.size, false});
     return;
@@ -134,6 +146,8 @@ void SourcePiecesOf(const TreeNode& node, std::vector<SourcePiece>& pieces) {
     pieces.push_back({paths[piece.dependentView], piece.offset, piece.bytes, true});
   }
 }
+
+std::string SourceHostPath(const TreeNode& node) { return HostPath(SourceFilePath(node)); }
 
 std::vector<InterleavedPiece> InterleavedPieces(const StereoClipPair& pair) {
   // Blu-ray 3D (BD-ROM Part 3, the SSIF file): the extents of the two views' stream files,

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "verify/boot_check.h"
 #include "verify/record_rules.h"
 
 namespace vellumcast {
@@ -27,6 +28,9 @@ struct SourcePiece {
   uint64_t offset = 0;
   uint64_t bytes = 0;
   bool zeroFill = false;
+  // Bytes of the image made by the writer, not copied from a file (the boot catalog, the
+  // boot information table): not compared here; the boot check reads them.
+  bool unchecked = false;
 };
 
 // One entry, small: its names are made from the node when they are needed.
@@ -67,6 +71,7 @@ struct PlannedDisc {
   std::vector<PlannedEntry> entries;  // parents before children; the root is not listed
   uint32_t files = 0;
   uint64_t fileBytes = 0;
+  BootExpectation boot;  // the El Torito and hybrid structures the image must have
   MetadataRules metadata;  // how the build records the entries' times and attributes
   std::vector<std::string> isoNames;  // per entry: its ISO 9660 name as shown (ISO 9660 only)
 
@@ -85,6 +90,8 @@ void PlanDisc(const TreeNode& root, const DiscNaming& naming, PlannedDisc& disc)
 // entry the interleave of its two clips (InterleavedPieces).
 void SourcePiecesOf(const TreeNode& node, std::vector<SourcePiece>& pieces);
 
+// The node's source file as the system names it.
+std::string SourceHostPath(const TreeNode& node);
 // One piece of an interleaved (.ssif) file: `bytes` of one view's clip from `offset`.
 struct InterleavedPiece {
   bool dependentView = false;

@@ -79,6 +79,11 @@ bool SourceReadAhead::ReadJob(uint32_t index, SourceBatch*& batch) {
   SourcePiecesOf(*(*jobs)[index], pieces);
   for (size_t p = 0; p < pieces.size(); ++p) {
     const SourcePiece& piece = pieces[p];
+    if (piece.unchecked) {
+      batch->segments.push_back({index, jobOffset, nullptr, size_t(piece.bytes), {}});
+      jobOffset += piece.bytes;
+      continue;
+    }
     SourceFile file;
     if (!file.Open(piece.hostPath)) return fail("cannot read the source file: " + file.error);
     uint64_t fileOffset = piece.offset;

@@ -13,6 +13,8 @@
 #include "platform/read_ahead.h"
 #include "platform/source_file.h"
 #include "platform/text.h"
+#include "writer/boot_info_table.h"
+#include "writer/el_torito.h"
 #include "writer/image_writer.h"
 #include "writer/output_pipeline.h"
 
@@ -183,10 +185,12 @@ bool EmitFileData(OutputContext& out, const TreeNode& file, const std::u16string
   if (file.kind == StereoBase || file.kind == StereoInterleaved)
     return true;                                                           // in the dependent's run
   if (file.sectorCount == 0 && file.kind != StereoDependent) return true;  // no data, no read
+  if (file.bootRole == kBootCatalogFile) return EmitBootCatalog(*out.emitter);
   if (file.sharedData) return true;  // another name's data (a hard link)
   std::u16string path = BuildSourcePath(file, directoryPath);
   SourceFile own;
   if (!OpenSource(out, own, path)) return false;
+  if (file.bootRole == kPatchedBootFile) return EmitPatchedBootFile(out, own, file, path);
   bool warned = false;
   CheckSize(out, own, path, file.size, warned);
   WatchKernelCopy(own, file);

@@ -10,6 +10,7 @@
 #include "platform/output_file.h"
 #include "platform/read_ahead.h"
 #include "platform/text.h"
+#include "writer/el_torito.h"
 #include "writer/file_data.h"
 #include "writer/file_data_order.h"
 #include "writer/integrity.h"
@@ -18,6 +19,7 @@
 #include "writer/metadata_file.h"
 #include "writer/output_pipeline.h"
 #include "writer/sector_emit.h"
+#include "writer/system_area.h"
 #include "writer/udf_file_system.h"
 #include "writer/volume_descriptors.h"
 
@@ -46,6 +48,11 @@ bool EmitFileDataArea(OutputContext& out) {
   if (!AtPlannedSector(emitter, int64_t(emitter.plan.dataBase) + emitter.plan.fileDataOffset,
                        "file data"))
     return false;
+  // A hidden boot catalog is the area's first sector, a hybrid image's backup GPT entries
+  // follow; a catalog recorded as a file comes at its file's turn.
+  if (emitter.plan.bootCatalogSector && !emitter.tree.bootCatalog && !EmitBootCatalog(emitter))
+    return false;
+  if (!EmitBackupGptEntries(emitter)) return false;
   if (emitter.tree.root && !EmitDirectoryFileData(out, *emitter.tree.root, std::u16string()))
     return false;
   return !out.Failed() && !emitter.sink.failed;
@@ -53,20 +60,21 @@ bool EmitFileDataArea(OutputContext& out) {
 
 bool EmitIsoOnly(OutputContext& out) {
   ImageEmitter& emitter = *out.emitter;
-  return emitter.sink.EmitZeroSectors(kSystemAreaSectors) &&
-         EmitIsoPrimaryVolumeDescriptor(emitter) && EmitIsoSupplementaryVolumeDescriptor(emitter) &&
+  return EmitSystemArea(emitter) && EmitIsoPrimaryVolumeDescriptor(emitter) &&
+         EmitBootRecord(emitter) && EmitIsoSupplementaryVolumeDescriptor(emitter) &&
          EmitIsoSetTerminator(emitter) &&
          AtPlannedSector(emitter, emitter.plan.pathTableStart, "path table") &&
          EmitIsoPathTablesAndDirectories(emitter) && EmitFileDataArea(out) &&
-         EmitPaddingToMultipleOf32(emitter, 0);
+         EmitPaddingToMultipleOf32(emitter, emitter.plan.backupGptEntrySector ? 1 : 0) &&
+         EmitBackupGptHeader(emitter);
 }
 
 bool EmitWithUdf(OutputContext& out) {
   ImageEmitter& emitter = *out.emitter;
   const bool udf250 = emitter.settings.IsUdf250();
   const bool iso = emitter.settings.WritesIso9660() && !udf250;
-  if (!emitter.sink.EmitZeroSectors(kSystemAreaSectors)) return false;
-  if (iso && !(EmitIsoPrimaryVolumeDescriptor(emitter) &&
+  if (!EmitSystemArea(emitter)) return false;
+  if (iso && !(EmitIsoPrimaryVolumeDescriptor(emitter) && EmitBootRecord(emitter) &&
                EmitIsoSupplementaryVolumeDescriptor(emitter) && EmitIsoSetTerminator(emitter))) {
     return false;
   }
@@ -131,6 +139,11 @@ bool EmitWithUdf(OutputContext& out) {
             emitter, uint32_t(emitter.plan.mirrorStart) + emitter.plan.metadataBlocks)) {
       return false;
     }
+  }
+  // The last anchor ends the image; in a hybrid image it shares its sector with the
+  // backup GPT's header.
+  if (emitter.plan.backupGptEntrySector) {
+    return EmitPaddingToMultipleOf32(emitter, 1) && EmitBackupGptHeader(emitter);
   }
   return EmitPaddingToMultipleOf32(emitter, 1) &&
          EmitDescriptor(emitter, BuildAnchorVolumeDescriptorPointer,

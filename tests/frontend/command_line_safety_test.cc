@@ -68,7 +68,8 @@ TEST(CommandLineSafety, PeerHabitsAndTyposAreErrors) {
       {{"-label"}, "Error: -label needs a value\n"},
       {{"--exclude"}, "Error: --exclude needs a value\n"},
       {{"--yes=no"}, "Error: --yes takes no value\n"},
-      {{"--e", "x"}, "Error: --e could be more than one switch: --exclude, --exclude-from\n"},
+      {{"--e", "x"},
+       "Error: --e could be more than one switch: --exclude, --exclude-from, --efi-boot\n"},
       {{"src2"},
        "Error: unexpected argument \"src2\": give one source folder and one target "
        "(vellumcast --help lists the switches)\n"},
