@@ -38,7 +38,7 @@ mcopy -i "$src/efi/efiboot.img" "$work/BOOTX64.EFI" ::/EFI/BOOT/BOOTX64.EFI
 sum_before=$(md5sum "$src/isolinux/isolinux.bin")
 
 img=$work/boot.iso
-"$bin" "$src" "$img" -filesystem DVD -rockridge -joliet -time 1700000000 -quiet -verify \
+"$bin" "$src" "$img" -filesystem DVD -rockridge -joliet -time 1700000000 -verify \
   --boot isolinux/isolinux.bin --boot-load-size 4 --boot-info-table \
   --efi-boot efi/efiboot.img --hybrid --hybrid-mbr /usr/lib/ISOLINUX/isohdpfx.bin \
   >"$work/v.txt" 2>&1 || fail "build: $(cat "$work/v.txt")"
