@@ -101,13 +101,15 @@ void PutExtendedAttributes(const ImageEmitter& emitter, const TreeNode& node, ui
                            uint32_t block) {
   uint32_t implementation = ea_header::kSize;
   if (node.IsDevice()) {
-    uint8_t* spec = eas + ea_header::kSize;
-    le32(spec + iuea::kAttributeType, device_spec::kType);
-    spec[iuea::kAttributeSubtype] = iuea::kSubtype;
-    le32(spec + iuea::kAttributeLength, device_spec::kAttributeLength);
-    le32(spec + iuea::kImplementationUseLength, 0);
-    le32(spec + device_spec::kMajorDeviceIdentification, uint32_t(major(dev_t(node.deviceNumber))));
-    le32(spec + device_spec::kMinorDeviceIdentification, uint32_t(minor(dev_t(node.deviceNumber))));
+    uint8_t* device = eas + ea_header::kSize;
+    le32(device + iuea::kAttributeType, device_spec::kType);
+    device[iuea::kAttributeSubtype] = iuea::kSubtype;
+    le32(device + iuea::kAttributeLength, device_spec::kAttributeLength);
+    le32(device + iuea::kImplementationUseLength, 0);
+    le32(device + device_spec::kMajorDeviceIdentification,
+         uint32_t(major(dev_t(node.deviceNumber))));
+    le32(device + device_spec::kMinorDeviceIdentification,
+         uint32_t(minor(dev_t(node.deviceNumber))));
     implementation += device_spec::kAttributeLength;
   }
   uint8_t* freeSpace = eas + implementation;
