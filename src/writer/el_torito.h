@@ -1,4 +1,4 @@
-// El Torito (the "El Torito" Bootable CD-ROM Format Specification 1.0): the Boot Record
+// El Torito (the bootable CD-ROM format, version 1.0): the Boot Record
 // Volume Descriptor after the Primary Volume Descriptor and the boot catalog it points
 // to, with the initial entry for BIOS and a section for UEFI.
 #pragma once
