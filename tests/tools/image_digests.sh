@@ -54,20 +54,21 @@ make_trees() {
 }
 
 make_trees
+scratch=$(mktemp -d "$work/run.XXXXXX")
+trap 'rm -rf "$scratch"' EXIT
 for tree in sample stereo flat dvd odd real; do
   [ -d "$work/trees/$tree" ] || continue
   for fs in "ISO9660" "ISO9660 + UDF 1.02" "UDF 1.02" "UDF 2.50"; do
     for ext in "" "-R -J"; do
       case "$fs:$ext" in UDF*:-R*) continue ;; esac
-      out=$work/out.iso
+      out=$scratch/out.iso
       rm -f "$out"
       # shellcheck disable=SC2086
       "$bin" "$work/trees/$tree" "$out" -fs "$fs" $ext -label DIGEST -time 1700000000 -quiet \
-        -yes >"$work/out.txt" 2>&1 && rc=0 || rc=$?
+        -yes >"$scratch/out.txt" 2>&1 && rc=0 || rc=$?
       sum=$( [ -f "$out" ] && sha256sum "$out" | cut -c1-64 || echo none)
       echo "$tree | $fs | ${ext:-plain} | exit $rc | $sum"
-      sed "s|$work/trees/||g" "$work/out.txt" | sed 's/^/    /'
+      sed "s|$work/trees/||g" "$scratch/out.txt" | sed 's/^/    /'
     done
   done
 done
-rm -f "$work/out.iso" "$work/out.txt"
