@@ -55,7 +55,12 @@ constexpr uint32_t kFirstUniqueId = 16;
 constexpr uint32_t kFileSetExtentBytes = 2 * kSectorSize;
 
 // Longest extent recorded in one allocation descriptor: 0x7FFFE sectors = 1073737728
-// bytes (below the 30-bit extent length limit of 2^30 - 1, and a multiple of 3 sectors).
+// bytes. The extent length of an allocation descriptor has 30 bits (ECMA-167 4/14.14.1.1,
+// the top two carry the extent type), so an extent holds fewer than 2^30 bytes, 524288
+// sectors; 524286 is the largest multiple of 3 sectors below that. Three sectors are one
+// Blu-ray aligned unit (32 source packets of 192 bytes, kAlignedUnitPackets), on which
+// every extent of a stereoscopic clip begins: a clip extent cut into several allocation
+// descriptors keeps each piece on aligned units. Plain files are cut at the same length.
 constexpr uint32_t kMaxExtentSectors = 524286;
 constexpr uint32_t kMaxExtentBytes = kMaxExtentSectors * kSectorSize;
 
@@ -76,6 +81,11 @@ constexpr uint32_t kLongAdsInAllocationExtent = (kSectorSize - 24) / 16;    // 1
 // UDF 1.02 File Entry: 176 bytes of fixed fields and 132 bytes of extended attributes,
 // then (2048 - 176 - 132) / 8 = 217 short_ads; the layout plans a single block.
 constexpr uint32_t kShortAdsInFileEntry102 = (kSectorSize - 176 - 132) / 8;  // 217
+
+// OSTA Compressed Unicode (OSTA UDF 2.1.1): the compression identifier in the first byte
+// of an identifier or dstring; 8: one byte a character, 16: big-endian UTF-16 units.
+constexpr uint8_t kCompression8Bit = 8;
+constexpr uint8_t kCompression16Bit = 16;
 
 // A UDF File Identifier is recorded with a one-byte length that counts the compression
 // identifier too (ECMA-167 4/14.4.4): 254 bytes of name at most, i.e. 127 UTF-16 units

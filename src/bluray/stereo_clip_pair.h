@@ -17,14 +17,20 @@ struct StereoClipPair {
   std::vector<uint32_t> baseExtents;  // extent sizes in sectors, in file order
   std::vector<uint32_t> dependentExtents;
 
-  // One piece of the interleaved run: `sectors` sectors of one view's stream file.
+  // One piece of the interleaved run: `sectors` sectors of one view's stream file,
+  // `offset` sectors from the start of the run.
   struct RunPiece {
     bool dependentView;
-    uint32_t sectors;
+    uint32_t offset;
+    uint32_t sectors;  // 1 to kMaxExtentSectors
   };
 
-  // The interleaving rule: dependent extent i, then base extent i when there is one,
-  // for i over the dependent extents. The run is the content of the .ssif file.
+  // The interleaving rule, stated here only: dependent extent i, then base extent i when
+  // there is one, for i over the dependent extents; the run is the content of the .ssif
+  // file. Each extent is cut into pieces of at most kMaxExtentSectors, the longest extent
+  // one UDF allocation descriptor records, so that every piece is one extent of its
+  // file; an extent of 0 sectors gives no piece. The pieces of one view, in run order,
+  // are that view's stream file.
   std::vector<RunPiece> InterleavedRun() const;
 
   // Sectors of the whole run: baseSectors + dependentSectors, summed in 32 bits.

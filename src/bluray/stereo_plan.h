@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/disc_constants.h"
 #include "bluray/stereo_clip_pair.h"
 
 namespace vellumcast {
@@ -21,13 +22,13 @@ constexpr uint32_t kAlignedUnitPackets = 32;
 
 // Whole 2048-byte sectors in `packets` source packets of 192 bytes, rounded down.
 constexpr uint32_t SectorsFromPackets(uint32_t packets) {
-  return uint32_t(uint64_t(packets) * kSourcePacketBytes / 2048);
+  return uint32_t(uint64_t(packets) * kSourcePacketBytes / kSectorSize);
 }
 
 // Sectors the stream file of `packets` source packets occupies: its last sector may be
 // filled only in part.
 constexpr uint32_t ClipSectors(uint32_t packets) {
-  return uint32_t((uint64_t(packets) * kSourcePacketBytes + 2047) / 2048);
+  return uint32_t((uint64_t(packets) * kSourcePacketBytes + kSectorSize - 1) / kSectorSize);
 }
 
 // Extent sizes in sectors from the extent start points (source packet numbers, n >= 1)

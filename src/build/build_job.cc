@@ -5,6 +5,7 @@
 
 #include "bluray/bdmv_analysis.h"
 #include "build/image_check_job.h"
+#include "layout/layout_plan.h"
 #include "layout/media_capacities.h"
 #include "layout/volume_identity.h"
 #include "layout/volume_label.h"
@@ -51,16 +52,13 @@ bool ConfigurationFor(FileSystemChoice choice, ChoiceConfiguration& out) {
 
 std::string IsoExtensionsRefused(const BuildOptions& options, FileSystemChoice choice) {
   ChoiceConfiguration config;
-  if (!(options.rockRidge || options.joliet || options.boot.Any()) ||
-      !ConfigurationFor(choice, config) || (config.formatFlags & FormatIso9660)) {
-    return {};
-  }
-  if (options.boot.Any()) {
-    return "boot entries and hybrid images are recorded with ISO 9660, which this file system "
-           "does not have; choose -filesystem CD or DVD";
-  }
-  return std::string(options.rockRidge ? "Rock Ridge" : "Joliet") +
-         " extends ISO 9660, which this file system does not have; choose -filesystem CD or DVD";
+  if (!ConfigurationFor(choice, config)) return {};
+  ImageSettings settings;
+  settings.formatFlags = config.formatFlags;
+  settings.rockRidge = options.rockRidge;
+  settings.joliet = options.joliet;
+  settings.boot = options.boot;
+  return IsoExtensionsRefused(settings);
 }
 
 namespace {
@@ -196,12 +194,7 @@ std::unique_ptr<BuildJob> StartImageBuild(const char16_t* source, const char16_t
   if (label) {
     job->volumeLabel = label;
     job->labelUnits = job->volumeLabel.size();
-    if (job->volumeLabel.size() > kLabelUnits) {
-      size_t keep = kLabelUnits;
-      // Never keep the first half of a surrogate pair without its second.
-      if (job->volumeLabel[keep - 1] >= 0xD800 && job->volumeLabel[keep - 1] <= 0xDBFF) --keep;
-      job->volumeLabel.resize(keep);
-    }
+    job->volumeLabel.resize(HeadUnits(job->volumeLabel, kLabelUnits).size());
   }
   if (target) job->targetPath = target;
   job->choice = choice;

@@ -118,7 +118,8 @@ std::unique_ptr<BuildJob> StartImageBuild(const char16_t* source, const char16_t
                                           const BuildOptions& options = {});
 
 // Why Rock Ridge, Joliet or boot entries cannot be recorded with `choice` (a file system
-// without ISO 9660); empty when they can or are not asked for.
+// without ISO 9660), in the layout's words (IsoExtensionsRefused of layout_plan.h); empty
+// when they can or are not asked for.
 std::string IsoExtensionsRefused(const BuildOptions& options, FileSystemChoice choice);
 
 // Runs the whole build; always returns 0. The outcome is in the job's fields.

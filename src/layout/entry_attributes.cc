@@ -9,6 +9,7 @@
 
 #include "layout/udf_identifier.h"
 #include "layout/volume_time.h"
+#include "tree/node_path.h"
 #include "tree/tree_walk.h"
 
 namespace vellumcast {
@@ -73,7 +74,7 @@ void WarnDatesIso9660CannotHold(const LayoutPlanner& planner, const TreeNode& ro
         }
       }
       if (holds || ++warned > kMaxDateWarnings) continue;
-      planner.log.Warn(SourcePathOf(*e) + " is dated " + ShownTime(outside) +
+      planner.log.Warn(SourcePathText(*e) + " is dated " + ShownTime(outside) +
                        ", which ISO 9660 cannot hold: recorded there as " +
                        (outside > 0 ? "2155-12-31 23:59:59" : "1900-01-01 00:00:00") +
                        (settings.WritesUdf() ? " (UDF records the date)" : ""));

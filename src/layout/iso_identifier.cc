@@ -86,7 +86,7 @@ std::string EightBitName(const char16_t* name) {
   std::string out;
   const std::u16string text = DiscText(name);
   for (size_t i = 0; i < text.size(); ++i) {
-    if (IsHighSurrogate(text[i])) ++i;  // one character outside the BMP: a pair
+    if (SurrogatePairAt(text, i)) ++i;  // one character outside the BMP
     out.push_back(text[i] <= 0xFF ? char(text[i]) : '?');
   }
   return out;

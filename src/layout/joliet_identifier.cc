@@ -13,6 +13,7 @@
 
 #include "layout/udf_identifier.h"
 #include "platform/text.h"
+#include "tree/node_path.h"
 
 namespace vellumcast {
 namespace {
@@ -66,11 +67,11 @@ bool StoreJolietName(LayoutPlanner& planner, TreeNode& node, const std::u16strin
   return true;
 }
 
-void WarnChangedName(const LayoutPlanner& planner, TreeNode& node,
-                     const std::u16string& identifier, const char* why, uint32_t& changedNames) {
+void WarnChangedName(const LayoutPlanner& planner, TreeNode& node, const std::u16string& identifier,
+                     const char* why, uint32_t& changedNames) {
   node.nameWarnings |= kJolietNameWarned;
   if (++changedNames > kMaxNameWarnings) return;
-  planner.log.Warn(SourcePathOf(node) + " is named \"" + Utf16ToUtf8(identifier) +
+  planner.log.Warn(SourcePathText(node) + " is named \"" + Utf16ToUtf8(identifier) +
                    "\" in Joliet: " + why);
 }
 
@@ -93,7 +94,7 @@ void SortJolietOrder(TreeNode& directory) {
 std::u16string Ucs2Units(std::u16string_view text, bool& beyondUcs2) {
   std::u16string units;
   for (size_t i = 0; i < text.size(); ++i) {
-    if (IsHighSurrogate(text[i]) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
+    if (SurrogatePairAt(text, i)) {
       units.push_back(u'_');
       beyondUcs2 = true;
       ++i;

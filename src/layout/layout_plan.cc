@@ -196,6 +196,17 @@ bool CheckUdfBlocks(LayoutPlanner& planner, const LayoutCounters& c) {
 
 }  // namespace
 
+std::string IsoExtensionsRefused(const ImageSettings& settings) {
+  if (settings.WritesIso9660()) return {};
+  if (settings.boot.Any()) {
+    return "boot entries and hybrid images are recorded with ISO 9660, which this file system "
+           "does not have; choose -filesystem CD or DVD";
+  }
+  if (!settings.rockRidge && !settings.joliet) return {};
+  return std::string(settings.rockRidge ? "Rock Ridge" : "Joliet") +
+         " extends ISO 9660, which this file system does not have; choose -filesystem CD or DVD";
+}
+
 bool PlanLayout(const ImageSettings& settings, SourceTree& tree, LayoutPlan& plan,
                 Diagnostics& log) {
   LayoutPlanner planner{settings, tree, plan, log};
@@ -208,14 +219,10 @@ bool PlanLayout(const ImageSettings& settings, SourceTree& tree, LayoutPlan& pla
           ? int32_t(kIsoOnlyPathTableStart + (settings.joliet ? 1 : 0) + (elTorito ? 1 : 0))
           : int32_t(kAfterAnchorSector);
   if (!tree.root) return log.Fail("there is no source tree to lay out");
-  if (settings.boot.Any() && !(settings.WritesIso9660() && !settings.IsUdf250())) {
-    return log.Fail("boot entries and hybrid images are recorded with ISO 9660; choose CD or DVD");
-  }
+  if (const std::string refused = IsoExtensionsRefused(settings); !refused.empty())
+    return log.Fail(refused);
   if (settings.WritesIso9660() && settings.WritesUdf() && settings.IsUdf250()) {
     return log.Fail("ISO 9660 is written together with UDF 1.02 only");
-  }
-  if ((settings.rockRidge || settings.joliet) && !settings.WritesIso9660()) {
-    return log.Fail("Rock Ridge and Joliet extend ISO 9660; choose CD or DVD");
   }
   tree.root->fileEntryLocation = kRootFileEntryBlock;
 

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "base/diagnostics.h"
 #include "base/image_settings.h"
@@ -52,6 +53,12 @@ struct LayoutPlanner {
   LayoutPlan& plan;
   Diagnostics& log;
 };
+
+// Why `settings` ask for what only ISO 9660 records (Rock Ridge, Joliet, boot entries, a
+// hybrid image) in an image without it; empty when they do not. The build job and the
+// front end refuse such a request with this text before anything starts; PlanLayout
+// refuses such settings with it too.
+std::string IsoExtensionsRefused(const ImageSettings& settings);
 
 // Names, orders and places every node of the tree and fills `plan`. False when the
 // image cannot be laid out (`log` says why).

@@ -9,6 +9,7 @@
 #include "layout/iso_hierarchy.h"
 #include "layout/udf_identifier.h"
 #include "platform/text.h"
+#include "tree/node_path.h"
 
 namespace vellumcast {
 namespace {
@@ -47,7 +48,7 @@ bool NameRockRidgeEntries(LayoutPlanner& planner, TreeNode& directory, uint32_t&
     if (!StoreRockRidgeName(planner, *e, variant)) return false;
     e->nameWarnings |= kRockRidgeNameWarned;
     if (++changedNames <= kMaxNameWarnings) {
-      planner.log.Warn(SourcePathOf(*e) + " is named \"" + Utf16ToUtf8(variant) +
+      planner.log.Warn(SourcePathText(*e) + " is named \"" + Utf16ToUtf8(variant) +
                        "\" in Rock Ridge: another entry of its folder has this name");
     }
   }

@@ -12,6 +12,7 @@
 #include "base/disc_constants.h"
 #include "layout/iso_identifier.h"
 #include "platform/text.h"
+#include "tree/node_path.h"
 
 namespace vellumcast {
 namespace {
@@ -60,7 +61,7 @@ void WarnChangedName(const LayoutPlanner& planner, TreeNode& node, const UdfUnit
                      bool shortened, uint32_t& changedNames) {
   node.nameWarnings |= kUdfNameWarned;
   if (++changedNames > kMaxNameWarnings) return;
-  planner.log.Warn(SourcePathOf(node) + " is named \"" + Utf16ToUtf8(identifier) + "\" in UDF: " +
+  planner.log.Warn(SourcePathText(node) + " is named \"" + Utf16ToUtf8(identifier) + "\" in UDF: " +
                    (shortened ? "the name is longer than a UDF file identifier can hold"
                               : "another name of its folder has the same UDF form"));
 }
@@ -70,11 +71,7 @@ void WarnChangedName(const LayoutPlanner& planner, TreeNode& node, const UdfUnit
 namespace {
 
 // The first `count` units of `text`, one fewer when the cut would split a surrogate pair.
-UdfUnits Head(const UdfUnits& text, size_t count) {
-  if (count >= text.size()) return text;
-  if (count > 0 && IsHighSurrogate(text[count - 1])) --count;
-  return text.substr(0, count);
-}
+UdfUnits Head(const UdfUnits& text, size_t count) { return UdfUnits(HeadUnits(text, count)); }
 
 }  // namespace
 
@@ -101,16 +98,6 @@ std::u16string ShortenedName(const std::u16string& name, size_t limit, uint32_t 
   }
   size_t room = limit - extension.size() - marker.size();
   return Head(stem, room) + marker + extension;
-}
-
-// The source path of an entry for messages: the source folder (the root's name, which
-// ends in '/') and the names below it as they were read.
-std::string SourcePathOf(const TreeNode& node) {
-  std::u16string path = node.sourceName ? node.sourceName : node.name;
-  const TreeNode* d = node.parent;
-  for (; !d->IsRoot(); d = d->parent)
-    path = std::u16string(d->sourceName ? d->sourceName : d->name) + u'/' + path;
-  return Utf16ToUtf8(d->name + path);
 }
 
 void WarnChangedNamesLeft(const LayoutPlanner& planner, uint32_t changedNames) {

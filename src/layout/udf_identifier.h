@@ -35,10 +35,6 @@ void WarnChangedNamesLeft(const LayoutPlanner& planner, uint32_t changedNames);
 std::u16string ShortenedName(const std::u16string& name, size_t limit, uint32_t variant,
                              size_t keptExtension);
 
-// The source path of an entry for messages: the source folder and the names below it as
-// they were read.
-std::string SourcePathOf(const TreeNode& node);
-
 // Unit `i` of a 16-bit UDF identifier as stored in udfName.
 char16_t UdfNameUnit(const TreeNode& node, uint32_t i);
 

@@ -3,12 +3,14 @@
 
 #include <cstring>
 
+#include "layout/volume_label.h"
 #include "platform/text.h"
 
 namespace vellumcast {
 namespace {
 
-constexpr size_t kUdfDStringContentBytes = 126;  // 128 bytes less compression id and length
+// The volume set identifier's dstring less its compression identifier and length bytes.
+constexpr size_t kUdfDStringContentBytes = kUdfVolumeSetIdentifierBytes - 2;  // 126
 
 bool IsDCharacter(char16_t c) {
   return (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'_';
@@ -20,10 +22,8 @@ bool IsACharacter(char16_t c) {
 }
 
 // `text` cut to `units` without splitting a surrogate pair.
-std::u16string CutUnits(std::u16string text, size_t units) {
-  if (text.size() <= units) return text;
-  if (units > 0 && IsHighSurrogate(text[units - 1])) --units;
-  return text.substr(0, units);
+std::u16string CutUnits(const std::u16string& text, size_t units) {
+  return std::u16string(HeadUnits(text, units));
 }
 
 std::u16string Upper(std::u16string_view text) {
@@ -62,8 +62,7 @@ std::u16string JolietIdentityText(std::u16string_view text, size_t chars) {
   std::u16string out;
   for (size_t i = 0; i < text.size(); ++i) {
     char16_t c = text[i];
-    if (IsHighSurrogate(c) && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-        text[i + 1] <= 0xDFFF) {
+    if (SurrogatePairAt(text, i)) {
       ++i;
       c = u'_';
     }

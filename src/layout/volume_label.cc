@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "base/disc_constants.h"
 #include "base/image_settings.h"
 #include "layout/joliet_identifier.h"
 #include "layout/volume_identity.h"
@@ -17,8 +18,6 @@ namespace {
 
 // A dstring: compression identifier in byte 0, characters from byte 1, the number of
 // bytes used (compression identifier included) in the last byte.
-constexpr uint8_t kCompression8Bit = 8;
-constexpr uint8_t kCompression16Bit = 16;
 constexpr uint32_t kLabelBytes = sizeof(ImageSettings::volumeLabel);  // 128
 constexpr uint32_t kLabelContentBytes = kLabelBytes - 2;              // 126
 constexpr uint32_t kIsoVolumeIdentifierChars = 31;

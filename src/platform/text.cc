@@ -93,13 +93,12 @@ std::string Utf16ToUtf8(std::u16string_view utf16) {
   out.reserve(utf16.size());
   for (size_t i = 0; i < utf16.size(); ++i) {
     char16_t c = utf16[i];
-    if (c >= 0xD800 && c <= 0xDBFF && i + 1 < utf16.size() && utf16[i + 1] >= 0xDC00 &&
-        utf16[i + 1] <= 0xDFFF) {
+    if (SurrogatePairAt(utf16, i)) {
       AppendUtf8(out, 0x10000 + ((char32_t(c) - 0xD800) << 10) + (utf16[i + 1] - 0xDC00));
       ++i;
     } else if (c >= 0xDC80 && c <= 0xDCFF) {
       out.push_back(char(c - kEscapeBase));
-    } else if (c >= 0xD800 && c <= 0xDFFF) {
+    } else if (IsHighSurrogate(c) || IsLowSurrogate(c)) {
       AppendUtf8(out, kReplacement);
     } else {
       AppendUtf8(out, c);
@@ -159,7 +158,7 @@ std::string Ucs2BeToUtf8(const uint8_t* bytes, size_t length) {
 std::u16string DiscText(std::u16string_view text) {
   std::u16string out(text);
   for (size_t i = 0; i < out.size(); ++i) {
-    if (IsHighSurrogate(out[i]) && i + 1 < out.size() && IsLowSurrogate(out[i + 1])) {
+    if (SurrogatePairAt(out, i)) {
       ++i;  // a whole pair
     } else if (IsHighSurrogate(out[i]) || IsLowSurrogate(out[i])) {
       out[i] = char16_t(kReplacement);

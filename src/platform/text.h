@@ -32,6 +32,17 @@ std::u16string DiscText(std::u16string_view text);
 
 inline bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 inline bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+// Whether units i and i + 1 of `text` are a surrogate pair: one character beyond U+FFFF.
+inline bool SurrogatePairAt(std::u16string_view text, size_t i) {
+  return i + 1 < text.size() && IsHighSurrogate(text[i]) && IsLowSurrogate(text[i + 1]);
+}
+// The first `n` units of `text`, one fewer when the cut would keep the first half of a
+// surrogate pair without its second; all of `text` when it is not longer than `n`.
+inline std::u16string_view HeadUnits(std::u16string_view text, size_t n) {
+  if (n >= text.size()) return text;
+  if (n > 0 && IsHighSurrogate(text[n - 1])) --n;
+  return text.substr(0, n);
+}
 
 // The simple upper-case mapping of the Unicode Character Database for one BMP unit (as
 // Windows compares names ignoring case); a unit without one is returned as it is.

@@ -16,8 +16,12 @@ constexpr uint8_t kIsoPrimaryDescriptor = 1;
 constexpr uint8_t kIsoSupplementaryDescriptor = 2;
 constexpr uint8_t kIsoPartitionDescriptor = 3;
 constexpr uint8_t kIsoSetTerminator = 255;
-// The first volume descriptor sits at sector 16, after the system area (ECMA-119 6.2.1).
+// The first volume descriptor sits at sector 16, after the system area (ECMA-119 6.2.1);
+// ECMA-167 2/8.3's Volume Recognition Sequence begins there too (byte 32768).
 constexpr uint32_t kIsoFirstDescriptorSector = 16;
+// Sectors from there a reader looks through for the set terminator (ECMA-119 8.3) or the
+// end of the recognition sequence; the standards set no count, a longer set is damaged.
+constexpr uint32_t kIsoMostVolumeDescriptors = 64;
 
 // ECMA-119 9.1.6: file flags.
 constexpr uint8_t kIsoFlagHidden = 0x01;

@@ -64,6 +64,10 @@ constexpr size_t kLvidImplementationLength = 76;
 constexpr size_t kLvidTables = 80;
 constexpr size_t kLvidFilesInUse = 32;  // after the implementation identifier
 constexpr size_t kLvidDirectoriesInUse = 36;
+// The free space and size tables hold 8 bytes per partition and the descriptor lies in
+// one sector, so no real count comes near this; it bounds the count before the tables'
+// size is formed from it.
+constexpr uint32_t kLvidMostPartitions = 256;
 
 // ECMA-167 4/14.1: File Set Descriptor root directory ICB.
 constexpr size_t kFsdRoot = 400;
@@ -244,7 +248,7 @@ bool DecodeUdfIntegrity(ByteSpan s, UdfIntegrity& out, const char*& why) {
   out.next = DecodeExtent(s, kLvidNext);
   const uint32_t partitions = s.U32Le(kLvidPartitions),
                  useLength = s.U32Le(kLvidImplementationLength);
-  if (partitions > 256 || useLength < kLvidDirectoriesInUse + 4 ||
+  if (partitions > kLvidMostPartitions || useLength < kLvidDirectoriesInUse + 4 ||
       !s.Has(kLvidTables + size_t(partitions) * 8, useLength)) {
     why = "implementation use does not fit the descriptor";
     return false;
@@ -324,12 +328,8 @@ bool DecodeCs0(ByteSpan b, std::string& out) {
     return false;
   }
   // Utf16ToUtf8 reads lone U+DC80..U+DCFF as escaped host bytes; on the disc they are
-  // just unpaired surrogates, shown as U+FFFD.
-  for (size_t i = 0; i < units.size(); ++i) {
-    const bool paired = i > 0 && units[i - 1] >= 0xD800 && units[i - 1] <= 0xDBFF;
-    if (units[i] >= 0xDC80 && units[i] <= 0xDCFF && !paired) units[i] = 0xFFFD;
-  }
-  out = Utf16ToUtf8(units);
+  // just unpaired surrogates, shown as U+FFFD (DiscText).
+  out = Utf16ToUtf8(DiscText(units));
   return true;
 }
 

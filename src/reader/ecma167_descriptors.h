@@ -43,6 +43,16 @@ constexpr uint8_t kUdfTypeSymbolicLink = 12;
 constexpr uint8_t kUdfTypeMetadata = 250;
 constexpr uint8_t kUdfTypeMetadataMirror = 251;
 
+// ECMA-167 3/8.4.2.1: the first Anchor Volume Descriptor Pointer sits at sector 256.
+constexpr uint32_t kUdfFirstAnchorSector = 256;
+
+// ECMA-167 4/14.6.8: how an ICB records its allocation descriptors (ICB tag flags, bits
+// 0-2): short_ads, long_ads, ext_ads, or none, the file's bytes standing in their place.
+constexpr uint8_t kUdfShortAds = 0;
+constexpr uint8_t kUdfLongAds = 1;
+constexpr uint8_t kUdfExtendedAds = 2;
+constexpr uint8_t kUdfDataInEntry = 3;
+
 // ECMA-167 4/14.14.1.1: the extent type in the two high bits of an extent length.
 constexpr uint32_t kUdfExtentRecorded = 0;
 constexpr uint32_t kUdfExtentAllocated = 1;
@@ -146,7 +156,7 @@ void DecodeUdfFileSet(ByteSpan block, UdfFileSet& out);
 struct UdfFileEntry {
   bool extended = false;
   uint8_t fileType = 0;
-  uint8_t adType = 0;  // 4/14.6.8: 0 short, 1 long, 2 extended, 3 data in the entry
+  uint8_t adType = 0;  // kUdfShortAds, kUdfLongAds, kUdfExtendedAds or kUdfDataInEntry
   uint64_t informationLength = 0;
   int64_t modified = 0;  // seconds since 1970 UTC
   ByteSpan ads;          // the allocation descriptors (or the embedded data)

@@ -12,14 +12,10 @@
 namespace vellumcast {
 namespace {
 
-// ECMA-119 8.4: the Primary Volume Descriptor is the first volume descriptor, at 16.
-constexpr uint64_t kPrimaryDescriptorSector = 16;
-// ECMA-167 3/8.4.2.1: the first anchor is at 256; the others are at the volume's end,
+// The first anchor is at 256 (kUdfFirstAnchorSector); the others are at the volume's end,
 // which on the images of every UDF writer lies within a few hundred sectors after the
 // end of the last partition (a reserve sequence, padding to a multiple of 16 or 32).
-constexpr uint64_t kFirstAnchorSector = 256;
 constexpr uint64_t kAnchorSearchSectors = 1024;
-
 
 // The block size of a UDF volume whose anchor sits at block 256 of blocks other than
 // 2048 bytes (ECMA-167 3/8.4.2.1: the anchor is at logical sector 256 of its medium).
@@ -28,8 +24,8 @@ uint32_t OtherUdfBlockSize(ImageSource& image) {
   UdfAnchor anchor;
   const char* why = nullptr;
   for (uint32_t size : {512u, 1024u, 4096u}) {
-    if (image.ReadBytes(uint64_t(kFirstAnchorSector) * size, sector, sizeof sector) &&
-        DecodeUdfAnchor(ByteSpan(sector, sizeof sector), kFirstAnchorSector, anchor, why))
+    if (image.ReadBytes(uint64_t(kUdfFirstAnchorSector) * size, sector, sizeof sector) &&
+        DecodeUdfAnchor(ByteSpan(sector, sizeof sector), kUdfFirstAnchorSector, anchor, why))
       return size;
   }
   return 0;
@@ -65,17 +61,17 @@ uint64_t RecordedSectors(ImageSource& image) {
   const char* why = nullptr;
   if (HasIso9660(image)) {
     IsoPrimaryDescriptor primary;
-    if (!image.ReadSectors(kPrimaryDescriptorSector, 1, sector) ||
+    if (!image.ReadSectors(kIsoFirstDescriptorSector, 1, sector) ||
         !DecodeIsoPrimaryDescriptor(ByteSpan(sector, sizeof sector), primary, why)) {
       return 0;
     }
-    return primary.volumeSpaceSize > kPrimaryDescriptorSector ? primary.volumeSpaceSize : 0;
+    return primary.volumeSpaceSize > kIsoFirstDescriptorSector ? primary.volumeSpaceSize : 0;
   }
   if (!HasUdf(image)) return 0;
   UdfVolume volume;
   ReadReport ignored;
   if (!ReadUdfVolume(image, volume, ignored)) return 0;
-  uint64_t end = kFirstAnchorSector + 1;
+  uint64_t end = kUdfFirstAnchorSector + 1;
   for (const UdfMapView& map : volume.maps) {
     end = std::max<uint64_t>(end, uint64_t(map.start) + map.length);
   }
@@ -84,8 +80,8 @@ uint64_t RecordedSectors(ImageSource& image) {
   // (OSTA UDF 2.2.3 allows N - 257 and N - 1). Later anchors are stale ones of an
   // earlier, larger image that the device still holds past this one's end.
   UdfAnchor first, anchor;
-  if (!image.ReadSectors(kFirstAnchorSector, 1, sector) ||
-      !DecodeUdfAnchor(ByteSpan(sector, sizeof sector), uint32_t(kFirstAnchorSector), first, why))
+  if (!image.ReadSectors(kUdfFirstAnchorSector, 1, sector) ||
+      !DecodeUdfAnchor(ByteSpan(sector, sizeof sector), kUdfFirstAnchorSector, first, why))
     return 0;
   auto agrees = [&](uint64_t at) {
     return at < image.Sectors() && image.ReadSectors(at, 1, sector) &&
@@ -93,7 +89,8 @@ uint64_t RecordedSectors(ImageSource& image) {
            SameUdfAnchor(first, anchor);
   };
   for (uint64_t at = end; at < image.Sectors() && at < end + kAnchorSearchSectors; ++at) {
-    if (agrees(at)) return (agrees(at + kFirstAnchorSector) ? at + kFirstAnchorSector : at) + 1;
+    if (agrees(at))
+      return (agrees(at + kUdfFirstAnchorSector) ? at + kUdfFirstAnchorSector : at) + 1;
   }
   return 0;
 }

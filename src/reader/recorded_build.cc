@@ -30,7 +30,7 @@ RecordedBuild ReadRecordedBuild(ImageSource& image) {
   if (HasIso9660(image)) {
     out.joliet = HasIsoTree(image, kIsoJolietNames);
     uint8_t sector[kImageSectorSize] = {};
-    for (uint32_t n = 0; n < 64; ++n) {
+    for (uint32_t n = 0; n < kIsoMostVolumeDescriptors; ++n) {
       uint8_t type = 0;
       const ByteSpan span(sector, sizeof sector);
       if (!image.ReadSectors(kIsoFirstDescriptorSector + n, 1, sector) ||

@@ -111,19 +111,19 @@ bool UdfVolume::ReadEntry(const UdfAllocation& icb, std::vector<uint8_t>& block,
 
 bool UdfVolume::Allocations(const UdfFileEntry& entry, uint16_t ref,
                             std::vector<UdfAllocation>& out, std::string& why) const {
-  if (entry.adType > 1) {
+  if (entry.adType != kUdfShortAds && entry.adType != kUdfLongAds) {
     why = "allocation descriptor type " + std::to_string(entry.adType) + " not supported";
     return false;
   }
-  const size_t adBytes = entry.adType == 0 ? kShortAdBytes : kLongAdBytes;
+  const size_t adBytes = entry.adType == kUdfShortAds ? kShortAdBytes : kLongAdBytes;
   ByteSpan ads = entry.ads;
   std::vector<uint8_t> block;
   uint16_t adsPartition = ref;  // short_ads count in the partition of the block holding them
   for (uint32_t links = 0;; ++links) {
     bool continued = false;
     for (size_t pos = 0; pos + adBytes <= ads.size; pos += adBytes) {
-      const UdfAllocation ad =
-          entry.adType == 0 ? DecodeShortAd(ads, pos, adsPartition) : DecodeLongAd(ads, pos);
+      const UdfAllocation ad = entry.adType == kUdfShortAds ? DecodeShortAd(ads, pos, adsPartition)
+                                                            : DecodeLongAd(ads, pos);
       if (ad.bytes == 0) break;  // 4/12.1: a descriptor of length 0 ends the list
       if (ad.type != kUdfExtentContinuation) {
         if (out.size() >= limits.extents) {

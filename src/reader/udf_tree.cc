@@ -150,7 +150,7 @@ bool ReadLinkTarget(UdfVolume& volume, const UdfAllocation& icb, const UdfFileEn
     why = "symbolic link of " + std::to_string(file.informationLength) + " bytes is too large";
     return false;
   }
-  if (file.adType == 3) {
+  if (file.adType == kUdfDataInEntry) {
     if (file.informationLength > file.ads.size) {
       why = "information length passes the embedded data";
       return false;
@@ -201,7 +201,7 @@ bool UdfWalk::AddFile(const UdfFileIdentifier& fid, std::string& name, ImageFold
       Problem(Entry(fid.icb, name) + ": " + why);
       return true;
     }
-  } else if (file.adType == 3) {
+  } else if (file.adType == kUdfDataInEntry) {
     if (file.informationLength > file.ads.size) {
       Problem(Entry(fid.icb, name) + ": information length passes the embedded data");
       return true;
@@ -258,7 +258,7 @@ bool UdfWalk::ReadDirectory(const UdfAllocation& icb, const UdfAllocation& paren
   ImageEntry whole;
   whole.size = entry.informationLength;
   std::vector<std::pair<uint64_t, UdfAllocation>> pieces;
-  if (entry.adType == 3) {
+  if (entry.adType == kUdfDataInEntry) {
     if (entry.informationLength > entry.ads.size) {
       Problem(Entry(icb) + ": information length passes the embedded data");
       return false;

@@ -6,12 +6,11 @@
 #include <cstring>
 #include <map>
 
+#include "reader/ecma119_records.h"
+
 namespace vellumcast {
 namespace {
 
-// ECMA-167 3/8.4.2.1: the first anchor sits at sector 256; OSTA UDF 2.2.3: another at
-// the last sector (or 256 before it).
-constexpr uint32_t kFirstAnchorSector = 256;
 // ECMA-167 3/10.3: a Volume Descriptor Pointer's next extent.
 constexpr size_t kPointerNext = 20;
 // ECMA-167 3/8.4.2: the main and reserve sequences are at least 16 sectors each; one
@@ -135,7 +134,8 @@ void ReadSequence(ImageSource& image, UdfExtent extent, const char* name, Sequen
 std::string RecognitionNsr(ImageSource& image) {
   uint8_t sector[kImageSectorSize] = {};
   bool extended = false;
-  for (uint64_t at = 16; at < 16 + 64; ++at) {
+  for (uint64_t at = kIsoFirstDescriptorSector;
+       at < kIsoFirstDescriptorSector + kIsoMostVolumeDescriptors; ++at) {
     if (!image.ReadSectors(at, 1, sector)) return "";
     const std::string id(reinterpret_cast<const char*>(sector) + 1, 5);
     if (id == "BEA01") {
@@ -333,9 +333,9 @@ void ReadIntegrity(ImageSource& image, UdfVolume& v) {
 bool HasUdf(ImageSource& image) {
   UdfAnchor anchor;
   std::string why;
-  return (image.Sectors() > kFirstAnchorSector &&
-          ReadAnchor(image, kFirstAnchorSector, anchor, why)) ||
-         (image.Sectors() > kFirstAnchorSector &&
+  return (image.Sectors() > kUdfFirstAnchorSector &&
+          ReadAnchor(image, kUdfFirstAnchorSector, anchor, why)) ||
+         (image.Sectors() > kUdfFirstAnchorSector &&
           ReadAnchor(image, image.Sectors() - 1, anchor, why));
 }
 
@@ -345,22 +345,22 @@ bool ReadUdfVolume(ImageSource& image, UdfVolume& v, ReadReport& report, const R
   v.report = &report;
   v.limits = limits;
   const uint64_t sectors = image.Sectors();
-  if (sectors <= kFirstAnchorSector) {
+  if (sectors <= kUdfFirstAnchorSector) {
     v.Problem("image of " + std::to_string(sectors) +
               " sectors is too small for an anchor at sector 256");
     return false;
   }
   UdfAnchor first, last, chosen;
   std::string whyFirst, whyLast;
-  const bool haveFirst = ReadAnchor(image, kFirstAnchorSector, first, whyFirst);
+  const bool haveFirst = ReadAnchor(image, kUdfFirstAnchorSector, first, whyFirst);
   uint64_t lastAt = sectors - 1;
   bool haveLast = ReadAnchor(image, lastAt, last, whyLast);
   if (!haveFirst) v.Problem("anchor volume descriptor pointer at sector 256: " + whyFirst);
-  if (!haveLast && sectors > 2 * kFirstAnchorSector) {
+  if (!haveLast && sectors > 2 * kUdfFirstAnchorSector) {
     // OSTA UDF 2.2.3 also allows the second anchor 256 sectors before the last.
     std::string why;
-    haveLast = ReadAnchor(image, sectors - 1 - kFirstAnchorSector, last, why);
-    if (haveLast) lastAt = sectors - 1 - kFirstAnchorSector;
+    haveLast = ReadAnchor(image, sectors - 1 - kUdfFirstAnchorSector, last, why);
+    if (haveLast) lastAt = sectors - 1 - kUdfFirstAnchorSector;
   }
   if (!haveLast)
     v.Problem("anchor volume descriptor pointer at the last " + Sector(sectors - 1) + ": " +

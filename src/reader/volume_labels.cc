@@ -5,6 +5,7 @@
 
 #include "platform/byte_span.h"
 #include "platform/text.h"
+#include "reader/ecma119_records.h"
 #include "reader/ecma167_descriptors.h"
 #include "reader/udf_volume.h"
 
@@ -13,14 +14,11 @@ namespace {
 
 // ECMA-119 8.4 and 8.5: volume descriptors from sector 16, a set terminator (type 255)
 // at their end; the fields of both descriptors.
-constexpr uint64_t kIsoFirstDescriptor = 16;
-constexpr uint32_t kIsoMaxDescriptors = 64;
 constexpr size_t kIsoVolumeIdentifier = 40, kIsoVolumeIdentifierBytes = 32;
 constexpr size_t kIsoEscapes = 88;
 constexpr size_t kIsoApplicationIdentifier = 574, kIsoApplicationIdentifierBytes = 128;
-// ECMA-167 3/10.2: the anchor at 256 and its main sequence extent; 3/10.1, 3/10.6 and
-// 4/14.1: the identifier fields.
-constexpr uint32_t kAnchorSector = 256;
+// ECMA-167 3/10.2: the anchor's main sequence extent; 3/10.1, 3/10.6 and 4/14.1: the
+// identifier fields.
 constexpr uint32_t kMaxSequenceSectors = 64;
 constexpr size_t kPvdVolumeIdentifier = 24, kPvdVolumeIdentifierBytes = 32;
 constexpr size_t kLvdLogicalVolumeIdentifier = 84, kLvdLogicalVolumeIdentifierBytes = 128;
@@ -42,8 +40,9 @@ LabelField DString(ByteSpan field) {
 void ReadIsoLabels(ImageSource& image, VolumeLabels& out) {
   uint8_t sector[kImageSectorSize] = {};
   const ByteSpan s(sector, sizeof sector);
-  for (uint32_t n = 0; n < kIsoMaxDescriptors; ++n) {
-    if (!image.ReadSectors(kIsoFirstDescriptor + n, 1, sector) || !s.Equals(1, "CD001", 5)) return;
+  for (uint32_t n = 0; n < kIsoMostVolumeDescriptors; ++n) {
+    if (!image.ReadSectors(kIsoFirstDescriptorSector + n, 1, sector) || !s.Equals(1, "CD001", 5))
+      return;
     const uint8_t type = s.U8(0);
     if (type == 255) return;
     const ByteSpan id = s.Sub(kIsoVolumeIdentifier, kIsoVolumeIdentifierBytes);
@@ -69,8 +68,8 @@ void ReadUdfLabels(ImageSource& image, VolumeLabels& out) {
   const ByteSpan s(sector, sizeof sector);
   UdfAnchor anchor;
   const char* why = nullptr;
-  if (!image.ReadSectors(kAnchorSector, 1, sector) ||
-      !DecodeUdfAnchor(s, kAnchorSector, anchor, why))
+  if (!image.ReadSectors(kUdfFirstAnchorSector, 1, sector) ||
+      !DecodeUdfAnchor(s, kUdfFirstAnchorSector, anchor, why))
     return;
   const uint32_t count =
       std::min<uint32_t>(anchor.main.length / kImageSectorSize, kMaxSequenceSectors);

@@ -104,13 +104,9 @@ bool ClipNumberOf(const char16_t* name, uint16_t& number) {
 }
 
 uint32_t CountStereoExtents(const StereoClipPair& pair, StereoView view) {
-  const std::vector<uint32_t>& extents =
-      view == StereoView::Base ? pair.baseExtents : pair.dependentExtents;
   uint32_t count = 0;
-  for (uint32_t sectors : extents) {
-    // ceil(sectors / kMaxExtentSectors) without overflowing near 2^32
-    count += sectors / kMaxExtentSectors + (sectors % kMaxExtentSectors ? 1 : 0);
-  }
+  for (const StereoClipPair::RunPiece& piece : pair.InterleavedRun())
+    count += piece.dependentView == (view == StereoView::Dependent) ? 1 : 0;
   return count;
 }
 

@@ -37,8 +37,8 @@ bool ClipNumberOf(const char16_t* name, uint16_t& number);
 
 enum class StereoView : uint8_t { Base, Dependent };
 
-// UDF extents recording one view of a pair: each extent of the view is cut into pieces
-// of at most kMaxExtentSectors sectors.
+// UDF extents recording one view of a pair: its pieces of the interleaved run
+// (StereoClipPair::InterleavedRun).
 uint32_t CountStereoExtents(const StereoClipPair& pair, StereoView view);
 
 }  // namespace vellumcast

@@ -15,6 +15,7 @@
 #include "bluray/bdmv_analysis.h"
 #include "platform/text.h"
 #include "tree/disc_video_rules.h"
+#include "tree/node_path.h"
 #include "tree/source_entry.h"
 
 namespace vellumcast {
@@ -36,13 +37,7 @@ void MarkStreamClips(TreeNode* stream) {
 }
 
 // The path of a node below the source folder, for messages.
-std::string TreePath(const TreeNode* node) {
-  std::u16string path;
-  for (; node && !node->IsRoot(); node = node->parent) {
-    path = path.empty() ? std::u16string(node->name) : node->name + (u"/" + path);
-  }
-  return Utf16ToUtf8(path);
-}
+std::string TreePath(const TreeNode* node) { return SourcePathText(*node, PathFrom::BelowSource); }
 
 std::string ClipPath(const TreeNode* stream, uint16_t number) {
   char name[16];

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/byte_span.h"
+#include "platform/text.h"
 #include "reader/ecma119_records.h"
 
 namespace vellumcast {
@@ -45,7 +46,6 @@ constexpr IdentifierField kIdentifiers[] = {
 
 // ECMA-167 2/9.1: the Volume Recognition Sequence's structure identifiers.
 constexpr size_t kVrsIdentifier = 1, kVrsVersion = 6;
-constexpr uint32_t kVrsLimit = 64;
 
 bool DCharacter(uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_'; }
 bool ACharacter(uint8_t c) {
@@ -80,7 +80,7 @@ struct Descriptors {
     };
     both16(kVolumeSetSize, "volume set size", 1);
     both16(kSequenceNumber, "volume sequence number", 1);
-    both16(kBlockSize, "logical block size", 2048);
+    both16(kBlockSize, "logical block size", int(kImageSectorSize));
     for (auto [pos, name] : {std::pair{kVolumeSpaceSize, "volume space size"},
                              std::pair{kPathTableSize, "path table size"}})
       if (s.U32Le(pos) != s.U32Be(pos + 4))
@@ -110,7 +110,7 @@ struct Descriptors {
       if (joliet) {  // UCS-2 big-endian, padded with 00 20; an odd last byte is padding
         for (size_t i = 0; i + 1 < f.bytes; i += 2) {
           const uint16_t u = s.U16Be(f.offset + i);
-          ok = ok && u >= 0x20 && !(u >= 0xD800 && u <= 0xDFFF) && u < 0xFFFE &&
+          ok = ok && u >= 0x20 && !IsHighSurrogate(u) && !IsLowSurrogate(u) && u < 0xFFFE &&
                !(f.set == kFileName && u < 0x80 && std::strchr("*/:;?\\", u) != nullptr);
         }
         if (f.bytes % 2)
@@ -135,8 +135,8 @@ struct Descriptors {
   void Iso() {
     uint8_t sector[kImageSectorSize] = {};
     const ByteSpan s(sector, sizeof sector);
-    for (uint64_t at = kIsoFirstDescriptorSector; at < kIsoFirstDescriptorSector + kVrsLimit;
-         ++at) {
+    for (uint64_t at = kIsoFirstDescriptorSector;
+         at < kIsoFirstDescriptorSector + kIsoMostVolumeDescriptors; ++at) {
       uint8_t type = 0;
       if (!image.ReadSectors(at, 1, sector) || !IsIsoVolumeDescriptor(s, type)) return;
       if (type == kIsoSetTerminator) return;
@@ -162,8 +162,8 @@ struct Descriptors {
     uint8_t sector[kImageSectorSize] = {};
     const ByteSpan s(sector, sizeof sector);
     std::string sequence;
-    for (uint64_t at = kIsoFirstDescriptorSector; at < kIsoFirstDescriptorSector + kVrsLimit;
-         ++at) {
+    for (uint64_t at = kIsoFirstDescriptorSector;
+         at < kIsoFirstDescriptorSector + kIsoMostVolumeDescriptors; ++at) {
       if (!image.ReadSectors(at, 1, sector)) break;
       const std::string id(reinterpret_cast<const char*>(sector) + kVrsIdentifier, 5);
       if ((id == "CD001" || id == "CDW02" || id == "BOOT2") && sequence.empty()) continue;

@@ -13,26 +13,12 @@
 namespace vellumcast {
 namespace {
 
-bool IsHigh(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool IsLow(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
-// The scan holds a byte of a host name that is not UTF-8 as a lone U+DC80..U+DCFF.
-bool IsEscapedByte(const char16_t* name, size_t i) {
-  return name[i] >= 0xDC80 && name[i] <= 0xDCFF && !(i > 0 && IsHigh(name[i - 1]));
-}
-
-// The name's UTF-16 units on the disc: escaped bytes as U+FFFD, pairs whole.
-std::u16string DiscUnits(const char16_t* name) {
-  std::u16string units;
-  for (size_t i = 0; name && name[i]; ++i) units += IsEscapedByte(name, i) ? u'\uFFFD' : name[i];
-  return units;
-}
-
 // ISO-8859-1 of the name: a character beyond it (a pair counts once) is '?'.
 std::string EightBit(const char16_t* name) {
   std::string out;
-  const std::u16string units = DiscUnits(name);
+  const std::u16string units = DiscText(name);
   for (size_t i = 0; i < units.size(); ++i) {
-    if (IsHigh(units[i]) && i + 1 < units.size() && IsLow(units[i + 1])) ++i;
+    if (SurrogatePairAt(units, i)) ++i;
     out += units[i] <= 0xFF ? char(units[i]) : '?';
   }
   return out;
@@ -128,11 +114,11 @@ std::string ExpectedUdfName(const TreeNode& node, bool eightBit) {
     const std::string bytes = EightBit(node.name);
     return Latin1ToUtf8(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
   }
-  return Utf16ToUtf8(DiscUnits(node.name));
+  return Utf16ToUtf8(DiscText(node.name));
 }
 
 std::string ExpectedJolietName(const TreeNode& node, bool& fits) {
-  const std::u16string units = DiscUnits(node.name);
+  const std::u16string units = DiscText(node.name);
   fits = units.size() <= kJolietUnits;
   std::string shown;
   for (char16_t c : units) {

@@ -5,20 +5,19 @@
 #include <vector>
 
 #include "platform/text.h"
+#include "reader/ecma119_records.h"
+#include "reader/ecma167_descriptors.h"
 
 namespace vellumcast {
 namespace {
 
 // ECMA-119 8.4: the descriptors from sector 16 up to the terminator (type 255).
-constexpr uint32_t kFirstVolumeDescriptor = 16;
-constexpr uint32_t kMostVolumeDescriptors = 64;
 constexpr uint8_t kPrimaryType = 1, kSupplementaryType = 2, kTerminatorType = 255;
 constexpr size_t kEscapeSequences = 88;
 // ECMA-119 8.4.13 to 8.4.17: where each identifier of IdentityFields() lies.
 constexpr size_t kFieldOffsets[] = {8, 190, 318, 446, 574};
-// ECMA-167 3/10.2 and 3/10.1: the anchor at sector 256, the main descriptor sequence
-// extent in it, the Primary Volume Descriptor's tag and volume set identifier.
-constexpr uint32_t kAnchorSector = 256;
+// ECMA-167 3/10.2 and 3/10.1: the main descriptor sequence extent in the anchor, the
+// Primary Volume Descriptor's tag and volume set identifier.
 constexpr size_t kAnchorMainExtentLength = 16, kAnchorMainExtentLocation = 20;
 constexpr uint16_t kAnchorTag = 2, kPrimaryVolumeDescriptorTag = 1, kTerminatingTag = 8;
 constexpr size_t kUdfVolumeSetIdentifier = 72, kUdfVolumeSetIdentifierBytes = 128;
@@ -52,18 +51,13 @@ bool IsACharacter(char16_t c) {
   return IsDCharacter(c) || (c < 0x80 && c != 0 && std::strchr(" !\"%&'()*+,-./:;<=>?", c));
 }
 
-bool IsPair(std::u16string_view text, size_t i) {
-  return text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-         text[i + 1] <= 0xDFFF;
-}
-
 // The ISO 9660 text: upper case, a character outside the field's set (a pair as one) '_',
 // at most `chars`.
 std::string IsoText(std::u16string_view text, size_t chars, bool dCharacters) {
   std::string out;
   for (size_t i = 0; i < text.size() && out.size() < chars; ++i) {
     char16_t c = text[i];
-    if (IsPair(text, i)) ++i, c = u'?';
+    if (SurrogatePairAt(text, i)) ++i, c = u'?';
     if (c >= u'a' && c <= u'z') c = char16_t(c - u'a' + u'A');
     out += (dCharacters ? IsDCharacter(c) : IsACharacter(c)) ? char(c) : '_';
   }
@@ -75,7 +69,7 @@ std::u16string JolietText(std::u16string_view text, size_t chars) {
   std::u16string out;
   for (size_t i = 0; i < text.size() && out.size() < chars; ++i) {
     char16_t c = text[i];
-    if (IsPair(text, i)) ++i, c = u'_';
+    if (SurrogatePairAt(text, i)) ++i, c = u'_';
     out += c < 0x20 || (c < 0x80 && std::strchr("*/:;?\\", c)) ? u'_' : c;
   }
   return out;
@@ -86,11 +80,9 @@ std::u16string UdfSetText(std::u16string_view text) {
   const std::u16string units = DiscText(text);
   bool wide = false;
   for (char16_t c : units) wide = wide || c > 0xFF;
-  size_t n =
+  const size_t n =
       (wide ? kUdfDStringContentBytes / 2 : kUdfDStringContentBytes) - kUdfVolumeSetUniqueChars;
-  if (n >= units.size()) return units;
-  if (n > 0 && units[n - 1] >= 0xD800 && units[n - 1] <= 0xDBFF) --n;
-  return units.substr(0, n);
+  return std::u16string(HeadUnits(units, n));
 }
 
 uint16_t Le16(const uint8_t* p) { return uint16_t(p[0] | p[1] << 8); }
@@ -142,8 +134,8 @@ void CheckIsoDescriptor(const uint8_t* sector, bool joliet, const VolumeIdentity
 void CheckIso(ImageSource& image, const ImageSettings& settings, CheckOutcome& outcome) {
   std::vector<uint8_t> sector(kImageSectorSize);
   bool primary = false, supplementary = false;
-  for (uint32_t i = 0; i < kMostVolumeDescriptors; ++i) {
-    if (!image.ReadSectors(kFirstVolumeDescriptor + i, 1, sector.data()) ||
+  for (uint32_t i = 0; i < kIsoMostVolumeDescriptors; ++i) {
+    if (!image.ReadSectors(kIsoFirstDescriptorSector + i, 1, sector.data()) ||
         std::memcmp(sector.data() + 1, "CD001", 5) != 0 || sector[0] == kTerminatorType) {
       break;
     }
@@ -163,7 +155,8 @@ void CheckIso(ImageSource& image, const ImageSettings& settings, CheckOutcome& o
 void CheckUdf(ImageSource& image, const ImageSettings& settings, CheckOutcome& outcome) {
   std::vector<uint8_t> sector(kImageSectorSize);
   bool found = false;
-  if (image.ReadSectors(kAnchorSector, 1, sector.data()) && Le16(sector.data()) == kAnchorTag) {
+  if (image.ReadSectors(kUdfFirstAnchorSector, 1, sector.data()) &&
+      Le16(sector.data()) == kAnchorTag) {
     const uint32_t location = Le32(sector.data() + kAnchorMainExtentLocation);
     const uint32_t count = Le32(sector.data() + kAnchorMainExtentLength) / kImageSectorSize;
     for (uint32_t i = 0; i < count && !found; ++i) {

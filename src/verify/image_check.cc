@@ -21,6 +21,7 @@
 #include "reader/iso9660_tree.h"
 #include "reader/udf_tree.h"
 #include "reader/volume_labels.h"
+#include "tree/node_path.h"
 #include "tree/tree_node.h"
 #include "verify/expected_names.h"
 #include "verify/foreign_names.h"
@@ -161,7 +162,7 @@ struct Checker {
     return iso == kPlannedUdfNames ? e.inUdf : iso == kPlannedJolietNames ? e.inJoliet : e.inIso;
   }
   void Missing(uint32_t p, const std::string& path) {
-    const std::string source = SourceDisplayPath(*disc.entries[p].node);
+    const std::string source = SourcePathText(*disc.entries[p].node, PathFrom::BelowSource);
     found.Add(Shown(path) + ": missing from " + name +
               (source == path ? "" : " (the source's " + source + ")"));
   }

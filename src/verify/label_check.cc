@@ -10,24 +10,9 @@ namespace {
 
 constexpr size_t kIsoChars = 31, kJolietUnits = 16, kUdfShortBytes = 30, kUdfLongBytes = 126;
 
-bool IsHigh(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-
-// The label's units on the disc: a host byte that was not UTF-8 (a lone U+DC80..U+DCFF)
-// is U+FFFD.
-std::u16string DiscUnits(const std::u16string& label) {
-  std::u16string units = label;
-  for (size_t i = 0; i < units.size(); ++i) {
-    if (units[i] >= 0xDC80 && units[i] <= 0xDCFF && !(i > 0 && IsHigh(label[i - 1])))
-      units[i] = 0xFFFD;
-  }
-  return units;
-}
-
 // The first `n` units, one fewer when the cut would split a surrogate pair.
 std::u16string Head(const std::u16string& units, size_t n) {
-  if (n >= units.size()) return units;
-  if (n > 0 && IsHigh(units[n - 1])) --n;
-  return units.substr(0, n);
+  return std::u16string(HeadUnits(units, n));
 }
 
 std::string TrimmedUtf8(std::u16string units) {
@@ -52,8 +37,7 @@ std::string IsoForm(const std::u16string& units) {
 std::string JolietForm(const std::u16string& units) {
   std::u16string ucs2;
   for (size_t i = 0; i < units.size(); ++i) {
-    const bool pair = IsHigh(units[i]) && i + 1 < units.size() && units[i + 1] >= 0xDC00 &&
-                      units[i + 1] <= 0xDFFF;
+    const bool pair = SurrogatePairAt(units, i);
     ucs2 += pair ? u'_' : units[i];
     if (pair) ++i;
   }
@@ -78,7 +62,8 @@ bool WrittenByThisProgram(const VolumeLabels& found) {
 std::vector<std::string> LabelDifferences(const DiscNaming& naming, const VolumeLabels& found) {
   // Another tool's image records the label by its own rules.
   if (!naming.written && !WrittenByThisProgram(found)) return {};
-  std::u16string label = DiscUnits(naming.label);
+  // The label's units on the disc: a host byte that was not UTF-8 is U+FFFD.
+  std::u16string label = DiscText(naming.label);
   bool prefixOnly = false;             // the label was taken from a field that may have cut it
   bool fromJoliet = false;             // ... or from Joliet, which may have replaced characters
   const LabelField* source = nullptr;  // the field it was taken from

@@ -10,6 +10,7 @@
 #include "bluray/stereo_clip_pair.h"
 #include "platform/paths.h"
 #include "platform/text.h"
+#include "tree/node_path.h"
 #include "tree/tree_node.h"
 #include "verify/expected_names.h"
 
@@ -22,21 +23,7 @@ std::string WarnedUdfName(const TreeNode& node, bool eightBit) {
   if (eightBit) return Latin1ToUtf8(node.udfName, node.udfNameLength);
   std::u16string units(node.udfNameLength / 2u, u'\0');
   if (!units.empty()) std::memcpy(units.data(), node.udfName, 2 * units.size());
-  for (size_t i = 0; i < units.size(); ++i) {
-    const bool paired = i > 0 && units[i - 1] >= 0xD800 && units[i - 1] <= 0xDBFF;
-    if (units[i] >= 0xDC80 && units[i] <= 0xDCFF && !paired) units[i] = 0xFFFD;
-  }
-  return Utf16ToUtf8(units);
-}
-
-// The source path of a node for the system: the root's name is the folder's path
-// ending in '/'; a directory read from a folder of another name uses that name.
-std::u16string SourceFilePath(const TreeNode& node) {
-  if (node.IsRoot()) return node.name;
-  std::u16string path = SourceFilePath(*node.parent);
-  path += node.isDirectory && node.sourceName ? node.sourceName : node.name;
-  if (node.isDirectory) path += u'/';
-  return path;
+  return Utf16ToUtf8(DiscText(units));
 }
 
 // DVD-Video keeps the listing order of the root and of VIDEO_TS and AUDIO_TS.
@@ -125,14 +112,14 @@ void SourcePiecesOf(const TreeNode& node, std::vector<SourcePiece>& pieces) {
     return;
   }
   if (node.bootRole == kPatchedBootFile && node.size >= kBootInfoChecksumStart) {
-    const std::string path = HostPath(SourceFilePath(node));
+    const std::string path = HostPath(SourcePath(node));
     pieces.push_back({path, 0, kBootInfoTableOffset, false});
     pieces.push_back({{}, kBootInfoTableOffset, kBootInfoTableBytes, false, true});
     pieces.push_back({path, kBootInfoChecksumStart, node.size - kBootInfoChecksumStart, false});
     return;
   }
   if (node.kind != StereoInterleaved) {
-    if (node.size) pieces.push_back({HostPath(SourceFilePath(node)), 0, node.size, false});
+    if (node.size) pieces.push_back({HostPath(SourcePath(node)), 0, node.size, false});
     return;
   }
   // Dependent-view extent i, then base-view extent i, each read on from where that
@@ -140,14 +127,13 @@ void SourcePiecesOf(const TreeNode& node, std::vector<SourcePiece>& pieces) {
   const TreeNode* dependent = node.dependentNode;
   const TreeNode* base = node.baseNode;
   if (!dependent || !base || !dependent->stereoPair) return;
-  const std::string paths[2] = {HostPath(SourceFilePath(*base)),
-                                HostPath(SourceFilePath(*dependent))};
+  const std::string paths[2] = {HostPath(SourcePath(*base)), HostPath(SourcePath(*dependent))};
   for (const InterleavedPiece& piece : InterleavedPieces(*dependent->stereoPair)) {
     pieces.push_back({paths[piece.dependentView], piece.offset, piece.bytes, true});
   }
 }
 
-std::string SourceHostPath(const TreeNode& node) { return HostPath(SourceFilePath(node)); }
+std::string SourceHostPath(const TreeNode& node) { return HostPath(SourcePath(node)); }
 
 std::vector<InterleavedPiece> InterleavedPieces(const StereoClipPair& pair) {
   // Blu-ray 3D (BD-ROM Part 3, the SSIF file): the extents of the two views' stream files,
@@ -166,14 +152,6 @@ std::vector<InterleavedPiece> InterleavedPieces(const StereoClipPair& pair) {
     }
   }
   return pieces;
-}
-
-std::string SourceDisplayPath(const TreeNode& node) {
-  std::u16string path;
-  for (const TreeNode* at = &node; !at->IsRoot(); at = at->parent) {
-    path = path.empty() ? std::u16string(at->name) : at->name + (u"/" + path);
-  }
-  return Utf16ToUtf8(path);
 }
 
 }  // namespace vellumcast

@@ -102,7 +102,4 @@ struct InterleavedPiece {
 // information by the verifier's own statement of the interleave.
 std::vector<InterleavedPiece> InterleavedPieces(const StereoClipPair& pair);
 
-// The node's path below the source folder (UTF-8), for messages.
-std::string SourceDisplayPath(const TreeNode& node);
-
 }  // namespace vellumcast

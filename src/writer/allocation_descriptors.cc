@@ -19,45 +19,21 @@
 namespace vellumcast {
 namespace {
 
-void AppendPieces(std::vector<StereoExtent>& out, uint32_t offset, uint32_t sectors) {
-  while (sectors > 0) {
-    const uint32_t piece = std::min(sectors, kMaxExtentSectors);
-    out.push_back(StereoExtent{offset, piece * kSectorSize});
-    offset += piece;
-    sectors -= piece;
-  }
-}
-
 void PutDataExtent(uint8_t* p, const DataExtent& e) {
   PutLongAd(p, e.length, e.block, kPhysicalPartition);
 }
 
 }  // namespace
 
-std::vector<StereoExtent> StereoExtents(const StereoClipPair& pair, bool dependentView) {
-  std::vector<StereoExtent> out;
-  uint32_t s = 0;
-  for (size_t i = 0; i < pair.dependentExtents.size(); ++i) {
-    const uint32_t dependent = pair.dependentExtents[i];
-    if (dependentView) AppendPieces(out, s, dependent);
-    s += dependent;
-    if (i < pair.baseExtents.size()) {
-      const uint32_t base = pair.baseExtents[i];
-      if (!dependentView) AppendPieces(out, s, base);
-      s += base;
-    }
-  }
-  return out;
-}
-
 std::vector<DataExtent> FileDataExtents(const ImageEmitter& emitter, const TreeNode& file) {
   std::vector<DataExtent> extents;
   const uint32_t start = FileDataBlock(emitter.plan, file);
   if (file.stereoPair && (file.kind == StereoBase || file.kind == StereoDependent)) {
     uint64_t recorded = 0;
-    for (const StereoExtent& e : StereoExtents(*file.stereoPair, file.kind == StereoDependent)) {
-      extents.push_back(DataExtent{start + e.offset, e.length});
-      recorded += e.length;
+    for (const StereoClipPair::RunPiece& piece : file.stereoPair->InterleavedRun()) {
+      if (piece.dependentView != (file.kind == StereoDependent)) continue;
+      extents.push_back(DataExtent{start + piece.offset, piece.sectors * kSectorSize});
+      recorded += piece.sectors * kSectorSize;
     }
     // Whole sectors up to the last one, which holds the clip's last bytes: the extents
     // add up to the Information Length (ECMA-167 4/12.1, only the last extent of a file

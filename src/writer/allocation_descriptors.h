@@ -10,19 +10,7 @@
 namespace vellumcast {
 
 struct ImageEmitter;
-struct StereoClipPair;
 struct TreeNode;
-
-// One piece of a stereoscopic clip inside its pair's interleaved run.
-struct StereoExtent {
-  uint32_t offset;  // sectors from the start of the run
-  uint32_t length;  // bytes
-};
-
-// The extents of one view of `pair` at their places in the interleaved run (dependent
-// extent 1, base extent 1, dependent extent 2, ...), each cut into pieces of at most
-// 524286 sectors; zero-length extents give nothing.
-std::vector<StereoExtent> StereoExtents(const StereoClipPair& pair, bool dependentView);
 
 // One extent of file data: partition-relative block and byte length.
 struct DataExtent {
@@ -30,9 +18,10 @@ struct DataExtent {
   uint32_t length;
 };
 
-// A file's data extents in order: a stereoscopic clip's pieces of the interleaved run,
-// or its contiguous data cut into extents of at most 1073737728 bytes. An empty file
-// (or a clip without extents) has one extent of length 0 at block 0.
+// A file's data extents in order: a stereoscopic clip's pieces of its pair's interleaved
+// run (StereoClipPair::InterleavedRun), or its contiguous data cut into extents of at most
+// 1073737728 bytes. An empty file (or a clip without extents) has one extent of length 0 at block
+// 0.
 std::vector<DataExtent> FileDataExtents(const ImageEmitter& emitter, const TreeNode& file);
 
 // Puts `extents` as long_ads (physical partition) into the allocation descriptor

@@ -13,6 +13,7 @@
 #include "platform/read_ahead.h"
 #include "platform/source_file.h"
 #include "platform/text.h"
+#include "tree/node_path.h"
 #include "writer/boot_info_table.h"
 #include "writer/el_torito.h"
 #include "writer/image_writer.h"
@@ -123,17 +124,6 @@ uint64_t CopySectorsByKernel(OutputContext& out, SourceFile& source, const std::
 
 }  // namespace
 
-std::u16string FileDataDirectoryPath(const TreeNode& directory, const std::u16string& parentPath) {
-  std::u16string path = parentPath;
-  path += directory.sourceName ? directory.sourceName : directory.name;
-  if (path.empty() || path.back() != u'/') path += u'/';
-  return path;
-}
-
-std::u16string BuildSourcePath(const TreeNode& file, const std::u16string& directoryPath) {
-  return directoryPath + file.name;
-}
-
 bool EmitSourceSectors(OutputContext& out, SourceFile* source, const std::u16string& path,
                        uint64_t n, uint64_t& bytesRead) {
   ImageEmitter& emitter = *out.emitter;
@@ -181,13 +171,13 @@ bool EmitSourceSectors(OutputContext& out, SourceFile* source, const std::u16str
   return true;
 }
 
-bool EmitFileData(OutputContext& out, const TreeNode& file, const std::u16string& directoryPath) {
+bool EmitFileData(OutputContext& out, const TreeNode& file) {
   if (file.kind == StereoBase || file.kind == StereoInterleaved)
     return true;                                                           // in the dependent's run
   if (file.sectorCount == 0 && file.kind != StereoDependent) return true;  // no data, no read
   if (file.bootRole == kBootCatalogFile) return EmitBootCatalog(*out.emitter);
   if (file.sharedData) return true;  // another name's data (a hard link)
-  std::u16string path = BuildSourcePath(file, directoryPath);
+  const std::u16string path = SourcePath(file);
   SourceFile own;
   if (!OpenSource(out, own, path)) return false;
   if (file.bootRole == kPatchedBootFile) return EmitPatchedBootFile(out, own, file, path);
@@ -203,11 +193,11 @@ bool EmitFileData(OutputContext& out, const TreeNode& file, const std::u16string
     return true;
   }
 
-  // The interleaved run of a stereoscopic pair: dependent extent i, then base extent i.
-  // The analysis made each view's extents tile its clip exactly; a run that does not is
+  // The interleaved run of a stereoscopic pair, piece by piece in the pair's order. The
+  // analysis made each view's extents tile its clip exactly; a run that does not is
   // never cut or filled up, the build stops instead.
   const TreeNode& baseNode = *file.baseNode;
-  std::u16string basePath = BuildSourcePath(baseNode, directoryPath);
+  const std::u16string basePath = SourcePath(baseNode);
   const std::vector<StereoClipPair::RunPiece> run = file.stereoPair->InterleavedRun();
   uint64_t viewSectors[2] = {0, 0};  // base, dependent
   for (const StereoClipPair::RunPiece& piece : run)
@@ -226,7 +216,6 @@ bool EmitFileData(OutputContext& out, const TreeNode& file, const std::u16string
 
   uint64_t ownRead = 0, baseRead = 0;
   for (const StereoClipPair::RunPiece& piece : run) {
-    if (piece.sectors == 0) continue;
     const bool emitted = piece.dependentView
                              ? EmitSourceSectors(out, &own, path, piece.sectors, ownRead)
                              : EmitSourceSectors(out, &base, basePath, piece.sectors, baseRead);
@@ -238,17 +227,15 @@ bool EmitFileData(OutputContext& out, const TreeNode& file, const std::u16string
   return true;
 }
 
-bool EmitDirectoryFileData(OutputContext& out, const TreeNode& directory,
-                           const std::u16string& directoryPath) {
+bool EmitDirectoryFileData(OutputContext& out, const TreeNode& directory) {
   if (out.Failed()) return false;
-  const std::u16string path = FileDataDirectoryPath(directory, directoryPath);
   for (const TreeNode* e = directory.firstChild; e; e = e->nextSibling) {
     if (out.Failed()) return false;
-    if (!e->isDirectory && !EmitFileData(out, *e, path)) return false;
+    if (!e->isDirectory && !EmitFileData(out, *e)) return false;
   }
   for (const TreeNode* e = directory.firstChild; e; e = e->nextSibling) {
     if (out.Failed()) return false;
-    if (e->isDirectory && !EmitDirectoryFileData(out, *e, path)) return false;
+    if (e->isDirectory && !EmitDirectoryFileData(out, *e)) return false;
   }
   return true;
 }

@@ -5,15 +5,15 @@
 
 #include "base/disc_constants.h"
 #include "platform/paths.h"
+#include "tree/node_path.h"
 #include "tree/tree_node.h"
 #include "writer/file_data.h"
 
 namespace vellumcast {
 namespace {
 
-void Describe(const TreeNode& file, const std::u16string& directoryPath,
-              ReadAheadRequest& request) {
-  request.hostPath = HostPath(BuildSourcePath(file, directoryPath));
+void Describe(const TreeNode& file, ReadAheadRequest& request) {
+  request.hostPath = HostPath(SourcePath(file));
   request.plannedBytes = uint64_t(file.sectorCount) * kSectorSize;
   // Read whole exactly the files the writer copies through its staging area; the others
   // are opened for the kernel copy (stereoscopic clips are read piece by piece).
@@ -24,17 +24,16 @@ void Describe(const TreeNode& file, const std::u16string& directoryPath,
 }  // namespace
 
 FileDataOrder::FileDataOrder(const TreeNode* treeRoot) : root(treeRoot) {
-  if (root) Enter(*root, std::u16string());
+  if (root) Enter(*root);
 }
 
-void FileDataOrder::Enter(const TreeNode& directory, const std::u16string& parentPath) {
-  stack.push_back(
-      Level{&directory, FileDataDirectoryPath(directory, parentPath), directory.firstChild, false});
+void FileDataOrder::Enter(const TreeNode& directory) {
+  stack.push_back(Level{&directory, directory.firstChild, false});
 }
 
 bool FileDataOrder::Next(ReadAheadRequest& request) {
   if (baseClip) {
-    Describe(*baseClip, baseClipPath, request);
+    Describe(*baseClip, request);
     baseClip = nullptr;
     return true;
   }
@@ -47,11 +46,8 @@ bool FileDataOrder::Next(ReadAheadRequest& request) {
       if (e.isDirectory || e.kind == StereoBase || e.kind == StereoInterleaved) continue;
       if ((e.sectorCount == 0 && e.kind != StereoDependent) || e.sharedData) continue;
       if (e.bootRole == kBootCatalogFile) continue;  // made up by the writer, not read
-      Describe(e, level.path, request);
-      if (e.kind == StereoDependent && e.stereoPair && e.baseNode) {
-        baseClip = e.baseNode;
-        baseClipPath = level.path;
-      }
+      Describe(e, request);
+      if (e.kind == StereoDependent && e.stereoPair && e.baseNode) baseClip = e.baseNode;
       return true;
     }
     if (!level.inSubdirectories) {
@@ -65,8 +61,7 @@ bool FileDataOrder::Next(ReadAheadRequest& request) {
     }
     const TreeNode& subdirectory = *level.cursor;
     level.cursor = subdirectory.nextSibling;
-    std::u16string parentPath = level.path;  // `level` moves when the stack grows
-    Enter(subdirectory, parentPath);
+    Enter(subdirectory);
   }
   return false;
 }
@@ -82,13 +77,11 @@ void FileDataOrder::ContinueAfter(const TreeNode& file) {
   }
   // Each ancestor is in its subdirectories, just past the one leading down; the file's
   // own directory is in its files, just past the file.
-  std::u16string parentPath;
   for (size_t i = chain.size(); i-- > 0;) {
-    Enter(*chain[i], parentPath);
+    Enter(*chain[i]);
     Level& level = stack.back();
     level.inSubdirectories = i > 0;
     level.cursor = i > 0 ? chain[i - 1]->nextSibling : file.nextSibling;
-    parentPath = level.path;
   }
 }
 

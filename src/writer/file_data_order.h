@@ -3,7 +3,6 @@
 // the order is that of the file data extents (ECMA-119 9.1, ECMA-167 4/14.14).
 #pragma once
 
-#include <string>
 #include <vector>
 
 #include "platform/read_ahead.h"
@@ -30,16 +29,14 @@ struct FileDataOrder {
  private:
   struct Level {
     const TreeNode* directory;
-    std::u16string path;     // the directory's source path, ending in '/'
     const TreeNode* cursor;  // next entry to look at
     bool inSubdirectories;   // its files are done; now its subdirectories
   };
-  void Enter(const TreeNode& directory, const std::u16string& parentPath);
+  void Enter(const TreeNode& directory);
 
   const TreeNode* root = nullptr;
   std::vector<Level> stack;
   const TreeNode* baseClip = nullptr;  // the base-view clip that follows its dependent
-  std::u16string baseClipPath;
 };
 
 }  // namespace vellumcast

@@ -28,10 +28,6 @@ constexpr uint8_t kCharacteristicDirectory = 0x02;
 constexpr uint8_t kCharacteristicParent = 0x08;
 }  // namespace fid
 
-// OSTA Compressed Unicode compression identifiers (UDF 2.1.1).
-constexpr uint8_t kCompression8Bit = 8;
-constexpr uint8_t kCompression16Bit = 16;
-
 // One descriptor at `p` (tag location `location`); returns its padded length.
 uint32_t PutIdentifier(const ImageEmitter& emitter, uint8_t* p, uint32_t location,
                        uint8_t characteristics, const TreeNode& target, bool recordUniqueId,

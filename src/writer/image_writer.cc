@@ -53,8 +53,7 @@ bool EmitFileDataArea(OutputContext& out) {
   if (emitter.plan.bootCatalogSector && !emitter.tree.bootCatalog && !EmitBootCatalog(emitter))
     return false;
   if (!EmitBackupGptEntries(emitter)) return false;
-  if (emitter.tree.root && !EmitDirectoryFileData(out, *emitter.tree.root, std::u16string()))
-    return false;
+  if (emitter.tree.root && !EmitDirectoryFileData(out, *emitter.tree.root)) return false;
   return !out.Failed() && !emitter.sink.failed;
 }
 

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <tuple>
 
 #include "bdmv_fixture.h"
 #include "platform/text.h"
@@ -466,6 +467,34 @@ TEST(BdmvAnalysis, GeneratedInterleaveFollowsThePlan) {
     EXPECT_EQ(run.size(), size_t(pair.RunSectors()) * 2048);
     EXPECT_TRUE(run == test::ReadFile(dir.path() + "/BDMV/STREAM/SSIF/0000" +
                                       std::to_string(pair.baseClip) + ".ssif"));
+  }
+}
+
+// The interleaving rule through its one operation: the pieces in run order with their
+// offsets, long extents cut at the longest recorded extent, empty extents left out.
+TEST(StereoClipPair, InterleavedRunPieces) {
+  using Piece = std::tuple<bool, uint32_t, uint32_t>;  // dependent view, offset, sectors
+  struct Case {
+    std::vector<uint32_t> base, dependent;
+    std::vector<Piece> run;
+  };
+  const Case cases[] = {
+      {{9, 9, 9},
+       {9, 9, 9},
+       {{true, 0, 9}, {false, 9, 9}, {true, 18, 9}, {false, 27, 9}, {true, 36, 9}, {false, 45, 9}}},
+      {{0, 3},
+       {524287, 0, 4},
+       {{true, 0, 524286}, {true, 524286, 1}, {false, 524287, 3}, {true, 524290, 4}}},
+      {{}, {524287, 0, 4}, {{true, 0, 524286}, {true, 524286, 1}, {true, 524287, 4}}},
+  };
+  for (const Case& c : cases) {
+    StereoClipPair pair;
+    pair.baseExtents = c.base;
+    pair.dependentExtents = c.dependent;
+    std::vector<Piece> run;
+    for (const auto& piece : pair.InterleavedRun())
+      run.emplace_back(piece.dependentView, piece.offset, piece.sectors);
+    EXPECT_EQ(run, c.run) << ::testing::PrintToString(c.dependent);
   }
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "base/disc_constants.h"
+#include "build/build_job.h"
 #include "layout/entry_extents.h"
 #include "layout/layout_rules.h"
 #include "tree/disc_video_rules.h"
@@ -175,6 +176,23 @@ TEST(LayoutPlan, LimitsOfTheSectorFieldsAndThePathTable) {
     if (!c.ok) {
       EXPECT_NE(t.builder.log.error.find("65535"), std::string::npos);
     }
+  }
+}
+
+// What only ISO 9660 records, asked for in an image without it, is refused by the layout
+// in the words the build job and the front end refuse the request with.
+TEST(LayoutPlan, RefusesIsoExtensionsWithoutIso9660AsTheBuildJobDoes) {
+  for (int asked = 0; asked < 3; ++asked) {
+    BuildOptions options;
+    (asked == 0 ? options.rockRidge : asked == 1 ? options.joliet : options.boot.hybrid) = true;
+    LayoutTree t(FormatUdf, 0x0250);
+    t.builder.settings.rockRidge = options.rockRidge;
+    t.builder.settings.joliet = options.joliet;
+    t.builder.settings.boot = options.boot;
+    EXPECT_FALSE(t.builder.PlanLayout());
+    const std::string refused = IsoExtensionsRefused(options, FileSystemChoice::Udf250);
+    EXPECT_NE(refused, "");
+    EXPECT_EQ(t.builder.log.error, refused);
   }
 }
 

@@ -26,6 +26,17 @@ using test::WriteFile;
 
 std::u16string U(const std::string& s) { return Utf8ToUtf16(s); }
 
+// A cut never keeps the first half of a surrogate pair; a pair is found only whole.
+TEST(Text, HeadUnitsKeepSurrogatePairsWhole) {
+  const std::u16string text = u"ab\U0001F600c";  // a, b, high, low, c
+  const std::pair<size_t, std::u16string> cases[] = {
+      {0, u""}, {2, u"ab"}, {3, u"ab"}, {4, u"ab\U0001F600"}, {9, text}};
+  for (const auto& [n, head] : cases) EXPECT_EQ(std::u16string(HeadUnits(text, n)), head) << n;
+  EXPECT_TRUE(SurrogatePairAt(text, 2));
+  EXPECT_FALSE(SurrogatePairAt(text, 3));
+  EXPECT_FALSE(SurrogatePairAt(text.substr(0, 3), 2));  // a high unit at the end
+}
+
 TEST(ReadWholeFile, TerminatesContentAndRefusesEmptyOrMissingFiles) {
   TempDir dir;
   WriteFile(dir / "three", "abc");

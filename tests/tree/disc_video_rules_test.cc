@@ -15,6 +15,7 @@
 #include "build/build_job.h"
 #include "iso_reader.h"
 #include "test_support.h"
+#include "tree/node_path.h"
 #include "tree/source_entry.h"
 #include "tree_test_support.h"
 
@@ -164,6 +165,12 @@ TEST(DvdVideoFolders, FolderNamesIgnoreLetterCase) {
   EXPECT_EQ(scan->warnings,
             std::vector<std::string>{"leaving out " + (dir / "video_ts/ats_01_0.ifo") +
                                      ": not a DVD-Video file of VIDEO_TS"});
+  // A node's source path names the folder as the source holds it.
+  const TreeNode* ifo = Find(scan->root(), "VIDEO_TS/video_ts.ifo");
+  ASSERT_NE(ifo, nullptr);
+  EXPECT_EQ(SourcePathText(*ifo), dir / "video_ts/video_ts.ifo");
+  EXPECT_EQ(SourcePathText(*ifo, PathFrom::BelowSource), "video_ts/video_ts.ifo");
+  EXPECT_EQ(SourcePathText(*scan->root(), PathFrom::BelowSource), "");
 }
 
 // Whatever the DVD-Video rules leave out draws one warning naming it: other files and

@@ -28,6 +28,7 @@
 #include "platform/source_file.h"
 #include "platform/text.h"
 #include "test_support.h"
+#include "tree/node_path.h"
 #include "tree/tree_node.h"
 #include "writer/file_data.h"
 #include "writer/file_data_order.h"
@@ -381,23 +382,21 @@ TEST(ReadAhead, FileDataOrderContinuesAfterAnyFile) {
     ReadAheadRequest r;
     for (FileDataOrder whole(build.b.tree.root); whole.Next(r);) all.push_back(r.hostPath);
     size_t checked = 0;
-    std::function<void(const TreeNode&, const std::u16string&)> visit =
-        [&](const TreeNode& d, const std::u16string& parent) {
-          const std::u16string path = FileDataDirectoryPath(d, parent);
-          for (const TreeNode* e = d.firstChild; e; e = e->nextSibling) {
-            if (e->isDirectory) visit(*e, path);
-            auto at = std::find(all.begin(), all.end(), HostPath(BuildSourcePath(*e, path)));
-            if (e->isDirectory || e->kind == StereoBase || at == all.end()) continue;
-            FileDataOrder rest(build.b.tree.root);
-            rest.ContinueAfter(*e);
-            std::vector<std::string> after;
-            while (rest.Next(r)) after.push_back(r.hostPath);
-            EXPECT_EQ(after, std::vector<std::string>(at + (e->kind == StereoDependent ? 2 : 1),
-                                                      all.end()));
-            ++checked;
-          }
-        };
-    visit(*build.b.tree.root, std::u16string());
+    std::function<void(const TreeNode&)> visit = [&](const TreeNode& d) {
+      for (const TreeNode* e = d.firstChild; e; e = e->nextSibling) {
+        if (e->isDirectory) visit(*e);
+        auto at = std::find(all.begin(), all.end(), HostPath(SourcePath(*e)));
+        if (e->isDirectory || e->kind == StereoBase || at == all.end()) continue;
+        FileDataOrder rest(build.b.tree.root);
+        rest.ContinueAfter(*e);
+        std::vector<std::string> after;
+        while (rest.Next(r)) after.push_back(r.hostPath);
+        EXPECT_EQ(after,
+                  std::vector<std::string>(at + (e->kind == StereoDependent ? 2 : 1), all.end()));
+        ++checked;
+      }
+    };
+    visit(*build.b.tree.root);
     EXPECT_GT(checked, 5u);
   }
 }

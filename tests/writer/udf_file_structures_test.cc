@@ -329,40 +329,6 @@ TEST(AllocationExtents, LargePlainFiles) {
   EXPECT_EQ(old.log.error, "a file has more extents than one UDF 1.02 File Entry can record");
 }
 
-TEST(StereoExtents, InterleavedPlaces) {
-  StereoClipPair pair;
-  pair.dependentExtents = {9, 9, 9};
-  pair.baseExtents = {9, 9, 9};
-  auto dependent = StereoExtents(pair, true);
-  auto base = StereoExtents(pair, false);
-  ASSERT_EQ(dependent.size(), 3u);
-  ASSERT_EQ(base.size(), 3u);
-  for (uint32_t i = 0; i < 3; ++i) {
-    EXPECT_EQ(dependent[i].offset, 18 * i);
-    EXPECT_EQ(base[i].offset, 18 * i + 9);
-    EXPECT_EQ(dependent[i].length, 9u * 2048);
-    EXPECT_EQ(base[i].length, 9u * 2048);
-  }
-  // Long extents are cut at 524286 sectors; zero-length ones vanish; an empty base list.
-  StereoClipPair odd;
-  odd.dependentExtents = {524287, 0, 4};
-  odd.baseExtents = {0, 3};
-  auto d = StereoExtents(odd, true);
-  ASSERT_EQ(d.size(), 3u);
-  EXPECT_EQ(d[0].offset, 0u);
-  EXPECT_EQ(d[0].length, kMaxExtentBytes);
-  EXPECT_EQ(d[1].offset, 524286u);
-  EXPECT_EQ(d[1].length, 2048u);
-  EXPECT_EQ(d[2].offset, 524287u + 3);
-  auto bv = StereoExtents(odd, false);
-  ASSERT_EQ(bv.size(), 1u);
-  EXPECT_EQ(bv[0].offset, 524287u);
-  EXPECT_EQ(bv[0].length, 3u * 2048);
-  odd.baseExtents.clear();
-  EXPECT_TRUE(StereoExtents(odd, false).empty());
-  EXPECT_EQ(StereoExtents(odd, true).back().offset, 524287u);
-}
-
 TEST(FileIdentifiers, ParentChildrenNamesAndBlockCrossing) {
   struct Case {
     uint16_t revision;
