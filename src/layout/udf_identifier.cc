@@ -93,8 +93,8 @@ std::u16string ShortenedName(const std::u16string& name, size_t limit, uint32_t 
   UdfUnits stem = name.substr(0, name.size() - extension.size());
   UdfUnits marker;
   if (variant > 0) {
-    std::string digits = "~" + std::to_string(variant);
-    marker.assign(digits.begin(), digits.end());
+    const std::string digits = std::to_string(variant);
+    marker.assign(1, u'~').append(digits.begin(), digits.end());
   }
   size_t room = limit - extension.size() - marker.size();
   return Head(stem, room) + marker + extension;

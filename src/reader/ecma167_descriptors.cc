@@ -380,11 +380,11 @@ bool DecodeUdfPathComponents(ByteSpan b, std::string& out) {
     pos += kHeader + id.size;
     std::string name;
     if (type == kRoot) {
-      out = "/";
+      out.assign(1, '/');
       continue;
     }
-    if (type == kParent) name = "..";
-    if (type == kCurrent) name = ".";
+    if (type == kParent) name.assign(2, '.');
+    if (type == kCurrent) name.assign(1, '.');
     if (type == kNamed && !DecodeCs0(id, name)) return false;
     if (!out.empty() && out.back() != '/') out += '/';
     out += name;
