@@ -25,12 +25,13 @@ struct StereoClipPair {
     uint32_t sectors;  // 1 to kMaxExtentSectors
   };
 
-  // The interleaving rule, stated here only: dependent extent i, then base extent i when
-  // there is one, for i over the dependent extents; the run is the content of the .ssif
-  // file. Each extent is cut into pieces of at most kMaxExtentSectors, the longest extent
-  // one UDF allocation descriptor records, so that every piece is one extent of its
-  // file; an extent of 0 sectors gives no piece. The pieces of one view, in run order,
-  // are that view's stream file.
+  // The interleaving rule, the build's one statement of it (the verifier states it again
+  // on its own, InterleavedPieces): dependent extent i, then base extent i when there is
+  // one, for i over the dependent extents; the run is the content of the .ssif file. Each
+  // extent is cut into pieces of at most kMaxExtentSectors, the longest extent one UDF
+  // allocation descriptor records, so that every piece is one extent of its file; an
+  // extent of 0 sectors gives no piece. The pieces of one view, in run order, are that
+  // view's stream file.
   std::vector<RunPiece> InterleavedRun() const;
 
   // Sectors of the whole run: baseSectors + dependentSectors, summed in 32 bits.

@@ -5,6 +5,7 @@
 
 #include "platform/find_iterator.h"
 #include "platform/text.h"
+#include "tree/node_path.h"
 
 namespace vellumcast {
 namespace {
@@ -21,8 +22,7 @@ bool Shareable(const TreeNode& node) {
 TreeNode* ChildNamed(TreeNode& directory, const std::string& name) {
   const std::u16string wanted = Utf8ToUtf16(name);
   for (TreeNode* e = directory.firstChild; e; e = e->nextSibling) {
-    const char16_t* own = e->isDirectory && e->sourceName ? e->sourceName : e->name;
-    if (EqualsUtf16(own, wanted.c_str())) return e;
+    if (EqualsUtf16(SourceName(*e), wanted.c_str())) return e;
   }
   return nullptr;
 }

@@ -7,14 +7,17 @@
 
 namespace vellumcast {
 
+const char16_t* SourceName(const TreeNode& node) {
+  return node.isDirectory && node.sourceName ? node.sourceName : node.name;
+}
+
 std::u16string SourcePath(const TreeNode& node, PathFrom from) {
   std::vector<const TreeNode*> chain;  // `node` and its parents below the root
   const TreeNode* at = &node;
   for (; !at->IsRoot(); at = at->parent) chain.push_back(at);
   std::u16string path = from == PathFrom::SourceFolder ? at->name : u"";
   for (size_t i = chain.size(); i-- > 0;) {
-    const TreeNode& n = *chain[i];
-    path += n.isDirectory && n.sourceName ? n.sourceName : n.name;
+    path += SourceName(*chain[i]);
     if (i > 0) path += u'/';
   }
   return path;

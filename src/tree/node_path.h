@@ -15,9 +15,12 @@ enum class PathFrom : uint8_t {
   BelowSource,   // only the names below the source folder ("" for the root)
 };
 
-// The names from the root down to `node`, joined by '/'; a directory read from a folder
-// of another name (sourceName: a DVD-Video folder listed as video_ts) under that name.
-// The root itself is its own name, or "" below the source folder.
+// The node's name as the source folder holds it: a directory read from a folder of
+// another name (sourceName: a DVD-Video folder listed as video_ts) has that name.
+const char16_t* SourceName(const TreeNode& node);
+
+// The source names (SourceName) from the root down to `node`, joined by '/'. The root
+// itself is its own name, or "" below the source folder.
 std::u16string SourcePath(const TreeNode& node, PathFrom from = PathFrom::SourceFolder);
 
 // SourcePath as UTF-8, for messages.

@@ -329,8 +329,13 @@ struct StereoSource {
     options.stereoPlan = std::make_unique<StereoPlan>(std::move(pairs));
     return options;
   }
+  // The first pair's base view has 115 extents, more than one File Entry records; its
+  // dependent list is as long (113 empty extents after 3, 3), as the run places a base
+  // extent only beside a dependent one.
   static std::vector<StereoClipPair> TwoPairs() {
-    return {Pair(1, 2, std::vector<uint32_t>(115, 1), {3, 3}), Pair(3, 4, {2, 2}, {2, 2})};
+    std::vector<uint32_t> dependent(115, 0);
+    dependent[0] = dependent[1] = 3;
+    return {Pair(1, 2, std::vector<uint32_t>(115, 1), dependent), Pair(3, 4, {2, 2}, {2, 2})};
   }
 };
 
