@@ -3,6 +3,7 @@
 
 #include <cstring>
 
+#include "layout/joliet_identifier.h"
 #include "layout/volume_label.h"
 #include "platform/text.h"
 
@@ -58,16 +59,11 @@ std::string IsoIdentityText(std::u16string_view text, size_t chars, bool dCharac
 }
 
 std::u16string JolietIdentityText(std::u16string_view text, size_t chars) {
-  // Joliet holds UCS-2: a character beyond U+FFFF is '_' as well.
+  // Joliet holds UCS-2: a character beyond U+FFFF is '_' as well (Ucs2Units).
+  bool beyondUcs2 = false;
   std::u16string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    char16_t c = text[i];
-    if (SurrogatePairAt(text, i)) {
-      ++i;
-      c = u'_';
-    }
+  for (char16_t c : Ucs2Units(text, beyondUcs2))
     out += c < 0x20 || (c < 0x80 && std::strchr("*/:;?\\", c)) ? u'_' : c;
-  }
   return CutUnits(out, chars);
 }
 
