@@ -8,6 +8,7 @@ namespace vellumcast {
 bool PrefetchEngine::Start(uint32_t count, std::function<void(uint32_t worker)> work) {
   Stop();
   stopping = false;
+  threads.reserve(count);
   for (uint32_t i = 0; i < count; ++i) {
     {
       std::lock_guard<std::mutex> lock(mutex);
