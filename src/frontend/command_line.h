@@ -111,9 +111,4 @@ bool ParseBuildTime(std::u16string_view text, bool isoForm, int64_t& seconds);
 // next argument as typed, even when it begins with '-'.
 CommandLine ParseCommandLine(const std::vector<std::u16string>& args);
 
-// The percentage shown for (done, total): done * 100 / total formed in 64 bits.
-inline uint64_t ProgressPercent(uint32_t done, uint32_t total) {
-  return total == 0 ? 0 : uint64_t(done) * 100 / total;
-}
-
 }  // namespace vellumcast

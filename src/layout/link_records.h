@@ -17,10 +17,6 @@ constexpr uint32_t kRripPnBytes = 20;
 // continue in the next.
 std::string RockRidgeSlEntries(const char* target);
 
-// The text a reader rebuilds from either: the components joined by '/', a leading '/'
-// for the root ("a//b/" reads back as "a/b").
-std::string RecordedLinkText(const char* target);
-
 // The path components of `target` for a UDF symbolic link's data; identifiers in OSTA
 // CS0, 8-bit when every unit allows it.
 std::string UdfPathComponents(const char* target);

@@ -52,7 +52,6 @@ bool ReadAhead::Start(ReadAheadNextFn nextFn, void* nextContext, const ReadAhead
   resting = false;
   drained = false;
   inMemoryRun = 0;
-  taken = 0;
   ring.size = limits.memoryBytes;
   ring.head = ring.used = 0;
   heldRingBytes = 0;
@@ -272,7 +271,6 @@ bool ReadAhead::Take(const std::string& hostPath, SourceFile& into) {
   // image takes every file as it is at its turn, as without the read-ahead.
   if (!entry->usable || !entry->file.Unchanged(hostPath)) return false;
   into.Adopt(entry->file);
-  ++taken;
   return true;
 }
 

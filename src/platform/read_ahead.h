@@ -85,9 +85,6 @@ struct ReadAhead {
   // joins them and closes and frees everything in the window. Safe to call twice.
   void Stop();
 
-  // Files handed to the consumer ready (for tests and measurements).
-  uint64_t Taken() const { return taken; }
-
  private:
   struct Entry {
     ReadAheadRequest request;
@@ -147,7 +144,6 @@ struct ReadAhead {
   uint64_t windowBytes = 0;
   uint64_t heldRingBytes = 0;  // of the file last taken, freed at the next Take
   Ring ring;
-  uint64_t taken = 0;
   std::vector<std::thread> readers;
 };
 
