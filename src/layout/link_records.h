@@ -1,8 +1,9 @@
 // How a symbolic link's text is recorded: as Rock Ridge SL entries (IEEE P1282 4.1.3)
 // and as UDF path components (ECMA-167 4/14.16). Both split the text at '/' into a root
 // component (a leading '/'), "." and ".." and named components; an empty component (of
-// "a//b" or a final '/') has no record in either. Layout sizes, writers fill, and the
-// checks compare with what these give.
+// "a//b" or a final '/') has no record in either. The layout sizes them and the writers
+// fill them; the checks state the text a reader rebuilds on their own (ExpectedLinkText
+// in verify/expected_names.h).
 #pragma once
 
 #include <cstdint>
