@@ -1,5 +1,6 @@
-// The command line reduced to the values of one build: source, target, label and
-// file-system choice, plus the warnings the scan produced on the way.
+// The command line reduced to the values of one build: source, target, label, file-system
+// choice and the other switches' values, plus the error line of the first word that
+// cannot be taken.
 #pragma once
 
 #include <cstdint>
