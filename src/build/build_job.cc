@@ -18,9 +18,9 @@
 namespace vellumcast {
 namespace {
 
+// The job keeps at most 255 UTF-16 units of the label: its field holds them and a terminator.
 constexpr size_t kLabelUnits = 255;
-constexpr const char* kStoppedMessage =
-    "the build was stopped";  // the label field holds 255 units and a terminator
+constexpr const char* kStoppedMessage = "the build was stopped";
 
 void CopyIdentifier(char (&field)[23], const char* id) {
   std::memset(field, 0, sizeof field);

@@ -1,5 +1,6 @@
 // One image build request and the driver that runs its phases in order:
-// configure, Blu-ray analysis, identifiers and label, scan, layout, write, clean up.
+// configure, Blu-ray analysis, identifiers and label, scan, layout, then the write (and
+// its check with -verify) or, for a comparison, the check alone; clean up.
 #pragma once
 
 #include <atomic>

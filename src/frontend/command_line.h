@@ -1,5 +1,6 @@
-// The command line reduced to the values of one build: source, target, label and
-// file-system choice, plus the warnings the scan produced on the way.
+// The command line reduced to the values of one build: source, target, label, file-system
+// choice and the other switches' values, plus the error line of the first word that
+// cannot be taken.
 #pragma once
 
 #include <cstdint>
@@ -110,10 +111,5 @@ bool ParseBuildTime(std::u16string_view text, bool isoForm, int64_t& seconds);
 // as the target), and after "--" every argument is a path. A switch's value is the
 // next argument as typed, even when it begins with '-'.
 CommandLine ParseCommandLine(const std::vector<std::u16string>& args);
-
-// The percentage shown for (done, total): done * 100 / total formed in 64 bits.
-inline uint64_t ProgressPercent(uint32_t done, uint32_t total) {
-  return total == 0 ? 0 : uint64_t(done) * 100 / total;
-}
 
 }  // namespace vellumcast

@@ -21,7 +21,7 @@
 #include "frontend/progress_line.h"
 #include "layout/media_capacities.h"
 #include "platform/output_file.h"
-#include "platform/path_tests.h"
+#include "platform/path_kinds.h"
 #include "platform/stop_signals.h"
 #include "platform/text.h"
 

@@ -105,10 +105,4 @@ std::string UdfRevisionName(uint16_t revision) {
   return std::string("UDF ") + digits;
 }
 
-std::string FileSystemsName(const ImageFileSystems& systems) {
-  std::string name = systems.iso9660 ? "ISO 9660" : "";
-  if (systems.udf) name += (name.empty() ? "" : " and ") + UdfRevisionName(systems.udfRevision);
-  return name;
-}
-
 }  // namespace vellumcast

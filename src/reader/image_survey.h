@@ -35,7 +35,4 @@ uint64_t RecordedSectors(ImageSource& image);
 // "UDF 1.02" for 0x0102, "UDF 2.50" for 0x0250.
 std::string UdfRevisionName(uint16_t revision);
 
-// "ISO 9660", "ISO 9660 and UDF 1.02", "UDF 2.50", "" when none.
-std::string FileSystemsName(const ImageFileSystems& systems);
-
 }  // namespace vellumcast

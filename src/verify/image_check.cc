@@ -113,9 +113,9 @@ struct Checker {
   uint64_t done = 0;                                        // bytes compared so far
 
   // The file system being checked.
-  PlannedNames iso = kPlannedIsoNames;
-  const ImageTree* walked = nullptr;   // its volume, filled before the first folder comes
-  std::string name = {};               // "ISO 9660", "UDF 1.02"
+  PlannedNames treeNames = kPlannedIsoNames;  // which tree: ISO 9660, UDF, Rock Ridge, Joliet
+  const ImageTree* walked = nullptr;          // its volume, filled before the first folder comes
+  std::string name = {};                      // "ISO 9660", "UDF 1.02"
   std::vector<uint32_t> folders = {};  // per folder number of the walk: what it is matched with
   std::vector<ByteJob> jobs = {};
   std::vector<ImageExtent> extents = {};
@@ -151,14 +151,17 @@ struct Checker {
   std::unordered_map<std::string, uint32_t> NamesOf(const std::vector<ImageEntry>& entries);
   void MatchByContent(const ImageEntry& entry);
   std::string Key(uint32_t p) const {
-    return foreign ? Reduced(ExpectedRockRidgeName(*disc.entries[p].node)) : disc.NameOf(p, iso);
+    return foreign ? Reduced(ExpectedRockRidgeName(*disc.entries[p].node))
+                   : disc.NameOf(p, treeNames);
   }
   void Plan(uint32_t number, uint32_t what) {
     if (number >= folders.size()) folders.resize(size_t(number) + 1, kUnplanned);
     folders[number] = what;
   }
   bool InFileSystem(const PlannedEntry& e) const {
-    return iso == kPlannedUdfNames ? e.inUdf : iso == kPlannedJolietNames ? e.inJoliet : e.inIso;
+    return treeNames == kPlannedUdfNames      ? e.inUdf
+           : treeNames == kPlannedJolietNames ? e.inJoliet
+                                              : e.inIso;
   }
   void Missing(uint32_t p, const std::string& path) {
     const std::string source = SourceDisplayPath(*disc.entries[p].node);
@@ -174,7 +177,7 @@ struct Checker {
   bool ReadJob(const ByteJob& job, uint64_t offset, uint8_t* out, size_t n, ExtentCursor& cursor);
   bool CompareBytes();
   void Differs(CheckOutcome& to, uint32_t planned, const std::string& what) {
-    to.Add(Shown(disc.PathOf(planned, iso)) + ": " + what + " (" + name + ")");
+    to.Add(Shown(disc.PathOf(planned, treeNames)) + ": " + what + " (" + name + ")");
   }
 };
 
@@ -189,10 +192,10 @@ void Checker::IndexChildren() {
 }
 
 void Checker::NameFileSystem() {
-  name = iso == kPlannedUdfNames         ? UdfRevisionName(walked->udfRevision)
-         : iso == kPlannedRockRidgeNames ? "Rock Ridge"
-         : iso == kPlannedJolietNames    ? "Joliet"
-                                         : "ISO 9660";
+  name = treeNames == kPlannedUdfNames         ? UdfRevisionName(walked->udfRevision)
+         : treeNames == kPlannedRockRidgeNames ? "Rock Ridge"
+         : treeNames == kPlannedJolietNames    ? "Joliet"
+                                               : "ISO 9660";
 }
 
 void Checker::Match(ImageFolder& folder) {
@@ -203,7 +206,7 @@ void Checker::Match(ImageFolder& folder) {
   if (plan == kUnplanned) return;
   const std::vector<ImageEntry>& entries = folder.entries;
   folderPath = folder.path;
-  if (iso == kPlannedIsoNames) CheckReaderKeys(entries);
+  if (treeNames == kPlannedIsoNames) CheckReaderKeys(entries);
   if (plan == kByContent) {
     for (const ImageEntry& entry : entries) MatchByContent(entry);
     return;
@@ -226,7 +229,7 @@ void Checker::Match(ImageFolder& folder) {
       if (index == ForeignNames::kNone) index = kUnplanned;
     }
     if (index == kUnplanned) {
-      const std::string own = disc.NameOf(p, iso);
+      const std::string own = disc.NameOf(p, treeNames);
       if (!foreign) Missing(p, folder.path.empty() ? own : folder.path + "/" + own);
       continue;
     }
@@ -274,7 +277,7 @@ RecordTree TreeOf(PlannedNames names) {
 
 void Checker::CheckFields(uint32_t p, const ImageEntry& entry, const std::string& path) {
   const TreeNode& node = *disc.entries[p].node;
-  const RecordTree tree = TreeOf(iso);
+  const RecordTree tree = TreeOf(treeNames);
   if (tree == RecordTree::kRockRidge) DecideFixed(entry.fields, node, rules);
   std::vector<std::string> differences;
   CompareRecordFields(entry.fields, entry.modified, ExpectedMetadataOf(node, rules, tree), tree,
@@ -282,9 +285,9 @@ void Checker::CheckFields(uint32_t p, const ImageEntry& entry, const std::string
   // Joliet records point at the file data of the ISO 9660 records.
   if (!entry.directory && entry.size > 0 && !entry.extents.empty() && !entry.extents[0].zero) {
     const uint64_t sector = entry.extents[0].sector;
-    if (iso == kPlannedIsoNames) {
+    if (treeNames == kPlannedIsoNames) {
       isoSectors[p] = uint32_t(sector);
-    } else if (iso == kPlannedJolietNames && isoSectors[p] && sector != isoSectors[p]) {
+    } else if (treeNames == kPlannedJolietNames && isoSectors[p] && sector != isoSectors[p]) {
       differences.push_back("extent at sector " + std::to_string(sector) +
                             ", the ISO 9660 record's at " + std::to_string(isoSectors[p]));
     }
@@ -296,7 +299,7 @@ void Checker::CheckFields(uint32_t p, const ImageEntry& entry, const std::string
 void Checker::CheckRoot(const ImageTree& tree) {
   if (disc.entries.empty()) return;
   const TreeNode& root = *disc.entries[0].node->parent;
-  const RecordTree kind = TreeOf(iso);
+  const RecordTree kind = TreeOf(treeNames);
   const ExpectedMetadata want = ExpectedMetadataOf(root, rules, kind);
   ImageRecordFields fields = tree.root;
   if (kind == RecordTree::kIso9660 || kind == RecordTree::kJoliet) fields.flags = want.flags;
@@ -423,7 +426,7 @@ void Checker::NameUnread() {
     if (what >= kPlannedFile) continue;
     for (uint32_t c = childStart[what]; c < childStart[what + 1]; ++c) {
       if (InFileSystem(disc.entries[children[c]]))
-        Missing(children[c], disc.PathOf(children[c], iso));
+        Missing(children[c], disc.PathOf(children[c], treeNames));
     }
   }
 }
@@ -514,7 +517,7 @@ IsoNames IsoNamesOf(PlannedNames names) {
 }
 
 bool Checker::CheckFileSystem(PlannedNames names, bool another) {
-  iso = names;
+  treeNames = names;
   foreign = another;
   name.clear();
   folders.assign(1, 0);  // the root, matched with the planned root
@@ -527,20 +530,21 @@ bool Checker::CheckFileSystem(PlannedNames names, bool another) {
   ImageTree tree;
   walked = &tree;
   ReadReport report;
-  const bool udf = iso == kPlannedUdfNames;
-  const bool ok = udf ? WalkUdfTree(image, tree, report, Visit, this)
-                      : WalkIso9660Tree(image, tree, report, Visit, this, {}, IsoNamesOf(iso));
+  const bool udf = treeNames == kPlannedUdfNames;
+  const bool ok =
+      udf ? WalkUdfTree(image, tree, report, Visit, this)
+          : WalkIso9660Tree(image, tree, report, Visit, this, {}, IsoNamesOf(treeNames));
   for (std::string& problem : report.problems) outcome.Add(std::move(problem));
   outcome.moreDifferences += report.dropped;
   if (!ok) {
     if (report.Clean())
-      outcome.Add(std::string(udf ? "udf" : IsoNamesLabel(IsoNamesOf(iso))) +
+      outcome.Add(std::string(udf ? "udf" : IsoNamesLabel(IsoNamesOf(treeNames))) +
                   ": the file system cannot be read");
     return true;
   }
   if (name.empty()) NameFileSystem();
   CheckRoot(tree);
-  checked[iso] = name;
+  checked[treeNames] = name;
   NameUnread();
   if (foreign) NameUnreached();
   for (std::string& difference : found.differences) outcome.Add(std::move(difference));

@@ -130,7 +130,7 @@ std::u16string FileDataDirectoryPath(const TreeNode& directory, const std::u16st
   return path;
 }
 
-std::u16string BuildSourcePath(const TreeNode& file, const std::u16string& directoryPath) {
+std::u16string FileSourcePath(const TreeNode& file, const std::u16string& directoryPath) {
   return directoryPath + file.name;
 }
 
@@ -187,7 +187,7 @@ bool EmitFileData(OutputContext& out, const TreeNode& file, const std::u16string
   if (file.sectorCount == 0 && file.kind != StereoDependent) return true;  // no data, no read
   if (file.bootRole == kBootCatalogFile) return EmitBootCatalog(*out.emitter);
   if (file.sharedData) return true;  // another name's data (a hard link)
-  std::u16string path = BuildSourcePath(file, directoryPath);
+  std::u16string path = FileSourcePath(file, directoryPath);
   SourceFile own;
   if (!OpenSource(out, own, path)) return false;
   if (file.bootRole == kPatchedBootFile) return EmitPatchedBootFile(out, own, file, path);
@@ -207,7 +207,7 @@ bool EmitFileData(OutputContext& out, const TreeNode& file, const std::u16string
   // The analysis made each view's extents tile its clip exactly; a run that does not is
   // never cut or filled up, the build stops instead.
   const TreeNode& baseNode = *file.baseNode;
-  std::u16string basePath = BuildSourcePath(baseNode, directoryPath);
+  std::u16string basePath = FileSourcePath(baseNode, directoryPath);
   const std::vector<StereoClipPair::RunPiece> run = file.stereoPair->InterleavedRun();
   uint64_t viewSectors[2] = {0, 0};  // base, dependent
   for (const StereoClipPair::RunPiece& piece : run)

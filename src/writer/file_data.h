@@ -38,6 +38,6 @@ struct TreeNode;
 std::u16string FileDataDirectoryPath(const TreeNode& directory, const std::u16string& parentPath);
 
 // The source path of `file`: its directory's path followed by its name.
-std::u16string BuildSourcePath(const TreeNode& file, const std::u16string& directoryPath);
+std::u16string FileSourcePath(const TreeNode& file, const std::u16string& directoryPath);
 
 }  // namespace vellumcast

@@ -13,7 +13,7 @@ namespace {
 
 void Describe(const TreeNode& file, const std::u16string& directoryPath,
               ReadAheadRequest& request) {
-  request.hostPath = HostPath(BuildSourcePath(file, directoryPath));
+  request.hostPath = HostPath(FileSourcePath(file, directoryPath));
   request.plannedBytes = uint64_t(file.sectorCount) * kSectorSize;
   // Read whole exactly the files the writer copies through its staging area; the others
   // are opened for the kernel copy (stereoscopic clips are read piece by piece).

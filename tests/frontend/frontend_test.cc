@@ -213,24 +213,6 @@ TEST(CommandLineScan, ValuesFromTheArguments) {
   }
 }
 
-TEST(ProgressPercent, ExactInSixtyFourBits) {
-  struct Case {
-    uint32_t done, total;
-    uint64_t expected;
-  };
-  for (Case c : {Case{0, 0, 0},
-                 {0, 10, 0},
-                 {1, 3, 33},
-                 {2, 3, 66},
-                 {10, 10, 100},
-                 {4294967294u, 4294967295u, 99},
-                 {4294967295u, 4294967295u, 100},
-                 {42949673u, 4294967295u, 1},
-                 {42949672u, 4294967295u, 0}}) {
-    EXPECT_EQ(ProgressPercent(c.done, c.total), c.expected) << c.done << "/" << c.total;
-  }
-}
-
 // ---- the executable ----
 
 TEST(Console, UsageAndVersionExitZero) {

@@ -300,7 +300,7 @@ TEST(FileDataOrder, ContinuesAfterAnyFile) {
           const std::u16string path = FileDataDirectoryPath(d, parent);
           for (const TreeNode* e = d.firstChild; e; e = e->nextSibling) {
             if (e->isDirectory) visit(*e, path);
-            auto at = std::find(all.begin(), all.end(), HostPath(BuildSourcePath(*e, path)));
+            auto at = std::find(all.begin(), all.end(), HostPath(FileSourcePath(*e, path)));
             if (e->isDirectory || e->kind == StereoBase || at == all.end()) continue;
             FileDataOrder rest(build.b.tree.root);
             rest.ContinueAfter(*e);

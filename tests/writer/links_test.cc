@@ -193,7 +193,6 @@ TEST(Links, LinkTextRecords) {
   };
   for (const auto& [text, shown] : cases) {
     const std::string expected = shown;
-    EXPECT_EQ(RecordedLinkText(text), expected);
     const std::string sl = RockRidgeSlEntries(text);
     SuspFindings found;
     const char* why = nullptr;
