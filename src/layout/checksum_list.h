@@ -30,8 +30,7 @@ void ForEachListedFile(const ImageSettings& settings, const SourceTree& tree, Fn
 uint64_t ChecksumListBytes(const ImageSettings& settings, const SourceTree& tree);
 
 // The name of `node` in the tree whose names the list uses.
-std::string ListedName(const ImageSettings& settings, const SourceTree& tree,
-                       const TreeNode& node);
+std::string ListedName(const ImageSettings& settings, const SourceTree& tree, const TreeNode& node);
 
 bool IsListedFile(const TreeNode& node);
 

@@ -159,13 +159,11 @@ bool SumChecker::WalkTree(TreeId tree) {
   walking = tree;
   ImageTree walked;
   ReadReport report;
-  const bool ok =
-      tree == kUdfTree
-          ? WalkUdfTree(image, walked, report, Visit, this)
-          : WalkIso9660Tree(image, walked, report, Visit, this, {},
-                            tree == kRockRidgeTree ? kIsoRockRidgeNames
-                            : tree == kJolietTree  ? kIsoJolietNames
-                                                   : kIsoPlainNames);
+  const bool ok = tree == kUdfTree ? WalkUdfTree(image, walked, report, Visit, this)
+                                   : WalkIso9660Tree(image, walked, report, Visit, this, {},
+                                                     tree == kRockRidgeTree ? kIsoRockRidgeNames
+                                                     : tree == kJolietTree  ? kIsoJolietNames
+                                                                            : kIsoPlainNames);
   sums.damaged = sums.damaged || !ok || !report.Clean();
   if (!sums.reportStructures) return ok;
   for (std::string& problem : report.problems) outcome.Add(std::move(problem));
@@ -327,8 +325,9 @@ void SumChecker::CheckList() {
   text.plain = primary == kPlainTree;
   std::string why;
   if (!ReadChecksumList(image, list, text, why)) {
-    outcome.Add("/" + std::string(primary == kPlainTree ? kChecksumListPlainFile
-                                                         : kChecksumListFile) + ": " + why);
+    outcome.Add("/" +
+                std::string(primary == kPlainTree ? kChecksumListPlainFile : kChecksumListFile) +
+                ": " + why);
     return;
   }
   for (const auto& [path, d] : files) {
@@ -409,7 +408,8 @@ bool CheckImageChecksums(ImageSource& image, CheckOutcome& outcome, SumCheck& su
   const ImageFileSystems found = SurveyImage(image);
   bool present[kTreeCount];
   PresentTrees(image, found, present);
-  if (!found.udf && !found.UnreadableUdf().empty()) outcome.Add("the image's " + found.UnreadableUdf());
+  if (!found.udf && !found.UnreadableUdf().empty())
+    outcome.Add("the image's " + found.UnreadableUdf());
   if (!found.udf && !found.iso9660) {
     outcome.Add("the image has neither an ISO 9660 nor a UDF file system");
     return true;
@@ -427,7 +427,8 @@ bool CheckImageChecksums(ImageSource& image, CheckOutcome& outcome, SumCheck& su
   }
   // Runs that no file of the named tree holds: another tree with files of its own.
   for (const FileData& f : checker.data) {
-    if (checker.haveList && !f.named && f.size != 0) outcome.Add("/" + f.path + ": not in SHA256SUMS");
+    if (checker.haveList && !f.named && f.size != 0)
+      outcome.Add("/" + f.path + ": not in SHA256SUMS");
   }
   sums.listFound = checker.haveList;
   sums.listTree = kTreeNames[checker.primary];

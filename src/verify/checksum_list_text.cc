@@ -63,9 +63,8 @@ bool ParseLine(const std::string& line, ListedDigest& entry) {
 // their 8-bit characters as Latin-1. Both sides of a plain list meet in that form.
 std::string Key(const std::string& path, bool plain, bool fromList) {
   if (!plain) return path;
-  std::string key = fromList ? Latin1ToUtf8(reinterpret_cast<const uint8_t*>(path.data()),
-                                            path.size())
-                             : path;
+  std::string key =
+      fromList ? Latin1ToUtf8(reinterpret_cast<const uint8_t*>(path.data()), path.size()) : path;
   for (char& c : key) {
     if (c >= 'A' && c <= 'Z') c = char(c - 'A' + 'a');
     if (c == ';') c = '.';
@@ -91,8 +90,7 @@ void ChecksumListText::Parse(const std::string& text) {
     if (line.empty()) continue;
     ListedDigest entry;
     if (!ParseLine(line, entry)) {
-      problems.push_back("SHA256SUMS: line " + std::to_string(number) +
-                         " is not a checksum line");
+      problems.push_back("SHA256SUMS: line " + std::to_string(number) + " is not a checksum line");
       continue;
     }
     const auto [slot, added] =

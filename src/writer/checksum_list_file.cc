@@ -21,18 +21,19 @@ bool EmitChecksumList(OutputContext& out) {
   std::string text;
   text.reserve(size_t(list.size));
   std::string missing;
-  ForEachListedFile(emitter.settings, emitter.tree, [&](const TreeNode& node,
-                                                        const std::string& path) {
-    Sha256Digest digest{};
-    if (!out.digests->Of(node.EntryOwner(), digest) && missing.empty()) missing = path;
-    text += ChecksumLine(Sha256Hex(digest), path);
-  });
+  ForEachListedFile(emitter.settings, emitter.tree,
+                    [&](const TreeNode& node, const std::string& path) {
+                      Sha256Digest digest{};
+                      if (!out.digests->Of(node.EntryOwner(), digest) && missing.empty())
+                        missing = path;
+                      text += ChecksumLine(Sha256Hex(digest), path);
+                    });
   if (!missing.empty()) {
     return emitter.log.Fail("internal error: no digest was taken of " + missing +
                             " for the checksum list");
   }
-  const int64_t planned = int64_t(emitter.plan.dataBase) + emitter.plan.fileDataOffset +
-                          int64_t(list.dataStart);
+  const int64_t planned =
+      int64_t(emitter.plan.dataBase) + emitter.plan.fileDataOffset + int64_t(list.dataStart);
   if (text.size() != list.size || emitter.sink.sectorsWritten != planned) {
     return Mismatch(emitter, "the checksum list");
   }

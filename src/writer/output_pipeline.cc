@@ -65,7 +65,8 @@ bool OutputContext::CommitWrittenSector() {
 }
 
 bool OutputContext::ReadyForKernelCopy() {
-  if (emitter->settings.plainDataCopy || digests || !target->kernelCopy || Failed() || !Flush()) return false;
+  if (emitter->settings.plainDataCopy || digests || !target->kernelCopy || Failed() || !Flush())
+    return false;
   // Nothing seeks: the target's end is where the next sector goes.
   return target->length == uint64_t(emitter->sink.sectorsWritten) * kSectorSize;
 }

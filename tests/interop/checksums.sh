@@ -21,7 +21,7 @@ printf 'emoji\n' >"$src/ünïcödé/💿 disc.txt"
 while IFS='|' read -r fs extra view opts list; do
   img=$work/sums.iso
   # shellcheck disable=SC2086
-  "$bin" "$src" "$img" -fs "$fs" $extra --checksums -time 1700000000 -yes -quiet ||
+  "$bin" "$src" "$img" -fs "$fs" $extra --checksums -time 1700000000 -yes -quiet 2>"$work/b.err" ||
     fail "$fs $extra: the build failed"
   KMOUNT_SUMS=$list "$KMOUNT" "$img" "$view" "$opts" >"$work/k.txt" 2>&1 ||
     fail "$fs $extra: the kernel mount failed: $(grep -v '^[DF] ' "$work/k.txt" | head -5)"
@@ -33,7 +33,7 @@ while IFS='|' read -r fs extra view opts list; do
 done <<'CHOICES'
 CD||iso9660|ro,norock,nojoliet|sha256su
 CD|-R -J|iso9660|ro|SHA256SUMS
-CD|-R -J|iso9660|ro,norock|SHA256SUMS
+CD|-J|iso9660|ro,norock|SHA256SUMS
 DVD||udf|ro,iocharset=utf8|SHA256SUMS
 DVD|-R -J|iso9660|ro|SHA256SUMS
 UDF 1.02||udf|ro,iocharset=utf8|SHA256SUMS

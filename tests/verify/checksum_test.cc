@@ -34,9 +34,9 @@ std::string Build(const std::string& source, const std::string& target, const Ch
   options.rockRidge = options.joliet = c.rockRidgeJoliet;
   options.checksums = checksums;
   options.buildTime = 1700000000;
-  auto job = StartImageBuild(Utf8ToUtf16(source).c_str(), u"Sums", c.choice,
-                             Utf8ToUtf16(target).c_str(), "Vellumcast ", "vellumcast_console 1.0",
-                             false, nullptr, nullptr, options);
+  auto job =
+      StartImageBuild(Utf8ToUtf16(source).c_str(), u"Sums", c.choice, Utf8ToUtf16(target).c_str(),
+                      "Vellumcast ", "vellumcast_console 1.0", false, nullptr, nullptr, options);
   EXPECT_TRUE(job->succeeded) << job->errorMessage;
   return job->succeeded ? test::ReadFile(target) : std::string();
 }
@@ -45,7 +45,10 @@ void MakeOddTree(const std::string& root) {
   test::WriteFile(root + "/with space.txt", "space");
   test::WriteFile(root + "/back\\slash.txt", "backslash");
   test::WriteFile(root + "/new\nline.txt", "newline");
-  test::WriteFile(root + "/bad\xff" "byte.bin", test::PatternBytes(5000, 3));
+  test::WriteFile(root +
+                      "/bad\xff"
+                      "byte.bin",
+                  test::PatternBytes(5000, 3));
   test::WriteFile(root + "/sub/\xf0\x9f\x92\xbf disc.txt", "emoji");
   test::WriteFile(root + "/sub/big.bin", test::PatternBytes(300000, 7));
   test::WriteFile(root + "/empty.txt", "");
@@ -128,13 +131,18 @@ TEST(CheckByItself, NamesChangedBytesAndUnreadableSectorsAndGoesOn) {
   std::string img = Build(source.path(), out / "a.iso", kChoices[1]);
   ASSERT_FALSE(img.empty());
   const uint64_t big = DataSector(img, "sub/big.bin");
-  const uint64_t bad = DataSector(img, "bad\xef\xbf\xbd" "byte.bin");
+  const uint64_t bad = DataSector(img,
+                                  "bad\xef\xbf\xbd"
+                                  "byte.bin");
   img[size_t(big) * 2048 + 70000] ^= 0x20;
   const CheckOutcome outcome = CheckByItself(img, {bad + 1});
   ASSERT_EQ(outcome.differences.size(), 2u);
   EXPECT_EQ(outcome.differences[0],
-            "/bad\xef\xbf\xbd" "byte.bin: unreadable sector " + std::to_string(bad + 1));
-  EXPECT_EQ(outcome.differences[1], "/sub/big.bin: its bytes differ from its SHA-256 in SHA256SUMS");
+            "/bad\xef\xbf\xbd"
+            "byte.bin: unreadable sector " +
+                std::to_string(bad + 1));
+  EXPECT_EQ(outcome.differences[1],
+            "/sub/big.bin: its bytes differ from its SHA-256 in SHA256SUMS");
   EXPECT_EQ(outcome.files, 7u);  // every listed file was still looked at
 }
 
@@ -145,18 +153,17 @@ TEST(ChecksumList, FolderNameIsRefusedAndComparisonFindsTheList) {
   // -compare is not told: it finds the list in the image and checks it too.
   BuildOptions options;
   options.compareImage = Utf8ToUtf16(out / "a.iso");
-  auto job = StartImageBuild(Utf8ToUtf16(source.path()).c_str(), u"", FileSystemChoice::OfImage,
-                             u"", "Vellumcast ", "vellumcast_console 1.0", false, nullptr,
-                             nullptr, options);
+  auto job =
+      StartImageBuild(Utf8ToUtf16(source.path()).c_str(), u"", FileSystemChoice::OfImage, u"",
+                      "Vellumcast ", "vellumcast_console 1.0", false, nullptr, nullptr, options);
   ASSERT_TRUE(job->checked) << job->errorMessage;
   EXPECT_TRUE(job->check.Matches()) << job->check.differences[0];
   test::WriteFile(source / "sha256sums", "mine");
   BuildOptions asked;
   asked.checksums = true;
-  auto refused = StartImageBuild(Utf8ToUtf16(source.path()).c_str(), u"",
-                                 FileSystemChoice::Default, Utf8ToUtf16(out / "b.iso").c_str(),
-                                 "Vellumcast ", "vellumcast_console 1.0", false, nullptr, nullptr,
-                                 asked);
+  auto refused = StartImageBuild(Utf8ToUtf16(source.path()).c_str(), u"", FileSystemChoice::Default,
+                                 Utf8ToUtf16(out / "b.iso").c_str(), "Vellumcast ",
+                                 "vellumcast_console 1.0", false, nullptr, nullptr, asked);
   EXPECT_FALSE(refused->succeeded);
   EXPECT_NE(refused->errorMessage.find("already has sha256sums"), std::string::npos);
 }
