@@ -33,6 +33,8 @@ enum class SwitchId {
   Joliet,
   Verify,
   Compare,
+  Check,
+  Checksums,
   Yes,
   Quiet,
   Help,
@@ -81,6 +83,8 @@ struct CommandLine {
   std::optional<std::u16string> buildTime;  // the text of -time, checked by ParseBuildTime
   bool verify = false;  // -verify: check the image against the folder after writing it
   std::optional<std::u16string> compareImage;  // -compare IMAGE: check it, write nothing
+  std::optional<std::u16string> checkImage;    // -check IMAGE: check it by its SHA256SUMS
+  bool checksums = false;                      // --checksums: a SHA256SUMS file at the root
   bool rockRidge = false;                      // -rockridge (-R): Rock Ridge on the ISO 9660 tree
   bool joliet = false;                         // -joliet (-J): a Joliet tree beside it
   BootSettings boot;                           // --boot, --efi-boot, --hybrid, ...

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/disc_constants.h"
+#include "layout/checksum_list.h"
 #include "layout/entry_attributes.h"
 #include "layout/entry_extents.h"
 #include "layout/iso_hierarchy.h"
@@ -141,6 +142,7 @@ bool DataStep(LayoutPlanner& planner, LayoutCounters& c, TreeNode& directory) {
           break;
         case StereoBase:
         case StereoInterleaved: break;  // placed with the dependent clip's interleaved run
+        case ChecksumList: break;       // placed after all other file data (PlaceChecksumList)
       }
       if (c.dataSectors > kMaxSectorField)
         return planner.log.Fail("the files are too large for one disc image");
@@ -149,6 +151,24 @@ bool DataStep(LayoutPlanner& planner, LayoutCounters& c, TreeNode& directory) {
       return planner.log.Fail("the tree has too many entries for UDF");
     if (!e->hardLinks || !e->sharedData) e->uniqueId = uint32_t(c.nextUniqueId++);
   }
+  return true;
+}
+
+// The checksum list's text names every file under its recorded name, so it is sized once
+// the tree is named; its data follows all other file data, so that a writer that emits
+// the image in one sequential pass has every digest when the list's turn comes.
+void SizeChecksumList(const LayoutPlanner& planner) {
+  TreeNode& list = *planner.tree.checksumList;
+  list.size = ChecksumListBytes(planner.settings, planner.tree);
+  list.sectorCount = uint32_t(SectorsFor(list.size));
+}
+
+bool PlaceChecksumList(LayoutPlanner& planner, LayoutCounters& c) {
+  TreeNode& list = *planner.tree.checksumList;
+  list.dataStart = uint32_t(c.dataSectors);
+  c.dataSectors += list.sectorCount;
+  if (c.dataSectors > kMaxSectorField)
+    return planner.log.Fail("the files are too large for one disc image");
   return true;
 }
 
@@ -229,6 +249,7 @@ bool PlanLayout(const ImageSettings& settings, SourceTree& tree, LayoutPlan& pla
   FixReproducibleAttributes(settings, *tree.root);
   WarnDatesIso9660CannotHold(planner, *tree.root);
   if (!NameAndSortTree(planner, *tree.root)) return false;
+  if (tree.checksumList) SizeChecksumList(planner);
   WalkDepthFirst(*tree.root, [](TreeNode& d) {
     for (TreeNode* e = d.firstChild; e; e = e->nextSibling)
       if (e->hardLinks) e->fileEntryLocation = 0;  // placed anew by the UDF walk
@@ -253,6 +274,7 @@ bool PlanLayout(const ImageSettings& settings, SourceTree& tree, LayoutPlan& pla
   }
   if (!WalkDepthFirst(*tree.root, [&](TreeNode& d) { return DataStep(planner, c, d); }))
     return false;
+  if (tree.checksumList && !PlaceChecksumList(planner, c)) return false;
   if (tree.ssifDirectory) StereoFixUp(*tree.ssifDirectory);
   WalkDepthFirst(*tree.root, LinkFixUp);
 

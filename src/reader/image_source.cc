@@ -52,6 +52,13 @@ bool ImageSource::FlushAndDropCache() {
 }
 
 bool ImageSource::ReadDirect(uint64_t offset, uint8_t* out, size_t n) {
+  for (uint64_t sector : unreadable) {
+    const uint64_t start = sector * kImageSectorSize;
+    if (start < offset + n && offset < start + kImageSectorSize) {
+      error = "Input/output error";
+      return false;
+    }
+  }
   if (memory) {
     std::memcpy(out, memory + offset, n);
     return true;

@@ -25,6 +25,9 @@ struct ImageSource {
   uint64_t size = 0;                // bytes in the image
   std::string error;                // why the last Open or read failed
 
+  // Sectors whose every read fails as a damaged disc's would (tests make them up).
+  std::vector<uint64_t> unreadable;
+
   std::vector<uint8_t> window;  // cached bytes [windowStart, windowStart + window.size())
   uint64_t windowStart = 0;
 

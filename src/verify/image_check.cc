@@ -278,7 +278,7 @@ RecordTree TreeOf(PlannedNames names) {
 void Checker::CheckFields(uint32_t p, const ImageEntry& entry, const std::string& path) {
   const TreeNode& node = *disc.entries[p].node;
   const RecordTree tree = TreeOf(treeNames);
-  if (tree == RecordTree::kRockRidge) DecideFixed(entry.fields, node, rules);
+  DecideFixed(entry.fields, entry.modified, node, tree, rules);
   std::vector<std::string> differences;
   CompareRecordFields(entry.fields, entry.modified, ExpectedMetadataOf(node, rules, tree), tree,
                       rules.sourceMetadata, differences);

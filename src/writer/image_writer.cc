@@ -10,6 +10,8 @@
 #include "platform/output_file.h"
 #include "platform/read_ahead.h"
 #include "platform/text.h"
+#include "writer/checksum_list_file.h"
+#include "writer/data_digests.h"
 #include "writer/el_torito.h"
 #include "writer/file_data.h"
 #include "writer/file_data_order.h"
@@ -55,6 +57,7 @@ bool EmitFileDataArea(OutputContext& out) {
   if (!EmitBackupGptEntries(emitter)) return false;
   if (emitter.tree.root && !EmitDirectoryFileData(out, *emitter.tree.root, std::u16string()))
     return false;
+  if (emitter.tree.checksumList && !out.Failed() && !EmitChecksumList(out)) return false;
   return !out.Failed() && !emitter.sink.failed;
 }
 
@@ -195,6 +198,8 @@ bool WriteImage(const ImageSettings& settings, const SourceTree& tree, const Lay
   SectorSink sink;
   ImageEmitter emitter{settings, tree, plan, sink, log};
   OutputContext out;
+  DataDigests digests;
+  if (tree.checksumList) out.digests = &digests;
   out.emitter = &emitter;
   out.target = &file;
   out.progress = progress;

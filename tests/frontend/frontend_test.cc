@@ -30,6 +30,7 @@ using test::WriteFile;
 const std::string kUsageBody =
     "Usage:\tvellumcast SOURCE_FOLDER TARGET_IMAGE [switches]\n"
     "\tvellumcast SOURCE_FOLDER -compare IMAGE_OR_DEVICE [switches]\n"
+    "\tvellumcast -check IMAGE_OR_DEVICE\n"
     "\n"
     "Switches (a beginning of a name that no other switch has is enough: -fi, --vol):\n"
     "    -filesystem VALUE    file systems (also -fs, -F):\n"
@@ -45,8 +46,10 @@ const std::string kUsageBody =
     "    -joliet              (-J) with CD or DVD: full names for Windows\n"
     "    -verify              read the image back after writing it, check it against the folder\n"
     "    -compare IMAGE       check an image or a disc against the folder, write nothing\n"
+    "    -check IMAGE         check an image or a disc against its own SHA256SUMS, no folder\n"
     "    -yes                 replace an existing target without asking\n"
     "    -quiet               print nothing on success; warnings and errors still shown\n"
+    "    --checksums          a SHA256SUMS file at the root: sha256sum -c checks the disc\n"
     "    --exclude PATTERN    leave out what matches by name or by path in the folder\n"
     "    --exclude-from FILE  the --exclude patterns of FILE, one a line\n"
     "    --publisher TEXT     publisher identifier (ISO 9660)\n"
@@ -73,7 +76,9 @@ const std::string kUsageBody =
     "    vellumcast ~/film ~/film.iso -verify\n"
     "    vellumcast ~/bluray /dev/sdb -label MOVIE -yes\n"
     "    vellumcast ~/src src.iso --exclude '*.o' --exclude .git --publisher \"ACME LTD\"\n"
-    "    vellumcast ~/film -compare /dev/sr0\n";
+    "    vellumcast ~/film -compare /dev/sr0\n"
+    "    vellumcast ~/archive archive.iso --checksums -verify\n"
+    "    vellumcast -check /dev/sr0\n";
 
 CommandResult RunTool(const std::vector<std::string>& args, const std::string& input = "") {
   std::string command = Quote(Binary());
