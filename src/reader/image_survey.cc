@@ -45,7 +45,7 @@ ImageFileSystems SurveyImage(ImageSource& image) {
     ReadReport problems;
     found.udf = ReadUdfVolume(image, volume, problems);
     if (found.udf) found.udfRevision = volume.logical.domainRevision;
-    if (!found.udf && !problems.problems.empty()) found.udfProblem = problems.problems.back();
+    if (!found.udf && !problems.problems.empty()) found.udfProblem = problems.problems.back().text;
   } else {
     found.udfBlockSize = OtherUdfBlockSize(image);
   }

@@ -486,10 +486,11 @@ bool Checker::CompareBytes() {
         continue;
       }
       if (!segment.data) continue;  // made by the writer: the boot check reads it
+      image.failed = false;
       if (!ReadJob(job, segment.offset, buffer.get(), segment.bytes, cursors[segment.job])) {
         fail(segment.job,
              "cannot be read from the image at byte " + std::to_string(segment.offset) + ": " +
-                 (image.error.empty() ? "its extents pass the image's end" : image.error));
+                 (image.failed ? image.error : "its extents pass the image's end"));
         continue;
       }
       if (std::memcmp(buffer.get(), segment.data, segment.bytes) != 0) {
@@ -530,7 +531,7 @@ bool Checker::CheckFileSystem(PlannedNames names, bool another) {
   const bool udf = iso == kPlannedUdfNames;
   const bool ok = udf ? WalkUdfTree(image, tree, report, Visit, this)
                       : WalkIso9660Tree(image, tree, report, Visit, this, {}, IsoNamesOf(iso));
-  for (std::string& problem : report.problems) outcome.Add(std::move(problem));
+  for (ReadProblem& problem : report.problems) outcome.Add(std::move(problem.text));
   outcome.moreDifferences += report.dropped;
   if (!ok) {
     if (report.Clean())

@@ -134,7 +134,7 @@ TEST_P(ReaderDamage, IsReportedWithItsReason) {
   if (c.base == 0) (void)ReadIso9660Tree(image, tree, report);
   (void)ReadUdfTree(image, tree, report);
   std::string all;
-  for (const std::string& p : report.problems) all += p + "\n";
+  for (const ReadProblem& p : report.problems) all += p.text + "\n";
   EXPECT_NE(all.find(c.expected), std::string::npos) << all;
 }
 
@@ -190,10 +190,10 @@ TEST(ReaderIso9660, MultiExtentFile) {
     ASSERT_TRUE(ReadEntryBytes(image, e, 0, reinterpret_cast<uint8_t*>(read.data()), read.size()));
     EXPECT_TRUE(read == bytes);
     if (final) {
-      EXPECT_TRUE(report.Clean()) << report.problems[0];
+      EXPECT_TRUE(report.Clean()) << report.problems[0].text;
     } else {
       ASSERT_EQ(report.problems.size(), 1u);
-      EXPECT_EQ(report.problems[0],
+      EXPECT_EQ(report.problems[0].text,
                 "iso9660: directory /: multi-extent file BIG.BIN has no final record");
     }
   }
