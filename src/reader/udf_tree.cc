@@ -37,8 +37,8 @@ struct UdfChild {
 // Descriptors came to: expanded once, however many identifiers name the entry.
 struct ExpandedEntry {
   bool ok = false;
-  std::vector<ImageExtent> extents;
-  ReadProblem why;  // when not `ok`
+  std::vector<ImageExtent> extents = {};
+  ReadProblem why = {};  // when not `ok`
 };
 
 // One directory while its identifiers are read: its entry, where its bytes lie, what it
@@ -48,15 +48,15 @@ struct UdfDirectoryRead {
   const UdfAllocation& parent;
   uint32_t number = 0;
   uint32_t depth = 0;
-  std::vector<uint8_t> storage;  // the block of its File Entry
-  UdfFileEntry entry;
-  ImageEntry whole;  // its bytes as one entry: extents, or embedded bytes
+  std::vector<uint8_t> storage = {};  // the block of its File Entry
+  UdfFileEntry entry = {};
+  ImageEntry whole = {};  // its bytes as one entry: extents, or embedded bytes
   // Where each piece of its bytes lies in its partition: (byte start, allocation).
-  std::vector<std::pair<uint64_t, UdfAllocation>> pieces;
-  std::vector<UdfChild> subdirectories;
+  std::vector<std::pair<uint64_t, UdfAllocation>> pieces = {};
+  std::vector<UdfChild> subdirectories = {};
   uint64_t childBytes = 0;   // held by `subdirectories`
   uint64_t folderBytes = 0;  // held by `folder`
-  ImageFolder folder;
+  ImageFolder folder = {};
 };
 
 struct UdfWalk {
