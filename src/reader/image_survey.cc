@@ -57,8 +57,7 @@ std::string ImageFileSystems::UnreadableUdf() const {
   if (udfBlockSize)
     return "UDF of " + std::to_string(udfBlockSize) + "-byte blocks is not supported (" +
            "only 2048-byte blocks, as on optical discs)";
-  if (!udfProblem.empty()) return "its UDF file system cannot be read: " + udfProblem;
-  return {};
+  return "its UDF file system cannot be read: " + udfProblem;
 }
 
 uint64_t RecordedSectors(ImageSource& image) {

@@ -1,6 +1,8 @@
 // What a read of an image meets that keeps it from being sound: each problem typed by
 // its kind and placed by the structure, the image sector and the entry it concerns, with
 // the text the user reads. Callers decide on the kind and the place, never on the text.
+// (A Decode* of one structure that fails gives only the fixed text of the rule its bytes
+// break: such a failure is always kDamaged, placed by the caller that read the bytes.)
 #pragma once
 
 #include <cstdint>

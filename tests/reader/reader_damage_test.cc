@@ -122,12 +122,12 @@ const DamageCase kDamageCases[] = {
      "volume descriptor"},
     {"NoRockRidge", 0, [](Image&) {}, "no sp entry and rock ridge er entry", kAbsent,
      "directory record"},
-    {"IsoDirectoryTooLarge", 0,
+    {"IsoExtentPastTheEnd", 0,
      [](Image& i) {
        uint8_t* root = At(i, Le32(At(i, 16) + 158));
-       PutBoth32(root + root[0] + root[root[0]] + 10, 100u << 20);  // the first subdirectory
+       PutBoth32(root + root[0] + root[root[0]] + 10, 100u << 20);  // the first entry's length
      },
-     "104857600 bytes is too large", kLimitReached, "directory"},
+     "passes the end of the image", kUnreadable, "directory record"},
     {"UdfDirectoryTooLarge", 0,
      [](Image& i) {
        uint8_t* fe = At(i, FindTag(i, 261, 257, 4));

@@ -88,7 +88,7 @@ TEST_P(UdfImage, ReadsBackAndEveryTagChecks) {
   }
 
   test::UdfWalkReport report = test::WalkUdfDescriptors(built.image);
-  for (const ReadProblem& p : report.problems) ADD_FAILURE() << p.text;
+  for (const std::string& p : report.problems) ADD_FAILURE() << p;
   uint32_t files = 0, directories = 1;
   for (const auto& [path, entry] : expected) (entry.directory ? directories : files)++;
   EXPECT_EQ(report.files, files);
@@ -165,7 +165,7 @@ TEST(UdfImageLayout, StereoscopicClipsWithContinuedExtents) {
   ASSERT_TRUE(built.ok && built.written);
 
   test::UdfWalkReport report = test::WalkUdfDescriptors(built.image);
-  for (const ReadProblem& p : report.problems) ADD_FAILURE() << p.text;
+  for (const std::string& p : report.problems) ADD_FAILURE() << p;
   // Reached from the two clips and the two .ssif entries: 2 + 1 for each clip of 240
   // extents, 1 for each of 115; an .ssif file is one contiguous extent.
   EXPECT_EQ(report.allocationExtents, 2u * 2 + 2 * 1);
@@ -244,7 +244,7 @@ TEST(UdfImageLayout, StereoscopicPlanSetByHand) {
     ASSERT_TRUE(b.WriteImage(Utf8ToUtf16(target).c_str(), nullptr, nullptr)) << b.log.error;
 
     test::UdfWalkReport report = test::WalkUdfDescriptors(test::ReadFile(target));
-    for (const ReadProblem& p : report.problems) ADD_FAILURE() << p.text;
+    for (const std::string& p : report.problems) ADD_FAILURE() << p;
     test::TreeListing listed, expected = test::ListSourceFolder(source.path());
     std::string error;
     ASSERT_TRUE(test::ListUdfImage(target, listed, error)) << error;
