@@ -5,9 +5,10 @@
 // image sectors. Allocation descriptors of an entry, with their Allocation Extent
 // Descriptor chain, are read here too, as both the metadata file and the tree need them.
 //
-// UdfVolume's operations are defined in two files: the volume structures (ReadUdfVolume,
-// HasUdf) in udf_volume.cc, the partition blocks and entry allocations (Resolve,
-// ReadBlock, ReadEntry, Allocations, EntryExtents) in udf_allocations.cc.
+// UdfVolume's operations are defined in three files: the volume structures (ReadUdfVolume,
+// HasUdf) in udf_volume.cc, the metadata partition (SetUpMetadataMap) in udf_metadata.cc,
+// the partition blocks and entry allocations (Resolve, ReadBlock, ReadEntry, Allocations,
+// EntryExtents) in udf_allocations.cc.
 #pragma once
 
 #include <cstdint>
@@ -90,6 +91,12 @@ inline bool SameUdfAnchor(const UdfAnchor& a, const UdfAnchor& b) {
   return a.main.location == b.main.location && a.main.length == b.main.length &&
          a.reserve.location == b.reserve.location && a.reserve.length == b.reserve.length;
 }
+
+// Sets up map `map` of `volume`, a metadata partition map, through its physical map
+// `ref`: the metadata file and its mirror read and compared, the one that reads taken
+// for the partition; false (the problems reported) when neither can be read.
+[[nodiscard]] bool SetUpMetadataMap(ImageSource& image, UdfVolume& volume, size_t map,
+                                    uint16_t ref);
 
 // True when an Anchor Volume Descriptor Pointer sits at sector 256 or the last sector.
 bool HasUdf(ImageSource& image);
