@@ -5,6 +5,7 @@
 #include <unordered_map>
 #include <utility>
 
+#include "reader/udf_file_fields.h"
 #include "reader/udf_volume.h"
 
 namespace vellumcast {
@@ -134,21 +135,6 @@ struct UdfWalk {
                uint64_t& folderBytes);
 };
 
-// The fields readers use of an entry: its FID's characteristics and its File Entry's
-// type, owner, permissions, link count and modification time.
-void FillUdfRecordFields(const UdfFileEntry& entry, uint8_t characteristics,
-                         ImageRecordFields& out) {
-  out.flags = characteristics;
-  out.posix = true;
-  out.permissions = entry.permissions;
-  out.links = entry.links;
-  out.uid = entry.uid;
-  out.gid = entry.gid;
-  out.fileType = entry.fileType;
-  out.timed = true;
-  out.micros = entry.modifiedMicros;
-}
-
 // Which partition block holds byte `pos` of a directory whose bytes lie in `pieces`
 // (byte start, allocation, in order of start); for the tag location of a File
 // Identifier Descriptor.
@@ -183,55 +169,6 @@ bool UdfWalk::FileExtents(const UdfAllocation& icb, const UdfFileEntry& file,
     extents += kept.extents.size();
   }
   return ok;
-}
-
-// The POSIX file type of a file's ICB file type (ECMA-167 4/14.6.6); 0 for a type a
-// file entry of a directory's file cannot have.
-uint32_t PosixTypeOf(uint8_t fileType) {
-  switch (fileType) {
-    case kUdfTypeRegular:
-    case kUdfTypeRealTime: return 0100000;
-    case kUdfTypeSymbolicLink: return 0120000;
-    case kUdfTypeFifo: return 0010000;
-    case kUdfTypeSocket: return 0140000;
-    case kUdfTypeCharacterDevice: return 0020000;
-    case kUdfTypeBlockDevice: return 0060000;
-  }
-  return 0;
-}
-
-// A symbolic link's text from its path components (embedded or in one extent).
-bool ReadLinkTarget(UdfVolume& volume, const UdfAllocation& icb, const UdfFileEntry& file,
-                    ImageEntry& e, ReadProblem& why) {
-  constexpr uint64_t kMaxLinkBytes = 64 * 1024;
-  std::vector<uint8_t> bytes;
-  if (file.informationLength > kMaxLinkBytes) {
-    why = Fault(kLimitReached, "symbolic link of " + std::to_string(file.informationLength) +
-                                   " bytes is too large");
-    return false;
-  }
-  if (file.adType == 3) {
-    if (file.informationLength > file.ads.size) {
-      why = Fault(kDamaged, "information length passes the embedded data");
-      return false;
-    }
-    bytes.assign(file.ads.data, file.ads.data + file.informationLength);
-  } else {
-    if (!volume.EntryExtents(file, icb.partition, file.informationLength, e.extents, why))
-      return false;
-    bytes.resize(size_t(file.informationLength));
-    e.size = file.informationLength;
-    if (!ReadEntryBytes(*volume.image, e, 0, bytes.data(), bytes.size())) {
-      why = Fault(kUnreadable, "symbolic link cannot be read", volume.image->failedSector);
-      return false;
-    }
-    e.extents.clear();
-  }
-  if (!DecodeUdfPathComponents(ByteSpan(bytes.data(), bytes.size()), e.linkTarget)) {
-    why = Fault(kDamaged, "symbolic link's path components damaged");
-    return false;
-  }
-  return true;
 }
 
 bool UdfWalk::AddFile(const UdfFileIdentifier& fid, std::string& name, ImageFolder& folder,
