@@ -52,9 +52,9 @@ bool ChoiceOfImage(const std::u16string& image, FileSystemChoice& choice, std::s
   }
   const ImageFileSystems found = SurveyImage(source);
   if (!found.iso9660 && !found.udf) {
-    const std::string udf = found.UnreadableUdf();
-    error = Utf16ToUtf8(image) +
-            (udf.empty() ? " carries neither an ISO 9660 nor a UDF file system" : ": " + udf);
+    error = Utf16ToUtf8(image) + (found.udfUnreadable
+                                      ? ": " + found.UnreadableUdf()
+                                      : " carries neither an ISO 9660 nor a UDF file system");
     return false;
   }
   if (!found.udf) {

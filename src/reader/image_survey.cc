@@ -20,7 +20,6 @@ constexpr uint64_t kPrimaryDescriptorSector = 16;
 constexpr uint64_t kFirstAnchorSector = 256;
 constexpr uint64_t kAnchorSearchSectors = 1024;
 
-
 // The block size of a UDF volume whose anchor sits at block 256 of blocks other than
 // 2048 bytes (ECMA-167 3/8.4.2.1: the anchor is at logical sector 256 of its medium).
 uint32_t OtherUdfBlockSize(ImageSource& image) {
@@ -45,9 +44,11 @@ ImageFileSystems SurveyImage(ImageSource& image) {
     ReadReport problems;
     found.udf = ReadUdfVolume(image, volume, problems);
     if (found.udf) found.udfRevision = volume.logical.domainRevision;
-    if (!found.udf && !problems.problems.empty()) found.udfProblem = problems.problems.back();
+    found.udfUnreadable = !found.udf && !problems.problems.empty();
+    if (found.udfUnreadable) found.udfProblem = problems.problems.back().text;
   } else {
     found.udfBlockSize = OtherUdfBlockSize(image);
+    found.udfUnreadable = found.udfBlockSize != 0;
   }
   return found;
 }
@@ -56,8 +57,7 @@ std::string ImageFileSystems::UnreadableUdf() const {
   if (udfBlockSize)
     return "UDF of " + std::to_string(udfBlockSize) + "-byte blocks is not supported (" +
            "only 2048-byte blocks, as on optical discs)";
-  if (!udfProblem.empty()) return "its UDF file system cannot be read: " + udfProblem;
-  return {};
+  return "its UDF file system cannot be read: " + udfProblem;
 }
 
 uint64_t RecordedSectors(ImageSource& image) {

@@ -16,9 +16,10 @@ struct ImageFileSystems {
   // else the first problem of its volume structures ("" when there is no anchor).
   uint32_t udfBlockSize = 0;
   std::string udfProblem;
+  bool udfUnreadable = false;  // an anchor is there, but not a volume this reader reads
 
-  // What the image carries that cannot be read, for a message: "UDF of 512-byte blocks
-  // is not supported"; "" when nothing.
+  // What the image carries that cannot be read (when `udfUnreadable`), for a message:
+  // "UDF of 512-byte blocks is not supported".
   std::string UnreadableUdf() const;
 };
 

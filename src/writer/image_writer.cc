@@ -72,10 +72,10 @@ bool EmitIsoOnly(OutputContext& out) {
          EmitBackupGptHeader(emitter);
 }
 
-bool EmitWithUdf(OutputContext& out) {
-  ImageEmitter& emitter = *out.emitter;
-  const bool udf250 = emitter.settings.IsUdf250();
-  const bool iso = emitter.settings.WritesIso9660() && !udf250;
+// From sector 0 to the anchor at 256: the system area, the ISO 9660 volume descriptors
+// (`iso`), the recognition sequence, the main and (UDF 1.02) reserve volume descriptor
+// sequences, the integrity sequence.
+bool EmitVolumeStructures(ImageEmitter& emitter, bool iso, bool udf250) {
   if (!EmitSystemArea(emitter)) return false;
   if (iso && !(EmitIsoPrimaryVolumeDescriptor(emitter) && EmitBootRecord(emitter) &&
                EmitIsoSupplementaryVolumeDescriptor(emitter) && EmitIsoSetTerminator(emitter))) {
@@ -102,6 +102,34 @@ bool EmitWithUdf(OutputContext& out) {
       !EmitDescriptor(emitter, BuildAnchorVolumeDescriptorPointer, kAnchorSector)) {
     return false;
   }
+  return true;
+}
+
+// UDF 2.50: the metadata mirror file's entry, the mirror of the `blocks` blocks of the
+// file-system area, and the volume descriptor sequence after it.
+bool EmitMetadataMirror(ImageEmitter& emitter, uint32_t blocks) {
+  if (!AtPlannedSector(emitter, emitter.plan.mirrorEntrySector, "metadata mirror") ||
+      !EmitDescriptor(emitter, BuildMetadataFileEntry, true,
+                      uint32_t(emitter.plan.mirrorEntrySector)) ||
+      !EmitPaddingToMultipleOf32(emitter, 0)) {
+    return false;
+  }
+  uint32_t mirrorBlocks = 0;
+  if (!EmitUdfFileSystemArea(emitter, mirrorBlocks)) return false;
+  if (mirrorBlocks != blocks) return Mismatch(emitter, "the UDF metadata mirror");
+  if (!emitter.sink.EmitZeroSectors(emitter.plan.metadataBlocks - blocks) ||
+      !EmitVolumeDescriptorSequence(
+          emitter, uint32_t(emitter.plan.mirrorStart) + emitter.plan.metadataBlocks)) {
+    return false;
+  }
+  return true;
+}
+
+bool EmitWithUdf(OutputContext& out) {
+  ImageEmitter& emitter = *out.emitter;
+  const bool udf250 = emitter.settings.IsUdf250();
+  const bool iso = emitter.settings.WritesIso9660() && !udf250;
+  if (!EmitVolumeStructures(emitter, iso, udf250)) return false;
   if (iso && !(AtPlannedSector(emitter, emitter.plan.pathTableStart, "path table") &&
                EmitIsoPathTablesAndDirectories(emitter))) {
     return false;
@@ -127,22 +155,7 @@ bool EmitWithUdf(OutputContext& out) {
     if (!emitter.sink.EmitZeroSectors(emitter.plan.metadataBlocks - blocks)) return false;
   }
   if (!EmitFileDataArea(out)) return false;
-  if (udf250) {
-    if (!AtPlannedSector(emitter, emitter.plan.mirrorEntrySector, "metadata mirror") ||
-        !EmitDescriptor(emitter, BuildMetadataFileEntry, true,
-                        uint32_t(emitter.plan.mirrorEntrySector)) ||
-        !EmitPaddingToMultipleOf32(emitter, 0)) {
-      return false;
-    }
-    uint32_t mirrorBlocks = 0;
-    if (!EmitUdfFileSystemArea(emitter, mirrorBlocks)) return false;
-    if (mirrorBlocks != blocks) return Mismatch(emitter, "the UDF metadata mirror");
-    if (!emitter.sink.EmitZeroSectors(emitter.plan.metadataBlocks - blocks) ||
-        !EmitVolumeDescriptorSequence(
-            emitter, uint32_t(emitter.plan.mirrorStart) + emitter.plan.metadataBlocks)) {
-      return false;
-    }
-  }
+  if (udf250 && !EmitMetadataMirror(emitter, blocks)) return false;
   // The last anchor ends the image; in a hybrid image it shares its sector with the
   // backup GPT's header.
   if (emitter.plan.backupGptEntrySector) {
