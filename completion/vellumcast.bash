@@ -4,7 +4,7 @@
 #
 # Completes the switches, the -filesystem values (also after --filesystem=), a folder for
 # the source (the first path) and a file for the target (the second path and the value of
-# -o or --output=), for the image or device of -compare and for --exclude-from.
+# -o or --output=), for the image or device of -compare and -check, and for --exclude-from.
 
 # Every switch vellumcast accepts, one a line: its one-dash form (- when it has none), its
 # long form, and what its value is (none: takes no value; filesystem, file, text, time).
@@ -19,6 +19,7 @@ _vellumcast_switches='
 -joliet     --joliet     none
 -verify     --verify     none
 -compare    --compare    file
+-check      --check      file
 -yes        --yes        none
 -quiet      --quiet      none
 -?          --help       none
@@ -27,6 +28,7 @@ _vellumcast_switches='
 -F          --filesystem filesystem
 -R          --rockridge  none
 -J          --joliet     none
+-           --checksums  none
 -           --exclude    text
 -           --exclude-from file
 -           --publisher  text

@@ -36,6 +36,12 @@ struct ImageSettings {
   bool joliet = false;
   // El Torito entries and the hybrid system area (ISO 9660 images only).
   BootSettings boot;
+  // A SHA256SUMS file at the root listing every file's SHA-256, computed while the data
+  // is written (the file data is then always read by this process).
+  bool checksums = false;
+  // The list was found in a compared image rather than asked for: a file of the folder
+  // by its name is then the one compared, not an error.
+  bool checksumsFromImage = false;
 
   // Volume identity.
   int64_t buildTime = 0;            // seconds since 1970-01-01 UTC; the one "now" of the build

@@ -83,7 +83,7 @@ bool HasStereoscopicIndex(const std::u16string& sourcePath) {
   ControlFile file;
   if (!file.Read(BdmvPath(sourcePath, u"index.bdmv"))) return false;
   BdmvIndex index;
-  return ReadBdmvIndex(file.bytes, file.length, index) && index.stereoscopicContent;
+  return DecodeBdmvIndex(file.bytes, file.length, index) && index.stereoscopicContent;
 }
 
 // Adds the pairs of one playlist file when it qualifies: PlayItems, a non-empty
@@ -95,10 +95,10 @@ void CollectPlaylistPairs(const std::u16string& source, const std::u16string& na
   {
     ControlFile file;
     if (!file.Read(BdmvPath(source, u"PLAYLIST/" + name))) return;
-    if (!ReadMoviePlaylist(file.bytes, file.length, playlist)) return;
+    if (!DecodeMoviePlaylist(file.bytes, file.length, playlist)) return;
   }
   ExtensionData extension;
-  if (!ReadExtensionData(playlist.extensionBytes.data(), playlist.extensionBytes.size(),
+  if (!DecodeExtensionData(playlist.extensionBytes.data(), playlist.extensionBytes.size(),
                          extension)) {
     return;
   }

@@ -26,7 +26,7 @@ constexpr uint64_t kAppInfoEnd = kUserData + kUserDataSize;  // 78
 
 }  // namespace
 
-bool ReadBdmvIndex(const uint8_t* bytes, size_t count, BdmvIndex& out) {
+bool DecodeBdmvIndex(const uint8_t* bytes, size_t count, BdmvIndex& out) {
   namespace f = index_bdmv;
   out = BdmvIndex{};
   ByteSpan r(bytes, count);

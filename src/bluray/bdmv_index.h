@@ -21,6 +21,6 @@ struct BdmvIndex {
 
 // Decodes the head of index.bdmv. False when the type indicator is not "INDX", a start
 // address is not below the file size, or AppInfoBDMV runs past the end of the bytes.
-[[nodiscard]] bool ReadBdmvIndex(const uint8_t* bytes, size_t count, BdmvIndex& out);
+[[nodiscard]] bool DecodeBdmvIndex(const uint8_t* bytes, size_t count, BdmvIndex& out);
 
 }  // namespace vellumcast

@@ -56,7 +56,7 @@ constexpr uint64_t kFirstStream = 8;
 constexpr uint64_t kStreamEntrySize = 12;
 }  // namespace cpi
 
-void ReadClipInfoLists(ByteSpan& r, ClipInformation& out) {
+void DecodeClipInfoLists(ByteSpan& r, ClipInformation& out) {
   namespace f = clip_info;
   uint64_t pos = f::kEnd;
   if (out.atcDelta) {
@@ -78,7 +78,7 @@ void ReadClipInfoLists(ByteSpan& r, ClipInformation& out) {
   }
 }
 
-void ReadSequenceInfo(ByteSpan& r, uint64_t start, ClipInformation& out) {
+void DecodeSequenceInfo(ByteSpan& r, uint64_t start, ClipInformation& out) {
   namespace f = sequence_info;
   uint8_t atcCount = r.U8(start + f::kAtcCount);
   uint64_t pos = start + f::kFirstAtc;
@@ -98,7 +98,7 @@ void ReadSequenceInfo(ByteSpan& r, uint64_t start, ClipInformation& out) {
 
 }  // namespace
 
-bool ReadClipInformation(const uint8_t* bytes, size_t count, ClipInformation& out) {
+bool DecodeClipInformation(const uint8_t* bytes, size_t count, ClipInformation& out) {
   out = ClipInformation{};
   ByteSpan r(bytes, count);
   if (!r.Need(0, clip_info::kEnd)) return false;
@@ -119,9 +119,9 @@ bool ReadClipInformation(const uint8_t* bytes, size_t count, ClipInformation& ou
   out.formatIdentifier = r.Text(clip_info::kFormatIdentifier, kFourCharacterCode);
   out.networkInformation = r.Text(clip_info::kNetworkInformation, 9);
   out.streamFormatName = r.Text(clip_info::kStreamFormatName, 16);
-  ReadClipInfoLists(r, out);
+  DecodeClipInfoLists(r, out);
 
-  if (out.sequenceInfoStart) ReadSequenceInfo(r, out.sequenceInfoStart, out);
+  if (out.sequenceInfoStart) DecodeSequenceInfo(r, out.sequenceInfoStart, out);
   if (out.programInfoStart) {
     // The programs and their stream coding are of no use to this program; the block
     // must lie inside the file.

@@ -1,4 +1,4 @@
-// A Blu-ray clip information file (.clpi of BDMV/CLIPINF) and its reader.
+// A Blu-ray clip information file (.clpi of BDMV/CLIPINF) and its decoder.
 #pragma once
 
 #include <cstddef>
@@ -59,6 +59,6 @@ struct ClipInformation {
 
 // Decodes a clip information file. False when a needed field, count, length or start
 // address points past the end of the bytes: the file is then not usable.
-[[nodiscard]] bool ReadClipInformation(const uint8_t* bytes, size_t count, ClipInformation& out);
+[[nodiscard]] bool DecodeClipInformation(const uint8_t* bytes, size_t count, ClipInformation& out);
 
 }  // namespace vellumcast

@@ -18,14 +18,14 @@ constexpr uint64_t kLengthFieldSize = 4;
 
 // Each decoder sees only its own block and changes `out` only when the whole block
 // decodes inside it.
-bool ReadLengthAndValue(ByteSpan r, ExtensionData::LengthAndValue& out) {
+bool DecodeLengthAndValue(ByteSpan r, ExtensionData::LengthAndValue& out) {
   ExtensionData::LengthAndValue v{r.U32Be(0), r.U16Be(4)};
   if (r.ok) out = v;
   return r.ok;
 }
 
 // One STN_table_SS per PlayItem, each a 16-bit length and that many bytes.
-bool ReadStnTablesSs(ByteSpan r, std::vector<uint16_t>& lengths) {
+bool DecodeStnTablesSs(ByteSpan r, std::vector<uint16_t>& lengths) {
   std::vector<uint16_t> found;
   for (uint64_t pos = 0; pos < r.size && r.ok;) {
     uint16_t length = r.U16Be(pos);
@@ -37,14 +37,14 @@ bool ReadStnTablesSs(ByteSpan r, std::vector<uint16_t>& lengths) {
   return r.ok;
 }
 
-bool ReadSubPathEntries(ByteSpan r, ExtensionData& out) {
+bool DecodeSubPathEntries(ByteSpan r, ExtensionData& out) {
   uint32_t length = r.U32Be(0);
   uint16_t count = r.U16Be(4);
   std::vector<SubPath> found;
   uint64_t pos = 6;
   for (uint16_t i = 0; i < count && r.ok; ++i) {
     SubPath subPath;
-    ReadSubPath(r, pos, subPath, pos);
+    DecodeSubPath(r, pos, subPath, pos);
     found.push_back(std::move(subPath));
   }
   if (!r.ok) return false;
@@ -53,7 +53,7 @@ bool ReadSubPathEntries(ByteSpan r, ExtensionData& out) {
   return true;
 }
 
-bool ReadExtentStartPoints(ByteSpan r, ExtensionData& out) {
+bool DecodeExtentStartPoints(ByteSpan r, ExtensionData& out) {
   uint32_t length = r.U32Be(0);
   uint32_t count = r.U32Be(4);
   if (!r.Need(8, uint64_t(count) * 4)) return false;
@@ -64,33 +64,33 @@ bool ReadExtentStartPoints(ByteSpan r, ExtensionData& out) {
   return true;
 }
 
-bool ReadLength(ByteSpan r, uint32_t& length) {
+bool DecodeLength(ByteSpan r, uint32_t& length) {
   uint32_t v = r.U32Be(0);
   if (r.ok) length = v;
   return r.ok;
 }
 
-void ReadBlock(const ExtensionData::Entry& entry, ByteSpan block, ExtensionData& out) {
+void DecodeBlock(const ExtensionData::Entry& entry, ByteSpan block, ExtensionData& out) {
   switch ((uint32_t(entry.id1) << 16) | entry.id2) {
-    case 0x10001: ReadLengthAndValue(block, out.block11); break;
-    case 0x10002: ReadLengthAndValue(block, out.block12); break;
-    case 0x20001: ReadStnTablesSs(block, out.stnTableSsLengths); break;
-    case 0x20002: ReadSubPathEntries(block, out); break;
+    case 0x10001: DecodeLengthAndValue(block, out.block11); break;
+    case 0x10002: DecodeLengthAndValue(block, out.block12); break;
+    case 0x20001: DecodeStnTablesSs(block, out.stnTableSsLengths); break;
+    case 0x20002: DecodeSubPathEntries(block, out); break;
     case 0x20003:
       if (block.Need(0, 4)) {
         for (int i = 0; i < 4; ++i) out.block23[i] = block.data[i];
       }
       break;
-    case 0x20004: ReadExtentStartPoints(block, out); break;
-    case 0x20005: ReadLength(block, out.block25Length); break;
-    case 0x20006: ReadLength(block, out.block26Length); break;
+    case 0x20004: DecodeExtentStartPoints(block, out); break;
+    case 0x20005: DecodeLength(block, out.block25Length); break;
+    case 0x20006: DecodeLength(block, out.block26Length); break;
     default: break;  // a block of another kind is of no use here
   }
 }
 
 }  // namespace
 
-bool ReadExtensionData(const uint8_t* bytes, size_t count, ExtensionData& out) {
+bool DecodeExtensionData(const uint8_t* bytes, size_t count, ExtensionData& out) {
   namespace f = extension;
   out = ExtensionData{};
   if (count == 0) return true;
@@ -116,7 +116,7 @@ bool ReadExtensionData(const uint8_t* bytes, size_t count, ExtensionData& out) {
   }
   for (const auto& entry : out.entries) {
     if (!r.Has(entry.startAddress, entry.dataLength)) continue;  // outside: the block is absent
-    ReadBlock(entry, ByteSpan(r.data + entry.startAddress, entry.dataLength), out);
+    DecodeBlock(entry, ByteSpan(r.data + entry.startAddress, entry.dataLength), out);
   }
   return true;
 }

@@ -1,5 +1,5 @@
 // The ExtensionData block at the end of a Blu-ray movie playlist or clip information
-// file, and its reader.
+// file, and its decoder.
 #pragma once
 
 #include <cstddef>
@@ -50,7 +50,7 @@ constexpr uint16_t kExtentStartPoints[2] = {2, 4};
 // the ExtensionData is left out (its fields stay 0, its lists unchanged). Blocks of the
 // same kind add to the same lists. False when the length or the entry table runs past
 // the bytes: the file then is not usable.
-[[nodiscard]] bool ReadExtensionData(const uint8_t* bytes, size_t count, ExtensionData& out);
+[[nodiscard]] bool DecodeExtensionData(const uint8_t* bytes, size_t count, ExtensionData& out);
 
 // The ExtensionData (length field and the bytes it counts) that starts at `start` in a
 // control file, copied to `out`; start 0 means none. False when it runs past the bytes.

@@ -50,7 +50,7 @@ constexpr uint64_t kFirstMark = 6;
 constexpr uint64_t kMarkSize = 14;
 }  // namespace play_list_mark
 
-void ReadPlayItem(ByteSpan& r, uint64_t pos, PlayItem& item, uint64_t& next) {
+void DecodePlayItem(ByteSpan& r, uint64_t pos, PlayItem& item, uint64_t& next) {
   namespace f = play_item;
   uint16_t length = r.U16Be(pos + f::kLength);
   r.Need(pos, f::kLengthFieldSize + length);
@@ -78,7 +78,7 @@ void ReadPlayItem(ByteSpan& r, uint64_t pos, PlayItem& item, uint64_t& next) {
 
 }  // namespace
 
-bool ReadMoviePlaylist(const uint8_t* bytes, size_t count, MoviePlaylist& out) {
+bool DecodeMoviePlaylist(const uint8_t* bytes, size_t count, MoviePlaylist& out) {
   out = MoviePlaylist{};
   ByteSpan r(bytes, count);
   out.typeIndicator = r.Text(mpls::kTypeIndicator, kFourCharacterCode);
@@ -97,12 +97,12 @@ bool ReadMoviePlaylist(const uint8_t* bytes, size_t count, MoviePlaylist& out) {
   uint64_t pos = uint64_t(playListStart) + play_list::kFirstPlayItem;
   for (uint16_t i = 0; i < playItemCount && r.ok; ++i) {
     PlayItem item;
-    ReadPlayItem(r, pos, item, pos);
+    DecodePlayItem(r, pos, item, pos);
     out.playItems.push_back(std::move(item));
   }
   for (uint16_t i = 0; i < subPathCount && r.ok; ++i) {
     SubPath subPath;
-    ReadSubPath(r, pos, subPath, pos);
+    DecodeSubPath(r, pos, subPath, pos);
     out.subPaths.push_back(std::move(subPath));
   }
 

@@ -1,4 +1,4 @@
-// A Blu-ray movie playlist (.mpls of BDMV/PLAYLIST) and its reader.
+// A Blu-ray movie playlist (.mpls of BDMV/PLAYLIST) and its decoder.
 #pragma once
 
 #include <cstddef>
@@ -48,6 +48,6 @@ struct MoviePlaylist {
 
 // Decodes a playlist file. False when a field, count, length or start address points
 // past the end of the bytes: the playlist is then not usable.
-[[nodiscard]] bool ReadMoviePlaylist(const uint8_t* bytes, size_t count, MoviePlaylist& out);
+[[nodiscard]] bool DecodeMoviePlaylist(const uint8_t* bytes, size_t count, MoviePlaylist& out);
 
 }  // namespace vellumcast

@@ -62,13 +62,13 @@ bool ReadClipView(std::u16string_view sourcePath, int32_t clip, uint32_t& sector
       reason = name + " cannot be read";
       return false;
     }
-    if (!ReadClipInformation(file.bytes, file.length, info)) {
+    if (!DecodeClipInformation(file.bytes, file.length, info)) {
       reason = name + " is cut short";
       return false;
     }
   }
   ExtensionData extension;
-  if (!ReadExtensionData(info.extensionBytes.data(), info.extensionBytes.size(), extension)) {
+  if (!DecodeExtensionData(info.extensionBytes.data(), info.extensionBytes.size(), extension)) {
     reason = name + ": its ExtensionData runs past its end";
     return false;
   }

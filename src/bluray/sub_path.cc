@@ -31,7 +31,7 @@ constexpr uint64_t kClipEntrySize = 10;  // clip name 5, codec identifier 4, STC
 constexpr uint64_t kLengthFieldSize = 2;
 }  // namespace sub_play_item
 
-void ReadSubPlayItem(ByteSpan& r, uint64_t pos, SubPlayItem& item, uint64_t& next) {
+void DecodeSubPlayItem(ByteSpan& r, uint64_t pos, SubPlayItem& item, uint64_t& next) {
   namespace f = sub_play_item;
   uint16_t length = r.U16Be(pos + f::kLength);
   r.Need(pos, f::kLengthFieldSize + length);
@@ -56,7 +56,7 @@ void ReadSubPlayItem(ByteSpan& r, uint64_t pos, SubPlayItem& item, uint64_t& nex
 
 }  // namespace
 
-void ReadSubPath(ByteSpan& r, uint64_t pos, SubPath& out, uint64_t& next) {
+void DecodeSubPath(ByteSpan& r, uint64_t pos, SubPath& out, uint64_t& next) {
   namespace f = sub_path;
   uint32_t length = r.U32Be(pos + f::kLength);
   r.Need(pos, f::kLengthFieldSize + length);
@@ -68,7 +68,7 @@ void ReadSubPath(ByteSpan& r, uint64_t pos, SubPath& out, uint64_t& next) {
   out.items.clear();
   for (uint8_t i = 0; i < count && r.ok; ++i) {
     SubPlayItem item;
-    ReadSubPlayItem(r, itemPos, item, itemPos);
+    DecodeSubPlayItem(r, itemPos, item, itemPos);
     out.items.push_back(std::move(item));
   }
 }

@@ -31,6 +31,6 @@ struct SubPath {
 // Decodes the SubPath that begins at `pos`; `next` receives where the following SubPath
 // begins (4 + its length further on). A field or a declared length past the end of the
 // reader's bytes clears `reader.ok`.
-void ReadSubPath(ByteSpan& reader, uint64_t pos, SubPath& out, uint64_t& next);
+void DecodeSubPath(ByteSpan& reader, uint64_t pos, SubPath& out, uint64_t& next);
 
 }  // namespace vellumcast

@@ -5,6 +5,7 @@
 
 #include "bluray/bdmv_analysis.h"
 #include "build/image_check_job.h"
+#include "build/self_check_job.h"
 #include "layout/layout_plan.h"
 #include "layout/media_capacities.h"
 #include "layout/volume_identity.h"
@@ -19,9 +20,9 @@
 namespace vellumcast {
 namespace {
 
+// The job keeps at most 255 UTF-16 units of the label: its field holds them and a terminator.
 constexpr size_t kLabelUnits = 255;
-constexpr const char* kStoppedMessage =
-    "the build was stopped";  // the label field holds 255 units and a terminator
+constexpr const char* kStoppedMessage = "the build was stopped";
 
 void CopyIdentifier(char (&field)[23], const char* id) {
   std::memset(field, 0, sizeof field);
@@ -228,11 +229,14 @@ int RunBuildJob(BuildJob* job) {
   // A comparison reads the Rock Ridge names and the Joliet tree wherever the image has
   // them, and takes the build time it records.
   RecordedBuild recorded;
+  bool listFromImage = false;
   if (!job->options.compareImage.empty()) {
     recorded = RecordedBuildOf(job->options.compareImage);
     const bool iso = config.formatFlags & FormatIso9660;
     job->options.rockRidge = job->options.rockRidge || (iso && recorded.rockRidge);
     job->options.joliet = job->options.joliet || (iso && recorded.joliet);
+    listFromImage = !job->options.checksums && ImageHasChecksumList(job->options.compareImage);
+    job->options.checksums = job->options.checksums || listFromImage;
   }
   job->errorMessage = IsoExtensionsRefused(job->options, job->choice);
   if (!job->errorMessage.empty()) return 0;
@@ -254,6 +258,8 @@ int RunBuildJob(BuildJob* job) {
     builder.settings.rockRidge = job->options.rockRidge;
     builder.settings.joliet = job->options.joliet;
     builder.settings.boot = job->options.boot;
+    builder.settings.checksums = job->options.checksums;
+    builder.settings.checksumsFromImage = listFromImage;
     if (config.udfRevision) builder.settings.udfRevision = config.udfRevision;
     ok = RunPhases(job, builder, config);
     if (!ok) {

@@ -1,5 +1,6 @@
 // One image build request and the driver that runs its phases in order:
-// configure, Blu-ray analysis, identifiers and label, scan, layout, write, clean up.
+// configure, Blu-ray analysis, identifiers and label, scan, layout, then the write (and
+// its check with -verify) or, for a comparison, the check alone; clean up.
 #pragma once
 
 #include <atomic>
@@ -51,6 +52,8 @@ struct BuildOptions {
   bool rockRidge = false;                    // Rock Ridge on the ISO 9660 tree
   bool joliet = false;                       // a Joliet tree beside it
   BootSettings boot;                         // El Torito entries and the hybrid system area
+  // A SHA256SUMS file at the root (a comparison expects one when the image has one).
+  bool checksums = false;
   std::vector<std::u16string> excludes;      // shell patterns of entries left out
   VolumeIdentity identity;                   // identifiers the user gives
   // Called with a line that says what the build chose by itself (the DVD-Video file

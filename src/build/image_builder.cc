@@ -7,6 +7,7 @@
 
 #include "layout/volume_label.h"
 #include "tree/boot_files.h"
+#include "tree/checksum_list.h"
 #include "layout/volume_time.h"
 #include "writer/image_writer.h"
 
@@ -50,7 +51,7 @@ void ImageBuilder::SetVolumeLabel(const char16_t* label) {
 
 bool ImageBuilder::ScanSourceTree(const char16_t* sourcePath) {
   return vellumcast::ScanSourceTree(tree, settings, log, sourcePath) &&
-         AttachBootFiles(settings, tree, log);
+         AttachBootFiles(settings, tree, log) && AttachChecksumList(settings, tree, log);
 }
 
 bool ImageBuilder::PlanLayout() { return vellumcast::PlanLayout(settings, tree, plan, log); }

@@ -29,8 +29,6 @@ struct ImageBuilder {
   // A build time given by the user instead of the clock: dates are then recorded in UTC,
   // so that the image does not depend on the machine's time zone either.
   void FixBuildTime(int64_t time);
-  // Releases the tree (its arena) and the stereoscopic plan.
-  void CleanUp() { tree.Release(); }
 
   // '*' followed by at most 22 bytes of `id`; an empty id leaves the field all zero.
   void SetImplementationId(const char* id);

@@ -6,6 +6,7 @@
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "reader/image_survey.h"
+#include "verify/checksum_check.h"
 #include "verify/identity_check.h"
 #include "verify/planned_disc.h"
 
@@ -51,9 +52,9 @@ bool ChoiceOfImage(const std::u16string& image, FileSystemChoice& choice, std::s
   }
   const ImageFileSystems found = SurveyImage(source);
   if (!found.iso9660 && !found.udf) {
-    const std::string udf = found.UnreadableUdf();
-    error = Utf16ToUtf8(image) +
-            (udf.empty() ? " carries neither an ISO 9660 nor a UDF file system" : ": " + udf);
+    error = Utf16ToUtf8(image) + (found.udfUnreadable
+                                      ? ": " + found.UnreadableUdf()
+                                      : " carries neither an ISO 9660 nor a UDF file system");
     return false;
   }
   if (!found.udf) {
@@ -65,6 +66,24 @@ bool ChoiceOfImage(const std::u16string& image, FileSystemChoice& choice, std::s
   }
   return true;
 }
+
+namespace {
+
+// The image's checksum list against its files (their bytes were just compared with the
+// folder): every listed digest must be the digest of the file's bytes, and every file
+// listed. The structures were already checked, so only what the list adds is reported.
+bool CheckListedDigests(BuildJob* job, ImageSource& source) {
+  CheckOutcome listed;
+  SumCheck sums;
+  sums.reportStructures = false;
+  if (!CheckImageChecksums(source, listed, sums)) return false;
+  if (!sums.listFound) job->check.Add("the image has no SHA256SUMS at its root");
+  for (std::string& difference : listed.differences) job->check.Add(std::move(difference));
+  job->check.moreDifferences += listed.moreDifferences;
+  return true;
+}
+
+}  // namespace
 
 bool CheckPlannedImage(BuildJob* job, ImageBuilder& builder, const std::u16string& image,
                        bool fromStorage) {
@@ -105,6 +124,10 @@ bool CheckPlannedImage(BuildJob* job, ImageBuilder& builder, const std::u16strin
                                                  : "out of memory while checking the image");
   }
   CheckVolumeIdentity(source, builder.settings, job->check);
+  if (builder.tree.checksumList && !CheckListedDigests(job, source)) {
+    return builder.log.Fail(job->StopRequested() ? "the check was stopped"
+                                                 : "out of memory while checking the image");
+  }
   job->checked = true;
   return true;
 }

@@ -2,7 +2,7 @@
 #include "frontend/check_report.h"
 
 #include "frontend/console_texts.h"
-#include "platform/path_tests.h"
+#include "platform/path_kinds.h"
 
 namespace vellumcast {
 

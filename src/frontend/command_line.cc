@@ -125,8 +125,10 @@ std::span<const SwitchName> CommandSwitches() {
       {SwitchId::Joliet, "-joliet", "-J", "--joliet", nullptr},
       {SwitchId::Verify, "-verify", "", "--verify", nullptr},
       {SwitchId::Compare, "-compare", "", "--compare", "IMAGE"},
+      {SwitchId::Check, "-check", "", "--check", "IMAGE"},
       {SwitchId::Yes, "-yes", "", "--yes", nullptr},
       {SwitchId::Quiet, "-quiet", "", "--quiet", nullptr},
+      {SwitchId::Checksums, nullptr, "", "--checksums", nullptr},
       {SwitchId::Exclude, nullptr, "", "--exclude", "PATTERN"},
       {SwitchId::ExcludeFrom, nullptr, "", "--exclude-from", "FILE"},
       {SwitchId::Publisher, nullptr, "", "--publisher", "TEXT"},
@@ -187,6 +189,7 @@ void TakeValue(CommandLine& line, SwitchId id, std::u16string value) {
   VolumeIdentity& identity = line.identity;
   switch (id) {
     case SwitchId::Compare: line.compareImage = value; break;
+    case SwitchId::Check: line.checkImage = value; break;
     case SwitchId::FileSystem:
       if (ParseFileSystemChoice(value, line.choice)) {
         line.choiceGiven = true;
@@ -218,6 +221,7 @@ void TakeFlag(CommandLine& line, SwitchId id) {
     case SwitchId::Quiet: line.quiet = true; break;
     case SwitchId::RockRidge: line.rockRidge = true; break;
     case SwitchId::Joliet: line.joliet = true; break;
+    case SwitchId::Checksums: line.checksums = true; break;
     default: break;
   }
 }

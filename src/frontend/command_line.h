@@ -1,5 +1,6 @@
-// The command line reduced to the values of one build: source, target, label and
-// file-system choice, plus the warnings the scan produced on the way.
+// The command line reduced to the values of one build: source, target, label, file-system
+// choice and the other switches' values, plus the error line of the first word that
+// cannot be taken.
 #pragma once
 
 #include <cstdint>
@@ -32,6 +33,8 @@ enum class SwitchId {
   Joliet,
   Verify,
   Compare,
+  Check,
+  Checksums,
   Yes,
   Quiet,
   Help,
@@ -80,6 +83,8 @@ struct CommandLine {
   std::optional<std::u16string> buildTime;  // the text of -time, checked by ParseBuildTime
   bool verify = false;  // -verify: check the image against the folder after writing it
   std::optional<std::u16string> compareImage;  // -compare IMAGE: check it, write nothing
+  std::optional<std::u16string> checkImage;    // -check IMAGE: check it by its SHA256SUMS
+  bool checksums = false;                      // --checksums: a SHA256SUMS file at the root
   bool rockRidge = false;                      // -rockridge (-R): Rock Ridge on the ISO 9660 tree
   bool joliet = false;                         // -joliet (-J): a Joliet tree beside it
   BootSettings boot;                           // --boot, --efi-boot, --hybrid, ...
@@ -110,10 +115,5 @@ bool ParseBuildTime(std::u16string_view text, bool isoForm, int64_t& seconds);
 // as the target), and after "--" every argument is a path. A switch's value is the
 // next argument as typed, even when it begins with '-'.
 CommandLine ParseCommandLine(const std::vector<std::u16string>& args);
-
-// The percentage shown for (done, total): done * 100 / total formed in 64 bits.
-inline uint64_t ProgressPercent(uint32_t done, uint32_t total) {
-  return total == 0 ? 0 : uint64_t(done) * 100 / total;
-}
 
 }  // namespace vellumcast

@@ -9,6 +9,7 @@ constexpr const char* kBanner = "vellumcast 1.0 - makes an ISO 9660 / UDF disc i
 constexpr const char* kUsageBody =
     "Usage:\tvellumcast SOURCE_FOLDER TARGET_IMAGE [switches]\n"
     "\tvellumcast SOURCE_FOLDER -compare IMAGE_OR_DEVICE [switches]\n"
+    "\tvellumcast -check IMAGE_OR_DEVICE\n"
     "\n"
     "Switches (a beginning of a name that no other switch has is enough: -fi, --vol):\n"
     "    -filesystem VALUE    file systems (also -fs, -F):\n"
@@ -24,8 +25,10 @@ constexpr const char* kUsageBody =
     "    -joliet              (-J) with CD or DVD: full names for Windows\n"
     "    -verify              read the image back after writing it, check it against the folder\n"
     "    -compare IMAGE       check an image or a disc against the folder, write nothing\n"
+    "    -check IMAGE         check an image or a disc against its own SHA256SUMS, no folder\n"
     "    -yes                 replace an existing target without asking\n"
     "    -quiet               print nothing on success; warnings and errors still shown\n"
+    "    --checksums          a SHA256SUMS file at the root: sha256sum -c checks the disc\n"
     "    --exclude PATTERN    leave out what matches by name or by path in the folder\n"
     "    --exclude-from FILE  the --exclude patterns of FILE, one a line\n"
     "    --publisher TEXT     publisher identifier (ISO 9660)\n"
@@ -52,7 +55,9 @@ constexpr const char* kUsageBody =
     "    vellumcast ~/film ~/film.iso -verify\n"
     "    vellumcast ~/bluray /dev/sdb -label MOVIE -yes\n"
     "    vellumcast ~/src src.iso --exclude '*.o' --exclude .git --publisher \"ACME LTD\"\n"
-    "    vellumcast ~/film -compare /dev/sr0";
+    "    vellumcast ~/film -compare /dev/sr0\n"
+    "    vellumcast ~/archive archive.iso --checksums -verify\n"
+    "    vellumcast -check /dev/sr0";
 
 // Errors of the command line (whole lines on standard error, exit code 1).
 constexpr const char* kUnknownSwitch =
@@ -113,6 +118,14 @@ constexpr const char* kMoreDifferences = "Error: ... and %llu more differences\n
 constexpr const char* kVerifyKept =
     "Error: the image %s does not match the folder; it stays where it was written\n";
 constexpr const char* kCompareDiffers = "Error: %s does not match the folder\n";
+constexpr const char* kCheckRefused =
+    "Error: -check reads only the image: give the image or device alone, without a folder, "
+    "target or other switches than -quiet\n";
+constexpr const char* kChecked = "Checked: %u files, %llu bytes, all match\n";
+constexpr const char* kCheckedUnlisted =
+    "Checked: %u files, %llu bytes can be read; the image has no SHA256SUMS, so their "
+    "contents could not be checked\n";
+constexpr const char* kCheckFailed = "Error: %s does not pass its check\n";
 
 // On standard error when SIGINT, SIGTERM or SIGHUP stopped the build (exit code 128 +
 // the signal's number).

@@ -15,13 +15,14 @@
 #include <vector>
 
 #include "build/build_job.h"
+#include "build/self_check_job.h"
 #include "frontend/check_report.h"
 #include "frontend/command_line.h"
 #include "frontend/console_texts.h"
 #include "frontend/progress_line.h"
 #include "layout/media_capacities.h"
 #include "platform/output_file.h"
-#include "platform/path_tests.h"
+#include "platform/path_kinds.h"
 #include "platform/stop_signals.h"
 #include "platform/text.h"
 
@@ -204,6 +205,7 @@ bool ChooseOptions(const CommandLine& line, BuildOptions& options) {
   options.notice = line.quiet ? nullptr : PrintNotice;
   options.rockRidge = line.rockRidge;
   options.joliet = line.joliet;
+  options.checksums = line.checksums;
   options.boot = line.boot;
   options.identity = line.identity;
   return CollectExcludes(line, options.excludes) && ChooseBuildTime(line, options.buildTime);
@@ -240,6 +242,56 @@ int Finish(const CommandLine& line, const BuildJob& job, const std::u16string& t
   return 0;
 }
 
+bool CheckProgressOfImage(uint64_t done, uint64_t total, void*) {
+  checkProgress.Update(done, total);
+  return !caughtStopSignal;
+}
+
+// -check IMAGE: the image or disc against its own SHA256SUMS; no folder, nothing written.
+int RunSelfCheck(const CommandLine& line) {
+  if (line.source || line.target || line.compareImage || line.verify || line.sizeOnly ||
+      line.checksums || line.checkImage->empty()) {
+    PrintToStandardError(console::kCheckRefused);
+    return 1;
+  }
+  const bool terminal = !line.quiet && isatty(fileno(consoleStream));
+  checkProgress.stream = consoleStream;
+  checkProgress.prefix = "Checking ";
+  CatchStopSignals();
+  CheckOutcome outcome;
+  SumCheck sums;
+  std::string error;
+  const bool ok = CheckImageByItself(*line.checkImage, outcome, sums, error,
+                                     terminal ? CheckProgressOfImage : nullptr, nullptr);
+  checkProgress.Clear();
+  if (!ok && caughtStopSignal) {
+    PrintDiagnostic(console::kErrorPrefix, console::kStopped);
+    return 128 + caughtStopSignal;
+  }
+  const std::string shown = Utf16ToUtf8(*line.checkImage);
+  if (!ok) {
+    PrintDiagnostic(console::kErrorPrefix, shown + ": " + error);
+    return 1;
+  }
+  for (const std::string& notice : outcome.notices) PrintWarning(notice, nullptr);
+  if (!outcome.Matches()) {
+    std::fflush(consoleStream);
+    for (const std::string& difference : outcome.differences)
+      std::fprintf(stderr, "%s%s\n", console::kErrorPrefix, difference.c_str());
+    if (outcome.moreDifferences) {
+      std::fprintf(stderr, console::kMoreDifferences,
+                   static_cast<unsigned long long>(outcome.moreDifferences));
+    }
+    std::fprintf(stderr, console::kCheckFailed, shown.c_str());
+    return 1;
+  }
+  if (!line.quiet) {
+    std::fprintf(consoleStream, sums.listFound ? console::kChecked : console::kCheckedUnlisted,
+                 outcome.files, static_cast<unsigned long long>(outcome.bytes));
+  }
+  return 0;
+}
+
 int Run(int argc, char** argv) {
   // A reader of standard output that goes away makes writes fail (EPIPE) instead of
   // ending the process, so that the build can go on, or report it, and clean up.
@@ -259,6 +311,7 @@ int Run(int argc, char** argv) {
     case CommandAction::Version: std::fprintf(consoleStream, "%s\n", console::kBanner); return 0;
     case CommandAction::Build: break;
   }
+  if (line.checkImage) return RunSelfCheck(line);
   const bool comparing = line.compareImage.has_value();
   if (!PathsAcceptable(line, comparing)) return 1;
   if (!line.fileSystemError.empty()) {

@@ -64,12 +64,6 @@ inline uint32_t DirectorySector(const LayoutPlan& plan, const IsoHierarchy& h,
                                 const TreeNode& directory) {
   return FirstDirectorySector(plan, h) + directory.*h.dirLocation;
 }
-// All sectors of ISO 9660 after the volume descriptors: both hierarchies and the
-// continuation areas.
-inline uint32_t IsoAreaSectors(const LayoutPlan& plan) {
-  return 2 * uint32_t(plan.pathTableSectors) + uint32_t(plan.isoDirectorySectors) +
-         2 * uint32_t(plan.jolietPathTableSectors) + uint32_t(plan.jolietDirectorySectors);
-}
 
 // One record of a directory extent, in recorded order: the directory itself (identifier
 // 0x00), its parent (0x01), then every entry, a file of 4 GiB or more with one record

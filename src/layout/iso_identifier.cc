@@ -92,10 +92,6 @@ std::string EightBitName(const char16_t* name) {
   return out;
 }
 
-bool MakeIsoName(LayoutPlanner& planner, TreeNode& node) {
-  return StoreIsoName(planner, node, PartsFor(node, planner.tree.dvdVideoMode).Compose());
-}
-
 namespace {
 
 // The name under which the Linux kernel's iso9660 driver shows an identifier when it is

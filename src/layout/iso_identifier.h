@@ -13,10 +13,6 @@
 
 namespace vellumcast {
 
-// The identifier of one entry as the name gives it, before the directory's identifiers
-// are made unique. False when the arena is full.
-[[nodiscard]] bool MakeIsoName(LayoutPlanner& planner, TreeNode& node);
-
 // Gives every entry of `directory` its ISO 9660 identifier, unique within the directory.
 // False when the arena is full.
 [[nodiscard]] bool NameIsoEntries(LayoutPlanner& planner, TreeNode& directory);

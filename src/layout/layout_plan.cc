@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/disc_constants.h"
+#include "layout/checksum_list.h"
 #include "layout/entry_attributes.h"
 #include "layout/entry_extents.h"
 #include "layout/iso_hierarchy.h"
@@ -141,6 +142,7 @@ bool DataStep(LayoutPlanner& planner, LayoutCounters& c, TreeNode& directory) {
           break;
         case StereoBase:
         case StereoInterleaved: break;  // placed with the dependent clip's interleaved run
+        case ChecksumList: break;       // placed after all other file data (PlaceChecksumList)
       }
       if (c.dataSectors > kMaxSectorField)
         return planner.log.Fail("the files are too large for one disc image");
@@ -149,6 +151,24 @@ bool DataStep(LayoutPlanner& planner, LayoutCounters& c, TreeNode& directory) {
       return planner.log.Fail("the tree has too many entries for UDF");
     if (!e->hardLinks || !e->sharedData) e->uniqueId = uint32_t(c.nextUniqueId++);
   }
+  return true;
+}
+
+// The checksum list's text names every file under its recorded name, so it is sized once
+// the tree is named; its data follows all other file data, so that a writer that emits
+// the image in one sequential pass has every digest when the list's turn comes.
+void SizeChecksumList(const LayoutPlanner& planner) {
+  TreeNode& list = *planner.tree.checksumList;
+  list.size = ChecksumListBytes(planner.settings, planner.tree);
+  list.sectorCount = uint32_t(SectorsFor(list.size));
+}
+
+bool PlaceChecksumList(LayoutPlanner& planner, LayoutCounters& c) {
+  TreeNode& list = *planner.tree.checksumList;
+  list.dataStart = uint32_t(c.dataSectors);
+  c.dataSectors += list.sectorCount;
+  if (c.dataSectors > kMaxSectorField)
+    return planner.log.Fail("the files are too large for one disc image");
   return true;
 }
 
@@ -194,6 +214,125 @@ bool CheckUdfBlocks(LayoutPlanner& planner, const LayoutCounters& c) {
   return planner.log.Fail(text);
 }
 
+// Names and orders every directory and places every entry: the UDF directories and
+// entries, the ISO 9660 and Joliet directories, the file data after `c.dataSectors`.
+bool PlaceTree(LayoutPlanner& planner, LayoutCounters& c) {
+  const ImageSettings& settings = planner.settings;
+  SourceTree& tree = planner.tree;
+  FixReproducibleAttributes(settings, *tree.root);
+  WarnDatesIso9660CannotHold(planner, *tree.root);
+  if (!NameAndSortTree(planner, *tree.root)) return false;
+  if (tree.checksumList) SizeChecksumList(planner);
+  WalkDepthFirst(*tree.root, [](TreeNode& d) {
+    for (TreeNode* e = d.firstChild; e; e = e->nextSibling)
+      if (e->hardLinks) e->fileEntryLocation = 0;  // placed anew by the UDF walk
+    return true;
+  });
+  if (settings.WritesUdf() &&
+      !WalkBreadthFirst(*tree.root, &TreeNode::firstChild, &TreeNode::nextSibling,
+                        [&](TreeNode& d) { return UdfDirectoryStep(planner, c, d); })) {
+    return false;
+  }
+  if (settings.WritesIso9660() &&
+      !WalkBreadthFirst(
+          *tree.root, &TreeNode::isoFirstChild, &TreeNode::isoNextSibling,
+          [&](TreeNode& d) { return IsoDirectoryStep(planner, kPrimaryHierarchy, c.iso, d); })) {
+    return false;
+  }
+  if (settings.WritesIso9660() && settings.joliet &&
+      !WalkBreadthFirst(
+          *tree.root, &TreeNode::jolietFirstChild, &TreeNode::jolietNextSibling,
+          [&](TreeNode& d) { return IsoDirectoryStep(planner, kJolietHierarchy, c.joliet, d); })) {
+    return false;
+  }
+  if (!WalkDepthFirst(*tree.root, [&](TreeNode& d) { return DataStep(planner, c, d); }))
+    return false;
+  if (tree.checksumList && !PlaceChecksumList(planner, c)) return false;
+  if (tree.ssifDirectory) StereoFixUp(*tree.ssifDirectory);
+  WalkDepthFirst(*tree.root, LinkFixUp);
+  return true;
+}
+
+// The sizes and positions of the image's areas, from the counters of the placement.
+struct AreaSizes {
+  // ISO 9660: the primary path tables and directories (with their continuation areas),
+  // the Joliet path tables and directories, one after another.
+  uint64_t p = 0, d = 0, jp = 0, jd = 0, isoArea = 0;
+  uint64_t volume = 0, base = 0, offset = 0, partition = 0, metadata = 0, mirrorEntry = 0,
+           mirror = 0;
+};
+
+// Sizes the areas around the `c.dataSectors` of file data; false when the UDF blocks or
+// the image pass what can be recorded.
+bool SizeAreas(LayoutPlanner& planner, LayoutCounters& c, AreaSizes& a) {
+  const ImageSettings& settings = planner.settings;
+  const uint64_t f = c.dataSectors;
+  if (settings.WritesIso9660()) {
+    a.p = SectorsFor(c.iso.ptBytes);
+    a.d = c.iso.isoSectors;
+    if (settings.joliet) {
+      a.jp = SectorsFor(c.joliet.ptBytes);
+      a.jd = c.joliet.isoSectors;
+    }
+    a.isoArea = 2 * a.p + a.d + 2 * a.jp + a.jd;
+    if (settings.formatFlags == FormatIso9660) {
+      a.base = uint64_t(planner.plan.pathTableStart);
+      a.offset = a.isoArea;
+      a.volume =
+          RoundUp(a.base + a.offset + f + (settings.boot.hybrid ? 1 : 0), kMetadataAlignment);
+    }
+  }
+  if (settings.WritesUdf()) {
+    if (!CheckUdfBlocks(planner, c)) return false;
+    const uint64_t b = c.nextUdfBlock;
+    if (!settings.IsUdf250()) {
+      a.metadata = b;
+      a.offset = b;
+      a.partition = b + f;
+      a.base = kAfterAnchorSector + a.isoArea;
+      a.volume = RoundDown(a.base + a.partition + kMetadataAlignment, kMetadataAlignment);
+    } else {
+      a.base = kUdf250PartitionStart;
+      a.metadata = RoundUp(b, kMetadataAlignment);
+      a.offset = a.metadata + kMetadataContentOffset;
+      a.mirrorEntry = kUdf250PartitionStart + kMetadataContentOffset + a.metadata + f;
+      a.mirror = RoundDown(a.mirrorEntry + kMetadataAlignment, kMetadataAlignment);
+      a.partition = a.metadata + a.mirror - kUdf250PartitionStart;
+      a.volume = a.mirror + a.metadata + kMetadataAlignment;
+    }
+  }
+  // Every other field is below the image size.
+  if (a.volume > kMaxSectorField || c.iso.ptBytes > UINT32_MAX || c.joliet.ptBytes > UINT32_MAX) {
+    return planner.log.Fail("the image would have " + std::to_string(a.volume) +
+                            " sectors; at most " + std::to_string(kMaxSectorField) +
+                            " (4 TiB) can be recorded");
+  }
+  return true;
+}
+
+// Records the sizes in the plan.
+void FillPlan(const ImageSettings& settings, const LayoutCounters& c, const AreaSizes& a,
+              LayoutPlan& plan) {
+  plan.fileDataSectors = int32_t(c.dataSectors);
+  if (settings.WritesIso9660()) {
+    plan.pathTableBytes = uint32_t(c.iso.ptBytes);
+    plan.pathTableSectors = int32_t(a.p);
+    plan.isoDirectorySectors = int32_t(a.d);
+    plan.jolietPathTableStart =
+        settings.joliet ? int32_t(IsoFirstDirectorySector(plan) + uint32_t(a.d)) : 0;
+    plan.jolietPathTableBytes = uint32_t(c.joliet.ptBytes);
+    plan.jolietPathTableSectors = int32_t(a.jp);
+    plan.jolietDirectorySectors = int32_t(a.jd);
+  }
+  plan.dataBase = int32_t(a.base);
+  plan.fileDataOffset = int32_t(a.offset);
+  plan.partitionLength = int32_t(a.partition);
+  plan.metadataBlocks = uint32_t(a.metadata);
+  plan.mirrorEntrySector = int32_t(a.mirrorEntry);
+  plan.mirrorStart = int32_t(a.mirror);
+  plan.volumeSectors = int32_t(a.volume);
+}
+
 }  // namespace
 
 std::string IsoExtensionsRefused(const ImageSettings& settings) {
@@ -233,104 +372,15 @@ bool PlanLayout(const ImageSettings& settings, SourceTree& tree, LayoutPlan& pla
   // Then a hybrid image's backup GPT entries, among the sectors UDF readers take as used.
   const uint64_t backupEntries = c.dataSectors;
   if (settings.boot.hybrid) c.dataSectors += kBackupGptEntrySectors;
-  FixReproducibleAttributes(settings, *tree.root);
-  WarnDatesIso9660CannotHold(planner, *tree.root);
-  if (!NameAndSortTree(planner, *tree.root)) return false;
-  WalkDepthFirst(*tree.root, [](TreeNode& d) {
-    for (TreeNode* e = d.firstChild; e; e = e->nextSibling)
-      if (e->hardLinks) e->fileEntryLocation = 0;  // placed anew by the UDF walk
-    return true;
-  });
-  if (settings.WritesUdf() &&
-      !WalkBreadthFirst(*tree.root, &TreeNode::firstChild, &TreeNode::nextSibling,
-                        [&](TreeNode& d) { return UdfDirectoryStep(planner, c, d); })) {
-    return false;
-  }
-  if (settings.WritesIso9660() &&
-      !WalkBreadthFirst(
-          *tree.root, &TreeNode::isoFirstChild, &TreeNode::isoNextSibling,
-          [&](TreeNode& d) { return IsoDirectoryStep(planner, kPrimaryHierarchy, c.iso, d); })) {
-    return false;
-  }
-  if (settings.WritesIso9660() && settings.joliet &&
-      !WalkBreadthFirst(
-          *tree.root, &TreeNode::jolietFirstChild, &TreeNode::jolietNextSibling,
-          [&](TreeNode& d) { return IsoDirectoryStep(planner, kJolietHierarchy, c.joliet, d); })) {
-    return false;
-  }
-  if (!WalkDepthFirst(*tree.root, [&](TreeNode& d) { return DataStep(planner, c, d); }))
-    return false;
-  if (tree.ssifDirectory) StereoFixUp(*tree.ssifDirectory);
-  WalkDepthFirst(*tree.root, LinkFixUp);
-
-  const uint64_t f = c.dataSectors;
-  // ISO 9660: the primary path tables and directories (with their continuation areas),
-  // the Joliet path tables and directories, one after another.
-  uint64_t p = 0, d = 0, jp = 0, jd = 0, isoArea = 0;
-  uint64_t volume = 0, base = 0, offset = 0, partition = 0, metadata = 0, mirrorEntry = 0,
-           mirror = 0;
-  if (settings.WritesIso9660()) {
-    p = SectorsFor(c.iso.ptBytes);
-    d = c.iso.isoSectors;
-    if (settings.joliet) {
-      jp = SectorsFor(c.joliet.ptBytes);
-      jd = c.joliet.isoSectors;
-    }
-    isoArea = 2 * p + d + 2 * jp + jd;
-    if (settings.formatFlags == FormatIso9660) {
-      base = uint64_t(plan.pathTableStart);
-      offset = isoArea;
-      volume = RoundUp(base + offset + f + (settings.boot.hybrid ? 1 : 0), kMetadataAlignment);
-    }
-  }
-  if (settings.WritesUdf()) {
-    if (!CheckUdfBlocks(planner, c)) return false;
-    const uint64_t b = c.nextUdfBlock;
-    if (!settings.IsUdf250()) {
-      metadata = b;
-      offset = b;
-      partition = b + f;
-      base = kAfterAnchorSector + isoArea;
-      volume = RoundDown(base + partition + kMetadataAlignment, kMetadataAlignment);
-    } else {
-      base = kUdf250PartitionStart;
-      metadata = RoundUp(b, kMetadataAlignment);
-      offset = metadata + kMetadataContentOffset;
-      mirrorEntry = kUdf250PartitionStart + kMetadataContentOffset + metadata + f;
-      mirror = RoundDown(mirrorEntry + kMetadataAlignment, kMetadataAlignment);
-      partition = metadata + mirror - kUdf250PartitionStart;
-      volume = mirror + metadata + kMetadataAlignment;
-    }
-  }
-  // Every other field is below the image size.
-  if (volume > kMaxSectorField || c.iso.ptBytes > UINT32_MAX || c.joliet.ptBytes > UINT32_MAX) {
-    return log.Fail("the image would have " + std::to_string(volume) + " sectors; at most " +
-                    std::to_string(kMaxSectorField) + " (4 TiB) can be recorded");
-  }
-  plan.fileDataSectors = int32_t(f);
-  if (settings.WritesIso9660()) {
-    plan.pathTableBytes = uint32_t(c.iso.ptBytes);
-    plan.pathTableSectors = int32_t(p);
-    plan.isoDirectorySectors = int32_t(d);
-    plan.jolietPathTableStart =
-        settings.joliet ? int32_t(IsoFirstDirectorySector(plan) + uint32_t(d)) : 0;
-    plan.jolietPathTableBytes = uint32_t(c.joliet.ptBytes);
-    plan.jolietPathTableSectors = int32_t(jp);
-    plan.jolietDirectorySectors = int32_t(jd);
-  }
-  plan.dataBase = int32_t(base);
-  plan.fileDataOffset = int32_t(offset);
-  plan.partitionLength = int32_t(partition);
-  plan.metadataBlocks = uint32_t(metadata);
-  plan.mirrorEntrySector = int32_t(mirrorEntry);
-  plan.mirrorStart = int32_t(mirror);
-  plan.volumeSectors = int32_t(volume);
+  AreaSizes a;
+  if (!PlaceTree(planner, c) || !SizeAreas(planner, c, a)) return false;
+  FillPlan(settings, c, a, plan);
   if (elTorito) {
     plan.bootRecordSector = int32_t(kBootRecordSector);
     plan.bootCatalogSector = int32_t(tree.bootCatalog ? FileDataSector(plan, *tree.bootCatalog)
-                                                      : uint32_t(base + offset));
+                                                      : uint32_t(a.base + a.offset));
   }
-  if (settings.boot.hybrid) plan.backupGptEntrySector = int32_t(base + offset + backupEntries);
+  if (settings.boot.hybrid) plan.backupGptEntrySector = int32_t(a.base + a.offset + backupEntries);
   return true;
 }
 

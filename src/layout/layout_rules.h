@@ -43,12 +43,6 @@ inline uint32_t IsoPathTableRecordLength(uint32_t nameLength) {
 inline uint32_t IsoFirstDirectorySector(const LayoutPlan& plan) {
   return uint32_t(plan.pathTableStart) + 2 * uint32_t(plan.pathTableSectors);
 }
-inline uint32_t IsoDirectorySector(const LayoutPlan& plan, const TreeNode& directory) {
-  return IsoFirstDirectorySector(plan) + directory.isoDirLocation;
-}
-inline uint32_t IsoDirectoryExtentSectors(const TreeNode& directory) {
-  return uint32_t(SectorsFor(directory.isoDirSize));
-}
 
 // A file's first data sector in the image; in UDF its block within the (physical)
 // partition is FileDataBlock.

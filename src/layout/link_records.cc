@@ -82,19 +82,6 @@ std::string RockRidgeSlEntries(const char* target) {
   return out;
 }
 
-std::string RecordedLinkText(const char* target) {
-  std::string out;
-  for (const Component& c : Split(target ? target : "")) {
-    if (c.part == Part::Root) {
-      out = "/";
-      continue;
-    }
-    if (!out.empty() && out.back() != '/') out += '/';
-    out += c.name;
-  }
-  return out;
-}
-
 std::string UdfPathComponents(const char* target) {
   std::string out;
   for (const Component& c : Split(target ? target : "")) {

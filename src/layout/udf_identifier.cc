@@ -113,14 +113,6 @@ char16_t UdfNameUnit(const TreeNode& node, uint32_t i) {
   return unit;
 }
 
-bool MakeUdfName(LayoutPlanner& planner, TreeNode& node) {
-  bool eightBit = planner.tree.dvdVideoMode;
-  UdfUnits units = NaturalUnits(node, eightBit);
-  size_t limit = eightBit ? kUdfMaxNameBytes : kUdfMaxNameBytes / 2;
-  if (units.size() > limit) units = Shortened(units, limit, 0);
-  return StoreUdfName(planner, node, units, eightBit);
-}
-
 // A File Identifier is recorded with a one-byte length that counts its compression
 // identifier, so a name holds at most 254 bytes: 127 UTF-16 units or 254 8-bit
 // characters. A name that fits is recorded as it is. A longer one is shortened (see

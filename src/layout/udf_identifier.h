@@ -17,10 +17,6 @@
 
 namespace vellumcast {
 
-// The identifier of one entry as the name gives it, before the directory's identifiers
-// are made unique. False when the arena is full.
-[[nodiscard]] bool MakeUdfName(LayoutPlanner& planner, TreeNode& node);
-
 // Gives every entry of `directory` its UDF identifier, unique within the directory.
 // False when the arena is full. Warns about each full name it records shortened or
 // numbered, counting them in `changedNames`; only the first 20 draw their own warning,

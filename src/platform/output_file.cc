@@ -41,6 +41,57 @@ bool IsLetterOrDigit(char c) {
   return (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
 }
 
+// The image streams to whatever reads standard output. A reader that goes away must
+// make the write fail (EPIPE) rather than end the process, so that the build reports it.
+bool OpenStandardOutput(OutputFile& out) {
+  if (isatty(STDOUT_FILENO)) {
+    out.error = "standard output is a terminal";
+    return false;
+  }
+  signal(SIGPIPE, SIG_IGN);
+  out.file.handle = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
+  if (!out.file.IsOpen()) {
+    out.error = strerror(errno);
+    return false;
+  }
+  out.targetPath = "-";
+  return true;
+}
+
+// No temporary file could be made (mkstemp failed with `tempErrno`): in a folder that
+// takes no new entry (read-only, immutable) or for a name too long for the suffix, the
+// target itself is written, truncated first so that holes read as zeros.
+bool OpenInPlace(OutputFile& out, const std::string& destination, bool exists, int tempErrno) {
+  if (tempErrno != EACCES && tempErrno != EPERM && tempErrno != ENAMETOOLONG) {
+    out.error = strerror(tempErrno);
+    return false;
+  }
+  out.noTemporaryReason = strerror(tempErrno);
+  const int flags = O_WRONLY | O_TRUNC | O_CLOEXEC | (exists ? 0 : O_CREAT | O_EXCL);
+  out.file.handle = open(destination.c_str(), flags, DefaultFileMode());
+  if (!out.file.IsOpen()) {
+    out.error = strerror(errno);
+    return false;
+  }
+  out.writtenInPlace = exists;
+  out.createdTarget = !exists;
+  return true;
+}
+
+// The new file takes the old one's (`old`, null when there was none) owner and group
+// where this process may give them (as root; otherwise it keeps this process's, as any
+// file it makes), then its permission bits, since a change of owner clears set-user-ID.
+void TakeOwnerAndMode(int handle, const struct stat* old) {
+  if (!old) {
+    fchmod(handle, DefaultFileMode());
+    return;
+  }
+  if (old->st_uid != geteuid() || old->st_gid != getegid()) {
+    [[maybe_unused]] int given = fchown(handle, old->st_uid, old->st_gid);
+  }
+  fchmod(handle, old->st_mode & 07777);
+}
+
 }  // namespace
 
 std::string ImageDestination(const std::string& hostTarget) {
@@ -77,22 +128,7 @@ bool OutputFile::Open(std::u16string_view target) {
   writtenInPlace = false;
   createdTarget = false;
   noTemporaryReason.clear();
-  if (IsStandardOutputTarget(target)) {
-    // The image streams to whatever reads standard output. A reader that goes away must
-    // make the write fail (EPIPE) rather than end the process, so that the build reports it.
-    if (isatty(STDOUT_FILENO)) {
-      error = "standard output is a terminal";
-      return false;
-    }
-    signal(SIGPIPE, SIG_IGN);
-    file.handle = fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 0);
-    if (!file.IsOpen()) {
-      error = strerror(errno);
-      return false;
-    }
-    targetPath = "-";
-    return true;
-  }
+  if (IsStandardOutputTarget(target)) return OpenStandardOutput(*this);
   targetPath = HostPath(target);
   if (targetPath.empty()) {
     error = strerror(ENOENT);
@@ -133,36 +169,9 @@ bool OutputFile::Open(std::u16string_view target) {
   targetPath = destination;
   holesAllowed = true;
   kernelCopy = true;
-  if (!file.IsOpen()) {
-    // A folder that takes no new entry (read-only, immutable) or a name too long for the
-    // suffix: the target itself is written, truncated first so that holes read as zeros.
-    if (tempErrno != EACCES && tempErrno != EPERM && tempErrno != ENAMETOOLONG) {
-      error = strerror(tempErrno);
-      return false;
-    }
-    noTemporaryReason = strerror(tempErrno);
-    const int flags = O_WRONLY | O_TRUNC | O_CLOEXEC | (exists ? 0 : O_CREAT | O_EXCL);
-    file.handle = open(destination.c_str(), flags, DefaultFileMode());
-    if (!file.IsOpen()) {
-      error = strerror(errno);
-      return false;
-    }
-    writtenInPlace = exists;
-    createdTarget = !exists;
-    return true;
-  }
+  if (!file.IsOpen()) return OpenInPlace(*this, destination, exists, tempErrno);
   tempPath = pattern;
-  if (exists) {
-    // The new file takes the old one's owner and group where this process may give them
-    // (as root; otherwise it keeps this process's, as any file it makes), then its
-    // permission bits, since a change of owner clears set-user-ID.
-    if (st.st_uid != geteuid() || st.st_gid != getegid()) {
-      [[maybe_unused]] int given = fchown(file.handle, st.st_uid, st.st_gid);
-    }
-    fchmod(file.handle, st.st_mode & 07777);
-  } else {
-    fchmod(file.handle, DefaultFileMode());
-  }
+  TakeOwnerAndMode(file.handle, exists ? &st : nullptr);
   return true;
 }
 

@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <chrono>
 #include <new>
-#include <system_error>
 
 namespace vellumcast {
 namespace {
@@ -47,30 +46,22 @@ bool ReadAhead::Start(ReadAheadNextFn nextFn, void* nextContext, const ReadAhead
     limits.readers = uint32_t(std::min<uint64_t>(limits.readers, share));
     limits.openFiles = uint32_t(std::min<uint64_t>(limits.openFiles, share));
   }
-  stopping = false;
   orderEnded = false;
   resting = false;
   drained = false;
   inMemoryRun = 0;
-  taken = 0;
   ring.size = limits.memoryBytes;
   ring.head = ring.used = 0;
   heldRingBytes = 0;
   ring.bytes.reset(new (std::nothrow) uint8_t[ring.size]);
   if (!ring.bytes) return false;
-  for (uint32_t i = 0; i < limits.readers; ++i) {
-    try {
-      readers.emplace_back(&ReadAhead::ReaderLoop, this);
-    } catch (const std::system_error&) {
-      break;  // fewer readers than asked; none at all means no read-ahead
-    }
-  }
-  return !readers.empty();
+  started = engine.Start(limits.readers, [this](uint32_t) { ReaderLoop(); });
+  return started;
 }
 
 bool ReadAhead::PeekNext() {
   if (pending) return true;
-  if (orderEnded || stopping) return false;
+  if (orderEnded || engine.Stopping()) return false;
   auto request = std::make_unique<ReadAheadRequest>();
   if (!next(context, *request)) {
     orderEnded = true;
@@ -125,19 +116,15 @@ ReadAhead::Entry& ReadAhead::Claim() {
 
 void ReadAhead::ReaderLoop() {
   std::vector<Entry*> batch;
-  std::unique_lock<std::mutex> lock(mutex);
-  while (!stopping) {
+  std::unique_lock<std::mutex> lock(engine.mutex);
+  while (!engine.Stopping()) {
     if (resting) {
-      ++idleReaders;
-      readersWake.wait(lock);
-      --idleReaders;
+      if (!engine.WorkerWait(lock)) break;
       continue;
     }
     if (!PeekNext()) break;
     if (!RoomFor(*pending)) {
-      ++idleReaders;
-      readersWake.wait(lock);
-      --idleReaders;
+      if (!engine.WorkerWait(lock)) break;
       continue;
     }
     // A few consecutive files per claim: one lock for several small files keeps the
@@ -151,14 +138,11 @@ void ReadAhead::ReaderLoop() {
              RoomFor(*pending));
     lock.unlock();
     for (Entry* entry : batch) {
-      if (stopping) break;  // what is left in the window is only freed
+      if (engine.Stopping()) break;  // what is left in the window is only freed
       Fill(*entry);
       Judge(*entry);
       entry->ready = true;
-      if (consumerWaiting) {
-        std::lock_guard<std::mutex> wakeLock(mutex);
-        consumerWake.notify_one();
-      }
+      engine.ItemReady();
     }
     lock.lock();
   }
@@ -187,7 +171,7 @@ void ReadAhead::Fill(Entry& entry) const {
     return;
   }
   file.fromStorage = true;
-  for (uint64_t at = 0; at < wanted && !stopping; at += kRequestStepBytes) {
+  for (uint64_t at = 0; at < wanted && !engine.Stopping(); at += kRequestStepBytes) {
     file.RequestBytes(at, std::min(kRequestStepBytes, wanted - at));
   }
 }
@@ -199,15 +183,15 @@ void ReadAhead::Judge(const Entry& entry) {
     return;
   }
   if (inMemoryRun.fetch_add(1) + 1 == kRestAfterFiles) {
-    std::lock_guard<std::mutex> lock(mutex);
-    if (!stopping) resting = true;
+    std::lock_guard<std::mutex> lock(engine.mutex);
+    if (!engine.Stopping()) resting = true;
   }
 }
 
 void ReadAhead::Resume(const void* after) {
   {
-    std::lock_guard<std::mutex> lock(mutex);
-    if (!drained || stopping) return;
+    std::lock_guard<std::mutex> lock(engine.mutex);
+    if (!drained || engine.Stopping()) return;
     // No reader is in `next` now: resting ones wait, the others have ended.
     seek(context, after);
     pending.reset();
@@ -216,7 +200,7 @@ void ReadAhead::Resume(const void* after) {
     drained = false;
     inMemoryRun = 0;
   }
-  readersWake.notify_all();
+  engine.workersWake.notify_all();
 }
 
 void ReadAhead::Release(Entry& entry) {
@@ -225,8 +209,8 @@ void ReadAhead::Release(Entry& entry) {
 }
 
 bool ReadAhead::Take(const std::string& hostPath, SourceFile& into) {
-  if (readers.empty() || drained) return false;
-  std::unique_lock<std::mutex> lock(mutex);
+  if (!started || drained) return false;
+  std::unique_lock<std::mutex> lock(engine.mutex);
   // The consumer is done with the file it took before; its bytes may now be overwritten.
   ring.Free(heldRingBytes);
   heldRingBytes = 0;
@@ -239,7 +223,7 @@ bool ReadAhead::Take(const std::string& hostPath, SourceFile& into) {
     // readers go on after it.
     bool inStep = PeekNext() && pending->hostPath == hostPath;
     pending.reset();
-    if (idleReaders) readersWake.notify_all();
+    if (engine.Idle()) engine.workersWake.notify_all();
     lock.unlock();
     if (!inStep) Stop();
     return false;
@@ -252,12 +236,14 @@ bool ReadAhead::Take(const std::string& hostPath, SourceFile& into) {
   }
   if (!front.ready) {
     // The readers fall behind (the storage is slow): all of them to work.
-    if (idleReaders) readersWake.notify_all();
-    // Both flags sequentially consistent: either the reader sees the consumer waiting and
-    // wakes it (under the lock), or the consumer sees the entry ready.
-    consumerWaiting = true;
-    consumerWake.wait(lock, [&front] { return front.ready.load(); });
-    consumerWaiting = false;
+    if (engine.Idle()) engine.workersWake.notify_all();
+    // A claimed entry is filled before its reader ends unless a stop came, which only
+    // the consumer gives: the wait ends with the entry ready.
+    if (!engine.ConsumerWait(lock, [&front] { return front.ready.load(); })) {
+      lock.unlock();
+      Stop();
+      return false;
+    }
   }
   std::unique_ptr<Entry> entry = std::move(window.front());
   window.pop_front();
@@ -266,28 +252,22 @@ bool ReadAhead::Take(const std::string& hostPath, SourceFile& into) {
   // Keeping ahead: one reader refills the window while the consumer works (with the
   // files in memory one is enough, and more would only take processor time from the
   // consumer); the others join when the consumer finds a file not ready.
-  if (idleReaders && !resting && AtLowWater()) readersWake.notify_one();
+  if (engine.Idle() && !resting && AtLowWater()) engine.workersWake.notify_one();
   lock.unlock();
   // A file removed, replaced or written since a reader opened it is opened afresh: the
   // image takes every file as it is at its turn, as without the read-ahead.
   if (!entry->usable || !entry->file.Unchanged(hostPath)) return false;
   into.Adopt(entry->file);
-  ++taken;
   return true;
 }
 
 void ReadAhead::Stop() {
-  {
-    std::lock_guard<std::mutex> lock(mutex);
-    stopping = true;
-  }
-  readersWake.notify_all();
-  for (std::thread& reader : readers) reader.join();
-  readers.clear();
-  std::lock_guard<std::mutex> lock(mutex);
+  engine.Stop();
+  started = false;
+  std::lock_guard<std::mutex> lock(engine.mutex);
   window.clear();  // closes what is still open and frees what was read
   pending.reset();
-  idleReaders = openFiles = 0;
+  openFiles = 0;
   resting = false;
   drained = false;
   windowBytes = 0;

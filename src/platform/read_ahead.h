@@ -18,19 +18,18 @@
 // large file whose first bytes are in memory is not requested either);
 // the consumer then opens every file itself, and wakes them again (from its own place
 // in the order) at the first file whose bytes had to come from the storage.
+//
+// The threads, their waits and their stop are the prefetch engine's (platform/prefetch.h).
 #pragma once
 
 #include <atomic>
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
-#include <vector>
 
+#include "platform/prefetch.h"
 #include "platform/source_file.h"
 
 namespace vellumcast {
@@ -85,9 +84,6 @@ struct ReadAhead {
   // joins them and closes and frees everything in the window. Safe to call twice.
   void Stop();
 
-  // Files handed to the consumer ready (for tests and measurements).
-  uint64_t Taken() const { return taken; }
-
  private:
   struct Entry {
     ReadAheadRequest request;
@@ -131,24 +127,18 @@ struct ReadAhead {
   void* context = nullptr;
   ReadAheadLimits limits;
 
-  std::mutex mutex;
-  std::condition_variable readersWake;        // room in the window, or stop
-  std::condition_variable consumerWake;       // an entry became ready
+  PrefetchEngine engine;  // its lock guards everything below but the atomics
+  bool started = false;
   std::deque<std::unique_ptr<Entry>> window;  // claimed files in the consumer's order
   std::unique_ptr<ReadAheadRequest> pending;  // fetched but not yet claimed (no room)
   bool orderEnded = false;
-  std::atomic<bool> stopping{false};  // also read by readers between requests
-  std::atomic<bool> consumerWaiting{false};
   bool resting = false;                  // the readers claim nothing
   std::atomic<bool> drained{false};      // resting, and the window is empty
   std::atomic<uint32_t> inMemoryRun{0};  // files in a row read wholly from memory
-  uint32_t idleReaders = 0;
   uint32_t openFiles = 0;
   uint64_t windowBytes = 0;
   uint64_t heldRingBytes = 0;  // of the file last taken, freed at the next Take
   Ring ring;
-  uint64_t taken = 0;
-  std::vector<std::thread> readers;
 };
 
 }  // namespace vellumcast

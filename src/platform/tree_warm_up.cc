@@ -7,7 +7,7 @@
 #include <unistd.h>
 
 #include <chrono>
-#include <system_error>
+#include <vector>
 
 namespace vellumcast {
 namespace {
@@ -25,30 +25,26 @@ constexpr uint64_t kEntriesBeforeJudging = 256;
 
 bool TreeWarmUp::Start(const std::string& hostRoot, uint32_t workers) {
   Stop();
-  stopping = false;
   joined = false;
   waiting.assign(1, hostRoot.empty() || hostRoot.back() == '/' ? hostRoot : hostRoot + '/');
-  for (uint32_t i = 0; i < workers; ++i) {
-    try {
-      threads.emplace_back(&TreeWarmUp::Work, this, i == 0);
-    } catch (const std::system_error&) {
-      break;
-    }
-  }
-  return !threads.empty();
+  return engine.Start(workers, [this](uint32_t worker) { Work(worker); });
 }
 
-void TreeWarmUp::Work(bool first) {
-  std::unique_lock<std::mutex> lock(mutex);
-  if (!first) wake.wait(lock, [this] { return stopping || joined; });
-  while (!stopping) {
+void TreeWarmUp::Wait() {
+  std::unique_lock<std::mutex> lock(engine.mutex);
+  engine.ConsumerWait(lock, [] { return false; });
+}
+
+void TreeWarmUp::Work(uint32_t worker) {
+  std::unique_lock<std::mutex> lock(engine.mutex);
+  if (worker > 0 && !engine.WorkerWait(lock, [this] { return joined; })) return;
+  while (!engine.Stopping()) {
     if (waiting.empty()) {
       if (busy == 0) {  // nothing left and nobody can add more
-        stopping = true;
-        wake.notify_all();
+        engine.Halt();
         break;
       }
-      wake.wait(lock);
+      if (!engine.WorkerWait(lock)) break;
       continue;
     }
     std::string directory = std::move(waiting.front());
@@ -58,7 +54,7 @@ void TreeWarmUp::Work(bool first) {
     Visit(directory);
     lock.lock();
     --busy;
-    wake.notify_all();
+    engine.workersWake.notify_all();
   }
 }
 
@@ -73,7 +69,7 @@ void TreeWarmUp::Visit(const std::string& directory) {
   std::vector<std::string> subdirectories;
   const auto start = std::chrono::steady_clock::now();
   uint64_t entries = 0;
-  while (!stopping) {
+  while (!engine.Stopping()) {
     const dirent* e = readdir(dir);
     if (!e) break;
     const char* name = e->d_name;
@@ -86,19 +82,18 @@ void TreeWarmUp::Visit(const std::string& directory) {
   }
   closedir(dir);
   const auto spent = std::chrono::steady_clock::now() - start;
-  std::lock_guard<std::mutex> lock(mutex);
+  std::lock_guard<std::mutex> lock(engine.mutex);
   visitedEntries += entries;
   visitedNanoseconds +=
       uint64_t(std::chrono::duration_cast<std::chrono::nanoseconds>(spent).count());
   if (!joined && visitedEntries >= kEntriesBeforeJudging) {
     if (visitedNanoseconds < visitedEntries * kInMemoryNanosecondsPerEntry) {
-      stopping = true;
       waiting.clear();
-    } else {
-      joined = true;
+      engine.Halt();
+      return;
     }
-    wake.notify_all();
-    if (stopping) return;
+    joined = true;
+    engine.workersWake.notify_all();
   }
   for (std::string& s : subdirectories) {
     if (waiting.size() >= kMaxWaitingDirectories) break;
@@ -107,13 +102,7 @@ void TreeWarmUp::Visit(const std::string& directory) {
 }
 
 void TreeWarmUp::Stop() {
-  {
-    std::lock_guard<std::mutex> lock(mutex);
-    stopping = true;
-  }
-  wake.notify_all();
-  for (std::thread& t : threads) t.join();
-  threads.clear();
+  engine.Stop();
   waiting.clear();
   busy = 0;
   visitedEntries = visitedNanoseconds = 0;

@@ -51,21 +51,32 @@ bool ImageSource::FlushAndDropCache() {
   return false;
 }
 
+bool ImageSource::Failed(uint64_t sector, const std::string& why) {
+  error = why;
+  failed = true;
+  failedSector = sector;
+  return false;
+}
+
 bool ImageSource::ReadDirect(uint64_t offset, uint8_t* out, size_t n) {
+  for (uint64_t sector : unreadable) {
+    const uint64_t start = sector * kImageSectorSize;
+    if (start < offset + n && offset < start + kImageSectorSize) {
+      error = "Input/output error";
+      return false;
+    }
+  }
   if (memory) {
     std::memcpy(out, memory + offset, n);
     return true;
   }
   if (file.ReadAt(offset, out, n)) return true;
-  error = file.error;
-  return false;
+  return Failed(offset / kImageSectorSize, file.error);
 }
 
 bool ImageSource::ReadBytes(uint64_t offset, uint8_t* out, size_t n) {
-  if (offset > size || n > size - offset) {
-    error = "past the end of the image";
-    return false;
-  }
+  if (offset > size || n > size - offset)
+    return Failed(offset / kImageSectorSize, "past the end of the image");
   if (n == 0) return true;
   if (memory || n >= kWindowBytes / 2) return ReadDirect(offset, out, n);
   if (offset < windowStart || offset + n > windowStart + window.size()) {
@@ -73,9 +84,13 @@ bool ImageSource::ReadBytes(uint64_t offset, uint8_t* out, size_t n) {
     windowStart = offset - offset % kImageSectorSize;
     const uint64_t length = std::min<uint64_t>(kWindowBytes, size - windowStart);
     window.resize(size_t(length));
+    const bool failedBefore = failed;
     if (!ReadDirect(windowStart, window.data(), window.size())) {
+      // A sector of the window that cannot be read need not be one of these: they are
+      // read on their own, so that a failure names their own sector.
       window.clear();
-      return false;
+      failed = failedBefore;
+      return ReadDirect(offset, out, n);
     }
     if (offset + n > windowStart + window.size()) return ReadDirect(offset, out, n);
   }
@@ -84,10 +99,8 @@ bool ImageSource::ReadBytes(uint64_t offset, uint8_t* out, size_t n) {
 }
 
 bool ImageSource::ReadSectors(uint64_t sector, uint32_t count, uint8_t* out) {
-  if (sector > Sectors() || count > Sectors() - sector) {
-    error = "past the end of the image";
-    return false;
-  }
+  if (sector > Sectors() || count > Sectors() - sector)
+    return Failed(sector, "past the end of the image");
   return ReadBytes(sector * kImageSectorSize, out, size_t(count) * kImageSectorSize);
 }
 

@@ -23,7 +23,15 @@ struct ImageSource {
   ImageFile file;                   // the file or device; closed for a memory image
   const uint8_t* memory = nullptr;  // the bytes of a memory image (not owned)
   uint64_t size = 0;                // bytes in the image
-  std::string error;                // why the last Open or read failed
+  std::string error;                // the system's text for the last failed Open or read
+  // Where the last failed read began, and whether one failed since `failed` was cleared:
+  // a caller that clears it before a read tells a failed read from a range its own
+  // structures do not cover.
+  bool failed = false;
+  uint64_t failedSector = 0;
+
+  // Sectors whose every read fails as a damaged disc's would (tests make them up).
+  std::vector<uint64_t> unreadable;
 
   std::vector<uint8_t> window;  // cached bytes [windowStart, windowStart + window.size())
   uint64_t windowStart = 0;
@@ -60,6 +68,8 @@ struct ImageSource {
   void ReadAhead(uint64_t offset, uint64_t n) { file.ReadAhead(offset, n); }
 
  private:
+  // Records a read from `sector` that failed with `why`; returns false.
+  bool Failed(uint64_t sector, const std::string& why);
   [[nodiscard]] bool ReadDirect(uint64_t offset, uint8_t* out, size_t n);
 };
 

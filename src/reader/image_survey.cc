@@ -41,9 +41,11 @@ ImageFileSystems SurveyImage(ImageSource& image) {
     ReadReport problems;
     found.udf = ReadUdfVolume(image, volume, problems);
     if (found.udf) found.udfRevision = volume.logical.domainRevision;
-    if (!found.udf && !problems.problems.empty()) found.udfProblem = problems.problems.back();
+    found.udfUnreadable = !found.udf && !problems.problems.empty();
+    if (found.udfUnreadable) found.udfProblem = problems.problems.back().text;
   } else {
     found.udfBlockSize = OtherUdfBlockSize(image);
+    found.udfUnreadable = found.udfBlockSize != 0;
   }
   return found;
 }
@@ -52,8 +54,7 @@ std::string ImageFileSystems::UnreadableUdf() const {
   if (udfBlockSize)
     return "UDF of " + std::to_string(udfBlockSize) + "-byte blocks is not supported (" +
            "only 2048-byte blocks, as on optical discs)";
-  if (!udfProblem.empty()) return "its UDF file system cannot be read: " + udfProblem;
-  return {};
+  return "its UDF file system cannot be read: " + udfProblem;
 }
 
 uint64_t RecordedSectors(ImageSource& image) {
@@ -100,12 +101,6 @@ std::string UdfRevisionName(uint16_t revision) {
   const char digits[] = {char('0' + ((revision >> 8) & 0xF)), '.',
                          char('0' + ((revision >> 4) & 0xF)), char('0' + (revision & 0xF)), '\0'};
   return std::string("UDF ") + digits;
-}
-
-std::string FileSystemsName(const ImageFileSystems& systems) {
-  std::string name = systems.iso9660 ? "ISO 9660" : "";
-  if (systems.udf) name += (name.empty() ? "" : " and ") + UdfRevisionName(systems.udfRevision);
-  return name;
 }
 
 }  // namespace vellumcast

@@ -16,9 +16,10 @@ struct ImageFileSystems {
   // else the first problem of its volume structures ("" when there is no anchor).
   uint32_t udfBlockSize = 0;
   std::string udfProblem;
+  bool udfUnreadable = false;  // an anchor is there, but not a volume this reader reads
 
-  // What the image carries that cannot be read, for a message: "UDF of 512-byte blocks
-  // is not supported"; "" when nothing.
+  // What the image carries that cannot be read (when `udfUnreadable`), for a message:
+  // "UDF of 512-byte blocks is not supported".
   std::string UnreadableUdf() const;
 };
 
@@ -34,8 +35,5 @@ uint64_t RecordedSectors(ImageSource& image);
 
 // "UDF 1.02" for 0x0102, "UDF 2.50" for 0x0250.
 std::string UdfRevisionName(uint16_t revision);
-
-// "ISO 9660", "ISO 9660 and UDF 1.02", "UDF 2.50", "" when none.
-std::string FileSystemsName(const ImageFileSystems& systems);
 
 }  // namespace vellumcast

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "reader/image_source.h"
+#include "reader/read_report.h"
 
 namespace vellumcast {
 
@@ -100,23 +101,6 @@ struct ReadLimits {
 
 // What an entry holds in memory, for the walk's bound on it.
 uint64_t HeldBytes(const ImageEntry& entry);
-
-// The problems of one read, in lower case, each naming the file system, the structure
-// and its sector or block ("udf: file entry at block 412: tag checksum wrong").
-struct ReadReport {
-  std::vector<std::string> problems;
-  uint32_t limit = 200;  // problems kept; the rest are only counted
-  uint32_t dropped = 0;
-
-  void Add(std::string text) {
-    if (problems.size() < limit) {
-      problems.push_back(std::move(text));
-    } else {
-      ++dropped;
-    }
-  }
-  bool Clean() const { return problems.empty() && dropped == 0; }
-};
 
 // Bytes [offset, offset + n) of `entry` through its extents (or its embedded bytes);
 // false when the range passes the entry's size or the image cannot be read.

@@ -67,6 +67,41 @@ bool DecodeSl(ByteSpan e, SuspFindings& out) {
   return true;
 }
 
+// IEEE P1282 4.1.4: NM, one piece of the name (or "." or "..").
+bool DecodeNm(ByteSpan e, SuspFindings& out, const char*& why) {
+  if (e.size < kNmName || e.U8(kEntryVersion) != 1) {
+    why = "nm entry wrong";
+    return false;
+  }
+  const uint8_t flags = e.U8(kNmFlags);
+  if (out.haveName && !out.nameContinues) {
+    why = "nm entry follows a name without its continue flag";
+    return false;
+  }
+  out.haveName = true;
+  out.nameContinues = flags & kNmContinue;
+  if (flags & (kNmCurrent | kNmParent)) {
+    out.name = (flags & kNmCurrent) ? "." : "..";
+  } else {
+    out.name.append(reinterpret_cast<const char*>(e.data) + kNmName, e.size - kNmName);
+  }
+  return true;
+}
+
+// IEEE P1281 5.1: CE, where the System Use area goes on.
+bool DecodeCe(ByteSpan e, SuspFindings& out, const char*& why) {
+  bool agree = true;
+  out.ceBlock = e.Both32(kCeBlock, agree);
+  out.ceOffset = e.Both32(kCeOffset, agree);
+  out.ceLength = e.Both32(kCeLength, agree);
+  if (e.size != kCeBytes || !agree || !e.ok) {
+    why = "ce entry wrong";
+    return false;
+  }
+  out.haveContinuation = true;
+  return true;
+}
+
 bool IsRockRidgeIdentifier(ByteSpan id) {
   auto is = [&](const char* text, size_t n) { return id.size == n && id.Equals(0, text, n); };
   return is("RRIP_1991A", 10) || is("IEEE_P1282", 10) || is("IEEE_1282", 9);
@@ -96,15 +131,7 @@ bool DecodeSuspArea(ByteSpan area, SuspFindings& out, const char*& why) {
       out.sp = true;
       out.skip = e.U8(kSpSkip);
     } else if (e.Equals(kEntrySignature, "CE", 2)) {
-      bool agree = true;
-      out.ceBlock = e.Both32(kCeBlock, agree);
-      out.ceOffset = e.Both32(kCeOffset, agree);
-      out.ceLength = e.Both32(kCeLength, agree);
-      if (length != kCeBytes || !agree || !e.ok) {
-        why = "ce entry wrong";
-        return false;
-      }
-      out.haveContinuation = true;
+      if (!DecodeCe(e, out, why)) return false;
     } else if (e.Equals(kEntrySignature, "ER", 2)) {
       const size_t idBytes = e.U8(kErIdentifierLength);
       const size_t all =
@@ -122,22 +149,7 @@ bool DecodeSuspArea(ByteSpan area, SuspFindings& out, const char*& why) {
         return false;
       }
     } else if (e.Equals(kEntrySignature, "NM", 2)) {
-      if (length < kNmName || e.U8(kEntryVersion) != 1) {
-        why = "nm entry wrong";
-        return false;
-      }
-      const uint8_t flags = e.U8(kNmFlags);
-      if (out.haveName && !out.nameContinues) {
-        why = "nm entry follows a name without its continue flag";
-        return false;
-      }
-      out.haveName = true;
-      out.nameContinues = flags & kNmContinue;
-      if (flags & (kNmCurrent | kNmParent)) {
-        out.name = (flags & kNmCurrent) ? "." : "..";
-      } else {
-        out.name.append(reinterpret_cast<const char*>(e.data) + kNmName, length - kNmName);
-      }
+      if (!DecodeNm(e, out, why)) return false;
     }
   }
   return true;

@@ -5,10 +5,13 @@
 #include <unordered_map>
 #include <utility>
 
+#include "reader/udf_file_fields.h"
 #include "reader/udf_volume.h"
 
 namespace vellumcast {
 namespace {
+
+using enum ReadProblemKind;
 
 // ECMA-167 4/14.4: the longest File Identifier Descriptor (38 bytes, an implementation
 // use field of up to 65535 bytes, an identifier of up to 255, padding to 4). A
@@ -34,8 +37,27 @@ struct UdfChild {
 // What the extents of a File Entry whose allocations continue in Allocation Extent
 // Descriptors came to: expanded once, however many identifiers name the entry.
 struct ExpandedEntry {
-  std::vector<ImageExtent> extents;
-  std::string why;  // empty when the extents were read
+  bool ok = false;
+  std::vector<ImageExtent> extents = {};
+  ReadProblem why = {};  // when not `ok`
+};
+
+// One directory while its identifiers are read: its entry, where its bytes lie, what it
+// lists and what it holds.
+struct UdfDirectoryRead {
+  const UdfAllocation& icb;
+  const UdfAllocation& parent;
+  uint32_t number = 0;
+  uint32_t depth = 0;
+  std::vector<uint8_t> storage = {};  // the block of its File Entry
+  UdfFileEntry entry = {};
+  ImageEntry whole = {};  // its bytes as one entry: extents, or embedded bytes
+  // Where each piece of its bytes lies in its partition: (byte start, allocation).
+  std::vector<std::pair<uint64_t, UdfAllocation>> pieces = {};
+  std::vector<UdfChild> subdirectories = {};
+  uint64_t childBytes = 0;   // held by `subdirectories`
+  uint64_t folderBytes = 0;  // held by `folder`
+  ImageFolder folder = {};
 };
 
 struct UdfWalk {
@@ -54,44 +76,64 @@ struct UdfWalk {
   uint64_t directoryBytes = 0;  // bytes of directories read
   std::string path = {};        // the path of the directory being read
 
-  void Problem(const std::string& what) const { volume.Problem(what); }
-  void Stop(const std::string& what) {
-    Problem(what);
+  std::string Entry(const UdfAllocation& icb, const std::string& name = {}) const {
+    return "file entry at block " + std::to_string(icb.block) + " (" + Shown(name) + ")";
+  }
+  // The path of the directory being read ("/" for the root), or of `name` in it.
+  std::string Shown(const std::string& name = {}) const {
+    return name.empty() ? (path.empty() ? "/" : path) : JoinImagePath(path, name);
+  }
+  // Reports `why`, met at the entry `icb` that `name` (or the directory being read)
+  // names: placed at the entry's sector unless `why` has its own.
+  void EntryProblem(ReadProblem why, const UdfAllocation& icb, const std::string& name = {}) const {
+    if (why.sector == kNoSector) why.sector = volume.SectorOf(icb.partition, icb.block);
+    if (!*why.structure) why.structure = "file entry";
+    why.path = name.empty() ? path : JoinImagePath(path, name);
+    volume.Problem(why.Within(Entry(icb, name)));
+  }
+  void EntryProblem(ReadProblemKind kind, const UdfAllocation& icb, const std::string& what,
+                    const std::string& name = {}) const {
+    EntryProblem(Fault(kind, what), icb, name);
+  }
+  // Reports a problem of the File Identifier Descriptor at `block` of directory `d`,
+  // about the entry `name` it names when given.
+  void IdentifierProblem(const UdfDirectoryRead& d, ReadProblemKind kind, uint32_t block,
+                         const std::string& what, const std::string& name = {}) const {
+    volume.Problem(ReadProblem{
+        kind, "file identifier", volume.SectorOf(d.icb.partition, block),
+        name.empty() ? path : JoinImagePath(path, name),
+        "file identifier at block " + std::to_string(block) + " (" + Shown() + "): " + what});
+  }
+  void Stop(const UdfAllocation& icb, const std::string& what, const std::string& name = {}) {
+    EntryProblem(ReadProblemKind::kLimitReached, icb, what, name);
     complete = false;
     stopped = true;
-  }
-  std::string Entry(const UdfAllocation& icb, const std::string& name = {}) const {
-    const std::string shown =
-        name.empty() ? (path.empty() ? "/" : path) : JoinImagePath(path, name);
-    return "file entry at block " + std::to_string(icb.block) + " (" + shown + ")";
   }
   // The extents of a file's `size` bytes, from the cache when its entry was expanded
   // before; false with `why` set.
   bool FileExtents(const UdfAllocation& icb, const UdfFileEntry& file,
-                   std::vector<ImageExtent>& out, std::string& why);
+                   std::vector<ImageExtent>& out, ReadProblem& why);
   // Reads the directory at `path` whose entry is `icb`, hands it over as folder
   // `number` and reads its subdirectories; false when its entry or data cannot be read.
   bool ReadDirectory(const UdfAllocation& icb, const UdfAllocation& parent, uint32_t number,
                      uint32_t depth);
+  // Reads the directory's File Entry; false when it is refused, true with the walk
+  // stopped when directories overlap too much.
+  bool ReadDirectoryEntry(UdfDirectoryRead& d);
+  // Finds where the directory's bytes lie; false when they cannot be had.
+  bool LocateDirectory(UdfDirectoryRead& d);
+  // Reads the directory's File Identifier Descriptors a few at a time; false when its
+  // first bytes cannot be read.
+  bool ReadIdentifiers(UdfDirectoryRead& d);
+  // Takes one identifier (at partition block `block`); false when the rest of the
+  // directory is not to be read.
+  bool TakeIdentifier(UdfDirectoryRead& d, const UdfFileIdentifier& fid, uint32_t block);
+  // Lists the subdirectories after the files, hands the folder over and reads them.
+  void Descend(UdfDirectoryRead& d);
   // Adds the file an identifier names to `folder`; false when a limit stops the walk.
   bool AddFile(const UdfFileIdentifier& fid, std::string& name, ImageFolder& folder,
                uint64_t& folderBytes);
 };
-
-// The fields readers use of an entry: its FID's characteristics and its File Entry's
-// type, owner, permissions, link count and modification time.
-void FillUdfRecordFields(const UdfFileEntry& entry, uint8_t characteristics,
-                         ImageRecordFields& out) {
-  out.flags = characteristics;
-  out.posix = true;
-  out.permissions = entry.permissions;
-  out.links = entry.links;
-  out.uid = entry.uid;
-  out.gid = entry.gid;
-  out.fileType = entry.fileType;
-  out.timed = true;
-  out.micros = entry.modifiedMicros;
-}
 
 // Which partition block holds byte `pos` of a directory whose bytes lie in `pieces`
 // (byte start, allocation, in order of start); for the tag location of a File
@@ -105,11 +147,13 @@ uint32_t BlockOf(const std::vector<std::pair<uint64_t, UdfAllocation>>& pieces, 
 }
 
 bool UdfWalk::FileExtents(const UdfAllocation& icb, const UdfFileEntry& file,
-                          std::vector<ImageExtent>& out, std::string& why) {
+                          std::vector<ImageExtent>& out, ReadProblem& why) {
   const uint64_t key = uint64_t(icb.partition) << 32 | icb.block;
   if (auto found = expanded.find(key); found != expanded.end()) {
-    why = found->second.why;
-    if (!why.empty()) return false;
+    if (!found->second.ok) {
+      why = found->second.why;
+      return false;
+    }
     out = found->second.extents;
     return true;
   }
@@ -119,75 +163,28 @@ bool UdfWalk::FileExtents(const UdfAllocation& icb, const UdfFileEntry& file,
     // Expanded through Allocation Extent Descriptors, which belong to this entry only:
     // kept, so that another identifier naming the entry does not read them again.
     ExpandedEntry& kept = expanded[key];
-    kept.why = ok ? std::string() : why;
+    kept.ok = ok;
     if (ok) kept.extents = out;
+    if (!ok) kept.why = why;
     extents += kept.extents.size();
   }
   return ok;
-}
-
-// The POSIX file type of a file's ICB file type (ECMA-167 4/14.6.6); 0 for a type a
-// file entry of a directory's file cannot have.
-uint32_t PosixTypeOf(uint8_t fileType) {
-  switch (fileType) {
-    case kUdfTypeRegular:
-    case kUdfTypeRealTime: return 0100000;
-    case kUdfTypeSymbolicLink: return 0120000;
-    case kUdfTypeFifo: return 0010000;
-    case kUdfTypeSocket: return 0140000;
-    case kUdfTypeCharacterDevice: return 0020000;
-    case kUdfTypeBlockDevice: return 0060000;
-  }
-  return 0;
-}
-
-// A symbolic link's text from its path components (embedded or in one extent).
-bool ReadLinkTarget(UdfVolume& volume, const UdfAllocation& icb, const UdfFileEntry& file,
-                    ImageEntry& e, std::string& why) {
-  constexpr uint64_t kMaxLinkBytes = 64 * 1024;
-  std::vector<uint8_t> bytes;
-  if (file.informationLength > kMaxLinkBytes) {
-    why = "symbolic link of " + std::to_string(file.informationLength) + " bytes is too large";
-    return false;
-  }
-  if (file.adType == kUdfDataInEntry) {
-    if (file.informationLength > file.ads.size) {
-      why = "information length passes the embedded data";
-      return false;
-    }
-    bytes.assign(file.ads.data, file.ads.data + file.informationLength);
-  } else {
-    if (!volume.EntryExtents(file, icb.partition, file.informationLength, e.extents, why))
-      return false;
-    bytes.resize(size_t(file.informationLength));
-    e.size = file.informationLength;
-    if (!ReadEntryBytes(*volume.image, e, 0, bytes.data(), bytes.size())) {
-      why = "symbolic link cannot be read";
-      return false;
-    }
-    e.extents.clear();
-  }
-  if (!DecodeUdfPathComponents(ByteSpan(bytes.data(), bytes.size()), e.linkTarget)) {
-    why = "symbolic link's path components damaged";
-    return false;
-  }
-  return true;
 }
 
 bool UdfWalk::AddFile(const UdfFileIdentifier& fid, std::string& name, ImageFolder& folder,
                       uint64_t& folderBytes) {
   std::vector<uint8_t> fileStorage;
   UdfFileEntry file;
-  std::string why;
+  ReadProblem why;
   if (!volume.ReadEntry(fid.icb, fileStorage, file, why)) {
-    Problem(Entry(fid.icb, name) + ": " + why);
+    EntryProblem(why, fid.icb, name);
     return true;
   }
   ImageEntry e;
   e.posixType = PosixTypeOf(file.fileType);
   if (e.posixType == 0) {
-    Problem(Entry(fid.icb, name) + ": file type " + std::to_string(file.fileType) +
-            " not supported");
+    EntryProblem(kUnsupported, fid.icb,
+                 "file type " + std::to_string(file.fileType) + " not supported", name);
     return true;
   }
   e.realTime = file.fileType == kUdfTypeRealTime;
@@ -198,23 +195,22 @@ bool UdfWalk::AddFile(const UdfFileIdentifier& fid, std::string& name, ImageFold
   if (file.fileType == kUdfTypeSymbolicLink) {
     // Its bytes are its path components.
     if (!ReadLinkTarget(volume, fid.icb, file, e, why)) {
-      Problem(Entry(fid.icb, name) + ": " + why);
+      EntryProblem(why, fid.icb, name);
       return true;
     }
   } else if (file.adType == kUdfDataInEntry) {
     if (file.informationLength > file.ads.size) {
-      Problem(Entry(fid.icb, name) + ": information length passes the embedded data");
+      EntryProblem(kDamaged, fid.icb, "information length passes the embedded data", name);
       return true;
     }
     e.embedded.assign(reinterpret_cast<const char*>(file.ads.data), size_t(file.informationLength));
   } else if (!FileExtents(fid.icb, file, e.extents, why)) {
-    Problem(Entry(fid.icb, name) + ": " + why);
+    EntryProblem(why, fid.icb, name);
     return true;
   }
   extents += e.extents.size();
   if (extents > limits.extents) {
-    Stop(Entry(fid.icb, name) + ": more than " + std::to_string(limits.extents) +
-         " extents in the tree");
+    Stop(fid.icb, "more than " + std::to_string(limits.extents) + " extents in the tree", name);
     return false;
   }
   e.name = std::move(name);
@@ -227,75 +223,90 @@ bool UdfWalk::AddFile(const UdfFileIdentifier& fid, std::string& name, ImageFold
 
 bool UdfWalk::ReadDirectory(const UdfAllocation& icb, const UdfAllocation& parent, uint32_t number,
                             uint32_t depth) {
-  std::vector<uint8_t> storage;
-  UdfFileEntry entry;
-  std::string why;
-  if (!volume.ReadEntry(icb, storage, entry, why)) {
-    Problem(Entry(icb) + ": " + why);
+  UdfDirectoryRead d{icb, parent, number, depth};
+  d.folder = ImageFolder{path, number, {}};
+  if (!ReadDirectoryEntry(d)) return false;
+  if (stopped) return true;
+  if (!LocateDirectory(d) || !ReadIdentifiers(d)) return false;
+  Descend(d);
+  return true;
+}
+
+bool UdfWalk::ReadDirectoryEntry(UdfDirectoryRead& d) {
+  ReadProblem why;
+  UdfFileEntry& entry = d.entry;
+  if (!volume.ReadEntry(d.icb, d.storage, entry, why)) {
+    EntryProblem(why, d.icb);
     return false;
   }
   if (entry.fileType != kUdfTypeDirectory) {
-    Problem(Entry(icb) + ": file type " + std::to_string(entry.fileType) +
-            " where a directory belongs");
+    EntryProblem(kDamaged, d.icb,
+                 "file type " + std::to_string(entry.fileType) + " where a directory belongs");
     return false;
   }
-  if (depth == 0) {
+  if (d.depth == 0) {
     FillUdfRecordFields(entry, kUdfFidDirectory, tree.root);
     tree.rootModified = entry.modified;
   }
   if (entry.informationLength > limits.directoryBytes ||
       entry.informationLength > volume.image->size) {
-    Problem(Entry(icb) + ": directory of " + std::to_string(entry.informationLength) +
-            " bytes is too large");
+    EntryProblem(kLimitReached, d.icb,
+                 "directory of " + std::to_string(entry.informationLength) + " bytes is too large");
     return false;
   }
   directoryBytes += entry.informationLength;
-  if (directoryBytes > volume.image->size + kRereadAllowance) {
-    Stop(Entry(icb) + ": directories of more bytes than the image holds, their extents overlap");
-    return true;
-  }
-  // The directory's bytes, and where each piece lies in its partition.
-  ImageEntry whole;
-  whole.size = entry.informationLength;
-  std::vector<std::pair<uint64_t, UdfAllocation>> pieces;
+  if (directoryBytes > volume.image->size + kRereadAllowance)
+    Stop(d.icb, "directories of more bytes than the image holds, their extents overlap");
+  return true;
+}
+
+bool UdfWalk::LocateDirectory(UdfDirectoryRead& d) {
+  const UdfFileEntry& entry = d.entry;
+  d.whole.size = entry.informationLength;
   if (entry.adType == kUdfDataInEntry) {
     if (entry.informationLength > entry.ads.size) {
-      Problem(Entry(icb) + ": information length passes the embedded data");
+      EntryProblem(kDamaged, d.icb, "information length passes the embedded data");
       return false;
     }
-    whole.embedded.assign(reinterpret_cast<const char*>(entry.ads.data),
-                          size_t(entry.informationLength));
-    pieces.emplace_back(0, UdfAllocation{0, 0, icb.block, icb.partition});
-  } else {
-    std::vector<UdfAllocation> allocations;
-    if (!volume.Allocations(entry, icb.partition, allocations, why) ||
-        !volume.AllocationExtents(allocations, entry.informationLength, whole.extents, why)) {
-      Problem(Entry(icb) + ": " + why);
-      return false;
-    }
-    if (allocations.size() > kMaxDirectoryPieces) {
-      Problem(Entry(icb) + ": directory in more than " + std::to_string(kMaxDirectoryPieces) +
-              " extents");
-      return false;
-    }
-    uint64_t start = 0;
-    for (const UdfAllocation& a : allocations) {
-      pieces.emplace_back(start, a);
-      start += a.bytes;
-    }
+    d.whole.embedded.assign(reinterpret_cast<const char*>(entry.ads.data),
+                            size_t(entry.informationLength));
+    d.pieces.emplace_back(0, UdfAllocation{0, 0, d.icb.block, d.icb.partition});
+    return true;
   }
-  std::vector<UdfChild> subdirectories;
-  uint64_t childBytes = 0, folderBytes = 0;  // held by `subdirectories` and by `folder`
-  ImageFolder folder{path, number, {}};
+  std::vector<UdfAllocation> allocations;
+  ReadProblem why;
+  if (!volume.Allocations(entry, d.icb.partition, allocations, why) ||
+      !volume.AllocationExtents(allocations, entry.informationLength, d.whole.extents, why)) {
+    EntryProblem(why, d.icb);
+    return false;
+  }
+  if (allocations.size() > kMaxDirectoryPieces) {
+    EntryProblem(kLimitReached, d.icb,
+                 "directory in more than " + std::to_string(kMaxDirectoryPieces) + " extents");
+    return false;
+  }
+  uint64_t start = 0;
+  for (const UdfAllocation& a : allocations) {
+    d.pieces.emplace_back(start, a);
+    start += a.bytes;
+  }
+  return true;
+}
+
+bool UdfWalk::ReadIdentifiers(UdfDirectoryRead& d) {
   std::vector<uint8_t> chunk;
   uint64_t chunkStart = 0;
-  for (uint64_t pos = 0; pos < whole.size && !stopped;) {
-    const size_t need = size_t(std::min<uint64_t>(kMaxIdentifierBytes, whole.size - pos));
+  const uint64_t size = d.whole.size;
+  for (uint64_t pos = 0; pos < size && !stopped;) {
+    const size_t need = size_t(std::min<uint64_t>(kMaxIdentifierBytes, size - pos));
     if (pos - chunkStart + need > chunk.size()) {
       chunkStart = pos;
-      chunk.resize(size_t(std::min<uint64_t>(kDirectoryChunkBytes, whole.size - pos)));
-      if (!ReadEntryBytes(*volume.image, whole, pos, chunk.data(), chunk.size())) {
-        Problem(Entry(icb) + ": directory cannot be read: " + volume.image->error);
+      chunk.resize(size_t(std::min<uint64_t>(kDirectoryChunkBytes, size - pos)));
+      volume.image->failed = false;
+      if (!ReadEntryBytes(*volume.image, d.whole, pos, chunk.data(), chunk.size())) {
+        EntryProblem(Fault(kUnreadable, "directory cannot be read: " + volume.image->error,
+                           volume.image->failed ? volume.image->failedSector : kNoSector),
+                     d.icb);
         if (pos == 0) return false;
         break;
       }
@@ -305,98 +316,106 @@ bool UdfWalk::ReadDirectory(const UdfAllocation& icb, const UdfAllocation& paren
     UdfFileIdentifier fid;
     UdfTag tag;
     const char* reason = nullptr;
-    const uint32_t block = BlockOf(pieces, pos);
-    const std::string where = "file identifier at block " + std::to_string(block) + " (" +
-                              (path.empty() ? "/" : path) + ")";
+    const uint32_t block = BlockOf(d.pieces, pos);
     if (!DecodeUdfFileIdentifier(span, local, fid, reason) ||
         !DecodeUdfTag(span.Sub(local, std::min<size_t>(fid.length, chunk.size() - local)),
                       kUdfFileIdentifier, block, tag, reason)) {
-      Problem(where + ": " + reason);
+      IdentifierProblem(d, kDamaged, block, reason);
       break;  // its length cannot be trusted: neither can what follows
     }
     pos += fid.length;
-    if (fid.characteristics & kUdfFidDeleted) continue;
-    if (fid.characteristics & kUdfFidParent) {
-      if (fid.icb.block != parent.block || fid.icb.partition != parent.partition)
-        Problem(where + ": parent entry does not point to the parent directory");
-      if (fid.characteristics != (kUdfFidParent | kUdfFidDirectory))
-        Problem(where + ": parent entry's characteristics are not a directory's alone");
-      continue;
-    }
-    std::string name;
-    if (!DecodeCs0(fid.identifier, name)) {
-      Problem(where + ": identifier not in compressed unicode");
-      continue;
-    }
-    if (name.size() > limits.nameBytes || name.empty() || name == "." || name == ".." ||
-        name.find('/') != std::string::npos || name.find('\0') != std::string::npos) {
-      Problem(where + ": identifier not usable as a name");
-      continue;
-    }
-    if (listed >= limits.entries) {
-      Stop("more than " + std::to_string(limits.entries) + " entries");
-      break;
-    }
-    if (held + childBytes + folderBytes > limits.heldBytes) {
-      Stop(Entry(icb) + ": its entries need more than " + std::to_string(limits.heldBytes >> 20) +
-           " MiB");
-      break;
-    }
-    if (fid.characteristics & kUdfFidDirectory) {
-      if (!volume.Mark(visited, fid.icb.partition, fid.icb.block)) {
-        Problem(where + ": directory " + JoinImagePath(path, name) + " loops back");
-        continue;
-      }
-      subdirectories.push_back(UdfChild{fid.icb, 0, std::move(name), fid.characteristics});
-      childBytes += sizeof(UdfChild) + subdirectories.back().name.capacity();
-      continue;
-    }
-    if (!AddFile(fid, name, folder, folderBytes)) break;
+    if (!TakeIdentifier(d, fid, block)) break;
   }
-  if (!stopped && depth >= limits.depth && !subdirectories.empty()) {
-    Problem(Entry(icb) + ": deeper than " + std::to_string(limits.depth) + " levels");
+  return true;
+}
+
+bool UdfWalk::TakeIdentifier(UdfDirectoryRead& d, const UdfFileIdentifier& fid, uint32_t block) {
+  if (fid.characteristics & kUdfFidDeleted) return true;
+  if (fid.characteristics & kUdfFidParent) {
+    if (fid.icb.block != d.parent.block || fid.icb.partition != d.parent.partition)
+      IdentifierProblem(d, kDamaged, block, "parent entry does not point to the parent directory");
+    if (fid.characteristics != (kUdfFidParent | kUdfFidDirectory))
+      IdentifierProblem(d, kDamaged, block,
+                        "parent entry's characteristics are not a directory's alone");
+    return true;
+  }
+  std::string name;
+  if (!DecodeCs0(fid.identifier, name)) {
+    IdentifierProblem(d, kDamaged, block, "identifier not in compressed unicode");
+    return true;
+  }
+  const bool tooLong = name.size() > limits.nameBytes;
+  if (tooLong || name.empty() || name == "." || name == ".." ||
+      name.find('/') != std::string::npos || name.find('\0') != std::string::npos) {
+    IdentifierProblem(d, tooLong ? kLimitReached : kDamaged, block,
+                      "identifier not usable as a name");
+    return true;
+  }
+  if (listed >= limits.entries) {
+    volume.Problem(kLimitReached, "file identifier", kNoSector,
+                   "more than " + std::to_string(limits.entries) + " entries");
     complete = false;
-    subdirectories.clear();
+    stopped = true;
+    return false;
+  }
+  if (held + d.childBytes + d.folderBytes > limits.heldBytes) {
+    Stop(d.icb, "its entries need more than " + std::to_string(limits.heldBytes >> 20) + " MiB");
+    return false;
+  }
+  if (!(fid.characteristics & kUdfFidDirectory)) return AddFile(fid, name, d.folder, d.folderBytes);
+  if (!volume.Mark(visited, fid.icb.partition, fid.icb.block)) {
+    IdentifierProblem(d, kDamaged, block, "directory " + JoinImagePath(path, name) + " loops back",
+                      name);
+    return true;
+  }
+  d.subdirectories.push_back(UdfChild{fid.icb, 0, std::move(name), fid.characteristics});
+  d.childBytes += sizeof(UdfChild) + d.subdirectories.back().name.capacity();
+  return true;
+}
+
+void UdfWalk::Descend(UdfDirectoryRead& d) {
+  if (!stopped && d.depth >= limits.depth && !d.subdirectories.empty()) {
+    EntryProblem(kLimitReached, d.icb, "deeper than " + std::to_string(limits.depth) + " levels");
+    complete = false;
+    d.subdirectories.clear();
   }
   // The folder's directories follow its files; each is read after the folder is handed
   // over, so that only the folders on the way down are held.
   std::vector<uint8_t> childStorage;
-  for (UdfChild& child : subdirectories) {
+  ReadProblem ignored;  // the subdirectory's own read names it
+  for (UdfChild& child : d.subdirectories) {
     UdfFileEntry childEntry;
     ImageEntry e;
     e.name = child.name;
     e.directory = true;
     e.folder = child.number = tree.directories;
-    if (volume.ReadEntry(child.icb, childStorage, childEntry, why)) {
+    if (volume.ReadEntry(child.icb, childStorage, childEntry, ignored)) {
       e.size = childEntry.informationLength;
       e.modified = childEntry.modified;
       FillUdfRecordFields(childEntry, child.characteristics, e.fields);
     }
-    folder.entries.push_back(std::move(e));
+    d.folder.entries.push_back(std::move(e));
     ++listed;
     ++tree.directories;
   }
-  visit(folder, context);
+  visit(d.folder, context);
   // Only the subdirectories still to read are held on the way down.
-  folder = {};
-  chunk = {};
-  pieces = {};
-  whole = {};
-  storage = {};
-  childStorage = {};
-  held += childBytes;
+  d.folder = {};
+  d.pieces = {};
+  d.whole = {};
+  d.storage = {};
+  held += d.childBytes;
   const size_t mark = path.size();
-  for (UdfChild& child : subdirectories) {
+  for (UdfChild& child : d.subdirectories) {
     const uint64_t bytes = sizeof(UdfChild) + child.name.capacity();
     if (!stopped) {
       path += (mark == 0 ? "" : "/") + child.name;
       child.name = {};
-      ReadDirectory(child.icb, icb, child.number, depth + 1);
+      ReadDirectory(child.icb, d.icb, child.number, d.depth + 1);
       path.resize(mark);
     }
     held -= bytes;
   }
-  return true;
 }
 
 }  // namespace
@@ -406,6 +425,32 @@ bool ReadUdfTree(ImageSource& image, ImageTree& tree, ReadReport& report,
   return WalkUdfTree(image, tree, report, GatherFolder, &tree, limits);
 }
 
+namespace {
+
+// The root's entry from the File Set Descriptor; false with the problem given.
+bool ReadFileSet(UdfVolume& volume, UdfFileSet& fileSet) {
+  std::vector<uint8_t> block(kImageSectorSize);
+  const UdfAllocation& fsd = volume.logical.fileSet;
+  const std::string where = "file set descriptor at block " + std::to_string(fsd.block);
+  ReadProblem why;
+  if (!volume.ReadBlock(fsd.partition, fsd.block, block.data(), why)) {
+    why.structure = "file set descriptor";
+    volume.Problem(why.Within(where));
+    return false;
+  }
+  UdfTag tag;
+  const char* reason = nullptr;
+  if (!DecodeUdfTag(ByteSpan(block.data(), block.size()), kUdfFileSet, fsd.block, tag, reason)) {
+    volume.Problem(kDamaged, "file set descriptor", volume.SectorOf(fsd.partition, fsd.block),
+                   where + ": " + reason);
+    return false;
+  }
+  DecodeUdfFileSet(ByteSpan(block.data(), block.size()), fileSet);
+  return true;
+}
+
+}  // namespace
+
 bool WalkUdfTree(ImageSource& image, ImageTree& tree, ReadReport& report, ImageFolderFn visit,
                  void* context, const ReadLimits& limits) {
   tree = {};
@@ -413,36 +458,25 @@ bool WalkUdfTree(ImageSource& image, ImageTree& tree, ReadReport& report, ImageF
   if (!ReadUdfVolume(image, volume, report, limits)) return false;
   tree.volumeId = volume.logical.volumeId;
   tree.udfRevision = volume.logical.domainRevision;
-  std::vector<uint8_t> block(kImageSectorSize);
-  std::string why;
-  const UdfAllocation& fsd = volume.logical.fileSet;
-  UdfTag tag;
-  const char* reason = nullptr;
-  if (!volume.ReadBlock(fsd.partition, fsd.block, block.data(), why)) {
-    volume.Problem("file set descriptor at block " + std::to_string(fsd.block) + ": " + why);
-    return false;
-  }
-  if (!DecodeUdfTag(ByteSpan(block.data(), block.size()), kUdfFileSet, fsd.block, tag, reason)) {
-    volume.Problem("file set descriptor at block " + std::to_string(fsd.block) + ": " + reason);
-    return false;
-  }
   UdfFileSet fileSet;
-  DecodeUdfFileSet(ByteSpan(block.data(), block.size()), fileSet);
+  if (!ReadFileSet(volume, fileSet)) return false;
   UdfWalk walk{volume, tree, limits, visit, context};
   (void)volume.Mark(walk.visited, fileSet.root.partition, fileSet.root.block);
   tree.directories = 1;
-  const size_t problemsBefore = report.problems.size() + report.dropped;
+  const size_t problemsBefore = report.Count();
   if (!walk.ReadDirectory(fileSet.root, fileSet.root, 0, 0)) return false;
   // The counts are checked against a whole tree only: a damaged entry already has its
   // own problem, and the counts would differ for its sake alone.
-  const bool whole = walk.complete && report.problems.size() + report.dropped == problemsBefore;
+  const bool whole = walk.complete && report.Count() == problemsBefore;
   if (volume.haveIntegrity && whole &&
       (volume.integrity.files != tree.files || volume.integrity.directories != tree.directories)) {
-    volume.Problem(
-        "logical volume integrity descriptor at sector " + std::to_string(volume.integritySector) +
-        ": " + std::to_string(volume.integrity.files) + " files and " +
-        std::to_string(volume.integrity.directories) + " directories recorded, the tree holds " +
-        std::to_string(tree.files) + " and " + std::to_string(tree.directories));
+    volume.Problem(kDamaged, "logical volume integrity descriptor", volume.integritySector,
+                   "logical volume integrity descriptor at sector " +
+                       std::to_string(volume.integritySector) + ": " +
+                       std::to_string(volume.integrity.files) + " files and " +
+                       std::to_string(volume.integrity.directories) +
+                       " directories recorded, the tree holds " + std::to_string(tree.files) +
+                       " and " + std::to_string(tree.directories));
   }
   return true;
 }

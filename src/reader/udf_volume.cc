@@ -11,14 +11,13 @@
 namespace vellumcast {
 namespace {
 
+using enum ReadProblemKind;
+
 // ECMA-167 3/10.3: a Volume Descriptor Pointer's next extent.
 constexpr size_t kPointerNext = 20;
 // ECMA-167 3/8.4.2: the main and reserve sequences are at least 16 sectors each; one
 // longer than this is refused as damaged.
 constexpr uint32_t kMaxSequenceSectors = 4096;
-// Extents of the metadata file or its mirror at most (a writer records each in one or a
-// few), so that comparing the two stays a pass over their bytes.
-constexpr size_t kMaxMetadataRuns = 65536;
 // ECMA-167 3/10.1: the Primary Volume Descriptor's recording date and time.
 constexpr size_t kPvdRecorded = 376;
 constexpr char kOstaDomain[] = "*OSTA UDF Compliant";
@@ -52,8 +51,48 @@ void CheckSequenceKinds(const Sequence& seq, const char* name, UdfVolume& v) {
       {kUdfTerminating, "terminating"}};
   for (const auto& [id, what] : kNeeded) {
     if (!(seq.kinds & (1u << id)))
-      v.Problem(std::string(name) + " volume descriptor sequence: no " + what + " descriptor");
+      v.Problem(kAbsent, "volume descriptor sequence", kNoSector,
+                std::string(name) + " volume descriptor sequence: no " + what + " descriptor");
   }
+}
+
+// Takes the descriptor of tag `id` in `sector` (image sector `at`) into `out`: the
+// prevailing partition and logical volume descriptors, the recording time.
+void TakeDescriptor(const uint8_t* sector, uint16_t id, uint64_t at, Sequence& out, UdfVolume& v) {
+  const ByteSpan span(sector, kImageSectorSize);
+  if (id == kUdfPrimaryVolume) {
+    out.recorded = DecodeUdfTime(span, kPvdRecorded);
+    out.haveRecorded = DecodeUdfTimeZone(span, kPvdRecorded, out.recordedZone);
+  } else if (id == kUdfPartition) {
+    UdfPartitionDescriptor pd;
+    DecodeUdfPartition(span, pd);
+    auto found = out.partitions.find(pd.number);
+    if (found == out.partitions.end() || found->second.sequenceNumber <= pd.sequenceNumber) {
+      out.partitions[pd.number] = pd;
+      out.partitionBytes[pd.number].assign(sector + 16, sector + kImageSectorSize);
+    }
+  } else if (id == kUdfLogicalVolume) {
+    UdfLogicalVolume lvd;
+    const char* why = nullptr;
+    if (!DecodeUdfLogicalVolume(span, lvd, why)) {
+      v.Problem(kDamaged, "logical volume descriptor", at,
+                "logical volume descriptor at " + Sector(at) + ": " + why);
+    } else if (!out.haveLogical || out.logical.sequenceNumber <= lvd.sequenceNumber) {
+      out.haveLogical = true;
+      out.logical = lvd;
+      out.logicalBytes.assign(sector + 16, sector + kImageSectorSize);
+    }
+  }
+}
+
+// The problem of a sector of a sequence that cannot be read: past the image's end, or
+// refused by the system.
+void UnreadableSector(ImageSource& image, uint64_t at, const char* structure,
+                      const std::string& label, UdfVolume& v) {
+  v.Problem(kUnreadable, structure, at,
+            label + Sector(at) +
+                (at >= image.Sectors() ? " passes the end of the image"
+                                       : " cannot be read: " + image.error));
 }
 
 void ReadSequence(ImageSource& image, UdfExtent extent, const char* name, Sequence& out,
@@ -63,68 +102,47 @@ void ReadSequence(ImageSource& image, UdfExtent extent, const char* name, Sequen
   std::vector<uint32_t> starts;  // of the extents followed, against a pointer looping back
   uint32_t read = 0;             // sectors read, of all the extents
   const std::string label = std::string(name) + " volume descriptor sequence: ";
+  const char* structure = "volume descriptor sequence";
   for (uint32_t links = 0; links < v.limits.chain; ++links) {
     if (std::find(starts.begin(), starts.end(), extent.location) != starts.end()) {
-      v.Problem(label + "volume descriptor pointer loops back to " + Sector(extent.location));
+      v.Problem(kDamaged, structure, extent.location,
+                label + "volume descriptor pointer loops back to " + Sector(extent.location));
       return;
     }
     starts.push_back(extent.location);
     const uint32_t count = extent.length / kImageSectorSize;
     bool next = false;
-    for (uint32_t i = 0; i < count; ++i) {
+    for (uint32_t i = 0; i < count && !next; ++i) {
       const uint64_t at = uint64_t(extent.location) + i;
       if (++read > kMaxSequenceSectors) {
-        v.Problem(label + "longer than " + std::to_string(kMaxSequenceSectors) + " sectors");
+        v.Problem(kLimitReached, structure, at,
+                  label + "longer than " + std::to_string(kMaxSequenceSectors) + " sectors");
         return;
       }
-      if (!image.ReadSectors(at, 1, sector)) {
-        v.Problem(std::string(name) + " volume descriptor sequence: " + Sector(at) +
-                  " passes the end of the image");
-        return;
-      }
+      if (!image.ReadSectors(at, 1, sector))
+        return UnreadableSector(image, at, structure, label, v);
       const uint16_t id = PeekUdfTagId(span);
       if (id == 0) return;  // 3/8.4.2: the sequence ends at an unrecorded sector
       UdfTag tag;
       const char* why = nullptr;
       if (id > kUdfIntegrity || !DecodeUdfTag(span, id, uint32_t(at), tag, why)) {
-        v.Problem(std::string(name) + " volume descriptor sequence: descriptor at " + Sector(at) +
-                  ": " + (why ? why : "not a volume descriptor"));
+        v.Problem(
+            kDamaged, structure, at,
+            label + "descriptor at " + Sector(at) + ": " + (why ? why : "not a volume descriptor"));
         continue;
       }
       out.kinds |= 1u << id;
       if (id == kUdfTerminating) return;
-      if (id == kUdfPrimaryVolume) {
-        out.recorded = DecodeUdfTime(span, kPvdRecorded);
-        out.haveRecorded = DecodeUdfTimeZone(span, kPvdRecorded, out.recordedZone);
-      }
       if (id == kUdfVolumePointer) {
         extent = UdfExtent{span.U32Le(kPointerNext), span.U32Le(kPointerNext + 4)};
         next = true;
-        break;
       }
-      if (id == kUdfPartition) {
-        UdfPartitionDescriptor pd;
-        DecodeUdfPartition(span, pd);
-        auto found = out.partitions.find(pd.number);
-        if (found == out.partitions.end() || found->second.sequenceNumber <= pd.sequenceNumber) {
-          out.partitions[pd.number] = pd;
-          out.partitionBytes[pd.number].assign(sector + 16, sector + sizeof sector);
-        }
-      } else if (id == kUdfLogicalVolume) {
-        UdfLogicalVolume lvd;
-        if (!DecodeUdfLogicalVolume(span, lvd, why)) {
-          v.Problem("logical volume descriptor at " + Sector(at) + ": " + why);
-        } else if (!out.haveLogical || out.logical.sequenceNumber <= lvd.sequenceNumber) {
-          out.haveLogical = true;
-          out.logical = lvd;
-          out.logicalBytes.assign(sector + 16, sector + sizeof sector);
-        }
-      }
+      TakeDescriptor(sector, id, at, out, v);
     }
     if (!next) return;
   }
-  v.Problem(std::string(name) + " volume descriptor sequence: more than " +
-            std::to_string(v.limits.chain) + " pointers");
+  v.Problem(kLimitReached, structure, kNoSector,
+            label + "more than " + std::to_string(v.limits.chain) + " pointers");
 }
 
 // ECMA-167 2/9.1: the Volume Recognition Sequence from sector 16: any ECMA-119
@@ -151,89 +169,53 @@ std::string RecognitionNsr(ImageSource& image) {
   return "";
 }
 
-bool ReadAnchor(ImageSource& image, uint64_t at, UdfAnchor& anchor, std::string& why) {
+// The anchor at sector `at`; false with `why` set: absent where another descriptor or
+// none is recorded, damaged where its tag fails.
+bool ReadAnchor(ImageSource& image, uint64_t at, UdfAnchor& anchor, ReadProblem& why) {
   uint8_t sector[kImageSectorSize] = {};
   const char* reason = nullptr;
   if (!image.ReadSectors(at, 1, sector)) {
-    why = "passes the end of the image";
+    why = Fault(kUnreadable, "passes the end of the image", at);
+    if (at < image.Sectors()) why.text = "cannot be read: " + image.error;
     return false;
   }
-  if (!DecodeUdfAnchor(ByteSpan(sector, sizeof sector), uint32_t(at), anchor, reason)) {
-    why = reason;
-    return false;
-  }
-  return true;
-}
-
-// Reads the metadata file (or its mirror) at `block` of the physical partition `ref`.
-bool ReadMetadataFile(const UdfVolume& v, uint16_t ref, uint32_t block, uint8_t type,
-                      std::vector<ImageExtent>& runs, uint64_t& bytes, std::string& why) {
-  std::vector<uint8_t> storage;
-  UdfFileEntry entry;
-  if (!v.ReadEntry(UdfAllocation{kImageSectorSize, 0, block, ref}, storage, entry, why))
-    return false;
-  if (entry.fileType != type) {
-    why = "file type " + std::to_string(entry.fileType) + " where " + std::to_string(type) +
-          " belongs";
-    return false;
-  }
-  bytes = entry.informationLength;
-  if (bytes > uint64_t(v.image->Sectors()) * kImageSectorSize) {
-    why = "larger than the image";
-    return false;
-  }
-  if (!v.EntryExtents(entry, ref, bytes, runs, why)) return false;
-  if (runs.size() > kMaxMetadataRuns) {
-    why = "in more than " + std::to_string(kMaxMetadataRuns) + " extents";
+  const ByteSpan span(sector, sizeof sector);
+  if (!DecodeUdfAnchor(span, uint32_t(at), anchor, reason)) {
+    why = Fault(PeekUdfTagId(span) == kUdfAnchor ? kDamaged : kAbsent, reason, at);
     return false;
   }
   return true;
 }
 
-// OSTA UDF 2.2.13.1: the metadata file and its mirror hold the same bytes. Compared a
-// megabyte at a time; true when they differ, with `at` the offset of the first
-// difference (a read that fails counts as a difference at the start of its megabyte).
-bool FindDifference(ImageSource& image, const std::vector<ImageExtent>& a,
-                    const std::vector<ImageExtent>& b, uint64_t size, uint64_t& at) {
-  constexpr size_t kStep = 1u << 20;
-  const size_t step = size_t(std::min<uint64_t>(kStep, size));
-  std::vector<uint8_t> x(step), y(step);
-  ImageEntry ea, eb;
-  ea.extents = a;
-  eb.extents = b;
-  ea.size = eb.size = size;
-  for (at = 0; at < size; at += step) {
-    const size_t n = size_t(std::min<uint64_t>(step, size - at));
-    if (!ReadEntryBytes(image, ea, at, x.data(), n) || !ReadEntryBytes(image, eb, at, y.data(), n))
-      return true;
-    if (std::memcmp(x.data(), y.data(), n) != 0) {
-      size_t i = 0;
-      while (x[i] == y[i]) ++i;
-      at += i;
-      return true;
-    }
-  }
-  return false;
-}
-
-bool SetUpMaps(ImageSource& image, UdfVolume& v, const Sequence& seq) {
-  // First every type 1 map, as a metadata map's file is read through its physical one.
+// Every partition map's partition, its type 1 maps by partition number in `physical`
+// (as a metadata map's file is read through its physical one); false when a map names
+// no partition descriptor.
+bool SetUpPartitions(ImageSource& image, UdfVolume& v, const Sequence& seq,
+                     std::vector<int>& physical) {
   v.maps.assign(v.logical.maps.size(), UdfMapView{});
-  std::vector<int> physicalRef(65536, -1);
+  physical.assign(65536, -1);
   for (size_t i = 0; i < v.logical.maps.size(); ++i) {
     const UdfPartitionMap& m = v.logical.maps[i];
     auto pd = seq.partitions.find(m.partitionNumber);
     if (pd == seq.partitions.end()) {
-      v.Problem("partition map " + std::to_string(i) + ": no partition descriptor numbered " +
-                std::to_string(m.partitionNumber));
+      v.Problem(kAbsent, "partition descriptor", kNoSector,
+                "partition map " + std::to_string(i) + ": no partition descriptor numbered " +
+                    std::to_string(m.partitionNumber));
       return false;
     }
     if (uint64_t(pd->second.start) + pd->second.length > image.Sectors())
-      v.Problem("partition " + std::to_string(m.partitionNumber) + ": passes the end of the image");
+      v.Problem(kUnreadable, "partition", image.Sectors(),
+                "partition " + std::to_string(m.partitionNumber) + ": passes the end of the image");
     v.maps[i].start = pd->second.start;
     v.maps[i].length = pd->second.length;
-    if (m.type == 1 && physicalRef[m.partitionNumber] < 0) physicalRef[m.partitionNumber] = int(i);
+    if (m.type == 1 && physical[m.partitionNumber] < 0) physical[m.partitionNumber] = int(i);
   }
+  return true;
+}
+
+bool SetUpMaps(ImageSource& image, UdfVolume& v, const Sequence& seq) {
+  std::vector<int> physicalRef;
+  if (!SetUpPartitions(image, v, seq, physicalRef)) return false;
   for (size_t i = 0; i < v.logical.maps.size(); ++i) {
     const UdfPartitionMap& m = v.logical.maps[i];
     if (m.type == 1) continue;
@@ -242,43 +224,18 @@ bool SetUpMaps(ImageSource& image, UdfVolume& v, const Sequence& seq) {
       const char* what = m.identifier == "*UDF Virtual Partition"    ? "a virtual partition (VAT) "
                          : m.identifier == "*UDF Sparable Partition" ? "a sparable partition "
                                                                      : "";
-      v.Problem("partition map " + std::to_string(i) + ": " + what + "\"" + m.identifier +
-                "\" not supported");
+      v.Problem(kUnsupported, "partition map", kNoSector,
+                "partition map " + std::to_string(i) + ": " + what + "\"" + m.identifier +
+                    "\" not supported");
       return false;
     }
     const int ref = physicalRef[m.partitionNumber];
     if (ref < 0) {
-      v.Problem("metadata partition map " + std::to_string(i) + ": no type 1 map of its partition");
+      v.Problem(kAbsent, "partition map", kNoSector,
+                "metadata partition map " + std::to_string(i) + ": no type 1 map of its partition");
       return false;
     }
-    std::vector<ImageExtent> main, mirror;
-    uint64_t mainBytes = 0, mirrorBytes = 0;
-    std::string why;
-    const bool mainOk =
-        ReadMetadataFile(v, uint16_t(ref), m.metadataFile, kUdfTypeMetadata, main, mainBytes, why);
-    if (!mainOk) v.Problem("metadata file at block " + std::to_string(m.metadataFile) + ": " + why);
-    const bool mirrorOk = ReadMetadataFile(v, uint16_t(ref), m.mirrorFile, kUdfTypeMetadataMirror,
-                                           mirror, mirrorBytes, why);
-    if (!mirrorOk)
-      v.Problem("metadata mirror file at block " + std::to_string(m.mirrorFile) + ": " + why);
-    if (mainOk && mirrorOk) {
-      if (mainBytes != mirrorBytes) {
-        v.Problem("metadata mirror file at block " + std::to_string(m.mirrorFile) +
-                  ": size differs from the metadata file");
-      } else if (uint64_t at = 0; FindDifference(image, main, mirror, mainBytes, at)) {
-        v.Problem("metadata mirror file at block " + std::to_string(m.mirrorFile) +
-                  ": differs from the metadata file at byte " + std::to_string(at));
-      }
-    }
-    if (!mainOk && !mirrorOk) return false;
-    v.maps[i].metadata = true;
-    v.maps[i].metadataRuns = mainOk ? main : mirror;
-    v.maps[i].metadataBytes = mainOk ? mainBytes : mirrorBytes;
-    uint64_t start = 0;
-    for (const ImageExtent& run : v.maps[i].metadataRuns) {
-      v.maps[i].metadataStarts.push_back(start);
-      start += run.bytes;
-    }
+    if (!SetUpMetadataMap(image, v, i, uint16_t(ref))) return false;
   }
   return true;
 }
@@ -289,10 +246,12 @@ void ReadIntegrity(ImageSource& image, UdfVolume& v) {
   const ByteSpan span(sector, sizeof sector);
   std::vector<uint32_t> starts;  // of the extents followed, against a next extent looping back
   uint32_t read = 0;             // sectors read, of all the extents
+  const char* structure = "integrity sequence";
   for (uint32_t links = 0; extent.length >= kImageSectorSize; ++links) {
-    if (links >= v.limits.chain ||
-        std::find(starts.begin(), starts.end(), extent.location) != starts.end()) {
-      v.Problem("integrity sequence: next extent loops back to " + Sector(extent.location));
+    const bool loops = std::find(starts.begin(), starts.end(), extent.location) != starts.end();
+    if (links >= v.limits.chain || loops) {
+      v.Problem(loops ? kDamaged : kLimitReached, structure, extent.location,
+                "integrity sequence: next extent loops back to " + Sector(extent.location));
       return;
     }
     starts.push_back(extent.location);
@@ -301,14 +260,13 @@ void ReadIntegrity(ImageSource& image, UdfVolume& v) {
     for (uint32_t i = 0; i < count; ++i) {
       const uint64_t at = uint64_t(extent.location) + i;
       if (++read > kMaxSequenceSectors) {
-        v.Problem("integrity sequence: longer than " + std::to_string(kMaxSequenceSectors) +
-                  " sectors");
+        v.Problem(
+            kLimitReached, structure, at,
+            "integrity sequence: longer than " + std::to_string(kMaxSequenceSectors) + " sectors");
         return;
       }
-      if (!image.ReadSectors(at, 1, sector)) {
-        v.Problem("integrity sequence: " + Sector(at) + " passes the end of the image");
-        return;
-      }
+      if (!image.ReadSectors(at, 1, sector))
+        return UnreadableSector(image, at, structure, "integrity sequence: ", v);
       const uint16_t id = PeekUdfTagId(span);
       if (id == 0 || id == kUdfTerminating) break;
       UdfTag tag;
@@ -316,7 +274,8 @@ void ReadIntegrity(ImageSource& image, UdfVolume& v) {
       UdfIntegrity lvid;
       if (!DecodeUdfTag(span, kUdfIntegrity, uint32_t(at), tag, why) ||
           !DecodeUdfIntegrity(span, lvid, why)) {
-        v.Problem("logical volume integrity descriptor at " + Sector(at) + ": " + why);
+        v.Problem(kDamaged, "logical volume integrity descriptor", at,
+                  "logical volume integrity descriptor at " + Sector(at) + ": " + why);
         return;
       }
       v.haveIntegrity = true;
@@ -328,11 +287,108 @@ void ReadIntegrity(ImageSource& image, UdfVolume& v) {
   }
 }
 
+// The anchor whose sequences are read: the one at 256, else the one at the last sector
+// (or 256 before it); false when neither is there.
+bool ChooseAnchor(ImageSource& image, UdfVolume& v, UdfAnchor& chosen) {
+  const uint64_t sectors = image.Sectors();
+  const char* structure = "anchor volume descriptor pointer";
+  if (sectors <= kUdfFirstAnchorSector) {
+    v.Problem(kAbsent, structure, kNoSector,
+              "image of " + std::to_string(sectors) +
+                  " sectors is too small for an anchor at sector 256");
+    return false;
+  }
+  UdfAnchor first, last;
+  ReadProblem whyFirst, whyLast, why;
+  const bool haveFirst = ReadAnchor(image, kUdfFirstAnchorSector, first, whyFirst);
+  uint64_t lastAt = sectors - 1;
+  bool haveLast = ReadAnchor(image, lastAt, last, whyLast);
+  if (!haveFirst) {
+    whyFirst.structure = structure;
+    v.Problem(whyFirst.Within("anchor volume descriptor pointer at sector 256"));
+  }
+  if (!haveLast && sectors > 2 * kUdfFirstAnchorSector) {
+    // OSTA UDF 2.2.3 also allows the second anchor 256 sectors before the last.
+    haveLast = ReadAnchor(image, sectors - 1 - kUdfFirstAnchorSector, last, why);
+    if (haveLast) lastAt = sectors - 1 - kUdfFirstAnchorSector;
+  }
+  if (!haveLast) {
+    whyLast.structure = structure;
+    v.Problem(
+        whyLast.Within("anchor volume descriptor pointer at the last " + Sector(sectors - 1)));
+  }
+  if (haveFirst && haveLast && !SameUdfAnchor(first, last))
+    v.Problem(kDamaged, structure, lastAt,
+              "anchor volume descriptor pointers at sector 256 and " + Sector(lastAt) +
+                  " disagree: main sequence at " + Sector(first.main.location) + " and " +
+                  Sector(last.main.location) + ", reserve at " + Sector(first.reserve.location) +
+                  " and " + Sector(last.reserve.location));
+  if (!haveFirst && !haveLast) return false;
+  chosen = haveFirst ? first : last;
+  return true;
+}
+
+// Reads the main and reserve sequences of `anchor` and takes the logical volume of the
+// main one (else the reserve one); false when neither has a logical volume and partition.
+bool ChooseSequence(ImageSource& image, UdfVolume& v, const UdfAnchor& anchor, Sequence& main,
+                    Sequence& reserve) {
+  ReadSequence(image, anchor.main, "main", main, v);
+  ReadSequence(image, anchor.reserve, "reserve", reserve, v);
+  const bool mainUsable = main.haveLogical && !main.partitions.empty();
+  const bool reserveUsable = reserve.haveLogical && !reserve.partitions.empty();
+  const char* structure = "volume descriptor sequence";
+  if (!mainUsable)
+    v.Problem(kAbsent, structure, anchor.main.location,
+              "main volume descriptor sequence: no logical volume or partition descriptor");
+  if (!reserveUsable)
+    v.Problem(kAbsent, structure, anchor.reserve.location,
+              "reserve volume descriptor sequence: no logical volume or partition descriptor");
+  if (mainUsable && reserveUsable) {
+    if (main.logicalBytes != reserve.logicalBytes)
+      v.Problem(kDamaged, structure, anchor.reserve.location,
+                "reserve volume descriptor sequence: logical volume descriptor differs from the "
+                "main one");
+    if (main.partitionBytes != reserve.partitionBytes)
+      v.Problem(kDamaged, structure, anchor.reserve.location,
+                "reserve volume descriptor sequence: partition descriptors differ from the main "
+                "ones");
+  }
+  if (!mainUsable && !reserveUsable) return false;
+  if (mainUsable) CheckSequenceKinds(main, "main", v);
+  if (reserveUsable) CheckSequenceKinds(reserve, "reserve", v);
+  const Sequence& seq = mainUsable ? main : reserve;
+  v.logical = seq.logical;
+  v.haveRecorded = seq.haveRecorded;
+  v.recorded = seq.recorded;
+  v.recordedZone = seq.recordedZone;
+  return true;
+}
+
+// The logical volume's domain and the Volume Recognition Sequence's NSR descriptor, which
+// must name its revision.
+void CheckDomain(ImageSource& image, UdfVolume& v) {
+  if (v.logical.domain != kOstaDomain)
+    v.Problem(kDamaged, "logical volume descriptor", kNoSector,
+              "logical volume descriptor: domain \"" + v.logical.domain + "\" is not OSTA UDF");
+  const std::string nsr = RecognitionNsr(image);
+  const char* structure = "volume recognition sequence";
+  if (nsr.empty()) {
+    v.Problem(kAbsent, structure, 16,
+              "volume recognition sequence: no NSR descriptor in an extended area");
+  } else if (nsr != (v.logical.domainRevision >= 0x0200 ? "NSR03" : "NSR02")) {
+    v.Problem(kDamaged, structure, 16,
+              "volume recognition sequence: " + nsr + " does not match UDF revision " +
+                  std::to_string(v.logical.domainRevision >> 8) + "." +
+                  std::to_string((v.logical.domainRevision >> 4) & 0xF) +
+                  std::to_string(v.logical.domainRevision & 0xF));
+  }
+}
+
 }  // namespace
 
 bool HasUdf(ImageSource& image) {
   UdfAnchor anchor;
-  std::string why;
+  ReadProblem why;
   return (image.Sectors() > kUdfFirstAnchorSector &&
           ReadAnchor(image, kUdfFirstAnchorSector, anchor, why)) ||
          (image.Sectors() > kUdfFirstAnchorSector &&
@@ -344,84 +400,27 @@ bool ReadUdfVolume(ImageSource& image, UdfVolume& v, ReadReport& report, const R
   v.image = &image;
   v.report = &report;
   v.limits = limits;
-  const uint64_t sectors = image.Sectors();
-  if (sectors <= kUdfFirstAnchorSector) {
-    v.Problem("image of " + std::to_string(sectors) +
-              " sectors is too small for an anchor at sector 256");
-    return false;
-  }
-  UdfAnchor first, last, chosen;
-  std::string whyFirst, whyLast;
-  const bool haveFirst = ReadAnchor(image, kUdfFirstAnchorSector, first, whyFirst);
-  uint64_t lastAt = sectors - 1;
-  bool haveLast = ReadAnchor(image, lastAt, last, whyLast);
-  if (!haveFirst) v.Problem("anchor volume descriptor pointer at sector 256: " + whyFirst);
-  if (!haveLast && sectors > 2 * kUdfFirstAnchorSector) {
-    // OSTA UDF 2.2.3 also allows the second anchor 256 sectors before the last.
-    std::string why;
-    haveLast = ReadAnchor(image, sectors - 1 - kUdfFirstAnchorSector, last, why);
-    if (haveLast) lastAt = sectors - 1 - kUdfFirstAnchorSector;
-  }
-  if (!haveLast)
-    v.Problem("anchor volume descriptor pointer at the last " + Sector(sectors - 1) + ": " +
-              whyLast);
-  if (haveFirst && haveLast && !SameUdfAnchor(first, last))
-    v.Problem("anchor volume descriptor pointers at sector 256 and " + Sector(lastAt) +
-              " disagree: main sequence at " + Sector(first.main.location) + " and " +
-              Sector(last.main.location) + ", reserve at " + Sector(first.reserve.location) +
-              " and " + Sector(last.reserve.location));
-  if (!haveFirst && !haveLast) return false;
-  chosen = haveFirst ? first : last;
-
+  UdfAnchor anchor;
   Sequence main, reserve;
-  ReadSequence(image, chosen.main, "main", main, v);
-  ReadSequence(image, chosen.reserve, "reserve", reserve, v);
-  const bool mainUsable = main.haveLogical && !main.partitions.empty();
-  const bool reserveUsable = reserve.haveLogical && !reserve.partitions.empty();
-  if (!mainUsable)
-    v.Problem("main volume descriptor sequence: no logical volume or partition descriptor");
-  if (!reserveUsable)
-    v.Problem("reserve volume descriptor sequence: no logical volume or partition descriptor");
-  if (mainUsable && reserveUsable) {
-    if (main.logicalBytes != reserve.logicalBytes)
-      v.Problem(
-          "reserve volume descriptor sequence: logical volume descriptor differs from the main "
-          "one");
-    if (main.partitionBytes != reserve.partitionBytes)
-      v.Problem(
-          "reserve volume descriptor sequence: partition descriptors differ from the main ones");
-  }
-  if (!mainUsable && !reserveUsable) return false;
-  if (mainUsable) CheckSequenceKinds(main, "main", v);
-  if (reserveUsable) CheckSequenceKinds(reserve, "reserve", v);
-  const Sequence& seq = mainUsable ? main : reserve;
-  v.logical = seq.logical;
-  v.haveRecorded = seq.haveRecorded;
-  v.recorded = seq.recorded;
-  v.recordedZone = seq.recordedZone;
+  if (!ChooseAnchor(image, v, anchor) || !ChooseSequence(image, v, anchor, main, reserve))
+    return false;
   if (v.logical.blockSize != kImageSectorSize) {
-    v.Problem("logical volume descriptor: block size " + std::to_string(v.logical.blockSize) +
-              " not supported");
+    v.Problem(kUnsupported, "logical volume descriptor", kNoSector,
+              "logical volume descriptor: block size " + std::to_string(v.logical.blockSize) +
+                  " not supported");
     return false;
   }
-  if (v.logical.domain != kOstaDomain)
-    v.Problem("logical volume descriptor: domain \"" + v.logical.domain + "\" is not OSTA UDF");
-  const std::string nsr = RecognitionNsr(image);
-  if (nsr.empty()) {
-    v.Problem("volume recognition sequence: no NSR descriptor in an extended area");
-  } else if (nsr != (v.logical.domainRevision >= 0x0200 ? "NSR03" : "NSR02")) {
-    v.Problem("volume recognition sequence: " + nsr + " does not match UDF revision " +
-              std::to_string(v.logical.domainRevision >> 8) + "." +
-              std::to_string((v.logical.domainRevision >> 4) & 0xF) +
-              std::to_string(v.logical.domainRevision & 0xF));
-  }
-  if (!SetUpMaps(image, v, seq)) return false;
+  CheckDomain(image, v);
+  if (!SetUpMaps(image, v, main.haveLogical && !main.partitions.empty() ? main : reserve))
+    return false;
   ReadIntegrity(image, v);
   if (!v.haveIntegrity) {
-    v.Problem("no logical volume integrity descriptor");
+    v.Problem(kAbsent, "logical volume integrity descriptor", kNoSector,
+              "no logical volume integrity descriptor");
   } else if (v.integrity.type != 1) {
-    v.Problem("logical volume integrity descriptor at " + Sector(v.integritySector) +
-              ": volume not closed");
+    v.Problem(kDamaged, "logical volume integrity descriptor", v.integritySector,
+              "logical volume integrity descriptor at " + Sector(v.integritySector) +
+                  ": volume not closed");
   }
   return true;
 }

@@ -5,9 +5,10 @@
 // image sectors. Allocation descriptors of an entry, with their Allocation Extent
 // Descriptor chain, are read here too, as both the metadata file and the tree need them.
 //
-// UdfVolume's operations are defined in two files: the volume structures (ReadUdfVolume,
-// HasUdf) in udf_volume.cc, the partition blocks and entry allocations (Resolve,
-// ReadBlock, ReadEntry, Allocations, EntryExtents) in udf_allocations.cc.
+// UdfVolume's operations are defined in three files: the volume structures (ReadUdfVolume,
+// HasUdf) in udf_volume.cc, the metadata partition (SetUpMetadataMap) in udf_metadata.cc,
+// the partition blocks and entry allocations (Resolve, ReadBlock, ReadEntry, Allocations,
+// EntryExtents) in udf_allocations.cc.
 #pragma once
 
 #include <cstdint>
@@ -48,33 +49,41 @@ struct UdfVolume {
   int64_t recorded = 0;
   int32_t recordedZone = 0;
 
-  void Problem(const std::string& what) const { report->Add("udf: " + what); }
+  // Adds `problem` to the report, its text after "udf: ".
+  void Problem(ReadProblem problem) const;
+  void Problem(ReadProblemKind kind, const char* structure, uint64_t sector,
+               const std::string& what) const;
+  // The image sector of block `block` of partition `ref`; kNoSector when it has none.
+  uint64_t SectorOf(uint16_t ref, uint32_t block) const;
+  // Each operation that can fail fills `why` with the problem's kind, its sector when
+  // known and its text; the caller adds where it was met and reports it.
+  //
   // Image runs of `bytes` bytes from `block` of partition reference `ref`; false with
   // `why` set when they pass the partition, the metadata file or the image.
   [[nodiscard]] bool Resolve(uint16_t ref, uint32_t block, uint64_t bytes,
-                             std::vector<ImageExtent>& out, std::string& why) const;
+                             std::vector<ImageExtent>& out, ReadProblem& why) const;
   // Marks block `block` of partition `ref` in `marks` (a bit per block, grown as needed
   // up to the blocks that can be read); false when it was marked before. A block that
   // cannot be read is not marked: reading it fails on its own.
   [[nodiscard]] bool Mark(std::vector<std::vector<bool>>& marks, uint16_t ref,
                           uint32_t block) const;
   // One block of partition `ref`; false with `why` set.
-  [[nodiscard]] bool ReadBlock(uint16_t ref, uint32_t block, uint8_t* out, std::string& why) const;
+  [[nodiscard]] bool ReadBlock(uint16_t ref, uint32_t block, uint8_t* out, ReadProblem& why) const;
   // Reads the File Entry or Extended File Entry at `icb` into `block` (one block of
   // storage) and `entry`; false with `why` set (tag, lengths).
   [[nodiscard]] bool ReadEntry(const UdfAllocation& icb, std::vector<uint8_t>& block,
-                               UdfFileEntry& entry, std::string& why) const;
+                               UdfFileEntry& entry, ReadProblem& why) const;
   // The allocations of `entry` (recorded in partition `ref`), its Allocation Extent
   // Descriptor chain followed; false with `why` set.
   [[nodiscard]] bool Allocations(const UdfFileEntry& entry, uint16_t ref,
-                                 std::vector<UdfAllocation>& out, std::string& why) const;
+                                 std::vector<UdfAllocation>& out, ReadProblem& why) const;
   // The image runs of `entry`'s first `size` bytes; false with `why` set when the
   // allocations do not cover them or pass their partition.
   [[nodiscard]] bool EntryExtents(const UdfFileEntry& entry, uint16_t ref, uint64_t size,
-                                  std::vector<ImageExtent>& out, std::string& why) const;
+                                  std::vector<ImageExtent>& out, ReadProblem& why) const;
   // The image runs of the first `size` bytes of a file whose allocations are these.
   [[nodiscard]] bool AllocationExtents(const std::vector<UdfAllocation>& allocations, uint64_t size,
-                                       std::vector<ImageExtent>& out, std::string& why) const;
+                                       std::vector<ImageExtent>& out, ReadProblem& why) const;
 };
 
 // True when two anchors point at the same main and reserve sequences.
@@ -82,6 +91,12 @@ inline bool SameUdfAnchor(const UdfAnchor& a, const UdfAnchor& b) {
   return a.main.location == b.main.location && a.main.length == b.main.length &&
          a.reserve.location == b.reserve.location && a.reserve.length == b.reserve.length;
 }
+
+// Sets up map `map` of `volume`, a metadata partition map, through its physical map
+// `ref`: the metadata file and its mirror read and compared, the one that reads taken
+// for the partition; false (the problems reported) when neither can be read.
+[[nodiscard]] bool SetUpMetadataMap(ImageSource& image, UdfVolume& volume, size_t map,
+                                    uint16_t ref);
 
 // True when an Anchor Volume Descriptor Pointer sits at sector 256 or the last sector.
 bool HasUdf(ImageSource& image);

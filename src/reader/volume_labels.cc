@@ -92,7 +92,7 @@ void ReadUdfLabels(ImageSource& image, VolumeLabels& out) {
   UdfVolume volume;
   ReadReport ignored;
   if (!ReadUdfVolume(image, volume, ignored)) return;
-  std::string reason;
+  ReadProblem reason;
   const UdfAllocation& fsd = volume.logical.fileSet;
   UdfTag tag;
   if (volume.logical.blockSize != kImageSectorSize ||

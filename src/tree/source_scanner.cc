@@ -104,7 +104,6 @@ bool SourceScanner::ScanDirectory(TreeNode* directory, uint32_t depth, TreeNode*
   bool identified = listing.Identity(self);
   if (identified) ancestors.push_back(self);
 
-  const size_t mark = path.size();
   bool ok = true;
   for (; more; more = listing.Next(entry)) {
     const char* entryName = entry.hostName;
@@ -121,67 +120,71 @@ bool SourceScanner::ScanDirectory(TreeNode* directory, uint32_t depth, TreeNode*
     }
     if (Excluded(entry)) continue;
     if (settings.rockRidge && (entry.isSymbolicLink || entry.type == FindEntryType::Special)) {
-      if (!AddLinkOrSpecial(directory, last, listing, entry, identified ? &self : nullptr)) {
-        ok = false;
-        break;
-      }
+      ok = AddLinkOrSpecial(directory, last, listing, entry, identified ? &self : nullptr);
     } else if (entry.type == FindEntryType::Directory) {
-      if (depth == 1 && tree.dvdVideoMode &&
-          (EqualsIgnoringAsciiCase(entry.name, u"AUDIO_TS") ||
-           EqualsIgnoringAsciiCase(entry.name, u"VIDEO_TS"))) {
-        // Built by the DVD-Video rules; a second folder of the same name in another
-        // letter case cannot be placed beside the made-up one.
-        if (dvdFolderNames[0] != entryName && dvdFolderNames[1] != entryName) {
-          log.Warn("leaving out " + EntryPath(entry) +
-                   ": another folder of this name is used for the DVD-Video structure");
-        }
-        continue;
-      }
-      bool loop = false;
-      for (const FileIdentity& ancestor : ancestors)
-        loop = loop || ancestor == FileIdentity{entry.device, entry.inode};
-      if (loop) {
-        log.Warn("skipping directory " + EntryPath(entry) +
-                 ": it leads back to a folder that contains it (symbolic link loop)");
-        continue;
-      }
-      TreeNode* added = nullptr;
-      AddResult result = AddChild(tree, log, directory, last, SourceEntryFrom(entry), &added);
-      if (result == AddResult::OutOfMemory) {
-        ok = false;
-        break;
-      }
-      if (result == AddResult::Added) {
-        if (mark + std::strlen(entryName) + 1 >= PATH_MAX) {
-          WarnUnreadableDirectory(EntryPath(entry), ENAMETOOLONG);
-        } else {
-          path.resize(mark);
-          path += entryName;
-          path += '/';
-          ok = ScanDirectory(added, depth + 1, nullptr, &listing, entryName);
-          path.resize(mark);
-          if (!ok) break;
-        }
-      }
+      ok = ScanSubdirectory(directory, depth, last, listing, entry);
     } else {
-      if (!AcceptFile(entry, identified ? &self : nullptr)) continue;
-      if (mark + std::strlen(entryName) >= PATH_MAX) {
-        log.Warn("skipping " + EntryPath(entry) + ": " + std::strerror(ENAMETOOLONG));
-        continue;
-      }
-      TreeNode* added = nullptr;
-      if (AddChild(tree, log, directory, last, SourceEntryFrom(entry), &added) ==
-          AddResult::OutOfMemory) {
-        ok = false;
-        break;
-      }
-      if (added && entry.links > 1) hardLinkNames.push_back({entry.device, entry.inode, added});
+      ok = AddFileEntry(directory, last, entry, identified ? &self : nullptr);
     }
+    if (!ok) break;
     if (tree.totalFileCount >= tree.fileLimit) break;
   }
   if (ok && listing.error) WarnUnreadableDirectory(path, listing.error);
   if (identified) ancestors.pop_back();
   return ok;
+}
+
+bool SourceScanner::ScanSubdirectory(TreeNode* directory, uint32_t depth, TreeNode*& last,
+                                     const FindIterator& listing, const FindEntry& entry) {
+  const char* entryName = entry.hostName;
+  if (depth == 1 && tree.dvdVideoMode &&
+      (EqualsIgnoringAsciiCase(entry.name, u"AUDIO_TS") ||
+       EqualsIgnoringAsciiCase(entry.name, u"VIDEO_TS"))) {
+    // Built by the DVD-Video rules; a second folder of the same name in another
+    // letter case cannot be placed beside the made-up one.
+    if (dvdFolderNames[0] != entryName && dvdFolderNames[1] != entryName) {
+      log.Warn("leaving out " + EntryPath(entry) +
+               ": another folder of this name is used for the DVD-Video structure");
+    }
+    return true;
+  }
+  bool loop = false;
+  for (const FileIdentity& ancestor : ancestors)
+    loop = loop || ancestor == FileIdentity{entry.device, entry.inode};
+  if (loop) {
+    log.Warn("skipping directory " + EntryPath(entry) +
+             ": it leads back to a folder that contains it (symbolic link loop)");
+    return true;
+  }
+  TreeNode* added = nullptr;
+  AddResult result = AddChild(tree, log, directory, last, SourceEntryFrom(entry), &added);
+  if (result == AddResult::OutOfMemory) return false;
+  if (result != AddResult::Added) return true;
+  const size_t mark = path.size();
+  if (mark + std::strlen(entryName) + 1 >= PATH_MAX) {
+    WarnUnreadableDirectory(EntryPath(entry), ENAMETOOLONG);
+    return true;
+  }
+  path += entryName;
+  path += '/';
+  const bool ok = ScanDirectory(added, depth + 1, nullptr, &listing, entryName);
+  path.resize(mark);
+  return ok;
+}
+
+bool SourceScanner::AddFileEntry(TreeNode* directory, TreeNode*& last, const FindEntry& entry,
+                                 const FileIdentity* self) {
+  if (!AcceptFile(entry, self)) return true;
+  if (path.size() + std::strlen(entry.hostName) >= PATH_MAX) {
+    log.Warn("skipping " + EntryPath(entry) + ": " + std::strerror(ENAMETOOLONG));
+    return true;
+  }
+  TreeNode* added = nullptr;
+  if (AddChild(tree, log, directory, last, SourceEntryFrom(entry), &added) ==
+      AddResult::OutOfMemory)
+    return false;
+  if (added && entry.links > 1) hardLinkNames.push_back({entry.device, entry.inode, added});
+  return true;
 }
 
 void SourceScanner::FindTargetEntries() {

@@ -45,6 +45,14 @@ struct SourceScanner {
   // `path` is opened. False only when the build must stop.
   [[nodiscard]] bool ScanDirectory(TreeNode* directory, uint32_t depth, TreeNode* last,
                                    const FindIterator* parent, const char* hostName);
+  // A subdirectory of `directory` (at `depth`) that the listing met: left out by the
+  // DVD-Video rules or as a loop, else added and scanned; false when the scan must stop.
+  [[nodiscard]] bool ScanSubdirectory(TreeNode* directory, uint32_t depth, TreeNode*& last,
+                                      const FindIterator& listing, const FindEntry& entry);
+  // A file of `directory` (whose identity is `self`, null when unknown); false when the
+  // scan must stop.
+  [[nodiscard]] bool AddFileEntry(TreeNode* directory, TreeNode*& last, const FindEntry& entry,
+                                  const FileIdentity* self);
 
   // Fills targetEntries from tree.targetPath, before the walk.
   void FindTargetEntries();

@@ -50,6 +50,8 @@ struct SourceTree {
   TreeNode* biosBootFile = nullptr;
   TreeNode* efiBootFile = nullptr;
   TreeNode* bootCatalog = nullptr;
+  // The made-up SHA256SUMS file at the root (--checksums); its size is the layout's.
+  TreeNode* checksumList = nullptr;
 
   SourceTree() = default;
   SourceTree(const SourceTree&) = delete;

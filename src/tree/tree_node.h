@@ -26,6 +26,7 @@ enum TreeNodeKind : uint8_t {
   StereoDependent = 2,    // dependent-view .m2ts clip; the interleaved run is placed at its turn
   StereoInterleaved = 3,  // a made-up .ssif entry: no data of its own, covers both clips
   StreamClip = 4,         // .m2ts clip of BDMV/STREAM without a stereoscopic plan
+  ChecksumList = 5,       // the made-up SHA256SUMS: written after every other file's data
 };
 
 // What a file is to El Torito: most are nothing; the boot catalog is a made-up file whose

@@ -107,7 +107,9 @@ std::string PlannedDisc::PathOf(uint32_t index, PlannedNames names) const {
 
 void SourcePiecesOf(const TreeNode& node, std::vector<SourcePiece>& pieces) {
   pieces.clear();
-  if (node.bootRole == kBootCatalogFile) {
+  // Made up by the writer: the catalog is read back by the boot check, the checksum list
+  // by the checksum check.
+  if (node.bootRole == kBootCatalogFile || node.kind == ChecksumList) {
     pieces.push_back({{}, 0, node.size, false, true});
     return;
   }

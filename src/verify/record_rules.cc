@@ -152,15 +152,24 @@ ExpectedMetadata ExpectedMetadataOf(const TreeNode& node, const MetadataRules& r
   return want;
 }
 
-void DecideFixed(const ImageRecordFields& got, const TreeNode& node, MetadataRules& rules) {
-  if (rules.fixedKnown || !got.posix) return;
+void DecideFixed(const ImageRecordFields& got, int64_t recorded, const TreeNode& node,
+                 RecordTree tree, MetadataRules& rules) {
+  if (rules.fixedKnown) return;
   MetadataRules fixed = rules, clock = rules;
   fixed.fixed = true;
   clock.fixed = false;
-  const ExpectedMetadata f = ExpectedMetadataOf(node, fixed, RecordTree::kRockRidge);
-  const ExpectedMetadata c = ExpectedMetadataOf(node, clock, RecordTree::kRockRidge);
-  if (f.permissions == c.permissions && f.uid == c.uid && f.gid == c.gid) return;
-  rules.fixed = got.permissions == f.permissions && got.uid == f.uid && got.gid == f.gid;
+  const ExpectedMetadata f = ExpectedMetadataOf(node, fixed, tree);
+  const ExpectedMetadata c = ExpectedMetadataOf(node, clock, tree);
+  const bool plain = tree == RecordTree::kIso9660 || tree == RecordTree::kJoliet;
+  if (!plain && !got.posix) return;
+  const int64_t micros = plain ? recorded * kMicros : got.timed ? got.micros : -1;
+  auto matches = [&](const ExpectedMetadata& want) {
+    return micros == want.micros && (plain || (got.permissions == want.permissions &&
+                                               got.uid == want.uid && got.gid == want.gid));
+  };
+  const bool isFixed = matches(f), isClock = matches(c);
+  if (isFixed == isClock) return;  // alike under both, or like neither: the next entry decides
+  rules.fixed = isFixed;
   rules.fixedKnown = true;
 }
 

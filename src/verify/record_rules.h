@@ -57,9 +57,12 @@ void CompareRecordFields(const ImageRecordFields& got, int64_t recorded,
                          const ExpectedMetadata& want, RecordTree tree, bool sourceMetadata,
                          std::vector<std::string>& differences);
 
-// For rules whose `fixedKnown` is false: decides them by `got`, the Rock Ridge record of
-// `node`, when the two rules give `node` different attributes (a fixed-time build when
-// `got` holds its attributes).
-void DecideFixed(const ImageRecordFields& got, const TreeNode& node, MetadataRules& rules);
+// For rules whose `fixedKnown` is false: decides them by `got` (and the record time
+// `recorded` of ISO 9660 and Joliet records), an entry of `node` read from `tree`, when
+// the two rules give `node` different fields there: Rock Ridge and UDF attributes, or a
+// time past the build time that only a fixed build clamps. An entry that both rules
+// record alike leaves them undecided.
+void DecideFixed(const ImageRecordFields& got, int64_t recorded, const TreeNode& node,
+                 RecordTree tree, MetadataRules& rules);
 
 }  // namespace vellumcast

@@ -24,14 +24,12 @@ bool SourceReadAhead::Start(const std::vector<const TreeNode*>& jobList) {
     free.push_back(batch.get());
     pool.push_back(std::move(batch));
   }
-  worker = std::thread([this] { Run(); });
-  return true;
+  return engine.Start(1, [this](uint32_t) { Run(); });
 }
 
 SourceBatch* SourceReadAhead::Next() {
-  std::unique_lock<std::mutex> hold(lock);
-  changed.wait(hold, [this] { return !filled.empty() || finished; });
-  if (filled.empty()) return nullptr;
+  std::unique_lock<std::mutex> hold(engine.mutex);
+  if (!engine.ConsumerWait(hold, [this] { return !filled.empty(); })) return nullptr;
   SourceBatch* batch = filled.front();
   filled.pop_front();
   return batch;
@@ -40,33 +38,29 @@ SourceBatch* SourceReadAhead::Next() {
 void SourceReadAhead::Release(SourceBatch* batch) {
   batch->used = 0;
   batch->segments.clear();
-  std::lock_guard<std::mutex> hold(lock);
-  free.push_back(batch);
-  changed.notify_all();
+  {
+    std::lock_guard<std::mutex> hold(engine.mutex);
+    free.push_back(batch);
+  }
+  engine.workersWake.notify_one();
 }
 
-void SourceReadAhead::Stop() {
-  {
-    std::lock_guard<std::mutex> hold(lock);
-    stopRequest = true;
-    changed.notify_all();
-  }
-  if (worker.joinable()) worker.join();
-}
+void SourceReadAhead::Stop() { engine.Stop(); }
 
 SourceBatch* SourceReadAhead::TakeFree() {
-  std::unique_lock<std::mutex> hold(lock);
-  changed.wait(hold, [this] { return !free.empty() || stopRequest; });
-  if (stopRequest) return nullptr;
+  std::unique_lock<std::mutex> hold(engine.mutex);
+  if (!engine.WorkerWait(hold, [this] { return !free.empty(); })) return nullptr;
   SourceBatch* batch = free.back();
   free.pop_back();
   return batch;
 }
 
 void SourceReadAhead::Put(SourceBatch* batch) {
-  std::lock_guard<std::mutex> hold(lock);
-  filled.push_back(batch);
-  changed.notify_all();
+  {
+    std::lock_guard<std::mutex> hold(engine.mutex);
+    filled.push_back(batch);
+  }
+  engine.ItemReady();
 }
 
 bool SourceReadAhead::ReadJob(uint32_t index, SourceBatch*& batch) {
@@ -130,17 +124,8 @@ void SourceReadAhead::Run() {
   for (uint32_t i = 0; batch && i < jobs->size(); ++i) {
     if (!ReadJob(i, batch)) break;
   }
-  if (batch) {
-    if (batch->segments.empty()) {
-      std::lock_guard<std::mutex> hold(lock);
-      free.push_back(batch);
-    } else {
-      Put(batch);
-    }
-  }
-  std::lock_guard<std::mutex> hold(lock);
-  finished = true;
-  changed.notify_all();
+  // The last batch; the consumer learns of the end when this worker returns.
+  if (batch && !batch->segments.empty()) Put(batch);
 }
 
 }  // namespace vellumcast

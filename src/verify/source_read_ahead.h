@@ -1,18 +1,25 @@
 // The source side of a comparison: the files of a list of jobs read in order, in large
 // sequential reads, on a second thread, a few buffers ahead of the comparison, so that
 // reading the source overlaps reading the image.
+//
+// The thread, its waits, its stop and the delivery of failures are the prefetch engine's
+// (platform/prefetch.h). It differs from the build's read-ahead by design: one worker
+// reads the files one after the other into three large buffers, because the comparison
+// needs every byte of every file (the build's readers only open files or bring their
+// first bytes into memory, and the build copies them itself) and reads the image front to
+// back at the same time, so a second sequential stream, not many requests in flight,
+// keeps both the source and the image streaming. A file's failure is a segment with its
+// reason, which the comparison reports as that file's difference.
 #pragma once
 
-#include <condition_variable>
 #include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "platform/prefetch.h"
 #include "verify/planned_disc.h"
 
 namespace vellumcast {
@@ -45,14 +52,10 @@ struct SourceBatch {
 struct SourceReadAhead {
   const std::vector<const TreeNode*>* jobs = nullptr;  // the planned file of each job
 
-  std::mutex lock;
-  std::condition_variable changed;
+  PrefetchEngine engine;            // its lock guards the two lists
   std::deque<SourceBatch*> filled;  // ready for the comparison, in order
   std::vector<SourceBatch*> free;   // ready for the reader
   std::vector<std::unique_ptr<SourceBatch>> pool;
-  bool finished = false;  // the reader has put its last batch
-  bool stopRequest = false;
-  std::thread worker;
 
   SourceReadAhead() = default;
   SourceReadAhead(const SourceReadAhead&) = delete;
@@ -60,9 +63,10 @@ struct SourceReadAhead {
   ~SourceReadAhead() { Stop(); }
 
   // Starts reading the source bytes of each planned file of `jobList` in order
-  // (SourcePiecesOf) on a new thread; false when the buffers cannot be had.
+  // (SourcePiecesOf) on a new thread; false when the buffers or the thread cannot be had.
   [[nodiscard]] bool Start(const std::vector<const TreeNode*>& jobList);
-  // The next filled batch in order; null once every job has been delivered.
+  // The next filled batch in order; null once every job has been delivered (or the
+  // reader was stopped).
   SourceBatch* Next();
   void Release(SourceBatch* batch);
   // Ends the reader early and waits for it.

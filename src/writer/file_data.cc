@@ -15,6 +15,7 @@
 #include "platform/text.h"
 #include "tree/node_path.h"
 #include "writer/boot_info_table.h"
+#include "writer/data_digests.h"
 #include "writer/el_torito.h"
 #include "writer/image_writer.h"
 #include "writer/output_pipeline.h"
@@ -122,6 +123,39 @@ uint64_t CopySectorsByKernel(OutputContext& out, SourceFile& source, const std::
   return copied;
 }
 
+// The .ssif files of the stereoscopic pair whose dependent clip is `dependent`: their
+// bytes are the whole interleaved run, in the order it is emitted.
+void OpenInterleavedDigests(OutputContext& out, const TreeNode& dependent) {
+  const TreeNode* ssif = out.emitter->tree.ssifDirectory;
+  for (const TreeNode* x = ssif ? ssif->firstChild : nullptr; x; x = x->nextSibling) {
+    if (!x->isDirectory && x->kind == StereoInterleaved && x->dependentNode == &dependent)
+      out.digests->Open(*x, x->size);
+  }
+}
+
+// One file's digest (a stereoscopic run: its two clips' and its .ssif files') around
+// the emission of its data; nothing without a checksum list.
+struct DigestScope {
+  OutputContext& out;
+  DigestScope(OutputContext& o, const TreeNode& file) : out(o) {
+    if (!out.digests) return;
+    out.digests->Open(file, file.size);
+    if (file.kind == StereoDependent && file.baseNode) {
+      out.digests->Open(*file.baseNode, file.baseNode->size, false);
+      OpenInterleavedDigests(out, file);
+    }
+  }
+  ~DigestScope() {
+    if (out.digests) out.digests->FinishAll();
+  }
+  // The run's pieces alternate between the two clips' digests.
+  void Piece(const TreeNode& dependent, bool dependentView) {
+    if (!out.digests) return;
+    out.digests->SetActive(dependent, dependentView);
+    out.digests->SetActive(*dependent.baseNode, !dependentView);
+  }
+};
+
 }  // namespace
 
 bool EmitSourceSectors(OutputContext& out, SourceFile* source, const std::u16string& path,
@@ -175,8 +209,10 @@ bool EmitFileData(OutputContext& out, const TreeNode& file) {
   if (file.kind == StereoBase || file.kind == StereoInterleaved)
     return true;                                                           // in the dependent's run
   if (file.sectorCount == 0 && file.kind != StereoDependent) return true;  // no data, no read
+  if (file.kind == ChecksumList) return true;  // after all other data, with every digest
+  if (file.sharedData) return true;            // another name's data (a hard link)
+  DigestScope digests(out, file);
   if (file.bootRole == kBootCatalogFile) return EmitBootCatalog(*out.emitter);
-  if (file.sharedData) return true;  // another name's data (a hard link)
   const std::u16string path = SourcePath(file);
   SourceFile own;
   if (!OpenSource(out, own, path)) return false;
@@ -216,6 +252,7 @@ bool EmitFileData(OutputContext& out, const TreeNode& file) {
 
   uint64_t ownRead = 0, baseRead = 0;
   for (const StereoClipPair::RunPiece& piece : run) {
+    digests.Piece(file, piece.dependentView);
     const bool emitted = piece.dependentView
                              ? EmitSourceSectors(out, &own, path, piece.sectors, ownRead)
                              : EmitSourceSectors(out, &base, basePath, piece.sectors, baseRead);

@@ -45,7 +45,7 @@ bool FileDataOrder::Next(ReadAheadRequest& request) {
       // The same choice as EmitFileData: what it opens, in the order it opens it.
       if (e.isDirectory || e.kind == StereoBase || e.kind == StereoInterleaved) continue;
       if ((e.sectorCount == 0 && e.kind != StereoDependent) || e.sharedData) continue;
-      if (e.bootRole == kBootCatalogFile) continue;  // made up by the writer, not read
+      if (e.bootRole == kBootCatalogFile || e.kind == ChecksumList) continue;  // made up here
       Describe(e, request);
       if (e.kind == StereoDependent && e.stereoPair && e.baseNode) baseClip = e.baseNode;
       return true;

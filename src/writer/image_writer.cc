@@ -10,6 +10,8 @@
 #include "platform/output_file.h"
 #include "platform/read_ahead.h"
 #include "platform/text.h"
+#include "writer/checksum_list_file.h"
+#include "writer/data_digests.h"
 #include "writer/el_torito.h"
 #include "writer/file_data.h"
 #include "writer/file_data_order.h"
@@ -54,6 +56,7 @@ bool EmitFileDataArea(OutputContext& out) {
     return false;
   if (!EmitBackupGptEntries(emitter)) return false;
   if (emitter.tree.root && !EmitDirectoryFileData(out, *emitter.tree.root)) return false;
+  if (emitter.tree.checksumList && !out.Failed() && !EmitChecksumList(out)) return false;
   return !out.Failed() && !emitter.sink.failed;
 }
 
@@ -68,10 +71,10 @@ bool EmitIsoOnly(OutputContext& out) {
          EmitBackupGptHeader(emitter);
 }
 
-bool EmitWithUdf(OutputContext& out) {
-  ImageEmitter& emitter = *out.emitter;
-  const bool udf250 = emitter.settings.IsUdf250();
-  const bool iso = emitter.settings.WritesIso9660() && !udf250;
+// From sector 0 to the anchor at 256: the system area, the ISO 9660 volume descriptors
+// (`iso`), the recognition sequence, the main and (UDF 1.02) reserve volume descriptor
+// sequences, the integrity sequence.
+bool EmitVolumeStructures(ImageEmitter& emitter, bool iso, bool udf250) {
   if (!EmitSystemArea(emitter)) return false;
   if (iso && !(EmitIsoPrimaryVolumeDescriptor(emitter) && EmitBootRecord(emitter) &&
                EmitIsoSupplementaryVolumeDescriptor(emitter) && EmitIsoSetTerminator(emitter))) {
@@ -98,6 +101,34 @@ bool EmitWithUdf(OutputContext& out) {
       !EmitDescriptor(emitter, BuildAnchorVolumeDescriptorPointer, kAnchorSector)) {
     return false;
   }
+  return true;
+}
+
+// UDF 2.50: the metadata mirror file's entry, the mirror of the `blocks` blocks of the
+// file-system area, and the volume descriptor sequence after it.
+bool EmitMetadataMirror(ImageEmitter& emitter, uint32_t blocks) {
+  if (!AtPlannedSector(emitter, emitter.plan.mirrorEntrySector, "metadata mirror") ||
+      !EmitDescriptor(emitter, BuildMetadataFileEntry, true,
+                      uint32_t(emitter.plan.mirrorEntrySector)) ||
+      !EmitPaddingToMultipleOf32(emitter, 0)) {
+    return false;
+  }
+  uint32_t mirrorBlocks = 0;
+  if (!EmitUdfFileSystemArea(emitter, mirrorBlocks)) return false;
+  if (mirrorBlocks != blocks) return Mismatch(emitter, "the UDF metadata mirror");
+  if (!emitter.sink.EmitZeroSectors(emitter.plan.metadataBlocks - blocks) ||
+      !EmitVolumeDescriptorSequence(
+          emitter, uint32_t(emitter.plan.mirrorStart) + emitter.plan.metadataBlocks)) {
+    return false;
+  }
+  return true;
+}
+
+bool EmitWithUdf(OutputContext& out) {
+  ImageEmitter& emitter = *out.emitter;
+  const bool udf250 = emitter.settings.IsUdf250();
+  const bool iso = emitter.settings.WritesIso9660() && !udf250;
+  if (!EmitVolumeStructures(emitter, iso, udf250)) return false;
   if (iso && !(AtPlannedSector(emitter, emitter.plan.pathTableStart, "path table") &&
                EmitIsoPathTablesAndDirectories(emitter))) {
     return false;
@@ -123,22 +154,7 @@ bool EmitWithUdf(OutputContext& out) {
     if (!emitter.sink.EmitZeroSectors(emitter.plan.metadataBlocks - blocks)) return false;
   }
   if (!EmitFileDataArea(out)) return false;
-  if (udf250) {
-    if (!AtPlannedSector(emitter, emitter.plan.mirrorEntrySector, "metadata mirror") ||
-        !EmitDescriptor(emitter, BuildMetadataFileEntry, true,
-                        uint32_t(emitter.plan.mirrorEntrySector)) ||
-        !EmitPaddingToMultipleOf32(emitter, 0)) {
-      return false;
-    }
-    uint32_t mirrorBlocks = 0;
-    if (!EmitUdfFileSystemArea(emitter, mirrorBlocks)) return false;
-    if (mirrorBlocks != blocks) return Mismatch(emitter, "the UDF metadata mirror");
-    if (!emitter.sink.EmitZeroSectors(emitter.plan.metadataBlocks - blocks) ||
-        !EmitVolumeDescriptorSequence(
-            emitter, uint32_t(emitter.plan.mirrorStart) + emitter.plan.metadataBlocks)) {
-      return false;
-    }
-  }
+  if (udf250 && !EmitMetadataMirror(emitter, blocks)) return false;
   // The last anchor ends the image; in a hybrid image it shares its sector with the
   // backup GPT's header.
   if (emitter.plan.backupGptEntrySector) {
@@ -194,6 +210,8 @@ bool WriteImage(const ImageSettings& settings, const SourceTree& tree, const Lay
   SectorSink sink;
   ImageEmitter emitter{settings, tree, plan, sink, log};
   OutputContext out;
+  DataDigests digests;
+  if (tree.checksumList) out.digests = &digests;
   out.emitter = &emitter;
   out.target = &file;
   out.progress = progress;

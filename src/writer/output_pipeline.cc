@@ -9,6 +9,7 @@
 #include <string>
 
 #include "base/disc_constants.h"
+#include "writer/data_digests.h"
 
 namespace vellumcast {
 namespace {
@@ -52,6 +53,7 @@ uint8_t* OutputContext::StagingSpace(uint32_t wanted, uint32_t& granted) {
 }
 
 bool OutputContext::CommitStagedSector() {
+  if (digests) digests->Feed(staging.get() + size_t(stagedSectors) * kSectorSize, 1);
   ++stagedSectors;
   emitter->sink.sectorsWritten += 1;
   return ReportProgress(*this);
@@ -63,7 +65,8 @@ bool OutputContext::CommitWrittenSector() {
 }
 
 bool OutputContext::ReadyForKernelCopy() {
-  if (emitter->settings.plainDataCopy || !target->kernelCopy || Failed() || !Flush()) return false;
+  if (emitter->settings.plainDataCopy || digests || !target->kernelCopy || Failed() || !Flush())
+    return false;
   // Nothing seeks: the target's end is where the next sector goes.
   return target->length == uint64_t(emitter->sink.sectorsWritten) * kSectorSize;
 }
@@ -87,6 +90,7 @@ uint8_t* AcquireSectorBuffer(uint32_t n, void* context) {
 bool WriteToTarget(const uint8_t* bytes, uint32_t n, void* context) {
   auto& out = *static_cast<OutputContext*>(context);
   if (out.Failed() || !bytes) return false;
+  if (out.digests) out.digests->Feed(bytes, n);
   size_t size = size_t(n) * kSectorSize;
   if (n <= out.stagingCapacity - out.stagedSectors) {
     std::memcpy(out.staging.get() + size_t(out.stagedSectors) * kSectorSize, bytes, size);

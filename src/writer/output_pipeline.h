@@ -13,6 +13,7 @@
 
 namespace vellumcast {
 
+struct DataDigests;
 struct ReadAhead;
 
 struct OutputContext {
@@ -23,6 +24,9 @@ struct OutputContext {
   // Reader threads working ahead along the file-data order; null: every file is opened
   // and read when its turn comes.
   ReadAhead* readAhead = nullptr;
+  // With a checksum list: the digests every emitted sector is fed to (file data is then
+  // never copied by the kernel, whose bytes this process would not see).
+  DataDigests* digests = nullptr;
 
   // The sector buffer of AcquireSectorBuffer: grown on demand, never shrunk.
   std::unique_ptr<uint8_t[]> buffer;

@@ -74,19 +74,19 @@ void ReadAsEveryKind(const std::string& s) {
   ExactBytes b(s);
   // Whether each decoder accepts the bytes is free; it must stay inside them.
   BdmvIndex index;
-  static_cast<void>(ReadBdmvIndex(b.data.get(), b.size, index));
+  static_cast<void>(DecodeBdmvIndex(b.data.get(), b.size, index));
   MoviePlaylist playlist;
-  if (ReadMoviePlaylist(b.data.get(), b.size, playlist)) {
+  if (DecodeMoviePlaylist(b.data.get(), b.size, playlist)) {
     ASSERT_LE(playlist.extensionBytes.size(), b.size);
     ExactBytes e(std::string(playlist.extensionBytes.begin(), playlist.extensionBytes.end()));
     ExtensionData ext;
-    static_cast<void>(ReadExtensionData(e.data.get(), e.size, ext));
+    static_cast<void>(DecodeExtensionData(e.data.get(), e.size, ext));
   }
   ClipInformation clip;
-  if (ReadClipInformation(b.data.get(), b.size, clip)) {
+  if (DecodeClipInformation(b.data.get(), b.size, clip)) {
     ExactBytes e(std::string(clip.extensionBytes.begin(), clip.extensionBytes.end()));
     ExtensionData ext;
-    if (ReadExtensionData(e.data.get(), e.size, ext) && !ext.extentStartPoints.empty()) {
+    if (DecodeExtensionData(e.data.get(), e.size, ext) && !ext.extentStartPoints.empty()) {
       std::vector<uint32_t> extents;
       std::string reason;
       if (DeriveExtents(ext.extentStartPoints, clip.sourcePackets, extents, reason)) {
@@ -96,7 +96,7 @@ void ReadAsEveryKind(const std::string& s) {
     }
   }
   ExtensionData ext;
-  static_cast<void>(ReadExtensionData(b.data.get(), b.size, ext));
+  static_cast<void>(DecodeExtensionData(b.data.get(), b.size, ext));
 }
 
 TEST(BlurayFuzz, MutatedControlFiles) {

@@ -30,6 +30,7 @@ using test::WriteFile;
 const std::string kUsageBody =
     "Usage:\tvellumcast SOURCE_FOLDER TARGET_IMAGE [switches]\n"
     "\tvellumcast SOURCE_FOLDER -compare IMAGE_OR_DEVICE [switches]\n"
+    "\tvellumcast -check IMAGE_OR_DEVICE\n"
     "\n"
     "Switches (a beginning of a name that no other switch has is enough: -fi, --vol):\n"
     "    -filesystem VALUE    file systems (also -fs, -F):\n"
@@ -45,8 +46,10 @@ const std::string kUsageBody =
     "    -joliet              (-J) with CD or DVD: full names for Windows\n"
     "    -verify              read the image back after writing it, check it against the folder\n"
     "    -compare IMAGE       check an image or a disc against the folder, write nothing\n"
+    "    -check IMAGE         check an image or a disc against its own SHA256SUMS, no folder\n"
     "    -yes                 replace an existing target without asking\n"
     "    -quiet               print nothing on success; warnings and errors still shown\n"
+    "    --checksums          a SHA256SUMS file at the root: sha256sum -c checks the disc\n"
     "    --exclude PATTERN    leave out what matches by name or by path in the folder\n"
     "    --exclude-from FILE  the --exclude patterns of FILE, one a line\n"
     "    --publisher TEXT     publisher identifier (ISO 9660)\n"
@@ -73,7 +76,9 @@ const std::string kUsageBody =
     "    vellumcast ~/film ~/film.iso -verify\n"
     "    vellumcast ~/bluray /dev/sdb -label MOVIE -yes\n"
     "    vellumcast ~/src src.iso --exclude '*.o' --exclude .git --publisher \"ACME LTD\"\n"
-    "    vellumcast ~/film -compare /dev/sr0\n";
+    "    vellumcast ~/film -compare /dev/sr0\n"
+    "    vellumcast ~/archive archive.iso --checksums -verify\n"
+    "    vellumcast -check /dev/sr0\n";
 
 CommandResult RunTool(const std::vector<std::string>& args, const std::string& input = "") {
   std::string command = Quote(Binary());
@@ -210,24 +215,6 @@ TEST(CommandLineScan, ValuesFromTheArguments) {
     EXPECT_EQ(line.choice, c.choice);
     EXPECT_EQ(line.fileSystemError,
               c.unknownFileSystem ? UnknownFileSystem(*c.unknownFileSystem) : "");
-  }
-}
-
-TEST(ProgressPercent, ExactInSixtyFourBits) {
-  struct Case {
-    uint32_t done, total;
-    uint64_t expected;
-  };
-  for (Case c : {Case{0, 0, 0},
-                 {0, 10, 0},
-                 {1, 3, 33},
-                 {2, 3, 66},
-                 {10, 10, 100},
-                 {4294967294u, 4294967295u, 99},
-                 {4294967295u, 4294967295u, 100},
-                 {42949673u, 4294967295u, 1},
-                 {42949672u, 4294967295u, 0}}) {
-    EXPECT_EQ(ProgressPercent(c.done, c.total), c.expected) << c.done << "/" << c.total;
   }
 }
 

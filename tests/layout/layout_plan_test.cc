@@ -324,7 +324,7 @@ TEST(LayoutPlan, GeneratedTreeProperties) {
       uint32_t location = 0;
       for (auto& [number, d] : byNumber) {
         EXPECT_EQ(d->isoDirLocation, location) << number;
-        location += IsoDirectoryExtentSectors(*d);
+        location += uint32_t(SectorsFor(d->isoDirSize));
       }
       EXPECT_EQ(byNumber.begin()->first, 1);
       EXPECT_EQ(location, uint32_t(b.plan.isoDirectorySectors));

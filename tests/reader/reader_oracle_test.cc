@@ -90,7 +90,7 @@ TEST_P(ReaderOracle, AgreesWithLibiso9660AndLibudfread) {
     ImageTree tree;
     ReadReport report;
     ASSERT_TRUE(ReadIso9660Tree(image, tree, report));
-    for (const std::string& p : report.problems) ADD_FAILURE() << p;
+    for (const ReadProblem& p : report.problems) ADD_FAILURE() << p.text;
     FolderWalk walk;
     ImageTree counts;
     ASSERT_TRUE(WalkIso9660Tree(image, counts, report, FolderWalk::Visit, &walk));
@@ -118,7 +118,7 @@ TEST_P(ReaderOracle, AgreesWithLibiso9660AndLibudfread) {
     ImageTree tree;
     ReadReport report;
     ASSERT_TRUE(ReadUdfTree(image, tree, report));
-    for (const std::string& p : report.problems) ADD_FAILURE() << p;
+    for (const ReadProblem& p : report.problems) ADD_FAILURE() << p.text;
     FolderWalk walk;
     ImageTree counts;
     ASSERT_TRUE(WalkUdfTree(image, counts, report, FolderWalk::Visit, &walk));

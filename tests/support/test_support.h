@@ -2,6 +2,7 @@
 // real executable.
 #pragma once
 
+#include <dirent.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -94,6 +95,17 @@ inline std::string Quote(const std::string& s) {
   std::string q = "'";
   for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
   return q + "'";
+}
+
+// Entries of a directory such as /proc/self/task (the process's threads) or /proc/self/fd
+// (its open descriptors, not counting the one this listing holds).
+inline size_t CountEntries(const char* directory) {
+  size_t n = 0;
+  if (DIR* d = opendir(directory)) {
+    while (const dirent* e = readdir(d)) n += e->d_name[0] != '.';
+    closedir(d);
+  }
+  return n > 0 ? n - (std::string(directory) == "/proc/self/fd") : 0;
 }
 
 }  // namespace vellumcast::test

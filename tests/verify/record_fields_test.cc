@@ -129,5 +129,25 @@ TEST(SourceMetadata, ChangesAfterTheBuildAreReported) {
   }
 }
 
+// A build time fixed before the files' times records them clamped to it, in UTC like a
+// build by the clock on a machine in UTC: -compare, not told -time, finds that out from
+// the first clamped time in every choice, with or without Rock Ridge attributes.
+TEST(SourceMetadata, FixedBuildTimeBeforeTheFilesComparesClean) {
+  test::TempDir source, out;
+  test::WriteFile(source / "a.txt", "a\n");
+  test::WriteFile(source / "sub/b.txt", "b\n");
+  for (FileSystemChoice choice : {FileSystemChoice::Iso9660, FileSystemChoice::Iso9660Udf102,
+                                  FileSystemChoice::Udf102, FileSystemChoice::Default}) {
+    BuildOptions options;
+    options.buildTime = 1700000000;  // 2023, before the files were written
+    auto build = StartImageBuild(Utf8ToUtf16(source.path()).c_str(), u"Meta", choice,
+                                 Utf8ToUtf16(out / "f.iso").c_str(), "Vellumcast ",
+                                 "vellumcast_console 1.0", false, nullptr, nullptr, options);
+    ASSERT_TRUE(build->succeeded) << build->errorMessage;
+    auto job = Compare(source.path(), out / "f.iso");
+    EXPECT_TRUE(job->check.Matches()) << ChoiceText(choice) << Differences(job->check);
+  }
+}
+
 }  // namespace
 }  // namespace vellumcast

@@ -4,10 +4,8 @@
 // sector, threshold and chunk boundaries, for DVD-Video and stereoscopic Blu-ray folders,
 // and for files that shrink, grow, are rewritten or vanish while the image is written.
 // A stop or a failed write ends the readers and leaves no thread, descriptor or file.
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -25,7 +23,6 @@
 #include "platform/output_file.h"
 #include "platform/paths.h"
 #include "platform/read_ahead.h"
-#include "platform/source_file.h"
 #include "platform/text.h"
 #include "test_support.h"
 #include "tree/node_path.h"
@@ -237,18 +234,9 @@ TEST(KernelCopy, FileThatVanishesDuringTheWriteFailsTheBuildInEveryMode) {
   }
 }
 
-size_t CountEntries(const char* directory) {
-  size_t n = 0;
-  if (DIR* d = opendir(directory)) {
-    while (const dirent* e = readdir(d)) n += e->d_name[0] != '.';
-    closedir(d);
-  }
-  return n > 0 ? n - (std::string(directory) == "/proc/self/fd") : 0;  // not opendir's own
-}
-
 // A stop and a failed write in the middle of a large read-ahead end the readers at
 // once: no thread, descriptor or temporary file is left.
-TEST(ReadAhead, StopAndFailedWriteEndTheReaders) {
+TEST(ImageWriter, StopAndFailedWriteEndTheReadAhead) {
   TempDir src, out;
   for (int i = 0; i < 3000; ++i) {
     WriteFile(src / ("d" + std::to_string(i % 30) + "/s" + std::to_string(i)),
@@ -294,83 +282,9 @@ TEST(ReadAhead, StopAndFailedWriteEndTheReaders) {
   }
 }
 
-// Files that come wholly from memory rest the readers: the consumer opens its files
-// itself until one has to come from the storage, and from there the readers go on.
-TEST(ReadAhead, ReadersRestOnFilesInMemoryAndResumeAtOneFromTheStorage) {
-  struct Case {
-    size_t files;
-    size_t size;  // of the first file; each next one a byte longer
-    bool readWhole;
-  };
-  for (Case c : {Case{3000, 4000, true}, Case{400, 130000, false}}) {
-    TempDir src;
-    std::vector<std::string> paths;
-    std::vector<size_t> index(c.files);
-    for (size_t i = 0; i < c.files; ++i) {
-      paths.push_back(src / ("f" + std::to_string(i)));
-      WriteFile(paths.back(), PatternBytes(c.size + i, uint32_t(i)));
-      index[i] = i;
-    }
-    struct Order {
-      const std::vector<std::string>& paths;
-      Case c;
-      size_t next = 0;
-    };
-    auto next = [](void* o, ReadAheadRequest& r) {
-      auto& order = *static_cast<Order*>(o);
-      if (order.next == order.paths.size()) return false;
-      r = ReadAheadRequest{order.paths[order.next++], order.c.size + order.c.files + kSector,
-                           order.c.readWhole};
-      return true;
-    };
-    auto seek = [](void* o, const void* after) {
-      static_cast<Order*>(o)->next = *static_cast<const size_t*>(after) + 1;
-    };
-    std::vector<uint8_t> bytes(c.size + c.files + kSector);
-    for (size_t evictFrom : {c.files, c.files / 2}) {
-      SCOPED_TRACE(std::to_string(c.size) + " from " + std::to_string(evictFrom));
-      for (size_t i = 0; i < c.files; ++i) {
-        int fd = open(paths[i].c_str(), O_RDONLY);
-        ASSERT_GE(fd, 0);
-        if (i < evictFrom)
-          ReadFile(paths[i]);  // in memory
-        else
-          fdatasync(fd), posix_fadvise(fd, 0, 0, POSIX_FADV_DONTNEED);  // out of it
-        // (mincore: a probe by reading would start reading the file in.)
-        void* map = mmap(nullptr, c.size, PROT_READ, MAP_SHARED, fd, 0);
-        unsigned char pages[64] = {};
-        bool inMemory = map != MAP_FAILED && mincore(map, c.size, pages) == 0 && (pages[0] & 1);
-        if (map != MAP_FAILED) munmap(map, c.size);
-        close(fd);
-        if (i >= evictFrom && inMemory) GTEST_SKIP() << "files stay in memory";
-      }
-      Order order{paths, c};
-      ReadAhead readAhead;
-      ASSERT_TRUE(readAhead.Start(next, &order, ReadAheadLimits{}, seek));
-      size_t watched[2] = {0, 0};  // files the consumer read itself while the readers rested
-      for (size_t i = 0; i < c.files; ++i) {
-        SourceFile file;
-        if (!readAhead.Take(paths[i], file)) {
-          ASSERT_TRUE(file.Open(paths[i]));
-          file.watchMemory = readAhead.Resting();
-          watched[i >= evictFrom] += file.watchMemory;
-        }
-        size_t got = 0;
-        ASSERT_TRUE(file.Read(bytes.data(), bytes.size(), got)) << i;
-        ASSERT_TRUE(std::string(reinterpret_cast<char*>(bytes.data()), got) ==
-                    PatternBytes(c.size + i, uint32_t(i)))
-            << i;
-        if (readAhead.Resting() && file.fromStorage) readAhead.Resume(&index[i]);
-      }
-      EXPECT_GT(watched[0], 0u) << "the readers did not rest";
-      EXPECT_LE(watched[1], (c.files - evictFrom) / 4) << "the readers did not resume";
-    }
-  }
-}
-
 // The file-data order continued after any file hands out what the whole walk hands out
 // after it (after a dependent-view clip, after its base-view clip too).
-TEST(ReadAhead, FileDataOrderContinuesAfterAnyFile) {
+TEST(FileDataOrder, ContinuesAfterAnyFile) {
   const ChangingSource* sources[] = {&kSources[0], &kSources[2]};
   for (const ChangingSource* source : sources) {
     SCOPED_TRACE(source->name);

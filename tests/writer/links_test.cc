@@ -57,7 +57,7 @@ std::map<std::string, ImageEntry> Entries(const std::string& image, int tree) {
   const bool ok = tree < 0 ? ReadUdfTree(source, read, report)
                            : ReadIso9660Tree(source, read, report, {}, IsoNames(tree));
   EXPECT_TRUE(ok);
-  for (const std::string& p : report.problems) ADD_FAILURE() << p;
+  for (const ReadProblem& p : report.problems) ADD_FAILURE() << p.text;
   std::map<std::string, ImageEntry> byPath;
   for (ImageEntry& e : read.entries) byPath[e.path] = std::move(e);
   return byPath;
@@ -193,7 +193,6 @@ TEST(Links, LinkTextRecords) {
   };
   for (const auto& [text, shown] : cases) {
     const std::string expected = shown;
-    EXPECT_EQ(RecordedLinkText(text), expected);
     const std::string sl = RockRidgeSlEntries(text);
     SuspFindings found;
     const char* why = nullptr;

@@ -65,7 +65,7 @@ std::vector<std::string> Paths(const std::string& image, int names, std::string*
   ReadReport report;
   const bool read = names < 0 ? ReadUdfTree(source, tree, report)
                               : ReadIso9660Tree(source, tree, report, {}, IsoNames(names));
-  EXPECT_TRUE(read && report.Clean()) << (report.problems.empty() ? "" : report.problems[0]);
+  EXPECT_TRUE(read && report.Clean()) << (report.problems.empty() ? "" : report.problems[0].text);
   std::vector<std::string> out;
   for (const ImageEntry& e : tree.entries) out.push_back(e.path);
   std::sort(out.begin(), out.end());

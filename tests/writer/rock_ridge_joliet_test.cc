@@ -248,7 +248,8 @@ TEST(RockRidgeJoliet, BothTreesReadBackAsTheSource) {
     ImageTree tree;
     ReadReport report;
     EXPECT_TRUE(ReadIso9660Tree(reader, tree, report));
-    for (const std::string& p : report.problems) ADD_FAILURE() << "choice " << choice << ": " << p;
+    for (const ReadProblem& p : report.problems)
+      ADD_FAILURE() << "choice " << choice << ": " << p.text;
   }
 }
 

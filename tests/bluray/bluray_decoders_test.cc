@@ -1,4 +1,4 @@
-// The control-file readers and the extent derivation on generated and hand-made bytes.
+// The control-file decoders and the extent derivation on generated and hand-made bytes.
 #include <gtest/gtest.h>
 
 #include "bdmv_fixture.h"
@@ -78,15 +78,15 @@ TEST(BlurayReaders, EveryTruncationIsRejected) {
   };
   auto readIndex = [](const std::string& s) {
     BdmvIndex index;
-    return ReadBdmvIndex(Data(s), s.size(), index);
+    return DecodeBdmvIndex(Data(s), s.size(), index);
   };
   auto readPlaylist = [](const std::string& s) {
     MoviePlaylist p;
-    return ReadMoviePlaylist(Data(s), s.size(), p);
+    return DecodeMoviePlaylist(Data(s), s.size(), p);
   };
   auto readClip = [](const std::string& s) {
     ClipInformation c;
-    return ReadClipInformation(Data(s), s.size(), c);
+    return DecodeClipInformation(Data(s), s.size(), c);
   };
   const Kind kinds[] = {
       {"index", test::IndexBytes(true), 79, readIndex},
@@ -113,7 +113,7 @@ TEST(BlurayReaders, PlaylistFields) {
   p.subPlayItems = test::ClipNames({8, 54321});
   std::string bytes = test::PlaylistBytes(p);
   MoviePlaylist playlist;
-  ASSERT_TRUE(ReadMoviePlaylist(Data(bytes), bytes.size(), playlist));
+  ASSERT_TRUE(DecodeMoviePlaylist(Data(bytes), bytes.size(), playlist));
   ASSERT_EQ(playlist.playItems.size(), 2u);  // the STN_table is stepped over by the length
   EXPECT_EQ(playlist.playItems[0].clipName, "00007");
   EXPECT_EQ(playlist.playItems[1].clipName, "12345");
@@ -121,7 +121,7 @@ TEST(BlurayReaders, PlaylistFields) {
   EXPECT_EQ(playlist.marks.size(), 1u);
   ExtensionData ext;
   ASSERT_TRUE(
-      ReadExtensionData(playlist.extensionBytes.data(), playlist.extensionBytes.size(), ext));
+      DecodeExtensionData(playlist.extensionBytes.data(), playlist.extensionBytes.size(), ext));
   EXPECT_EQ(ext.stnTableSsLengths, (std::vector<uint16_t>{2, 2}));
   ASSERT_EQ(ext.subPaths.size(), 1u);
   EXPECT_EQ(ext.subPaths[0].type, 8);
@@ -131,7 +131,7 @@ TEST(BlurayReaders, PlaylistFields) {
 
   p.extensionData = false;
   bytes = test::PlaylistBytes(p);
-  ASSERT_TRUE(ReadMoviePlaylist(Data(bytes), bytes.size(), playlist));
+  ASSERT_TRUE(DecodeMoviePlaylist(Data(bytes), bytes.size(), playlist));
   EXPECT_TRUE(playlist.extensionBytes.empty());
 }
 
@@ -144,10 +144,10 @@ TEST(ExtensionDataReader, BlocksAreFoundByTheirStartAddress) {
     SCOPED_TRACE(layout.padding * 2 + layout.reverseStorage);
     std::string bytes = test::ClipInformationBytes(clip, layout);
     ClipInformation info;
-    ASSERT_TRUE(ReadClipInformation(Data(bytes), bytes.size(), info));
+    ASSERT_TRUE(DecodeClipInformation(Data(bytes), bytes.size(), info));
     EXPECT_EQ(info.sourcePackets, 288u);
     ExtensionData ext;
-    ASSERT_TRUE(ReadExtensionData(info.extensionBytes.data(), info.extensionBytes.size(), ext));
+    ASSERT_TRUE(DecodeExtensionData(info.extensionBytes.data(), info.extensionBytes.size(), ext));
     EXPECT_EQ(ext.entries.size(), 3u);
     EXPECT_EQ(ext.extentStartPointsLength, 16u);
     EXPECT_EQ(ext.extentStartPoints, (std::vector<uint32_t>{0, 96, 192}));
@@ -240,7 +240,7 @@ TEST(ExtensionDataReader, Cases) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     ExtensionData ext;
-    EXPECT_EQ(ReadExtensionData(Data(c.bytes), c.bytes.size(), ext), c.ok);
+    EXPECT_EQ(DecodeExtensionData(Data(c.bytes), c.bytes.size(), ext), c.ok);
     EXPECT_EQ(ext.stnTableSsLengths.size(), c.stnTables);
     EXPECT_EQ(ext.extentStartPoints, c.startPoints);
   }
@@ -250,11 +250,11 @@ TEST(BlurayReaders, IndexFlags) {
   for (bool stereo : {false, true}) {
     std::string bytes = test::IndexBytes(stereo);
     BdmvIndex index;
-    ASSERT_TRUE(ReadBdmvIndex(Data(bytes), bytes.size(), index));
+    ASSERT_TRUE(DecodeBdmvIndex(Data(bytes), bytes.size(), index));
     EXPECT_EQ(index.stereoscopicContent, stereo);
     EXPECT_EQ(index.videoFormat, 6);
     bytes[44] = char(stereo ? 0xFF : 0xDF);  // other bits play no part
-    ASSERT_TRUE(ReadBdmvIndex(Data(bytes), bytes.size(), index));
+    ASSERT_TRUE(DecodeBdmvIndex(Data(bytes), bytes.size(), index));
     EXPECT_EQ(index.stereoscopicContent, stereo);
   }
 }

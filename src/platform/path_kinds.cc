@@ -1,5 +1,5 @@
-// stat()-based path tests.
-#include "platform/path_tests.h"
+// stat()-based queries of what a path names: a directory, something else, nothing.
+#include "platform/path_kinds.h"
 
 #include <sys/stat.h>
 

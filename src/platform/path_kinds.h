@@ -1,4 +1,5 @@
-// Existence and kind of a path as the front end checks them before a build.
+// Existence and kind of a path (directory, other, device or pipe) as the front end asks
+// about them before a build.
 #pragma once
 
 namespace vellumcast {

@@ -1,10 +1,10 @@
-// Canonical source folders and the front end's two path tests.
+// Canonical source folders and the kinds of path the front end asks about.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <filesystem>
 
-#include "platform/path_tests.h"
+#include "platform/path_kinds.h"
 #include "platform/paths.h"
 #include "platform/text.h"
 #include "test_support.h"
@@ -36,7 +36,7 @@ TEST(CanonicalizeDirectoryPath, ResolvesDotsAndEndsWithSlash) {
   EXPECT_EQ(CanonicalizeDirectoryPath(u"."), base);
 }
 
-TEST(PathTests, KindsOfPath) {
+TEST(PathKinds, KindsOfPath) {
   test::TempDir dir;
   test::WriteFile(dir / "file", "x");
   std::filesystem::create_directory(dir / "folder");
