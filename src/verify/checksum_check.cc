@@ -166,7 +166,7 @@ bool SumChecker::WalkTree(TreeId tree) {
                                                                             : kIsoPlainNames);
   sums.damaged = sums.damaged || !ok || !report.Clean();
   if (!sums.reportStructures) return ok;
-  for (std::string& problem : report.problems) outcome.Add(std::move(problem));
+  for (ReadProblem& problem : report.problems) outcome.Add(std::move(problem.text));
   outcome.moreDifferences += report.dropped;
   if (!ok && report.Clean())
     outcome.Add(std::string(kTreeNames[tree]) + ": the file system cannot be read");
