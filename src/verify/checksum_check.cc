@@ -408,8 +408,7 @@ bool CheckImageChecksums(ImageSource& image, CheckOutcome& outcome, SumCheck& su
   const ImageFileSystems found = SurveyImage(image);
   bool present[kTreeCount];
   PresentTrees(image, found, present);
-  if (!found.udf && !found.UnreadableUdf().empty())
-    outcome.Add("the image's " + found.UnreadableUdf());
+  if (!found.udf && found.udfUnreadable) outcome.Add("the image's " + found.UnreadableUdf());
   if (!found.udf && !found.iso9660) {
     outcome.Add("the image has neither an ISO 9660 nor a UDF file system");
     return true;
