@@ -47,9 +47,9 @@ struct ImageEntry {
   uint32_t folder = 0;               // a directory: the number its own folder is handed over with
   ImageRecordFields fields = {};
   // What Rock Ridge (PX, SL) or a UDF File Entry records of a file beyond its bytes:
-  uint32_t links = 0;      // the link count; 0 where the tree records none
-  uint32_t posixType = 0;  // the POSIX file type (S_IFMT bits); 0 where the tree records none
-  std::string linkTarget;  // a symbolic link's text (posixType 0120000)
+  uint32_t links = 0;           // the link count; 0 where the tree records none
+  uint32_t posixType = 0;       // the POSIX file type (S_IFMT bits); 0 where the tree records none
+  std::string linkTarget = {};  // a symbolic link's text (posixType 0120000)
 };
 
 // One folder of a walk, handed over once its records are read: its entries, files and

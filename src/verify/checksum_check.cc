@@ -71,17 +71,17 @@ struct SumChecker {
   CheckProgressFn progress;
   void* context;
 
-  std::vector<FileData> data;
-  std::vector<ImageExtent> extents;
-  std::unordered_multimap<uint64_t, uint32_t> dataByPlace;
-  std::unordered_map<uint32_t, Sha256> running;  // digests of the runs being read
+  std::vector<FileData> data = {};
+  std::vector<ImageExtent> extents = {};
+  std::unordered_multimap<uint64_t, uint32_t> dataByPlace = {};
+  std::unordered_map<uint32_t, Sha256> running = {};  // digests of the runs being read
   // The files of the tree the list names: path (below the root, no leading '/') and run.
-  std::vector<std::pair<std::string, uint32_t>> files;
+  std::vector<std::pair<std::string, uint32_t>> files = {};
   TreeId walking = kUdfTree;
   TreeId primary = kTreeCount;
   bool haveList = false;
-  ImageEntry list;
-  std::unique_ptr<uint8_t[]> buffer;
+  ImageEntry list = {};
+  std::unique_ptr<uint8_t[]> buffer = {};
 
   static void Visit(ImageFolder& folder, void* self) {
     static_cast<SumChecker*>(self)->Take(folder);

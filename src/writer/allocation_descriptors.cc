@@ -87,8 +87,8 @@ uint32_t PutLongAdChain(const ImageEmitter& emitter, uint8_t* entry, uint8_t* ad
                 kMetadataPartitionReference);
       adLength += long_ad::kSize;
     }
-    le32(block + aed::kPreviousAllocationExtentLocation, 0);
-    le32(block + aed::kLengthOfAllocationDescriptors, adLength);
+    PutLe32(block + aed::kPreviousAllocationExtentLocation, 0);
+    PutLe32(block + aed::kLengthOfAllocationDescriptors, adLength);
     PutDescriptorTag(block, kTagAllocationExtentDescriptor,
                      uint16_t(aed::kFixedCrcLength + adLength), entryBlock + k,
                      emitter.settings.udfRevision);

@@ -27,10 +27,10 @@ constexpr size_t kChecksum = 20;
 void PutBootInfoTable(uint8_t* file, size_t size, uint32_t pvdSector, uint32_t fileSector) {
   if (size < kBootInfoChecksumStart) return;
   std::memset(file + kBootInfoTableOffset, 0, kBootInfoTableBytes);
-  le32(file + kPvdSector, pvdSector);
-  le32(file + kFileSector, fileSector);
-  le32(file + kFileLength, uint32_t(size));
-  le32(file + kChecksum, BootInfoChecksum(file, size));
+  PutLe32(file + kPvdSector, pvdSector);
+  PutLe32(file + kFileSector, fileSector);
+  PutLe32(file + kFileLength, uint32_t(size));
+  PutLe32(file + kChecksum, BootInfoChecksum(file, size));
 }
 
 bool EmitPatchedBootFile(OutputContext& out, SourceFile& source, const TreeNode& file,

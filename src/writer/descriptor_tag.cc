@@ -57,14 +57,14 @@ uint16_t DescriptorCrc(const uint8_t* bytes, int64_t length) {
 uint8_t* PutDescriptorTag(uint8_t* descriptor, uint16_t identifier, uint16_t crcLength,
                           uint32_t location, uint16_t udfRevision) {
   uint8_t* t = descriptor;
-  le16(t + tag::kTagIdentifier, identifier);
-  le16(t + tag::kDescriptorVersion, udfRevision >= 0x0250 ? 3 : 2);
+  PutLe16(t + tag::kTagIdentifier, identifier);
+  PutLe16(t + tag::kDescriptorVersion, udfRevision >= 0x0250 ? 3 : 2);
   t[tag::kTagChecksum] = 0;
   t[tag::kReserved] = 0;
-  le16(t + tag::kTagSerialNumber, 1);
-  le16(t + tag::kDescriptorCrc, DescriptorCrc(t + tag::kSize, crcLength));
-  le16(t + tag::kDescriptorCrcLength, crcLength);
-  le32(t + tag::kTagLocation, location);
+  PutLe16(t + tag::kTagSerialNumber, 1);
+  PutLe16(t + tag::kDescriptorCrc, DescriptorCrc(t + tag::kSize, crcLength));
+  PutLe16(t + tag::kDescriptorCrcLength, crcLength);
+  PutLe32(t + tag::kTagLocation, location);
   uint8_t sum = 0;
   for (size_t i = 0; i < tag::kSize; ++i)
     if (i != tag::kTagChecksum) sum = uint8_t(sum + t[i]);

@@ -49,18 +49,18 @@ constexpr size_t kMaxCatalogEntries = kSectorSize / kEntryBytes / 2;
 void PutEntry(const BootCatalogEntry& entry, uint8_t* e) {
   e[kBootIndicator] = kBootable;
   e[kMediaType] = 0;
-  le16(e + kLoadSegment, entry.platform == kPlatformX86 ? kBiosLoadSegment : 0);
+  PutLe16(e + kLoadSegment, entry.platform == kPlatformX86 ? kBiosLoadSegment : 0);
   e[kSystemType] = 0;
-  le16(e + kSectorCount, entry.loadSize);
-  le32(e + kLoadRba, entry.loadSector);
+  PutLe16(e + kSectorCount, entry.loadSize);
+  PutLe32(e + kLoadRba, entry.loadSector);
 }
 
 void BuildBootRecord(const ImageEmitter& emitter, uint8_t* s) {
   s[kRecordType] = 0;
   std::memcpy(s + kRecordIdentifier, "CD001", 5);
   s[kRecordVersion] = 1;
-  padded(s + kBootSystemIdentifier, kBootSystemIdentifierBytes, "EL TORITO SPECIFICATION", 0);
-  le32(s + kCatalogPointer, uint32_t(emitter.plan.bootCatalogSector));
+  PutPadded(s + kBootSystemIdentifier, kBootSystemIdentifierBytes, "EL TORITO SPECIFICATION", 0);
+  PutLe32(s + kCatalogPointer, uint32_t(emitter.plan.bootCatalogSector));
 }
 
 uint16_t VirtualSectors(uint64_t bytes) {
@@ -92,13 +92,13 @@ void PutBootCatalog(std::span<const BootCatalogEntry> entries, uint8_t* sector) 
   v[kKeyByteAA] = 0xAA;
   uint16_t sum = 0;
   for (size_t i = 0; i < kEntryBytes; i += 2) sum = uint16_t(sum + (v[i] | (v[i + 1] << 8)));
-  le16(v + kValidationChecksum, uint16_t(0x10000 - sum));
+  PutLe16(v + kValidationChecksum, uint16_t(0x10000 - sum));
   PutEntry(entries[0], sector + kEntryBytes);
   uint8_t* at = sector + 2 * kEntryBytes;
   for (size_t i = 1; i < entries.size(); ++i, at += 2 * kEntryBytes) {
     at[kSectionIndicator] = i + 1 == entries.size() ? 0x91 : 0x90;
     at[kSectionPlatform] = entries[i].platform;
-    le16(at + kSectionEntries, 1);
+    PutLe16(at + kSectionEntries, 1);
     PutEntry(entries[i], at + kEntryBytes);
   }
 }

@@ -71,12 +71,12 @@ static_assert(kExtendedAttributesLength == 132);
 
 void PutImplementationUseAttribute(const ImageEmitter& emitter, uint8_t* a, const char* identifier,
                                    uint32_t length, uint32_t implementationUseLength) {
-  le32(a + iuea::kAttributeType, iuea::kTypeImplementationUse);
+  PutLe32(a + iuea::kAttributeType, iuea::kTypeImplementationUse);
   a[iuea::kAttributeSubtype] = iuea::kSubtype;
-  le32(a + iuea::kAttributeLength, length);
-  le32(a + iuea::kImplementationUseLength, implementationUseLength);
+  PutLe32(a + iuea::kAttributeLength, length);
+  PutLe32(a + iuea::kImplementationUseLength, implementationUseLength);
   PutUdfRegid(a + iuea::kImplementationIdentifier, identifier, emitter.settings.udfRevision);
-  le16(a + iuea::kHeaderChecksum, EaHeaderChecksum(a));
+  PutLe16(a + iuea::kHeaderChecksum, EaHeaderChecksum(a));
 }
 
 // Device Specification (ECMA-167 4/14.10.7): the device number of a device node,
@@ -102,14 +102,14 @@ void PutExtendedAttributes(const ImageEmitter& emitter, const TreeNode& node, ui
   uint32_t implementation = ea_header::kSize;
   if (node.IsDevice()) {
     uint8_t* device = eas + ea_header::kSize;
-    le32(device + iuea::kAttributeType, device_spec::kType);
+    PutLe32(device + iuea::kAttributeType, device_spec::kType);
     device[iuea::kAttributeSubtype] = iuea::kSubtype;
-    le32(device + iuea::kAttributeLength, device_spec::kAttributeLength);
-    le32(device + iuea::kImplementationUseLength, 0);
-    le32(device + device_spec::kMajorDeviceIdentification,
-         uint32_t(major(dev_t(node.deviceNumber))));
-    le32(device + device_spec::kMinorDeviceIdentification,
-         uint32_t(minor(dev_t(node.deviceNumber))));
+    PutLe32(device + iuea::kAttributeLength, device_spec::kAttributeLength);
+    PutLe32(device + iuea::kImplementationUseLength, 0);
+    PutLe32(device + device_spec::kMajorDeviceIdentification,
+            uint32_t(major(dev_t(node.deviceNumber))));
+    PutLe32(device + device_spec::kMinorDeviceIdentification,
+            uint32_t(minor(dev_t(node.deviceNumber))));
     implementation += device_spec::kAttributeLength;
   }
   uint8_t* freeSpace = eas + implementation;
@@ -117,15 +117,15 @@ void PutExtendedAttributes(const ImageEmitter& emitter, const TreeNode& node, ui
   PutImplementationUseAttribute(emitter, freeSpace, "*UDF FreeEASpace",
                                 free_ea_space::kAttributeLength,
                                 free_ea_space::kImplementationUseLength);
-  le16(freeSpace + free_ea_space::kFreeEaSpace, 0);
+  PutLe16(freeSpace + free_ea_space::kFreeEaSpace, 0);
   PutImplementationUseAttribute(emitter, cgms, "*UDF DVD CGMS Info", cgms_info::kAttributeLength,
                                 cgms_info::kImplementationUseLength);
   cgms[cgms_info::kCgmsInfo] = 0;  // copying permitted
   cgms[cgms_info::kDataStructureType] = 0;
-  le32(cgms + cgms_info::kProtectionSystemInfo, 0);
-  le32(eas + ea_header::kImplementationAttributesLocation, implementation);
+  PutLe32(cgms + cgms_info::kProtectionSystemInfo, 0);
+  PutLe32(eas + ea_header::kImplementationAttributesLocation, implementation);
   // No application attributes: the location is the length of the space.
-  le32(eas + ea_header::kApplicationAttributesLocation, ExtendedAttributesLength(node));
+  PutLe32(eas + ea_header::kApplicationAttributesLocation, ExtendedAttributesLength(node));
   PutDescriptorTag(eas, kTagExtendedAttributeHeaderDescriptor, ea_header::kCrcLength, block,
                    emitter.settings.udfRevision);
 }
@@ -210,19 +210,19 @@ void PutEntryHeader(const ImageSettings& settings, uint8_t* s, bool extended,
                     const EntryHeader& h) {
   const EntryOffsets& at = extended ? kExtendedFileEntryOffsets : kFileEntryOffsets;
   PutIcbTag(s + fe::kIcbTag, h.fileType, h.icbFlags);
-  le32(s + fe::kUid, h.uid);
-  le32(s + fe::kGid, h.gid);
-  le32(s + fe::kPermissions, h.permissions);
-  le16(s + fe::kFileLinkCount, h.linkCount);
-  le64(s + fe::kInformationLength, h.informationLength);
-  if (extended) le64(s + efe::kObjectSize, h.informationLength);
-  le64(s + at.logicalBlocksRecorded, h.blocksRecorded);
+  PutLe32(s + fe::kUid, h.uid);
+  PutLe32(s + fe::kGid, h.gid);
+  PutLe32(s + fe::kPermissions, h.permissions);
+  PutLe16(s + fe::kFileLinkCount, h.linkCount);
+  PutLe64(s + fe::kInformationLength, h.informationLength);
+  if (extended) PutLe64(s + efe::kObjectSize, h.informationLength);
+  PutLe64(s + at.logicalBlocksRecorded, h.blocksRecorded);
   for (size_t i = 0; i < at.timeCount; ++i) std::memcpy(s + at.times[i], h.time, kUdfTimestampSize);
-  le32(s + at.checkpoint, 1);
+  PutLe32(s + at.checkpoint, 1);
   PutImplementationRegid(s + at.implementationIdentifier, settings);
-  le64(s + at.uniqueId, h.uniqueId);
-  le32(s + at.lengthOfExtendedAttributes, h.extendedAttributesLength);
-  le32(s + at.lengthOfAllocationDescriptors, h.allocationDescriptorsLength);
+  PutLe64(s + at.uniqueId, h.uniqueId);
+  PutLe32(s + at.lengthOfExtendedAttributes, h.extendedAttributesLength);
+  PutLe32(s + at.lengthOfAllocationDescriptors, h.allocationDescriptorsLength);
 }
 
 bool BuildFileEntry(const ImageEmitter& emitter, const TreeNode& node, uint32_t block, uint8_t* s) {

@@ -33,14 +33,14 @@ uint32_t PutIdentifier(const ImageEmitter& emitter, uint8_t* p, uint32_t locatio
                        uint8_t characteristics, const TreeNode& target, bool recordUniqueId,
                        const TreeNode* named) {
   const uint32_t lengthOfFi = named ? named->udfNameLength + 1u : 0;
-  le16(p + fid::kFileVersionNumber, 1);
+  PutLe16(p + fid::kFileVersionNumber, 1);
   p[fid::kFileCharacteristics] = characteristics;
   p[fid::kLengthOfFileIdentifier] = uint8_t(lengthOfFi);
   uint8_t* icb = p + fid::kIcb;
   PutLongAd(icb, kSectorSize, target.fileEntryLocation, FileSystemPartition(emitter.settings));
-  le32(icb + long_ad::kImplementationUseUniqueId,
-       recordUniqueId && !target.IsRoot() ? target.uniqueId : 0);
-  le16(p + fid::kLengthOfImplementationUse, 0);
+  PutLe32(icb + long_ad::kImplementationUseUniqueId,
+          recordUniqueId && !target.IsRoot() ? target.uniqueId : 0);
+  PutLe16(p + fid::kLengthOfImplementationUse, 0);
   if (named) {
     uint8_t* id = p + fid::kFixedSize;
     if (emitter.tree.dvdVideoMode) {
@@ -52,7 +52,7 @@ uint32_t PutIdentifier(const ImageEmitter& emitter, uint8_t* p, uint32_t locatio
       for (uint32_t i = 0; i < named->udfNameLength / 2u; ++i) {
         char16_t unit;
         std::memcpy(&unit, named->udfName + 2 * i, sizeof unit);
-        be16(id + 1 + 2 * i, unit);
+        PutBe16(id + 1 + 2 * i, unit);
       }
     }
   }

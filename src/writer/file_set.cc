@@ -38,12 +38,12 @@ constexpr uint32_t kFileSetDescriptorBlock = 0;
 void BuildFileSetDescriptor(const ImageEmitter& emitter, uint8_t* s) {
   std::memcpy(s + fsd::kRecordingDateAndTime, emitter.settings.buildTimeStamp,
               sizeof emitter.settings.buildTimeStamp);
-  le16(s + fsd::kInterchangeLevel, 3);
-  le16(s + fsd::kMaximumInterchangeLevel, 3);
-  le32(s + fsd::kCharacterSetList, 1);
-  le32(s + fsd::kMaximumCharacterSetList, 1);
-  le32(s + fsd::kFileSetNumber, 0);
-  le32(s + fsd::kFileSetDescriptorNumber, 0);
+  PutLe16(s + fsd::kInterchangeLevel, 3);
+  PutLe16(s + fsd::kMaximumInterchangeLevel, 3);
+  PutLe32(s + fsd::kCharacterSetList, 1);
+  PutLe32(s + fsd::kMaximumCharacterSetList, 1);
+  PutLe32(s + fsd::kFileSetNumber, 0);
+  PutLe32(s + fsd::kFileSetDescriptorNumber, 0);
   PutOstaCharspec(s + fsd::kLogicalVolumeIdentifierCharacterSet);
   std::memcpy(s + fsd::kLogicalVolumeIdentifier, emitter.settings.volumeLabel,
               sizeof emitter.settings.volumeLabel);

@@ -44,24 +44,25 @@ void BuildLogicalVolumeIntegrityDescriptor(const ImageEmitter& emitter, uint8_t*
   const uint32_t partitions = emitter.settings.IsUdf250() ? 2 : 1;
   std::memcpy(s + lvid::kRecordingDateAndTime, emitter.settings.buildTimeStamp,
               sizeof emitter.settings.buildTimeStamp);
-  le32(s + lvid::kIntegrityType, lvid::kIntegrityClose);
+  PutLe32(s + lvid::kIntegrityType, lvid::kIntegrityClose);
   // The next unused unique identifier: the layout numbers every entry but the root
   // from 16 upward.
-  le64(s + lvid::kUniqueId,
-       uint64_t(emitter.tree.totalFileCount) + emitter.tree.totalDirectoryCount + kFirstUniqueId);
-  le32(s + lvid::kNumberOfPartitions, partitions);
-  le32(s + lvid::kLengthOfImplementationUse, lvid_iu::kSize);
+  PutLe64(s + lvid::kUniqueId, uint64_t(emitter.tree.totalFileCount) +
+                                   emitter.tree.totalDirectoryCount + kFirstUniqueId);
+  PutLe32(s + lvid::kNumberOfPartitions, partitions);
+  PutLe32(s + lvid::kLengthOfImplementationUse, lvid_iu::kSize);
   // Free Space Table: all zero (nothing is free on a read-only volume).
   uint8_t* sizeTable = s + lvid::kFreeSpaceTable + 4 * partitions;
-  le32(sizeTable, uint32_t(emitter.plan.partitionLength));
-  if (partitions == 2) le32(sizeTable + 4, emitter.plan.metadataBlocks);
+  PutLe32(sizeTable, uint32_t(emitter.plan.partitionLength));
+  if (partitions == 2) PutLe32(sizeTable + 4, emitter.plan.metadataBlocks);
   uint8_t* iu = sizeTable + 4 * partitions;
   PutImplementationRegid(iu + lvid_iu::kImplementationId, emitter.settings);
-  le32(iu + lvid_iu::kNumberOfFiles, emitter.tree.totalFileCount);
-  le32(iu + lvid_iu::kNumberOfDirectories, emitter.tree.totalDirectoryCount + 1);  // with the root
-  le16(iu + lvid_iu::kMinimumUdfReadRevision, emitter.settings.udfRevision);
-  le16(iu + lvid_iu::kMinimumUdfWriteRevision, emitter.settings.udfRevision);
-  le16(iu + lvid_iu::kMaximumUdfWriteRevision, emitter.settings.udfRevision);
+  PutLe32(iu + lvid_iu::kNumberOfFiles, emitter.tree.totalFileCount);
+  PutLe32(iu + lvid_iu::kNumberOfDirectories,
+          emitter.tree.totalDirectoryCount + 1);  // with the root
+  PutLe16(iu + lvid_iu::kMinimumUdfReadRevision, emitter.settings.udfRevision);
+  PutLe16(iu + lvid_iu::kMinimumUdfWriteRevision, emitter.settings.udfRevision);
+  PutLe16(iu + lvid_iu::kMaximumUdfWriteRevision, emitter.settings.udfRevision);
   PutDescriptorTag(s, kTagLogicalVolumeIntegrityDescriptor,
                    uint16_t(lvid::kFixedCrcLength + 8 * partitions + lvid_iu::kSize), location,
                    emitter.settings.udfRevision);

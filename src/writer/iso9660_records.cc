@@ -14,13 +14,13 @@ uint32_t PutDirectoryRecord(uint8_t* p, const DirectoryRecord& r) {
   uint32_t length = IsoRecordLength(r.identifierLength, r.systemUseLength);
   p[kLength] = uint8_t(length);
   p[kExtendedAttributeLength] = 0;
-  both32(p + kLocationOfExtent, r.location);
-  both32(p + kDataLength, r.dataLength);
+  PutBoth32(p + kLocationOfExtent, r.location);
+  PutBoth32(p + kDataLength, r.dataLength);
   MakeIsoRecordDate(r.time, p + kRecordingDateAndTime, r.utc);
   p[kFileFlags] = r.flags;
   p[kFileUnitSize] = 0;
   p[kInterleaveGapSize] = 0;
-  both16(p + kVolumeSequenceNumber, 1);
+  PutBoth16(p + kVolumeSequenceNumber, 1);
   p[kLengthOfFileIdentifier] = r.identifierLength;
   if (r.identifierLength) std::memcpy(p + kFileIdentifier, r.identifier, r.identifierLength);
   // The padding byte and the system use bytes stay zero.
@@ -33,11 +33,11 @@ uint32_t PutPathTableRecord(uint8_t* p, bool bigEndian, const uint8_t* identifie
   p[kLengthOfDirectoryIdentifier] = identifierLength;
   p[kExtendedAttributeLength] = 0;
   if (bigEndian) {
-    be32(p + kLocationOfExtent, location);
-    be16(p + kParentDirectoryNumber, parentNumber);
+    PutBe32(p + kLocationOfExtent, location);
+    PutBe16(p + kParentDirectoryNumber, parentNumber);
   } else {
-    le32(p + kLocationOfExtent, location);
-    le16(p + kParentDirectoryNumber, parentNumber);
+    PutLe32(p + kLocationOfExtent, location);
+    PutLe16(p + kParentDirectoryNumber, parentNumber);
   }
   std::memcpy(p + kDirectoryIdentifier, identifier, identifierLength);
   return IsoPathTableRecordLength(identifierLength);

@@ -126,15 +126,15 @@ void BuildIsoVolumeDescriptor(const ImageEmitter& emitter, uint8_t* s, const Iso
     IsoVolumeIdentifier(emitter.settings, s + kVolumeIdentifier);
   }
 
-  both32(s + kVolumeSpaceSize, uint32_t(emitter.plan.volumeSectors));
-  both16(s + kVolumeSetSize, 1);
-  both16(s + kVolumeSequenceNumber, 1);
-  both16(s + kLogicalBlockSize, uint16_t(kSectorSize));
-  both32(s + kPathTableSize, PathTableBytes(emitter.plan, h));
-  le32(s + kTypeLPathTable, PathTableStart(emitter.plan, h));
-  le32(s + kOptionalTypeLPathTable, 0);
-  be32(s + kTypeMPathTable, PathTableStart(emitter.plan, h) + PathTableSectors(emitter.plan, h));
-  be32(s + kOptionalTypeMPathTable, 0);
+  PutBoth32(s + kVolumeSpaceSize, uint32_t(emitter.plan.volumeSectors));
+  PutBoth16(s + kVolumeSetSize, 1);
+  PutBoth16(s + kVolumeSequenceNumber, 1);
+  PutBoth16(s + kLogicalBlockSize, uint16_t(kSectorSize));
+  PutBoth32(s + kPathTableSize, PathTableBytes(emitter.plan, h));
+  PutLe32(s + kTypeLPathTable, PathTableStart(emitter.plan, h));
+  PutLe32(s + kOptionalTypeLPathTable, 0);
+  PutBe32(s + kTypeMPathTable, PathTableStart(emitter.plan, h) + PathTableSectors(emitter.plan, h));
+  PutBe32(s + kOptionalTypeMPathTable, 0);
 
   // The root's record here is 34 bytes even in DVD-Video mode and with Rock Ridge.
   static const uint8_t kRootIdentifier = dirrec::kSelfIdentifier;

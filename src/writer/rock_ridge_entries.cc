@@ -60,9 +60,9 @@ uint32_t PutSuspSp(uint8_t* p) {
 }
 
 uint32_t PutSuspCe(uint8_t* p, uint32_t location, uint32_t offset, uint32_t length) {
-  both32(p + susp::kData, location);
-  both32(p + susp::kData + 8, offset);
-  both32(p + susp::kData + 16, length);
+  PutBoth32(p + susp::kData, location);
+  PutBoth32(p + susp::kData + 8, offset);
+  PutBoth32(p + susp::kData + 16, length);
   return PutHeader(p, "CE", kSuspCeBytes);
 }
 
@@ -81,10 +81,10 @@ uint32_t PutSuspEr(uint8_t* p) {
 }
 
 uint32_t PutRripPx(uint8_t* p, uint32_t mode, uint32_t links, uint32_t uid, uint32_t gid) {
-  both32(p + susp::kData, mode);
-  both32(p + susp::kData + 8, links);
-  both32(p + susp::kData + 16, uid);
-  both32(p + susp::kData + 24, gid);
+  PutBoth32(p + susp::kData, mode);
+  PutBoth32(p + susp::kData + 8, links);
+  PutBoth32(p + susp::kData + 16, uid);
+  PutBoth32(p + susp::kData + 24, gid);
   return PutHeader(p, "PX", kRripPxBytes);
 }
 
@@ -98,8 +98,8 @@ uint32_t PutRripTf(uint8_t* p, int64_t modified, int64_t accessed, int64_t attri
 }
 
 uint32_t PutRripPn(uint8_t* p, uint64_t deviceNumber) {
-  both32(p + susp::kData, uint32_t(deviceNumber >> 32));
-  both32(p + susp::kData + 8, uint32_t(deviceNumber));
+  PutBoth32(p + susp::kData, uint32_t(deviceNumber >> 32));
+  PutBoth32(p + susp::kData + 8, uint32_t(deviceNumber));
   return PutHeader(p, "PN", kRripPnBytes);
 }
 

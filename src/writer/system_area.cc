@@ -74,8 +74,8 @@ uint64_t Mix(uint64_t x) {  // splitmix64
 
 // A version 4 GUID made from the seed and `n`: the same image gets the same GUIDs.
 void PutGuid(uint8_t* p, uint64_t seed, uint64_t n) {
-  le64(p, Mix(seed + 2 * n));
-  le64(p + 8, Mix(seed + 2 * n + 1));
+  PutLe64(p, Mix(seed + 2 * n));
+  PutLe64(p + 8, Mix(seed + 2 * n + 1));
   p[7] = uint8_t((p[7] & 0x0F) | 0x40);
   p[8] = uint8_t((p[8] & 0x3F) | 0x80);
 }
@@ -102,8 +102,8 @@ void PutMbrEntry(uint8_t* e, uint8_t status, uint8_t type, uint64_t first, uint6
   PutChs(e + kMbrFirstChs, firstLba);
   e[kMbrType] = type;
   PutChs(e + kMbrLastChs, firstLba + count - 1);
-  le32(e + kMbrFirstLba, uint32_t(firstLba));
-  le32(e + kMbrBlocks, uint32_t(count));
+  PutLe32(e + kMbrFirstLba, uint32_t(firstLba));
+  PutLe32(e + kMbrBlocks, uint32_t(count));
 }
 
 void PutGptEntries(const HybridLayout& layout, uint8_t* entries) {
@@ -112,10 +112,10 @@ void PutGptEntries(const HybridLayout& layout, uint8_t* entries) {
     uint8_t* e = entries + n * kGptEntryBytes;
     std::memcpy(e + kEntryType, p.efi ? kEfiSystemType : kBasicDataType, 16);
     PutGuid(e + kEntryGuid, layout.diskGuidSeed, n + 1);
-    le64(e + kEntryFirst, p.first);
-    le64(e + kEntryLast, p.first + p.blocks - 1);
+    PutLe64(e + kEntryFirst, p.first);
+    PutLe64(e + kEntryLast, p.first + p.blocks - 1);
     const char* name = p.efi ? "EFI boot image" : "ISO 9660 data";
-    for (size_t i = 0; name[i]; ++i) le16(e + kEntryName + 2 * i, uint16_t(name[i]));
+    for (size_t i = 0; name[i]; ++i) PutLe16(e + kEntryName + 2 * i, uint16_t(name[i]));
     ++n;
   }
 }
@@ -123,18 +123,18 @@ void PutGptEntries(const HybridLayout& layout, uint8_t* entries) {
 void PutGptHeader(const HybridLayout& layout, uint8_t* h, bool backup, uint32_t entriesCrc) {
   const uint64_t last = layout.imageBlocks - 1;
   std::memcpy(h + kGptSignature, "EFI PART", 8);
-  le32(h + kGptRevision, 0x00010000);
-  le32(h + kGptHeaderSize, kGptHeaderBytes);
-  le64(h + kGptMyLba, backup ? last : 1);
-  le64(h + kGptAlternateLba, backup ? 1 : last);
-  le64(h + kGptFirstUsable, kFirstUsableBlock);
-  le64(h + kGptLastUsable, layout.dataEnd - 1);
+  PutLe32(h + kGptRevision, 0x00010000);
+  PutLe32(h + kGptHeaderSize, kGptHeaderBytes);
+  PutLe64(h + kGptMyLba, backup ? last : 1);
+  PutLe64(h + kGptAlternateLba, backup ? 1 : last);
+  PutLe64(h + kGptFirstUsable, kFirstUsableBlock);
+  PutLe64(h + kGptLastUsable, layout.dataEnd - 1);
   PutGuid(h + kGptDiskGuid, layout.diskGuidSeed, 0);
-  le64(h + kGptEntriesLba, backup ? layout.backupEntries : 2);
-  le32(h + kGptEntryCount, kGptEntries);
-  le32(h + kGptEntrySize, kGptEntryBytes);
-  le32(h + kGptEntriesCrc, entriesCrc);
-  le32(h + kGptHeaderCrc, Crc32(h, kGptHeaderBytes));
+  PutLe64(h + kGptEntriesLba, backup ? layout.backupEntries : 2);
+  PutLe32(h + kGptEntryCount, kGptEntries);
+  PutLe32(h + kGptEntrySize, kGptEntryBytes);
+  PutLe32(h + kGptEntriesCrc, entriesCrc);
+  PutLe32(h + kGptHeaderCrc, Crc32(h, kGptHeaderBytes));
 }
 
 }  // namespace
@@ -181,9 +181,9 @@ HybridLayout HybridLayoutOf(const ImageSettings& settings, const SourceTree& tre
 void PutSystemArea(const HybridLayout& layout, uint8_t* area) {
   if (layout.bootCode) {
     std::memcpy(area, layout.bootCode, kMbrBootFileBlock);
-    le64(area + kMbrBootFileBlock, uint64_t(layout.biosFileSector) * (kSectorSize / kBlockSize));
+    PutLe64(area + kMbrBootFileBlock, uint64_t(layout.biosFileSector) * (kSectorSize / kBlockSize));
   }
-  le32(area + kMbrDiskSignature, uint32_t(Mix(layout.diskGuidSeed)));
+  PutLe32(area + kMbrDiskSignature, uint32_t(Mix(layout.diskGuidSeed)));
   const std::vector<HybridPartition> parts = layout.MbrPartitions();
   uint8_t* table = area + kMbrPartitionTable;
   for (size_t i = 0; i < parts.size(); ++i) {

@@ -32,7 +32,7 @@ void PutRegid(uint8_t* p, const char* identifier) {
 
 void PutUdfRegid(uint8_t* p, const char* identifier, uint16_t udfRevision, uint8_t domainFlags) {
   PutRegid(p, identifier);
-  le16(p + regid::kSuffixUdfRevision, udfRevision);
+  PutLe16(p + regid::kSuffixUdfRevision, udfRevision);
   p[regid::kSuffixDomainFlags] = domainFlags;
 }
 
@@ -54,30 +54,30 @@ void PutOstaCharspec(uint8_t* p) {
 }
 
 void PutExtentAd(uint8_t* p, uint32_t length, uint32_t location) {
-  le32(p + extent_ad::kLength, length);
-  le32(p + extent_ad::kLocation, location);
+  PutLe32(p + extent_ad::kLength, length);
+  PutLe32(p + extent_ad::kLocation, location);
 }
 
 void PutShortAd(uint8_t* p, uint32_t length, uint32_t position) {
-  le32(p + short_ad::kExtentLength, length);
-  le32(p + short_ad::kExtentPosition, position);
+  PutLe32(p + short_ad::kExtentLength, length);
+  PutLe32(p + short_ad::kExtentPosition, position);
 }
 
 void PutLongAd(uint8_t* p, uint32_t length, uint32_t block, uint16_t partition) {
   std::memset(p, 0, long_ad::kSize);
-  le32(p + long_ad::kExtentLength, length);
-  le32(p + long_ad::kLogicalBlockNumber, block);
-  le16(p + long_ad::kPartitionReferenceNumber, partition);
+  PutLe32(p + long_ad::kExtentLength, length);
+  PutLe32(p + long_ad::kLogicalBlockNumber, block);
+  PutLe16(p + long_ad::kPartitionReferenceNumber, partition);
 }
 
 void PutIcbTag(uint8_t* p, uint8_t fileType, uint16_t flags) {
   std::memset(p, 0, icbtag::kSize);
-  le32(p + icbtag::kPriorRecordedNumberOfDirectEntries, 0);
-  le16(p + icbtag::kStrategyType, kStrategyType4);
-  le16(p + icbtag::kStrategyParameter, 0);
-  le16(p + icbtag::kMaximumNumberOfEntries, 1);
+  PutLe32(p + icbtag::kPriorRecordedNumberOfDirectEntries, 0);
+  PutLe16(p + icbtag::kStrategyType, kStrategyType4);
+  PutLe16(p + icbtag::kStrategyParameter, 0);
+  PutLe16(p + icbtag::kMaximumNumberOfEntries, 1);
   p[icbtag::kFileType] = fileType;
-  le16(p + icbtag::kFlags, flags);
+  PutLe16(p + icbtag::kFlags, flags);
 }
 
 }  // namespace vellumcast

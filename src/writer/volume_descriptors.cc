@@ -150,15 +150,15 @@ void BuildVolumeStructureDescriptor(uint8_t* sector, const char* standardIdentif
 }
 
 void BuildPrimaryVolumeDescriptor(const ImageEmitter& emitter, uint8_t* s, uint32_t location) {
-  le32(s + pvd::kVolumeDescriptorSequenceNumber, kSeqPrimary);
-  le32(s + pvd::kPrimaryVolumeDescriptorNumber, 0);
+  PutLe32(s + pvd::kVolumeDescriptorSequenceNumber, kSeqPrimary);
+  PutLe32(s + pvd::kPrimaryVolumeDescriptorNumber, 0);
   FitDString(emitter.settings, s + pvd::kVolumeIdentifier, pvd::kVolumeIdentifierSize);
-  le16(s + pvd::kVolumeSequenceNumber, 1);
-  le16(s + pvd::kMaximumVolumeSequenceNumber, 1);
-  le16(s + pvd::kInterchangeLevel, 2);
-  le16(s + pvd::kMaximumInterchangeLevel, 2);
-  le32(s + pvd::kCharacterSetList, 1);
-  le32(s + pvd::kMaximumCharacterSetList, 1);
+  PutLe16(s + pvd::kVolumeSequenceNumber, 1);
+  PutLe16(s + pvd::kMaximumVolumeSequenceNumber, 1);
+  PutLe16(s + pvd::kInterchangeLevel, 2);
+  PutLe16(s + pvd::kMaximumInterchangeLevel, 2);
+  PutLe32(s + pvd::kCharacterSetList, 1);
+  PutLe32(s + pvd::kMaximumCharacterSetList, 1);
   UdfVolumeSetIdentifier(emitter.settings, emitter.plan.volumeSectors,
                          s + pvd::kVolumeSetIdentifier);
   PutOstaCharspec(s + pvd::kDescriptorCharacterSet);
@@ -173,7 +173,7 @@ void BuildPrimaryVolumeDescriptor(const ImageEmitter& emitter, uint8_t* s, uint3
 
 void BuildImplementationUseVolumeDescriptor(const ImageEmitter& emitter, uint8_t* s,
                                             uint32_t location) {
-  le32(s + iuvd::kVolumeDescriptorSequenceNumber, kSeqImplementationUse);
+  PutLe32(s + iuvd::kVolumeDescriptorSequenceNumber, kSeqImplementationUse);
   PutUdfRegid(s + iuvd::kImplementationIdentifier, "*UDF LV Info", emitter.settings.udfRevision);
   PutOstaCharspec(s + iuvd::kLviCharset);
   std::memcpy(s + iuvd::kLogicalVolumeIdentifier, emitter.settings.volumeLabel,
@@ -184,15 +184,15 @@ void BuildImplementationUseVolumeDescriptor(const ImageEmitter& emitter, uint8_t
 }
 
 void BuildPartitionDescriptor(const ImageEmitter& emitter, uint8_t* s, uint32_t location) {
-  le32(s + pd::kVolumeDescriptorSequenceNumber, kSeqPartition);
-  le16(s + pd::kPartitionFlags, pd::kFlagAllocated);
-  le16(s + pd::kPartitionNumber, 0);
+  PutLe32(s + pd::kVolumeDescriptorSequenceNumber, kSeqPartition);
+  PutLe16(s + pd::kPartitionFlags, pd::kFlagAllocated);
+  PutLe16(s + pd::kPartitionNumber, 0);
   PutRegid(s + pd::kPartitionContents, emitter.settings.IsUdf250() ? "+NSR03" : "+NSR02");
   s[pd::kPartitionContents + regid::kFlags] =
       emitter.tree.dvdVideoMode ? pd::kContentsFlagsDvdVideo : 0;
-  le32(s + pd::kAccessType, pd::kAccessReadOnly);
-  le32(s + pd::kPartitionStartingLocation, uint32_t(emitter.plan.dataBase));
-  le32(s + pd::kPartitionLength, uint32_t(emitter.plan.partitionLength));
+  PutLe32(s + pd::kAccessType, pd::kAccessReadOnly);
+  PutLe32(s + pd::kPartitionStartingLocation, uint32_t(emitter.plan.dataBase));
+  PutLe32(s + pd::kPartitionLength, uint32_t(emitter.plan.partitionLength));
   PutImplementationRegid(s + pd::kImplementationIdentifier, emitter.settings);
   PutDescriptorTag(s, kTagPartitionDescriptor, pd::kCrcLength, location,
                    emitter.settings.udfRevision);
@@ -200,40 +200,40 @@ void BuildPartitionDescriptor(const ImageEmitter& emitter, uint8_t* s, uint32_t 
 
 void BuildLogicalVolumeDescriptor(const ImageEmitter& emitter, uint8_t* s, uint32_t location) {
   const bool udf250 = emitter.settings.IsUdf250();
-  le32(s + lvd::kVolumeDescriptorSequenceNumber, kSeqLogicalVolume);
+  PutLe32(s + lvd::kVolumeDescriptorSequenceNumber, kSeqLogicalVolume);
   PutOstaCharspec(s + lvd::kDescriptorCharacterSet);
   std::memcpy(s + lvd::kLogicalVolumeIdentifier, emitter.settings.volumeLabel,
               sizeof emitter.settings.volumeLabel);
-  le32(s + lvd::kLogicalBlockSize, kSectorSize);
+  PutLe32(s + lvd::kLogicalBlockSize, kSectorSize);
   PutUdfRegid(s + lvd::kDomainIdentifier, "*OSTA UDF Compliant", emitter.settings.udfRevision,
               kDomainFlagsWriteProtected);
   PutLongAd(s + lvd::kLogicalVolumeContentsUse, kFileSetExtentBytes, 0,
             FileSystemPartition(emitter.settings));
   const uint32_t mapTableLength = type1_map::kSize + (udf250 ? metadata_map::kSize : 0);
-  le32(s + lvd::kMapTableLength, mapTableLength);
-  le32(s + lvd::kNumberOfPartitionMaps, udf250 ? 2 : 1);
+  PutLe32(s + lvd::kMapTableLength, mapTableLength);
+  PutLe32(s + lvd::kNumberOfPartitionMaps, udf250 ? 2 : 1);
   PutImplementationRegid(s + lvd::kImplementationIdentifier, emitter.settings);
   PutExtentAd(s + lvd::kIntegritySequenceExtent, kIntegrityExtentBytes, kIntegritySequenceSector);
 
   uint8_t* map1 = s + lvd::kPartitionMaps;
   map1[type1_map::kPartitionMapType] = 1;
   map1[type1_map::kPartitionMapLength] = type1_map::kSize;
-  le16(map1 + type1_map::kVolumeSequenceNumber, 1);
-  le16(map1 + type1_map::kPartitionNumber, 0);
+  PutLe16(map1 + type1_map::kVolumeSequenceNumber, 1);
+  PutLe16(map1 + type1_map::kPartitionNumber, 0);
   if (udf250) {
     uint8_t* map2 = map1 + type1_map::kSize;
     map2[metadata_map::kPartitionMapType] = 2;
     map2[metadata_map::kPartitionMapLength] = metadata_map::kSize;
     PutUdfRegid(map2 + metadata_map::kPartitionTypeIdentifier, "*UDF Metadata Partition",
                 emitter.settings.udfRevision);
-    le16(map2 + metadata_map::kVolumeSequenceNumber, 1);
-    le16(map2 + metadata_map::kPartitionNumber, 0);
-    le32(map2 + metadata_map::kMetadataFileLocation, 0);
-    le32(map2 + metadata_map::kMetadataMirrorFileLocation,
-         uint32_t(emitter.plan.mirrorEntrySector - emitter.plan.dataBase));
-    le32(map2 + metadata_map::kMetadataBitmapFileLocation, metadata_map::kNoBitmapFile);
-    le32(map2 + metadata_map::kAllocationUnitSize, kMetadataAlignment);
-    le16(map2 + metadata_map::kAlignmentUnitSize, kMetadataAlignment);
+    PutLe16(map2 + metadata_map::kVolumeSequenceNumber, 1);
+    PutLe16(map2 + metadata_map::kPartitionNumber, 0);
+    PutLe32(map2 + metadata_map::kMetadataFileLocation, 0);
+    PutLe32(map2 + metadata_map::kMetadataMirrorFileLocation,
+            uint32_t(emitter.plan.mirrorEntrySector - emitter.plan.dataBase));
+    PutLe32(map2 + metadata_map::kMetadataBitmapFileLocation, metadata_map::kNoBitmapFile);
+    PutLe32(map2 + metadata_map::kAllocationUnitSize, kMetadataAlignment);
+    PutLe16(map2 + metadata_map::kAlignmentUnitSize, kMetadataAlignment);
     map2[metadata_map::kFlags] = metadata_map::kFlagDuplicateMetadata;
   }
   PutDescriptorTag(s, kTagLogicalVolumeDescriptor, uint16_t(lvd::kFixedCrcLength + mapTableLength),
@@ -241,8 +241,8 @@ void BuildLogicalVolumeDescriptor(const ImageEmitter& emitter, uint8_t* s, uint3
 }
 
 void BuildUnallocatedSpaceDescriptor(const ImageEmitter& emitter, uint8_t* s, uint32_t location) {
-  le32(s + usd::kVolumeDescriptorSequenceNumber, kSeqUnallocatedSpace);
-  le32(s + usd::kNumberOfAllocationDescriptors, 0);
+  PutLe32(s + usd::kVolumeDescriptorSequenceNumber, kSeqUnallocatedSpace);
+  PutLe32(s + usd::kNumberOfAllocationDescriptors, 0);
   PutDescriptorTag(s, kTagUnallocatedSpaceDescriptor, usd::kCrcLength, location,
                    emitter.settings.udfRevision);
 }

@@ -178,13 +178,13 @@ TEST(Iso9660Structures, PathTablesAndDirectoryRecords) {
     auto add = [&](const std::string& id, uint32_t location, uint16_t parent) {
       uint8_t rec[16] = {};
       rec[0] = uint8_t(id.size());
-      le32(rec + 2, location);
-      le16(rec + 6, parent);
+      PutLe32(rec + 2, location);
+      PutLe16(rec + 6, parent);
       std::memcpy(rec + 8, id.data(), id.size());
       size_t n = 8 + id.size() + id.size() % 2;
       expectedL.append(reinterpret_cast<char*>(rec), n);
-      be32(rec + 2, location);
-      be16(rec + 6, parent);
+      PutBe32(rec + 2, location);
+      PutBe16(rec + 6, parent);
       expectedM.append(reinterpret_cast<char*>(rec), n);
     };
     add(std::string(1, '\0'), dirs, 1);

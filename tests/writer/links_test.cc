@@ -95,7 +95,9 @@ TEST(Links, ContinuationAreasLieBeforeTheNextDirectory) {
         if (!found.haveContinuation) continue;
         ++areas;
         EXPECT_GT(found.ceBlock, extents[i]);
-        if (i + 1 < extents.size()) EXPECT_LT(found.ceBlock, extents[i + 1]);
+        if (i + 1 < extents.size()) {
+          EXPECT_LT(found.ceBlock, extents[i + 1]);
+        }
       }
     }
     EXPECT_EQ(areas, 1 + 6);  // the root's ER, every long name

@@ -217,7 +217,9 @@ TEST(ReaderViews, DatesIso9660CannotHoldAreClamped) {
   ReadReport report;
   ASSERT_TRUE(ReadUdfTree(source, udf, report));
   for (const ImageEntry& e : udf.entries)
-    if (e.path == "late.txt") EXPECT_EQ(e.modified, 7258118400);
+    if (e.path == "late.txt") {
+      EXPECT_EQ(e.modified, 7258118400);
+    }
 }
 
 // One folder written twice in different orders, its file times after the build time

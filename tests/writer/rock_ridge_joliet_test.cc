@@ -368,8 +368,9 @@ TEST(RockRidgeJoliet, ReproducibleWithAFixedTime) {
   for (const Built* b : {&first, &clock}) {
     const size_t root = 16 * 2048 + 156;
     for (const Record& r : Records(b->image, Le32(b->image, root + 2), Le32(b->image, root + 10))) {
-      if (r.identifier == "A_B.TXT;1")
+      if (r.identifier == "A_B.TXT;1") {
         EXPECT_EQ(Le32(r.systemUse, 4), b == &first ? 0100555u : 0100710u);
+      }
       if (r.identifier != "README.TXT;1") continue;
       EXPECT_EQ(Le32(r.systemUse, 4), b == &first ? 0100444u : 0100640u);
       EXPECT_EQ(Le32(r.systemUse, 20), b == &first ? 0u : uint32_t(getuid()));
