@@ -79,8 +79,8 @@ void PutImplementationUseAttribute(const ImageEmitter& emitter, uint8_t* a, cons
   PutLe16(a + iuea::kHeaderChecksum, EaHeaderChecksum(a));
 }
 
-// Device Specification (ECMA-167 4/14.10.7): the device number of a device node,
-// without implementation use.
+// The device extended attribute (attribute type 12, ECMA-167 4/14.10.7): the device
+// number of a device node, without implementation use.
 namespace device_spec {
 constexpr size_t kMajorDeviceIdentification = 16;
 constexpr size_t kMinorDeviceIdentification = 20;
@@ -88,14 +88,14 @@ constexpr uint32_t kType = 12;
 constexpr uint32_t kAttributeLength = 24;
 }  // namespace device_spec
 
-// The extended attribute space of a UDF 1.02 File Entry: its length, with a Device
-// Specification first for a device node.
+// The extended attribute space of a UDF 1.02 File Entry: its length, with the device
+// attribute first for a device node.
 uint32_t ExtendedAttributesLength(const TreeNode& node) {
   return kExtendedAttributesLength + (node.IsDevice() ? device_spec::kAttributeLength : 0);
 }
 
 // The extended attribute space of a UDF 1.02 File Entry at `block`: the header
-// descriptor, a device node's Device Specification, then the free EA space and DVD CGMS
+// descriptor, a device node's device attribute, then the free EA space and DVD CGMS
 // attributes.
 void PutExtendedAttributes(const ImageEmitter& emitter, const TreeNode& node, uint8_t* eas,
                            uint32_t block) {
